@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class CProfile;
+struct ConnectionCore;
+
+// Record handed to the attempt callback of CConnection::Open while a receiver is being reached.
+struct OPEN_ATTEMPT
+{
+    uint32_t size = sizeof(OPEN_ATTEMPT);
+    uint32_t attempt = 0;  // 1, 2, ...
+};
+
+// The program's link to receivers: one per application. A connection with no server name is a connection on
+// this machine; receivers are then reached directly (serial port, TCP port, in-process simulator).
+class CConnection
+{
+public:
+    // Time-outs are counted in units of this many milliseconds (SetTimeout(75) = 1.5 s of silence).
+    static constexpr int kTimeoutUnitMs = 20;
+    static constexpr unsigned kDefaultTimeout = 75;
+
+    // System message codes passed to the system-message callback.
+    enum : uint8_t {
+        kMsgTransferProgress = 251,
+        kMsgNewUserMessage = 254,
+        kMsgStatus = 248,
+        kMsgLinkLost = 255,
+        kMsgServerLost = 253,
+        kMsgReceiverLost = 247,
+    };
+
+    using SysMsgCallback = std::function<unsigned long(CConnection*)>;
+    using AttemptCallback = std::function<bool(const OPEN_ATTEMPT&)>;
+
+    CConnection();
+    ~CConnection();
+    CConnection(const CConnection&) = delete;
+    CConnection& operator=(const CConnection&) = delete;
+
+    void SetSysMsgCallback(SysMsgCallback callback);
+    void SetLogDetailLevel(int level);
+
+    // Opens the connection: `server` empty means this machine. The attempt callback is asked before every
+    // attempt to reach a receiver; returning true gives up. Returns non-zero on success; on failure
+    // GetMsgText() says why.
+    int Open(const QString& server, const QString& user, const QString& password, const QString& application,
+             AttemptCallback attempt = nullptr);
+    void Close();
+    bool IsOpen() const;
+
+    void SetTimeout(unsigned int timeout);
+    unsigned int GetTimeout() const;
+
+    QStringList GetRcvList();
+    bool isLocalServerConn() const;
+    static CProfile* getProfile();
+
+    // The current system message (set before the system-message callback is called).
+    QString GetMsgText() const;
+    uint8_t GetMsgCode() const;
+    QString GetReplyString() const;
+
+    // Guards the buffers of attached message tables.
+    std::mutex& GetLock();
+
+    // The password given to Open, used for a receiver's TCP login.
+    QString GetPassword() const;
+
+    std::shared_ptr<ConnectionCore> Core() const { return m_core; }
+
+private:
+    std::shared_ptr<ConnectionCore> m_core;
+};
+
+// What a CConnection shares with the receivers opened on it; outlives the connection while they use it.
+struct ConnectionCore
+{
+    mutable std::mutex mutex;
+    std::mutex tableLock;
+    // Held while the system-message callback runs, so that the connection is not deleted under it.
+    std::mutex callbackMutex;
+    CConnection* owner = nullptr;
+    CConnection::SysMsgCallback sysMsg;
+    CConnection::AttemptCallback attempt;
+    QString msgText;
+    uint8_t msgCode = 0;
+    QString replyString;
+    QString server;
+    QString password;
+    unsigned timeout = CConnection::kDefaultTimeout;
+    bool open = false;
+
+    // Sets the current system message and calls the callback (from any thread). The callback must not block on
+    // the thread that deletes the connection: it posts, it does not wait.
+    void PostSystemMessage(uint8_t code, const QString& text);
+    // Asks the attempt callback; true = give up.
+    bool ReportAttempt(uint32_t attempt);
+    int TimeoutMs() const;
+};

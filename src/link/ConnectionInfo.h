@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the connection dialog hands to the connect command.
+struct CONNECTION_INFO
+{
+    QStringList receivers;  // receiver names; the first is used
+    QString server;         // empty for this machine, else host:port of a receiver server
+    QString user;           // user name at the server
+    QString password;       // password at the server, or of a receiver's TCP port
+    bool manualOnly = false;
+};
+
+// One user message kept by a receiver server.
+struct REMOTE_MSG
+{
+    QString from;
+    QString subject;
+    QString date;
+    int id = 0;
+};

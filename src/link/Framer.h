@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Splits the receiver's byte stream into frames (two identifier characters, three hex length digits, body),
+// text lines ("$..." NMEA, "#..." greetings) and skipped bytes. Byte-at-a-time in spirit: anything that does
+// not fit drops one byte and the search starts again, so the result never depends on how the stream is cut.
+class CFramer
+{
+public:
+    static constexpr int kHeaderSize = 5;
+    static constexpr int kMaxBody = 0xFFF;
+    static constexpr int kMaxTextLine = 1024;
+
+    enum class EventKind {
+        Frame,        // a complete frame whose checksum (where it has one) is right
+        TextLine,     // a line beginning with 0x21..0x2F, without its line end
+        Skipped,      // line ends between frames and bytes that lost sync
+        BadChecksum,  // a frame-shaped run whose checksum is wrong; its bytes are searched again
+    };
+
+    struct Event
+    {
+        EventKind kind;
+        const char* data;
+        int size;
+    };
+
+    // How a frame's integrity is checked, decided by its identifier.
+    enum class CheckKind { None, TrailingByte, TextAt, TrailingHex };
+    static CheckKind CheckKindOf(char a, char b);
+    static bool VerifyFrame(const char* frame, int size);
+
+    struct Stats
+    {
+        uint64_t frames = 0;
+        uint64_t lines = 0;
+        uint64_t badChecksums = 0;
+        uint64_t skippedBytes = 0;
+    };
+
+    // Feeds bytes; `sink(const Event&)` is called for every item completed by them. Event data point into
+    // the framer's buffer and are valid only during the call.
+    template <typename Sink>
+    void Feed(const char* data, size_t size, Sink&& sink);
+
+    // Identifier of a frame whose header has arrived but whose body has not, else 0.
+    uint16_t PendingFrameId() const;
+
+    const Stats& GetStats() const { return m_stats; }
+    void Reset();
+
+private:
+    enum class Step { Need, Frame, Line, Skip, Bad };
+    // Decides what starts at m_buf[m_pos]; `len` receives the length of the item.
+    Step Examine(int& len) const;
+
+    std::vector<char> m_buf;
+    size_t m_pos = 0;
+    Stats m_stats;
+};
+
+template <typename Sink>
+void CFramer::Feed(const char* data, size_t size, Sink&& sink)
+{
+    if (m_pos > 0 && m_pos == m_buf.size()) {
+        m_buf.clear();
+        m_pos = 0;
+    } else if (m_pos > 65536) {
+        m_buf.erase(m_buf.begin(), m_buf.begin() + static_cast<std::ptrdiff_t>(m_pos));
+        m_pos = 0;
+    }
+    m_buf.insert(m_buf.end(), data, data + size);
+
+    size_t skipStart = m_pos;
+    auto flushSkipped = [&]() {
+        if (m_pos > skipStart) {
+            const int n = static_cast<int>(m_pos - skipStart);
+            m_stats.skippedBytes += static_cast<uint64_t>(n);
+            sink(Event{EventKind::Skipped, m_buf.data() + skipStart, n});
+        }
+    };
+    for (;;) {
+        int len = 0;
+        const Step step = Examine(len);
+        if (step == Step::Need) {
+            break;
+        }
+        if (step == Step::Skip) {
+            ++m_pos;
+            continue;
+        }
+        if (step == Step::Bad) {
+            flushSkipped();
+            ++m_stats.badChecksums;
+            sink(Event{EventKind::BadChecksum, m_buf.data() + m_pos, len});
+            skipStart = m_pos;
+            ++m_pos;  // resynchronise one byte further on
+            continue;
+        }
+        flushSkipped();
+        if (step == Step::Frame) {
+            ++m_stats.frames;
+            sink(Event{EventKind::Frame, m_buf.data() + m_pos, len});
+        } else {
+            ++m_stats.lines;
+            sink(Event{EventKind::TextLine, m_buf.data() + m_pos, len});
+        }
+        m_pos += static_cast<size_t>(len);
+        skipStart = m_pos;
+    }
+    flushSkipped();
+}

@@ -1,0 +1,49 @@
+#include "link/ParamBatch.h"
+
+#include "link/ReceiverHolder.h"
+
+CParamBatch::CParamBatch(CReceiverHolder& holder) : m_holder(holder) {}
+
+CParamBatch::CParamBatch() : m_holder(CReceiverHolder::Shared()) {}
+
+bool CParamBatch::Run(const QString& batch)
+{
+    if (!m_holder.Send(batch)) {
+        return false;
+    }
+    ParseReply(batch, m_holder.Reply());
+    return true;
+}
+
+void CParamBatch::ParseReply(const QString& batchText, const QString& reply)
+{
+    m_lineCount = int(batchText.mid(1).count(QLatin1Char('\n')));
+    int pos = 0;
+    int index = 0;
+    for (;;) {
+        const int lf = int(reply.indexOf(QLatin1Char('\n'), pos));
+        if (lf < 0) {
+            break;
+        }
+        if (index < kSlots) {
+            if (reply.mid(pos, 2) == QLatin1String("RE")) {
+                m_values[size_t(index)] = reply.mid(pos + 5, lf - pos - 5).trimmed();
+                m_present.set(size_t(index));
+            } else {
+                ++m_errorCount;
+            }
+        } else if (reply.mid(pos, 2) != QLatin1String("RE")) {
+            ++m_errorCount;
+        }
+        pos = lf + 1;
+        ++index;
+    }
+}
+
+const QString* CParamBatch::Value(int i) const
+{
+    if (i < 0 || i >= kSlots || !m_present.test(size_t(i))) {
+        return nullptr;
+    }
+    return &m_values[size_t(i)];
+}

@@ -1,0 +1,808 @@
+#include "link/Receiver.h"
+
+#include "link/AutoResetEvent.h"
+#include "link/CommandText.h"
+#include "link/Connection.h"
+#include "link/ReceiverName.h"
+#include "link/Transports.h"
+
+#include <QLoggingCategory>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+Q_LOGGING_CATEGORY(lcLink, "nemola.link")
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint16_t kIdRE = MsgId('R', 'E');
+constexpr uint16_t kIdER = MsgId('E', 'R');
+
+std::atomic<uint32_t> g_nextTag{1};
+
+QByteArray NewPrivateTag()
+{
+    // Tags of the link's own begin with "nm" so that a trace shows where they came from.
+    return QByteArrayLiteral("nm") + QByteArray::number(g_nextTag.fetch_add(1), 36);
+}
+
+bool IsErrorFrame(const QByteArray& frame)
+{
+    return frame.startsWith("ER");
+}
+
+// Stream identifiers of the names a message set may use.
+QByteArray WireId(const QString& name)
+{
+    if (name == QLatin1String("RT")) {
+        return "~~";
+    }
+    if (name == QLatin1String("EE")) {
+        return "||";
+    }
+    if (name == QLatin1String("ET")) {
+        return "::";
+    }
+    if (name == QLatin1String("EV")) {
+        return "==";
+    }
+    return name.toLatin1();
+}
+
+struct SetItem
+{
+    QString name;
+    QString interval;
+};
+
+std::vector<SetItem> ParseMessageSet(const QString& set)
+{
+    std::vector<SetItem> items;
+    for (const QString& raw : set.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString item = raw.trimmed();
+        const int colon = item.indexOf(QLatin1Char(':'));
+        SetItem s;
+        s.name = (colon < 0 ? item : item.left(colon)).trimmed();
+        s.interval = colon < 0 ? QString() : item.mid(colon + 1).trimmed();
+        if (s.name.size() == 2) {
+            items.push_back(s);
+        }
+    }
+    return items;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------------
+
+struct Attachment
+{
+    unsigned char channel = 0;
+    CReceiver::MessageCallback callback;
+    GpsDataTable* table = nullptr;
+    std::set<uint16_t> ids;
+    QStringList names;
+};
+
+struct PendingReply
+{
+    bool active = false;
+    std::vector<QByteArray> tags;
+    std::vector<std::vector<QByteArray>> frames;
+    std::vector<bool> continuation;  // the statement's last frame was full: more may follow
+    Clock::time_point activity;
+};
+
+// What the callers of CReceiver and the I/O thread share.
+struct LinkShared
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool openDone = false;
+    bool linkUp = false;
+    bool closing = false;
+    QString openError;
+    QString dropReason;
+    PendingReply pending;
+    CReceiver::RawOutputCallback raw;
+    std::vector<std::shared_ptr<Attachment>> attachments;
+    CFramer::Stats stats;
+    uint64_t staleReplies = 0;
+};
+
+class CLinkWorker : public QObject
+{
+public:
+    CLinkWorker(ReceiverLink* link, ReceiverAddress address, QString password)
+        : m_link(link), m_address(std::move(address)), m_password(std::move(password))
+    {
+    }
+
+    void Start();
+    void Shutdown();
+    void Write(const QByteArray& bytes)
+    {
+        if (m_transport) {
+            m_transport->Write(bytes);
+        }
+    }
+
+private:
+    void OnReceived(const QByteArray& bytes);
+    void OnDropped(const QString& why);
+    void HandleFrame(const char* data, int size);
+    bool TakeReply(const QByteArray& frame);
+    void Route(const QByteArray& frame);
+
+    ReceiverLink* m_link;
+    ReceiverAddress m_address;
+    QString m_password;
+    CTransport* m_transport = nullptr;
+    CFramer m_framer;
+    QByteArray m_rawOut;
+};
+
+struct ReceiverLink
+{
+    CReceiver* owner = nullptr;
+    std::shared_ptr<ConnectionCore> conn;
+    std::shared_ptr<LinkShared> shared = std::make_shared<LinkShared>();
+    QThread* thread = nullptr;
+    CLinkWorker* worker = nullptr;
+    QString name;
+    bool open = false;
+
+    mutable std::mutex replyMutex;
+    QString reply;
+
+    // Held while messages are dispatched, so that Detach and Close return only when no callback runs.
+    std::recursive_mutex dispatchMutex;
+    // The message being dispatched; touched only on the I/O thread.
+    QByteArray curMsg;
+    unsigned char curChannel = 0;
+
+    void SetReply(const QString& text)
+    {
+        std::lock_guard lock(replyMutex);
+        reply = text;
+    }
+    bool OnIoThread() const { return thread && QThread::currentThread() == thread; }
+    void Post(std::function<void()> fn)
+    {
+        QMetaObject::invokeMethod(worker, std::move(fn), Qt::QueuedConnection);
+    }
+
+    struct LineResult
+    {
+        std::vector<QByteArray> frames;  // in statement order, tags restored
+        bool answered = false;           // every statement that should answer did
+        bool error = false;              // some reply was an error
+        QString failure;                 // time-out or lost link
+    };
+    LineResult RunLine(const QString& line);
+    void StopThread();
+};
+
+// ---------------------------------------------------------------------------------------------------------------
+// I/O thread
+
+void CLinkWorker::Start()
+{
+    m_transport = CreateTransport(m_address, m_password);
+    auto shared = m_link->shared;
+    if (!m_transport) {
+        std::lock_guard lock(shared->mutex);
+        shared->openDone = true;
+        shared->openError = QStringLiteral("Unknown receiver");
+        shared->cv.notify_all();
+        return;
+    }
+    m_transport->setParent(this);
+    connect(m_transport, &CTransport::Opened, this, [shared] {
+        std::lock_guard lock(shared->mutex);
+        shared->linkUp = true;
+        shared->openDone = true;
+        shared->cv.notify_all();
+    });
+    connect(m_transport, &CTransport::Failed, this, [shared](const QString& why) {
+        std::lock_guard lock(shared->mutex);
+        shared->openDone = true;
+        shared->openError = why;
+        shared->cv.notify_all();
+    });
+    connect(m_transport, &CTransport::Received, this, &CLinkWorker::OnReceived);
+    connect(m_transport, &CTransport::Dropped, this, &CLinkWorker::OnDropped);
+    m_transport->Open();
+}
+
+void CLinkWorker::Shutdown()
+{
+    if (m_transport) {
+        m_transport->disconnect(this);
+        m_transport->Close();
+        delete m_transport;
+        m_transport = nullptr;
+    }
+}
+
+void CLinkWorker::OnDropped(const QString& why)
+{
+    auto shared = m_link->shared;
+    bool report = false;
+    {
+        std::lock_guard lock(shared->mutex);
+        report = shared->linkUp && !shared->closing;
+        shared->linkUp = false;
+        shared->dropReason = why;
+        shared->cv.notify_all();
+    }
+    qCInfo(lcLink) << "link lost:" << why;
+    if (report && m_link->conn) {
+        m_link->conn->PostSystemMessage(CConnection::kMsgLinkLost, why);
+    }
+}
+
+void CLinkWorker::OnReceived(const QByteArray& bytes)
+{
+    std::lock_guard dispatch(m_link->dispatchMutex);
+    m_rawOut.clear();
+    m_framer.Feed(bytes.constData(), size_t(bytes.size()), [this](const CFramer::Event& e) {
+        switch (e.kind) {
+        case CFramer::EventKind::Frame:
+            HandleFrame(e.data, e.size);
+            break;
+        case CFramer::EventKind::TextLine:
+        case CFramer::EventKind::Skipped:
+            m_rawOut.append(e.data, e.size);
+            break;
+        case CFramer::EventKind::BadChecksum:
+            // Its bytes are searched again and reach the raw output as they are passed over.
+            qCDebug(lcLink) << "bad checksum in" << QByteArray(e.data, std::min(e.size, 5));
+            break;
+        }
+    });
+
+    CReceiver::RawOutputCallback raw;
+    {
+        auto& shared = *m_link->shared;
+        std::lock_guard lock(shared.mutex);
+        const uint16_t partial = m_framer.PendingFrameId();
+        if (shared.pending.active && (partial == kIdRE || partial == kIdER)) {
+            shared.pending.activity = Clock::now();  // a long reply is still arriving
+        }
+        shared.stats = m_framer.GetStats();
+        if (!m_rawOut.isEmpty()) {
+            raw = shared.raw;
+        }
+    }
+    if (raw) {
+        raw(m_rawOut.constData(), int(m_rawOut.size()));
+    }
+}
+
+void CLinkWorker::HandleFrame(const char* data, int size)
+{
+    const QByteArray frame(data, size);
+    const uint16_t id = MsgId(data[0], data[1]);
+    if (id == kIdRE || id == kIdER) {
+        if (!TakeReply(frame)) {
+            m_rawOut.append(frame);
+        }
+        return;
+    }
+    Route(frame);
+    m_rawOut.append(frame);
+}
+
+// Pairs a reply frame with the statement waiting for it. Returns false for an unsolicited untagged reply.
+bool CLinkWorker::TakeReply(const QByteArray& frame)
+{
+    auto& shared = *m_link->shared;
+    std::lock_guard lock(shared.mutex);
+    PendingReply& p = shared.pending;
+    const QByteArray body = frame.mid(CFramer::kHeaderSize);
+    const ReplyBody rb = SplitReplyBody(body);
+    const bool full = body.size() == CFramer::kMaxBody;
+    if (!p.active) {
+        if (rb.tagged) {
+            ++shared.staleReplies;  // the answer to a command that timed out
+            return true;
+        }
+        return false;
+    }
+    auto accept = [&](size_t k) {
+        p.frames[k].push_back(frame);
+        p.continuation[k] = full;
+        p.activity = Clock::now();
+        shared.cv.notify_all();
+        return true;
+    };
+    if (rb.tagged) {
+        for (size_t k = 0; k < p.tags.size(); ++k) {
+            if (p.tags[k] == rb.tag) {
+                return accept(k);
+            }
+        }
+        ++shared.staleReplies;
+        return true;
+    }
+    for (size_t k = 0; k < p.tags.size(); ++k) {
+        if (p.continuation[k] && body.startsWith(' ')) {
+            return accept(k);
+        }
+    }
+    // A receiver that answers without the tag: take it for the first statement still waiting.
+    for (size_t k = 0; k < p.tags.size(); ++k) {
+        if (p.frames[k].empty()) {
+            return accept(k);
+        }
+    }
+    return false;
+}
+
+void CLinkWorker::Route(const QByteArray& frame)
+{
+    const uint16_t id = MsgId(frame[0], frame[1]);
+    std::vector<std::shared_ptr<Attachment>> targets;
+    {
+        auto& shared = *m_link->shared;
+        std::lock_guard lock(shared.mutex);
+        for (const auto& a : shared.attachments) {
+            if (a->ids.count(id)) {
+                targets.push_back(a);
+            }
+        }
+    }
+    for (const auto& a : targets) {
+        if (a->table) {
+            CAutoResetEvent* wake = nullptr;
+            {
+                std::lock_guard lock(m_link->conn->tableLock);
+                for (GPSDATA& entry : *a->table) {
+                    if (entry.id == 0) {
+                        break;
+                    }
+                    if (entry.id == id) {
+                        if (entry.flag & GPSDATA::kKeepAll) {
+                            entry.buffer += frame;
+                        } else {
+                            entry.buffer = frame;
+                        }
+                        wake = entry.event;
+                        break;
+                    }
+                }
+            }
+            if (wake) {
+                wake->Set();
+            }
+        } else if (a->callback) {
+            m_link->curMsg = frame;
+            m_link->curChannel = a->channel;
+            a->callback(m_link->owner);
+            m_link->curMsg.clear();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Callers' side
+
+ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line)
+{
+    LineResult result;
+    const std::vector<Statement> statements = SplitChain(line);
+    const size_t n = statements.size();
+    QString wire;
+    std::vector<QByteArray> tags;
+    for (const Statement& s : statements) {
+        tags.push_back(NewPrivateTag());
+        wire += TaggedStatement(s, QString::fromLatin1(tags.back())) + s.separator;
+    }
+    wire += QLatin1String("\r\n");
+
+    // Whether every statement that runs has answered; after an error "&&" skips the rest of its group.
+    auto complete = [&](const PendingReply& p) {
+        size_t i = 0;
+        while (i < n) {
+            if (p.frames[i].empty()) {
+                return false;
+            }
+            size_t last = i;
+            if (IsErrorFrame(p.frames[i].front())) {
+                while (last + 1 < n && statements[last].separator == QLatin1String("&&")) {
+                    ++last;
+                }
+            }
+            i = last + 1;
+        }
+        return true;
+    };
+
+    std::unique_lock lock(shared->mutex);
+    if (!shared->linkUp) {
+        result.failure = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
+                                                      : QStringLiteral("Link lost: ") + shared->dropReason;
+        return result;
+    }
+    PendingReply& p = shared->pending;
+    p = PendingReply{};
+    p.active = true;
+    p.tags = tags;
+    p.frames.assign(n, {});
+    p.continuation.assign(n, false);
+    p.activity = Clock::now();
+    const QByteArray bytes = wire.toLatin1();
+    Post([w = worker, bytes] { w->Write(bytes); });
+
+    for (;;) {
+        if (!shared->linkUp) {
+            result.failure = QStringLiteral("Link lost: ") + shared->dropReason;
+            break;
+        }
+        const bool done = complete(p);
+        bool waitingContinuation = false;
+        for (size_t k = 0; k < n; ++k) {
+            waitingContinuation = waitingContinuation || p.continuation[k];
+        }
+        const auto now = Clock::now();
+        if (done) {
+            const auto graceEnd = p.activity + std::chrono::milliseconds(CReceiver::kContinuationGraceMs);
+            if (!waitingContinuation || now >= graceEnd) {
+                result.answered = true;
+                break;
+            }
+            shared->cv.wait_until(lock, graceEnd);
+            continue;
+        }
+        const auto deadline = p.activity + std::chrono::milliseconds(conn ? conn->TimeoutMs() : 1500);
+        if (now >= deadline) {
+            result.failure = QStringLiteral("No reply from the receiver");
+            break;
+        }
+        shared->cv.wait_until(lock, deadline);
+    }
+
+    for (size_t k = 0; k < n; ++k) {
+        for (const QByteArray& frame : p.frames[k]) {
+            const ReplyBody rb = SplitReplyBody(frame.mid(CFramer::kHeaderSize));
+            QByteArray body = frame.mid(CFramer::kHeaderSize);
+            if (rb.tagged && rb.tag == tags[k]) {
+                body = statements[k].tagged ? '%' + statements[k].tag.toLatin1() + '%' + rb.rest : rb.rest;
+            }
+            result.error = result.error || IsErrorFrame(frame);
+            result.frames.push_back(BuildFrame(frame.constData(), body));
+        }
+    }
+    p = PendingReply{};
+    return result;
+}
+
+void ReceiverLink::StopThread()
+{
+    if (!thread) {
+        return;
+    }
+    {
+        std::lock_guard lock(shared->mutex);
+        shared->closing = true;
+        shared->linkUp = false;
+        shared->cv.notify_all();
+    }
+    CLinkWorker* w = worker;
+    QMetaObject::invokeMethod(worker, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
+    thread->quit();
+    thread->wait();
+    delete worker;
+    delete thread;
+    worker = nullptr;
+    thread = nullptr;
+    open = false;
+    std::lock_guard lock(shared->mutex);
+    shared->attachments.clear();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+
+CReceiver::CReceiver() : m_link(std::make_unique<ReceiverLink>())
+{
+    m_link->owner = this;
+}
+
+CReceiver::~CReceiver()
+{
+    Close(true);
+}
+
+int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
+{
+    if (!connection) {
+        m_link->SetReply(QStringLiteral("No connection"));
+        return 0;
+    }
+    if (m_link->OnIoThread()) {
+        m_link->SetReply(QStringLiteral("A receiver can't be opened from its own message callback"));
+        return 0;
+    }
+    if (m_link->open && m_link->name == name && m_link->conn == connection->Core()) {
+        std::lock_guard lock(m_link->shared->mutex);
+        if (m_link->shared->linkUp) {
+            return 1;
+        }
+    }
+    Close(false);
+
+    const ReceiverAddress address = ParseReceiverName(name);
+    if (address.kind == ReceiverAddress::Kind::Invalid) {
+        m_link->SetReply(QStringLiteral("Unknown receiver \"%1\"").arg(name));
+        return 0;
+    }
+    m_link->conn = connection->Core();
+    m_link->name = name;
+    m_link->shared = std::make_shared<LinkShared>();
+    m_link->thread = new QThread;
+    m_link->thread->setObjectName(QStringLiteral("link ") + ReceiverShortName(name));
+    m_link->worker = new CLinkWorker(m_link.get(), address, connection->GetPassword());
+    m_link->worker->moveToThread(m_link->thread);
+    m_link->thread->start();
+    m_link->Post([w = m_link->worker] { w->Start(); });
+
+    auto& shared = *m_link->shared;
+    {
+        std::unique_lock lock(shared.mutex);
+        shared.cv.wait_for(lock, std::chrono::milliseconds(kTransportOpenTimeoutMs),
+                           [&] { return shared.openDone; });
+        if (!shared.openDone || !shared.linkUp) {
+            const QString why = shared.openDone ? shared.openError
+                                                : QStringLiteral("%1: the port did not open").arg(name);
+            lock.unlock();
+            m_link->StopThread();
+            m_link->SetReply(why);
+            return 0;
+        }
+    }
+    m_link->open = true;
+
+    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+        if (m_link->conn->ReportAttempt(uint32_t(attempt))) {
+            Close(false);
+            m_link->SetReply(QStringLiteral("Connection to %1 cancelled").arg(ReceiverShortName(name)));
+            return 0;
+        }
+        const auto probe = m_link->RunLine(QStringLiteral("print,/par/rcv/model"));
+        if (probe.answered) {
+            m_link->SetReply(QString());
+            return 1;
+        }
+        std::lock_guard lock(shared.mutex);
+        if (!shared.linkUp) {
+            break;
+        }
+    }
+    QString why;
+    {
+        std::lock_guard lock(shared.mutex);
+        why = shared.linkUp ? QStringLiteral("The receiver on %1 does not answer").arg(ReceiverShortName(name))
+                            : QStringLiteral("Link lost: ") + shared.dropReason;
+    }
+    Close(false);
+    m_link->SetReply(why);
+    return 0;
+}
+
+void CReceiver::Close(bool /*force*/)
+{
+    if (m_link->OnIoThread()) {
+        // Can't join the thread we are on; stop routing so that nothing more arrives.
+        std::lock_guard lock(m_link->shared->mutex);
+        m_link->shared->attachments.clear();
+        return;
+    }
+    // Joining the I/O thread is what guarantees that no callback runs afterwards.
+    m_link->StopThread();
+}
+
+bool CReceiver::IsOpen() const
+{
+    if (!m_link->open) {
+        return false;
+    }
+    std::lock_guard lock(m_link->shared->mutex);
+    return m_link->shared->linkUp;
+}
+
+QString CReceiver::GetName() const
+{
+    return m_link->name;
+}
+
+int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
+{
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        m_link->shared->raw = std::move(callback);
+    }
+    if (text.trimmed().isEmpty()) {
+        return 1;
+    }
+    if (m_link->OnIoThread()) {
+        m_link->SetReply(QStringLiteral("Commands can't be sent from a message callback"));
+        return 0;
+    }
+    if (!m_link->open) {
+        m_link->SetReply(QStringLiteral("The receiver is not open"));
+        return 0;
+    }
+    const CommandBatch batch = ParseCommandBatch(text);
+    QByteArray reply;
+    bool ok = true;
+    QString failure;
+    for (const QString& line : batch.lines) {
+        const auto r = m_link->RunLine(line);
+        for (const QByteArray& frame : r.frames) {
+            reply += frame;
+            reply += "\r\n";
+        }
+        if (!r.answered) {
+            ok = false;
+            failure = r.failure;
+            break;
+        }
+        if (r.error) {
+            if (!batch.scripted || batch.stopOnErrors) {
+                ok = false;
+            }
+            if (batch.scripted && batch.stopOnErrors) {
+                break;
+            }
+        }
+    }
+    QString replyText = QString::fromLatin1(reply);
+    if (replyText.isEmpty() && !failure.isEmpty()) {
+        replyText = failure;
+    }
+    m_link->SetReply(replyText);
+    return ok ? 1 : 0;
+}
+
+QString CReceiver::GetReplyString() const
+{
+    std::lock_guard lock(m_link->replyMutex);
+    return m_link->reply;
+}
+
+int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QString& messageSet,
+                      GpsDataTable* table)
+{
+    if ((callback == nullptr) == (table == nullptr)) {
+        m_link->SetReply(QStringLiteral("Attach needs either a message table or a callback"));
+        return 0;
+    }
+    const auto items = ParseMessageSet(messageSet);
+    if (items.empty()) {
+        m_link->SetReply(QStringLiteral("Empty message set"));
+        return 0;
+    }
+    auto a = std::make_shared<Attachment>();
+    a->channel = channel;
+    a->callback = std::move(callback);
+    a->table = table;
+    QStringList group;
+    for (const SetItem& item : items) {
+        const QByteArray wire = WireId(item.name);
+        a->ids.insert(MsgId(wire[0], wire[1]));
+        a->names << item.name;
+        group << QLatin1Char('/') + item.name + QLatin1Char(':') +
+                     (item.interval.isEmpty() ? QStringLiteral("1") : item.interval);
+    }
+    // Route first, so that nothing sent in answer to the em command is missed.
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        auto& list = m_link->shared->attachments;
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [channel](const auto& x) { return x->channel == channel; }),
+                   list.end());
+        list.push_back(a);
+    }
+    if (SendCommand(QStringLiteral("em,,kvs{") + group.join(QLatin1Char(',')) + QLatin1Char('}'))) {
+        return 1;
+    }
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        auto& list = m_link->shared->attachments;
+        list.erase(std::remove(list.begin(), list.end(), a), list.end());
+    }
+    return 0;
+}
+
+int CReceiver::Detach(unsigned char channel)
+{
+    QStringList stop;
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        auto& list = m_link->shared->attachments;
+        std::shared_ptr<Attachment> gone;
+        for (auto it = list.begin(); it != list.end(); ++it) {
+            if ((*it)->channel == channel) {
+                gone = *it;
+                list.erase(it);
+                break;
+            }
+        }
+        if (!gone) {
+            return 1;
+        }
+        for (const QString& name : gone->names) {
+            bool used = false;
+            for (const auto& other : list) {
+                used = used || other->names.contains(name);
+            }
+            if (!used) {
+                stop << QLatin1Char('/') + name;
+            }
+        }
+    }
+    if (m_link->OnIoThread()) {
+        return 1;
+    }
+    // Wait until a callback of this channel that is running has returned.
+    { std::lock_guard dispatch(m_link->dispatchMutex); }
+    if (!stop.isEmpty() && IsOpen()) {
+        const QString reply = GetReplyString();
+        SendCommand(QStringLiteral("dm,,kvs{") + stop.join(QLatin1Char(',')) + QLatin1Char('}'));
+        m_link->SetReply(reply);
+    }
+    return 1;
+}
+
+unsigned char CReceiver::readMsgBuf(int i) const
+{
+    const QByteArray& m = m_link->curMsg;
+    return i >= 0 && i < m.size() ? static_cast<unsigned char>(m[i]) : 0;
+}
+
+char* CReceiver::getMsgBuf(int offset)
+{
+    QByteArray& m = m_link->curMsg;
+    return offset >= 0 && offset <= m.size() ? m.data() + offset : nullptr;
+}
+
+int CReceiver::getMsgBufSize() const
+{
+    return int(m_link->curMsg.size());
+}
+
+bool CReceiver::IsMsgBufEmpty() const
+{
+    return m_link->curMsg.isEmpty();
+}
+
+void CReceiver::setMsgBuf(int i, unsigned char value)
+{
+    QByteArray& m = m_link->curMsg;
+    if (i >= 0 && i < m.size()) {
+        m[i] = static_cast<char>(value);
+    }
+}
+
+void CReceiver::add2MsgBuf(unsigned char value)
+{
+    m_link->curMsg.append(static_cast<char>(value));
+}
+
+unsigned char CReceiver::getMsgChannel() const
+{
+    return m_link->curChannel;
+}
+
+CFramer::Stats CReceiver::GetStreamStats() const
+{
+    std::lock_guard lock(m_link->shared->mutex);
+    return m_link->shared->stats;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "link/Framer.h"
+#include "link/GpsData.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class CConnection;
+struct ReceiverLink;
+
+// One receiver reached over a connection. All commands are blocking for their caller and may be sent from any
+// thread except the link's own I/O thread (where message callbacks run); there they fail at once.
+class CReceiver
+{
+public:
+    // Raw receiver output that is not a reply to a command: the message stream, text lines, stray bytes.
+    using RawOutputCallback = std::function<void(const char* data, int length)>;
+    // Called on the link's I/O thread for every message of an attached set; read it with the *MsgBuf calls.
+    // A callback must not wait for the thread that detaches or closes the receiver.
+    using MessageCallback = std::function<void(CReceiver* receiver)>;
+
+    static constexpr int kOpenAttempts = 3;
+    static constexpr int kTransportOpenTimeoutMs = 10000;
+    // How long to wait for the continuation of a reply that filled a whole frame.
+    static constexpr int kContinuationGraceMs = 300;
+
+    CReceiver();
+    ~CReceiver();
+    CReceiver(const CReceiver&) = delete;
+    CReceiver& operator=(const CReceiver&) = delete;
+
+    // Opens the receiver `name` (see ReceiverName.h) and checks that it answers. `flags` is reserved.
+    // Returns non-zero on success; on failure GetReplyString() says why.
+    int Open(CConnection* connection, const QString& name, int flags = 0);
+    // Closes the link; attachments end, a waiting command fails.
+    void Close(bool force = false);
+    bool IsOpen() const;
+    QString GetName() const;
+
+    // Sends a command, a "&&"/";" chain, several lines, or an "@scr stoperrors [off]" ... "@end" batch and waits
+    // for the replies. The callback (or its absence) becomes the raw-output callback; the empty text only sets it.
+    // Success: every command answered; for a single command or a stoperrors batch also no error reply.
+    int SendCommand(const QString& text, RawOutputCallback callback = nullptr);
+    // The replies of the last command: each reply frame as text followed by CR LF, or the reason of a failure.
+    QString GetReplyString() const;
+
+    // Starts the message set (e.g. "PG,RT:1,EE") on the current port and routes its messages either into the
+    // table (callback null) or to the callback (table null).
+    int Attach(unsigned char channel, MessageCallback callback, const QString& messageSet, GpsDataTable* table);
+    // Stops routing the channel's messages and stops those no other attachment needs.
+    int Detach(unsigned char channel);
+
+    // Inside a MessageCallback: the current message (identifier, length digits, body).
+    unsigned char readMsgBuf(int i) const;
+    char* getMsgBuf(int offset);
+    int getMsgBufSize() const;
+    bool IsMsgBufEmpty() const;
+    void setMsgBuf(int i, unsigned char value);
+    void add2MsgBuf(unsigned char value);
+    unsigned char getMsgChannel() const;
+
+    CFramer::Stats GetStreamStats() const;
+
+    // Extension point for file transfers: the download protocol takes the stream over from the framer.
+    // (DownloadFile / CancelDownload arrive with the file manager.)
+
+private:
+    std::unique_ptr<ReceiverLink> m_link;
+};

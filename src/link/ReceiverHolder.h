@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+class CReceiver;
+
+// The application's one shared receiver handle, created on first use. Everything that talks to the receiver
+// borrows it for the duration of a call.
+class CReceiverHolder
+{
+public:
+    std::shared_ptr<CReceiver> GetReceiver();
+    bool HasReceiver() const;
+    // Closes the handle and empties the holder.
+    void CloseReceiver();
+
+    // A blocking command on the shared handle; true when the receiver accepted it.
+    bool Send(const QString& text);
+    // The reply text of the last command.
+    QString Reply();
+
+    // The holder of the running program.
+    static CReceiverHolder& Shared();
+
+private:
+    mutable std::mutex m_mutex;
+    std::shared_ptr<CReceiver> m_receiver;
+};

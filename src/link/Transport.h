@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// Moves bytes between the link and one receiver port. Lives on the link's I/O thread.
+class CTransport : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~CTransport() override = default;
+
+    // Starts opening; ends with Opened() or Failed().
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+    virtual void Write(const QByteArray& bytes) = 0;
+
+signals:
+    void Opened();
+    void Failed(const QString& why);
+    void Received(const QByteArray& bytes);
+    // An open link was lost; reported once.
+    void Dropped(const QString& why);
+};

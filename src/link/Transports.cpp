@@ -1,0 +1,365 @@
+#include "link/Transports.h"
+
+#include "link/InProcessDevice.h"
+#include "link/ReceiverName.h"
+
+#include <QLoggingCategory>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <map>
+
+Q_LOGGING_CATEGORY(lcTransport, "nemola.link.transport")
+
+// ---------------------------------------------------------------------------------------------------------------
+// Registry of in-process receivers
+
+namespace {
+
+std::mutex g_registryMutex;
+std::map<QString, std::shared_ptr<IInProcessDevice>>& Registry()
+{
+    static std::map<QString, std::shared_ptr<IInProcessDevice>> registry;
+    return registry;
+}
+
+}  // namespace
+
+void RegisterInProcessDevice(const QString& key, std::shared_ptr<IInProcessDevice> device)
+{
+    std::lock_guard lock(g_registryMutex);
+    Registry()[key] = std::move(device);
+}
+
+void UnregisterInProcessDevice(const QString& key)
+{
+    std::lock_guard lock(g_registryMutex);
+    Registry().erase(key);
+}
+
+std::shared_ptr<IInProcessDevice> FindInProcessDevice(const QString& key)
+{
+    std::lock_guard lock(g_registryMutex);
+    auto it = Registry().find(key);
+    return it == Registry().end() ? nullptr : it->second;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Serial port
+
+CSerialTransport::CSerialTransport(const QString& device, int baud, bool rtsCts, QObject* parent)
+    : CTransport(parent), m_device(device), m_baud(baud), m_rtsCts(rtsCts)
+{
+}
+
+CSerialTransport::~CSerialTransport()
+{
+    Close();
+}
+
+void CSerialTransport::Open()
+{
+    m_port = new QSerialPort(this);
+    m_port->setPortName(m_device);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        const QString why = QStringLiteral("Can't open %1: %2").arg(m_device, m_port->errorString());
+        delete m_port;
+        m_port = nullptr;
+        emit Failed(why);
+        return;
+    }
+    // Settings go after open(): QSerialPort applies them to the open descriptor.
+    m_port->setBaudRate(m_baud);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(m_rtsCts ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+    connect(m_port, &QSerialPort::readyRead, this, [this] {
+        if (m_port) {
+            emit Received(m_port->readAll());
+        }
+    });
+    connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ResourceError || error == QSerialPort::PermissionError ||
+            error == QSerialPort::DeviceNotFoundError) {
+            ReportDrop(QStringLiteral("Lost %1: %2").arg(m_device, m_port ? m_port->errorString() : QString()));
+        }
+    });
+    emit Opened();
+}
+
+void CSerialTransport::ReportDrop(const QString& why)
+{
+    if (m_dropped) {
+        return;
+    }
+    m_dropped = true;
+    if (m_port) {
+        m_port->close();
+    }
+    emit Dropped(why);
+}
+
+void CSerialTransport::Close()
+{
+    // The port is a child of the transport and goes with it; closing here keeps it out of signal handlers.
+    if (m_port) {
+        m_port->disconnect(this);
+        m_port->close();
+    }
+}
+
+void CSerialTransport::Write(const QByteArray& bytes)
+{
+    if (m_port && m_port->isOpen()) {
+        m_port->write(bytes);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// TCP
+
+CTcpTransport::CTcpTransport(const QString& host, quint16 port, const QString& password, QObject* parent)
+    : CTransport(parent), m_host(host), m_port(port), m_password(password)
+{
+}
+
+CTcpTransport::~CTcpTransport()
+{
+    Close();
+}
+
+void CTcpTransport::Open()
+{
+    m_socket = new QTcpSocket(this);
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &CTcpTransport::OnGreetingTimeout);
+    connect(m_socket, &QTcpSocket::connected, this, &CTcpTransport::OnConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &CTcpTransport::OnReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        const QString why = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_port).arg(m_socket->errorString());
+        if (m_state == State::Open) {
+            m_state = State::Closed;
+            emit Dropped(why);
+        } else if (m_state != State::Closed) {
+            Fail(why);
+        }
+    });
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (m_state == State::Open) {
+            m_state = State::Closed;
+            emit Dropped(QStringLiteral("%1:%2: connection closed by the receiver").arg(m_host).arg(m_port));
+        } else if (m_state != State::Closed) {
+            Fail(QStringLiteral("%1:%2: connection closed by the receiver").arg(m_host).arg(m_port));
+        }
+    });
+    m_state = State::Connecting;
+    m_timer->start(kConnectTimeoutMs);
+    m_socket->connectToHost(m_host, m_port);
+}
+
+void CTcpTransport::OnConnected()
+{
+    m_state = State::Greeting;
+    m_timer->start(kGreetingWaitMs);
+}
+
+void CTcpTransport::OnReadyRead()
+{
+    const QByteArray bytes = m_socket->readAll();
+    if (m_state == State::Open) {
+        emit Received(bytes);
+        return;
+    }
+    m_greeting += bytes;
+    if (m_state == State::Greeting) {
+        if (!m_greeting.startsWith('#') && !m_greeting.contains("login:")) {
+            // No greeting: the receiver's output begins at once.
+            const QByteArray pending = m_greeting;
+            FinishOpen();
+            emit Received(pending);
+            return;
+        }
+        m_state = State::Login;
+        m_timer->start(kLoginTimeoutMs);
+    }
+    if (m_state == State::Login) {
+        const int at = m_greeting.indexOf("login:");
+        if (at >= 0) {
+            // An empty answer lets the receiver choose a free TCP port.
+            m_socket->write("\r\n");
+            m_greeting.remove(0, at + 6);
+            m_state = State::Password;
+        }
+    }
+    if (m_state == State::Password) {
+        const int at = m_greeting.indexOf("assword:");
+        if (at >= 0) {
+            m_socket->write(m_password.toLatin1() + "\r\n");
+            m_greeting.remove(0, at + 8);
+            m_state = State::Verdict;
+        }
+    }
+    if (m_state == State::Verdict) {
+        if (m_greeting.contains("Logged in")) {
+            FinishOpen();
+        } else if (m_greeting.contains("ER")) {
+            Fail(QStringLiteral("%1:%2: the receiver refused the login").arg(m_host).arg(m_port));
+        }
+    }
+}
+
+void CTcpTransport::OnGreetingTimeout()
+{
+    if (m_state == State::Greeting) {
+        FinishOpen();
+    } else if (m_state == State::Connecting) {
+        Fail(QStringLiteral("%1:%2: no answer").arg(m_host).arg(m_port));
+    } else if (m_state == State::Login || m_state == State::Password || m_state == State::Verdict) {
+        Fail(QStringLiteral("%1:%2: no login answer from the receiver").arg(m_host).arg(m_port));
+    }
+}
+
+void CTcpTransport::FinishOpen()
+{
+    m_timer->stop();
+    m_greeting.clear();
+    m_state = State::Open;
+    emit Opened();
+}
+
+void CTcpTransport::Fail(const QString& why)
+{
+    m_timer->stop();
+    m_state = State::Closed;
+    m_socket->abort();
+    emit Failed(why);
+}
+
+void CTcpTransport::Close()
+{
+    m_state = State::Closed;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    if (m_timer) {
+        m_timer->stop();
+    }
+}
+
+void CTcpTransport::Write(const QByteArray& bytes)
+{
+    if (m_socket && m_state == State::Open) {
+        m_socket->write(bytes);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// In-process simulator
+
+CInProcessTransport::CInProcessTransport(const QString& key, QObject* parent)
+    : CTransport(parent), m_key(key), m_inbox(std::make_shared<Inbox>())
+{
+    m_inbox->target = this;
+}
+
+CInProcessTransport::~CInProcessTransport()
+{
+    Close();
+}
+
+void CInProcessTransport::Open()
+{
+    auto device = FindInProcessDevice(m_key);
+    if (!device) {
+        emit Failed(QStringLiteral("No simulated receiver \"SIM:%1\"").arg(m_key));
+        return;
+    }
+    std::weak_ptr<Inbox> weak = m_inbox;
+    auto post = [](const std::shared_ptr<Inbox>& inbox) {
+        // Called with the inbox locked.
+        if (!inbox->posted && inbox->target) {
+            inbox->posted = true;
+            QMetaObject::invokeMethod(inbox->target, &CInProcessTransport::Drain, Qt::QueuedConnection);
+        }
+    };
+    IInProcessDevice::Sink sink;
+    sink.output = [weak, post](const QByteArray& bytes) {
+        if (auto inbox = weak.lock()) {
+            std::lock_guard lock(inbox->mutex);
+            inbox->bytes += bytes;
+            post(inbox);
+        }
+    };
+    sink.dropped = [weak, post](const QString& why) {
+        if (auto inbox = weak.lock()) {
+            std::lock_guard lock(inbox->mutex);
+            inbox->dropped = true;
+            inbox->dropReason = why;
+            post(inbox);
+        }
+    };
+    QString error;
+    m_session = device->OpenSession(std::move(sink), &error);
+    if (!m_session) {
+        emit Failed(error.isEmpty() ? QStringLiteral("The simulated receiver does not answer") : error);
+        return;
+    }
+    emit Opened();
+}
+
+void CInProcessTransport::Drain()
+{
+    QByteArray bytes;
+    bool dropped = false;
+    QString why;
+    {
+        std::lock_guard lock(m_inbox->mutex);
+        bytes.swap(m_inbox->bytes);
+        dropped = m_inbox->dropped;
+        why = m_inbox->dropReason;
+        m_inbox->posted = false;
+    }
+    if (!bytes.isEmpty()) {
+        emit Received(bytes);
+    }
+    if (dropped && !m_reportedDrop) {
+        m_reportedDrop = true;
+        m_session.reset();
+        emit Dropped(why);
+    }
+}
+
+void CInProcessTransport::Close()
+{
+    m_session.reset();
+    std::lock_guard lock(m_inbox->mutex);
+    m_inbox->target = nullptr;
+}
+
+void CInProcessTransport::Write(const QByteArray& bytes)
+{
+    if (m_session) {
+        m_session->Write(bytes);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+
+CTransport* CreateTransport(const ReceiverAddress& address, const QString& password)
+{
+    switch (address.kind) {
+    case ReceiverAddress::Kind::Simulator:
+        return new CInProcessTransport(address.simKey);
+    case ReceiverAddress::Kind::Serial:
+        return new CSerialTransport(address.device, address.baud, address.rtsCts);
+    case ReceiverAddress::Kind::Tcp:
+        return new CTcpTransport(address.host, address.port, password);
+    case ReceiverAddress::Kind::Invalid:
+        break;
+    }
+    return nullptr;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "link/Transport.h"
+
+#include <memory>
+#include <mutex>
+
+class IDeviceSession;
+class QSerialPort;
+class QTcpSocket;
+class QTimer;
+struct ReceiverAddress;
+
+class CSerialTransport : public CTransport
+{
+    Q_OBJECT
+public:
+    CSerialTransport(const QString& device, int baud, bool rtsCts, QObject* parent = nullptr);
+    ~CSerialTransport() override;
+    void Open() override;
+    void Close() override;
+    void Write(const QByteArray& bytes) override;
+
+private:
+    void ReportDrop(const QString& why);
+
+    QString m_device;
+    int m_baud;
+    bool m_rtsCts;
+    QSerialPort* m_port = nullptr;
+    bool m_dropped = false;
+};
+
+// A receiver's own TCP command port, with its optional greeting and login.
+class CTcpTransport : public CTransport
+{
+    Q_OBJECT
+public:
+    static constexpr int kGreetingWaitMs = 300;
+    static constexpr int kLoginTimeoutMs = 5000;
+    static constexpr int kConnectTimeoutMs = 5000;
+
+    CTcpTransport(const QString& host, quint16 port, const QString& password, QObject* parent = nullptr);
+    ~CTcpTransport() override;
+    void Open() override;
+    void Close() override;
+    void Write(const QByteArray& bytes) override;
+
+private:
+    enum class State { Closed, Connecting, Greeting, Login, Password, Verdict, Open };
+    void OnConnected();
+    void OnReadyRead();
+    void OnGreetingTimeout();
+    void FinishOpen();
+    void Fail(const QString& why);
+
+    QString m_host;
+    quint16 m_port;
+    QString m_password;
+    QTcpSocket* m_socket = nullptr;
+    QTimer* m_timer = nullptr;
+    State m_state = State::Closed;
+    QByteArray m_greeting;
+};
+
+// The in-process simulator: output of the device is queued and handed over on this transport's thread.
+class CInProcessTransport : public CTransport
+{
+    Q_OBJECT
+public:
+    explicit CInProcessTransport(const QString& key, QObject* parent = nullptr);
+    ~CInProcessTransport() override;
+    void Open() override;
+    void Close() override;
+    void Write(const QByteArray& bytes) override;
+
+    struct Inbox
+    {
+        std::mutex mutex;
+        QByteArray bytes;
+        QString dropReason;
+        bool dropped = false;
+        bool posted = false;
+        CInProcessTransport* target = nullptr;  // cleared under `mutex` before the transport dies
+    };
+
+private:
+    void Drain();
+
+    QString m_key;
+    std::unique_ptr<IDeviceSession> m_session;
+    std::shared_ptr<Inbox> m_inbox;
+    bool m_reportedDrop = false;
+};
+
+// Creates the transport for a parsed receiver name; null for an invalid one.
+CTransport* CreateTransport(const ReceiverAddress& address, const QString& password);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "link/InProcessDevice.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+
+struct SimState;
+
+// Options of a simulated receiver, chosen when it is created.
+struct SimOptions
+{
+    QString profile = QStringLiteral("full");  // "full" or "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification)
+    uint32_t seed = 1;
+    // Time advances only through AdvanceTime(); no thread of its own. Tests use this.
+    bool virtualClock = false;
+    // TCP sessions greet with "#..." lines and "login:" and ask for /par/net/passwd.
+    bool tcpLogin = false;
+    // The antenna site the sky and position model works from.
+    double latitudeDeg = 50.0870;
+    double longitudeDeg = 14.4210;
+    double heightM = 245.0;
+    // How long a reset or an NVRAM clear keeps the receiver away, in simulated milliseconds.
+    int rebootMs = 3000;
+};
+
+// A simulated receiver: command language, parameter tree, ports, message output, receiver memory.
+// Thread-safe: every public call takes the receiver's lock. Output reaches the sinks of its sessions.
+class CSimReceiver : public IInProcessDevice
+{
+public:
+    explicit CSimReceiver(const SimOptions& options = {});
+    ~CSimReceiver() override;
+    CSimReceiver(const CSimReceiver&) = delete;
+    CSimReceiver& operator=(const CSimReceiver&) = delete;
+
+    // A session on the first free serial port ("/dev/ser/a", then b, c, d).
+    std::unique_ptr<IDeviceSession> OpenSession(Sink sink, QString* error) override;
+    // A session on a named port ("/dev/ser/b", "/dev/tcp/a", ...).
+    std::unique_ptr<IDeviceSession> OpenSessionOn(const QString& port, Sink sink, QString* error);
+    // The first free port of a kind: "ser" or "tcp"; empty when all are taken.
+    QString FreePort(const QString& kind) const;
+
+    // Time: milliseconds since the receiver started. A real-time receiver ticks on a thread of its own.
+    int64_t NowMs() const;
+    void AdvanceTime(int64_t ms);  // virtual clock only
+
+    // Inspection and fault injection for tests.
+    QString Param(const QString& path) const;  // the value as "print" would answer it; empty if unknown
+    bool SetParamValue(const QString& path, const QString& value);
+    void RefuseParam(const QString& path, bool refuse = true);  // "set" of this path answers ER
+    void WithholdReplies(bool withhold);                          // commands run, replies are not sent
+    void SetReplyDelayMs(int ms);                                 // simulated ms before a reply goes out
+    void CorruptOutput(bool corrupt);                             // flips a byte in every message frame
+    void DropSessions(const QString& why);                        // every open session is dropped
+    QStringList ReceivedCommands() const;                         // statements as received, in order
+    void ClearReceivedCommands();
+
+    const SimOptions& Options() const;
+
+private:
+    std::unique_ptr<SimState> m_state;
+};
