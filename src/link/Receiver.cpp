@@ -146,6 +146,7 @@ private:
     CTransport* m_transport = nullptr;
     CFramer m_framer;
     QByteArray m_rawOut;
+    bool m_afterReply = false;
 };
 
 struct ReceiverLink
@@ -257,8 +258,22 @@ void CLinkWorker::OnReceived(const QByteArray& bytes)
         case CFramer::EventKind::Frame:
             HandleFrame(e.data, e.size);
             break;
+        case CFramer::EventKind::Skipped: {
+            // The line end after a reply belongs to the reply, not to the raw output.
+            int from = 0;
+            if (m_afterReply && from < e.size && e.data[from] == '\r') {
+                ++from;
+            }
+            if (m_afterReply && from < e.size && e.data[from] == '\n') {
+                ++from;
+                m_afterReply = false;
+            }
+            m_afterReply = m_afterReply && from == e.size;
+            m_rawOut.append(e.data + from, e.size - from);
+            break;
+        }
         case CFramer::EventKind::TextLine:
-        case CFramer::EventKind::Skipped:
+            m_afterReply = false;
             m_rawOut.append(e.data, e.size);
             break;
         case CFramer::EventKind::BadChecksum:
@@ -290,8 +305,11 @@ void CLinkWorker::HandleFrame(const char* data, int size)
 {
     const QByteArray frame(data, size);
     const uint16_t id = MsgId(data[0], data[1]);
+    m_afterReply = false;
     if (id == kIdRE || id == kIdER) {
-        if (!TakeReply(frame)) {
+        if (TakeReply(frame)) {
+            m_afterReply = true;
+        } else {
             m_rawOut.append(frame);
         }
         return;

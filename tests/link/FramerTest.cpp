@@ -1,0 +1,231 @@
+#include "link/Checksum.h"
+#include "link/CommandText.h"
+#include "link/Framer.h"
+#include "link/GpsData.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Collected
+{
+    std::vector<std::string> frames;
+    std::vector<std::string> lines;
+    std::string other;  // skipped bytes, in order
+    int bad = 0;
+};
+
+Collected FeedInChunks(const std::string& stream, const std::vector<size_t>& cuts)
+{
+    CFramer framer;
+    Collected c;
+    auto sink = [&](const CFramer::Event& e) {
+        switch (e.kind) {
+        case CFramer::EventKind::Frame:
+            c.frames.emplace_back(e.data, size_t(e.size));
+            break;
+        case CFramer::EventKind::TextLine:
+            c.lines.emplace_back(e.data, size_t(e.size));
+            break;
+        case CFramer::EventKind::Skipped:
+            c.other.append(e.data, size_t(e.size));
+            break;
+        case CFramer::EventKind::BadChecksum:
+            ++c.bad;
+            break;
+        }
+    };
+    size_t pos = 0;
+    for (size_t cut : cuts) {
+        framer.Feed(stream.data() + pos, cut - pos, sink);
+        pos = cut;
+    }
+    framer.Feed(stream.data() + pos, stream.size() - pos, sink);
+    return c;
+}
+
+std::string Binary(const char id[2], const std::string& payload)
+{
+    char header[6];
+    std::snprintf(header, sizeof header, "%c%c%03X", id[0], id[1], unsigned(payload.size() + 1));
+    std::string frame = std::string(header, 5) + payload;
+    frame += char(Checksum8(frame.data(), frame.size()));
+    return frame;
+}
+
+std::string Text(const char id[2], const std::string& text)
+{
+    char header[6];
+    std::snprintf(header, sizeof header, "%c%c%03X", id[0], id[1], unsigned(text.size() + 3));
+    std::string frame = std::string(header, 5) + text + "@";
+    char cs[3];
+    std::snprintf(cs, sizeof cs, "%02X", Checksum8(frame.data(), frame.size()));
+    return frame + cs;
+}
+
+}  // namespace
+
+TEST(Checksum, MatchesTheProtocolVectors)
+{
+    EXPECT_EQ(Checksum8("~~005\0\0\0\0", 9), 0x5C);
+    EXPECT_EQ(Checksum8("||001", 5), 0x46);
+    EXPECT_EQ(Checksum8("RD006\xE8\x07\x06\x01\x00", 10), 0x5E);
+    EXPECT_EQ(Checksum8("MS020,RTCMST,999,0000,0000,100.00,@", 35), 0x1F);
+    EXPECT_EQ(Crc16("123456789", 9), 0x31C3);
+    // Download blocks chain their CRCs: the second block starts from the first one's.
+    // Stored little-endian in the block: D9 5B, then BC 7A.
+    const uint16_t first = Crc16("\x02\x00\x00" "ABCD", 7);
+    EXPECT_EQ(first, 0x5BD9);
+    EXPECT_EQ(Crc16("\x04\x02\x00" "EF\x00\x00", 7, first), 0x7ABC);
+}
+
+TEST(Framer, VerifiesEveryKindOfFrame)
+{
+    const std::string mf = "MF009KV01010BF";  // "KV", "01", "01", "0", checksum
+    const std::string stream = Binary("~~", std::string(4, '\0')) + "\n" + Text("MS", ",RTCMST,999,0000,0000,100.00,") +
+                               "\r\n" + mf + "\r\n" + "RE003abc\r\n" + "ER005{2,x}\r\n" + "||001\x46\n";
+    const Collected c = FeedInChunks(stream, {});
+    ASSERT_EQ(c.frames.size(), 6u);
+    EXPECT_EQ(c.frames[1], "MS020,RTCMST,999,0000,0000,100.00,@1F");
+    EXPECT_EQ(c.frames[2], mf);
+    EXPECT_EQ(c.frames[3], "RE003abc");
+    EXPECT_EQ(c.frames[5], "||001\x46");
+    EXPECT_EQ(c.bad, 0);
+    EXPECT_EQ(c.other, "\n\r\n\r\n\r\n\r\n\n");
+}
+
+TEST(Framer, DropsBadChecksumsAndFindsTheNextFrame)
+{
+    std::string corrupted = Binary("PG", std::string(29, '\x11'));
+    corrupted[10] ^= 0x40;
+    std::string badText = Text("MS", ",RTCMST,1,");
+    badText[badText.size() - 1] = badText[badText.size() - 1] == '0' ? '1' : '0';
+    const std::string good = Binary("TT", "\x10\x00\x00\x00");
+    const Collected c = FeedInChunks(corrupted + "\n" + badText + "\r\n" + good + "\n", {});
+    ASSERT_EQ(c.frames.size(), 1u);
+    EXPECT_EQ(c.frames[0], good);
+    EXPECT_EQ(c.bad, 2);
+}
+
+TEST(Framer, ResynchronisesAfterGarbageAndTruncatedFrames)
+{
+    const std::string good = Binary("SI", "\x01\x02\x03");
+    // A frame cut short by a reset swallows the next header into its length; the search starts again after it.
+    const std::string truncated = Binary("PG", std::string(29, '\x22')).substr(0, 12);
+    const std::string garbage = std::string("\x00\xff\x80zz9\x01", 7) + "E";
+    std::string goods;
+    for (int i = 0; i < 5; ++i) {
+        goods += good + "\n";
+    }
+    const Collected c = FeedInChunks(garbage + truncated + goods, {});
+    EXPECT_EQ(c.frames.size(), 5u);
+    EXPECT_EQ(c.bad, 1);
+    for (const auto& f : c.frames) {
+        EXPECT_EQ(f, good);
+    }
+}
+
+TEST(Framer, PassesTextLinesAndKeepsThemOutOfFrames)
+{
+    const std::string stream = "#Receiver greeting\r\n$GPGGA,1,2,3*4F\r\n" + Binary("TT", "abcd") + "\n";
+    const Collected c = FeedInChunks(stream, {});
+    ASSERT_EQ(c.lines.size(), 2u);
+    EXPECT_EQ(c.lines[0], "#Receiver greeting");
+    EXPECT_EQ(c.lines[1], "$GPGGA,1,2,3*4F");
+    EXPECT_EQ(c.frames.size(), 1u);
+    // A '$' followed by binary bytes is not a line: the frame after it survives.
+    const Collected d = FeedInChunks(std::string("$\x01") + Binary("TT", "abcd"), {});
+    EXPECT_EQ(d.frames.size(), 1u);
+}
+
+TEST(Framer, AcceptsTheLargestBodyAndWaitsForItWhole)
+{
+    const std::string body(CFramer::kMaxBody, 'x');
+    const std::string frame = "RE" + std::string("FFF") + body;
+    CFramer framer;
+    int frames = 0;
+    auto sink = [&](const CFramer::Event& e) {
+        if (e.kind == CFramer::EventKind::Frame) {
+            ++frames;
+            EXPECT_EQ(e.size, CFramer::kHeaderSize + CFramer::kMaxBody);
+        }
+    };
+    framer.Feed(frame.data(), frame.size() - 1, sink);
+    EXPECT_EQ(frames, 0);
+    EXPECT_EQ(framer.PendingFrameId(), MsgId('R', 'E'));
+    framer.Feed(frame.data() + frame.size() - 1, 1, sink);
+    EXPECT_EQ(frames, 1);
+    EXPECT_EQ(framer.PendingFrameId(), 0);
+}
+
+TEST(Framer, GivesTheSameResultHoweverTheStreamIsCut)
+{
+    std::mt19937 rng(7);
+    std::string stream;
+    for (int i = 0; i < 300; ++i) {
+        switch (rng() % 6) {
+        case 0:
+            stream += Binary("PG", std::string(29, char(rng()))) + "\n";
+            break;
+        case 1:
+            stream += Text("MS", ",RTCMST," + std::to_string(rng() % 1000) + ",") + "\r\n";
+            break;
+        case 2:
+            stream += "RE005%nm1%\r\n";
+            break;
+        case 3:
+            stream += "$GPGSV,3,1," + std::to_string(i) + "\r\n";
+            break;
+        case 4:
+            for (int k = 0; k < 5; ++k) {
+                stream += char(rng());
+            }
+            break;
+        default: {
+            std::string f = Binary("EL", std::string(rng() % 40, '\x05'));
+            if (rng() % 3 == 0) {
+                f[f.size() / 2] ^= 0x10;
+            }
+            stream += f + "\n";
+        }
+        }
+    }
+    const Collected whole = FeedInChunks(stream, {});
+    for (int round = 0; round < 30; ++round) {
+        std::vector<size_t> cuts;
+        size_t pos = 0;
+        while (true) {
+            pos += 1 + rng() % (round < 10 ? 3 : 200);
+            if (pos >= stream.size()) {
+                break;
+            }
+            cuts.push_back(pos);
+        }
+        const Collected parts = FeedInChunks(stream, cuts);
+        ASSERT_EQ(parts.frames, whole.frames) << "round " << round;
+        ASSERT_EQ(parts.lines, whole.lines);
+        ASSERT_EQ(parts.other, whole.other);
+        ASSERT_EQ(parts.bad, whole.bad);
+    }
+    EXPECT_GT(whole.frames.size(), 80u);
+}
+
+TEST(Framer, SurvivesRandomBytes)
+{
+    std::mt19937 rng(99);
+    CFramer framer;
+    std::string noise(200000, '\0');
+    for (char& c : noise) {
+        c = char(rng());
+    }
+    size_t seen = 0;
+    framer.Feed(noise.data(), noise.size(), [&](const CFramer::Event& e) {
+        ASSERT_GE(e.size, 0);
+        seen += size_t(e.size);
+    });
+    EXPECT_GT(framer.GetStats().skippedBytes, 0u);
+}

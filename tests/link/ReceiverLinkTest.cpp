@@ -1,0 +1,273 @@
+#include "FakeDevice.h"
+
+#include "link/AutoResetEvent.h"
+#include "link/Checksum.h"
+#include "link/Connection.h"
+#include "link/ParamBatch.h"
+#include "link/Receiver.h"
+#include "link/ReceiverHolder.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class ReceiverLinkTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        static int counter = 0;
+        m_device = std::make_shared<CFakeDevice>(QStringLiteral("link-%1").arg(++counter));
+        RegisterInProcessDevice(m_device->Key(), m_device);
+        ASSERT_TRUE(m_connection.Open(QString(), QString(), QString(), QStringLiteral("Nemola-M")));
+        m_connection.SetTimeout(10);  // 200 ms of silence
+        ASSERT_TRUE(m_receiver.Open(&m_connection, m_device->Name(), 0)) << m_receiver.GetReplyString().toStdString();
+    }
+    void TearDown() override
+    {
+        m_receiver.Close(false);
+        UnregisterInProcessDevice(m_device->Key());
+    }
+
+    std::shared_ptr<CFakeDevice> m_device;
+    CConnection m_connection;
+    CReceiver m_receiver;
+};
+
+QString Reply(CReceiver& r, const QString& command, int* ok = nullptr)
+{
+    const int result = r.SendCommand(command);
+    if (ok) {
+        *ok = result;
+    }
+    return r.GetReplyString();
+}
+
+}  // namespace
+
+TEST_F(ReceiverLinkTest, TagsEveryStatementAndRestoresTheCallersTag)
+{
+    int ok = 0;
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("print,/par/rcv/model"), &ok), QStringLiteral("RE00E/par/rcv/model\r\n"));
+    EXPECT_EQ(ok, 1);
+    // An untagged set that the receiver accepts reads as an empty answer.
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("set,/par/x,1")), QStringLiteral("RE000\r\n"));
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("%%set,/par/x,1")), QStringLiteral("RE002%%\r\n"));
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("%Receiver model%print,m")), QStringLiteral("RE011%Receiver model%m\r\n"));
+    const QStringList sent = m_device->Received();
+    ASSERT_GE(sent.size(), 4);
+    EXPECT_TRUE(sent.last().startsWith(QLatin1String("%nm")));
+    EXPECT_TRUE(sent.last().endsWith(QLatin1String("%print,m")));
+}
+
+TEST_F(ReceiverLinkTest, ErrorRepliesFailSingleCommandsButNotOpenBatches)
+{
+    m_device->SetResponder([](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
+        if (s.text.contains(QLatin1String("bad"))) {
+            return std::vector<CFakeDevice::Reply>{{"ER", "{2,,wrong 1st parameter}"}};
+        }
+        return std::vector<CFakeDevice::Reply>{{"RE", s.text.mid(6).toLatin1()}};
+    });
+    int ok = 1;
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("print,bad"), &ok), QStringLiteral("ER018{2,,wrong 1st parameter}\r\n"));
+    EXPECT_EQ(ok, 0);
+
+    CReceiverHolder holder;
+    holder.GetReceiver()->Open(&m_connection, m_device->Name(), 0);
+    CParamBatch batch(holder);
+    ASSERT_TRUE(batch.Run(QStringLiteral("@scr stoperrors off\nprint,a\nprint,b\nprint,bad\nprint,d\nprint,e\n@end\n")));
+    EXPECT_EQ(*batch[0], QStringLiteral("a"));
+    EXPECT_EQ(*batch[1], QStringLiteral("b"));
+    EXPECT_EQ(batch[2], nullptr);
+    EXPECT_EQ(*batch[3], QStringLiteral("d"));
+    EXPECT_EQ(*batch[4], QStringLiteral("e"));
+    EXPECT_EQ(batch.ErrorCount(), 1);
+
+    // With stoperrors the batch ends at the first error and counts as failed.
+    const QString reply = Reply(m_receiver, QStringLiteral("@scr stoperrors\nprint,a\nprint,bad\nprint,c\n@end\n"), &ok);
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(reply, QStringLiteral("RE001a\r\nER018{2,,wrong 1st parameter}\r\n"));
+    holder.CloseReceiver();
+}
+
+TEST_F(ReceiverLinkTest, ChainsWaitForEveryStatementThatRuns)
+{
+    m_device->SetResponder([](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
+        if (s.text == QLatin1String("fail")) {
+            return std::vector<CFakeDevice::Reply>{{"ER", "{4,value out of range}"}};
+        }
+        return std::vector<CFakeDevice::Reply>{{"RE", s.text.toLatin1()}};
+    });
+    int ok = 0;
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("a&&b;c"), &ok), QStringLiteral("RE001a\r\nRE001b\r\nRE001c\r\n"));
+    EXPECT_EQ(ok, 1);
+    // After an error the rest of the "&&" group does not run, the statement after ";" does.
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("fail&&b&&c;%%d"), &ok),
+              QStringLiteral("ER016{4,value out of range}\r\nRE003%%d\r\n"));
+    EXPECT_EQ(ok, 0);
+}
+
+TEST_F(ReceiverLinkTest, ALateReplyIsNeverTakenForTheNextCommand)
+{
+    QString withheld;
+    m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
+        if (s.text == QLatin1String("print,slow")) {
+            withheld = s.tag;
+            return std::nullopt;
+        }
+        // The late answer to the slow command arrives just before this one's.
+        if (!withheld.isEmpty()) {
+            m_device->Emit("RE" + QByteArray::number(withheld.size() + 6, 16).toUpper().rightJustified(3, '0') +
+                           '%' + withheld.toLatin1() + "%stale\r\n");
+        }
+        return std::vector<CFakeDevice::Reply>{{"RE", "fresh"}};
+    });
+    int ok = 1;
+    const QString failed = Reply(m_receiver, QStringLiteral("print,slow"), &ok);
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(failed, QStringLiteral("No reply from the receiver"));
+    EXPECT_EQ(Reply(m_receiver, QStringLiteral("print,next"), &ok), QStringLiteral("RE005fresh\r\n"));
+    EXPECT_EQ(ok, 1);
+}
+
+TEST_F(ReceiverLinkTest, LongRepliesAreJoinedFromContinuationFrames)
+{
+    m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
+        // The first frame is full whatever the private tag's length; the rest follows untagged after a blank.
+        const QByteArray head(0xFFF - (s.tag.size() + 2), 'a');
+        return std::vector<CFakeDevice::Reply>{{"RE", head}, {"RE", " end", true}};
+    });
+    const QStringList frames = Reply(m_receiver, QStringLiteral("print,/log/")).split(QStringLiteral("\r\n"),
+                                                                                  Qt::SkipEmptyParts);
+    ASSERT_EQ(frames.size(), 2);
+    EXPECT_EQ(frames[0].size(), 5 + 0xFFF - 5);  // the private tag is gone, the length says so
+    EXPECT_TRUE(frames[0].startsWith(QLatin1String("REFFA")));
+    EXPECT_EQ(frames[1], QStringLiteral("RE004 end"));
+}
+
+TEST_F(ReceiverLinkTest, ADroppedLinkFailsTheWaitingCommandAndReportsIt)
+{
+    std::atomic<int> code{0};
+    m_connection.SetSysMsgCallback([&](CConnection* c) {
+        code = c->GetMsgCode();
+        return 1ul;
+    });
+    m_connection.SetTimeout(500);  // 10 s: the drop, not the time-out, must end the wait
+    m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
+        if (s.text == QLatin1String("print,c")) {
+            m_device->Drop(QStringLiteral("unplugged"));
+            return std::nullopt;
+        }
+        return std::vector<CFakeDevice::Reply>{{"RE", "v"}};
+    });
+    CReceiverHolder holder;
+    holder.GetReceiver()->Open(&m_connection, m_device->Name(), 0);
+    CParamBatch batch(holder);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(batch.Run(QStringLiteral("@scr stoperrors off\nprint,a\nprint,b\nprint,c\nprint,d\n@end\n")));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(batch[0], nullptr);
+    EXPECT_EQ(code.load(), CConnection::kMsgLinkLost);
+    EXPECT_FALSE(holder.GetReceiver()->IsOpen());
+    int ok = 1;
+    holder.GetReceiver()->SendCommand(QStringLiteral("print,a"));
+    ok = holder.GetReceiver()->SendCommand(QStringLiteral("print,a"));
+    EXPECT_EQ(ok, 0);
+    EXPECT_TRUE(holder.Reply().startsWith(QLatin1String("Link lost")));
+    holder.CloseReceiver();
+}
+
+TEST_F(ReceiverLinkTest, AttachedTablesAndCallbacksGetTheirMessages)
+{
+    CAutoResetEvent epoch;
+    GpsDataTable table(3);
+    table[0].id = MsgId('|', '|');
+    table[0].event = &epoch;
+    table[0].flag = GPSDATA::kKeepAll;
+    table[1].id = MsgId('~', '~');
+    ASSERT_TRUE(m_receiver.Attach(0, nullptr, QStringLiteral("RT,EE"), &table));
+    EXPECT_TRUE(m_device->Received().last().endsWith(QLatin1String("em,,kvs{/RT:1,/EE:1}")));
+
+    std::atomic<int> calls{0};
+    std::atomic<int> size{0};
+    std::atomic<bool> sendFailed{false};
+    CReceiver* self = &m_receiver;
+    ASSERT_TRUE(m_receiver.Attach(3, [&](CReceiver* r) {
+        ++calls;
+        size = r->getMsgBufSize();
+        EXPECT_EQ(r->getMsgChannel(), 3);
+        EXPECT_EQ(r->readMsgBuf(0), 'T');
+        EXPECT_EQ(r->readMsgBuf(1000), 0);
+        EXPECT_EQ(r->getMsgBuf(1000), nullptr);
+        // Commands from the I/O thread would wait for themselves; they fail at once instead.
+        sendFailed = self->SendCommand(QStringLiteral("print,x")) == 0;
+    }, QStringLiteral("TT:2"), nullptr));
+
+    m_device->Emit(QByteArray("~~005\0\0\0\0\x5C\n", 11) + "||001\x46\n" + "||001\x46\n" +
+                   QByteArray("TT005\x01\0\0\0", 9) + char(Checksum8("TT005\x01\0\0\0", 9)) + "\n");
+    ASSERT_TRUE(epoch.Wait(2000));
+    for (int i = 0; i < 200 && calls == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    {
+        std::lock_guard lock(m_connection.GetLock());
+        EXPECT_EQ(table[0].buffer, QByteArray("||001\x46||001\x46"));  // kept all
+        EXPECT_EQ(table[1].buffer.size(), 10);
+    }
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(size.load(), 10);
+    EXPECT_TRUE(sendFailed.load());
+
+    ASSERT_TRUE(m_receiver.Detach(3));
+    EXPECT_TRUE(m_device->Received().last().endsWith(QLatin1String("dm,,kvs{/TT}")));
+    m_device->Emit(QByteArray("TT005\x01\0\0\0", 9) + char(Checksum8("TT005\x01\0\0\0", 9)) + "\n");
+    m_receiver.SendCommand(QStringLiteral("print,sync"));  // the message is handled before this reply
+    EXPECT_EQ(calls.load(), 1);
+}
+
+TEST_F(ReceiverLinkTest, RawOutputGetsEverythingButReplies)
+{
+    std::mutex mutex;
+    QByteArray raw;
+    m_receiver.SendCommand(QString(), [&](const char* data, int length) {
+        std::lock_guard lock(mutex);
+        raw.append(data, length);
+    });
+    m_device->Emit("$GPGGA,1\r\n" + QByteArray("||001\x46\n"));
+    m_receiver.SendCommand(QStringLiteral("print,x"), [&](const char* data, int length) {
+        std::lock_guard lock(mutex);
+        raw.append(data, length);
+    });
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(raw, QByteArray("$GPGGA,1\r\n||001\x46\n"));
+}
+
+TEST(ReceiverOpen, ReportsWhyItFailsAndHonoursCancel)
+{
+    CConnection connection;
+    connection.Open(QString(), QString(), QString(), QStringLiteral("Nemola-M"));
+    CReceiver receiver;
+    EXPECT_EQ(receiver.Open(&connection, QStringLiteral("SIM:nobody"), 0), 0);
+    EXPECT_TRUE(receiver.GetReplyString().contains(QLatin1String("SIM:nobody")));
+    EXPECT_EQ(receiver.Open(&connection, QStringLiteral("nonsense"), 0), 0);
+    EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,x")), 0);
+
+    auto device = std::make_shared<CFakeDevice>(QStringLiteral("silent"));
+    device->SetResponder([](const Statement&) { return std::nullopt; });
+    RegisterInProcessDevice(device->Key(), device);
+    connection.SetTimeout(2);
+    int attempts = 0;
+    connection.Open(QString(), QString(), QString(), QStringLiteral("Nemola-M"), [&](const OPEN_ATTEMPT& a) {
+        attempts = int(a.attempt);
+        return a.attempt == 2;  // the user presses "Stop" during the second attempt
+    });
+    EXPECT_EQ(receiver.Open(&connection, device->Name(), 0), 0);
+    EXPECT_EQ(attempts, 2);
+    EXPECT_TRUE(receiver.GetReplyString().contains(QLatin1String("cancelled")));
+    UnregisterInProcessDevice(device->Key());
+}
