@@ -172,6 +172,10 @@ TEST_F(ReceiverLinkTest, ADroppedLinkFailsTheWaitingCommandAndReportsIt)
     EXPECT_FALSE(batch.Run(QStringLiteral("@scr stoperrors off\nprint,a\nprint,b\nprint,c\nprint,d\n@end\n")));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(batch[0], nullptr);
+    // The report follows the failed command from the I/O thread.
+    for (int i = 0; i < 400 && code == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     EXPECT_EQ(code.load(), CConnection::kMsgLinkLost);
     EXPECT_FALSE(holder.GetReceiver()->IsOpen());
     int ok = 1;
