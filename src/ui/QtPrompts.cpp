@@ -1,0 +1,177 @@
+#include "ui/QtPrompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QScreen>
+
+namespace {
+
+QMessageBox::StandardButtons ToQt(PromptButtons buttons)
+{
+    switch (buttons) {
+    case PromptButtons::Ok:
+        return QMessageBox::Ok;
+    case PromptButtons::OkCancel:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+    case PromptButtons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case PromptButtons::YesNoCancel:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case PromptButtons::RetryCancel:
+        return QMessageBox::Retry | QMessageBox::Cancel;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::Icon ToQt(PromptIcon icon)
+{
+    switch (icon) {
+    case PromptIcon::None:
+        return QMessageBox::NoIcon;
+    case PromptIcon::Information:
+        return QMessageBox::Information;
+    case PromptIcon::Question:
+        return QMessageBox::Question;
+    case PromptIcon::Warning:
+        return QMessageBox::Warning;
+    case PromptIcon::Error:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButton ToQtButton(PromptButton button)
+{
+    switch (button) {
+    case PromptButton::Ok:
+        return QMessageBox::Ok;
+    case PromptButton::Cancel:
+        return QMessageBox::Cancel;
+    case PromptButton::Yes:
+        return QMessageBox::Yes;
+    case PromptButton::No:
+        return QMessageBox::No;
+    case PromptButton::Retry:
+        return QMessageBox::Retry;
+    }
+    return QMessageBox::Cancel;
+}
+
+PromptButton FromQt(int button, PromptButtons offered)
+{
+    switch (button) {
+    case QMessageBox::Ok:
+        return PromptButton::Ok;
+    case QMessageBox::Cancel:
+        return PromptButton::Cancel;
+    case QMessageBox::Yes:
+        return PromptButton::Yes;
+    case QMessageBox::No:
+        return PromptButton::No;
+    case QMessageBox::Retry:
+        return PromptButton::Retry;
+    default:
+        return CancellingButton(offered);
+    }
+}
+
+// Keeps a chooser within the available screen: full screen on the handheld, a comfortable size on a desktop.
+void FitToScreen(QWidget* widget)
+{
+    const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        return;
+    }
+    const QSize avail = screen->availableSize();
+    const QSize wanted(qMin(avail.width(), 720), qMin(avail.height(), 560));
+    widget->setMaximumSize(avail);
+    widget->resize(wanted);
+}
+
+void Prepare(QFileDialog& dialog, const FileChooserOptions& options)
+{
+    dialog.setWindowTitle(options.title);
+    if (!options.folder.isEmpty()) {
+        dialog.setDirectory(options.folder);
+    }
+    if (!options.filters.isEmpty()) {
+        dialog.setNameFilters(options.filters);
+        const int index = options.selectedFilter >= 0 && options.selectedFilter < options.filters.size()
+                              ? options.selectedFilter
+                              : 0;
+        dialog.selectNameFilter(options.filters.at(index));
+    }
+    if (!options.defaultSuffix.isEmpty()) {
+        dialog.setDefaultSuffix(options.defaultSuffix);
+    }
+    if (!options.fileName.isEmpty()) {
+        dialog.selectFile(options.fileName);
+    }
+    // The platform's own dialogs cannot be sized for the handheld screen.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    FitToScreen(&dialog);
+}
+
+FileChoice Run(QFileDialog& dialog)
+{
+    FileChoice choice;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return choice;
+    }
+    choice.path = dialog.selectedFiles().constFirst();
+    choice.filter = int(dialog.nameFilters().indexOf(dialog.selectedNameFilter()));
+    return choice;
+}
+
+}  // namespace
+
+CQtPrompts::CQtPrompts(QWidget* parent) : m_parent(parent) {}
+
+QWidget* CQtPrompts::Parent() const
+{
+    return m_parent ? m_parent : QApplication::activeWindow();
+}
+
+PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons,
+                                 PromptIcon icon)
+{
+    QMessageBox box(ToQt(icon), caption, text, ToQt(buttons), Parent());
+    if (const QScreen* screen = box.screen()) {
+        box.setMaximumWidth(screen->availableSize().width());
+    }
+    // Escape answers with the cancelling button, as a closed box does.
+    box.setEscapeButton(box.button(ToQtButton(CancellingButton(buttons))));
+    return FromQt(box.exec(), buttons);
+}
+
+FileChoice CQtPrompts::OpenFile(const FileChooserOptions& options)
+{
+    QFileDialog dialog(Parent());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    Prepare(dialog, options);
+    return Run(dialog);
+}
+
+FileChoice CQtPrompts::SaveFile(const FileChooserOptions& options)
+{
+    QFileDialog dialog(Parent());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.confirmOverwrite);
+    Prepare(dialog, options);
+    return Run(dialog);
+}
+
+QString CQtPrompts::ChooseFolder(const QString& title, const QString& startFolder)
+{
+    QFileDialog dialog(Parent());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    FileChooserOptions options;
+    options.title = title;
+    options.folder = startFolder;
+    Prepare(dialog, options);
+    return Run(dialog).path;
+}
