@@ -1,0 +1,252 @@
+#include "app/MainFrame.h"
+
+#include "app/CommandIds.h"
+#include "app/ConnectionState.h"
+#include "app/FrameTitle.h"
+#include "app/NemolaApp.h"
+#include "ui/TimeServices.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), m_app(app)
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    SetIdleTitle();
+    BuildMenu();
+    BuildStatusBar();
+
+    // The live view takes this place.
+    auto* placeholder = new QWidget(this);
+    placeholder->setObjectName(QStringLiteral("mainViewPlaceholder"));
+    setCentralWidget(placeholder);
+
+    // The handheld's whole screen; a desktop gets the same portrait shape to start with.
+    QSize size(480, 640);
+    if (const QScreen* screen = this->screen()) {
+        size = size.boundedTo(screen->availableSize());
+    }
+    resize(size);
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(QStringLiteral("statusTimer"));
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        UpdateClockPanes();
+        UpdateCommandStates();
+    });
+    m_timer->start(kStatusTimerMs);
+    UpdateCommandStates();
+}
+
+void CMainFrame::BuildMenu()
+{
+    QMenu* top = menuBar()->addMenu(QStringLiteral("Menu"));
+    top->setObjectName(QStringLiteral("menuMenu"));
+    connect(top, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+    QMenu* popup = nullptr;
+    QString popupName;
+    for (const MenuEntry& entry : MenuEntries()) {
+        if (!popup || popupName != QLatin1String(entry.popup)) {
+            popupName = QLatin1String(entry.popup);
+            popup = top->addMenu(popupName);
+            popup->setObjectName(QStringLiteral("menu") + QString(popupName).remove(QLatin1Char(' ')));
+            connect(popup, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+        }
+        QAction* action = popup->addAction(QLatin1String(entry.caption));
+        action->setObjectName(QLatin1String(entry.objectName));
+        action->setData(entry.id);
+        if (entry.key) {
+            action->setShortcut(QKeySequence(QStringLiteral("Ctrl+") + QLatin1Char(entry.key)));
+            // Accelerators work wherever the focus is in the frame.
+            action->setShortcutContext(Qt::WindowShortcut);
+            addAction(action);
+        }
+        const int id = entry.id;
+        connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
+        m_actions[id] = action;
+    }
+}
+
+void CMainFrame::BuildStatusBar()
+{
+    for (int i = 0; i < 3; ++i) {
+        m_panes[i] = new QLabel(this);
+        m_panes[i]->setObjectName(QStringLiteral("statusPane%1").arg(i));
+        // Pane 0 takes what the clock panes leave.
+        statusBar()->addWidget(m_panes[i], i == 0 ? 1 : 0);
+    }
+    m_panes[0]->setText(QStringLiteral("Disconnected"));
+}
+
+void CMainFrame::Dispatch(int commandId)
+{
+    // Keyboard accelerators reach here without a popup having refreshed the states.
+    UpdateCommandStates();
+    if (QAction* action = Action(commandId); action && !action->isEnabled()) {
+        return;
+    }
+    switch (commandId) {
+    case cmd::kConnection:
+        return OnConnection();
+    case cmd::kDisconnect:
+        return OnDisconnect();
+    case cmd::kFileManager:
+        return OnFileManager();
+    case cmd::kRealTimeLogging:
+        return OnRealTimeLogging();
+    case cmd::kManualMode:
+        return OnManualMode();
+    case cmd::kExit:
+        return OnExit();
+    case cmd::kReceiverConfig:
+        return OnReceiverConfig();
+    case cmd::kSite:
+        return OnSite();
+    case cmd::kSetTargetPosition:
+        return OnSetTargetPosition();
+    case cmd::kSetSatelliteTime:
+        return OnSetSatelliteTime();
+    case cmd::kInitFileSystem:
+        return OnInitFileSystem();
+    case cmd::kClearNvram:
+        return OnClearNvram();
+    case cmd::kResetReceiver:
+        return OnResetReceiver();
+    case cmd::kMessage:
+        return OnMessage();
+    case cmd::kFirmwareLoader:
+        return OnFirmwareLoader();
+    case cmd::kScatterPlot:
+        return OnScatterPlot();
+    case cmd::kSatellitesPlot:
+        return OnSatellitesPlot();
+    case cmd::kPositionPlot:
+        return OnPositionPlot();
+    case cmd::kAbout:
+        return OnAbout();
+    default:
+        return;
+    }
+}
+
+QAction* CMainFrame::Action(int commandId) const
+{
+    const auto it = m_actions.find(commandId);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+MenuContext CMainFrame::Context() const
+{
+    const ConnectionState& state = m_app.State();
+    MenuContext context;
+    context.connecting = state.connecting;
+    context.running = state.running;
+    context.localServerConnection = state.IsLocalServerConnection();
+    context.newMessage = m_newMessage;
+    return context;
+}
+
+void CMainFrame::UpdateCommandStates()
+{
+    const MenuContext context = Context();
+    for (const MenuEntry& entry : MenuEntries()) {
+        if (QAction* action = Action(entry.id)) {
+            action->setEnabled(IsEntryEnabled(entry.rule, context));
+        }
+    }
+}
+
+void CMainFrame::SetStatusText(int pane, const QString& text)
+{
+    if (pane >= 0 && pane < 3) {
+        m_panes[pane]->setText(text);
+    }
+}
+
+QString CMainFrame::StatusText(int pane) const
+{
+    return pane >= 0 && pane < 3 ? m_panes[pane]->text() : QString();
+}
+
+void CMainFrame::SetIdleTitle()
+{
+    setWindowTitle(IdleFrameTitle());
+}
+
+void CMainFrame::SetNewMessage(bool on)
+{
+    m_newMessage = on;
+    UpdateCommandStates();
+}
+
+void CMainFrame::UpdateClockPanes()
+{
+    const ConnectionState& state = m_app.State();
+    if (!state.running) {
+        m_lastSeconds = -1;
+        return;
+    }
+    const TimeServices time = m_app.Time();
+    const int64_t seconds = (time.tick->TickMs() - state.connectTick) / 1000;
+    // On a tick within the same second the pane keeps its text.
+    if (seconds != m_lastSeconds) {
+        m_lastSeconds = seconds;
+        m_panes[2]->setText(ConnectedTimeText(seconds));
+    }
+    m_panes[1]->setText(time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (m_closeCount++ == 0) {
+        m_app.OnFrameClosing();
+    }
+    event->accept();
+}
+
+void CMainFrame::OnConnection()
+{
+    m_app.ConnectCommand();
+}
+
+void CMainFrame::OnDisconnect()
+{
+    m_app.DisconnectCommand();
+}
+
+void CMainFrame::OnExit()
+{
+    close();
+}
+
+void CMainFrame::OnManualMode()
+{
+    // The manual-mode terminal is not part of this build yet.
+}
+
+void CMainFrame::OnAbout()
+{
+    m_app.ShowAbout();
+}
+
+// Tools that arrive with later parts of the program.
+void CMainFrame::OnFileManager() {}
+void CMainFrame::OnRealTimeLogging() {}
+void CMainFrame::OnReceiverConfig() {}
+void CMainFrame::OnSite() {}
+void CMainFrame::OnSetTargetPosition() {}
+void CMainFrame::OnSetSatelliteTime() {}
+void CMainFrame::OnInitFileSystem() {}
+void CMainFrame::OnClearNvram() {}
+void CMainFrame::OnResetReceiver() {}
+void CMainFrame::OnMessage() {}
+void CMainFrame::OnFirmwareLoader() {}
+void CMainFrame::OnScatterPlot() {}
+void CMainFrame::OnSatellitesPlot() {}
+void CMainFrame::OnPositionPlot() {}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "app/MenuTable.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <map>
+
+class CNemolaApp;
+class QLabel;
+class QMenu;
+class QTimer;
+
+// The main window: the "Menu" menu with its accelerators, a three-pane status bar (0: status text, 1: controller
+// clock, 2: time since connecting) and the title. Commands run in its handler slots; those that later tools
+// implement do nothing yet.
+class CMainFrame : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kStatusTimerMs = 1000;
+
+    explicit CMainFrame(CNemolaApp& app, QWidget* parent = nullptr);
+
+    QAction* Action(int commandId) const;
+    // Recomputes every entry's enabled state from the application's connection state.
+    void UpdateCommandStates();
+
+    void SetStatusText(int pane, const QString& text);
+    QString StatusText(int pane) const;
+    void SetIdleTitle();
+
+    bool NewMessage() const { return m_newMessage; }
+    void SetNewMessage(bool on);
+
+    // One tick of the status-bar timer: the clock and the time since connecting while running.
+    void UpdateClockPanes();
+
+public slots:
+    void OnConnection();
+    void OnDisconnect();
+    void OnFileManager();
+    void OnRealTimeLogging();
+    void OnManualMode();
+    void OnExit();
+    void OnReceiverConfig();
+    void OnSite();
+    void OnSetTargetPosition();
+    void OnSetSatelliteTime();
+    void OnInitFileSystem();
+    void OnClearNvram();
+    void OnResetReceiver();
+    void OnMessage();
+    void OnFirmwareLoader();
+    void OnScatterPlot();
+    void OnSatellitesPlot();
+    void OnPositionPlot();
+    void OnAbout();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildMenu();
+    void BuildStatusBar();
+    void Dispatch(int commandId);
+    MenuContext Context() const;
+
+    CNemolaApp& m_app;
+    std::map<int, QAction*> m_actions;
+    QLabel* m_panes[3] = {};
+    QTimer* m_timer = nullptr;
+    int64_t m_lastSeconds = -1;
+    bool m_newMessage = false;
+    int m_closeCount = 0;
+};
