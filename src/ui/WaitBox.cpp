@@ -18,9 +18,13 @@ CWaitBox::CWaitBox(const QString& text, QWidget* parent)
     m_label->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_label);
+    // Narrow enough for the handheld's portrait screen whatever the text.
+    int maxWidth = kMaxWidth;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        setMaximumWidth(screen->availableSize().width());
+        maxWidth = qMin(maxWidth, screen->availableSize().width());
     }
+    setMaximumWidth(maxWidth);
+    m_label->setMaximumWidth(maxWidth);
     adjustSize();
     if (parent) {
         const QPoint centre = parent->mapToGlobal(parent->rect().center());

@@ -12,6 +12,8 @@ class CWaitBox : public QFrame
     Q_OBJECT
 
 public:
+    static constexpr int kMaxWidth = 440;
+
     explicit CWaitBox(const QString& text, QWidget* parent = nullptr);
 
     void SetText(const QString& text);

@@ -1,0 +1,190 @@
+#include "support/ScriptedPrompts.h"
+#include "ui/Prompts.h"
+#include "ui/QtPrompts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+#include <gtest/gtest-spi.h>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Clear NVRAM");
+const QString kText = QStringLiteral("Push OK to proceed,\nCancel to abort.");
+
+TEST(ScriptedPrompts, AnswersExpectedPromptsInOrderAndRecordsThem)
+{
+    CScriptedPrompts prompts;
+    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok)
+        .ExpectMessage(QStringLiteral("Q"), QStringLiteral("Sure?"), PromptButtons::YesNo, PromptButton::No);
+
+    EXPECT_EQ(Prompts().Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::Question), PromptButton::Ok);
+    EXPECT_EQ(AskQuestion(QStringLiteral("Sure?"), QStringLiteral("Q")), PromptButton::No);
+
+    ASSERT_EQ(prompts.Records().size(), 2u);
+    EXPECT_EQ(prompts.Records()[0].icon, PromptIcon::Question);
+    EXPECT_EQ(prompts.Records()[1].caption, QStringLiteral("Q"));
+    EXPECT_EQ(prompts.PendingCount(), 0);
+}
+
+TEST(ScriptedPrompts, UnexpectedPromptFailsAndIsAnsweredAsCancelled)
+{
+    CScriptedPrompts prompts;
+    PromptButton answer = PromptButton::Ok;
+    EXPECT_NONFATAL_FAILURE(answer = Prompts().Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::None),
+                            "Unexpected message box \"Clear NVRAM\"");
+    EXPECT_EQ(answer, PromptButton::Cancel);
+    EXPECT_EQ(prompts.Records().size(), 1u);
+}
+
+TEST(ScriptedPrompts, DifferentTextCaptionOrButtonsFail)
+{
+    CScriptedPrompts prompts;
+    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
+    EXPECT_NONFATAL_FAILURE(Prompts().Message(kText + QLatin1Char('!'), kCaption, PromptButtons::OkCancel,
+                                              PromptIcon::None),
+                            "expected text \"Push OK to proceed,\\nCancel to abort.\"");
+
+    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
+    EXPECT_NONFATAL_FAILURE(Prompts().Message(kText, QStringLiteral("Reset Receiver"), PromptButtons::OkCancel,
+                                              PromptIcon::None),
+                            "expected caption \"Clear NVRAM\"");
+
+    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
+    PromptButton answer = PromptButton::Ok;
+    EXPECT_NONFATAL_FAILURE(answer = Prompts().Message(kText, kCaption, PromptButtons::YesNo, PromptIcon::None),
+                            "expected buttons OK/Cancel, got Yes/No");
+    EXPECT_EQ(answer, PromptButton::No);
+}
+
+TEST(ScriptedPrompts, AnswerNotOfferedFails)
+{
+    CScriptedPrompts prompts;
+    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Yes);
+    PromptButton answer = PromptButton::Ok;
+    EXPECT_NONFATAL_FAILURE(answer = Prompts().Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::None),
+                            "the scripted answer Yes is not among its buttons OK/Cancel");
+    EXPECT_EQ(answer, PromptButton::Cancel);
+}
+
+TEST(ScriptedPrompts, MissingPromptFailsOnVerifyAndOnDestruction)
+{
+    {
+        CScriptedPrompts prompts;
+        prompts.ExpectMessage(kCaption, kText, PromptButtons::Ok, PromptButton::Ok);
+        EXPECT_NONFATAL_FAILURE(prompts.Verify(), "Expected message box \"Clear NVRAM\"");
+        EXPECT_EQ(prompts.PendingCount(), 0);
+    }
+    EXPECT_NONFATAL_FAILURE(
+        {
+            CScriptedPrompts prompts;
+            prompts.ExpectSaveFile(QStringLiteral("Save script"), QStringLiteral("/tmp/a.kvc"));
+        },
+        "Expected save-file chooser \"Save script\" never came");
+}
+
+TEST(ScriptedPrompts, WrongKindFails)
+{
+    CScriptedPrompts prompts;
+    prompts.ExpectOpenFile(QStringLiteral("Open"), QStringLiteral("/tmp/x"));
+    FileChooserOptions options;
+    options.title = QStringLiteral("Open");
+    FileChoice choice;
+    EXPECT_NONFATAL_FAILURE(choice = Prompts().SaveFile(options),
+                            "Expected open-file chooser \"Open\", got save-file chooser");
+    EXPECT_FALSE(choice.Accepted());
+}
+
+TEST(ScriptedPrompts, ChoosersReturnScriptedPathsAndFilters)
+{
+    CScriptedPrompts prompts;
+    prompts.ExpectOpenFile(QStringLiteral("Open script"), QStringLiteral("/data/a.kvc"))
+        .ExpectSaveFile(QStringLiteral("Save log"), QStringLiteral("/data/b.log"), 1)
+        .ExpectSaveFile(QStringLiteral("Save log"), QString())
+        .ExpectFolder(QStringLiteral("Output folder"), QStringLiteral("/data/out"));
+
+    FileChooserOptions open;
+    open.title = QStringLiteral("Open script");
+    open.filters = QStringList{QStringLiteral("Scripts (*.kvc)"), QStringLiteral("All (*)")};
+    const FileChoice a = Prompts().OpenFile(open);
+    EXPECT_EQ(a.path, QStringLiteral("/data/a.kvc"));
+    EXPECT_EQ(a.filter, 0);
+
+    FileChooserOptions save;
+    save.title = QStringLiteral("Save log");
+    save.folder = QStringLiteral("/data");
+    const FileChoice b = Prompts().SaveFile(save);
+    EXPECT_EQ(b.path, QStringLiteral("/data/b.log"));
+    EXPECT_EQ(b.filter, 1);
+    EXPECT_FALSE(Prompts().SaveFile(save).Accepted());
+
+    EXPECT_EQ(Prompts().ChooseFolder(QStringLiteral("Output folder"), QStringLiteral("/data")),
+              QStringLiteral("/data/out"));
+    ASSERT_EQ(prompts.Records().size(), 4u);
+    EXPECT_EQ(prompts.Records()[1].file.folder, QStringLiteral("/data"));
+    EXPECT_EQ(prompts.Records()[3].text, QStringLiteral("/data"));
+}
+
+TEST(ScriptedPrompts, InstallsForItsLifetimeAndRestoresThePrevious)
+{
+    CScriptedPrompts outer;
+    {
+        CScriptedPrompts inner;
+        EXPECT_EQ(&Prompts(), &inner);
+    }
+    EXPECT_EQ(&Prompts(), &outer);
+}
+
+TEST(Prompts, WithNothingInstalledEveryPromptIsCancelledWithoutWaiting)
+{
+    IPrompts* previous = SetPrompts(nullptr);
+    EXPECT_EQ(AskQuestion(kText, kCaption, PromptButtons::YesNo), PromptButton::No);
+    EXPECT_EQ(AskQuestion(kText, kCaption, PromptButtons::YesNoCancel), PromptButton::Cancel);
+    EXPECT_EQ(ShowMessage(kText, kCaption), PromptButton::Ok);
+    EXPECT_FALSE(Prompts().OpenFile({}).Accepted());
+    EXPECT_TRUE(Prompts().ChooseFolder(kCaption, QString()).isEmpty());
+    SetPrompts(previous);
+}
+
+// Presses a button of the message box that the code under test is about to run modally.
+void PressWhenShown(QMessageBox::StandardButton button, QString* seenText)
+{
+    QTimer::singleShot(0, [button, seenText] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        *seenText = box->text();
+        if (button == QMessageBox::Escape) {
+            box->reject();
+        } else {
+            box->button(button)->click();
+        }
+    });
+}
+
+TEST(QtPrompts, MessageBoxReportsThePressedButton)
+{
+    CQtPrompts prompts;
+    QString seen;
+    PressWhenShown(QMessageBox::No, &seen);
+    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::YesNoCancel, PromptIcon::Question), PromptButton::No);
+    EXPECT_EQ(seen, kText);
+
+    PressWhenShown(QMessageBox::Retry, &seen);
+    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::RetryCancel, PromptIcon::Warning),
+              PromptButton::Retry);
+}
+
+TEST(QtPrompts, ClosedMessageBoxAnswersWithItsCancellingButton)
+{
+    CQtPrompts prompts;
+    QString seen;
+    PressWhenShown(QMessageBox::Escape, &seen);
+    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::None), PromptButton::Cancel);
+    PressWhenShown(QMessageBox::Escape, &seen);
+    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::YesNo, PromptIcon::None), PromptButton::No);
+}
+
+}  // namespace
