@@ -1,0 +1,144 @@
+#include "app/AboutDialog.h"
+#include "app/AboutReport.h"
+#include "link/ParamBatch.h"
+#include "link/ReceiverHolder.h"
+#include "support/ScriptedPrompts.h"
+
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A reply text as the link returns it: one frame per print, "RE" answers and "ER" errors.
+QString Reply(int prints, const std::vector<int>& errorLines)
+{
+    QString reply;
+    for (int i = 0; i < prints; ++i) {
+        if (std::find(errorLines.begin(), errorLines.end(), i) != errorLines.end()) {
+            reply += QStringLiteral("ER011{Wrong path}\r\n");
+        } else {
+            reply += QStringLiteral("RE005 v%1 \r\n").arg(i);
+        }
+    }
+    return reply;
+}
+
+QStringList Lines(const QString& report)
+{
+    QStringList lines = report.split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(lines.last().isEmpty()) << "the report ends with a line end";
+    lines.removeLast();
+    return lines;
+}
+
+TEST(AboutReport, BatchIsOnePrintPerValueLineInTableOrder)
+{
+    const QString batch = AboutReportBatch();
+    EXPECT_TRUE(batch.startsWith(QStringLiteral("@scr stoperrors off\nprint,/par/rcv/model\nprint,/par/rcv/sn\n")));
+    EXPECT_TRUE(batch.endsWith(QStringLiteral("print,/par/net/wlan/inf/ic\n@end\n")));
+    EXPECT_TRUE(batch.contains(QStringLiteral("\nprint,/dev/blk/a&block_size\nprint,/dev/blk/a&blocks\n")));
+    EXPECT_EQ(batch.count(QStringLiteral("print,")), 46);
+    EXPECT_EQ(batch.count(QLatin1Char('\n')), 48);
+}
+
+TEST(AboutReport, EveryLabelTakesTheNextPrintsValueAndSeparatorsStayAsTheyAre)
+{
+    CParamBatch batch;
+    batch.ParseReply(AboutReportBatch(), Reply(46, {}));
+    const QStringList lines = Lines(BuildAboutReport(batch));
+    ASSERT_EQ(lines.size(), 51);
+    EXPECT_EQ(lines[0], QStringLiteral("Receiver model:\tv0"));
+    EXPECT_EQ(lines[10], QStringLiteral("Ext. Ant. DC status:\tv10"));
+    EXPECT_EQ(lines[11], QStringLiteral("-------------------- Charger -------------------------------"));
+    EXPECT_EQ(lines[12], QStringLiteral("Power source:\tv11"));
+    EXPECT_EQ(lines[27], QString::fromUtf8("Temperature(\u00b0C):\tv25"));
+    EXPECT_EQ(lines[29], QStringLiteral("Flash memory size(b): v26"));
+    EXPECT_EQ(lines[36], QString(60, QLatin1Char('-')));
+    EXPECT_EQ(lines[41], QStringLiteral("Wait states:\t v37"));
+    EXPECT_EQ(lines[42], QStringLiteral("-------------------- Certification -------------------------"));
+    EXPECT_EQ(lines[43], QStringLiteral("FCC ID(GSM):\tv38"));
+    EXPECT_EQ(lines[50], QStringLiteral("IC        (WIFI):\tv45"));
+    for (const QString& line : lines) {
+        EXPECT_FALSE(line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r'))) << line.toStdString();
+    }
+}
+
+TEST(AboutReport, UnansweredPrintShowsUnknownWithoutShiftingTheOthers)
+{
+    CParamBatch batch;
+    batch.ParseReply(AboutReportBatch(), Reply(46, {3, 45}));
+    const QStringList lines = Lines(BuildAboutReport(batch));
+    ASSERT_EQ(lines.size(), 51);
+    EXPECT_EQ(lines[2], QStringLiteral("Receiver ID:\tv2"));
+    EXPECT_EQ(lines[3], QStringLiteral("Firmware version:\t<unknown>"));
+    EXPECT_EQ(lines[4], QStringLiteral("RTK support:\tv4"));
+    EXPECT_EQ(lines[49], QStringLiteral("FCC ID(WIFI):\tv44"));
+    EXPECT_EQ(lines[50], QStringLiteral("IC        (WIFI):\t<unknown>"));
+}
+
+TEST(AboutReport, ShortReplyLeavesTheRestUnknown)
+{
+    CParamBatch batch;
+    batch.ParseReply(AboutReportBatch(), Reply(2, {}));
+    const QStringList lines = Lines(BuildAboutReport(batch));
+    EXPECT_EQ(lines[1], QStringLiteral("Receiver S/N:\tv1"));
+    EXPECT_EQ(lines[2], QStringLiteral("Receiver ID:\t<unknown>"));
+    EXPECT_EQ(lines.filter(QStringLiteral("<unknown>")).size(), 44);
+}
+
+TEST(AboutReport, WwwAddressesGetAScheme)
+{
+    EXPECT_EQ(AboutLinkUrl(QStringLiteral("www.nemola.example")), QStringLiteral("http://www.nemola.example"));
+    EXPECT_EQ(AboutLinkUrl(QStringLiteral("WwW.Nemola.example")), QStringLiteral("http://WwW.Nemola.example"));
+    EXPECT_EQ(AboutLinkUrl(QStringLiteral("https://nemola.example")), QStringLiteral("https://nemola.example"));
+    EXPECT_EQ(AboutLinkUrl(QStringLiteral("www")), QStringLiteral("www"));
+}
+
+TEST(AboutDialog, WithoutReceiverShowsOnlyTheVersionAndTheLink)
+{
+    CAboutDialog dialog(nullptr);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("About Nemola-M"));
+    const QStringList version = dialog.VersionText().split(QLatin1Char('\n'));
+    ASSERT_EQ(version.size(), 3);
+    EXPECT_EQ(version[0], QStringLiteral("Nemola-M version " NEMOLA_VERSION));
+    EXPECT_TRUE(version[1].startsWith(QStringLiteral("Build: "))) << version[1].toStdString();
+    EXPECT_TRUE(version[1].contains(QStringLiteral(", ")));
+    EXPECT_FALSE(version[2].isEmpty());
+    EXPECT_EQ(dialog.LinkUrl(), QStringLiteral("http://www.nemola.example"));
+    EXPECT_TRUE(dialog.Report().isEmpty());
+    EXPECT_EQ(dialog.findChild<QPlainTextEdit*>(), nullptr);
+}
+
+TEST(AboutDialog, ReceiverThatCannotBeAskedLeavesTheReportEmpty)
+{
+    CReceiverHolder holder;  // its receiver is not open: the batch cannot be sent
+    CAboutDialog dialog(&holder);
+    EXPECT_TRUE(dialog.Report().isEmpty());
+    auto* view = dialog.findChild<QPlainTextEdit*>(QStringLiteral("receiverReport"));
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isReadOnly());
+    EXPECT_TRUE(view->toPlainText().isEmpty());
+}
+
+TEST(AboutDialog, LinkOpensTheAddressAndReportsAFailure)
+{
+    CScriptedPrompts prompts;
+    CAboutDialog dialog(nullptr);
+    QStringList opened;
+    dialog.SetUrlOpener([&opened](const QString& url) {
+        opened << url;
+        return true;
+    });
+    dialog.OpenLink();
+    EXPECT_EQ(opened, QStringList{QStringLiteral("http://www.nemola.example")});
+    EXPECT_TRUE(prompts.Records().empty());
+
+    dialog.SetUrlOpener([](const QString&) { return false; });
+    prompts.ExpectMessage(QStringLiteral("ERROR"), QStringLiteral("Unable to open hyperlink!"), PromptButtons::Ok,
+                          PromptButton::Ok);
+    dialog.OpenLink();
+    EXPECT_EQ(prompts.PendingCount(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+#include "app/AppSettings.h"
+#include "app/CommandLine.h"
+#include "app/Connector.h"
+#include "app/MainFrame.h"
+#include "app/NemolaApp.h"
+#include "link/Connection.h"
+#include "link/ConnectionInfo.h"
+#include "link/Profile.h"
+#include "support/FakeTime.h"
+#include "support/ScriptedPrompts.h"
+#include "app/AppTestSupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kProgram = QStringLiteral("nemola-m");
+
+class AppStartup : public FreshSettings
+{
+protected:
+    FakeTime m_time;
+    CScriptedPrompts m_prompts;
+};
+
+TEST_F(AppStartup, WithNothingStoredTheDefaultsApply)
+{
+    CNemolaApp app(m_time.Services());
+    ASSERT_TRUE(app.Start({kProgram}));
+    const AppSettings& s = app.Settings();
+    EXPECT_FALSE(s.slantHeight);
+    EXPECT_EQ(s.antennaHeight, QStringLiteral("0"));
+    EXPECT_FALSE(s.antennaStatus);
+    EXPECT_EQ(s.siteName, QStringLiteral("Site"));
+    EXPECT_EQ(s.antennaType, QStringLiteral("UNKNOWN"));
+    EXPECT_EQ(s.targetLat, 0.0);
+    EXPECT_EQ(s.targetLon, 0.0);
+    EXPECT_EQ(s.recordingInterval, QStringLiteral("1"));
+    EXPECT_EQ(s.elevationMask, QStringLiteral("7"));
+
+    const ConnectionState& state = app.State();
+    EXPECT_FALSE(state.running);
+    EXPECT_FALSE(state.connecting);
+    EXPECT_FALSE(state.cancelTrying);
+    EXPECT_EQ(state.connection, nullptr);
+    EXPECT_EQ(app.StartTick(), m_time.tick.TickMs());
+    EXPECT_TRUE(app.ExeDir().endsWith(QLatin1Char('/')));
+    EXPECT_EQ(app.ExeDir(), QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+
+    ASSERT_NE(app.MainFrame(), nullptr);
+    EXPECT_TRUE(app.MainFrame()->isVisible());
+    EXPECT_EQ(app.MainFrame()->windowTitle(), QStringLiteral("Nemola-M(idle)"));
+    EXPECT_EQ(app.MainFrame()->StatusText(0), QStringLiteral("Disconnected"));
+}
+
+TEST_F(AppStartup, PostedConnectionRunsOnceTheLoopRunsAndAsksForAReceiver)
+{
+    CNemolaApp app(m_time.Services());
+    ASSERT_TRUE(app.Start({kProgram}));
+    EXPECT_EQ(app.MainFrame()->StatusText(0), QStringLiteral("Disconnected"));
+    QCoreApplication::processEvents();
+    // No receiver chosen: the connection dialog's place is empty for now.
+    EXPECT_EQ(app.MainFrame()->StatusText(0), QStringLiteral("Select receiver!"));
+    EXPECT_FALSE(app.State().connecting);
+}
+
+TEST_F(AppStartup, SettingsWrittenOnCloseAreReadAtTheNextStart)
+{
+    AppSettings changed;
+    changed.slantHeight = true;
+    changed.antennaHeight = QStringLiteral("1.534");
+    changed.antennaStatus = true;
+    changed.siteName = QStringLiteral("Hill \u00fc 7, north");
+    changed.antennaType = QStringLiteral("ANT=X;2");
+    changed.targetLat = 0.87412345678901234;
+    changed.targetLon = -2.0000000000000004;
+    changed.recordingInterval = QStringLiteral("0.2");
+    changed.elevationMask = QStringLiteral("15");
+    {
+        CNemolaApp app(m_time.Services());
+        ASSERT_TRUE(app.Start({kProgram}));
+        app.Settings() = changed;
+        app.MainFrame()->close();
+        EXPECT_FALSE(app.MainFrame()->isVisible());
+        EXPECT_TRUE(app.State().cancelTrying);
+    }
+    QSettings ini(SettingsPath(), QSettings::IniFormat);
+    EXPECT_EQ(ini.value(QStringLiteral("Site/AntenaHeight")).toString(), QStringLiteral("1.534"));
+    {
+        CNemolaApp app(m_time.Services());
+        ASSERT_TRUE(app.Start({kProgram}));
+        EXPECT_EQ(app.Settings(), changed);
+        EXPECT_EQ(app.Settings().targetLon, -2.0000000000000004);
+    }
+}
+
+TEST_F(AppStartup, ExitCommandClosesTheFrameAndWritesTheSettings)
+{
+    CNemolaApp app(m_time.Services());
+    ASSERT_TRUE(app.Start({kProgram}));
+    app.Settings().siteName = QStringLiteral("Roof");
+    app.MainFrame()->OnExit();
+    EXPECT_FALSE(app.MainFrame()->isVisible());
+    EXPECT_EQ(ReadAppSettings(*CProfile::Instance()).siteName, QStringLiteral("Roof"));
+    CProfile::Release();
+}
+
+TEST_F(AppStartup, SettingsFileFromTheCommandLineIsTheOneRead)
+{
+    const QString other = SettingsPath() + QStringLiteral(".other");
+    {
+        QSettings ini(other, QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Site/SiteName"), QStringLiteral("From file"));
+        ini.setValue(QStringLiteral("Receiver/ElvMask"), QStringLiteral("10"));
+    }
+    CNemolaApp app(m_time.Services());
+    ASSERT_TRUE(app.Start({kProgram, QStringLiteral("--settings"), other}));
+    EXPECT_EQ(app.Settings().siteName, QStringLiteral("From file"));
+    EXPECT_EQ(app.Settings().elevationMask, QStringLiteral("10"));
+    EXPECT_EQ(CProfile::FileName(), other);
+}
+
+TEST_F(AppStartup, BadCommandLineEndsStartUpWithoutShowingTheWindow)
+{
+    CNemolaApp app(m_time.Services());
+    EXPECT_FALSE(app.Start({kProgram, QStringLiteral("--no-such-option")}));
+    EXPECT_NE(app.ExitCode(), 0);
+    EXPECT_FALSE(app.MainFrame()->isVisible());
+}
+
+TEST(CommandLine, ReadsEveryOptionAndRefusesBadValues)
+{
+    const AppOptions plain = ParseCommandLine({kProgram});
+    EXPECT_TRUE(plain.error.isEmpty());
+    EXPECT_FALSE(plain.simulator);
+    EXPECT_EQ(plain.simProfile, QStringLiteral("full"));
+    EXPECT_TRUE(plain.receiver.isEmpty());
+
+    const AppOptions sim =
+        ParseCommandLine({kProgram, QStringLiteral("--simulator"), QStringLiteral("--profile"),
+                          QStringLiteral("basic"), QStringLiteral("--seed"), QStringLiteral("4000000000")});
+    EXPECT_TRUE(sim.error.isEmpty()) << sim.error.toStdString();
+    EXPECT_TRUE(sim.simulator);
+    EXPECT_EQ(sim.simProfile, QStringLiteral("basic"));
+    EXPECT_EQ(sim.simSeed, 4000000000u);
+
+    const AppOptions serial =
+        ParseCommandLine({kProgram, QStringLiteral("--receiver"), QStringLiteral("ttyUSB0:115200,rtscts")});
+    EXPECT_EQ(serial.receiver, QStringLiteral("ttyUSB0:115200,rtscts"));
+    EXPECT_TRUE(ParseCommandLine({kProgram, QStringLiteral("--receiver=192.168.1.5:8002")}).error.isEmpty());
+
+    EXPECT_TRUE(ParseCommandLine({kProgram, QStringLiteral("--help")}).help);
+    for (const QStringList& bad : {
+             QStringList{kProgram, QStringLiteral("--receiver"), QStringLiteral("nonsense")},
+             QStringList{kProgram, QStringLiteral("--seed"), QStringLiteral("-1")},
+             QStringList{kProgram, QStringLiteral("--seed"), QStringLiteral("99999999999")},
+             QStringList{kProgram, QStringLiteral("--profile"), QStringLiteral("gold")},
+             QStringList{kProgram, QStringLiteral("--simulator"), QStringLiteral("--receiver"),
+                         QStringLiteral("SIM:")},
+             QStringList{kProgram, QStringLiteral("stray")},
+         }) {
+        EXPECT_FALSE(ParseCommandLine(bad).error.isEmpty()) << bad.join(QLatin1Char(' ')).toStdString();
+    }
+}
+
+TEST_F(AppStartup, FailedConnectReportsInPaneZeroAndDropsTheConnection)
+{
+    CNemolaApp app(m_time.Services());
+    // Nothing is registered under this key, so the receiver cannot be opened.
+    ASSERT_TRUE(app.Start({kProgram, QStringLiteral("--receiver"), QStringLiteral("SIM:absent")}));
+    QCoreApplication::processEvents();  // the "Connection" command posted at start-up
+    app.Connector().WaitFinished();
+
+    const ConnectionState& state = app.State();
+    EXPECT_FALSE(state.running);
+    EXPECT_FALSE(state.connecting);
+    EXPECT_EQ(state.connection, nullptr);
+    EXPECT_FALSE(state.lastError.isEmpty());
+    EXPECT_EQ(app.MainFrame()->StatusText(0), state.lastError);
+    EXPECT_EQ(app.MainFrame()->windowTitle(), QStringLiteral("Nemola-M(idle)"));
+    EXPECT_TRUE(app.MainFrame()->Action(32771)->isEnabled());
+
+    // A second try while the first is under way is ignored; the try itself fails the same way.
+    app.ConnectCommand();
+    EXPECT_TRUE(app.State().connecting);
+    EXPECT_FALSE(app.MainFrame()->Action(32771)->isEnabled());
+    app.ConnectCommand();
+    app.Connector().WaitFinished();
+    EXPECT_FALSE(app.State().connecting);
+    EXPECT_EQ(app.State().connection, nullptr);
+}
+
+TEST_F(AppStartup, ServerThatCannotBeReachedReportsTheConnectionsText)
+{
+    CNemolaApp app(m_time.Services());
+    ASSERT_TRUE(app.Start({kProgram}));
+    app.SetReceiverChooser([](CONNECTION_INFO& info) {
+        info.receivers = {QStringLiteral("COM3:")};
+        info.server = QStringLiteral("far.example:2000");
+        return true;
+    });
+    app.ConnectCommand();
+    app.Connector().WaitFinished();
+    EXPECT_EQ(app.State().connection, nullptr);
+    EXPECT_TRUE(app.MainFrame()->StatusText(0).startsWith(QStringLiteral("Can't connect to server")))
+        << app.MainFrame()->StatusText(0).toStdString();
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+#include "app/CommandIds.h"
+#include "app/FrameTitle.h"
+#include "app/MainFrame.h"
+#include "app/NemolaApp.h"
+#include "link/Connection.h"
+#include "support/FakeTime.h"
+#include "support/ScriptedPrompts.h"
+#include "app/AppTestSupport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainFrame : public FreshSettings
+{
+protected:
+    void SetUp() override
+    {
+        FreshSettings::SetUp();
+        m_app = std::make_unique<CNemolaApp>(m_time.Services());
+        ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m")}));
+        m_frame = m_app->MainFrame();
+    }
+    void TearDown() override
+    {
+        m_app.reset();
+        FreshSettings::TearDown();
+    }
+
+    // The ids of the entries enabled in the current state.
+    std::set<int> Enabled()
+    {
+        m_frame->UpdateCommandStates();
+        std::set<int> ids;
+        for (QAction* action : m_frame->findChildren<QAction*>()) {
+            if (action->data().isValid() && action->isEnabled()) {
+                ids.insert(action->data().toInt());
+            }
+        }
+        return ids;
+    }
+
+    // A connection whose server is elsewhere on the network (opening it fails, but it keeps its server).
+    static std::unique_ptr<CConnection> RemoteConnection()
+    {
+        auto connection = std::make_unique<CConnection>();
+        connection->Open(QStringLiteral("far.example:2000"), QString(), QString(), QStringLiteral("Nemola-M"));
+        return connection;
+    }
+
+    FakeTime m_time;
+    CScriptedPrompts m_prompts;
+    std::unique_ptr<CNemolaApp> m_app;
+    CMainFrame* m_frame = nullptr;
+};
+
+TEST_F(MainFrame, MenuHoldsEveryEntryInOrderWithItsAccelerator)
+{
+    const QList<QAction*> top = m_frame->menuBar()->actions();
+    ASSERT_EQ(top.size(), 1);
+    EXPECT_EQ(top[0]->text(), QStringLiteral("Menu"));
+    QStringList seen;
+    for (QAction* popup : top[0]->menu()->actions()) {
+        seen << QLatin1Char('[') + popup->text() + QLatin1Char(']');
+        for (QAction* entry : popup->menu()->actions()) {
+            QString item = entry->text();
+            if (!entry->shortcut().isEmpty()) {
+                item += QLatin1Char(' ') + entry->shortcut().toString();
+            }
+            seen << item;
+        }
+    }
+    const QStringList expected = {
+        "[File]", "Connection Ctrl+C", "Disconnect Ctrl+D", "File Manager Ctrl+F", "Real-Time Logging",
+        "Manual Mode Ctrl+M", "Exit Ctrl+X", "[Configuration]", "Receiver Ctrl+V", "Site Ctrl+I",
+        "Set Target Position Ctrl+T", "Set Satellite Time", "[Tools]", "Initialize File System", "Clear NVRAM",
+        "Reset Receiver", "Message Ctrl+S", "Firmware Loader Ctrl+L", "[Plot]", "Scatter", "Satellites",
+        "Position", "[Help]", "About Nemola-M"};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(MainFrame, EveryActionIsNamedAndCarriesItsCommandId)
+{
+    const std::map<int, QString> names = {
+        {cmd::kConnection, "actionConnection"}, {cmd::kDisconnect, "actionDisconnect"},
+        {cmd::kFileManager, "actionFileManager"}, {cmd::kRealTimeLogging, "actionRealTimeLogging"},
+        {cmd::kManualMode, "actionManualMode"}, {cmd::kExit, "actionExit"}, {cmd::kAbout, "actionAbout"},
+        {cmd::kMessage, "actionMessage"}, {cmd::kSetSatelliteTime, "actionSetSatelliteTime"}};
+    for (const auto& [id, name] : names) {
+        auto* action = m_frame->findChild<QAction*>(name);
+        ASSERT_NE(action, nullptr) << name.toStdString();
+        EXPECT_EQ(action->data().toInt(), id);
+    }
+    EXPECT_EQ(m_frame->Action(32771)->text(), QStringLiteral("Connection"));
+    EXPECT_EQ(m_frame->Action(57665)->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(m_frame->Action(32889)->text(), QStringLiteral("Set Satellite Time"));
+}
+
+const std::set<int> kRunningOnly = {cmd::kDisconnect,        cmd::kFileManager,   cmd::kRealTimeLogging,
+                                    cmd::kManualMode,        cmd::kReceiverConfig, cmd::kSite,
+                                    cmd::kSetTargetPosition, cmd::kSetSatelliteTime, cmd::kInitFileSystem,
+                                    cmd::kClearNvram,        cmd::kResetReceiver, cmd::kSatellitesPlot};
+
+std::set<int> With(std::set<int> a, std::initializer_list<int> more)
+{
+    a.insert(more);
+    return a;
+}
+
+TEST_F(MainFrame, EnabledEntriesFollowTheConnectionState)
+{
+    ConnectionState& state = m_app->State();
+    EXPECT_EQ(Enabled(), (std::set<int>{cmd::kConnection, cmd::kExit, cmd::kAbout}));
+
+    state.connecting = true;
+    EXPECT_EQ(Enabled(), (std::set<int>{cmd::kExit, cmd::kAbout}));
+
+    // Running through the receiver link on this machine, which counts as a server on this controller.
+    state.connecting = false;
+    state.running = true;
+    state.connection = std::make_unique<CConnection>();
+    ASSERT_TRUE(state.connection->isLocalServerConn());
+    EXPECT_EQ(Enabled(), With(kRunningOnly, {cmd::kExit, cmd::kAbout}));
+
+    state.connection = RemoteConnection();
+    EXPECT_EQ(Enabled(), With(kRunningOnly, {cmd::kExit, cmd::kAbout, cmd::kMessage}));
+
+    state.running = false;
+    state.connection.reset();
+    m_frame->SetNewMessage(true);
+    EXPECT_EQ(Enabled(), (std::set<int>{cmd::kConnection, cmd::kExit, cmd::kAbout, cmd::kMessage}));
+}
+
+TEST_F(MainFrame, PopupRefreshesItsStatesBeforeItShows)
+{
+    m_app->State().running = true;
+    m_app->State().connection = std::make_unique<CConnection>();
+    QAction* disconnect = m_frame->Action(cmd::kDisconnect);
+    EXPECT_FALSE(disconnect->isEnabled());
+    emit m_frame->findChild<QMenu*>(QStringLiteral("menuFile"))->aboutToShow();
+    EXPECT_TRUE(disconnect->isEnabled());
+    EXPECT_FALSE(m_frame->Action(cmd::kConnection)->isEnabled());
+}
+
+TEST_F(MainFrame, StatusBarHasThreeNamedPanes)
+{
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(m_frame->findChild<QLabel*>(QStringLiteral("statusPane%1").arg(i)), nullptr) << i;
+    }
+    EXPECT_EQ(m_frame->StatusText(0), QStringLiteral("Disconnected"));
+    EXPECT_TRUE(m_frame->StatusText(1).isEmpty());
+    EXPECT_TRUE(m_frame->StatusText(2).isEmpty());
+    EXPECT_LE(m_frame->width(), 480);
+    EXPECT_LE(m_frame->height(), 640);
+}
+
+TEST(FrameTitle, IdleConnectedBaseAndRover)
+{
+    EXPECT_EQ(IdleFrameTitle(), QStringLiteral("Nemola-M(idle)"));
+    EXPECT_EQ(ConnectedFrameTitle(QStringLiteral("GX-1"), QStringLiteral("ttyUSB0:115200,rtscts"), QString(),
+                                  QString()),
+              QStringLiteral("Nemola-M to GX-1:ttyUSB0"));
+    EXPECT_EQ(ConnectedFrameTitle(QStringLiteral("GX-1"), QStringLiteral("SIM:"), QStringLiteral("on"),
+                                  QStringLiteral("off")),
+              QStringLiteral("Nemola-M to GX-1:SIM(base)"));
+    EXPECT_EQ(ConnectedFrameTitle(QStringLiteral("GX-1"), QStringLiteral("192.168.1.5:8002"), QStringLiteral("off"),
+                                  QStringLiteral("{on,auto}")),
+              QStringLiteral("Nemola-M to GX-1:192.168.1.5(rover)"));
+    EXPECT_EQ(ConnectedFrameTitle(QString(), QStringLiteral("COM3"), QStringLiteral("on"), QStringLiteral("on")),
+              QStringLiteral("Nemola-M to :COM3(base)(rover)"));
+}
+
+TEST(FrameTitle, TimeSinceConnectSplitsDaysOnlyPastADay)
+{
+    EXPECT_EQ(ConnectedTimeText(0), QStringLiteral("00:00:00"));
+    EXPECT_EQ(ConnectedTimeText(3600 + 2 * 60 + 3), QStringLiteral("01:02:03"));
+    EXPECT_EQ(ConnectedTimeText(24 * 3600), QStringLiteral("24:00:00"));
+    EXPECT_EQ(ConnectedTimeText(24 * 3600 + 3599), QStringLiteral("24:59:59"));
+    EXPECT_EQ(ConnectedTimeText(25 * 3600), QStringLiteral("1d 01:00:00"));
+    EXPECT_EQ(ConnectedTimeText(int64_t(1000) * 24 * 3600 + 61), QStringLiteral("1000d 00:01:01"));
+    EXPECT_EQ(ConnectedTimeText(-5), QStringLiteral("00:00:00"));
+}
+
+TEST_F(MainFrame, ClockPanesShowTimeSinceConnectOnlyWhileRunning)
+{
+    ConnectionState& state = m_app->State();
+    m_frame->UpdateClockPanes();
+    EXPECT_TRUE(m_frame->StatusText(2).isEmpty());
+
+    state.running = true;
+    state.connectTick = m_time.tick.TickMs();
+    m_time.tick.Advance(25 * 3600 * 1000 + 999);
+    m_time.wallClock.Set(QDateTime(QDate(2024, 6, 1), QTime(13, 5, 9)));
+    m_frame->UpdateClockPanes();
+    EXPECT_EQ(m_frame->StatusText(2), QStringLiteral("1d 01:00:00"));
+    EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:05:09"));
+}
+
+TEST_F(MainFrame, DisconnectCommandResetsTitleAndPaneAndDropsTheConnection)
+{
+    ConnectionState& state = m_app->State();
+    state.running = true;
+    state.connection = std::make_unique<CConnection>();
+    m_frame->setWindowTitle(QStringLiteral("Nemola-M to GX-1:SIM"));
+    m_frame->SetStatusText(0, QStringLiteral("SIM:"));
+    m_frame->SetStatusText(2, QStringLiteral("00:00:05"));
+
+    m_frame->Action(cmd::kDisconnect)->setEnabled(true);
+    m_frame->Action(cmd::kDisconnect)->trigger();
+
+    EXPECT_FALSE(state.running);
+    EXPECT_FALSE(state.connecting);
+    EXPECT_EQ(state.connection, nullptr);
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Nemola-M(idle)"));
+    EXPECT_EQ(m_frame->StatusText(0), QStringLiteral("Disconnected"));
+    EXPECT_TRUE(m_frame->StatusText(2).isEmpty());
+    EXPECT_TRUE(m_frame->Action(cmd::kConnection)->isEnabled());
+}
+
+TEST_F(MainFrame, NeverEnabledEntriesCannotBeRunByTrigger)
+{
+    // A disabled action's accelerator or trigger does not reach the handler.
+    m_app->State().running = true;
+    m_app->State().connection = std::make_unique<CConnection>();
+    m_frame->Action(cmd::kDisconnect)->setEnabled(false);
+    m_frame->Action(cmd::kFirmwareLoader)->trigger();
+    m_frame->Action(cmd::kConnection)->trigger();
+    EXPECT_FALSE(m_app->State().connecting);
+    EXPECT_TRUE(m_app->State().running);
+}
+
+}  // namespace
