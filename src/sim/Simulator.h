@@ -25,14 +25,25 @@ struct SimOptions
     double heightM = 245.0;
     // How long a reset or an NVRAM clear keeps the receiver away, in simulated milliseconds.
     int rebootMs = 3000;
+    // UTC of the receiver's clock at start, in ms since 1970; -1: a fixed date (2024-06-01 12:00) with the
+    // virtual clock, the current time otherwise.
+    int64_t startUtcMs = -1;
 };
 
 // A simulated receiver: command language, parameter tree, ports, message output, receiver memory.
-// Thread-safe: every public call takes the receiver's lock. Output reaches the sinks of its sessions.
+// Thread-safe: every public call takes the receiver's lock. Output reaches the sinks of its sessions, which are
+// called with that lock held: a sink must not call back into the receiver, and once a session object is
+// destroyed (on any thread) its sink is never called again.
+//
+// "print" of a directory answers the braced list of its children's values in table order, nested for
+// subdirectories ("print,/par/time/utc/" -> "{2024-06-01,12:00:00.000}"); "list" answers the children's names.
 class CSimReceiver : public IInProcessDevice
 {
 public:
+    // An unknown profile leaves the receiver unusable: CreationError() says why and sessions are refused.
     explicit CSimReceiver(const SimOptions& options = {});
+    // Null with `error` set when the options are not usable (an unknown profile).
+    static std::shared_ptr<CSimReceiver> Create(const SimOptions& options, QString* error);
     ~CSimReceiver() override;
     CSimReceiver(const CSimReceiver&) = delete;
     CSimReceiver& operator=(const CSimReceiver&) = delete;
@@ -60,6 +71,14 @@ public:
     void ClearReceivedCommands();
 
     const SimOptions& Options() const;
+    QString CreationError() const;
+
+    // What tests look at.
+    QStringList EnabledMessages(const QString& port) const;  // "/msg/kvs/~~:1000" (path:period ms), sorted
+    int SessionCount() const;
+    bool IsAway() const;  // restarting after a reset or an NVRAM clear
+    bool AlmanacValid() const;  // false after an NVRAM clear
+    QStringList Events() const;  // texts of "event" commands
 
 private:
     std::unique_ptr<SimState> m_state;

@@ -1,0 +1,126 @@
+// nemola-sim: the receiver simulator on a TCP port and/or a pseudo-terminal, until it is stopped.
+//   nemola-sim --tcp 8002 [--login] [--bind 0.0.0.0]
+//   nemola-sim --pty                 prints the slave device path on a line of its own
+//   --profile full|basic  --seed N
+// On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
+
+#include "sim/SimPty.h"
+#include "sim/SimTcpServer.h"
+#include "sim/Simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+void PrintLine(const QString& text)
+{
+    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nemola-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Simulated GNSS receiver for Nemola-M"));
+    parser.addHelpOption();
+    const QCommandLineOption tcpOption(QStringLiteral("tcp"), QStringLiteral("Serve TCP clients on <port> (0: any)."),
+                                       QStringLiteral("port"));
+    const QCommandLineOption bindOption(QStringLiteral("bind"), QStringLiteral("Listen on <address>."),
+                                        QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption loginOption(QStringLiteral("login"), QStringLiteral("Greet TCP clients with a login."));
+    const QCommandLineOption ptyOption(QStringLiteral("pty"), QStringLiteral("Serve /dev/ser/a on a pseudo-terminal."));
+    const QCommandLineOption profileOption(QStringLiteral("profile"), QStringLiteral("Receiver profile: full, basic."),
+                                           QStringLiteral("name"), QStringLiteral("full"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the simulation."),
+                                        QStringLiteral("n"), QStringLiteral("1"));
+    parser.addOptions({tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption});
+    parser.process(app);
+
+    if (!parser.isSet(tcpOption) && !parser.isSet(ptyOption)) {
+        std::fprintf(stderr, "nemola-sim: give --tcp PORT and/or --pty\n");
+        return 2;
+    }
+    SimOptions options;
+    options.profile = parser.value(profileOption);
+    bool ok = false;
+    options.seed = parser.value(seedOption).toUInt(&ok);
+    if (!ok) {
+        std::fprintf(stderr, "nemola-sim: --seed needs a number\n");
+        return 2;
+    }
+    options.tcpLogin = parser.isSet(loginOption);
+    QString error;
+    auto receiver = CSimReceiver::Create(options, &error);
+    if (!receiver) {
+        std::fprintf(stderr, "nemola-sim: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+
+    std::unique_ptr<CSimTcpServer> tcp;
+    if (parser.isSet(tcpOption)) {
+        const uint port = parser.value(tcpOption).toUInt(&ok);
+        const QHostAddress address(parser.value(bindOption));
+        if (!ok || port > 65535 || address.isNull()) {
+            std::fprintf(stderr, "nemola-sim: bad --tcp port or --bind address\n");
+            return 2;
+        }
+        tcp = std::make_unique<CSimTcpServer>(receiver, options.tcpLogin);
+        if (!tcp->Listen(address, quint16(port), &error)) {
+            std::fprintf(stderr, "nemola-sim: can't listen on TCP port %u: %s\n", port, error.toLocal8Bit().constData());
+            return 1;
+        }
+        PrintLine(QStringLiteral("tcp port %1").arg(tcp->Port()));
+    }
+    std::unique_ptr<CSimPty> pty;
+    if (parser.isSet(ptyOption)) {
+        pty = std::make_unique<CSimPty>(receiver);
+        if (!pty->Open(&error)) {
+            std::fprintf(stderr, "nemola-sim: %s\n", error.toLocal8Bit().constData());
+            return 1;
+        }
+        PrintLine(pty->SlavePath());
+    }
+
+    // SIGTERM and SIGINT end the event loop through a pipe, so that everything is closed in order.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
+        return 1;
+    }
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
+        char c = 0;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa{};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const int rc = app.exec();
+    pty.reset();
+    tcp.reset();
+    receiver.reset();
+    return rc;
+}

@@ -1,0 +1,499 @@
+#include "sim/SimCommands.h"
+
+#include "link/Checksum.h"
+#include "sim/SimCore.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+namespace {
+
+// Error texts of the receiver: {code,,text}.
+constexpr const char* kErrSyntax = "{1,,syntax error}";
+constexpr const char* kErrUnknownCommand = "{1,,unknown command}";
+constexpr const char* kErrFirst = "{2,,wrong 1st parameter}";
+constexpr const char* kErrSecond = "{3,,wrong 2nd parameter}";
+constexpr const char* kErrRange = "{4,value out of range}";
+constexpr const char* kErrReadOnly = "{5,,read-only parameter}";
+constexpr const char* kErrChecksum = "{6,,checksum error}";
+constexpr const char* kErrRefused = "{7,,parameter locked}";
+constexpr const char* kErrUnsupported = "{8,,not supported}";
+
+constexpr int kMaxTagLength = 64;
+
+struct Result
+{
+    bool ok = true;
+    QByteArray text;           // value on success, error text on failure
+    bool answerUntagged = false;  // print and list answer even without a tag
+
+    static Result Fail(const char* error) { return Result{false, QByteArray(error), false}; }
+    static Result Value(const QString& v) { return Result{true, v.toLatin1(), true}; }
+    static Result Done() { return Result{}; }
+};
+
+struct RawStatement
+{
+    QString text;          // trimmed, with its tag
+    QString separatorBefore;  // "&&", ";" or empty for the first
+};
+
+std::vector<RawStatement> SplitLine(const QString& line)
+{
+    std::vector<RawStatement> out;
+    QString current;
+    QString before;
+    bool quoted = false;
+    int depth = 0;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (!quoted && c == QLatin1Char('{')) {
+            ++depth;
+        } else if (!quoted && c == QLatin1Char('}') && depth > 0) {
+            --depth;
+        } else if (!quoted && depth == 0) {
+            const bool andAnd = c == QLatin1Char('&') && i + 1 < line.size() && line[i + 1] == QLatin1Char('&');
+            if (andAnd || c == QLatin1Char(';')) {
+                out.push_back({current.trimmed(), before});
+                before = andAnd ? QStringLiteral("&&") : QStringLiteral(";");
+                current.clear();
+                i += andAnd ? 1 : 0;
+                continue;
+            }
+        }
+        current += c;
+    }
+    out.push_back({current.trimmed(), before});
+    return out;
+}
+
+QString NormalizePath(const QString& raw)
+{
+    QString p = raw.trimmed();
+    if (!p.startsWith(QLatin1Char('/'))) {
+        p = QStringLiteral("/par/") + p;
+    }
+    return p;
+}
+
+class CStatementRunner
+{
+public:
+    CStatementRunner(CSimCore& core, SimSession& session) : m_core(core), m_session(session) {}
+
+    Result Run(const QString& command);
+
+private:
+    Result Print(const QStringList& args);
+    Result List(const QStringList& args);
+    Result Set(const QStringList& args);
+    Result Init(const QStringList& args);
+    Result Em(const QStringList& args);
+    Result Dm(const QStringList& args);
+    Result Event(const QStringList& args);
+    QString PortArgument(const QString& arg, bool* ok) const;
+
+    CSimCore& m_core;
+    SimSession& m_session;
+};
+
+// "/par/cur/term/rate" is the asking port's own "/par/dev/ser/a/rate".
+QString ResolveAlias(const QString& path, const SimSession* session)
+{
+    static const QString kCurTerm = QStringLiteral("/par/cur/term/");
+    if (session && path.startsWith(kCurTerm)) {
+        return QStringLiteral("/par") + session->port + QLatin1Char('/') + path.mid(kCurTerm.size());
+    }
+    return path;
+}
+
+bool LiveValue(const CSimCore& core, const SimSession* session, const QString& path, QString* value)
+{
+    const int64_t now = core.Now();
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(core.UtcMs(now), Qt::UTC);
+    if (path == QLatin1String("/par/rcv/uptime")) {
+        *value = QString::number((now - core.bootMs) / 1000);
+    } else if (path == QLatin1String("/par/time/utc/date")) {
+        *value = utc.toString(QStringLiteral("yyyy-MM-dd"));
+    } else if (path == QLatin1String("/par/time/utc/time")) {
+        *value = utc.toString(QStringLiteral("hh:mm:ss.zzz"));
+    } else if (path == QLatin1String("/par/dev/blk/a/free")) {
+        const CParamStore::Entry* size = core.params->Find(QStringLiteral("/par/dev/blk/a/size"));
+        *value = size ? size->value : QStringLiteral("0");
+    } else if (path == QLatin1String("/par/dev/blk/a/files") || path == QLatin1String("/cur/log&size")) {
+        *value = QStringLiteral("0");
+    } else if (path == QLatin1String("/cur/log")) {
+        value->clear();
+    } else if (path == QLatin1String("/log/&[name,size,time]")) {
+        *value = QStringLiteral("{}");
+    } else if (path == QLatin1String("/cur/term")) {
+        if (!session) {
+            return false;
+        }
+        *value = session->port;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool LeafValue(const CSimCore& core, const SimSession* session, const CParamStore::Entry& e, QString* value)
+{
+    if (e.def->flags & ParamFlag::Live) {
+        return LiveValue(core, session, QString::fromLatin1(e.def->path), value);
+    }
+    *value = CParamStore::Printed(e);
+    return true;
+}
+
+// A directory prints as the braced list of its children's values.
+QString DirectoryValue(const CSimCore& core, const SimSession* session, const QString& dir, int depth)
+{
+    QStringList values;
+    for (const QString& child : core.params->Children(dir)) {
+        const QString path = dir + child;
+        QString v;
+        if (const CParamStore::Entry* e = core.params->Find(path)) {
+            if (!LeafValue(core, session, *e, &v)) {
+                continue;
+            }
+        } else if (depth < 16 && core.params->IsDirectory(path + QLatin1Char('/'))) {
+            v = DirectoryValue(core, session, path + QLatin1Char('/'), depth + 1);
+        }
+        values << v;
+    }
+    return QLatin1Char('{') + values.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
+Result CStatementRunner::Run(const QString& command)
+{
+    const int comma = command.indexOf(QLatin1Char(','));
+    const QString verb = comma < 0 ? command : command.left(comma);
+    const QStringList args = comma < 0 ? QStringList() : SplitArguments(command.mid(comma + 1));
+    if (verb == QLatin1String("print")) {
+        return Print(args);
+    }
+    if (verb == QLatin1String("list")) {
+        return List(args);
+    }
+    if (verb == QLatin1String("set")) {
+        return Set(args);
+    }
+    if (verb == QLatin1String("init")) {
+        return Init(args);
+    }
+    if (verb == QLatin1String("em")) {
+        return Em(args);
+    }
+    if (verb == QLatin1String("dm")) {
+        return Dm(args);
+    }
+    if (verb == QLatin1String("event")) {
+        return Event(args);
+    }
+    if (verb == QLatin1String("create") || verb == QLatin1String("remove") || verb == QLatin1String("get")) {
+        return Result::Fail(kErrUnsupported);
+    }
+    return Result::Fail(kErrUnknownCommand);
+}
+
+Result CStatementRunner::Print(const QStringList& args)
+{
+    if (args.size() != 1 || args[0].trimmed().isEmpty()) {
+        return Result::Fail(kErrFirst);
+    }
+    QString value;
+    if (!PrintValue(m_core, &m_session, args[0], &value)) {
+        return Result::Fail(kErrFirst);
+    }
+    return Result::Value(value);
+}
+
+Result CStatementRunner::List(const QStringList& args)
+{
+    if (args.size() != 1) {
+        return Result::Fail(kErrFirst);
+    }
+    QString dir = ResolveAlias(NormalizePath(args[0]), &m_session);
+    if (!dir.endsWith(QLatin1Char('/'))) {
+        dir += QLatin1Char('/');
+    }
+    if (dir == QLatin1String("/msg/kvs/")) {
+        return Result::Value(QLatin1Char('{') + KnownKvsIds().join(QLatin1Char(',')) + QLatin1Char('}'));
+    }
+    if (!m_core.params->IsDirectory(dir)) {
+        return Result::Fail(kErrFirst);
+    }
+    return Result::Value(QLatin1Char('{') + m_core.params->Children(dir).join(QLatin1Char(',')) + QLatin1Char('}'));
+}
+
+Result CStatementRunner::Set(const QStringList& args)
+{
+    if (args.size() < 2) {
+        return Result::Fail(args.isEmpty() ? kErrFirst : kErrSecond);
+    }
+    const QString path = ResolveAlias(NormalizePath(args[0]), &m_session);
+    const QString value = args.mid(1).join(QLatin1Char(','));
+    if (m_core.refused.contains(path) && m_core.params->Find(path)) {
+        return Result::Fail(kErrRefused);
+    }
+    switch (m_core.params->Set(path, value)) {
+    case CParamStore::SetResult::Ok:
+        break;
+    case CParamStore::SetResult::Unknown:
+        return Result::Fail(kErrFirst);
+    case CParamStore::SetResult::ReadOnly:
+        return Result::Fail(kErrReadOnly);
+    case CParamStore::SetResult::Invalid:
+        return Result::Fail(kErrSecond);
+    case CParamStore::SetResult::OutOfRange:
+        return Result::Fail(kErrRange);
+    }
+    if (path == QLatin1String("/par/reset") && value.trimmed().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0) {
+        m_core.ScheduleReboot(CSimCore::Reboot::Reset);
+    }
+    return Result::Done();
+}
+
+Result CStatementRunner::Init(const QStringList& args)
+{
+    if (args.size() != 1) {
+        return Result::Fail(kErrFirst);
+    }
+    const QString path = ResolveAlias(NormalizePath(args[0]), &m_session);
+    if (path == QLatin1String("/dev/nvm/a")) {
+        m_core.ScheduleReboot(CSimCore::Reboot::ClearNvram);
+        return Result::Done();
+    }
+    if (path == QLatin1String("/dev/blk/a")) {
+        return Result::Fail(kErrUnsupported);
+    }
+    if (!path.startsWith(QLatin1String("/par/"))) {
+        return Result::Fail(kErrFirst);
+    }
+    const QString dir = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    if (m_core.params->Reset(dir)) {
+        return Result::Done();
+    }
+    if (CParamStore::Entry* e = m_core.params->Find(path)) {
+        e->value = e->defaultValue;
+        return Result::Done();
+    }
+    return Result::Fail(kErrFirst);
+}
+
+QString CStatementRunner::PortArgument(const QString& arg, bool* ok) const
+{
+    const QString port = arg.trimmed();
+    *ok = true;
+    if (port.isEmpty() || port == QLatin1String("/cur/term")) {
+        return m_session.port;
+    }
+    if (port == QLatin1String("/cur/log") || m_core.IsPort(port)) {
+        return port;
+    }
+    *ok = false;
+    return QString();
+}
+
+Result CStatementRunner::Em(const QStringList& args)
+{
+    if (args.isEmpty()) {
+        return Result::Fail(kErrFirst);
+    }
+    // "em,<spec>" names the messages only; "em,<port>,<spec>..." a port too.
+    QStringList specs = args.mid(1);
+    QString portArg = args[0];
+    if (args.size() == 1) {
+        specs = args;
+        portArg.clear();
+    }
+    bool ok = false;
+    const QString port = PortArgument(portArg, &ok);
+    if (!ok) {
+        return Result::Fail(kErrFirst);
+    }
+    std::vector<MsgRequest> requests;
+    switch (ParseMessageSpecs(specs, true, m_core.params->HasFeature(QStringLiteral("rtk")), &requests)) {
+    case MsgSpecError::None:
+        break;
+    case MsgSpecError::Unknown:
+        return Result::Fail(kErrSecond);
+    case MsgSpecError::OutOfRange:
+        return Result::Fail(kErrRange);
+    }
+    PortOutputs& outputs = m_core.outputs[port];
+    for (const MsgRequest& r : requests) {
+        // Messages go out on the receiver's epoch grid.
+        MsgOutput o = r.output;
+        const int64_t grid = CSimCore::kTickMs;
+        o.periodMs = std::max<int64_t>(grid, (o.periodMs + grid / 2) / grid * grid);
+        o.phaseMs = (o.phaseMs / grid * grid) % o.periodMs;
+        outputs[r.path] = o;
+    }
+    return Result::Done();
+}
+
+Result CStatementRunner::Dm(const QStringList& args)
+{
+    bool ok = false;
+    const QString port = PortArgument(args.isEmpty() ? QString() : args[0], &ok);
+    if (!ok) {
+        return Result::Fail(kErrFirst);
+    }
+    if (args.size() <= 1) {
+        m_core.outputs.erase(port);
+        return Result::Done();
+    }
+    std::vector<MsgRequest> requests;
+    if (ParseMessageSpecs(args.mid(1), false, true, &requests) != MsgSpecError::None) {
+        return Result::Fail(kErrSecond);
+    }
+    auto it = m_core.outputs.find(port);
+    if (it != m_core.outputs.end()) {
+        for (const MsgRequest& r : requests) {
+            it->second.erase(r.path);
+        }
+    }
+    return Result::Done();
+}
+
+Result CStatementRunner::Event(const QStringList& args)
+{
+    if (args.size() != 1 || args[0].trimmed().isEmpty()) {
+        return Result::Fail(kErrFirst);
+    }
+    QString text = args[0].trimmed();
+    if (text.size() >= 2 && text.startsWith(QLatin1Char('"')) && text.endsWith(QLatin1Char('"'))) {
+        text = text.mid(1, text.size() - 2);
+    }
+    m_core.events << text;
+    return Result::Done();
+}
+
+bool IsUpperHex(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
+}  // namespace
+
+QByteArray ReplyFrames(const char id[2], const QByteArray& body)
+{
+    QByteArray out;
+    int pos = 0;
+    bool first = true;
+    do {
+        // A continuation frame begins with one blank, so that it can't be mistaken for a tagged reply.
+        QByteArray part = first ? QByteArray() : QByteArray(" ");
+        const int room = CSimCore::kMaxReplyBody - int(part.size());
+        part += body.mid(pos, room);
+        pos += room;
+        out.append(id, 2);
+        out.append(QByteArray::number(part.size(), 16).toUpper().rightJustified(3, '0'));
+        out.append(part);
+        out.append("\r\n");
+        first = false;
+    } while (pos < body.size());
+    return out;
+}
+
+bool PrintValue(const CSimCore& core, const SimSession* session, const QString& rawPath, QString* value)
+{
+    const QString path = ResolveAlias(NormalizePath(rawPath), session);
+    const int amp = path.indexOf(QLatin1Char('&'));
+    if (amp >= 0 && path.mid(amp + 1) == QLatin1String("def")) {
+        QString base = path.left(amp);
+        const CParamStore::Entry* e = core.params->Find(base);
+        if (!e && base.endsWith(QLatin1Char('/'))) {
+            base.chop(1);
+            e = core.params->Find(base);
+        }
+        if (!e || (e->def->flags & ParamFlag::Live)) {
+            return false;
+        }
+        CParamStore::Entry d = *e;
+        d.value = e->defaultValue;
+        *value = CParamStore::Printed(d);
+        return true;
+    }
+    const CParamStore::Entry* e = core.params->Find(path);
+    if (!e && path.endsWith(QLatin1Char('/')) && amp < 0) {
+        e = core.params->Find(path.left(path.size() - 1));
+    }
+    if (e) {
+        return LeafValue(core, session, *e, value);
+    }
+    if (amp >= 0) {
+        return false;
+    }
+    const QString dir = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    if (core.params->IsDirectory(dir)) {
+        *value = DirectoryValue(core, session, dir, 0);
+        return true;
+    }
+    return false;
+}
+
+void RunCommandLine(CSimCore& core, SimSession& session, const QByteArray& line)
+{
+    const QString text = QString::fromLatin1(line);
+    bool skipping = false;
+    for (const RawStatement& st : SplitLine(text)) {
+        if (core.pendingReboot != CSimCore::Reboot::None || !session.alive) {
+            return;  // the receiver is going down: the rest of the line is lost
+        }
+        if (skipping && st.separatorBefore == QLatin1String("&&")) {
+            continue;
+        }
+        skipping = false;
+        if (st.text.isEmpty()) {
+            continue;
+        }
+        core.received << st.text;
+
+        QString body = st.text;
+        QString tag;
+        bool tagged = false;
+        Result result;
+        if (body.startsWith(QLatin1Char('%'))) {
+            const int close = body.indexOf(QLatin1Char('%'), 1);
+            if (close < 0 || close - 1 > kMaxTagLength) {
+                result = Result::Fail(kErrSyntax);
+            } else {
+                tagged = true;
+                tag = body.mid(1, close - 1);
+                body = body.mid(close + 1).trimmed();
+            }
+        }
+        if (result.ok) {
+            // A trailing "@HH" is the statement's checksum over everything before the two digits.
+            const int n = int(st.text.size());
+            if (n >= 3 && st.text[n - 3] == QLatin1Char('@') && IsUpperHex(st.text[n - 2]) &&
+                IsUpperHex(st.text[n - 1])) {
+                const QByteArray covered = st.text.left(n - 2).toLatin1();
+                const int expected = st.text.mid(n - 2).toInt(nullptr, 16);
+                if (Checksum8(covered.constData(), size_t(covered.size())) != expected) {
+                    result = Result::Fail(kErrChecksum);
+                } else {
+                    body = body.left(body.size() - 3).trimmed();
+                }
+            }
+        }
+        if (result.ok && !body.isEmpty()) {
+            CStatementRunner runner(core, session);
+            result = runner.Run(body);
+        }
+
+        const QByteArray prefix = tagged ? '%' + tag.toLatin1() + '%' : QByteArray();
+        if (!result.ok) {
+            core.SendReply(session, ReplyFrames("ER", prefix + result.text));
+            skipping = true;
+        } else if (tagged || result.answerUntagged) {
+            core.SendReply(session, ReplyFrames("RE", prefix + result.text));
+        }
+    }
+}

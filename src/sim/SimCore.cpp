@@ -1,0 +1,321 @@
+#include "sim/SimCore.h"
+
+#include "sim/SimCommands.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcSim, "nemola.sim")
+
+namespace {
+
+// A virtual clock starts here, so that tests see the same receiver time every run.
+const int64_t kFixedStartUtcMs = QDateTime(QDate(2024, 6, 1), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch();
+
+constexpr int64_t kDayMs = 86400000;
+// A real-time receiver that was not ticked for longer than this skips the epochs it missed.
+constexpr int64_t kMaxCatchUpMs = 60000;
+
+const char* const kPortPaths[] = {
+    "/dev/ser/a", "/dev/ser/b", "/dev/ser/c", "/dev/ser/d", "/dev/tcp/a", "/dev/tcp/b", "/dev/tcp/c",
+    "/dev/tcp/d", "/dev/tcp/e", "/dev/usb/a", "/dev/can/a", "/dev/can/b", "/dev/blt/a", "/dev/modem/a",
+};
+
+void PutU4(QByteArray& b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) {
+        b.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+    }
+}
+
+}  // namespace
+
+CSimCore::CSimCore(const SimOptions& opts, std::unique_ptr<CParamStore> store)
+    : options(opts), params(std::move(store)), rng(opts.seed)
+{
+    if (options.startUtcMs >= 0) {
+        startUtcMs = options.startUtcMs;
+    } else {
+        startUtcMs = options.virtualClock ? kFixedStartUtcMs : QDateTime::currentMSecsSinceEpoch();
+    }
+    if (params) {
+        // Each seed gives a receiver of its own identity.
+        static const char kChars[] = "0123456789ABCDEFGHJKLMNPQRSTUVWXYZ";
+        std::uniform_int_distribution<int> pick(0, int(sizeof(kChars)) - 2);
+        QString id;
+        for (int i = 0; i < 16; ++i) {
+            id += QLatin1Char(kChars[pick(rng)]);
+        }
+        params->Force(QStringLiteral("/par/rcvid"), id);
+    }
+}
+
+int64_t CSimCore::Now() const
+{
+    if (options.virtualClock) {
+        return virtualNowMs;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+        .count();
+}
+
+QStringList CSimCore::PortPaths()
+{
+    QStringList ports;
+    for (const char* p : kPortPaths) {
+        ports << QString::fromLatin1(p);
+    }
+    return ports;
+}
+
+bool CSimCore::IsPort(const QString& port) const
+{
+    // A port exists when the receiver has its input-mode parameter.
+    return params && PortPaths().contains(port) && params->Find(QStringLiteral("/par") + port + "/imode");
+}
+
+bool CSimCore::PortBusy(const QString& port) const
+{
+    for (const auto& [id, s] : sessions) {
+        if (s->alive && s->port == port) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::shared_ptr<SimSession> CSimCore::OpenSession(const QString& port, IInProcessDevice::Sink sink, QString* error)
+{
+    auto fail = [&](const QString& why) {
+        if (error) {
+            *error = why;
+        }
+        return nullptr;
+    };
+    if (away || pendingReboot != Reboot::None) {
+        return fail(QStringLiteral("The receiver does not answer (it is restarting)"));
+    }
+    if (!IsPort(port)) {
+        return fail(QStringLiteral("The receiver has no port %1").arg(port));
+    }
+    if (PortBusy(port)) {
+        return fail(QStringLiteral("Port %1 of the receiver is busy").arg(port));
+    }
+    auto s = std::make_shared<SimSession>();
+    s->id = nextSessionId++;
+    s->port = port;
+    s->sink = std::move(sink);
+    sessions[s->id] = s;
+    qCDebug(lcSim) << "session" << s->id << "on" << port;
+    return s;
+}
+
+void CSimCore::CloseSession(int sessionId)
+{
+    auto it = sessions.find(sessionId);
+    if (it == sessions.end()) {
+        return;
+    }
+    const QString port = it->second->port;
+    sessions.erase(it);
+    // A serial port keeps its output when nobody listens; a TCP port's output ends with its connection.
+    if (port.startsWith(QLatin1String("/dev/tcp/"))) {
+        outputs.erase(port);
+    }
+}
+
+void CSimCore::DropAll(const QString& why)
+{
+    auto all = std::move(sessions);
+    sessions.clear();
+    for (auto& [id, s] : all) {
+        if (s->port.startsWith(QLatin1String("/dev/tcp/"))) {
+            outputs.erase(s->port);
+        }
+        if (s->alive) {
+            s->alive = false;
+            if (s->sink.dropped) {
+                s->sink.dropped(why);
+            }
+        }
+    }
+}
+
+void CSimCore::SendReply(SimSession& session, const QByteArray& bytes)
+{
+    if (withholdReplies || !session.alive) {
+        return;
+    }
+    if (replyDelayMs > 0) {
+        delayed.push_back({Now() + replyDelayMs, session.id, bytes});
+        return;
+    }
+    if (session.sink.output) {
+        session.sink.output(bytes);
+    }
+}
+
+void CSimCore::SendMessages(SimSession& session, QByteArray bytes)
+{
+    if (session.alive && session.sink.output && !bytes.isEmpty()) {
+        session.sink.output(bytes);
+    }
+}
+
+void CSimCore::Input(int sessionId, const QByteArray& bytes)
+{
+    auto it = sessions.find(sessionId);
+    if (it == sessions.end()) {
+        return;
+    }
+    std::shared_ptr<SimSession> s = it->second;
+    for (const char c : bytes) {
+        if (!s->alive || away || pendingReboot != Reboot::None) {
+            return;
+        }
+        if (c == '\r' || c == '\n') {
+            if (s->lineTooLong) {
+                SendReply(*s, ReplyFrames("ER", "{9,,line too long}"));
+            } else if (!s->line.isEmpty()) {
+                const QByteArray line = s->line;
+                s->line.clear();
+                RunCommandLine(*this, *s, line);
+            }
+            s->line.clear();
+            s->lineTooLong = false;
+        } else if (s->lineTooLong || s->line.size() >= kMaxLine) {
+            s->lineTooLong = true;
+            s->line.clear();
+        } else {
+            s->line.append(c);
+        }
+    }
+}
+
+void CSimCore::ScheduleReboot(Reboot kind)
+{
+    pendingReboot = kind;
+    downAtMs = Now() + kShutdownDelayMs;
+}
+
+void CSimCore::GoDown()
+{
+    const Reboot kind = pendingReboot;
+    pendingReboot = Reboot::None;
+    DropAll(kind == Reboot::ClearNvram ? QStringLiteral("The receiver restarts after clearing its NVRAM")
+                                       : QStringLiteral("The receiver restarts"));
+    outputs.clear();
+    delayed.clear();
+    away = true;
+    awayUntilMs = downAtMs + std::max(0, options.rebootMs);
+    if (kind == Reboot::ClearNvram) {
+        almanacValid = false;
+    }
+    qCInfo(lcSim) << "receiver down until" << awayUntilMs << "ms";
+}
+
+void CSimCore::ComeBack()
+{
+    away = false;
+    bootMs = awayUntilMs;
+    trackingSinceMs = awayUntilMs;
+    qCInfo(lcSim) << "receiver back at" << awayUntilMs << "ms";
+}
+
+void CSimCore::Tick(int64_t nowMs)
+{
+    if (pendingReboot != Reboot::None && nowMs >= downAtMs) {
+        GoDown();
+    }
+    if (away && nowMs >= awayUntilMs) {
+        ComeBack();
+    }
+    while (!delayed.empty() && delayed.front().dueMs <= nowMs) {
+        const DelayedOutput d = delayed.front();
+        delayed.pop_front();
+        auto it = sessions.find(d.sessionId);
+        if (it != sessions.end() && it->second->alive && it->second->sink.output) {
+            it->second->sink.output(d.bytes);
+        }
+    }
+    if (nowMs - lastEpochMs > kMaxCatchUpMs) {
+        lastEpochMs = nowMs - nowMs % kTickMs - kMaxCatchUpMs;
+    }
+    for (int64_t t = (lastEpochMs / kTickMs + 1) * kTickMs; t <= nowMs; t += kTickMs) {
+        if (!away) {
+            EmitEpoch(t);
+        }
+        lastEpochMs = t;
+    }
+}
+
+void CSimCore::EmitEpoch(int64_t t)
+{
+    for (auto& [port, outs] : outputs) {
+        std::vector<std::pair<int, QByteArray>> due;
+        for (auto it = outs.begin(); it != outs.end();) {
+            MsgOutput& o = it->second;
+            if (o.periodMs > 0 && t >= o.phaseMs && (t - o.phaseMs) % o.periodMs == 0) {
+                if (it->first.startsWith(QLatin1String("/msg/kvs/"))) {
+                    const QByteArray id = it->first.mid(9).toLatin1();
+                    due.emplace_back(EpochRank(id), id);
+                }
+                if (o.count > 0 && --o.count == 0) {
+                    it = outs.erase(it);
+                    continue;
+                }
+            }
+            ++it;
+        }
+        if (due.empty()) {
+            continue;
+        }
+        SimSession* target = nullptr;
+        for (auto& [id, s] : sessions) {
+            if (s->alive && s->port == port) {
+                target = s.get();
+            }
+        }
+        if (!target) {
+            continue;
+        }
+        std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        QByteArray bytes;
+        for (const auto& [rank, id] : due) {
+            QByteArray body;
+            if (!MessageBody(id, t, &body)) {
+                continue;
+            }
+            QByteArray frame = BinaryFrame(id.constData(), body);
+            if (corruptOutput) {
+                frame[5] = static_cast<char>(frame[5] ^ 0x01);  // first body byte, the checksum for "||"
+            }
+            bytes += frame;
+        }
+        SendMessages(*target, bytes);
+    }
+}
+
+bool CSimCore::MessageBody(const QByteArray& id, int64_t t, QByteArray* body) const
+{
+    const int64_t gpsMs = UtcMs(t) + kGpsMinusUtcMs;
+    if (id == "~~" || id == "::") {
+        PutU4(*body, uint32_t(((gpsMs % kDayMs) + kDayMs) % kDayMs));
+        return true;
+    }
+    if (id == "RD") {
+        const QDate d = QDateTime::fromMSecsSinceEpoch(gpsMs, Qt::UTC).date();
+        body->append(static_cast<char>(d.year() & 0xFF));
+        body->append(static_cast<char>((d.year() >> 8) & 0xFF));
+        body->append(static_cast<char>(d.month()));
+        body->append(static_cast<char>(d.day()));
+        body->append('\0');  // GPS time
+        return true;
+    }
+    if (id == "||") {
+        return true;
+    }
+    return false;  // produced by the message generator once it knows the message
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "link/InProcessDevice.h"
+#include "sim/ParamStore.h"
+#include "sim/SimMessages.h"
+#include "sim/Simulator.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+
+// Inside the simulator library only: the receiver's state, shared by CSimReceiver, its sessions and the
+// command interpreter. Every member is guarded by `mutex`; sinks are called with it held (they must not call
+// back into the receiver), which is what makes a closed session never hear from the receiver again.
+struct SimSession
+{
+    int id = 0;
+    QString port;  // "/dev/ser/a", "/dev/tcp/b", ...
+    IInProcessDevice::Sink sink;
+    QByteArray line;       // input since the last line end
+    bool lineTooLong = false;
+    bool alive = true;     // false once dropped: no output, input ignored
+};
+
+struct DelayedOutput
+{
+    int64_t dueMs;
+    int sessionId;
+    QByteArray bytes;
+};
+
+class CSimCore
+{
+public:
+    static constexpr int kTickMs = 10;
+    static constexpr int kMaxLine = 256;
+    static constexpr int kMaxReplyBody = 0xFFF;
+    // The receiver finishes sending the reply to a reset before it goes away.
+    static constexpr int kShutdownDelayMs = 50;
+    static constexpr int64_t kGpsMinusUtcMs = 18000;
+
+    CSimCore(const SimOptions& options, std::unique_ptr<CParamStore> params);
+
+    // All below: call with `mutex` held.
+    int64_t Now() const;
+    void Tick(int64_t nowMs);
+    void Input(int sessionId, const QByteArray& bytes);
+    std::shared_ptr<SimSession> OpenSession(const QString& port, IInProcessDevice::Sink sink, QString* error);
+    void CloseSession(int sessionId);
+    void DropAll(const QString& why);
+    bool PortBusy(const QString& port) const;
+    static QStringList PortPaths();  // every port a session or "em" may name
+    bool IsPort(const QString& port) const;
+
+    // Reply / message output of a session, through the fault filters.
+    void SendReply(SimSession& session, const QByteArray& bytes);
+    void SendMessages(SimSession& session, QByteArray bytes);
+
+    // Receiver time.
+    int64_t UtcMs(int64_t nowMs) const { return startUtcMs + nowMs; }
+
+    enum class Reboot { None, Reset, ClearNvram };
+    void ScheduleReboot(Reboot kind);
+
+    mutable std::mutex mutex;
+    SimOptions options;
+    std::unique_ptr<CParamStore> params;
+    std::mt19937 rng;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    int64_t virtualNowMs = 0;
+    int64_t startUtcMs = 0;
+    int64_t lastEpochMs = 0;
+    int64_t bootMs = 0;  // when the receiver last came up
+    int64_t trackingSinceMs = 0;
+    bool almanacValid = true;
+
+    // Reboot: the receiver goes down at `downAtMs`, is away until `awayUntilMs`.
+    Reboot pendingReboot = Reboot::None;
+    int64_t downAtMs = -1;
+    int64_t awayUntilMs = -1;
+    bool away = false;
+
+    std::map<int, std::shared_ptr<SimSession>> sessions;
+    int nextSessionId = 1;
+    std::map<QString, PortOutputs> outputs;  // port -> enabled messages
+    QStringList events;                      // texts of "event"
+
+    // Fault injection.
+    QSet<QString> refused;
+    bool withholdReplies = false;
+    int replyDelayMs = 0;
+    bool corruptOutput = false;
+    std::deque<DelayedOutput> delayed;
+    QStringList received;
+
+private:
+    void EmitEpoch(int64_t t);
+    bool MessageBody(const QByteArray& id, int64_t t, QByteArray* body) const;
+    void GoDown();
+    void ComeBack();
+};

@@ -1,0 +1,346 @@
+#include "sim/SimTcpServer.h"
+
+#include "sim/SimCommands.h"
+#include "sim/Simulator.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <map>
+#include <mutex>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSim)
+
+namespace {
+
+// Output of a session, handed from the receiver's thread to the server's.
+struct Outbox
+{
+    std::mutex mutex;
+    QByteArray bytes;
+    bool dropped = false;
+    bool posted = false;
+};
+
+constexpr int kMaxLoginLine = 64;
+
+}  // namespace
+
+class CSimTcpWorker : public QObject
+{
+public:
+    CSimTcpWorker(std::shared_ptr<CSimReceiver> receiver, bool login) : m_receiver(std::move(receiver)), m_login(login)
+    {
+    }
+
+    bool Listen(const QHostAddress& address, quint16 port, QString* error, quint16* bound);
+    void Shutdown();
+
+private:
+    enum class State { Login, Password, Open };
+    struct Client
+    {
+        int id = 0;
+        QTcpSocket* socket = nullptr;
+        State state = State::Open;
+        QByteArray line;
+        bool lastWasCr = false;
+        QString port;
+        std::shared_ptr<Outbox> outbox = std::make_shared<Outbox>();
+        std::unique_ptr<IDeviceSession> session;
+    };
+
+    void OnNewConnection();
+    void OnReadyRead(int id);
+    void HandleLoginLine(Client& c, const QByteArray& line);
+    bool StartSession(Client& c);
+    void Drain(int id);
+    void CloseClient(int id, bool flush);
+    Client* FindClient(int id);
+
+    std::shared_ptr<CSimReceiver> m_receiver;
+    bool m_login;
+    QTcpServer* m_server = nullptr;
+    std::map<int, std::unique_ptr<Client>> m_clients;
+    int m_nextId = 1;
+};
+
+bool CSimTcpWorker::Listen(const QHostAddress& address, quint16 port, QString* error, quint16* bound)
+{
+    if (!m_server) {
+        m_server = new QTcpServer(this);
+        connect(m_server, &QTcpServer::newConnection, this, &CSimTcpWorker::OnNewConnection);
+    }
+    if (!m_server->listen(address, port)) {
+        *error = m_server->errorString();
+        return false;
+    }
+    *bound = m_server->serverPort();
+    return true;
+}
+
+void CSimTcpWorker::Shutdown()
+{
+    if (m_server) {
+        m_server->close();
+    }
+    while (!m_clients.empty()) {
+        CloseClient(m_clients.begin()->first, false);
+    }
+}
+
+CSimTcpWorker::Client* CSimTcpWorker::FindClient(int id)
+{
+    auto it = m_clients.find(id);
+    return it == m_clients.end() ? nullptr : it->second.get();
+}
+
+void CSimTcpWorker::OnNewConnection()
+{
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        auto client = std::make_unique<Client>();
+        Client& c = *client;
+        c.id = m_nextId++;
+        c.socket = socket;
+        socket->setParent(this);
+        const int id = c.id;
+        m_clients[id] = std::move(client);
+        connect(socket, &QTcpSocket::readyRead, this, [this, id] { OnReadyRead(id); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, id] { CloseClient(id, false); });
+        if (m_login) {
+            c.state = State::Login;
+            const QString model = m_receiver->Param(QStringLiteral("/par/rcv/model"));
+            socket->write(QStringLiteral("#Simulated GNSS receiver %1\r\n#Answer a port letter (a-e) or an empty "
+                                         "line\r\nlogin: ")
+                              .arg(model)
+                              .toLatin1());
+            QTimer::singleShot(CSimTcpServer::kLoginTimeoutMs, this, [this, id] {
+                Client* late = FindClient(id);
+                if (late && late->state != State::Open) {
+                    CloseClient(id, true);
+                }
+            });
+        } else if (!StartSession(c)) {
+            CloseClient(id, true);
+        }
+    }
+}
+
+bool CSimTcpWorker::StartSession(Client& c)
+{
+    if (c.port.isEmpty()) {
+        c.port = m_receiver->FreePort(QStringLiteral("tcp"));
+    }
+    IInProcessDevice::Sink sink;
+    std::weak_ptr<Outbox> weak = c.outbox;
+    QPointer<CSimTcpWorker> self(this);
+    const int id = c.id;
+    auto post = [weak, self, id](const std::shared_ptr<Outbox>& box) {
+        // Called with the outbox locked, from whichever thread the receiver sends on.
+        if (!box->posted && self) {
+            box->posted = true;
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, id] {
+                    if (self) {
+                        self->Drain(id);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    };
+    sink.output = [weak, post](const QByteArray& bytes) {
+        if (auto box = weak.lock()) {
+            std::lock_guard lock(box->mutex);
+            box->bytes += bytes;
+            post(box);
+        }
+    };
+    sink.dropped = [weak, post](const QString&) {
+        if (auto box = weak.lock()) {
+            std::lock_guard lock(box->mutex);
+            box->dropped = true;
+            post(box);
+        }
+    };
+    QString error;
+    c.session = c.port.isEmpty() ? nullptr : m_receiver->OpenSessionOn(c.port, std::move(sink), &error);
+    if (!c.session) {
+        if (error.isEmpty()) {
+            error = QStringLiteral("no free TCP port");
+        }
+        qCInfo(lcSim) << "TCP client refused:" << error;
+        c.socket->write(ReplyFrames("ER", "{2,," + error.toLatin1() + "}"));
+        return false;
+    }
+    c.state = State::Open;
+    return true;
+}
+
+void CSimTcpWorker::OnReadyRead(int id)
+{
+    Client* c = FindClient(id);
+    if (!c) {
+        return;
+    }
+    QByteArray bytes = c->socket->readAll();
+    while (c->state != State::Open && !bytes.isEmpty()) {
+        const char ch = bytes[0];
+        bytes.remove(0, 1);
+        if (ch == '\n' && c->lastWasCr) {
+            c->lastWasCr = false;
+            continue;
+        }
+        c->lastWasCr = ch == '\r';
+        if (ch == '\r' || ch == '\n') {
+            const QByteArray line = c->line;
+            c->line.clear();
+            HandleLoginLine(*c, line);
+            c = FindClient(id);
+            if (!c) {
+                return;
+            }
+        } else if (c->line.size() < kMaxLoginLine) {
+            c->line.append(ch);
+        }
+    }
+    if (c->state == State::Open && c->session && !bytes.isEmpty()) {
+        c->session->Write(bytes);
+    }
+}
+
+void CSimTcpWorker::HandleLoginLine(Client& c, const QByteArray& rawLine)
+{
+    const QByteArray line = rawLine.trimmed();
+    if (c.state == State::Login) {
+        if (line.isEmpty()) {
+            c.port.clear();
+        } else if (line.size() == 1 && line[0] >= 'a' && line[0] <= 'e') {
+            c.port = QStringLiteral("/dev/tcp/") + QLatin1Char(line[0]);
+        } else {
+            c.socket->write(ReplyFrames("ER", "{2,,wrong port}"));
+            CloseClient(c.id, true);
+            return;
+        }
+        c.state = State::Password;
+        c.socket->write("password: ");
+        return;
+    }
+    // The password.
+    if (QString::fromLatin1(line) != m_receiver->Param(QStringLiteral("/par/net/passwd"))) {
+        c.socket->write(ReplyFrames("ER", "{3,,wrong password}"));
+        CloseClient(c.id, true);
+        return;
+    }
+    if (!StartSession(c)) {
+        CloseClient(c.id, true);
+        return;
+    }
+    c.socket->write(ReplyFrames("RE", "%Logged in on " + c.port.toLatin1() + '%'));
+}
+
+void CSimTcpWorker::Drain(int id)
+{
+    Client* c = FindClient(id);
+    if (!c) {
+        return;
+    }
+    QByteArray bytes;
+    bool dropped = false;
+    {
+        std::lock_guard lock(c->outbox->mutex);
+        bytes.swap(c->outbox->bytes);
+        dropped = c->outbox->dropped;
+        c->outbox->posted = false;
+    }
+    if (!bytes.isEmpty()) {
+        c->socket->write(bytes);
+    }
+    if (dropped) {
+        CloseClient(id, true);
+    }
+}
+
+void CSimTcpWorker::CloseClient(int id, bool flush)
+{
+    auto it = m_clients.find(id);
+    if (it == m_clients.end()) {
+        return;
+    }
+    std::unique_ptr<Client> c = std::move(it->second);
+    m_clients.erase(it);
+    // The session goes first: from then on its sink is never called.
+    c->session.reset();
+    c->socket->disconnect(this);
+    if (flush && c->socket->state() == QAbstractSocket::ConnectedState) {
+        c->socket->flush();
+        c->socket->disconnectFromHost();
+    } else {
+        c->socket->abort();
+    }
+    c->socket->deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+
+CSimTcpServer::CSimTcpServer(std::shared_ptr<CSimReceiver> receiver, bool login)
+    : m_receiver(std::move(receiver)), m_login(login)
+{
+}
+
+CSimTcpServer::~CSimTcpServer()
+{
+    Close();
+}
+
+bool CSimTcpServer::Listen(const QHostAddress& address, quint16 port, QString* error)
+{
+    if (!m_thread) {
+        m_thread = new QThread;
+        m_thread->setObjectName(QStringLiteral("sim tcp"));
+        m_worker = new CSimTcpWorker(m_receiver, m_login);
+        m_worker->moveToThread(m_thread);
+        // The worker and the sockets it owns are deleted on their own thread as it finishes.
+        QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+        m_thread->start();
+    }
+    bool ok = false;
+    QString why;
+    quint16 bound = 0;
+    CSimTcpWorker* w = m_worker;
+    QMetaObject::invokeMethod(
+        w, [w, &ok, &why, &bound, address, port] { ok = w->Listen(address, port, &why, &bound); },
+        Qt::BlockingQueuedConnection);
+    if (!ok) {
+        if (error) {
+            *error = why;
+        }
+        return false;
+    }
+    m_port = bound;
+    return true;
+}
+
+quint16 CSimTcpServer::Port() const
+{
+    return m_port;
+}
+
+void CSimTcpServer::Close()
+{
+    if (!m_thread) {
+        return;
+    }
+    CSimTcpWorker* w = m_worker;
+    QMetaObject::invokeMethod(w, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+    m_thread = nullptr;
+    m_worker = nullptr;
+    m_port = 0;
+}

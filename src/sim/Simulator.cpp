@@ -1,0 +1,301 @@
+#include "sim/Simulator.h"
+
+#include "sim/SimCommands.h"
+#include "sim/SimCore.h"
+
+#include <QLoggingCategory>
+
+#include <condition_variable>
+#include <thread>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSim)
+
+namespace {
+
+// The host's end of one port. It keeps the receiver's state alive, so a link may close it after the receiver
+// object is gone.
+class CSimSessionHandle : public IDeviceSession
+{
+public:
+    CSimSessionHandle(std::shared_ptr<CSimCore> core, int id) : m_core(std::move(core)), m_id(id) {}
+    ~CSimSessionHandle() override
+    {
+        std::lock_guard lock(m_core->mutex);
+        m_core->CloseSession(m_id);
+    }
+    void Write(const QByteArray& bytes) override
+    {
+        std::lock_guard lock(m_core->mutex);
+        m_core->Input(m_id, bytes);
+    }
+
+private:
+    std::shared_ptr<CSimCore> m_core;
+    int m_id;
+};
+
+QString FullPath(const QString& path)
+{
+    const QString p = path.trimmed();
+    return p.startsWith(QLatin1Char('/')) ? p : QStringLiteral("/par/") + p;
+}
+
+}  // namespace
+
+struct SimState
+{
+    std::shared_ptr<CSimCore> core;
+    QString creationError;
+    std::thread ticker;
+    std::mutex stopMutex;
+    std::condition_variable stopCv;
+    bool stop = false;
+};
+
+CSimReceiver::CSimReceiver(const SimOptions& options) : m_state(std::make_unique<SimState>())
+{
+    auto params = CParamStore::Create(options.profile, &m_state->creationError);
+    m_state->core = std::make_shared<CSimCore>(options, std::move(params));
+    if (!m_state->core->params) {
+        qCWarning(lcSim) << m_state->creationError;
+        return;
+    }
+    if (!options.virtualClock) {
+        SimState* state = m_state.get();
+        state->ticker = std::thread([state] {
+            std::unique_lock stopLock(state->stopMutex);
+            while (!state->stop) {
+                state->stopCv.wait_for(stopLock, std::chrono::milliseconds(CSimCore::kTickMs));
+                if (state->stop) {
+                    break;
+                }
+                std::lock_guard lock(state->core->mutex);
+                state->core->Tick(state->core->Now());
+            }
+        });
+    }
+}
+
+std::shared_ptr<CSimReceiver> CSimReceiver::Create(const SimOptions& options, QString* error)
+{
+    auto receiver = std::make_shared<CSimReceiver>(options);
+    if (!receiver->CreationError().isEmpty()) {
+        if (error) {
+            *error = receiver->CreationError();
+        }
+        return nullptr;
+    }
+    return receiver;
+}
+
+CSimReceiver::~CSimReceiver()
+{
+    if (m_state->ticker.joinable()) {
+        {
+            std::lock_guard lock(m_state->stopMutex);
+            m_state->stop = true;
+        }
+        m_state->stopCv.notify_all();
+        m_state->ticker.join();
+    }
+    // Sessions still open stay valid (they share the core) but hear nothing more.
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->DropAll(QStringLiteral("The receiver was switched off"));
+}
+
+std::unique_ptr<IDeviceSession> CSimReceiver::OpenSession(Sink sink, QString* error)
+{
+    CSimCore& core = *m_state->core;
+    std::lock_guard lock(core.mutex);
+    if (!core.params) {
+        if (error) {
+            *error = m_state->creationError;
+        }
+        return nullptr;
+    }
+    QString port;
+    for (const QString& p : CSimCore::PortPaths()) {
+        if (p.startsWith(QLatin1String("/dev/ser/")) && core.IsPort(p) && !core.PortBusy(p)) {
+            port = p;
+            break;
+        }
+    }
+    if (port.isEmpty() && !core.away && core.pendingReboot == CSimCore::Reboot::None) {
+        if (error) {
+            *error = QStringLiteral("Every serial port of the receiver is busy");
+        }
+        return nullptr;
+    }
+    auto session = core.OpenSession(port, std::move(sink), error);
+    if (!session) {
+        return nullptr;
+    }
+    return std::make_unique<CSimSessionHandle>(m_state->core, session->id);
+}
+
+std::unique_ptr<IDeviceSession> CSimReceiver::OpenSessionOn(const QString& port, Sink sink, QString* error)
+{
+    CSimCore& core = *m_state->core;
+    std::lock_guard lock(core.mutex);
+    if (!core.params) {
+        if (error) {
+            *error = m_state->creationError;
+        }
+        return nullptr;
+    }
+    auto session = core.OpenSession(port, std::move(sink), error);
+    if (!session) {
+        return nullptr;
+    }
+    return std::make_unique<CSimSessionHandle>(m_state->core, session->id);
+}
+
+QString CSimReceiver::FreePort(const QString& kind) const
+{
+    const CSimCore& core = *m_state->core;
+    std::lock_guard lock(core.mutex);
+    const QString prefix = QStringLiteral("/dev/") + kind + QLatin1Char('/');
+    for (const QString& p : CSimCore::PortPaths()) {
+        if (p.startsWith(prefix) && core.IsPort(p) && !core.PortBusy(p)) {
+            return p;
+        }
+    }
+    return QString();
+}
+
+int64_t CSimReceiver::NowMs() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->Now();
+}
+
+void CSimReceiver::AdvanceTime(int64_t ms)
+{
+    CSimCore& core = *m_state->core;
+    if (!core.options.virtualClock) {
+        qCWarning(lcSim) << "AdvanceTime on a real-time receiver is ignored";
+        return;
+    }
+    // In steps, so that every epoch and every due reply comes out in order, and other threads get the lock
+    // between the steps.
+    while (ms > 0) {
+        const int64_t step = std::min<int64_t>(ms, CSimCore::kTickMs);
+        ms -= step;
+        std::lock_guard lock(core.mutex);
+        core.virtualNowMs += step;
+        core.Tick(core.virtualNowMs);
+    }
+}
+
+QString CSimReceiver::Param(const QString& path) const
+{
+    const CSimCore& core = *m_state->core;
+    std::lock_guard lock(core.mutex);
+    QString value;
+    if (!core.params || !PrintValue(core, nullptr, path, &value)) {
+        return QString();
+    }
+    return value;
+}
+
+bool CSimReceiver::SetParamValue(const QString& path, const QString& value)
+{
+    CSimCore& core = *m_state->core;
+    std::lock_guard lock(core.mutex);
+    return core.params && core.params->Force(FullPath(path), value);
+}
+
+void CSimReceiver::RefuseParam(const QString& path, bool refuse)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    if (refuse) {
+        m_state->core->refused.insert(FullPath(path));
+    } else {
+        m_state->core->refused.remove(FullPath(path));
+    }
+}
+
+void CSimReceiver::WithholdReplies(bool withhold)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->withholdReplies = withhold;
+}
+
+void CSimReceiver::SetReplyDelayMs(int ms)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->replyDelayMs = std::max(0, ms);
+}
+
+void CSimReceiver::CorruptOutput(bool corrupt)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->corruptOutput = corrupt;
+}
+
+void CSimReceiver::DropSessions(const QString& why)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->DropAll(why);
+}
+
+QStringList CSimReceiver::ReceivedCommands() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->received;
+}
+
+void CSimReceiver::ClearReceivedCommands()
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->received.clear();
+}
+
+const SimOptions& CSimReceiver::Options() const
+{
+    return m_state->core->options;
+}
+
+QString CSimReceiver::CreationError() const
+{
+    return m_state->creationError;
+}
+
+QStringList CSimReceiver::EnabledMessages(const QString& port) const
+{
+    const CSimCore& core = *m_state->core;
+    std::lock_guard lock(core.mutex);
+    QStringList list;
+    auto it = core.outputs.find(port);
+    if (it != core.outputs.end()) {
+        for (const auto& [path, out] : it->second) {
+            list << path + QLatin1Char(':') + QString::number(out.periodMs);
+        }
+    }
+    list.sort();
+    return list;
+}
+
+int CSimReceiver::SessionCount() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return int(m_state->core->sessions.size());
+}
+
+bool CSimReceiver::IsAway() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->away || m_state->core->pendingReboot != CSimCore::Reboot::None;
+}
+
+bool CSimReceiver::AlmanacValid() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->almanacValid;
+}
+
+QStringList CSimReceiver::Events() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->events;
+}
