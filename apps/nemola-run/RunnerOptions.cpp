@@ -1,0 +1,143 @@
+#include "RunnerOptions.h"
+
+#include "link/ReceiverName.h"
+
+namespace {
+
+bool TakeValue(const QStringList& args, int* i, const QString& option, QString* value, QString* error)
+{
+    const QString& arg = args[*i];
+    if (arg.startsWith(option + QLatin1Char('='))) {
+        *value = arg.mid(option.size() + 1);
+    } else if (*i + 1 < args.size()) {
+        *value = args[++*i];
+    } else {
+        *error = option + QStringLiteral(" needs a value");
+        return false;
+    }
+    if (value->isEmpty()) {
+        *error = option + QStringLiteral(" needs a value");
+        return false;
+    }
+    return true;
+}
+
+bool SetTarget(RunnerOptions* options, RunnerOptions::Target target, QString* error)
+{
+    if (options->targetGiven) {
+        *error = QStringLiteral("give only one of --simulator, --tcp and --serial");
+        return false;
+    }
+    options->target = target;
+    options->targetGiven = true;
+    return true;
+}
+
+}  // namespace
+
+QString RunnerUsage()
+{
+    return QStringLiteral(
+        "Usage: nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT | --serial DEVICE[,BAUD][,rtscts]]\n"
+        "                  [--folder DIR] SCRIPT [ARG...]\n"
+        "Connects to a receiver and runs the script SCRIPT with the arguments ARG (@1 ... @9).\n"
+        "A SCRIPT without an extension is taken as SCRIPT.kvs; names are relative to the script folder\n"
+        "(--folder, else the folder of SCRIPT when it names one, else the current folder).\n"
+        "Without a receiver option the built-in simulator is used.\n"
+        "Exit status: 0 the script ended normally, 1 it ended on an error reply, a missing file or a stop,\n"
+        "2 bad arguments or no connection to the receiver.\n");
+}
+
+bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString* error)
+{
+    *options = RunnerOptions{};
+    QStringList script;
+    int i = 0;
+    for (; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("--")) {
+            ++i;
+            break;
+        }
+        if (!arg.startsWith(QLatin1String("--"))) {
+            break;  // the script name; everything after it belongs to the script
+        }
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options->help = true;
+            return true;
+        }
+        if (arg == QLatin1String("--simulator") || arg.startsWith(QLatin1String("--simulator="))) {
+            if (!SetTarget(options, RunnerOptions::Target::Simulator, error)) {
+                return false;
+            }
+            if (arg.size() > int(sizeof("--simulator") - 1)) {
+                options->simProfile = arg.mid(int(sizeof("--simulator=") - 1));
+                if (options->simProfile.isEmpty()) {
+                    *error = QStringLiteral("--simulator= needs a profile name");
+                    return false;
+                }
+            }
+        } else if (arg == QLatin1String("--tcp") || arg.startsWith(QLatin1String("--tcp="))) {
+            QString value;
+            if (!SetTarget(options, RunnerOptions::Target::Tcp, error) ||
+                !TakeValue(args, &i, QStringLiteral("--tcp"), &value, error)) {
+                return false;
+            }
+            if (ParseReceiverName(value).kind != ReceiverAddress::Kind::Tcp) {
+                *error = QStringLiteral("--tcp needs HOST:PORT, not \"%1\"").arg(value);
+                return false;
+            }
+            options->receiverName = value;
+        } else if (arg == QLatin1String("--serial") || arg.startsWith(QLatin1String("--serial="))) {
+            QString value;
+            if (!SetTarget(options, RunnerOptions::Target::Serial, error) ||
+                !TakeValue(args, &i, QStringLiteral("--serial"), &value, error)) {
+                return false;
+            }
+            const int comma = int(value.indexOf(QLatin1Char(',')));
+            const QString device = comma < 0 ? value : value.left(comma);
+            const QString name = device + QLatin1Char(':') + (comma < 0 ? QString() : value.mid(comma + 1));
+            if (device.isEmpty() || ParseReceiverName(name).kind != ReceiverAddress::Kind::Serial) {
+                *error = QStringLiteral("--serial needs DEVICE[,BAUD][,rtscts], not \"%1\"").arg(value);
+                return false;
+            }
+            options->receiverName = name;
+        } else if (arg == QLatin1String("--folder") || arg.startsWith(QLatin1String("--folder="))) {
+            if (!TakeValue(args, &i, QStringLiteral("--folder"), &options->folder, error)) {
+                return false;
+            }
+        } else {
+            *error = QStringLiteral("unknown option %1").arg(arg);
+            return false;
+        }
+    }
+    for (; i < args.size(); ++i) {
+        script << args[i];
+    }
+    if (script.isEmpty() || script[0].isEmpty()) {
+        *error = QStringLiteral("no script given");
+        return false;
+    }
+    if (script.size() > 10) {
+        *error = QStringLiteral("at most nine script arguments");
+        return false;
+    }
+    // A script named with its folder runs from there, so that the scripts it calls are found beside it.
+    if (options->folder.isEmpty()) {
+        const int slash = int(script[0].lastIndexOf(QLatin1Char('/')));
+        if (slash >= 0) {
+            options->folder = slash == 0 ? QStringLiteral("/") : script[0].left(slash);
+            script[0] = script[0].mid(slash + 1);
+        } else {
+            options->folder = QStringLiteral(".");
+        }
+    }
+    for (const QString& token : script) {
+        if (token.contains(QLatin1Char(' ')) || token.isEmpty()) {
+            *error = QStringLiteral("script names and arguments can't contain spaces or be empty");
+            return false;
+        }
+    }
+    options->invocation = script.join(QLatin1Char(' '));
+    return true;
+}
