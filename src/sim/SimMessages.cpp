@@ -268,9 +268,9 @@ QStringList SplitArguments(const QString& text)
     for (const QChar c : text) {
         if (c == QLatin1Char('"')) {
             quoted = !quoted;
-        } else if (!quoted && c == QLatin1Char('{')) {
+        } else if (!quoted && (c == QLatin1Char('{') || c == QLatin1Char('['))) {
             ++depth;
-        } else if (!quoted && c == QLatin1Char('}') && depth > 0) {
+        } else if (!quoted && (c == QLatin1Char('}') || c == QLatin1Char(']')) && depth > 0) {
             --depth;
         } else if (!quoted && depth == 0 && c == QLatin1Char(',')) {
             args << current;

@@ -45,5 +45,5 @@ int EpochRank(const QByteArray& id);
 // A binary message: identifier, length digits, body and the checksum byte, followed by LF.
 QByteArray BinaryFrame(const char id[2], const QByteArray& body);
 
-// Splits a command's arguments at commas outside braces and double quotes.
+// Splits a command's arguments at commas outside braces, brackets and double quotes.
 QStringList SplitArguments(const QString& text);

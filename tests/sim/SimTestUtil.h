@@ -1,0 +1,53 @@
+#pragma once
+
+#include "link/InProcessDevice.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class CSimReceiver;
+
+// A session opened on the simulator directly, without the link: what the receiver writes, byte for byte.
+class CRawSession
+{
+public:
+    CRawSession(CSimReceiver& sim, const QString& port = QString());
+    bool IsOpen() const { return m_session != nullptr; }
+    void Write(const QByteArray& bytes) { m_session->Write(bytes); }
+    QByteArray Take();  // everything received since the last Take
+    bool Dropped();
+    void Close() { m_session.reset(); }
+
+private:
+    struct Shared
+    {
+        std::mutex mutex;
+        QByteArray bytes;
+        bool dropped = false;
+    };
+    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
+    std::unique_ptr<IDeviceSession> m_session;
+};
+
+struct RawFrame
+{
+    QByteArray id;
+    QByteArray body;
+    bool verified = false;  // checksum right (or none to check)
+};
+// Splits receiver output into frames; bytes between frames (line ends) are skipped.
+std::vector<RawFrame> SplitFrames(const QByteArray& bytes);
+
+// Polls `done` until it holds or `timeoutMs` passed; for events that arrive on another thread.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Readable QString values in test failure messages.
+#include <ostream>
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}

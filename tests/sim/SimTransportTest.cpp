@@ -1,0 +1,197 @@
+// The simulator behind real transports: TCP (with and without login), a pseudo-terminal opened as a serial
+// port, and the nemola-sim program itself.
+
+#include "SimTestUtil.h"
+
+#include "link/Connection.h"
+#include "link/Receiver.h"
+#include "sim/SimPty.h"
+#include "sim/SimTcpServer.h"
+#include "sim/Simulator.h"
+
+#include <QProcess>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+QString Ask(CReceiver& r, const QString& command)
+{
+    r.SendCommand(command);
+    return r.GetReplyString();
+}
+
+std::shared_ptr<CSimReceiver> VirtualReceiver()
+{
+    SimOptions o;
+    o.virtualClock = true;
+    return std::make_shared<CSimReceiver>(o);
+}
+
+QString TcpName(quint16 port)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+}  // namespace
+
+TEST(SimTransportTest, TcpClientsGetTcpPortsOfTheirOwn)
+{
+    auto sim = VirtualReceiver();
+    CSimTcpServer server(sim, false);
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    CConnection connection;
+    connection.Open(QString(), QString(), QString(), QStringLiteral("Nemola-M"));
+    CReceiver first, second;
+    ASSERT_TRUE(first.Open(&connection, TcpName(server.Port()))) << first.GetReplyString().toStdString();
+    ASSERT_TRUE(second.Open(&connection, TcpName(server.Port()))) << second.GetReplyString().toStdString();
+    EXPECT_EQ(Ask(first, QStringLiteral("print,/cur/term")), QStringLiteral("RE00A/dev/tcp/a\r\n"));
+    EXPECT_EQ(Ask(second, QStringLiteral("%x%print,/cur/term")), QStringLiteral("RE00D%x%/dev/tcp/b\r\n"));
+
+    // A TCP port's message output ends with its connection.
+    EXPECT_EQ(Ask(first, QStringLiteral("%%em,,kvs/RT:1")), QStringLiteral("RE002%%\r\n"));
+    EXPECT_EQ(sim->EnabledMessages(QStringLiteral("/dev/tcp/a")).size(), 1);
+    first.Close();
+    EXPECT_TRUE(WaitUntil([&] { return sim->SessionCount() == 1; }));
+    EXPECT_TRUE(sim->EnabledMessages(QStringLiteral("/dev/tcp/a")).isEmpty());
+}
+
+TEST(SimTransportTest, TcpLoginAsksForThePassword)
+{
+    auto sim = VirtualReceiver();
+    CSimTcpServer server(sim, true);
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+
+    CConnection good;
+    good.Open(QString(), QStringLiteral("user"), QStringLiteral("sim"), QStringLiteral("Nemola-M"));
+    CReceiver receiver;
+    ASSERT_TRUE(receiver.Open(&good, TcpName(server.Port()))) << receiver.GetReplyString().toStdString();
+    EXPECT_EQ(Ask(receiver, QStringLiteral("print,/cur/term")), QStringLiteral("RE00A/dev/tcp/a\r\n"));
+
+    CConnection bad;
+    bad.Open(QString(), QStringLiteral("user"), QStringLiteral("guess"), QStringLiteral("Nemola-M"));
+    CReceiver refused;
+    EXPECT_FALSE(refused.Open(&bad, TcpName(server.Port())));
+    EXPECT_TRUE(refused.GetReplyString().contains(QStringLiteral("refused"))) << refused.GetReplyString().toStdString();
+
+    // By hand: a port letter picks the port.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, server.Port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    QByteArray seen;
+    auto readUntil = [&](const QByteArray& text) {
+        while (!seen.contains(text)) {
+            if (!socket.waitForReadyRead(5000)) {
+                return false;
+            }
+            seen += socket.readAll();
+        }
+        return true;
+    };
+    ASSERT_TRUE(readUntil("login:"));
+    EXPECT_TRUE(seen.startsWith('#'));
+    socket.write("c\r\n");
+    ASSERT_TRUE(readUntil("password:"));
+    socket.write("sim\r\n%p%print,/cur/term\r\n");
+    ASSERT_TRUE(readUntil("%p%/dev/tcp/c"));
+    EXPECT_TRUE(seen.contains("RE019%Logged in on /dev/tcp/c%\r\n"));
+}
+
+TEST(SimTransportTest, PseudoTerminalServesAsSerialPortUntilTheSimulatorCloses)
+{
+    auto sim = VirtualReceiver();
+    CSimPty pty(sim);
+    QString error;
+    ASSERT_TRUE(pty.Open(&error)) << error.toStdString();
+    ASSERT_TRUE(pty.SlavePath().startsWith(QStringLiteral("/dev/"))) << pty.SlavePath().toStdString();
+
+    CConnection connection;
+    connection.Open(QString(), QString(), QString(), QStringLiteral("Nemola-M"));
+    std::atomic<int> lost{0};
+    connection.SetSysMsgCallback([&](CConnection* c) {
+        if (c->GetMsgCode() == CConnection::kMsgLinkLost) {
+            ++lost;
+        }
+        return 1ul;
+    });
+    CReceiver receiver;
+    ASSERT_TRUE(receiver.Open(&connection, pty.SlavePath() + QStringLiteral(":115200")))
+        << receiver.GetReplyString().toStdString();
+    EXPECT_EQ(Ask(receiver, QStringLiteral("print,/cur/term")), QStringLiteral("RE00A/dev/ser/a\r\n"));
+    EXPECT_EQ(Ask(receiver, QStringLiteral("print,/par/time/utc/")), QStringLiteral("RE019{2024-06-01,12:00:00.000}\r\n"));
+
+    // Opened again, the line works again.
+    receiver.Close();
+    ASSERT_TRUE(receiver.Open(&connection, pty.SlavePath() + QStringLiteral(":115200")))
+        << receiver.GetReplyString().toStdString();
+    EXPECT_EQ(Ask(receiver, QStringLiteral("%%set,/par/pos/elm,9")), QStringLiteral("RE002%%\r\n"));
+
+    // The serial port notices the hang-up at the latest when it writes: the command fails at once instead of
+    // waiting out its minute of silence.
+    pty.Close();
+    connection.SetTimeout(3000);
+    EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,/par/pos/elm")), 0);
+    EXPECT_TRUE(receiver.GetReplyString().contains(QStringLiteral("Link lost"))) << receiver.GetReplyString().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return lost.load() == 1; })) << "the link did not report the line going away";
+}
+
+TEST(SimTransportTest, PseudoTerminalReopensItsPortAfterAReset)
+{
+    auto sim = VirtualReceiver();
+    CSimPty pty(sim);
+    QString error;
+    ASSERT_TRUE(pty.Open(&error)) << error.toStdString();
+    CConnection connection;
+    connection.Open(QString(), QString(), QString(), QStringLiteral("Nemola-M"));
+    CReceiver receiver;
+    ASSERT_TRUE(receiver.Open(&connection, pty.SlavePath() + QStringLiteral(":115200")));
+    EXPECT_EQ(Ask(receiver, QStringLiteral("%%set,reset,yes")), QStringLiteral("RE002%%\r\n"));
+    sim->AdvanceTime(100);
+    // A serial line has no connection to lose: the receiver is just silent until it is back.
+    connection.SetTimeout(5);
+    EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,/cur/term")), 0);
+    sim->AdvanceTime(sim->Options().rebootMs);
+    EXPECT_TRUE(WaitUntil([&] { return sim->SessionCount() == 1; }));
+    connection.SetTimeout(75);
+    EXPECT_EQ(Ask(receiver, QStringLiteral("print,/cur/term")), QStringLiteral("RE00A/dev/ser/a\r\n"));
+}
+
+TEST(SimTransportTest, SimulatorProgramServesTcpUntilTerminated)
+{
+    QProcess sim;
+    sim.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE), {QStringLiteral("--tcp"), QStringLiteral("0"),
+                                                      QStringLiteral("--profile"), QStringLiteral("basic"),
+                                                      QStringLiteral("--login")});
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    QByteArray out;
+    while (!out.contains('\n') && sim.waitForReadyRead(10000)) {
+        out += sim.readAllStandardOutput();
+    }
+    ASSERT_TRUE(out.startsWith("tcp port ")) << out.toStdString();
+    const quint16 port = quint16(out.mid(9).trimmed().toUInt());
+    ASSERT_NE(port, 0);
+
+    CConnection connection;
+    connection.Open(QString(), QString(), QStringLiteral("sim"), QStringLiteral("Nemola-M"));
+    CReceiver receiver;
+    ASSERT_TRUE(receiver.Open(&connection, TcpName(port))) << receiver.GetReplyString().toStdString();
+    EXPECT_EQ(Ask(receiver, QStringLiteral("print,/par/rcv/model")), QStringLiteral("RE008Vireo-B1\r\n"));
+    receiver.Close();
+
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(10000));
+    EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(sim.exitCode(), 0);
+
+    QProcess wrong;
+    wrong.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE), {QStringLiteral("--tcp"), QStringLiteral("0"),
+                                                        QStringLiteral("--profile"), QStringLiteral("deluxe")});
+    ASSERT_TRUE(wrong.waitForFinished(10000));
+    EXPECT_NE(wrong.exitCode(), 0);
+    EXPECT_TRUE(wrong.readAllStandardError().contains("deluxe"));
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "sim/Simulator.h"
+
+#include <QString>
+
+#include <memory>
+
+class CConnection;
+class CReceiver;
+class CReceiverHolder;
+
+// A simulated receiver reached through the real link, for any test that needs a receiver:
+//
+//     CSimHarness sim;                        // virtual clock, "full" profile, receiver open
+//     ASSERT_TRUE(sim.IsOpen());
+//     sim.Receiver().SendCommand("print,/par/rcv/model");
+//     sim.Advance(1000);                      // one second of receiver time (epochs, delayed replies)
+//
+// The receiver is registered as "SIM:<unique key>" for the harness's lifetime; the harness owns an open
+// CConnection and opens the receiver of a CReceiverHolder: its own, or the one given (for example
+// &CReceiverHolder::Shared() for code that talks through the program's shared receiver). The destructor closes
+// the receiver, the connection and unregisters the simulator.
+class CSimHarness
+{
+public:
+    static SimOptions VirtualClock();  // the default options of the harness: virtual clock, "full"
+
+    explicit CSimHarness(const SimOptions& options = VirtualClock(), CReceiverHolder* holder = nullptr,
+                         bool open = true);
+    ~CSimHarness();
+    CSimHarness(const CSimHarness&) = delete;
+    CSimHarness& operator=(const CSimHarness&) = delete;
+
+    CSimReceiver& Sim() { return *m_sim; }
+    std::shared_ptr<CSimReceiver> SimPtr() { return m_sim; }
+    CConnection& Connection() { return *m_connection; }
+    CReceiverHolder& Holder() { return *m_holder; }
+    CReceiver& Receiver();
+    QString Name() const { return m_name; }  // "SIM:<key>"
+
+    // Opens (or re-opens) the holder's receiver on the simulator; false with the reason in the reply string.
+    bool Open();
+    bool IsOpen();
+    // Moves the simulator's virtual clock.
+    void Advance(int64_t ms) { m_sim->AdvanceTime(ms); }
+
+    // A blocking command; returns the reply string, `ok` tells whether the link reported success.
+    QString Send(const QString& text, bool* ok = nullptr);
+
+private:
+    std::shared_ptr<CSimReceiver> m_sim;
+    std::unique_ptr<CConnection> m_connection;
+    std::unique_ptr<CReceiverHolder> m_ownHolder;
+    CReceiverHolder* m_holder = nullptr;
+    QString m_key;
+    QString m_name;
+};
