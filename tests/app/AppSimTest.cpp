@@ -6,6 +6,7 @@
 #include "app/NemolaApp.h"
 #include "app/AppTestSupport.h"
 #include "link/Connection.h"
+#include "link/InProcessDevice.h"
 #include "link/ReceiverHolder.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
@@ -216,6 +217,24 @@ TEST_F(AppWithSim, AboutCommandWithoutAReceiverShowsNoReport)
     // The About box of a program that is not running has nothing to ask.
     CAboutDialog dialog(m_app->State().running ? &CReceiverHolder::Shared() : nullptr);
     EXPECT_TRUE(dialog.Report().isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AppWithSim, SimulatorOptionConnectsToABuiltInReceiverWithoutAsking)
+{
+    m_app = std::make_unique<CNemolaApp>(m_time.Services());
+    ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m"), QStringLiteral("--simulator"), QStringLiteral("--profile"),
+                              QStringLiteral("basic"), QStringLiteral("--seed"), QStringLiteral("7")}));
+    QCoreApplication::processEvents();
+    m_app->Connector().WaitFinished();
+    ASSERT_TRUE(m_app->State().running) << Frame().StatusText(0).toStdString();
+    EXPECT_EQ(m_app->State().receiverName, QStringLiteral("SIM:"));
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M to Vireo-B1:SIM"));
+    m_app.reset();
+    EXPECT_EQ(FindInProcessDevice(QString()), nullptr);
 }
 
 }  // namespace
