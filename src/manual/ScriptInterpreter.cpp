@@ -65,7 +65,8 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
         m_outcome = Outcome::Completed;
     }
     if (depth > kMaxDepth) {
-        m_host.SetStatus(TooDeepText());
+        m_endStatus = TooDeepText();
+        m_host.SetStatus(m_endStatus);
         Fail(Outcome::TooDeep);
         return true;
     }
@@ -85,7 +86,8 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
     {
         QFile file(level.path);
         if (!file.open(QIODevice::ReadOnly)) {
-            m_host.SetStatus(QStringLiteral("Unable to open ") + level.path);
+            m_endStatus = QStringLiteral("Unable to open ") + level.path;
+            m_host.SetStatus(m_endStatus);
             Fail(Outcome::OpenFailed);
             return true;
         }
@@ -98,7 +100,9 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
     m_host.SetScriptButton(StopCaption(), true);
     m_host.SetStatus(QStringLiteral("Executing ") + level.path + QStringLiteral("..."));
     m_host.ClearStopRequest();
-    qCDebug(lcManual) << "running" << level.path << "at depth" << depth;
+    if (depth == 0) {
+        qCDebug(lcManual) << "running" << level.path;
+    }
 
     for (;;) {
         const qsizetype lf = level.text.indexOf(QLatin1Char('\n'), level.readPos);
@@ -147,6 +151,7 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
         m_host.SetControlsEnabled(true);
         m_host.SetScriptButton(LoadCaption(), true);
     }
+    m_endStatus = level.result;
     m_host.SetStatus(level.result);
     return level.endAll;
 }
@@ -201,6 +206,8 @@ CScriptInterpreter::Step CScriptInterpreter::RunDirective(Level& level, const QS
         }
     } else if (word == QLatin1String("call")) {
         if (RunScript(line.mid(5).trimmed(), depth + 1)) {
+            // The failure that ended the called script stays on the status line instead of an empty text.
+            level.result = m_endStatus;
             level.endAll = true;
             return Step::Leave;
         }

@@ -55,4 +55,5 @@ private:
 
     IScriptHost& m_host;
     Outcome m_outcome = Outcome::Completed;
+    QString m_endStatus;  // what the level that returned last left on the status line
 };
