@@ -35,29 +35,29 @@ void CConnector::InstallSystemMessageHandler(CConnection* connection)
         // Runs on the link's thread: only signals leave it, the GUI thread acts on them.
         const QString text = c->GetMsgText();
         switch (c->GetMsgCode()) {
-        case CConnection::kMsgReceiverLost:
-        case CConnection::kMsgServerLost:
-        case CConnection::kMsgLinkLost:
-            emit LinkLost(text);
-            break;
-        case CConnection::kMsgStatus: {
-            const int eq = int(text.indexOf(QLatin1Char('=')));
-            if (eq >= 0) {
-                emit StatusText(text.mid(eq + 1).trimmed());
+            case CConnection::kMsgReceiverLost:
+            case CConnection::kMsgServerLost:
+            case CConnection::kMsgLinkLost:
+                emit LinkLost(text);
+                break;
+            case CConnection::kMsgStatus: {
+                const int eq = int(text.indexOf(QLatin1Char('=')));
+                if (eq >= 0) {
+                    emit StatusText(text.mid(eq + 1).trimmed());
+                }
+                break;
             }
-            break;
-        }
-        case CConnection::kMsgNewUserMessage:
-            emit NewUserMessage();
-            break;
-        case 246:
-        case 250:
-        case 252:
-        case CConnection::kMsgTransferProgress:  // goes to the user-message window once there is one
-            break;
-        default:
-            emit StatusText(QStringLiteral("ER:Unknown Message!"));
-            break;
+            case CConnection::kMsgNewUserMessage:
+                emit NewUserMessage();
+                break;
+            case 246:
+            case 250:
+            case 252:
+            case CConnection::kMsgTransferProgress:  // goes to the user-message window once there is one
+                break;
+            default:
+                emit StatusText(QStringLiteral("ER:Unknown Message!"));
+                break;
         }
         return 1;
     });
@@ -83,7 +83,8 @@ void CConnector::Start()
     request.manualOnly = m_state.manualOnly;
     m_thread.emplace([this, request] {
         const Outcome outcome = Run(request);
-        QMetaObject::invokeMethod(this, [this, outcome] { Apply(outcome); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { Apply(outcome); }, Qt::QueuedConnection);
     });
 }
 

@@ -92,46 +92,46 @@ void CMainFrame::Dispatch(int commandId)
         return;
     }
     switch (commandId) {
-    case cmd::kConnection:
-        return OnConnection();
-    case cmd::kDisconnect:
-        return OnDisconnect();
-    case cmd::kFileManager:
-        return OnFileManager();
-    case cmd::kRealTimeLogging:
-        return OnRealTimeLogging();
-    case cmd::kManualMode:
-        return OnManualMode();
-    case cmd::kExit:
-        return OnExit();
-    case cmd::kReceiverConfig:
-        return OnReceiverConfig();
-    case cmd::kSite:
-        return OnSite();
-    case cmd::kSetTargetPosition:
-        return OnSetTargetPosition();
-    case cmd::kSetSatelliteTime:
-        return OnSetSatelliteTime();
-    case cmd::kInitFileSystem:
-        return OnInitFileSystem();
-    case cmd::kClearNvram:
-        return OnClearNvram();
-    case cmd::kResetReceiver:
-        return OnResetReceiver();
-    case cmd::kMessage:
-        return OnMessage();
-    case cmd::kFirmwareLoader:
-        return OnFirmwareLoader();
-    case cmd::kScatterPlot:
-        return OnScatterPlot();
-    case cmd::kSatellitesPlot:
-        return OnSatellitesPlot();
-    case cmd::kPositionPlot:
-        return OnPositionPlot();
-    case cmd::kAbout:
-        return OnAbout();
-    default:
-        return;
+        case cmd::kConnection:
+            return OnConnection();
+        case cmd::kDisconnect:
+            return OnDisconnect();
+        case cmd::kFileManager:
+            return OnFileManager();
+        case cmd::kRealTimeLogging:
+            return OnRealTimeLogging();
+        case cmd::kManualMode:
+            return OnManualMode();
+        case cmd::kExit:
+            return OnExit();
+        case cmd::kReceiverConfig:
+            return OnReceiverConfig();
+        case cmd::kSite:
+            return OnSite();
+        case cmd::kSetTargetPosition:
+            return OnSetTargetPosition();
+        case cmd::kSetSatelliteTime:
+            return OnSetSatelliteTime();
+        case cmd::kInitFileSystem:
+            return OnInitFileSystem();
+        case cmd::kClearNvram:
+            return OnClearNvram();
+        case cmd::kResetReceiver:
+            return OnResetReceiver();
+        case cmd::kMessage:
+            return OnMessage();
+        case cmd::kFirmwareLoader:
+            return OnFirmwareLoader();
+        case cmd::kScatterPlot:
+            return OnScatterPlot();
+        case cmd::kSatellitesPlot:
+            return OnSatellitesPlot();
+        case cmd::kPositionPlot:
+            return OnPositionPlot();
+        case cmd::kAbout:
+            return OnAbout();
+        default:
+            return;
     }
 }
 

@@ -47,16 +47,16 @@ const MenuEntry* FindMenuEntry(int id)
 bool IsEntryEnabled(MenuRule rule, const MenuContext& context)
 {
     switch (rule) {
-    case MenuRule::Always:
-        return true;
-    case MenuRule::Never:
-        return false;
-    case MenuRule::Idle:
-        return !context.connecting && !context.running;
-    case MenuRule::Running:
-        return context.running;
-    case MenuRule::MessageReady:
-        return context.newMessage || (context.running && !context.localServerConnection);
+        case MenuRule::Always:
+            return true;
+        case MenuRule::Never:
+            return false;
+        case MenuRule::Idle:
+            return !context.connecting && !context.running;
+        case MenuRule::Running:
+            return context.running;
+        case MenuRule::MessageReady:
+            return context.newMessage || (context.running && !context.localServerConnection);
     }
     return false;
 }

@@ -8,7 +8,7 @@
 enum class MenuRule {
     Always,
     Never,
-    Idle,          // neither connecting nor running
+    Idle,  // neither connecting nor running
     Running,
     MessageReady,  // the new-message flag is set, or running with a connection not to a server on this controller
 };

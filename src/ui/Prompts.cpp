@@ -14,8 +14,8 @@ class CNullPrompts : public IPrompts
 public:
     PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon) override
     {
-        qCWarning(lcUi) << "No prompts installed; answering" << ButtonName(CancellingButton(buttons)) << "to"
-                        << caption << text;
+        qCWarning(lcUi) << "No prompts installed; answering" << ButtonName(CancellingButton(buttons)) << "to" << caption
+                        << text;
         return CancellingButton(buttons);
     }
     FileChoice OpenFile(const FileChooserOptions& options) override
@@ -64,14 +64,14 @@ PromptButton AskQuestion(const QString& text, const QString& caption, PromptButt
 PromptButton CancellingButton(PromptButtons buttons)
 {
     switch (buttons) {
-    case PromptButtons::Ok:
-        return PromptButton::Ok;
-    case PromptButtons::YesNo:
-        return PromptButton::No;
-    case PromptButtons::OkCancel:
-    case PromptButtons::YesNoCancel:
-    case PromptButtons::RetryCancel:
-        return PromptButton::Cancel;
+        case PromptButtons::Ok:
+            return PromptButton::Ok;
+        case PromptButtons::YesNo:
+            return PromptButton::No;
+        case PromptButtons::OkCancel:
+        case PromptButtons::YesNoCancel:
+        case PromptButtons::RetryCancel:
+            return PromptButton::Cancel;
     }
     return PromptButton::Cancel;
 }
@@ -79,16 +79,16 @@ PromptButton CancellingButton(PromptButtons buttons)
 bool OffersButton(PromptButtons buttons, PromptButton button)
 {
     switch (buttons) {
-    case PromptButtons::Ok:
-        return button == PromptButton::Ok;
-    case PromptButtons::OkCancel:
-        return button == PromptButton::Ok || button == PromptButton::Cancel;
-    case PromptButtons::YesNo:
-        return button == PromptButton::Yes || button == PromptButton::No;
-    case PromptButtons::YesNoCancel:
-        return button == PromptButton::Yes || button == PromptButton::No || button == PromptButton::Cancel;
-    case PromptButtons::RetryCancel:
-        return button == PromptButton::Retry || button == PromptButton::Cancel;
+        case PromptButtons::Ok:
+            return button == PromptButton::Ok;
+        case PromptButtons::OkCancel:
+            return button == PromptButton::Ok || button == PromptButton::Cancel;
+        case PromptButtons::YesNo:
+            return button == PromptButton::Yes || button == PromptButton::No;
+        case PromptButtons::YesNoCancel:
+            return button == PromptButton::Yes || button == PromptButton::No || button == PromptButton::Cancel;
+        case PromptButtons::RetryCancel:
+            return button == PromptButton::Retry || button == PromptButton::Cancel;
     }
     return false;
 }
@@ -96,16 +96,16 @@ bool OffersButton(PromptButtons buttons, PromptButton button)
 QString ButtonsName(PromptButtons buttons)
 {
     switch (buttons) {
-    case PromptButtons::Ok:
-        return QStringLiteral("OK");
-    case PromptButtons::OkCancel:
-        return QStringLiteral("OK/Cancel");
-    case PromptButtons::YesNo:
-        return QStringLiteral("Yes/No");
-    case PromptButtons::YesNoCancel:
-        return QStringLiteral("Yes/No/Cancel");
-    case PromptButtons::RetryCancel:
-        return QStringLiteral("Retry/Cancel");
+        case PromptButtons::Ok:
+            return QStringLiteral("OK");
+        case PromptButtons::OkCancel:
+            return QStringLiteral("OK/Cancel");
+        case PromptButtons::YesNo:
+            return QStringLiteral("Yes/No");
+        case PromptButtons::YesNoCancel:
+            return QStringLiteral("Yes/No/Cancel");
+        case PromptButtons::RetryCancel:
+            return QStringLiteral("Retry/Cancel");
     }
     return QStringLiteral("?");
 }
@@ -113,16 +113,16 @@ QString ButtonsName(PromptButtons buttons)
 QString ButtonName(PromptButton button)
 {
     switch (button) {
-    case PromptButton::Ok:
-        return QStringLiteral("OK");
-    case PromptButton::Cancel:
-        return QStringLiteral("Cancel");
-    case PromptButton::Yes:
-        return QStringLiteral("Yes");
-    case PromptButton::No:
-        return QStringLiteral("No");
-    case PromptButton::Retry:
-        return QStringLiteral("Retry");
+        case PromptButton::Ok:
+            return QStringLiteral("OK");
+        case PromptButton::Cancel:
+            return QStringLiteral("Cancel");
+        case PromptButton::Yes:
+            return QStringLiteral("Yes");
+        case PromptButton::No:
+            return QStringLiteral("No");
+        case PromptButton::Retry:
+            return QStringLiteral("Retry");
     }
     return QStringLiteral("?");
 }

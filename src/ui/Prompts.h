@@ -28,13 +28,13 @@ struct FileChooserOptions
     // Filters in Qt form, e.g. "Script files (*.kvc)"; `selectedFilter` indexes them (-1: the first).
     QStringList filters;
     int selectedFilter = -1;
-    QString defaultSuffix;  // without the dot; appended when the user typed a name without one
+    QString defaultSuffix;         // without the dot; appended when the user typed a name without one
     bool confirmOverwrite = true;  // save choosers: ask before replacing a file
 };
 
 struct FileChoice
 {
-    QString path;  // empty when the user cancelled
+    QString path;     // empty when the user cancelled
     int filter = -1;  // index of the filter in use when the choice was made
     bool Accepted() const { return !path.isEmpty(); }
 };

@@ -10,16 +10,16 @@ namespace {
 QMessageBox::StandardButtons ToQt(PromptButtons buttons)
 {
     switch (buttons) {
-    case PromptButtons::Ok:
-        return QMessageBox::Ok;
-    case PromptButtons::OkCancel:
-        return QMessageBox::Ok | QMessageBox::Cancel;
-    case PromptButtons::YesNo:
-        return QMessageBox::Yes | QMessageBox::No;
-    case PromptButtons::YesNoCancel:
-        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    case PromptButtons::RetryCancel:
-        return QMessageBox::Retry | QMessageBox::Cancel;
+        case PromptButtons::Ok:
+            return QMessageBox::Ok;
+        case PromptButtons::OkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case PromptButtons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case PromptButtons::YesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case PromptButtons::RetryCancel:
+            return QMessageBox::Retry | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
@@ -27,16 +27,16 @@ QMessageBox::StandardButtons ToQt(PromptButtons buttons)
 QMessageBox::Icon ToQt(PromptIcon icon)
 {
     switch (icon) {
-    case PromptIcon::None:
-        return QMessageBox::NoIcon;
-    case PromptIcon::Information:
-        return QMessageBox::Information;
-    case PromptIcon::Question:
-        return QMessageBox::Question;
-    case PromptIcon::Warning:
-        return QMessageBox::Warning;
-    case PromptIcon::Error:
-        return QMessageBox::Critical;
+        case PromptIcon::None:
+            return QMessageBox::NoIcon;
+        case PromptIcon::Information:
+            return QMessageBox::Information;
+        case PromptIcon::Question:
+            return QMessageBox::Question;
+        case PromptIcon::Warning:
+            return QMessageBox::Warning;
+        case PromptIcon::Error:
+            return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
@@ -44,16 +44,16 @@ QMessageBox::Icon ToQt(PromptIcon icon)
 QMessageBox::StandardButton ToQtButton(PromptButton button)
 {
     switch (button) {
-    case PromptButton::Ok:
-        return QMessageBox::Ok;
-    case PromptButton::Cancel:
-        return QMessageBox::Cancel;
-    case PromptButton::Yes:
-        return QMessageBox::Yes;
-    case PromptButton::No:
-        return QMessageBox::No;
-    case PromptButton::Retry:
-        return QMessageBox::Retry;
+        case PromptButton::Ok:
+            return QMessageBox::Ok;
+        case PromptButton::Cancel:
+            return QMessageBox::Cancel;
+        case PromptButton::Yes:
+            return QMessageBox::Yes;
+        case PromptButton::No:
+            return QMessageBox::No;
+        case PromptButton::Retry:
+            return QMessageBox::Retry;
     }
     return QMessageBox::Cancel;
 }
@@ -61,18 +61,18 @@ QMessageBox::StandardButton ToQtButton(PromptButton button)
 PromptButton FromQt(int button, PromptButtons offered)
 {
     switch (button) {
-    case QMessageBox::Ok:
-        return PromptButton::Ok;
-    case QMessageBox::Cancel:
-        return PromptButton::Cancel;
-    case QMessageBox::Yes:
-        return PromptButton::Yes;
-    case QMessageBox::No:
-        return PromptButton::No;
-    case QMessageBox::Retry:
-        return PromptButton::Retry;
-    default:
-        return CancellingButton(offered);
+        case QMessageBox::Ok:
+            return PromptButton::Ok;
+        case QMessageBox::Cancel:
+            return PromptButton::Cancel;
+        case QMessageBox::Yes:
+            return PromptButton::Yes;
+        case QMessageBox::No:
+            return PromptButton::No;
+        case QMessageBox::Retry:
+            return PromptButton::Retry;
+        default:
+            return CancellingButton(offered);
     }
 }
 
@@ -97,9 +97,8 @@ void Prepare(QFileDialog& dialog, const FileChooserOptions& options)
     }
     if (!options.filters.isEmpty()) {
         dialog.setNameFilters(options.filters);
-        const int index = options.selectedFilter >= 0 && options.selectedFilter < options.filters.size()
-                              ? options.selectedFilter
-                              : 0;
+        const int index =
+            options.selectedFilter >= 0 && options.selectedFilter < options.filters.size() ? options.selectedFilter : 0;
         dialog.selectNameFilter(options.filters.at(index));
     }
     if (!options.defaultSuffix.isEmpty()) {
@@ -133,8 +132,7 @@ QWidget* CQtPrompts::Parent() const
     return m_parent ? m_parent : QApplication::activeWindow();
 }
 
-PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons,
-                                 PromptIcon icon)
+PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon)
 {
     QMessageBox box(ToQt(icon), caption, text, ToQt(buttons), Parent());
     if (const QScreen* screen = box.screen()) {

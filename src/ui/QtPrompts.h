@@ -14,8 +14,7 @@ public:
 
     void SetParent(QWidget* parent) { m_parent = parent; }
 
-    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons,
-                         PromptIcon icon) override;
+    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon) override;
     FileChoice OpenFile(const FileChooserOptions& options) override;
     FileChoice SaveFile(const FileChooserOptions& options) override;
     QString ChooseFolder(const QString& title, const QString& startFolder) override;

@@ -41,7 +41,8 @@ ISystemClockSetter::Result CSystemClockSetter::SetUtc(const QDateTime& utc)
     if (err == EPERM) {
         result.error = QStringLiteral("Not permitted to set the system clock (administrator rights are needed)");
     } else {
-        result.error = QStringLiteral("Cannot set the system clock: %1").arg(QString::fromLocal8Bit(std::strerror(err)));
+        result.error =
+            QStringLiteral("Cannot set the system clock: %1").arg(QString::fromLocal8Bit(std::strerror(err)));
     }
 #else
     result.error = QStringLiteral("Setting the system clock is not supported on this platform");

@@ -1,10 +1,10 @@
 #include "app/AboutDialog.h"
 #include "app/AboutReport.h"
+#include "app/AppTestSupport.h"
 #include "app/CommandIds.h"
 #include "app/Connector.h"
 #include "app/MainFrame.h"
 #include "app/NemolaApp.h"
-#include "app/AppTestSupport.h"
 #include "link/Connection.h"
 #include "link/InProcessDevice.h"
 #include "link/ReceiverHolder.h"
@@ -73,9 +73,8 @@ TEST_F(AppWithSim, ConnectIdentifiesTheReceiverAndSetsTheTitle)
     EXPECT_FALSE(state.currentPort.isEmpty());
     int major = -1;
     int minor = -1;
-    ASSERT_EQ(std::sscanf(sim.Param(QStringLiteral("/par/rcv/ver/main")).toLatin1().constData(), "%d.%d", &major,
-                          &minor),
-              2);
+    ASSERT_EQ(
+        std::sscanf(sim.Param(QStringLiteral("/par/rcv/ver/main")).toLatin1().constData(), "%d.%d", &major, &minor), 2);
     EXPECT_EQ(state.firmwareMajor, major);
     EXPECT_EQ(state.firmwareMinor, minor);
     EXPECT_EQ(state.connectTick, m_time.tick.TickMs());
@@ -90,9 +89,8 @@ TEST_F(AppWithSim, ConnectIdentifiesTheReceiverAndSetsTheTitle)
     for (const QString& command : sim.ReceivedCommands()) {
         asked << (command.startsWith(QLatin1Char('%')) ? command.section(QLatin1Char('%'), 2) : command);
     }
-    const QStringList identification = {
-        "print,/par/rcv/ver/main", "print,/par/rcv/model", "print,/cur/term",
-        "print,/par/rcvid",        "print,/par/base/mode", "print,/par/rover/mode"};
+    const QStringList identification = {"print,/par/rcv/ver/main", "print,/par/rcv/model", "print,/cur/term",
+                                        "print,/par/rcvid",        "print,/par/base/mode", "print,/par/rover/mode"};
     ASSERT_GE(asked.size(), identification.size());
     EXPECT_EQ(asked.mid(asked.size() - identification.size()), identification) << asked.join(';').toStdString();
 }

@@ -1,4 +1,5 @@
 #include "app/AppSettings.h"
+#include "app/AppTestSupport.h"
 #include "app/CommandLine.h"
 #include "app/Connector.h"
 #include "app/MainFrame.h"
@@ -8,7 +9,6 @@
 #include "link/Profile.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
-#include "app/AppTestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -141,8 +141,8 @@ TEST(CommandLine, ReadsEveryOptionAndRefusesBadValues)
     EXPECT_TRUE(plain.receiver.isEmpty());
 
     const AppOptions sim =
-        ParseCommandLine({kProgram, QStringLiteral("--simulator"), QStringLiteral("--profile"),
-                          QStringLiteral("basic"), QStringLiteral("--seed"), QStringLiteral("4000000000")});
+        ParseCommandLine({kProgram, QStringLiteral("--simulator"), QStringLiteral("--profile"), QStringLiteral("basic"),
+                          QStringLiteral("--seed"), QStringLiteral("4000000000")});
     EXPECT_TRUE(sim.error.isEmpty()) << sim.error.toStdString();
     EXPECT_TRUE(sim.simulator);
     EXPECT_EQ(sim.simProfile, QStringLiteral("basic"));
@@ -159,8 +159,7 @@ TEST(CommandLine, ReadsEveryOptionAndRefusesBadValues)
              QStringList{kProgram, QStringLiteral("--seed"), QStringLiteral("-1")},
              QStringList{kProgram, QStringLiteral("--seed"), QStringLiteral("99999999999")},
              QStringList{kProgram, QStringLiteral("--profile"), QStringLiteral("gold")},
-             QStringList{kProgram, QStringLiteral("--simulator"), QStringLiteral("--receiver"),
-                         QStringLiteral("SIM:")},
+             QStringList{kProgram, QStringLiteral("--simulator"), QStringLiteral("--receiver"), QStringLiteral("SIM:")},
              QStringList{kProgram, QStringLiteral("stray")},
          }) {
         EXPECT_FALSE(ParseCommandLine(bad).error.isEmpty()) << bad.join(QLatin1Char(' ')).toStdString();

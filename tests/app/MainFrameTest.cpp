@@ -1,3 +1,4 @@
+#include "app/AppTestSupport.h"
 #include "app/CommandIds.h"
 #include "app/FrameTitle.h"
 #include "app/MainFrame.h"
@@ -5,7 +6,6 @@
 #include "link/Connection.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
-#include "app/AppTestSupport.h"
 
 #include <QAction>
 #include <QLabel>
@@ -75,22 +75,44 @@ TEST_F(MainFrame, MenuHoldsEveryEntryInOrderWithItsAccelerator)
             seen << item;
         }
     }
-    const QStringList expected = {
-        "[File]", "Connection Ctrl+C", "Disconnect Ctrl+D", "File Manager Ctrl+F", "Real-Time Logging",
-        "Manual Mode Ctrl+M", "Exit Ctrl+X", "[Configuration]", "Receiver Ctrl+V", "Site Ctrl+I",
-        "Set Target Position Ctrl+T", "Set Satellite Time", "[Tools]", "Initialize File System", "Clear NVRAM",
-        "Reset Receiver", "Message Ctrl+S", "Firmware Loader Ctrl+L", "[Plot]", "Scatter", "Satellites",
-        "Position", "[Help]", "About Nemola-M"};
+    const QStringList expected = {"[File]",
+                                  "Connection Ctrl+C",
+                                  "Disconnect Ctrl+D",
+                                  "File Manager Ctrl+F",
+                                  "Real-Time Logging",
+                                  "Manual Mode Ctrl+M",
+                                  "Exit Ctrl+X",
+                                  "[Configuration]",
+                                  "Receiver Ctrl+V",
+                                  "Site Ctrl+I",
+                                  "Set Target Position Ctrl+T",
+                                  "Set Satellite Time",
+                                  "[Tools]",
+                                  "Initialize File System",
+                                  "Clear NVRAM",
+                                  "Reset Receiver",
+                                  "Message Ctrl+S",
+                                  "Firmware Loader Ctrl+L",
+                                  "[Plot]",
+                                  "Scatter",
+                                  "Satellites",
+                                  "Position",
+                                  "[Help]",
+                                  "About Nemola-M"};
     EXPECT_EQ(seen, expected);
 }
 
 TEST_F(MainFrame, EveryActionIsNamedAndCarriesItsCommandId)
 {
-    const std::map<int, QString> names = {
-        {cmd::kConnection, "actionConnection"}, {cmd::kDisconnect, "actionDisconnect"},
-        {cmd::kFileManager, "actionFileManager"}, {cmd::kRealTimeLogging, "actionRealTimeLogging"},
-        {cmd::kManualMode, "actionManualMode"}, {cmd::kExit, "actionExit"}, {cmd::kAbout, "actionAbout"},
-        {cmd::kMessage, "actionMessage"}, {cmd::kSetSatelliteTime, "actionSetSatelliteTime"}};
+    const std::map<int, QString> names = {{cmd::kConnection, "actionConnection"},
+                                          {cmd::kDisconnect, "actionDisconnect"},
+                                          {cmd::kFileManager, "actionFileManager"},
+                                          {cmd::kRealTimeLogging, "actionRealTimeLogging"},
+                                          {cmd::kManualMode, "actionManualMode"},
+                                          {cmd::kExit, "actionExit"},
+                                          {cmd::kAbout, "actionAbout"},
+                                          {cmd::kMessage, "actionMessage"},
+                                          {cmd::kSetSatelliteTime, "actionSetSatelliteTime"}};
     for (const auto& [id, name] : names) {
         auto* action = m_frame->findChild<QAction*>(name);
         ASSERT_NE(action, nullptr) << name.toStdString();
@@ -101,10 +123,10 @@ TEST_F(MainFrame, EveryActionIsNamedAndCarriesItsCommandId)
     EXPECT_EQ(m_frame->Action(32889)->text(), QStringLiteral("Set Satellite Time"));
 }
 
-const std::set<int> kRunningOnly = {cmd::kDisconnect,        cmd::kFileManager,   cmd::kRealTimeLogging,
-                                    cmd::kManualMode,        cmd::kReceiverConfig, cmd::kSite,
+const std::set<int> kRunningOnly = {cmd::kDisconnect,        cmd::kFileManager,      cmd::kRealTimeLogging,
+                                    cmd::kManualMode,        cmd::kReceiverConfig,   cmd::kSite,
                                     cmd::kSetTargetPosition, cmd::kSetSatelliteTime, cmd::kInitFileSystem,
-                                    cmd::kClearNvram,        cmd::kResetReceiver, cmd::kSatellitesPlot};
+                                    cmd::kClearNvram,        cmd::kResetReceiver,    cmd::kSatellitesPlot};
 
 std::set<int> With(std::set<int> a, std::initializer_list<int> more)
 {
@@ -162,9 +184,9 @@ TEST_F(MainFrame, StatusBarHasThreeNamedPanes)
 TEST(FrameTitle, IdleConnectedBaseAndRover)
 {
     EXPECT_EQ(IdleFrameTitle(), QStringLiteral("Nemola-M(idle)"));
-    EXPECT_EQ(ConnectedFrameTitle(QStringLiteral("GX-1"), QStringLiteral("ttyUSB0:115200,rtscts"), QString(),
-                                  QString()),
-              QStringLiteral("Nemola-M to GX-1:ttyUSB0"));
+    EXPECT_EQ(
+        ConnectedFrameTitle(QStringLiteral("GX-1"), QStringLiteral("ttyUSB0:115200,rtscts"), QString(), QString()),
+        QStringLiteral("Nemola-M to GX-1:ttyUSB0"));
     EXPECT_EQ(ConnectedFrameTitle(QStringLiteral("GX-1"), QStringLiteral("SIM:"), QStringLiteral("on"),
                                   QStringLiteral("off")),
               QStringLiteral("Nemola-M to GX-1:SIM(base)"));

@@ -35,20 +35,20 @@ CScriptedPrompts::~CScriptedPrompts()
 QString CScriptedPrompts::KindName(Kind kind)
 {
     switch (kind) {
-    case Kind::Message:
-        return QStringLiteral("message box");
-    case Kind::OpenFile:
-        return QStringLiteral("open-file chooser");
-    case Kind::SaveFile:
-        return QStringLiteral("save-file chooser");
-    case Kind::Folder:
-        return QStringLiteral("folder chooser");
+        case Kind::Message:
+            return QStringLiteral("message box");
+        case Kind::OpenFile:
+            return QStringLiteral("open-file chooser");
+        case Kind::SaveFile:
+            return QStringLiteral("save-file chooser");
+        case Kind::Folder:
+            return QStringLiteral("folder chooser");
     }
     return QStringLiteral("?");
 }
 
-CScriptedPrompts& CScriptedPrompts::ExpectMessage(const QString& caption, const QString& text,
-                                                  PromptButtons buttons, PromptButton answer)
+CScriptedPrompts& CScriptedPrompts::ExpectMessage(const QString& caption, const QString& text, PromptButtons buttons,
+                                                  PromptButton answer)
 {
     Expected e;
     e.kind = Kind::Message;
@@ -96,8 +96,7 @@ void CScriptedPrompts::Verify()
 {
     for (const Expected& e : m_expected) {
         ADD_FAILURE() << "Expected " << KindName(e.kind).toStdString() << " " << Quoted(e.caption)
-                      << (e.kind == Kind::Message ? " with text " + Quoted(e.text) : std::string())
-                      << " never came";
+                      << (e.kind == Kind::Message ? " with text " + Quoted(e.text) : std::string()) << " never came";
     }
     m_expected.clear();
 }

@@ -48,8 +48,7 @@ public:
     const std::vector<Record>& Records() const { return m_records; }
     int PendingCount() const { return int(m_expected.size()); }
 
-    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons,
-                         PromptIcon icon) override;
+    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon) override;
     FileChoice OpenFile(const FileChooserOptions& options) override;
     FileChoice SaveFile(const FileChooserOptions& options) override;
     QString ChooseFolder(const QString& title, const QString& startFolder) override;

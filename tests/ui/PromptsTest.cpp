@@ -7,8 +7,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include <gtest/gtest.h>
 #include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -44,14 +44,14 @@ TEST(ScriptedPrompts, DifferentTextCaptionOrButtonsFail)
 {
     CScriptedPrompts prompts;
     prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
-    EXPECT_NONFATAL_FAILURE(Prompts().Message(kText + QLatin1Char('!'), kCaption, PromptButtons::OkCancel,
-                                              PromptIcon::None),
-                            "expected text \"Push OK to proceed,\\nCancel to abort.\"");
+    EXPECT_NONFATAL_FAILURE(
+        Prompts().Message(kText + QLatin1Char('!'), kCaption, PromptButtons::OkCancel, PromptIcon::None),
+        "expected text \"Push OK to proceed,\\nCancel to abort.\"");
 
     prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
-    EXPECT_NONFATAL_FAILURE(Prompts().Message(kText, QStringLiteral("Reset Receiver"), PromptButtons::OkCancel,
-                                              PromptIcon::None),
-                            "expected caption \"Clear NVRAM\"");
+    EXPECT_NONFATAL_FAILURE(
+        Prompts().Message(kText, QStringLiteral("Reset Receiver"), PromptButtons::OkCancel, PromptIcon::None),
+        "expected caption \"Clear NVRAM\"");
 
     prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
     PromptButton answer = PromptButton::Ok;
@@ -173,8 +173,7 @@ TEST(QtPrompts, MessageBoxReportsThePressedButton)
     EXPECT_EQ(seen, kText);
 
     PressWhenShown(QMessageBox::Retry, &seen);
-    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::RetryCancel, PromptIcon::Warning),
-              PromptButton::Retry);
+    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::RetryCancel, PromptIcon::Warning), PromptButton::Retry);
 }
 
 TEST(QtPrompts, ClosedMessageBoxAnswersWithItsCancellingButton)
