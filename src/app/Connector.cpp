@@ -31,14 +31,14 @@ CConnector::~CConnector()
 
 void CConnector::InstallSystemMessageHandler(CConnection* connection)
 {
-    connection->SetSysMsgCallback([this](CConnection* c) -> unsigned long {
+    connection->SetSysMsgCallback([this, generation = ++m_generation](CConnection* c) -> unsigned long {
         // Runs on the link's thread: only signals leave it, the GUI thread acts on them.
         const QString text = c->GetMsgText();
         switch (c->GetMsgCode()) {
             case CConnection::kMsgReceiverLost:
             case CConnection::kMsgServerLost:
             case CConnection::kMsgLinkLost:
-                emit LinkLost(text);
+                emit LinkLost(text, generation);
                 break;
             case CConnection::kMsgStatus: {
                 const int eq = int(text.indexOf(QLatin1Char('=')));

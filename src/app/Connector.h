@@ -35,6 +35,8 @@ public:
     // GUI thread. Clears `running` and closes the shared receiver; the caller resets its displays.
     void Stop();
     bool IsBusy() const { return m_thread.has_value(); }
+    // Counts the connection objects made; a report that arrives after its connection was replaced is stale.
+    int Generation() const { return m_generation; }
     // Waits for a connect under way and applies its result (tests; shutdown).
     void WaitFinished();
 
@@ -43,8 +45,9 @@ signals:
     void StatusText(const QString& text);
     // GUI thread, after the result is in the state: `ok` when the receiver is open and identified.
     void Finished(bool ok);
-    // The link to the receiver or server went away; emitted from the link's thread with the reason.
-    void LinkLost(const QString& why);
+    // The link to the receiver or server went away; emitted from the link's thread with the reason and the
+    // generation of the connection that lost it.
+    void LinkLost(const QString& why, int generation);
     // The manual-only connection asks for the manual-mode command.
     void ManualModeRequested();
     // The server announced new user messages.
@@ -88,4 +91,5 @@ private:
     CReceiverHolder& m_holder;
     const ITickSource& m_tick;
     std::optional<std::thread> m_thread;
+    int m_generation = 0;
 };

@@ -57,7 +57,8 @@ CNemolaApp::CNemolaApp(TimeServices time, QObject* parent)
 
 CNemolaApp::~CNemolaApp()
 {
-    // A connect under way uses the connection and the receiver: let it end first.
+    // A connect under way uses the connection and the receiver: let it end first, and start no other.
+    m_exiting = true;
     m_state.cancelTrying = true;
     m_connector->WaitFinished();
     m_state.running = false;
@@ -142,7 +143,7 @@ void CNemolaApp::SetStatus(const QString& text)
 
 void CNemolaApp::ConnectCommand()
 {
-    if (m_state.connecting || m_state.running) {
+    if (m_exiting || m_state.connecting || m_state.running) {
         return;
     }
     m_state.connecting = true;
@@ -191,8 +192,12 @@ void CNemolaApp::DisconnectCommand()
     }
 }
 
-void CNemolaApp::OnLinkLost(const QString& why)
+void CNemolaApp::OnLinkLost(const QString& why, int generation)
 {
+    // A late report about a connection already dropped or replaced changes nothing.
+    if (generation != m_connector->Generation() || !m_state.connection) {
+        return;
+    }
     m_state.lastError = why;
     // A connect under way finds out by itself and drops the connection when it fails.
     if (m_connector->IsBusy()) {

@@ -69,7 +69,7 @@ signals:
 
 private:
     bool ChooseFromCommandLine(CONNECTION_INFO& info) const;
-    void OnLinkLost(const QString& why);
+    void OnLinkLost(const QString& why, int generation);
     void SetStatus(const QString& text);
 
     TimeServices m_time;
@@ -84,4 +84,5 @@ private:
     int64_t m_startTick = 0;
     QString m_exeDir;
     int m_exitCode = 0;
+    bool m_exiting = false;
 };

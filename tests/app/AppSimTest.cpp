@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -233,6 +234,37 @@ TEST_F(AppWithSim, SimulatorOptionConnectsToABuiltInReceiverWithoutAsking)
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M to Vireo-B1:SIM"));
     m_app.reset();
     EXPECT_EQ(FindInProcessDevice(QString()), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AppWithSim, LostLinkDisconnectsAndShowsWhy)
+{
+    Connect();
+    ASSERT_TRUE(m_app->State().running);
+    QSignalSpy lost(&m_app->Connector(), &CConnector::LinkLost);
+    m_sim->Sim().DropSessions(QStringLiteral("receiver powered off"));
+    ASSERT_TRUE(lost.count() > 0 || lost.wait(10000));
+    QCoreApplication::processEvents();
+
+    EXPECT_FALSE(m_app->State().running);
+    EXPECT_EQ(m_app->State().connection, nullptr);
+    EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M(idle)"));
+    EXPECT_FALSE(Frame().StatusText(0).isEmpty());
+    EXPECT_EQ(Frame().StatusText(0), m_app->State().lastError);
+    EXPECT_TRUE(Frame().Action(cmd::kConnection)->isEnabled());
+}
+
+TEST_F(AppWithSim, ExitBeforeThePostedConnectRunsStartsNoConnect)
+{
+    m_sim = std::make_unique<CSimHarness>(CSimHarness::VirtualClock(), nullptr, false);
+    m_app = std::make_unique<CNemolaApp>(m_time.Services());
+    ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m"), QStringLiteral("--receiver"), m_sim->Name()}));
+    m_app.reset();
+    EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
 }
 
 }  // namespace
