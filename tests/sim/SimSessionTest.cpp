@@ -2,6 +2,7 @@
 
 #include "SimTestUtil.h"
 
+#include "link/Checksum.h"
 #include "sim/Simulator.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,17 @@ TEST(SimSessionTest, LinesArriveInAnyPiecesAndEveryTaggedStatementGetsOneReply)
     // A tag without its closing sign is no tag: the statement fails untagged.
     s.Write("%open print,/par/pos/elm\n");
     EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("ER:{1,,syntax error}\n"));
+}
+
+TEST(SimSessionTest, StatementChecksumCoversTheTagAndIsVerified)
+{
+    CSimReceiver sim(Virtual());
+    CRawSession s(sim);
+    const QByteArray covered = "%w%print,/par/pos/elm@";
+    const uint8_t right = Checksum8(covered.constData(), size_t(covered.size()));
+    s.Write(covered + QByteArray::number(right, 16).toUpper().rightJustified(2, '0') + "\r\n");
+    s.Write(covered + QByteArray::number(right ^ 0x5A, 16).toUpper().rightJustified(2, '0') + "\r\n");
+    EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("RE:%w%5\nER:%w%{6,,checksum error}\n"));
 }
 
 TEST(SimSessionTest, LongRepliesAreSplitIntoFullFramesWithBlankContinuations)
