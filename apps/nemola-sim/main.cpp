@@ -12,10 +12,10 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <csignal>
-#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -86,7 +86,8 @@ int main(int argc, char** argv)
         }
         tcp = std::make_unique<CSimTcpServer>(receiver, options.tcpLogin);
         if (!tcp->Listen(address, quint16(port), &error)) {
-            std::fprintf(stderr, "nemola-sim: can't listen on TCP port %u: %s\n", port, error.toLocal8Bit().constData());
+            std::fprintf(stderr, "nemola-sim: can't listen on TCP port %u: %s\n", port,
+                         error.toLocal8Bit().constData());
             return 1;
         }
         PrintLine(QStringLiteral("tcp port %1").arg(tcp->Port()));
@@ -111,7 +112,9 @@ int main(int argc, char** argv)
         [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
         QCoreApplication::quit();
     });
-    struct sigaction sa{};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);

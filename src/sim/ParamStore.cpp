@@ -199,13 +199,25 @@ bool CParamStore::Force(const QString& path, const QString& value)
     return true;
 }
 
+bool CParamStore::SetDefault(const QString& path, const QString& value)
+{
+    Entry* e = Find(path);
+    if (!e) {
+        return false;
+    }
+    e->defaultValue = value;
+    e->value = value;
+    return true;
+}
+
 bool CParamStore::Reset(const QString& dir)
 {
     if (!IsDirectory(dir)) {
         return false;
     }
     for (Entry& e : m_entries) {
-        if (QString::fromLatin1(e.def->path).startsWith(dir)) {
+        if (!(e.def->flags & (ParamFlag::ReadOnly | ParamFlag::Live)) &&
+            QString::fromLatin1(e.def->path).startsWith(dir)) {
             e.value = e.defaultValue;
         }
     }
@@ -224,93 +236,93 @@ CParamStore::SetResult CParamStore::Validate(const ParamDef& def, const QString&
 {
     const QString value = rawValue.trimmed();
     switch (def.type) {
-    case ParamType::Int: {
-        bool ok = false;
-        const qlonglong v = value.toLongLong(&ok);
-        if (!ok) {
-            return SetResult::Invalid;
-        }
-        QString lo, hi;
-        if (SplitRange(def.allowed, &lo, &hi) && (v < lo.toLongLong() || v > hi.toLongLong())) {
-            return SetResult::OutOfRange;
-        }
-        *canonical = QString::number(v);
-        return SetResult::Ok;
-    }
-    case ParamType::Real: {
-        bool ok = false;
-        const double v = value.toDouble(&ok);
-        if (!ok || !std::isfinite(v)) {
-            return SetResult::Invalid;
-        }
-        QString lo, hi;
-        if (SplitRange(def.allowed, &lo, &hi) && (v < lo.toDouble() || v > hi.toDouble())) {
-            return SetResult::OutOfRange;
-        }
-        *canonical = QString::number(v, 'f', DecimalsOf(def.def));
-        return SetResult::Ok;
-    }
-    case ParamType::Enum: {
-        for (const QString& choice : QString::fromLatin1(def.allowed).split(QLatin1Char('|'))) {
-            if (choice.compare(value, Qt::CaseInsensitive) == 0) {
-                *canonical = choice;
-                return SetResult::Ok;
-            }
-        }
-        return SetResult::Invalid;
-    }
-    case ParamType::Text:
-    case ParamType::Quoted: {
-        QString v = value;
-        if (v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'))) {
-            v = v.mid(1, v.size() - 2);
-        } else if (def.type == ParamType::Quoted && v.contains(QLatin1Char('"'))) {
-            return SetResult::Invalid;
-        }
-        if (def.type == ParamType::Text ? !IsPlainText(v) : !IsQuotable(v)) {
-            return SetResult::Invalid;
-        }
-        const int maxLength = QString::fromLatin1(def.allowed).toInt();
-        if (maxLength > 0 && v.size() > maxLength) {
-            return SetResult::OutOfRange;
-        }
-        *canonical = v;
-        return SetResult::Ok;
-    }
-    case ParamType::List: {
-        const QString allowed = QString::fromLatin1(def.allowed);
-        const int star = allowed.indexOf(QLatin1Char('*'));
-        const QStringList choices = allowed.left(star < 0 ? allowed.size() : star).split(QLatin1Char('|'));
-        const int count = star < 0 ? -1 : allowed.mid(star + 1).toInt();
-        if (!value.startsWith(QLatin1Char('{')) || !value.endsWith(QLatin1Char('}'))) {
-            return SetResult::Invalid;
-        }
-        QStringList items = value.mid(1, value.size() - 2).split(QLatin1Char(','));
-        if (count >= 0 && items.size() != count) {
-            return SetResult::OutOfRange;
-        }
-        for (QString& item : items) {
-            item = item.trimmed();
-            bool known = false;
-            for (const QString& c : choices) {
-                if (c.compare(item, Qt::CaseInsensitive) == 0) {
-                    item = c;
-                    known = true;
-                }
-            }
-            if (!known) {
+        case ParamType::Int: {
+            bool ok = false;
+            const qlonglong v = value.toLongLong(&ok);
+            if (!ok) {
                 return SetResult::Invalid;
             }
+            QString lo, hi;
+            if (SplitRange(def.allowed, &lo, &hi) && (v < lo.toLongLong() || v > hi.toLongLong())) {
+                return SetResult::OutOfRange;
+            }
+            *canonical = QString::number(v);
+            return SetResult::Ok;
         }
-        *canonical = QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
-        return SetResult::Ok;
-    }
-    case ParamType::Braced:
-        if (!IsBracedList(value)) {
+        case ParamType::Real: {
+            bool ok = false;
+            const double v = value.toDouble(&ok);
+            if (!ok || !std::isfinite(v)) {
+                return SetResult::Invalid;
+            }
+            QString lo, hi;
+            if (SplitRange(def.allowed, &lo, &hi) && (v < lo.toDouble() || v > hi.toDouble())) {
+                return SetResult::OutOfRange;
+            }
+            *canonical = QString::number(v, 'f', DecimalsOf(def.def));
+            return SetResult::Ok;
+        }
+        case ParamType::Enum: {
+            for (const QString& choice : QString::fromLatin1(def.allowed).split(QLatin1Char('|'))) {
+                if (choice.compare(value, Qt::CaseInsensitive) == 0) {
+                    *canonical = choice;
+                    return SetResult::Ok;
+                }
+            }
             return SetResult::Invalid;
         }
-        *canonical = value;
-        return SetResult::Ok;
+        case ParamType::Text:
+        case ParamType::Quoted: {
+            QString v = value;
+            if (v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'))) {
+                v = v.mid(1, v.size() - 2);
+            } else if (def.type == ParamType::Quoted && v.contains(QLatin1Char('"'))) {
+                return SetResult::Invalid;
+            }
+            if (def.type == ParamType::Text ? !IsPlainText(v) : !IsQuotable(v)) {
+                return SetResult::Invalid;
+            }
+            const int maxLength = QString::fromLatin1(def.allowed).toInt();
+            if (maxLength > 0 && v.size() > maxLength) {
+                return SetResult::OutOfRange;
+            }
+            *canonical = v;
+            return SetResult::Ok;
+        }
+        case ParamType::List: {
+            const QString allowed = QString::fromLatin1(def.allowed);
+            const int star = allowed.indexOf(QLatin1Char('*'));
+            const QStringList choices = allowed.left(star < 0 ? allowed.size() : star).split(QLatin1Char('|'));
+            const int count = star < 0 ? -1 : allowed.mid(star + 1).toInt();
+            if (!value.startsWith(QLatin1Char('{')) || !value.endsWith(QLatin1Char('}'))) {
+                return SetResult::Invalid;
+            }
+            QStringList items = value.mid(1, value.size() - 2).split(QLatin1Char(','));
+            if (count >= 0 && items.size() != count) {
+                return SetResult::OutOfRange;
+            }
+            for (QString& item : items) {
+                item = item.trimmed();
+                bool known = false;
+                for (const QString& c : choices) {
+                    if (c.compare(item, Qt::CaseInsensitive) == 0) {
+                        item = c;
+                        known = true;
+                    }
+                }
+                if (!known) {
+                    return SetResult::Invalid;
+                }
+            }
+            *canonical = QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
+            return SetResult::Ok;
+        }
+        case ParamType::Braced:
+            if (!IsBracedList(value)) {
+                return SetResult::Invalid;
+            }
+            *canonical = value;
+            return SetResult::Ok;
     }
     return SetResult::Invalid;
 }

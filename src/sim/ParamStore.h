@@ -66,7 +66,7 @@ public:
     struct Entry
     {
         const ParamDef* def = nullptr;
-        QString value;       // as stored, without quotes
+        QString value;  // as stored, without quotes
         QString defaultValue;
     };
 
@@ -87,7 +87,10 @@ public:
     SetResult Set(const QString& path, const QString& value);
     // Writes a value as it is, without checks (tests and the receiver's own state).
     bool Force(const QString& path, const QString& value);
-    // Every parameter below `dir` ("/par/" for all) back to its default; false when `dir` is no directory.
+    // The receiver's own default for a path (an identity made from the seed); the value follows.
+    bool SetDefault(const QString& path, const QString& value);
+    // Every settable parameter below `dir` ("/par/" for all) back to its default; false when `dir` is no
+    // directory. Read-only values are the receiver's, not settings, and stay.
     bool Reset(const QString& dir);
 
     // The value as "print" answers it.

@@ -18,6 +18,8 @@ constexpr const char* kOnOff = "on|off";
 constexpr const char* kBauds = "300|600|1200|2400|4800|9600|19200|38400|57600|115200|153600|230400|460800|1500000";
 constexpr const char* kInputModes = "none|cmd|echo|rtcm|rtcm3|cmr|kvs|omni";
 
+// One line per entry, so that the tables read and extend line by line.
+// clang-format off
 constexpr ParamDef kParams[] = {
     // --- identification
     {"/par/rcv/model", T::Text, "Vireo-Z3", "", RO, ""},
@@ -168,6 +170,7 @@ constexpr ProfileValue kProfileValues[] = {
     {"basic", "/par/opts/cur/_BLT", "0"},
     {"basic", "/par/opts/cur/WLAN", "0"},
 };
+// clang-format on
 
 }  // namespace
 

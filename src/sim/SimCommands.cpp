@@ -25,7 +25,7 @@ constexpr int kMaxTagLength = 64;
 struct Result
 {
     bool ok = true;
-    QByteArray text;           // value on success, error text on failure
+    QByteArray text;              // value on success, error text on failure
     bool answerUntagged = false;  // print and list answer even without a tag
 
     static Result Fail(const char* error) { return Result{false, QByteArray(error), false}; }
@@ -35,7 +35,7 @@ struct Result
 
 struct RawStatement
 {
-    QString text;          // trimmed, with its tag
+    QString text;             // trimmed, with its tag
     QString separatorBefore;  // "&&", ";" or empty for the first
 };
 
@@ -241,18 +241,19 @@ Result CStatementRunner::Set(const QStringList& args)
         return Result::Fail(kErrRefused);
     }
     switch (m_core.params->Set(path, value)) {
-    case CParamStore::SetResult::Ok:
-        break;
-    case CParamStore::SetResult::Unknown:
-        return Result::Fail(kErrFirst);
-    case CParamStore::SetResult::ReadOnly:
-        return Result::Fail(kErrReadOnly);
-    case CParamStore::SetResult::Invalid:
-        return Result::Fail(kErrSecond);
-    case CParamStore::SetResult::OutOfRange:
-        return Result::Fail(kErrRange);
+        case CParamStore::SetResult::Ok:
+            break;
+        case CParamStore::SetResult::Unknown:
+            return Result::Fail(kErrFirst);
+        case CParamStore::SetResult::ReadOnly:
+            return Result::Fail(kErrReadOnly);
+        case CParamStore::SetResult::Invalid:
+            return Result::Fail(kErrSecond);
+        case CParamStore::SetResult::OutOfRange:
+            return Result::Fail(kErrRange);
     }
-    if (path == QLatin1String("/par/reset") && value.trimmed().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0) {
+    if (path == QLatin1String("/par/reset") &&
+        value.trimmed().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0) {
         m_core.ScheduleReboot(CSimCore::Reboot::Reset);
     }
     return Result::Done();
@@ -318,12 +319,12 @@ Result CStatementRunner::Em(const QStringList& args)
     }
     std::vector<MsgRequest> requests;
     switch (ParseMessageSpecs(specs, true, m_core.params->HasFeature(QStringLiteral("rtk")), &requests)) {
-    case MsgSpecError::None:
-        break;
-    case MsgSpecError::Unknown:
-        return Result::Fail(kErrSecond);
-    case MsgSpecError::OutOfRange:
-        return Result::Fail(kErrRange);
+        case MsgSpecError::None:
+            break;
+        case MsgSpecError::Unknown:
+            return Result::Fail(kErrSecond);
+        case MsgSpecError::OutOfRange:
+            return Result::Fail(kErrRange);
     }
     PortOutputs& outputs = m_core.outputs[port];
     for (const MsgRequest& r : requests) {

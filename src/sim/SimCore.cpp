@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-Q_LOGGING_CATEGORY(lcSim, "nemola.sim")
+Q_LOGGING_CATEGORY(lcSim, "nemola.sim", QtInfoMsg)
 
 namespace {
 
@@ -48,7 +48,7 @@ CSimCore::CSimCore(const SimOptions& opts, std::unique_ptr<CParamStore> store)
         for (int i = 0; i < 16; ++i) {
             id += QLatin1Char(kChars[pick(rng)]);
         }
-        params->Force(QStringLiteral("/par/rcvid"), id);
+        params->SetDefault(QStringLiteral("/par/rcvid"), id);
     }
 }
 
@@ -57,8 +57,7 @@ int64_t CSimCore::Now() const
     if (options.virtualClock) {
         return virtualNowMs;
     }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
-        .count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
 }
 
 QStringList CSimCore::PortPaths()

@@ -27,9 +27,9 @@ struct SimSession
     int id = 0;
     QString port;  // "/dev/ser/a", "/dev/tcp/b", ...
     IInProcessDevice::Sink sink;
-    QByteArray line;       // input since the last line end
+    QByteArray line;  // input since the last line end
     bool lineTooLong = false;
-    bool alive = true;     // false once dropped: no output, input ignored
+    bool alive = true;  // false once dropped: no output, input ignored
 };
 
 struct DelayedOutput

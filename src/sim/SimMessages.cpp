@@ -64,11 +64,11 @@ QString MessagePath(const QString& family, const QString& id)
     }
     if (family == QLatin1String("rtcm")) {
         return IsDigits(id, 1, 2) && id.toInt() >= 1 && id.toInt() <= 63 ? QStringLiteral("/msg/rtcm/") + id
-                                                                           : QString();
+                                                                         : QString();
     }
     if (family == QLatin1String("rtcm3")) {
         return IsDigits(id, 4, 4) && id.toInt() >= 1001 && id.toInt() <= 1300 ? QStringLiteral("/msg/rtcm3/") + id
-                                                                                 : QString();
+                                                                              : QString();
     }
     if (family == QLatin1String("cmr")) {
         return IsDigits(id, 1, 2) && id.toInt() <= 15 ? QStringLiteral("/msg/cmr/") + id : QString();

@@ -7,13 +7,13 @@
 #include <QThread>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
 
 Q_DECLARE_LOGGING_CATEGORY(lcSim)
 
@@ -108,7 +108,8 @@ void CSimPtyWorker::OpenSession()
     auto post = [self](const std::shared_ptr<PtyOutbox>& box) {
         if (!box->posted) {
             box->posted = true;
-            QMetaObject::invokeMethod(self, [self] { self->Drain(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                self, [self] { self->Drain(); }, Qt::QueuedConnection);
         }
     };
     IInProcessDevice::Sink sink;
@@ -283,7 +284,8 @@ void CSimPty::Close()
         return;
     }
     CSimPtyWorker* w = m_worker;
-    QMetaObject::invokeMethod(w, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        w, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
     delete m_thread;

@@ -336,7 +336,8 @@ void CSimTcpServer::Close()
         return;
     }
     CSimTcpWorker* w = m_worker;
-    QMetaObject::invokeMethod(w, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        w, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
     delete m_thread;

@@ -63,11 +63,11 @@ public:
     QString Param(const QString& path) const;  // the value as "print" would answer it; empty if unknown
     bool SetParamValue(const QString& path, const QString& value);
     void RefuseParam(const QString& path, bool refuse = true);  // "set" of this path answers ER
-    void WithholdReplies(bool withhold);                          // commands run, replies are not sent
-    void SetReplyDelayMs(int ms);                                 // simulated ms before a reply goes out
-    void CorruptOutput(bool corrupt);                             // flips a byte in every message frame
-    void DropSessions(const QString& why);                        // every open session is dropped
-    QStringList ReceivedCommands() const;                         // statements as received, in order
+    void WithholdReplies(bool withhold);                        // commands run, replies are not sent
+    void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
+    void CorruptOutput(bool corrupt);                           // flips a byte in every message frame
+    void DropSessions(const QString& why);                      // every open session is dropped
+    QStringList ReceivedCommands() const;                       // statements as received, in order
     void ClearReceivedCommands();
 
     const SimOptions& Options() const;
@@ -76,8 +76,8 @@ public:
     // What tests look at.
     QStringList EnabledMessages(const QString& port) const;  // "/msg/kvs/~~:1000" (path:period ms), sorted
     int SessionCount() const;
-    bool IsAway() const;  // restarting after a reset or an NVRAM clear
-    bool AlmanacValid() const;  // false after an NVRAM clear
+    bool IsAway() const;         // restarting after a reset or an NVRAM clear
+    bool AlmanacValid() const;   // false after an NVRAM clear
     QStringList Events() const;  // texts of "event" commands
 
 private:

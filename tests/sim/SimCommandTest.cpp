@@ -5,8 +5,8 @@
 
 #include "link/Checksum.h"
 #include "link/ParamBatch.h"
-#include "link/ReceiverHolder.h"
 #include "link/Receiver.h"
+#include "link/ReceiverHolder.h"
 
 #include <QRegularExpression>
 
@@ -145,7 +145,9 @@ TEST(SimCommandTest, InitRestoresDefaultsOfATreeOrAll)
     EXPECT_EQ(h.Sim().Param(S("/par/pos/elm")), S("5"));
     EXPECT_EQ(h.Sim().Param(S("/par/base/mode")), S("on"));
 
+    const QString id = h.Sim().Param(S("/par/rcvid"));
     EXPECT_EQ(h.Send(S("%%init,/par/")), S("RE002%%\r\n"));
+    EXPECT_EQ(h.Sim().Param(S("/par/rcvid")), id);  // the receiver's identity is no setting
     EXPECT_EQ(h.Sim().Param(S("/par/base/mode")), S("off"));
     EXPECT_EQ(h.Sim().Param(S("/par/net/passwd")), S("sim"));
     EXPECT_TRUE(h.Send(S("%%init,/par/nothing/")).startsWith(S("ER")));
@@ -210,10 +212,10 @@ TEST(SimCommandTest, LongReplyArrivesInFullFramesAndContinuations)
 
 TEST(SimCommandTest, ProfilesDecideWhichPathsExist)
 {
-    const QStringList certification = {
-        S("/par/modem/c/inf/dev/fccid"), S("/par/modem/c/inf/dev/ic"), S("/par/modem/c/uhf/inf/fccid"),
-        S("/par/modem/c/uhf/inf/ic"),    S("/par/blt/inf/fccid"),      S("/par/blt/inf/ic"),
-        S("/par/net/wlan/inf/fccid"),    S("/par/net/wlan/inf/ic")};
+    const QStringList certification = {S("/par/modem/c/inf/dev/fccid"), S("/par/modem/c/inf/dev/ic"),
+                                       S("/par/modem/c/uhf/inf/fccid"), S("/par/modem/c/uhf/inf/ic"),
+                                       S("/par/blt/inf/fccid"),         S("/par/blt/inf/ic"),
+                                       S("/par/net/wlan/inf/fccid"),    S("/par/net/wlan/inf/ic")};
     SimOptions basicOptions = CSimHarness::VirtualClock();
     basicOptions.profile = S("basic");
     CSimHarness basic(basicOptions);
@@ -242,30 +244,52 @@ TEST(SimCommandTest, ProfilesDecideWhichPathsExist)
 
 TEST(SimCommandTest, FullProfileAnswersTheWholeInformationBatch)
 {
-    const QStringList paths = {
-        S("/par/rcv/model"),         S("/par/rcv/sn"),
-        S("/par/rcvid"),             S("/par/version/main"),
-        S("/par/pos/pd/reset"),      S("/par/rcv/ver/board"),
-        S("/par/rcv/mem"),           S("/par/ant/curinp"),
-        S("/par/rcv/ver/modem"),     S("/par/pwr/ext"),
-        S("/par/ant/dc"),            S("/par/pwr/mode"),
-        S("/par/pwr/curmode"),       S("/par/pwr/bat/a"),
-        S("/par/pwr/bat/b"),         S("/par/pwr/board"),
-        S("/par/pwr/charger"),       S("/par/pwr/charge/bat"),
-        S("/par/pwr/charge/curbat"), S("/par/pwr/charge/speed"),
-        S("/par/pwr/charge/curspeed"), S("/par/pwr/d3v"),
-        S("/par/pwr/a3v"),           S("/par/pwr/d5v"),
-        S("/par/pwr/a5v"),           S("/par/dev/thermo/out"),
-        S("/par/dev/blk/a/size"),    S("/par/dev/blk/a/free"),
-        S("/par/dev/blk/a/files"),   S("/dev/blk/a&block_size"),
-        S("/dev/blk/a&blocks"),      S("/par/dev/blk/a/bad_blocks"),
-        S("/par/dev/blk/a/verify"),  S("/cur/term"),
-        S("/par/rcv/uptime"),        S("/par/rcv/ver/hw"),
-        S("/par/rcv/ver/boot"),      S("/par/rcv/flash/waitstates"),
-        S("/par/modem/c/inf/dev/fccid"), S("/par/modem/c/inf/dev/ic"),
-        S("/par/modem/c/uhf/inf/fccid"), S("/par/modem/c/uhf/inf/ic"),
-        S("/par/blt/inf/fccid"),     S("/par/blt/inf/ic"),
-        S("/par/net/wlan/inf/fccid"), S("/par/net/wlan/inf/ic")};
+    const QStringList paths = {S("/par/rcv/model"),
+                               S("/par/rcv/sn"),
+                               S("/par/rcvid"),
+                               S("/par/version/main"),
+                               S("/par/pos/pd/reset"),
+                               S("/par/rcv/ver/board"),
+                               S("/par/rcv/mem"),
+                               S("/par/ant/curinp"),
+                               S("/par/rcv/ver/modem"),
+                               S("/par/pwr/ext"),
+                               S("/par/ant/dc"),
+                               S("/par/pwr/mode"),
+                               S("/par/pwr/curmode"),
+                               S("/par/pwr/bat/a"),
+                               S("/par/pwr/bat/b"),
+                               S("/par/pwr/board"),
+                               S("/par/pwr/charger"),
+                               S("/par/pwr/charge/bat"),
+                               S("/par/pwr/charge/curbat"),
+                               S("/par/pwr/charge/speed"),
+                               S("/par/pwr/charge/curspeed"),
+                               S("/par/pwr/d3v"),
+                               S("/par/pwr/a3v"),
+                               S("/par/pwr/d5v"),
+                               S("/par/pwr/a5v"),
+                               S("/par/dev/thermo/out"),
+                               S("/par/dev/blk/a/size"),
+                               S("/par/dev/blk/a/free"),
+                               S("/par/dev/blk/a/files"),
+                               S("/dev/blk/a&block_size"),
+                               S("/dev/blk/a&blocks"),
+                               S("/par/dev/blk/a/bad_blocks"),
+                               S("/par/dev/blk/a/verify"),
+                               S("/cur/term"),
+                               S("/par/rcv/uptime"),
+                               S("/par/rcv/ver/hw"),
+                               S("/par/rcv/ver/boot"),
+                               S("/par/rcv/flash/waitstates"),
+                               S("/par/modem/c/inf/dev/fccid"),
+                               S("/par/modem/c/inf/dev/ic"),
+                               S("/par/modem/c/uhf/inf/fccid"),
+                               S("/par/modem/c/uhf/inf/ic"),
+                               S("/par/blt/inf/fccid"),
+                               S("/par/blt/inf/ic"),
+                               S("/par/net/wlan/inf/fccid"),
+                               S("/par/net/wlan/inf/ic")};
     ASSERT_EQ(paths.size(), 46);
     QStringList commands;
     for (const QString& p : paths) {

@@ -43,9 +43,8 @@ TEST(SimOutputTest, EmAndDmRememberMessagesPerPort)
     s.Write("%%em,/cur/log,/msg/def:{1.00,0}\r\n");
     s.Write("em,/cur/term,nmea/GGA:0.2&&em,,kvs/SI\r\n");
     EXPECT_EQ(SplitFrames(s.Take()).size(), 1u);  // only the tagged one answers
-    EXPECT_EQ(sim.EnabledMessages("/dev/ser/a"),
-              QStringList({"/msg/kvs/PG:1000", "/msg/kvs/SI:1000", "/msg/kvs/||:500", "/msg/kvs/~~:1000",
-                           "/msg/nmea/GGA:200"}));
+    EXPECT_EQ(sim.EnabledMessages("/dev/ser/a"), QStringList({"/msg/kvs/PG:1000", "/msg/kvs/SI:1000", "/msg/kvs/||:500",
+                                                              "/msg/kvs/~~:1000", "/msg/nmea/GGA:200"}));
     EXPECT_EQ(sim.EnabledMessages("/dev/ser/b"),
               QStringList({"/msg/rtcm/1:1000", "/msg/rtcm/31:1000", "/msg/rtcm/3:10000"}));
     EXPECT_EQ(sim.EnabledMessages("/cur/log").size(), 14);
@@ -61,10 +60,18 @@ TEST(SimOutputTest, EmAndDmRememberMessagesPerPort)
 
     // Refused: unknown ports, unknown messages, periods out of range; nothing is half applied.
     const char* refused[] = {
-        "%r%em,/dev/ser/x,kvs/PG",   "%r%em,,kvs/Q?",           "%r%em,,kvs{/PG:1,/ZZZ:1}",
-        "%r%em,,kvs/PG:{0,0}",       "%r%em,,kvs/PG:-1",        "%r%em,,rtcm/99",
-        "%r%em,,kvs/PG:{1,0,0}",     "%r%em,,kvs{/PG",          "%r%dm,,kvs/PG:1",
-        "%r%em,,bogus/PG",           "%r%em",                   "%r%em,,kvs/PG:{1,2,3,4,5}",
+        "%r%em,/dev/ser/x,kvs/PG",
+        "%r%em,,kvs/Q?",
+        "%r%em,,kvs{/PG:1,/ZZZ:1}",
+        "%r%em,,kvs/PG:{0,0}",
+        "%r%em,,kvs/PG:-1",
+        "%r%em,,rtcm/99",
+        "%r%em,,kvs/PG:{1,0,0}",
+        "%r%em,,kvs{/PG",
+        "%r%dm,,kvs/PG:1",
+        "%r%em,,bogus/PG",
+        "%r%em",
+        "%r%em,,kvs/PG:{1,2,3,4,5}",
     };
     for (const char* command : refused) {
         s.Write(QByteArray(command) + "\r\n");

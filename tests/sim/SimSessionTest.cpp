@@ -40,8 +40,7 @@ TEST(SimSessionTest, LinesArriveInAnyPiecesAndEveryTaggedStatementGetsOneReply)
     }
     const auto frames = SplitFrames(s.Take());
     EXPECT_EQ(Bodies(frames), QByteArray("ER:%a%{2,,wrong 1st parameter}\nRE:%c%\nRE:%d%\n"));
-    EXPECT_EQ(sim.ReceivedCommands(),
-              QStringList({"%a%print,/par/nope", "%c%set,/par/pos/elm,7", "%d%"}));
+    EXPECT_EQ(sim.ReceivedCommands(), QStringList({"%a%print,/par/nope", "%c%set,/par/pos/elm,7", "%d%"}));
 
     // Untagged statements that succeed answer only when they print something.
     s.Write("set,/par/pos/elm,8;em,,kvs/RT:1;dm;event,\"x;y\";print,/par/pos/elm\n");
@@ -106,8 +105,8 @@ TEST(SimSessionTest, RandomBytesNeverBreakTheSession)
     std::uniform_int_distribution<int> chunk(1, 64);
     std::uniform_int_distribution<int> flavour(0, 3);
     // Pieces of the language make the garbage reach deeper than plain noise would.
-    const QByteArray pieces[] = {"print,", "set,", "%", "&&", ";", "{", "}", "\"", "@", "em,,", "kvs{/", ":{",
-                                 "dm,", "init,", "/par/", "list,", "&def", ",", "/msg/"};
+    const QByteArray pieces[] = {"print,", "set,", "%",   "&&",    ";",     "{",     "}",    "\"", "@",    "em,,",
+                                 "kvs{/",  ":{",   "dm,", "init,", "/par/", "list,", "&def", ",",  "/msg/"};
     for (int i = 0; i < 3000; ++i) {
         QByteArray line;
         const int n = length(rng);

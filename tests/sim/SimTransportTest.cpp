@@ -123,7 +123,8 @@ TEST(SimTransportTest, PseudoTerminalServesAsSerialPortUntilTheSimulatorCloses)
     ASSERT_TRUE(receiver.Open(&connection, pty.SlavePath() + QStringLiteral(":115200")))
         << receiver.GetReplyString().toStdString();
     EXPECT_EQ(Ask(receiver, QStringLiteral("print,/cur/term")), QStringLiteral("RE00A/dev/ser/a\r\n"));
-    EXPECT_EQ(Ask(receiver, QStringLiteral("print,/par/time/utc/")), QStringLiteral("RE019{2024-06-01,12:00:00.000}\r\n"));
+    EXPECT_EQ(Ask(receiver, QStringLiteral("print,/par/time/utc/")),
+              QStringLiteral("RE019{2024-06-01,12:00:00.000}\r\n"));
 
     // Opened again, the line works again.
     receiver.Close();
@@ -136,7 +137,8 @@ TEST(SimTransportTest, PseudoTerminalServesAsSerialPortUntilTheSimulatorCloses)
     pty.Close();
     connection.SetTimeout(3000);
     EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,/par/pos/elm")), 0);
-    EXPECT_TRUE(receiver.GetReplyString().contains(QStringLiteral("Link lost"))) << receiver.GetReplyString().toStdString();
+    EXPECT_TRUE(receiver.GetReplyString().contains(QStringLiteral("Link lost")))
+        << receiver.GetReplyString().toStdString();
     EXPECT_TRUE(WaitUntil([&] { return lost.load() == 1; })) << "the link did not report the line going away";
 }
 
@@ -164,9 +166,9 @@ TEST(SimTransportTest, PseudoTerminalReopensItsPortAfterAReset)
 TEST(SimTransportTest, SimulatorProgramServesTcpUntilTerminated)
 {
     QProcess sim;
-    sim.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE), {QStringLiteral("--tcp"), QStringLiteral("0"),
-                                                      QStringLiteral("--profile"), QStringLiteral("basic"),
-                                                      QStringLiteral("--login")});
+    sim.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE),
+              {QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--profile"), QStringLiteral("basic"),
+               QStringLiteral("--login")});
     ASSERT_TRUE(sim.waitForStarted(10000));
     QByteArray out;
     while (!out.contains('\n') && sim.waitForReadyRead(10000)) {
@@ -189,8 +191,8 @@ TEST(SimTransportTest, SimulatorProgramServesTcpUntilTerminated)
     EXPECT_EQ(sim.exitCode(), 0);
 
     QProcess wrong;
-    wrong.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE), {QStringLiteral("--tcp"), QStringLiteral("0"),
-                                                        QStringLiteral("--profile"), QStringLiteral("deluxe")});
+    wrong.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE),
+                {QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--profile"), QStringLiteral("deluxe")});
     ASSERT_TRUE(wrong.waitForFinished(10000));
     EXPECT_NE(wrong.exitCode(), 0);
     EXPECT_TRUE(wrong.readAllStandardError().contains("deluxe"));
