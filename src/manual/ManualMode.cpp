@@ -473,9 +473,9 @@ void CManualMode::SaveEditor()
 
 void CManualMode::CloseEditor()
 {
-    if (m_modified && Prompts().Message(QStringLiteral("Close the editor and discard changes?"),
-                                        QStringLiteral("Script editor"), PromptButtons::YesNo,
-                                        PromptIcon::Question) != PromptButton::Yes) {
+    if (m_modified &&
+        Prompts().Message(QStringLiteral("Close the editor and discard changes?"), QStringLiteral("Script editor"),
+                          PromptButtons::YesNo, PromptIcon::Question) != PromptButton::Yes) {
         return;
     }
     SetControlsEnabled(true);

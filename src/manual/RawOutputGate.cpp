@@ -36,6 +36,7 @@ void CRawOutputGate::Deliver(const char* data, int length)
     // Posted while the lock is held, so the target cannot go away in between; a call still queued when the
     // target is deleted is discarded with it.
     QMetaObject::invokeMethod(
-        m_target, [handler = m_handler, bytes = std::move(bytes), display = std::move(display)] { handler(bytes, display); },
+        m_target,
+        [handler = m_handler, bytes = std::move(bytes), display = std::move(display)] { handler(bytes, display); },
         Qt::QueuedConnection);
 }

@@ -141,7 +141,8 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
         if (line.startsWith(QLatin1Char('#')) || line.startsWith(QLatin1String("@:"))) {
             continue;
         }
-        const Step step = line.startsWith(QLatin1Char('@')) ? RunDirective(level, line, depth) : RunCommand(level, line);
+        const Step step =
+            line.startsWith(QLatin1Char('@')) ? RunDirective(level, line, depth) : RunCommand(level, line);
         if (step == Step::Leave) {
             break;
         }

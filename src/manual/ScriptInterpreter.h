@@ -17,12 +17,12 @@ public:
 
     // Why the last top-level run ended, for callers that report it (the headless runner's exit code).
     enum class Outcome {
-        Completed,     // end of the file, "@stop", "@exit" or "@disconnect"
-        Aborted,       // the stop request
-        ErrorReply,    // a command failed while stop-on-errors was on
-        OpenFailed,    // a script file could not be opened
-        TooDeep,       // nesting above kMaxDepth
-        LineRefused,   // a line too long, or variables that expand without end
+        Completed,    // end of the file, "@stop", "@exit" or "@disconnect"
+        Aborted,      // the stop request
+        ErrorReply,   // a command failed while stop-on-errors was on
+        OpenFailed,   // a script file could not be opened
+        TooDeep,      // nesting above kMaxDepth
+        LineRefused,  // a line too long, or variables that expand without end
     };
 
     explicit CScriptInterpreter(IScriptHost& host);

@@ -270,7 +270,8 @@ TEST_F(ManualModeTest, EditorSavesUtf16AndAsksOnCloseOnlyWhenModified)
     // Modified: "No" keeps the editor, "Yes" discards.
     m_prompts.ExpectOpenFile(QStringLiteral("Script file"), path);
     Button(*m, "editButton")->click();
-    EXPECT_EQ(Window(*m), QString::fromUtf16(u"@echo 25\u00b0\nprint,/par/rcv/model\n@echo \u20ac\n"));  // line end added
+    EXPECT_EQ(Window(*m),
+              QString::fromUtf16(u"@echo 25\u00b0\nprint,/par/rcv/model\n@echo \u20ac\n"));  // line end added
     Type(window, QStringLiteral("@stop"));
     m_prompts.ExpectMessage(QStringLiteral("Script editor"), QStringLiteral("Close the editor and discard changes?"),
                             PromptButtons::YesNo, PromptButton::No);
@@ -377,8 +378,8 @@ TEST_F(ManualModeTest, ReceiverThatDoesNotOpenLeavesOnlyExitAndKeepsSettings)
     auto m = Open(nullptr);
     EXPECT_FALSE(m->ReceiverOpened());
     EXPECT_EQ(Status(*m), QStringLiteral("No connection"));
-    for (const char* name : {"sendButton", "stopMsgButton", "clearButton", "logButton", "disconButton", "editButton",
-                             "scriptButton"}) {
+    for (const char* name :
+         {"sendButton", "stopMsgButton", "clearButton", "logButton", "disconButton", "editButton", "scriptButton"}) {
         EXPECT_FALSE(Button(*m, name)->isEnabled()) << name;
     }
     EXPECT_FALSE(m->findChild<QComboBox*>("commandLine")->isEnabled());

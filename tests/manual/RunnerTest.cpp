@@ -170,8 +170,8 @@ TEST_F(RunnerEndToEndTest, NoReceiverOnThePortIsAConnectionFailure)
     const quint16 closedPort = probe.serverPort();
     probe.close();
     WriteLatin1Script(m_dir.filePath(QStringLiteral("ok.kvc")), QStringLiteral("@echo hi\n"));
-    const Result r = Run({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(closedPort), QStringLiteral("--folder"),
-                          m_dir.path(), QStringLiteral("ok.kvc")});
+    const Result r = Run({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(closedPort),
+                          QStringLiteral("--folder"), m_dir.path(), QStringLiteral("ok.kvc")});
     EXPECT_EQ(r.code, 2);
     EXPECT_FALSE(r.out.contains(QStringLiteral("hi")));
 }

@@ -38,11 +38,10 @@ protected:
 
 TEST_F(ScriptInterpreterTest, TaggedAndUntaggedRepliesFillAtZero)
 {
-    Write(QStringLiteral("tags.kvc"),
-          QStringLiteral("%Receiver model%print,/par/rcv/model\n"
-                         "@echo tagged=[@0]\n"
-                         "print,/par/rcv/model\n"
-                         "@echo untagged=[@0]\n"));
+    Write(QStringLiteral("tags.kvc"), QStringLiteral("%Receiver model%print,/par/rcv/model\n"
+                                                     "@echo tagged=[@0]\n"
+                                                     "print,/par/rcv/model\n"
+                                                     "@echo untagged=[@0]\n"));
     EXPECT_FALSE(Run(QStringLiteral("tags.kvc")));
     ASSERT_FALSE(Model().isEmpty());
     EXPECT_TRUE(m_host.output.contains(QStringLiteral(">%Receiver model%print,/par/rcv/model")));
@@ -77,18 +76,17 @@ TEST_F(ScriptInterpreterTest, TopLevelRunDrivesControlsButtonAndStatus)
 
 TEST_F(ScriptInterpreterTest, SetAndDefaultChangeOnlyArgumentSlots)
 {
-    Write(QStringLiteral("vars.kvc"),
-          QStringLiteral("@set @3 \"a@0b\"\n"
-                         "print,/par/rcv/model\n"
-                         "@echo quoted=@3\n"
-                         "@default @1 never\n"
-                         "@default @4 given\n"
-                         "@default @5 \"kept\"\n"
-                         "@set @0 changed\n"
-                         "@set speed 5\n"
-                         "@set @6 x y\n"
-                         "@echo @1|@2|@4|@5|@6\n"
-                         "@echo zero=@0\n"));
+    Write(QStringLiteral("vars.kvc"), QStringLiteral("@set @3 \"a@0b\"\n"
+                                                     "print,/par/rcv/model\n"
+                                                     "@echo quoted=@3\n"
+                                                     "@default @1 never\n"
+                                                     "@default @4 given\n"
+                                                     "@default @5 \"kept\"\n"
+                                                     "@set @0 changed\n"
+                                                     "@set speed 5\n"
+                                                     "@set @6 x y\n"
+                                                     "@echo @1|@2|@4|@5|@6\n"
+                                                     "@echo zero=@0\n"));
     EXPECT_FALSE(Run(QStringLiteral("vars.kvc first")));
     // The reference inside the quotes was stored, and expands when used.
     EXPECT_TRUE(m_host.output.contains(QStringLiteral("> quoted=a%1b").arg(Model())));
@@ -98,30 +96,29 @@ TEST_F(ScriptInterpreterTest, SetAndDefaultChangeOnlyArgumentSlots)
 
 TEST_F(ScriptInterpreterTest, GotoFindsLabelsWithoutRegardToCaseAlsoInComments)
 {
-    Write(QStringLiteral("jump.kvc"),
-          QStringLiteral("@goto Done\n"
-                         "@echo skipped 1\n"
-                         "# a comment that ends with @:Done\n"
-                         "@echo after comment\n"
-                         "@goto AGAIN\n"
-                         "@echo skipped 2\n"
-                         "@:again\n"
-                         "@echo after label\n"
-                         "@goto nowhere\n"
-                         "@echo after unknown label\n"
-                         "%m%print,/par/rcv/model\n"
-                         "@goto Is@0\n"
-                         "@echo skipped 3\n"
-                         "@:Is%1\n"
-                         "@echo model label\n"
-                         "@goto Done extra\n"
-                         "@echo wrong count ignored\n")
-              .arg(Model().toUpper()));
+    Write(QStringLiteral("jump.kvc"), QStringLiteral("@goto Done\n"
+                                                     "@echo skipped 1\n"
+                                                     "# a comment that ends with @:Done\n"
+                                                     "@echo after comment\n"
+                                                     "@goto AGAIN\n"
+                                                     "@echo skipped 2\n"
+                                                     "@:again\n"
+                                                     "@echo after label\n"
+                                                     "@goto nowhere\n"
+                                                     "@echo after unknown label\n"
+                                                     "%m%print,/par/rcv/model\n"
+                                                     "@goto Is@0\n"
+                                                     "@echo skipped 3\n"
+                                                     "@:Is%1\n"
+                                                     "@echo model label\n"
+                                                     "@goto Done extra\n"
+                                                     "@echo wrong count ignored\n")
+                                          .arg(Model().toUpper()));
     EXPECT_FALSE(Run(QStringLiteral("jump.kvc")));
     const QStringList printed = m_host.Printed();
     EXPECT_TRUE(printed.filter(QStringLiteral("skipped")).isEmpty()) << printed.join('\n').toStdString();
-    for (const char* line : {"> after comment", "> after label", "> after unknown label", "> model label",
-                             "> wrong count ignored"}) {
+    for (const char* line :
+         {"> after comment", "> after label", "> after unknown label", "> model label", "> wrong count ignored"}) {
         EXPECT_TRUE(printed.contains(QString::fromLatin1(line))) << line;
     }
 }
@@ -129,26 +126,23 @@ TEST_F(ScriptInterpreterTest, GotoFindsLabelsWithoutRegardToCaseAlsoInComments)
 TEST_F(ScriptInterpreterTest, GotoCanJumpBackwards)
 {
     // A loop that the script leaves through a label reached by a later value of @1.
-    Write(QStringLiteral("loop.kvc"),
-          QStringLiteral("@:top\n"
-                         "@echo pass @1\n"
-                         "@goto next@1\n"
-                         "@:next\n"
-                         "@set @1 2\n"
-                         "@goto top\n"
-                         "@:next2\n"
-                         "@echo out\n"));
+    Write(QStringLiteral("loop.kvc"), QStringLiteral("@:top\n"
+                                                     "@echo pass @1\n"
+                                                     "@goto next@1\n"
+                                                     "@:next\n"
+                                                     "@set @1 2\n"
+                                                     "@goto top\n"
+                                                     "@:next2\n"
+                                                     "@echo out\n"));
     EXPECT_FALSE(Run(QStringLiteral("loop.kvc")));
-    EXPECT_EQ(m_host.Printed().filter(QStringLiteral("> ")),
-              (QStringList{"> pass ", "> pass 2", "> out"}));
+    EXPECT_EQ(m_host.Printed().filter(QStringLiteral("> ")), (QStringList{"> pass ", "> pass 2", "> out"}));
 }
 
 TEST_F(ScriptInterpreterTest, CallResolvesNamesAndGivesEachLevelItsOwnSlots)
 {
-    Write(QStringLiteral("main.kvc"),
-          QStringLiteral("@call setup\n"
-                         "@call setup.kvc 115200 on\n"
-                         "@echo main @0 @1\n"));
+    Write(QStringLiteral("main.kvc"), QStringLiteral("@call setup\n"
+                                                     "@call setup.kvc 115200 on\n"
+                                                     "@echo main @0 @1\n"));
     Write(QStringLiteral("setup.kvs"), QStringLiteral("@echo kvs [@0] [@1]\n@set @1 changed\n"));
     Write(QStringLiteral("setup.kvc"), QStringLiteral("@echo kvc [@0] [@1] [@2]\n@stop\n@echo not reached\n"));
     EXPECT_FALSE(Run(QStringLiteral("main.kvc mine")));
@@ -186,14 +180,13 @@ TEST_F(ScriptInterpreterTest, SelfCallStopsAboveDepth200)
 
 TEST_F(ScriptInterpreterTest, ErrorReplyStopsOnlyWithStopOnErrorsOn)
 {
-    Write(QStringLiteral("errors.kvc"),
-          QStringLiteral("print,/par/rcv/model\n"
-                         "@stoponerrors off\n"
-                         "print,/par/no/such\n"
-                         "@echo after=[@0]\n"
-                         "@stoponerrors ON\n"
-                         "print,/par/no/such\n"
-                         "@echo not reached\n"));
+    Write(QStringLiteral("errors.kvc"), QStringLiteral("print,/par/rcv/model\n"
+                                                       "@stoponerrors off\n"
+                                                       "print,/par/no/such\n"
+                                                       "@echo after=[@0]\n"
+                                                       "@stoponerrors ON\n"
+                                                       "print,/par/no/such\n"
+                                                       "@echo not reached\n"));
     EXPECT_TRUE(Run(QStringLiteral("errors.kvc")));
     const QStringList errors = m_host.output.filter(QStringLiteral("ER"));
     EXPECT_EQ(errors.size(), 2) << m_host.output.join('|').toStdString();
@@ -247,23 +240,21 @@ TEST_F(ScriptInterpreterTest, StopRequestIsClearedAtStartAndEndsCalledAndCalling
 
 TEST_F(ScriptInterpreterTest, EchoRules)
 {
-    Write(QStringLiteral("echo.kvc"),
-          QStringLiteral("# shown with its mark\n"
-                         "@:label\n"
-                         "@echo on\n"
-                         "@echo\n"
-                         "@ECHO Upper case\n"
-                         "@clear\n"
-                         "@echo off\n"
-                         "print,/par/rcv/model\n"
-                         "# hidden\n"
-                         "@echo still printed\n"
-                         "@Echo On\n"
-                         "@timeout 10000\n"));
+    Write(QStringLiteral("echo.kvc"), QStringLiteral("# shown with its mark\n"
+                                                     "@:label\n"
+                                                     "@echo on\n"
+                                                     "@echo\n"
+                                                     "@ECHO Upper case\n"
+                                                     "@clear\n"
+                                                     "@echo off\n"
+                                                     "print,/par/rcv/model\n"
+                                                     "# hidden\n"
+                                                     "@echo still printed\n"
+                                                     "@Echo On\n"
+                                                     "@timeout 10000\n"));
     EXPECT_FALSE(Run(QStringLiteral("echo.kvc")));
-    EXPECT_EQ(m_host.Printed(),
-              (QStringList{"># shown with its mark", ">@:label", ">", "> Upper case", ">@clear", "> still printed",
-                           ">@timeout 10000"}));
+    EXPECT_EQ(m_host.Printed(), (QStringList{"># shown with its mark", ">@:label", ">", "> Upper case", ">@clear",
+                                             "> still printed", ">@timeout 10000"}));
     EXPECT_TRUE(m_host.output.contains(QStringLiteral("<clear>")));
     // With echo off the command is not echoed, but its reply is printed.
     EXPECT_EQ(m_host.output.filter(Model()).size(), 1);
@@ -302,8 +293,8 @@ TEST_F(ScriptInterpreterTest, OverlongLinesAndEndlessExpansionAreRefused)
 
     // 511 characters are fine; growing past them by substitution is not.
     const QString wide(300, QLatin1Char('w'));
-    Write(QStringLiteral("grow.kvc"), QStringLiteral("@echo %1\n@set @1 %2\n@echo @1@1\n@echo after\n")
-                                          .arg(QString(505, QLatin1Char('e')), wide));
+    Write(QStringLiteral("grow.kvc"),
+          QStringLiteral("@echo %1\n@set @1 %2\n@echo @1@1\n@echo after\n").arg(QString(505, QLatin1Char('e')), wide));
     m_host.output.clear();
     EXPECT_TRUE(Run(QStringLiteral("grow.kvc")));
     EXPECT_EQ(m_host.Printed().first(), QStringLiteral("> ") + QString(505, QLatin1Char('e')));

@@ -23,8 +23,7 @@ QString Substituted(QString line, const ScriptSlots& vars, SubstituteResult expe
 
 TEST(ScriptText, SplitTokensCutsAtSpaceRunsOnlyAndKeepsTen)
 {
-    EXPECT_EQ(SplitTokens(QStringLiteral("setup.kvc  115200 on")),
-              (QStringList{"setup.kvc", "115200", "on"}));
+    EXPECT_EQ(SplitTokens(QStringLiteral("setup.kvc  115200 on")), (QStringList{"setup.kvc", "115200", "on"}));
     EXPECT_EQ(SplitTokens(QStringLiteral("  a\tb  ")), (QStringList{"a\tb"}));
     EXPECT_EQ(SplitTokens(QStringLiteral("single")), QStringList{"single"});
     EXPECT_TRUE(SplitTokens(QStringLiteral("   ")).isEmpty());
@@ -100,7 +99,9 @@ TEST(ScriptText, ScriptFileFormsDecodeAndGetAFinalLineEnd)
     EXPECT_EQ(DecodeScriptFile(QByteArray("a\r\n")), QStringLiteral("a\r\n"));
     EXPECT_EQ(DecodeScriptFile(QByteArray()), QStringLiteral("\r\n"));
     // A lone FF is 8-bit text, not a mark.
-    EXPECT_EQ(DecodeScriptFile(QByteArray("\xFF" "a")), QString::fromUtf16(u"\u00ffa\r\n"));
+    EXPECT_EQ(DecodeScriptFile(QByteArray("\xFF"
+                                          "a")),
+              QString::fromUtf16(u"\u00ffa\r\n"));
 
     const QString text = QString::fromUtf16(u"@echo \u20ac\r\n");
     const QByteArray encoded = EncodeScriptFile(text);

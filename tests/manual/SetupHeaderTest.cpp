@@ -120,15 +120,12 @@ protected:
 
     void WriteSetup(const QString& model)
     {
-        WriteLatin1Script(m_dir.filePath(QStringLiteral("setup.kvc")),
-                          SetupScript(model, {"@echo Ports parameters",
-                                              "%/par/dev/ser/b/rate%set,/par/dev/ser/b/rate,57600"}));
+        WriteLatin1Script(
+            m_dir.filePath(QStringLiteral("setup.kvc")),
+            SetupScript(model, {"@echo Ports parameters", "%/par/dev/ser/b/rate%set,/par/dev/ser/b/rate,57600"}));
     }
 
-    bool Received(const QString& command) const
-    {
-        return !m_sim.Sim().ReceivedCommands().filter(command).isEmpty();
-    }
+    bool Received(const QString& command) const { return !m_sim.Sim().ReceivedCommands().filter(command).isEmpty(); }
 
     QTemporaryDir m_dir;
     mutable CSimHarness m_sim;
@@ -194,9 +191,9 @@ TEST_F(SetupHeaderTest, OtherModelStopsBeforeChangingAnything)
     CScriptTestHost host(&m_sim.Holder(), m_dir.path());
     CScriptInterpreter interpreter(host);
     EXPECT_FALSE(interpreter.RunScript(QStringLiteral("setup.kvc"), 0));
-    EXPECT_EQ(host.Printed(), (QStringList{"> This script was generated for Other-Model receiver and may not",
-                                           "> run correctly on other receiver models.",
-                                           "> Script execution aborted."}));
+    EXPECT_EQ(host.Printed(),
+              (QStringList{"> This script was generated for Other-Model receiver and may not",
+                           "> run correctly on other receiver models.", "> Script execution aborted."}));
     EXPECT_FALSE(Received(QStringLiteral("init")));
     EXPECT_EQ(host.waited, 0);
 }
