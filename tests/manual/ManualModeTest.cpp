@@ -174,19 +174,6 @@ TEST_F(ManualModeTest, RawOutputIsFilteredAndDroppedWhileTheLockIsHeld)
     QCoreApplication::processEvents();
 }
 
-TEST_F(ManualModeTest, RepliesSettingIsCappedAndWrittenBack)
-{
-    m_profile->WriteInt(kSection, QStringLiteral("Replies"), 1000);
-    m_profile->WriteInt(kSection, QStringLiteral("Commands"), 50);
-    auto m = Open();
-    EXPECT_EQ(m->Settings().replies, 550);
-    EXPECT_EQ(m->Output().LineLimit(), 550);
-    Button(*m, "exitButton")->click();
-    EXPECT_EQ(m_profile->ReadInt(kSection, QStringLiteral("Replies"), 0), 550);
-    EXPECT_EQ(m_profile->ReadInt(kSection, QStringLiteral("Commands"), 0), 20);
-    EXPECT_EQ(Stored(QStringLiteral("PathScript")), m_dir.path());
-}
-
 TEST_F(ManualModeTest, ExitSendsDmAndKeepsReceiverDisconClosesItSilently)
 {
     {
