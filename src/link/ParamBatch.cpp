@@ -27,7 +27,8 @@ void CParamBatch::ParseReply(const QString& batchText, const QString& reply)
         }
         if (index < kSlots) {
             if (reply.mid(pos, 2) == QLatin1String("RE")) {
-                m_values[size_t(index)] = reply.mid(pos + 5, lf - pos - 5).trimmed();
+                // A line too short for its header has no value, and must not borrow the next line's.
+                m_values[size_t(index)] = lf - pos > 5 ? reply.mid(pos + 5, lf - pos - 5).trimmed() : QString();
                 m_present.set(size_t(index));
             } else {
                 ++m_errorCount;

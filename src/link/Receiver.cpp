@@ -460,11 +460,12 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line)
     Post([w = worker, bytes] { w->Write(bytes); });
 
     for (;;) {
-        if (!shared->linkUp) {
+        // Completion first: a reply that arrived just before the link went down still counts.
+        const bool done = complete(p);
+        if (!done && !shared->linkUp) {
             result.failure = QStringLiteral("Link lost: ") + shared->dropReason;
             break;
         }
-        const bool done = complete(p);
         bool waitingContinuation = false;
         for (size_t k = 0; k < n; ++k) {
             waitingContinuation = waitingContinuation || p.continuation[k];
@@ -488,15 +489,25 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line)
     }
 
     for (size_t k = 0; k < n; ++k) {
-        for (const QByteArray& frame : p.frames[k]) {
-            const ReplyBody rb = SplitReplyBody(frame.mid(CFramer::kHeaderSize));
-            QByteArray body = frame.mid(CFramer::kHeaderSize);
-            if (rb.tagged && rb.tag == tags[k]) {
-                body = statements[k].tagged ? '%' + statements[k].tag.toLatin1() + '%' + rb.rest : rb.rest;
-            }
-            result.error = result.error || IsErrorFrame(frame);
-            result.frames.push_back(BuildFrame(frame.constData(), body));
+        const auto& frames = p.frames[k];
+        if (frames.empty()) {
+            continue;
         }
+        const QByteArray& first = frames.front();
+        const ReplyBody rb = SplitReplyBody(first.mid(CFramer::kHeaderSize));
+        QByteArray body = first.mid(CFramer::kHeaderSize);
+        if (rb.tagged && rb.tag == tags[k]) {
+            body = statements[k].tagged ? '%' + statements[k].tag.toLatin1() + '%' + rb.rest : rb.rest;
+        }
+        // A reply split over several frames is one line for the caller: the continuations lose their marking
+        // blank and join the first frame. Its length field then says "FFF", the most three digits can hold.
+        for (size_t c = 1; c < frames.size(); ++c) {
+            body += frames[c].mid(CFramer::kHeaderSize + 1);
+        }
+        result.error = result.error || IsErrorFrame(first);
+        QByteArray line = BuildFrame(first.constData(), body.left(CFramer::kMaxBody));
+        line += body.mid(CFramer::kMaxBody);
+        result.frames.push_back(line);
     }
     p = PendingReply{};
     return result;

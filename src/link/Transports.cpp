@@ -81,8 +81,9 @@ void CSerialTransport::Open()
         }
     });
     connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        // A line that hangs up (adapter unplugged, far end of a pseudo-terminal closed) shows as a read error.
         if (error == QSerialPort::ResourceError || error == QSerialPort::PermissionError ||
-            error == QSerialPort::DeviceNotFoundError) {
+            error == QSerialPort::DeviceNotFoundError || error == QSerialPort::ReadError) {
             ReportDrop(QStringLiteral("Lost %1: %2").arg(m_device, m_port ? m_port->errorString() : QString()));
         }
     });

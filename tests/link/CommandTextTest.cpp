@@ -100,6 +100,16 @@ TEST(ParamBatch, FillsSlotsFromReplyLines)
     EXPECT_EQ(batch[64], nullptr);
 }
 
+TEST(ParamBatch, ShortAnswerLinesDoNotBorrowTheNextLine)
+{
+    CReceiverHolder holder;
+    CParamBatch batch(holder);
+    batch.ParseReply(QStringLiteral("@scr\n"), QStringLiteral("RE\r\nRE003abc\r\n"));
+    ASSERT_NE(batch[0], nullptr);
+    EXPECT_TRUE(batch[0]->isEmpty());
+    EXPECT_EQ(*batch[1], QStringLiteral("abc"));
+}
+
 TEST(ParamBatch, StoresNothingBeyondSixtyFourLines)
 {
     CReceiverHolder holder;

@@ -142,12 +142,29 @@ TEST_F(ReceiverLinkTest, LongRepliesAreJoinedFromContinuationFrames)
         const QByteArray head(0xFFF - (s.tag.size() + 2), 'a');
         return std::vector<CFakeDevice::Reply>{{"RE", head}, {"RE", " end", true}};
     });
-    const QStringList frames = Reply(m_receiver, QStringLiteral("print,/log/")).split(QStringLiteral("\r\n"),
-                                                                                  Qt::SkipEmptyParts);
-    ASSERT_EQ(frames.size(), 2);
-    EXPECT_EQ(frames[0].size(), 5 + 0xFFF - 5);  // the private tag is gone, the length says so
-    EXPECT_TRUE(frames[0].startsWith(QLatin1String("REFFA")));
-    EXPECT_EQ(frames[1], QStringLiteral("RE004 end"));
+    const QStringList lines = Reply(m_receiver, QStringLiteral("print,/log/")).split(QStringLiteral("\r\n"),
+                                                                                 Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QLatin1String("REFFD")));  // the private tag is gone, the length says so
+    EXPECT_EQ(lines[0].size(), 5 + 0xFFF - 5 + 3);
+    EXPECT_TRUE(lines[0].endsWith(QLatin1String("aaaend")));
+
+    // In a batch the joined reply keeps every later value in its own slot.
+    CReceiverHolder holder;
+    holder.GetReceiver()->Open(&m_connection, m_device->Name(), 0);
+    m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
+        if (s.text == QLatin1String("print,long")) {
+            return std::vector<CFakeDevice::Reply>{{"RE", QByteArray(0xFFF - (s.tag.size() + 2), 'a')},
+                                                   {"RE", " b", true}};
+        }
+        return std::vector<CFakeDevice::Reply>{{"RE", s.text.mid(6).toLatin1()}};
+    });
+    CParamBatch batch(holder);
+    ASSERT_TRUE(batch.Run(QStringLiteral("@scr stoperrors off\nprint,x\nprint,long\nprint,y\n@end\n")));
+    EXPECT_EQ(*batch[0], QStringLiteral("x"));
+    EXPECT_TRUE(batch[1]->endsWith(QLatin1String("ab")));
+    EXPECT_EQ(*batch[2], QStringLiteral("y"));
+    holder.CloseReceiver();
 }
 
 TEST_F(ReceiverLinkTest, ADroppedLinkFailsTheWaitingCommandAndReportsIt)

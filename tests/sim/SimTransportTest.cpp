@@ -132,14 +132,14 @@ TEST(SimTransportTest, PseudoTerminalServesAsSerialPortUntilTheSimulatorCloses)
         << receiver.GetReplyString().toStdString();
     EXPECT_EQ(Ask(receiver, QStringLiteral("%%set,/par/pos/elm,9")), QStringLiteral("RE002%%\r\n"));
 
-    // The serial port notices the hang-up at the latest when it writes: the command fails at once instead of
-    // waiting out its minute of silence.
+    // The hang-up is noticed by itself, and the next command fails at once instead of waiting out its minute
+    // of silence.
     pty.Close();
+    EXPECT_TRUE(WaitUntil([&] { return lost.load() == 1; })) << "the link did not report the line going away";
     connection.SetTimeout(3000);
     EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,/par/pos/elm")), 0);
     EXPECT_TRUE(receiver.GetReplyString().contains(QStringLiteral("Link lost")))
         << receiver.GetReplyString().toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return lost.load() == 1; })) << "the link did not report the line going away";
 }
 
 TEST(SimTransportTest, PseudoTerminalReopensItsPortAfterAReset)
