@@ -1,5 +1,7 @@
 #include "sim/ParamStore.h"
 
+#include "sim/ParamForms.h"
+
 #include <cmath>
 
 namespace {
@@ -124,6 +126,13 @@ std::unique_ptr<CParamStore> CParamStore::Create(const QString& profile, QString
                 break;
             }
             from = slash + 1;
+        }
+    }
+    // Hook: a second path for an entry (sim/ParamForms.h).
+    for (const ParamAlias& a : ParamAliases()) {
+        const auto target = store->m_index.find(QString::fromLatin1(a.target));
+        if (target != store->m_index.end()) {
+            store->m_index.emplace(QString::fromLatin1(a.alias), target->second);
         }
     }
     for (const ProfileValue& pv : ProfileValues()) {
@@ -320,6 +329,9 @@ CParamStore::SetResult CParamStore::Validate(const ParamDef& def, const QString&
         case ParamType::Braced:
             if (!IsBracedList(value)) {
                 return SetResult::Invalid;
+            }
+            if (*def.allowed) {
+                return CheckBracedForm(def.allowed, value, canonical);  // hook: sim/ParamForms.h
             }
             *canonical = value;
             return SetResult::Ok;

@@ -3,6 +3,7 @@
 //
 // Models, serial numbers and certification ids are made up for the simulator.
 
+#include "sim/ParamForms.h"
 #include "sim/ParamStore.h"
 
 #include <array>
@@ -17,6 +18,21 @@ constexpr unsigned LIVE = ParamFlag::Live | ParamFlag::ReadOnly;
 constexpr const char* kOnOff = "on|off";
 constexpr const char* kBauds = "300|600|1200|2400|4800|9600|19200|38400|57600|115200|153600|230400|460800|1500000";
 constexpr const char* kInputModes = "none|cmd|echo|rtcm|rtcm3|cmr|kvs|omni";
+constexpr const char* kYesNo = "y|n";
+// The datum codes a receiver with the datum feature knows; without it only W84 and P90.
+constexpr const char* kDatums =
+    "W84|P90|W72|ADI-M|ADI-E|ADI-F|ADI-A|ADI-C|ADI-D|ADI-B|AFG|ARF-M|ARF-A|ARF-H|ARF-B|ARF-C|ARF-D|"
+    "ARF-E|ARF-F|ARF-G|ARS-M|ARS-A|ARS-B|PHA|BID|CAP|CGE|DAL|EUR_F|EUR_T|LEH|LIB|MAS|MER|MIN-A|MPO|"
+    "NSD|OEG|PTB|PTN|SCK|SRL|VOR|AIN-A|AIN-B|BAT|EUR-H|HKD|HTN|IND-B|IND-I|INF-A|ING-A|ING-B|INH-A|"
+    "IDN|KAN|KEA|NAH-A|NAH-B|NAH-C|FAH|QAT|SOA|TIL|TOY-M|TOY-A|TOY-B|TOY-C|AUA|AUG|EST|EUR-M|EUR-A|"
+    "EUR-E|EUR-G|EUR-K|EUR-B|EUR-I|EUR-J|EUR-L|EUR-C|EUR-D|EUS|HJO|IRL|OGB-M|OGB-A|OGB-B|OGB-C|OGB-D|"
+    "MOD|SPK-A|SPK-B|SPK-C|SPK-D|SPK-E|SPK-F|SPK-G|SPK-0|CCD|CAC|NAS-C|NAS-B|NAS-A|NAS-D|NAS-V|NAS-W|"
+    "NAS-Q|NAS-R|NAS-E|NAS-F|NAS-G|NAS-H|NAS-I|NAS-J|NAS-O|NAS-P|NAS-N|NAS-T|NAS-U|NAS-L|NAR-A|NAR-E|"
+    "NAR-B|NAR-C|NAR-H|NAR-D|BOO|CAI|CHU|COA|PRP-M|PRP-A|PRP-B|PRP-C|PRP-D|PRP-E|PRP-F|PRP-G|PRP-H|"
+    "HIT|SAN-M|SAN-A|SAN-B|SAN-C|SAN-D|SAN-E|SAN-F|SAN-J|SAN-G|SAN-H|SAN-I|SAN-K|SAN-L|ZAN|AIA|ASC|"
+    "SHB|BER|DID|FOT|GRA|ISG|LCF|ASM|NAP|FLO|PLN|POS|PUR|QUO|SAO|SAP|SGM|TDC|ANO|GAA|IST|KEG|MIK|REU|"
+    "AMA|ATF|TRN|ASQ|IBE|CAO|CHI|GIZ|EAS|GEO|GUA|DOB|JOH|KUS|LUZ-A|LUZ-B|MID|OHA-M|OHA-A|OHA-B|OHA-C|"
+    "OHA-D|PIT|SAE|MVS|ENW|WAK|BUR|CAZ|EUR-S|GSE|HEN|HER|IND-P|PUK|TAN|VOI|YAC|USER";
 
 // One line per entry, so that the tables read and extend line by line.
 // clang-format off
@@ -98,11 +114,13 @@ constexpr ParamDef kParams[] = {
     // --- positioning
     {"/par/base/mode", T::Enum, "off", kOnOff, 0, ""},
     {"/par/rover/mode", T::Enum, "off", kOnOff, 0, "rtk"},
-    {"/par/pos/mode/cur", T::Text, "sp", "", RO, ""},
+    {"/par/pos/mode/cur", T::Enum, "sp", "sp|cd|wd|pf|pd", 0, "rtk"},
+    {"/par/pos/mode/cur", T::Enum, "sp", "sp|cd|wd", 0, ""},
     {"/par/pos/elm", T::Int, "5", "0..90", 0, ""},
     {"/par/pos/pdop", T::Real, "30.0", "1..1000", 0, ""},
     {"/par/pos/pd/reset", T::Enum, "off", kOnOff, MOM, "rtk"},
-    {"/par/pos/datum/cur", T::Text, "W84", "", RO, ""},
+    {"/par/pos/datum/cur", T::Enum, "W84", kDatums, 0, "datum"},
+    {"/par/pos/datum/cur", T::Enum, "W84", "W84|P90", 0, ""},
     {"/par/raw/msint", T::Int, "100", "10..1000", 0, ""},
     {"/par/raw/curmsint", T::Int, "100", "", RO, ""},
     {"/par/pos/msint", T::Int, "100", "10..1000", 0, ""},
@@ -110,6 +128,35 @@ constexpr ParamDef kParams[] = {
     {"/par/ref/pos/gps/geo", T::Braced, "{W84,N50d05m13.2000s,E14d25m15.6000s,245.0000}", "", 0, "rtk"},
     {"/par/out/elm/cur/term", T::Int, "5", "-90..90", 0, ""},
     {"/par/out/elm/cur/log", T::Int, "5", "-90..90", 0, ""},
+    {"/par/pos/mode/sp", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/pos/mode/cd", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/pos/mode/pf", T::Enum, "on", kOnOff, 0, "rtk"},
+    {"/par/pos/mode/pd", T::Enum, "on", kOnOff, 0, "rtk"},
+    {"/par/pos/sys", T::List, "{on,on,on,on}", "on|off*4", 0, ""},
+    {"/par/pos/raim/mode", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/pos/raim/al/mode", T::Enum, "manual", "manual|npa|ter|enr", 0, ""},
+    {"/par/pos/raim/al/manual", T::Real, "50.0", "1..10000", 0, ""},
+    {"/par/pos/sp/meas", T::Enum, "ca", "ca|p1|p2|ionofree", 0, ""},
+    {"/par/pos/sp/iono", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/pos/sp/tropo", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/lock/pcode", T::Enum, "on", kOnOff, 0, ""},
+    // datum records: {{ellipsoid,axis,inverse flattening},{name,ref (0 W84, 1 P90),dX,dY,dZ,Rx,Ry,Rz,scale}}
+    {"/par/pos/datum/W84", T::Braced, "{{WGE,6378137.000,298.257223563},{W84,0,0.000,0.000,0.000,0.000,0.000,0.000,0.000}}", "datum-user", RO, ""},
+    {"/par/pos/datum/P90/ell", T::Braced, "{PZ-90,6378136.000,298.257839303}", "", RO, ""},
+    {"/par/pos/datum/P90/par", T::Braced, "{P90,0,-1.080,-0.270,-0.900,0.000,0.000,-0.160,-0.120}", "datum-par", 0, ""},
+    {"/par/pos/datum/USER", T::Braced, "{{U-,6378137.000,298.257223563},{USER,0,0.000,0.000,0.000,0.000,0.000,0.000,0.000}}", "datum-user", 0, ""},
+    {"/par/pos/datum/W72", T::Braced, "{{WD,6378135.000,298.26},{W72,0,0.000,0.000,4.500,0.000,0.000,0.554,0.220}}", "datum-user", RO, "datum"},
+    {"/par/pos/datum/EUR-M", T::Braced, "{{IN,6378388.000,297.0},{EUR-M,0,-87.000,-98.000,-121.000,0.000,0.000,0.000,0.000}}", "datum-user", RO, "datum"},
+    // satellite lock and use lists, one y/n per satellite (GLONASS by frequency channel -7..12 and by slot)
+    {"/par/lock/gps/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*32", 0, ""},
+    {"/par/pos/gps/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*32", 0, ""},
+    {"/par/lock/glo/fcn", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*20", 0, ""},
+    {"/par/pos/glo/fcn", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*20", 0, ""},
+    {"/par/pos/glo/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*24", 0, ""},
+    {"/par/lock/gal/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*30", 0, ""},
+    {"/par/pos/gal/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*30", 0, ""},
+    {"/par/lock/sbas/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*19", 0, ""},
+    {"/par/pos/sbas/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*19", 0, ""},
 
     // --- ports
     {"/par/dev/ser/a/rate", T::Enum, "115200", kBauds, 0, ""},
@@ -155,6 +202,7 @@ constexpr ParamDef kParams[] = {
 constexpr ProfileDef kProfiles[] = {
     {"full", "rtk,modem,uhf,blt,wlan,cert,can,datum"},
     {"basic", "datum"},
+    {"lite", "rtk"},  // no datum feature
 };
 
 constexpr ProfileValue kProfileValues[] = {
@@ -169,8 +217,18 @@ constexpr ProfileValue kProfileValues[] = {
     {"basic", "/par/opts/cur/_UHF", "0"},
     {"basic", "/par/opts/cur/_BLT", "0"},
     {"basic", "/par/opts/cur/WLAN", "0"},
+    {"lite", "/par/rcv/model", "Vireo-L2"},
+    {"lite", "/par/rcv/sn", "VL2-11030"},
+    {"lite", "/par/opts/cur/_DTM", "0"},
 };
 // clang-format on
+
+// Older and newer paths of one parameter (sim/ParamForms.h).
+constexpr ParamAlias kAliases[] = {
+    {"/par/pos/meas", "/par/pos/sp/meas"},
+    {"/par/pos/iono", "/par/pos/sp/iono"},
+    {"/par/pos/tropo", "/par/pos/sp/tropo"},
+};
 
 }  // namespace
 
@@ -187,4 +245,9 @@ std::span<const ProfileDef> ProfileDefs()
 std::span<const ProfileValue> ProfileValues()
 {
     return kProfileValues;
+}
+
+std::span<const ParamAlias> ParamAliases()
+{
+    return kAliases;
 }
