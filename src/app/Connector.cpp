@@ -2,6 +2,7 @@
 
 #include "app/ConnectionState.h"
 #include "app/FrameTitle.h"
+#include "app/MessageTable.h"
 #include "link/Connection.h"
 #include "link/ParamBatch.h"
 #include "link/Receiver.h"
@@ -10,6 +11,7 @@
 #include "ui/TimeServices.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcApp, "nemola.app")
@@ -20,19 +22,23 @@ const QString CConnector::kIdentifyBatch = QStringLiteral(
 CConnector::CConnector(ConnectionState& state, CReceiverHolder& holder, const ITickSource& tick, QObject* parent)
     : QObject(parent), m_state(state), m_holder(holder), m_tick(tick)
 {
+    qRegisterMetaType<StatusSnapshot>();
 }
 
 CConnector::~CConnector()
 {
     if (m_thread) {
+        m_state.cancelTrying = true;
+        m_state.running = false;
+        m_dispatcher.Event().Set();
         m_thread->join();
     }
 }
 
 void CConnector::InstallSystemMessageHandler(CConnection* connection)
 {
-    connection->SetSysMsgCallback([this, generation = ++m_generation](CConnection* c) -> unsigned long {
-        // Runs on the link's thread: only signals leave it, the GUI thread acts on them.
+    connection->SetSysMsgCallback([this, generation = m_generation](CConnection* c) -> unsigned long {
+        // Runs on the link's thread: it only posts to the GUI thread, which acts on it; it never waits for it.
         const QString text = c->GetMsgText();
         switch (c->GetMsgCode()) {
             case CConnection::kMsgReceiverLost:
@@ -53,7 +59,7 @@ void CConnector::InstallSystemMessageHandler(CConnection* connection)
             case 246:
             case 250:
             case 252:
-            case CConnection::kMsgTransferProgress:  // goes to the user-message window once there is one
+            case CConnection::kMsgTransferProgress:  // for the user-message window, which comes with the server
                 break;
             default:
                 emit StatusText(QStringLiteral("ER:Unknown Message!"));
@@ -66,34 +72,64 @@ void CConnector::InstallSystemMessageHandler(CConnection* connection)
 void CConnector::Start()
 {
     if (m_thread) {
-        return;
+        if (!m_done) {
+            return;
+        }
+        m_thread->join();
+        m_thread.reset();
     }
     Request request;
     if (!m_state.connection) {
+        // Made here rather than on the thread: the GUI reads the pointer (menu states), so only the GUI sets it.
         m_state.connection = std::make_unique<CConnection>();
+        ++m_generation;
         InstallSystemMessageHandler(m_state.connection.get());
         m_state.connection->SetLogDetailLevel(0);
         request.openConnection = true;
     }
     request.connection = m_state.connection.get();
+    request.generation = m_generation;
+    request.session = ++m_session;
     request.receiverName = m_state.receiverName;
     request.server = m_state.server;
     request.user = m_state.user;
     request.password = m_state.password;
     request.manualOnly = m_state.manualOnly;
-    m_thread.emplace([this, request] {
-        const Outcome outcome = Run(request);
-        QMetaObject::invokeMethod(
-            this, [this, outcome] { Apply(outcome); }, Qt::QueuedConnection);
-    });
+    m_done = false;
+    m_thread.emplace([this, request] { Run(request); });
 }
 
-CConnector::Outcome CConnector::Run(const Request& request)
+void CConnector::Run(const Request& request)
 {
-    Outcome out;
+    if (Connect(request)) {
+        Loop(request);
+    }
+    {
+        std::lock_guard lock(m_doneMutex);
+        m_done = true;
+    }
+    m_doneCv.notify_all();
+}
+
+void CConnector::Fail(const Request& request, const QString& status, const QString& lastError)
+{
+    if (!lastError.isEmpty()) {
+        emit LastError(lastError);
+    }
+    emit StatusText(status);
+    emit DropConnection(request.generation);
+    m_state.connecting = false;
+    qCInfo(lcApp) << "Connect to" << request.receiverName << "failed:" << status;
+    emit Finished(false);
+}
+
+bool CConnector::Connect(const Request& request)
+{
     m_state.connectTick = m_tick.TickMs();
     m_state.noData = true;
     CConnection* connection = request.connection;
+    m_dispatcher.Clear(connection->GetLock());
+    ApplyPendingTarget();
 
     if (request.openConnection) {
         emit StatusText(QStringLiteral("Open connection to server"));
@@ -102,10 +138,9 @@ CConnector::Outcome CConnector::Run(const Request& request)
             return m_state.cancelTrying.load();
         };
         if (!connection->Open(request.server, request.user, request.password, QStringLiteral("Nemola-M"), attempt)) {
-            out.lastError = connection->GetMsgText();
-            out.dropConnection = true;
-            emit StatusText(out.lastError);
-            return out;
+            const QString why = connection->GetMsgText();
+            Fail(request, why, why);
+            return false;
         }
     }
 
@@ -117,43 +152,86 @@ CConnector::Outcome CConnector::Run(const Request& request)
     const std::shared_ptr<CReceiver> receiver = m_holder.GetReceiver();
     const bool opened = receiver->Open(connection, request.receiverName, 0) != 0;
     m_state.cancelTrying = false;
+    emit StopButtonVisible(false);
     if (!opened) {
-        out.lastError = receiver->GetReplyString().trimmed();
-        out.dropConnection = true;
-        emit StatusText(out.lastError);
-        return out;
+        const QString why = receiver->GetReplyString().trimmed();
+        Fail(request, why, why);
+        return false;
     }
 
     if (request.manualOnly) {
+        m_state.running = true;
+        m_state.connecting = false;
         m_holder.CloseReceiver();
-        out.ok = true;
-        out.manualOnly = true;
-        return out;
+        emit Finished(true);
+        emit ManualModeRequested();
+        return false;
     }
 
     emit StatusText(request.receiverName);
     CParamBatch batch(m_holder);
     if (!batch.Run(kIdentifyBatch)) {
-        out.dropConnection = true;
-        emit StatusText(QStringLiteral("Error run script"));
-        return out;
+        Fail(request, QStringLiteral("Error run script"), QString());
+        return false;
     }
+    // Written while `connecting` is set; readers look only once `running` is.
     if (const QString* v = batch.Value(0)) {
-        out.firmware = *v;
+        int major = 0;
+        int minor = 0;
+        if (ScanText(*v, "%d.%d", &major, &minor) == 2) {
+            m_state.firmwareMajor = major;
+            m_state.firmwareMinor = minor;
+        }
     }
     if (const QString* v = batch.Value(1)) {
-        out.model = *v;
+        m_state.model = *v;
     }
     if (const QString* v = batch.Value(2)) {
-        out.currentPort = *v;
+        m_state.currentPort = *v;
     }
     if (const QString* v = batch.Value(3)) {
-        out.receiverId = *v;
+        m_state.receiverId = *v;
     }
-    out.baseMode = ReadMode(QStringLiteral("print,/par/base/mode"));
-    out.roverMode = ReadMode(QStringLiteral("print,/par/rover/mode"));
-    out.ok = true;
-    return out;
+
+    if (!receiver->Attach(0, nullptr, MessageSetFor(connection->isLocalServerConn()), &m_dispatcher.Table())) {
+        const QString why = receiver->GetReplyString().trimmed();
+        Fail(request, why, why);
+        return false;
+    }
+
+    const QString baseMode = ReadMode(QStringLiteral("print,/par/base/mode"));
+    const QString roverMode = ReadMode(QStringLiteral("print,/par/rover/mode"));
+    emit TitleChanged(ConnectedFrameTitle(m_state.model, request.receiverName, baseMode, roverMode));
+    m_dispatcher.ArmEvent(connection->GetLock());
+    m_state.running = true;
+    m_state.connecting = false;
+    qCInfo(lcApp) << "Connected to" << request.receiverName;
+    emit Finished(true);
+    return true;
+}
+
+void CConnector::Loop(const Request& request)
+{
+    CConnection* connection = request.connection;
+    const std::shared_ptr<CReceiver> receiver = m_holder.GetReceiver();
+    while (true) {
+        const bool woken = m_dispatcher.Event().Wait(m_epochTimeoutMs);
+        if (!m_state.running) {
+            break;
+        }
+        ApplyPendingTarget();
+        if (woken) {
+            m_dispatcher.TakeEpoch(connection->GetLock(), &m_state.running);
+        } else {
+            m_dispatcher.OnTimeout();
+        }
+        m_state.noData = m_dispatcher.State().NoData();
+        emit SnapshotReady(m_dispatcher.Snapshot(), request.session);
+    }
+    m_dispatcher.DisarmEvent(connection->GetLock());
+    // Stops the messages this thread asked for, so that whoever opens the port next is not flooded with them.
+    receiver->Detach(0);
+    m_holder.CloseReceiver();
 }
 
 QString CConnector::ReadMode(const QString& command)
@@ -169,68 +247,87 @@ QString CConnector::ReadMode(const QString& command)
     return AnswerValue(reply.section(QLatin1Char('\n'), 0, 0));
 }
 
-void CConnector::Apply(const Outcome& outcome)
+void CConnector::SetTarget(double latRad, double lonRad)
 {
-    if (m_thread) {
-        m_thread->join();
-        m_thread.reset();
+    std::lock_guard lock(m_targetMutex);
+    m_pendingTarget = std::make_pair(latRad, lonRad);
+}
+
+void CConnector::ApplyPendingTarget()
+{
+    std::optional<std::pair<double, double>> target;
+    {
+        std::lock_guard lock(m_targetMutex);
+        target.swap(m_pendingTarget);
     }
-    if (outcome.firmware) {
-        int major = 0;
-        int minor = 0;
-        if (ScanText(*outcome.firmware, "%d.%d", &major, &minor) == 2) {
-            m_state.firmwareMajor = major;
-            m_state.firmwareMinor = minor;
-        }
-    }
-    if (outcome.model) {
-        m_state.model = *outcome.model;
-    }
-    if (outcome.currentPort) {
-        m_state.currentPort = *outcome.currentPort;
-    }
-    if (outcome.receiverId) {
-        m_state.receiverId = *outcome.receiverId;
-    }
-    if (!outcome.lastError.isEmpty()) {
-        m_state.lastError = outcome.lastError;
-    }
-    if (outcome.dropConnection) {
-        m_holder.CloseReceiver();
-        m_state.connection.reset();
-    }
-    if (outcome.ok) {
-        m_state.running = true;
-        if (!outcome.manualOnly) {
-            emit TitleChanged(
-                ConnectedFrameTitle(m_state.model, m_state.receiverName, outcome.baseMode, outcome.roverMode));
-        }
-    }
-    m_state.connecting = false;
-    qCInfo(lcApp) << "Connect to" << m_state.receiverName << (outcome.ok ? "succeeded" : "failed");
-    emit Finished(outcome.ok);
-    if (outcome.ok && outcome.manualOnly) {
-        emit ManualModeRequested();
+    if (target) {
+        m_dispatcher.State().SetTarget(target->first, target->second);
+        // The next position shows the new target.
+        m_dispatcher.State().SetNoData(true);
     }
 }
 
-void CConnector::Stop()
+void CConnector::Stop(bool pumpEvents)
 {
-    if (!m_state.running || !m_state.connection) {
+    if (!m_thread) {
         return;
     }
     m_state.running = false;
-    m_state.connecting = true;
-    m_holder.CloseReceiver();
-    m_state.connecting = false;
+    m_dispatcher.Event().Set();
+    std::unique_lock lock(m_doneMutex);
+    while (!m_done) {
+        if (!m_doneCv.wait_for(lock, std::chrono::milliseconds(kStopStepMs), [this] { return m_done; })) {
+            if (pumpEvents) {
+                lock.unlock();
+                QCoreApplication::processEvents();
+                lock.lock();
+            }
+        }
+    }
+    lock.unlock();
+    m_thread->join();
+    m_thread.reset();
 }
 
-void CConnector::WaitFinished()
+bool CConnector::CollectEndedThread(bool wait)
 {
-    if (m_thread) {
-        m_thread->join();
-        m_thread.reset();
+    if (!m_thread) {
+        return true;
     }
-    // Delivers the result and the texts the thread posted.
+    {
+        std::unique_lock lock(m_doneMutex);
+        if (wait) {
+            m_doneCv.wait(lock, [this] { return m_done; });
+        }
+        if (!m_done) {
+            return false;
+        }
+    }
+    m_thread->join();
+    m_thread.reset();
+    return true;
+}
+
+void CConnector::WaitFinished(int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    // A connect is under way while `connecting` is set; a failed one ends its thread right after clearing it.
+    while (m_thread && timer.elapsed() < timeoutMs) {
+        bool done = false;
+        {
+            std::unique_lock lock(m_doneMutex);
+            done = m_doneCv.wait_for(lock, std::chrono::milliseconds(10), [this] { return m_done; });
+        }
+        if (done) {
+            CollectEndedThread();
+            break;
+        }
+        if (!m_state.connecting && m_state.running) {
+            break;
+        }
+        QCoreApplication::processEvents();
+    }
+    // Delivers the results and the texts the thread posted.
     QCoreApplication::sendPostedEvents();
 }

@@ -3,6 +3,7 @@
 #include "app/CommandIds.h"
 #include "app/ConnectionState.h"
 #include "app/FrameTitle.h"
+#include "app/MainView.h"
 #include "app/NemolaApp.h"
 #include "ui/TimeServices.h"
 
@@ -22,10 +23,8 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
     BuildMenu();
     BuildStatusBar();
 
-    // The live view takes this place.
-    auto* placeholder = new QWidget(this);
-    placeholder->setObjectName(QStringLiteral("mainViewPlaceholder"));
-    setCentralWidget(placeholder);
+    m_view = new CMainView(this);
+    setCentralWidget(m_view);
 
     // The handheld's whole screen; a desktop gets the same portrait shape to start with.
     QSize size(480, 640);
@@ -227,7 +226,22 @@ void CMainFrame::OnExit()
 
 void CMainFrame::OnManualMode()
 {
-    // The manual-mode terminal is not part of this build yet.
+    m_app.ManualModeCommand();
+}
+
+void CMainFrame::OnSetSatelliteTime()
+{
+    m_app.SetSatelliteTimeCommand();
+}
+
+void CMainFrame::OnClearNvram()
+{
+    m_app.RestartReceiverCommand(CNemolaApp::kClearNvram);
+}
+
+void CMainFrame::OnResetReceiver()
+{
+    m_app.RestartReceiverCommand(CNemolaApp::kResetReceiver);
 }
 
 void CMainFrame::OnAbout()
@@ -241,10 +255,8 @@ void CMainFrame::OnRealTimeLogging() {}
 void CMainFrame::OnReceiverConfig() {}
 void CMainFrame::OnSite() {}
 void CMainFrame::OnSetTargetPosition() {}
-void CMainFrame::OnSetSatelliteTime() {}
 void CMainFrame::OnInitFileSystem() {}
-void CMainFrame::OnClearNvram() {}
-void CMainFrame::OnResetReceiver() {}
+// The user-message window comes with the receiver server.
 void CMainFrame::OnMessage() {}
 void CMainFrame::OnFirmwareLoader() {}
 void CMainFrame::OnScatterPlot() {}

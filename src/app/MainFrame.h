@@ -7,14 +7,15 @@
 #include <cstdint>
 #include <map>
 
+class CMainView;
 class CNemolaApp;
 class QLabel;
 class QMenu;
 class QTimer;
 
-// The main window: the "Menu" menu with its accelerators, a three-pane status bar (0: status text, 1: controller
-// clock, 2: time since connecting) and the title. Commands run in its handler slots; those that later tools
-// implement do nothing yet.
+// The main window: the "Menu" menu with its accelerators, the live view, a three-pane status bar (0: status text,
+// 1: controller clock, 2: time since connecting) and the title. Commands run in its handler slots; those that
+// later tools implement do nothing yet.
 class CMainFrame : public QMainWindow
 {
     Q_OBJECT
@@ -25,6 +26,7 @@ public:
     explicit CMainFrame(CNemolaApp& app, QWidget* parent = nullptr);
 
     QAction* Action(int commandId) const;
+    CMainView* View() const { return m_view; }
     // Recomputes every entry's enabled state from the application's connection state.
     void UpdateCommandStates();
 
@@ -69,6 +71,7 @@ private:
     MenuContext Context() const;
 
     CNemolaApp& m_app;
+    CMainView* m_view = nullptr;
     std::map<int, QAction*> m_actions;
     QLabel* m_panes[3] = {};
     QTimer* m_timer = nullptr;

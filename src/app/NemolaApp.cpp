@@ -2,13 +2,18 @@
 
 #include "app/AboutDialog.h"
 #include "app/CommandIds.h"
+#include "app/ConnectionDialog.h"
 #include "app/Connector.h"
 #include "app/MainFrame.h"
+#include "app/MainView.h"
 #include "link/Connection.h"
 #include "link/ConnectionInfo.h"
 #include "link/InProcessDevice.h"
 #include "link/Profile.h"
 #include "link/ReceiverHolder.h"
+#include "link/ReceiverName.h"
+#include "manual/ManualMode.h"
+#include "ui/Waiter.h"
 
 #ifdef NEMOLA_HAVE_SIM
 #include "sim/Simulator.h"
@@ -26,30 +31,45 @@ CNemolaApp::CNemolaApp(TimeServices time, QObject* parent)
     : QObject(parent),
       m_time(time),
       m_profile(CProfile::Instance()),
-      m_connector(std::make_unique<CConnector>(m_state, CReceiverHolder::Shared(), *m_time.tick))
+      m_connector(std::make_unique<CConnector>(m_state, CReceiverHolder::Shared(), *m_time.tick)),
+      m_waiter(&CEventPumpWaiter::Instance())
 {
-    m_chooser = [this](CONNECTION_INFO& info) { return ChooseFromCommandLine(info); };
-    connect(m_connector.get(), &CConnector::StatusText, this, &CNemolaApp::SetStatus);
-    connect(m_connector.get(), &CConnector::LinkLost, this, &CNemolaApp::OnLinkLost);
-    connect(m_connector.get(), &CConnector::Finished, this, [this](bool ok) {
-        if (m_frame) {
-            m_frame->UpdateCommandStates();
-        }
-        emit ConnectFinished(ok);
-    });
-    connect(m_connector.get(), &CConnector::TitleChanged, this, [this](const QString& title) {
-        if (m_frame) {
+    m_chooser = [this](CONNECTION_INFO& info) {
+        return ChooseFromCommandLine(info) || ChooseReceiverWithDialog(*m_profile, info, m_frame.get());
+    };
+    m_manualRunner = [](const ManualModeContext& context, QWidget* parent) { return RunManualMode(context, parent); };
+
+    CConnector* c = m_connector.get();
+    connect(c, &CConnector::StatusText, this, &CNemolaApp::SetStatus);
+    connect(c, &CConnector::LastError, this, [this](const QString& text) { m_state.lastError = text; });
+    connect(c, &CConnector::LinkLost, this, &CNemolaApp::OnLinkLost);
+    connect(c, &CConnector::DropConnection, this, &CNemolaApp::OnDropConnection);
+    connect(c, &CConnector::Finished, this, &CNemolaApp::OnConnectFinished);
+    connect(c, &CConnector::TitleChanged, this, [this](const QString& title) {
+        if (m_frame && m_state.running) {
             m_frame->setWindowTitle(title);
         }
     });
-    connect(m_connector.get(), &CConnector::NewUserMessage, this, [this] {
-        if (m_frame) {
+    connect(c, &CConnector::StopButtonVisible, this, [this](bool visible) {
+        if (CMainView* view = View()) {
+            view->SetStopVisible(visible);
+        }
+    });
+    connect(c, &CConnector::SnapshotReady, this, [this](const StatusSnapshot& snapshot, int session) {
+        // A snapshot still queued from a stopped run would undo the reset that followed it.
+        CMainView* view = View();
+        if (view && m_state.running && session == m_connector->Session()) {
+            view->ApplySnapshot(snapshot);
+        }
+    });
+    connect(c, &CConnector::NewUserMessage, this, [this] {
+        if (m_frame && !m_exiting) {
             m_frame->SetNewMessage(true);
             m_frame->OnMessage();
         }
     });
-    connect(m_connector.get(), &CConnector::ManualModeRequested, this, [this] {
-        if (m_frame) {
+    connect(c, &CConnector::ManualModeRequested, this, [this] {
+        if (m_frame && !m_exiting) {
             m_frame->OnManualMode();
         }
     });
@@ -60,8 +80,8 @@ CNemolaApp::~CNemolaApp()
     // A connect under way uses the connection and the receiver: let it end first, and start no other.
     m_exiting = true;
     m_state.cancelTrying = true;
-    m_connector->WaitFinished();
     m_state.running = false;
+    m_connector->Stop(false);
     CReceiverHolder::Shared().CloseReceiver();
     m_state.connection.reset();
     if (m_simulator) {
@@ -76,9 +96,20 @@ CReceiverHolder& CNemolaApp::Receiver() const
     return CReceiverHolder::Shared();
 }
 
+CMainView* CNemolaApp::View() const
+{
+    return m_frame ? m_frame->View() : nullptr;
+}
+
+void CNemolaApp::SetWaiter(IWaiter* waiter)
+{
+    m_waiter = waiter ? waiter : &CEventPumpWaiter::Instance();
+}
+
 bool CNemolaApp::Start(const QStringList& arguments)
 {
     m_frame = std::make_unique<CMainFrame>(*this);
+    connect(m_frame->View(), &CMainView::StopClicked, this, [this] { m_state.cancelTrying = true; });
 
     m_options = ParseCommandLine(arguments);
     if (m_options.help) {
@@ -141,19 +172,25 @@ void CNemolaApp::SetStatus(const QString& text)
     }
 }
 
+void CNemolaApp::UpdateCommandStates()
+{
+    if (m_frame) {
+        m_frame->UpdateCommandStates();
+    }
+}
+
 void CNemolaApp::ConnectCommand()
 {
     if (m_exiting || m_state.connecting || m_state.running) {
         return;
     }
     m_state.connecting = true;
+    UpdateCommandStates();
     CONNECTION_INFO info;
-    if (!m_chooser || !m_chooser(info) || info.receivers.isEmpty()) {
+    if (!m_chooser || !m_chooser(info) || info.receivers.isEmpty() || m_exiting) {
         SetStatus(QStringLiteral("Select receiver!"));
         m_state.connecting = false;
-        if (m_frame) {
-            m_frame->UpdateCommandStates();
-        }
+        UpdateCommandStates();
         return;
     }
     m_state.receiverName = info.receivers.constFirst();
@@ -161,10 +198,49 @@ void CNemolaApp::ConnectCommand()
     m_state.user = info.user;
     m_state.password = info.password;
     m_state.manualOnly = info.manualOnly;
-    if (m_frame) {
-        m_frame->UpdateCommandStates();
+    StartConnection();
+}
+
+void CNemolaApp::StartConnection()
+{
+    if (m_exiting) {
+        m_state.connecting = false;
+        return;
     }
+    // Only a serial port makes the user wait through attempts worth cancelling.
+    if (CMainView* view = View(); view && IsSerialReceiverName(m_state.receiverName)) {
+        view->SetStopVisible(true);
+    }
+    m_connector->SetTarget(m_settings.targetLat, m_settings.targetLon);
     m_connector->Start();
+    UpdateCommandStates();
+}
+
+void CNemolaApp::Restart()
+{
+    m_state.running = false;
+    m_state.connecting = true;
+    StartConnection();
+}
+
+void CNemolaApp::OnConnectFinished(bool ok)
+{
+    // A failed or manual-only connect ends its thread right after reporting.
+    if (!ok || m_state.manualOnly) {
+        m_connector->CollectEndedThread(true);
+    }
+    if (CMainView* view = View(); view && !ok) {
+        view->SetStopVisible(false);
+    }
+    UpdateCommandStates();
+    emit ConnectFinished(ok);
+    if (!m_pendingLoss.isEmpty()) {
+        const QString why = m_pendingLoss;
+        m_pendingLoss.clear();
+        if (ok) {
+            OnLinkLost(why, m_connector->Generation());
+        }
+    }
 }
 
 void CNemolaApp::Disconnect()
@@ -172,13 +248,22 @@ void CNemolaApp::Disconnect()
     if (!m_state.running || !m_state.connection) {
         return;
     }
+    m_state.running = false;
+    m_state.connecting = true;
     m_connector->Stop();
+    if (CMainView* view = View()) {
+        view->ResetStatus();
+    }
+    SetStatus(QStringLiteral("Disconnected"));
     if (m_frame) {
-        m_frame->SetStatusText(0, QStringLiteral("Disconnected"));
         m_frame->SetIdleTitle();
         m_frame->SetStatusText(2, QString());
-        m_frame->UpdateCommandStates();
     }
+    m_state.connecting = false;
+    if (CMainView* view = View()) {
+        view->ClearEvents();
+    }
+    UpdateCommandStates();
 }
 
 void CNemolaApp::DisconnectCommand()
@@ -187,29 +272,50 @@ void CNemolaApp::DisconnectCommand()
     if (!m_connector->IsBusy()) {
         m_state.connection.reset();
     }
-    if (m_frame) {
-        m_frame->UpdateCommandStates();
+    UpdateCommandStates();
+}
+
+void CNemolaApp::DropConnectionNow()
+{
+    if (!m_connector->CollectEndedThread(true)) {
+        return;
     }
+    CReceiverHolder::Shared().CloseReceiver();
+    m_state.connection.reset();
+}
+
+void CNemolaApp::OnDropConnection(int generation)
+{
+    // Only a connect that failed asks for this; its thread ends right after.
+    if (generation != m_connector->Generation() || !m_state.connection || m_state.running) {
+        return;
+    }
+    DropConnectionNow();
+    UpdateCommandStates();
 }
 
 void CNemolaApp::OnLinkLost(const QString& why, int generation)
 {
     // A late report about a connection already dropped or replaced changes nothing.
-    if (generation != m_connector->Generation() || !m_state.connection) {
+    if (m_exiting || generation != m_connector->Generation() || !m_state.connection) {
         return;
     }
     m_state.lastError = why;
-    // A connect under way finds out by itself and drops the connection when it fails.
-    if (m_connector->IsBusy()) {
+    SetStatus(why);
+    // A tool holds the receiver and finds out by itself; the connection it works on must stay.
+    if (ToolActive()) {
+        return;
+    }
+    // A connect under way ends by itself; if it still got through, the loss is handled then.
+    if (m_state.connecting) {
+        m_pendingLoss = why;
         return;
     }
     Disconnect();
-    CReceiverHolder::Shared().CloseReceiver();
-    m_state.connection.reset();
+    QCoreApplication::processEvents();
+    DropConnectionNow();
     SetStatus(why);
-    if (m_frame) {
-        m_frame->UpdateCommandStates();
-    }
+    UpdateCommandStates();
 }
 
 void CNemolaApp::ShowAbout()

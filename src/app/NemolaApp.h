@@ -14,10 +14,14 @@
 
 class CConnector;
 class CMainFrame;
+class CMainView;
 class CProfile;
 class CReceiverHolder;
 class IInProcessDevice;
+class IWaiter;
+class QWidget;
 struct CONNECTION_INFO;
+struct ManualModeContext;
 
 // The application object: the settings store, the main frame, the shared receiver and the connection state, for
 // the whole run. Not a QApplication: main() makes that and hands the command line to Start().
@@ -26,9 +30,26 @@ class CNemolaApp : public QObject
     Q_OBJECT
 
 public:
-    // Chooses the receiver for the "Connection" command; false when the user picked none. Stands in for the
-    // connection dialog until there is one.
+    // Chooses the receiver for the "Connection" command; false when the user picked none. By default the receiver
+    // named on the command line, else the connection dialog.
     using ReceiverChooser = std::function<bool(CONNECTION_INFO& info)>;
+    // Runs the manual-mode terminal; true when the user left with "Discon".
+    using ManualModeRunner = std::function<bool(const ManualModeContext& context, QWidget* parent)>;
+
+    // Clear NVRAM and Reset Receiver.
+    struct RestartSteps
+    {
+        QString question;
+        QString title;
+        QString command;
+        int retries;
+        QString successText;
+    };
+    static const RestartSteps kClearNvram;
+    static const RestartSteps kResetReceiver;
+    static constexpr int kRestartFirstWaitMs = 7999;
+    static constexpr int kRestartRetryWaitMs = 899;
+    static constexpr unsigned kRestartTimeout = 150;
 
     explicit CNemolaApp(TimeServices time = TimeServices::System(), QObject* parent = nullptr);
     // Exit: waits for a connect under way, closes the receiver and releases the settings store.
@@ -51,16 +72,32 @@ public:
     // The running program's folder, with a trailing separator.
     QString ExeDir() const { return m_exeDir; }
     CConnector& Connector() const { return *m_connector; }
+    CMainView* View() const;
 
     void SetReceiverChooser(ReceiverChooser chooser) { m_chooser = std::move(chooser); }
+    void SetManualModeRunner(ManualModeRunner runner) { m_manualRunner = std::move(runner); }
+    // The pauses of the reset and NVRAM commands (the caller keeps ownership; null restores the real one).
+    void SetWaiter(IWaiter* waiter);
+    // A tool holds the receiver (the dialog commands, manual mode, reset): the live view is stopped.
+    bool ToolActive() const { return m_toolDepth > 0; }
 
     // Commands.
     void ConnectCommand();
-    // Stops the connection and resets the displays; the connection object stays for a quick restart.
+    // Starts the connection thread on the chosen receiver (`connecting` set by the caller).
+    void StartConnection();
+    // Stops the connection thread and resets the displays; the connection object stays for a quick restart.
     void Disconnect();
     // The "Disconnect" menu command: Disconnect, then drop the connection object.
     void DisconnectCommand();
     void ShowAbout();
+    // Runs a tool dialog that needs the receiver to itself: stops the live view and the receiver's output, hides
+    // the frame while `dialog` runs, then starts the live view again (or closes the receiver after a manual-only
+    // connect). The tool dialogs of the menu go through here.
+    void RunDialogCommand(const std::function<void(QWidget* parent)>& dialog);
+    void ManualModeCommand();
+    void SetSatelliteTimeCommand();
+    // Clear NVRAM or Reset Receiver: sends the command, waits for the receiver to come back, reports.
+    void RestartReceiverCommand(const RestartSteps& steps);
     // The main frame's first close request.
     void OnFrameClosing();
 
@@ -70,7 +107,15 @@ signals:
 private:
     bool ChooseFromCommandLine(CONNECTION_INFO& info) const;
     void OnLinkLost(const QString& why, int generation);
+    void OnDropConnection(int generation);
+    void OnConnectFinished(bool ok);
+    void DropConnectionNow();
     void SetStatus(const QString& text);
+    void UpdateCommandStates();
+    // Starts the live view again after a tool: clears `running`, sets `connecting`, Start.
+    void Restart();
+    // "%%dm" on the shared receiver when it is open.
+    void StopReceiverOutput();
 
     TimeServices m_time;
     CProfile* m_profile = nullptr;
@@ -81,6 +126,10 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
     std::shared_ptr<IInProcessDevice> m_simulator;
     ReceiverChooser m_chooser;
+    ManualModeRunner m_manualRunner;
+    IWaiter* m_waiter = nullptr;
+    int m_toolDepth = 0;
+    QString m_pendingLoss;  // a link loss reported while a connect was under way
     int64_t m_startTick = 0;
     QString m_exeDir;
     int m_exitCode = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -150,3 +151,6 @@ private:
     double m_targetLon = 0;
     bool m_noData = true;
 };
+
+// Crosses from the connection thread to the GUI thread in a queued signal.
+Q_DECLARE_METATYPE(StatusSnapshot)

@@ -39,7 +39,8 @@ ISystemClockSetter::Result CSystemClockSetter::SetUtc(const QDateTime& utc)
     }
     const int err = errno;
     if (err == EPERM) {
-        result.error = QStringLiteral("Not permitted to set the system clock (administrator rights are needed)");
+        result.error = QStringLiteral(
+            "Not permitted to set the system clock: run the program as root or give it the CAP_SYS_TIME capability");
     } else {
         result.error =
             QStringLiteral("Cannot set the system clock: %1").arg(QString::fromLocal8Bit(std::strerror(err)));

@@ -20,6 +20,11 @@
 
 namespace {
 
+// The local message set as the link asks for it.
+const QString kLocalStream = QStringLiteral(
+    "/PG:1,/PV:1,/DP:1,/MS:1,/RT:1,/RD:1,/OO:1,/TT:1,/XA:1,/XB:1,/SG:1,/SI:1,/SE:1,/NN:1,/EL:1,/DO:1,/GA:1,/NA:1,"
+    "/DC:1,/AZ:1,/EC:1,/E1:1,/E2:1,/E3:1,/E5:1,/TC:1,/SS:1,/EE:1");
+
 SimOptions Profile(const char* name)
 {
     SimOptions options = CSimHarness::VirtualClock();
@@ -90,8 +95,14 @@ TEST_F(AppWithSim, ConnectIdentifiesTheReceiverAndSetsTheTitle)
     for (const QString& command : sim.ReceivedCommands()) {
         asked << (command.startsWith(QLatin1Char('%')) ? command.section(QLatin1Char('%'), 2) : command);
     }
-    const QStringList identification = {"print,/par/rcv/ver/main", "print,/par/rcv/model", "print,/cur/term",
-                                        "print,/par/rcvid",        "print,/par/base/mode", "print,/par/rover/mode"};
+    // Identification, the message stream, then the modes for the title.
+    const QStringList identification = {"print,/par/rcv/ver/main",
+                                        "print,/par/rcv/model",
+                                        "print,/cur/term",
+                                        "print,/par/rcvid",
+                                        QStringLiteral("em,,kvs{") + kLocalStream + QLatin1Char('}'),
+                                        "print,/par/base/mode",
+                                        "print,/par/rover/mode"};
     ASSERT_GE(asked.size(), identification.size());
     EXPECT_EQ(asked.mid(asked.size() - identification.size()), identification) << asked.join(';').toStdString();
 }

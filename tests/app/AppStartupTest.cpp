@@ -61,9 +61,15 @@ TEST_F(AppStartup, PostedConnectionRunsOnceTheLoopRunsAndAsksForAReceiver)
 {
     CNemolaApp app(m_time.Services());
     ASSERT_TRUE(app.Start({kProgram}));
+    int asked = 0;
+    app.SetReceiverChooser([&asked](CONNECTION_INFO&) {
+        ++asked;
+        return false;
+    });
     EXPECT_EQ(app.MainFrame()->StatusText(0), QStringLiteral("Disconnected"));
     QCoreApplication::processEvents();
-    // No receiver chosen: the connection dialog's place is empty for now.
+    EXPECT_EQ(asked, 1);
+    // The user cancelled the connection dialog.
     EXPECT_EQ(app.MainFrame()->StatusText(0), QStringLiteral("Select receiver!"));
     EXPECT_FALSE(app.State().connecting);
 }

@@ -4,6 +4,7 @@
 #include "app/MainFrame.h"
 #include "app/NemolaApp.h"
 #include "link/Connection.h"
+#include "link/ConnectionInfo.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
 
@@ -24,6 +25,8 @@ protected:
         FreshSettings::SetUp();
         m_app = std::make_unique<CNemolaApp>(m_time.Services());
         ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m")}));
+        // The connection command posted at start-up must not open the dialog.
+        m_app->SetReceiverChooser([](CONNECTION_INFO&) { return false; });
         m_frame = m_app->MainFrame();
     }
     void TearDown() override

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "app/ReceiverState.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+
+// Sorts the rows of satellite list `list` by `column`: "EL", "AZ" and "TC" as the integers they start with,
+// every other column as text without regard to case. Stable, so equal rows keep the receiver's order.
+void SortSatRows(std::vector<QStringList>& rows, int list, int column, bool ascending);
+// The integer a cell starts with, as "%d" reads it ("45^" -> 45, "-3--" -> -3); 0 when it starts with none.
+int LeadingInt(const QString& text);
+
+// The live receiver state: four satellite lists ("GPS", "GLONASS", "GALILEO", "SBAS") and the "Location" page,
+// with the summary, solution, link quality and event fields below them and the "Stop" button that cancels
+// connection attempts. It shows what the connection thread decoded; it never decodes anything itself.
+class CMainView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kLocationPage = 4;
+
+    explicit CMainView(QWidget* parent = nullptr);
+
+    // Shows a whole snapshot with the current list's redraw suspended, then sorts that list and redraws it once.
+    void ApplySnapshot(const StatusSnapshot& snapshot);
+    // The status reset: lists emptied, labels restored, fields cleared.
+    void ResetStatus();
+    void ClearEvents();
+    void SetStopVisible(bool visible);
+    bool StopVisible() const;
+
+    int CurrentPage() const;
+    void SetCurrentPage(int page);
+    QTreeWidget* List(int list) const;
+    // The rows of a list as shown, top to bottom.
+    std::vector<QStringList> ShownRows(int list) const;
+    // The text of the field with this object name.
+    QString Field(const QString& name) const;
+
+    int SortColumn(int list) const { return m_lists[size_t(list)].sortColumn; }
+    bool SortAscending(int list) const { return m_lists[size_t(list)].ascending; }
+    // A click on a column header: that column sorts the list, in the other direction than before.
+    void OnHeaderClicked(int list, int column);
+
+signals:
+    void StopClicked();
+
+private:
+    struct SatListView
+    {
+        QTreeWidget* tree = nullptr;
+        std::vector<QStringList> rows;  // in the receiver's order
+        int sortColumn = 0;
+        bool ascending = true;
+    };
+
+    QWidget* BuildLocationPage();
+    QLabel* AddField(const QString& name, QWidget* parent);
+    void ShowList(int list);
+    void OnPageChanged(int page);
+
+    QTabWidget* m_tabs = nullptr;
+    std::array<SatListView, kListCount> m_lists;
+    QLabel* m_targetLat = nullptr;
+    QLabel* m_targetLon = nullptr;
+    QLabel* m_target = nullptr;
+    QLabel* m_position = nullptr;
+    QLabel* m_cartesian = nullptr;
+    QLabel* m_velocity = nullptr;
+    QLabel* m_rmsPos = nullptr;
+    QLabel* m_rmsVel = nullptr;
+    QLabel* m_pdop = nullptr;
+    QLabel* m_hdop = nullptr;
+    QLabel* m_time = nullptr;
+    QLabel* m_date = nullptr;
+    QLabel* m_clockOffset = nullptr;
+    QLabel* m_oscOffset = nullptr;
+    QLabel* m_trackingTime = nullptr;
+    QLabel* m_summary = nullptr;
+    QLabel* m_solution = nullptr;
+    QLabel* m_linkQuality = nullptr;
+    QLabel* m_eventA = nullptr;
+    QLabel* m_eventB = nullptr;
+    QPushButton* m_stop = nullptr;
+};
