@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+// A page of the configuration sheet: one group of receiver parameters. The sheet queries a page the first time
+// it is shown, applies it when it has changed and asks it for its lines of the setup script.
+class CConfigPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CConfigPage(QWidget* parent = nullptr);
+
+    // Sends the page's changed settings; an empty text on success, else the error for the status line.
+    virtual QString ApplySettings() { return {}; }
+    // Reads the page's parameters from the receiver into its controls.
+    virtual void QuerySettings() {}
+    // Writes the page's lines of the setup script through the script writers.
+    virtual void WriteScript() {}
+
+    // The user edited a control since the page was last queried or applied.
+    bool m_bChanged = false;
+    // The page was loaded from the receiver since the sheet opened or since the last "Set to defaults".
+    bool m_bQueried = false;
+
+protected:
+    // A user edit: the page becomes changed and the sheet's "Apply" is enabled.
+    void MarkChanged();
+};
+
+// A page of the sheet that this build does not have yet.
+class CPendingPage : public CConfigPage
+{
+    Q_OBJECT
+
+public:
+    explicit CPendingPage(const QString& caption, QWidget* parent = nullptr);
+};

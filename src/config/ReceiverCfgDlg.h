@@ -1,0 +1,110 @@
+#pragma once
+
+#include "config/ConfigGlobals.h"
+#include "config/ScriptWriter.h"
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CConfigPage;
+class CConnection;
+class CWaitBox;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+class QTabWidget;
+
+// What the sheet needs from whoever opens it.
+struct ConfigSheetContext
+{
+    CConnection* connection = nullptr;  // the open connection of the receiver
+    QString receiverName;               // as the connection dialog gave it ("SIM:...", "ttyUSB0:...")
+    QString model;                      // the receiver model read at connection; the setup script checks it
+    QString versionText = ProgramVersionText();
+    QString buildDateText = BuildDateText();
+    QString workingFolder;  // where the save chooser starts; empty: the current folder
+    // Makes the page at a tab index; returning null (or no factory) makes this build's page. Tests put stand-ins.
+    std::function<CConfigPage*(int index, QWidget* parent)> pageFactory;
+};
+
+// The modal receiver configuration sheet: eight pages in a tab strip, queried on first show, applied one by one or
+// all together, reset to the receiver's defaults, and saved as a setup script.
+class CReceiverCfgDlg : public QDialog, public IConfigSheet
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kPageCount = 8;
+    static constexpr int kScrollRange = 288;
+    // The Attach channel of the sheet's "PG" callback.
+    static constexpr unsigned char kPgChannel = 20;
+
+    static QStringList Captions();
+    static QString WaitText();
+    static QString InitQuestion();
+    static QString UnappliedText();
+
+    explicit CReceiverCfgDlg(ConfigSheetContext context, QWidget* parent = nullptr);
+    ~CReceiverCfgDlg() override;
+
+    // Opens the receiver channel, builds the pages and queries the first one. False when the receiver could not
+    // be opened: the sheet then has no pages and the status line says why.
+    bool Open();
+
+    // The sheet's commands.
+    void Ok();
+    void Exit();
+    void Save();
+    void Refresh();
+    void Apply();
+    void SetToDefaults();
+    // Shows another page, querying it first if it never was.
+    void SelectPage(int index);
+
+    int PageCount() const { return int(m_pages.size()); }
+    CConfigPage* Page(int index) const;
+    int CurrentIndex() const { return m_current; }
+    bool IsSheetShown() const;
+    int ScrollOffset() const { return m_offset; }
+
+    // IConfigSheet
+    void SetStatusText(const QString& text) override;
+    QString StatusText() const override;
+    void EnableApply(bool enable) override;
+    bool IsApplyEnabled() const override;
+    void SetSheetVisible(bool visible) override;
+    bool WriteScriptText(const QString& line) override;
+
+private:
+    void BuildPages();
+    void OnTabChanged(int index);
+    void RunTabChange();
+    void RefreshPage();
+    void ScrollTo(int position);
+    bool WriteSetupScript(const QString& path);
+
+    ConfigSheetContext m_context;
+    std::vector<CConfigPage*> m_pages;
+    int m_current = 0;
+    bool m_showAfterQuery = true;
+    bool m_switching = false;
+    int m_offset = 0;
+    CScriptFile m_script;
+
+    QWidget* m_body = nullptr;
+    QWidget* m_viewport = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    QScrollBar* m_scroll = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_apply = nullptr;
+    QString m_statusText;
+};
+
+// The "Receiver" command of the "Configuration" menu: opens the sheet and runs it modally. Returns the dialog's
+// result (QDialog::Accepted after "OK").
+int RunReceiverConfig(const ConfigSheetContext& context, QWidget* parent);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include "config/Toolkit.h"
+
+// The setup script: a script of the manual-mode language that resets a receiver of the same model and sets every
+// parameter the sheet's pages show. The writers below append to the script that the open sheet is writing
+// (through g_configSheet); with no script open they write nothing.
+
+// A setup-script file: 8-bit text (Latin-1, no byte-order mark), every line ended with CR LF.
+class CScriptFile
+{
+public:
+    // Creates the file, replacing an existing one.
+    bool Open(const QString& path);
+    bool IsOpen() const { return m_file.isOpen(); }
+    bool WriteLine(const QString& line);
+    void Close();
+
+private:
+    QFile m_file;
+};
+
+// The script's 67 header lines: the model check, the port branch and the parameter reset.
+QStringList SetupScriptHeader(const QString& versionText, const QString& buildDateText, const QString& model);
+// This build's texts for the header: "Version 0.1.0 " and "(june 5, 2026)".
+QString ProgramVersionText();
+QString BuildDateText();
+
+bool WriteScriptLine(const QString& text);
+// "%<path>%set,<path>,<value>": the path doubles as the reply tag.
+bool WriteSetLine(const QString& path, const QString& value);
+// Copies the receiver's current value of `path` into the script; false (nothing written) when it is not reported.
+bool WriteCurrentParam(const QString& path);
+void WriteEditParam(const QString& path, QLineEdit* edit, bool quoted);
+void WriteEditListParam(const QString& path, const EditList& edits, bool quoted);
+void WriteCheckParam(const QString& path, QCheckBox* box, const QString& onValue, const QString& offValue);
+void WriteCheckListParam(const QString& path, const CheckList& boxes, const QString& onValue, const QString& offValue,
+                         bool bare);
+void WriteComboParam(const QString& path, const QStringList& values, QComboBox* combo, const QStringList& labels);
+void WriteRadioParam(const QString& path, const RadioList& radios, const QStringList& values);
+// Disables every message on `port`, then enables the messages the receiver outputs there now, with their
+// parameters. False when the receiver does not report the port's messages.
+bool WritePortMessages(const QString& port);
