@@ -14,7 +14,6 @@ namespace {
 // A virtual clock starts here, so that tests see the same receiver time every run.
 const int64_t kFixedStartUtcMs = QDateTime(QDate(2024, 6, 1), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch();
 
-constexpr int64_t kDayMs = 86400000;
 // A real-time receiver that was not ticked for longer than this skips the epochs it missed.
 constexpr int64_t kMaxCatchUpMs = 60000;
 
@@ -22,13 +21,6 @@ const char* const kPortPaths[] = {
     "/dev/ser/a", "/dev/ser/b", "/dev/ser/c", "/dev/ser/d", "/dev/tcp/a", "/dev/tcp/b", "/dev/tcp/c",
     "/dev/tcp/d", "/dev/tcp/e", "/dev/usb/a", "/dev/can/a", "/dev/can/b", "/dev/blt/a", "/dev/modem/a",
 };
-
-void PutU4(QByteArray& b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) {
-        b.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-    }
-}
 
 }  // namespace
 
@@ -50,6 +42,43 @@ CSimCore::CSimCore(const SimOptions& opts, std::unique_ptr<CParamStore> store)
         }
         params->SetDefault(QStringLiteral("/par/rcvid"), id);
     }
+    generator = std::make_unique<CMessageGenerator>(options.latitudeDeg, options.longitudeDeg, options.heightM,
+                                                    options.seed, startUtcMs);
+}
+
+ReceiverStatus CSimCore::Status() const
+{
+    ReceiverStatus s;
+    s.bootMs = bootMs;
+    s.trackingSinceMs = trackingSinceMs;
+    s.almanacValid = almanacValid;
+    s.l1Only = options.profile == QLatin1String("basic");
+    if (!params) {
+        return s;
+    }
+    auto value = [this](const char* path) {
+        const CParamStore::Entry* e = params->Find(QLatin1String(path));
+        return e ? e->value.trimmed() : QString();
+    };
+    const QString mode = value("/par/pos/mode/cur");
+    if (!mode.isEmpty()) {
+        s.posMode = mode;
+    }
+    bool ok = false;
+    const int mask = value("/par/pos/elm").toInt(&ok);
+    if (ok) {
+        s.elevationMask = std::clamp(mask, 0, 90);
+    }
+    s.roverMode = value("/par/rover/mode") == QLatin1String("on");
+    // "{on,on,off,on}": GPS, GLONASS, Galileo, SBAS.
+    QString systems = value("/par/pos/sys");
+    if (systems.startsWith(QLatin1Char('{')) && systems.endsWith(QLatin1Char('}'))) {
+        const QStringList items = systems.mid(1, systems.size() - 2).split(QLatin1Char(','));
+        for (int i = 0; i < int(items.size()) && i < 4; ++i) {
+            s.systems[size_t(i)] = items[i].trimmed() != QLatin1String("off");
+        }
+    }
+    return s;
 }
 
 int64_t CSimCore::Now() const
@@ -220,6 +249,7 @@ void CSimCore::ComeBack()
     away = false;
     bootMs = awayUntilMs;
     trackingSinceMs = awayUntilMs;
+    generator->Reboot(bootMs);
     qCInfo(lcSim) << "receiver back at" << awayUntilMs << "ms";
 }
 
@@ -244,6 +274,9 @@ void CSimCore::Tick(int64_t nowMs)
     }
     for (int64_t t = (lastEpochMs / kTickMs + 1) * kTickMs; t <= nowMs; t += kTickMs) {
         if (!away) {
+            if (t % 1000 == 0) {
+                generator->Step(t);
+            }
             EmitEpoch(t);
         }
         lastEpochMs = t;
@@ -252,14 +285,22 @@ void CSimCore::Tick(int64_t nowMs)
 
 void CSimCore::EmitEpoch(int64_t t)
 {
+    bool haveStatus = false;
+    ReceiverStatus status;
     for (auto& [port, outs] : outputs) {
-        std::vector<std::pair<int, QByteArray>> due;
+        std::vector<std::pair<int, std::pair<QByteArray, int64_t>>> due;
+        bool endEnabled = false;
+        bool endDue = false;
         for (auto it = outs.begin(); it != outs.end();) {
             MsgOutput& o = it->second;
+            const bool kvs = it->first.startsWith(QLatin1String("/msg/kvs/"));
+            const QByteArray id = kvs ? it->first.mid(9).toLatin1() : QByteArray();
+            endEnabled = endEnabled || id == "||";
             if (o.periodMs > 0 && t >= o.phaseMs && (t - o.phaseMs) % o.periodMs == 0) {
-                if (it->first.startsWith(QLatin1String("/msg/kvs/"))) {
-                    const QByteArray id = it->first.mid(9).toLatin1();
-                    due.emplace_back(EpochRank(id), id);
+                if (id == "||") {
+                    endDue = true;
+                } else if (kvs) {
+                    due.push_back({EpochRank(id), {id, o.periodMs}});
                 }
                 if (o.count > 0 && --o.count == 0) {
                     it = outs.erase(it);
@@ -268,7 +309,7 @@ void CSimCore::EmitEpoch(int64_t t)
             }
             ++it;
         }
-        if (due.empty()) {
+        if (due.empty() && !endDue) {
             continue;
         }
         SimSession* target = nullptr;
@@ -280,41 +321,25 @@ void CSimCore::EmitEpoch(int64_t t)
         if (!target) {
             continue;
         }
+        if (!haveStatus) {
+            status = Status();
+            haveStatus = true;
+        }
         std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         QByteArray bytes;
-        for (const auto& [rank, id] : due) {
-            QByteArray body;
-            if (!MessageBody(id, t, &body)) {
-                continue;
+        auto add = [&](QByteArray frames) {
+            if (corruptOutput && frames.size() > 5) {
+                frames[5] = static_cast<char>(frames[5] ^ 0x01);  // first body byte, the checksum for "||"
             }
-            QByteArray frame = BinaryFrame(id.constData(), body);
-            if (corruptOutput) {
-                frame[5] = static_cast<char>(frame[5] ^ 0x01);  // first body byte, the checksum for "||"
-            }
-            bytes += frame;
+            bytes += frames;
+        };
+        for (const auto& [rank, item] : due) {
+            add(generator->Frames(item.first, t, item.second, status));
+        }
+        // The epoch end closes every epoch that said anything, whatever its own period.
+        if (endDue || (endEnabled && !bytes.isEmpty())) {
+            add(generator->Frames("||", t, 0, status));
         }
         SendMessages(*target, bytes);
     }
-}
-
-bool CSimCore::MessageBody(const QByteArray& id, int64_t t, QByteArray* body) const
-{
-    const int64_t gpsMs = UtcMs(t) + kGpsMinusUtcMs;
-    if (id == "~~" || id == "::") {
-        PutU4(*body, uint32_t(((gpsMs % kDayMs) + kDayMs) % kDayMs));
-        return true;
-    }
-    if (id == "RD") {
-        const QDate d = QDateTime::fromMSecsSinceEpoch(gpsMs, Qt::UTC).date();
-        body->append(static_cast<char>(d.year() & 0xFF));
-        body->append(static_cast<char>((d.year() >> 8) & 0xFF));
-        body->append(static_cast<char>(d.month()));
-        body->append(static_cast<char>(d.day()));
-        body->append('\0');  // GPS time
-        return true;
-    }
-    if (id == "||") {
-        return true;
-    }
-    return false;  // produced by the message generator once it knows the message
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/InProcessDevice.h"
+#include "sim/MessageGenerator.h"
 #include "sim/ParamStore.h"
 #include "sim/SimMessages.h"
 #include "sim/Simulator.h"
@@ -68,6 +69,8 @@ public:
 
     // Receiver time.
     int64_t UtcMs(int64_t nowMs) const { return startUtcMs + nowMs; }
+    // The receiver's state as the message generator reads it.
+    ReceiverStatus Status() const;
 
     enum class Reboot { None, Reset, ClearNvram };
     void ScheduleReboot(Reboot kind);
@@ -83,6 +86,7 @@ public:
     int64_t bootMs = 0;  // when the receiver last came up
     int64_t trackingSinceMs = 0;
     bool almanacValid = true;
+    std::unique_ptr<CMessageGenerator> generator;
 
     // Reboot: the receiver goes down at `downAtMs`, is away until `awayUntilMs`.
     Reboot pendingReboot = Reboot::None;
@@ -105,7 +109,6 @@ public:
 
 private:
     void EmitEpoch(int64_t t);
-    bool MessageBody(const QByteArray& id, int64_t t, QByteArray* body) const;
     void GoDown();
     void ComeBack();
 };

@@ -226,25 +226,21 @@ QByteArray KvsStreamId(const QString& name)
 
 int EpochRank(const QByteArray& id)
 {
-    if (id == "~~") {
-        return 0;
+    // Time first, satellite lists in the order of their index list, then the solution, then the rest;
+    // the epoch ends last.
+    static const char* const kOrder[] = {
+        "~~", "RD", "SI", "NN", "EL", "AZ", "EC", "E1", "E2", "E3", "E5", "TC", "SS", "DC", "FC", "F1",
+        "F2", "RC", "R1", "R2", "PC", "P1", "P2", "GS", "NS", "PG", "PO", "VE", "PV", "SG", "DP", "DO",
+        "OO", "TT", "XA", "XB", "MS", "SE", "GA", "NA", "GE", "NE", "WL", "==", "::", "||",
+    };
+    int rank = 0;
+    for (const char* k : kOrder) {
+        if (id == k) {
+            return rank;
+        }
+        ++rank;
     }
-    if (id == "RD") {
-        return 1;
-    }
-    if (id == "SI") {
-        return 2;
-    }
-    if (id == "NN") {
-        return 3;
-    }
-    if (id == "::") {
-        return 9;
-    }
-    if (id == "||") {
-        return 10;
-    }
-    return 5;
+    return rank - 2;  // unknown ids before the epoch end
 }
 
 QByteArray BinaryFrame(const char id[2], const QByteArray& body)

@@ -39,7 +39,8 @@ QStringList KnownKvsIds();
 // "RT" -> "~~", "EE" -> "||", "ET" -> "::", "EV" -> "=="; other ids unchanged.
 QByteArray KvsStreamId(const QString& name);
 
-// Where a message goes within an epoch: "~~" first, "||" and "::" last.
+// Where a message goes within an epoch: "~~" first, then RD, SI, NN, the per-satellite messages, the position
+// messages, and "::" and "||" last.
 int EpochRank(const QByteArray& id);
 
 // A binary message: identifier, length digits, body and the checksum byte, followed by LF.

@@ -233,6 +233,21 @@ void CSimReceiver::CorruptOutput(bool corrupt)
     m_state->core->corruptOutput = corrupt;
 }
 
+void CSimReceiver::InjectFault(SimFault fault, const QString& id, int count)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->generator->InjectFault(fault, KvsStreamId(id.trimmed()), count);
+}
+
+void CSimReceiver::InjectEvent(char input)
+{
+    if (input != 'A' && input != 'B') {
+        return;
+    }
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->generator->AddEvent(input, m_state->core->Now());
+}
+
 void CSimReceiver::DropSessions(const QString& why)
 {
     std::lock_guard lock(m_state->core->mutex);

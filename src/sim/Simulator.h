@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/InProcessDevice.h"
+#include "sim/MessageGenerator.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,6 +67,11 @@ public:
     void WithholdReplies(bool withhold);                        // commands run, replies are not sent
     void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
     void CorruptOutput(bool corrupt);                           // flips a byte in every message frame
+    // The next `count` frames of message `id` ("SI", "PG", "GS", ...; "RT" and "EE" as named in sets) carry
+    // the fault; SiLonger and SiShorter apply to "SI".
+    void InjectFault(SimFault fault, const QString& id, int count = 1);
+    // An event input ('A' or 'B') fires now; XA or XB reports it at its next output.
+    void InjectEvent(char input);
     void DropSessions(const QString& why);                      // every open session is dropped
     QStringList ReceivedCommands() const;                       // statements as received, in order
     void ClearReceivedCommands();

@@ -89,16 +89,15 @@ TEST(SimOutputTest, EpochsCarryReceiverTimeFirstAndEpochEndLast)
     s.Write("em,,kvs{/EE:1,/RT:1,/RD:1,/PG:1}\r\n");
     sim.AdvanceTime(2000);
     const auto frames = SplitFrames(s.Take());
-    // PG comes with the message generator; until then an epoch is ~~, RD, ||.
-    ASSERT_EQ(frames.size(), 6u);
-    const char* order[] = {"~~", "RD", "||", "~~", "RD", "||"};
+    ASSERT_EQ(frames.size(), 8u);
+    const char* order[] = {"~~", "RD", "PG", "||", "~~", "RD", "PG", "||"};
     for (size_t i = 0; i < frames.size(); ++i) {
         EXPECT_EQ(frames[i].id, QByteArray(order[i]));
         EXPECT_TRUE(frames[i].verified);
     }
     // 12:00:01 UTC plus the 18 s GPS is ahead.
     EXPECT_EQ(U4(frames[0].body), 12u * 3600000u + 19000u);
-    EXPECT_EQ(U4(frames[3].body), 12u * 3600000u + 20000u);
+    EXPECT_EQ(U4(frames[4].body), 12u * 3600000u + 20000u);
     EXPECT_EQ(frames[1].body.left(5), QByteArray("\xE8\x07\x06\x01\x00", 5));
 
     // A count ends the output by itself; a phase shifts it.
