@@ -150,6 +150,9 @@ void CReceiverState::Reset()
     for (auto& list : s.lists) {
         list.clear();
     }
+    for (auto& rows : m_rowSats) {
+        rows.clear();
+    }
     s.position = QStringLiteral("Lon:\nLat:\nAlt:");
     s.cartesian = QStringLiteral("X:\nY:\nZ:");
     s.targetLat = QStringLiteral("Lat:");
@@ -504,11 +507,23 @@ void CReceiverState::OnSi(const QByteArray& body)
             }
         }
     }
+    std::array<std::vector<int>, kListCount> rowSats;
+    for (int list = 0; list < kListCount; ++list) {
+        rowSats[size_t(list)].assign(size_t(rows[size_t(list)]), 0);
+    }
     for (const SatRef& ref : m_sats) {
         if (ref.list < 0) {
             continue;
         }
         QStringList& row = m_snapshot.lists[size_t(ref.list)][size_t(ref.row)];
+        // Values of the satellite that had this row before must not show as this one's.
+        const std::vector<int>& before = m_rowSats[size_t(ref.list)];
+        if (size_t(ref.row) >= before.size() || before[size_t(ref.row)] != ref.number) {
+            for (QString& cell : row) {
+                cell.clear();
+            }
+        }
+        rowSats[size_t(ref.list)][size_t(ref.row)] = ref.number;
         switch (ref.list) {
         case kListGps:
             row[0] = TwoDigits(ref.number) + (GpsAlmanac(ref.number) ? QString() : QStringLiteral("*"));
@@ -524,6 +539,7 @@ void CReceiverState::OnSi(const QByteArray& body)
             break;
         }
     }
+    m_rowSats = rowSats;
     UpdateSummary();
 }
 

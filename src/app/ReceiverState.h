@@ -140,6 +140,8 @@ private:
 
     StatusSnapshot m_snapshot;
     std::vector<SatRef> m_sats;  // the last "SI"
+    // The satellite number each shown row holds, so that a row taken over by another satellite starts empty.
+    std::array<std::vector<int>, kListCount> m_rowSats;
     QByteArray m_lastSi;         // kept: a receiver may send "SI" only when the satellites change
     QByteArray m_lastPg;
     std::array<bool, 37> m_gpsAlmanac{};

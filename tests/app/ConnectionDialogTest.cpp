@@ -1,0 +1,118 @@
+#include "app/AppTestSupport.h"
+#include "app/ConnectionDialog.h"
+#include "link/ConnectionInfo.h"
+#include "link/Profile.h"
+#include "link/ReceiverName.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ConnectionChoice Serial(const QString& device, int baud = 115200, bool rtsCts = false)
+{
+    ConnectionChoice c;
+    c.kind = ConnectionChoice::Kind::Serial;
+    c.device = device;
+    c.baud = baud;
+    c.rtsCts = rtsCts;
+    return c;
+}
+
+TEST(ConnectionChoice, ReceiverNamesForEachKind)
+{
+    EXPECT_EQ(ReceiverNameFor(ConnectionChoice{}), QStringLiteral("SIM:"));
+
+    const QString usb = ReceiverNameFor(Serial(QStringLiteral("/dev/ttyUSB0"), 9600, true));
+    EXPECT_EQ(usb, QStringLiteral("/dev/ttyUSB0:9600,rtscts"));
+    const ReceiverAddress a = ParseReceiverName(usb);
+    EXPECT_EQ(a.device, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(a.baud, 9600);
+    EXPECT_TRUE(a.rtsCts);
+    // A pseudo-terminal is no listed port but a serial receiver all the same: it gets the "Stop" button.
+    EXPECT_TRUE(IsSerialReceiverName(ReceiverNameFor(Serial(QStringLiteral("/dev/pts/4")))));
+
+    QString why;
+    EXPECT_TRUE(ReceiverNameFor(Serial(QString()), &why).isEmpty());
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_TRUE(ReceiverNameFor(Serial(QStringLiteral("/dev/ttyS0:1")), &why).isEmpty());
+    EXPECT_TRUE(ReceiverNameFor(Serial(QStringLiteral("receiver")), &why).isEmpty());
+
+    ConnectionChoice tcp;
+    tcp.kind = ConnectionChoice::Kind::Tcp;
+    tcp.tcpAddress = QStringLiteral(" 127.0.0.1:8002 ");
+    EXPECT_EQ(ReceiverNameFor(tcp), QStringLiteral("127.0.0.1:8002"));
+    for (const char* bad : {"", "host", "host:", "host:0", "host:70000", ":8002"}) {
+        tcp.tcpAddress = QLatin1String(bad);
+        EXPECT_TRUE(ReceiverNameFor(tcp, &why).isEmpty()) << bad;
+    }
+
+    CONNECTION_INFO info;
+    ConnectionChoice manual;
+    manual.manualOnly = true;
+    ASSERT_TRUE(FillConnectionInfo(manual, info));
+    EXPECT_EQ(info.receivers, QStringList{QStringLiteral("SIM:")});
+    EXPECT_TRUE(info.server.isEmpty());
+    EXPECT_TRUE(info.manualOnly);
+    EXPECT_FALSE(FillConnectionInfo(Serial(QString()), info));
+}
+
+class ConnectionSettings : public FreshSettings
+{
+};
+
+TEST_F(ConnectionSettings, TheLastChoiceIsKept)
+{
+    CProfile* profile = CProfile::Instance();
+    EXPECT_EQ(ReadConnectionChoice(*profile), ConnectionChoice{});
+    const ConnectionChoice chosen = Serial(QStringLiteral("/dev/pts/7"), 921600, true);
+    WriteConnectionChoice(*profile, chosen);
+    EXPECT_EQ(ReadConnectionChoice(*profile), chosen);
+    profile->WriteInt(QStringLiteral("Connection"), QStringLiteral("Baud"), -5);
+    EXPECT_EQ(ReadConnectionChoice(*profile).baud, ConnectionChoice::kDefaultBaud);
+    CProfile::Release();
+}
+
+TEST(ConnectionDialog, OffersTheChoicesAndRefusesAnUnusableOne)
+{
+    ConnectionChoice preset;
+    preset.kind = ConnectionChoice::Kind::Tcp;
+    preset.tcpAddress = QStringLiteral("rcv.local:8002");
+    preset.device = QStringLiteral("/dev/ttyUSB0");
+    preset.manualOnly = true;
+    CConnectionDialog dialog(preset, {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyUSB0")});
+    EXPECT_EQ(dialog.Choice(), preset);
+    auto* device = dialog.findChild<QComboBox*>(QStringLiteral("serialDevice"));
+    auto* baud = dialog.findChild<QComboBox*>(QStringLiteral("baudRate"));
+    ASSERT_TRUE(device && baud);
+    EXPECT_EQ(device->count(), 2);
+    EXPECT_FALSE(device->isEnabled());
+    EXPECT_EQ(baud->count(), int(ConnectionBaudRates().size()));
+    EXPECT_EQ(baud->itemText(0), QStringLiteral("4800"));
+    EXPECT_EQ(baud->itemText(baud->count() - 1), QStringLiteral("921600"));
+
+    dialog.findChild<QRadioButton*>(QStringLiteral("choiceSerial"))->setChecked(true);
+    EXPECT_TRUE(device->isEnabled());
+    EXPECT_FALSE(dialog.findChild<QLineEdit*>(QStringLiteral("tcpAddress"))->isEnabled());
+    device->setCurrentText(QString());
+    dialog.accept();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(dialog.findChild<QLabel*>(QStringLiteral("connectionError"))->text().isEmpty());
+
+    // A device the machine does not list can be typed in.
+    device->setCurrentText(QStringLiteral("/dev/pts/3"));
+    baud->setCurrentIndex(baud->findText(QStringLiteral("38400")));
+    dialog.findChild<QCheckBox*>(QStringLiteral("rtsCts"))->setChecked(true);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const ConnectionChoice c = dialog.Choice();
+    EXPECT_EQ(ReceiverNameFor(c), QStringLiteral("/dev/pts/3:38400,rtscts"));
+    EXPECT_TRUE(c.manualOnly);
+}
+
+}  // namespace

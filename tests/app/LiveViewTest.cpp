@@ -1,0 +1,308 @@
+#include "app/EpochDispatcher.h"
+#include "app/MainView.h"
+#include "app/MessageTable.h"
+#include "app/StreamFrames.h"
+
+#include <QHeaderView>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace frames;
+
+QStringList Row(std::initializer_list<const char*> cells)
+{
+    QStringList row;
+    for (const char* c : cells) {
+        row << QString::fromUtf8(c);
+    }
+    return row;
+}
+
+// Feeds a whole epoch and takes it as the connection thread does.
+CEpochDispatcher::Result TakeEpoch(CEpochDispatcher& d, const std::vector<QByteArray>& epoch)
+{
+    for (const QByteArray& m : epoch) {
+        d.Feed(m);
+    }
+    std::mutex lock;
+    return d.TakeEpoch(lock);
+}
+
+TEST(MessageTable, EntriesIdsFlagsAndSets)
+{
+    const GpsDataTable table = BuildMessageTable([](const QByteArray&) {});
+    ASSERT_EQ(table.size(), 31u);
+    EXPECT_EQ(table.front().id, MsgId('|', '|'));
+    EXPECT_FALSE(table.front().handler);  // the epoch end only wakes the thread
+    EXPECT_EQ(table.back().id, 0);
+    std::set<uint16_t> keepAll;
+    for (const GPSDATA& e : table) {
+        EXPECT_EQ(e.event, nullptr);
+        EXPECT_EQ(e.reserved, 0u);
+        if (e.id != 0 && e.id != MsgId('|', '|')) {
+            EXPECT_TRUE(e.handler);
+        }
+        if (e.flag == GPSDATA::kKeepAll) {
+            keepAll.insert(e.id);
+        }
+    }
+    EXPECT_EQ(keepAll, (std::set<uint16_t>{MsgId('|', '|'), MsgId('M', 'S'), MsgId('S', 'G'), MsgId('X', 'A'),
+                                           MsgId('X', 'B')}));
+    EXPECT_EQ(MessageSetFor(true), QLatin1String(kLocalMessageSet));
+    EXPECT_EQ(MessageSetFor(false),
+              QStringLiteral("PG,PV,DP,MS,RT,RD,OO,TT,XA,SG,SI,SE,NN,EL,DO,GA,NA,DC,AZ,EC,TC,SS,EE"));
+    // Every id of either set has its entry ("RT" and "EE" arrive as "~~" and "||").
+    for (const QString& name : QString::fromLatin1(kLocalMessageSet).split(QLatin1Char(','))) {
+        const QByteArray id = name == QLatin1String("RT")   ? QByteArray("~~")
+                              : name == QLatin1String("EE") ? QByteArray("||")
+                                                            : name.toLatin1();
+        EXPECT_TRUE(std::any_of(table.begin(), table.end(),
+                                [&](const GPSDATA& e) { return e.id == MsgId(id[0], id[1]); }))
+            << name.toStdString();
+    }
+}
+
+TEST(EpochDispatcher, FullEpochFillsTheSatelliteListsAndFields)
+{
+    CEpochDispatcher d;
+    ASSERT_EQ(TakeEpoch(d, FullEpoch()), CEpochDispatcher::Result::Dispatched);
+    EXPECT_EQ(d.LastCount(), 12);
+    const StatusSnapshot& s = d.Snapshot();
+    EXPECT_EQ(s.time, QStringLiteral("Receiver time: 12:00:00"));
+    EXPECT_EQ(s.date, QStringLiteral("Receiver data: 1.6.2024"));
+    EXPECT_EQ(s.pdop, QStringLiteral("PDOP:  5.0000"));
+    EXPECT_EQ(s.summary, QStringLiteral("Satellites  2 : 1 : 1 : 1"));
+
+    // "*": no almanac yet; "??": unknown values; DC marks after the elevation; TC in minutes from 60 s.
+    EXPECT_EQ(s.lists[kListGps], (std::vector<QStringList>{Row({"05*", "45  ", "180", "45", "", "", "", "", "60", "00+"}),
+                                                           Row({"12*", "??^", "??", "??", "", "", "", "", ":30", "05-"})}));
+    EXPECT_EQ(s.lists[kListGlonass],
+              (std::vector<QStringList>{Row({"03", "-7", "10+", "20", "40", "", "", "", "", "inf", "51+"})}));
+    EXPECT_EQ(s.lists[kListGalileo],
+              (std::vector<QStringList>{Row({"05", "-5--", "0", "38", "", "", "", "", ":59", "60-"})}));
+    EXPECT_EQ(s.lists[kListSbas],
+              (std::vector<QStringList>{Row({"125", "30^", "200", "35", "", "", "", "", "1", "03+"})}));
+}
+
+TEST(EpochDispatcher, SparseEpochsAndTimeOutsResetTheStatus)
+{
+    CEpochDispatcher d;
+    TakeEpoch(d, FullEpoch());
+    ASSERT_FALSE(d.Snapshot().lists[kListGps].empty());
+    d.State().SetNoData(false);
+
+    // Seven message types are not enough.
+    const std::vector<QByteArray> sparse = {Frame("~~", Values<quint32>({1000u})), Frame("RD", Bytes({0xE8, 7, 6, 1, 0})),
+                                            Frame("OO", Values<quint32>({0u})),      Frame("TT", Values<quint32>({5u})),
+                                            Frame("DO", Values<quint32>({0u, 0u})), Frame("SE", Bytes({1, 2, 3, 4, 5})),
+                                            Frame("||", QByteArray())};
+    EXPECT_EQ(TakeEpoch(d, sparse), CEpochDispatcher::Result::NoData);
+    EXPECT_EQ(d.LastCount(), 7);
+    EXPECT_TRUE(d.State().NoData());
+    const StatusSnapshot& s = d.Snapshot();
+    for (const auto& list : s.lists) {
+        EXPECT_TRUE(list.empty());
+    }
+    EXPECT_TRUE(s.time.isEmpty());
+    EXPECT_EQ(s.position, QStringLiteral("Lon:\nLat:\nAlt:"));
+    EXPECT_TRUE(s.summary.isEmpty());
+
+    // What the sparse epoch left in the table does not count towards the next one.
+    EXPECT_EQ(TakeEpoch(d, {Frame("||", QByteArray())}), CEpochDispatcher::Result::NoData);
+    EXPECT_EQ(d.LastCount(), 1);
+
+    TakeEpoch(d, FullEpoch());
+    d.State().SetNoData(false);
+    d.OnTimeout();
+    EXPECT_TRUE(d.State().NoData());
+    EXPECT_TRUE(d.Snapshot().lists[kListGps].empty());
+}
+
+TEST(EpochDispatcher, KeepAllEntriesDecodeEveryMessageOfTheEpoch)
+{
+    CEpochDispatcher d;
+    std::vector<QByteArray> epoch = FullEpoch();
+    const QByteArray xa = Frame("XA", Values<qint32>({1, 2}) + Bytes({0}));
+    epoch.insert(epoch.begin(), {xa, xa, Frame("XB", Values<qint32>({1, 2}) + Bytes({0})), xa});
+    epoch.push_back(MsText(",RTCMST,001,0000,0000,050.00,"));
+    epoch.push_back(MsText(",RTCMST,999,0000,0000,100.00,"));
+    epoch.push_back(Frame("SE", Bytes({9, 8, 7, 6, 5})));
+    TakeEpoch(d, epoch);
+    EXPECT_EQ(d.Snapshot().eventA, QStringLiteral("Event A: 3"));
+    EXPECT_EQ(d.Snapshot().eventB, QStringLiteral("Event B: 1"));
+    // Both link-status texts were decoded in order: the last one, the all-clear, wins.
+    EXPECT_TRUE(d.Snapshot().linkQuality.isEmpty());
+    EXPECT_EQ(d.LastSe(), Bytes({9, 8, 7, 6, 5}));
+}
+
+TEST(EpochDispatcher, StopsDecodingWhenTheRunEnds)
+{
+    CEpochDispatcher d;
+    for (const QByteArray& m : FullEpoch()) {
+        d.Feed(m);
+    }
+    std::mutex lock;
+    std::atomic<bool> running{false};
+    EXPECT_EQ(d.TakeEpoch(lock, &running), CEpochDispatcher::Result::Dispatched);
+    EXPECT_TRUE(d.Snapshot().time.isEmpty());
+}
+
+TEST(EpochDispatcher, BadInputChangesNothingElse)
+{
+    CEpochDispatcher d;
+    TakeEpoch(d, FullEpoch());
+    const StatusSnapshot before = d.Snapshot();
+
+    std::vector<QByteArray> epoch = FullEpoch();
+    epoch.erase(epoch.begin() + 2, epoch.begin() + 10);  // no satellite messages this time
+    const QByteArray xa = Frame("XA", Values<qint32>({1, 2}) + Bytes({0}));
+    // A whole marker, then one cut short: the second is not read.
+    epoch.push_back(xa + xa.left(8));
+    // A text message with a wrong checksum, and one whose length digits are not hex.
+    QByteArray badMs = MsText(",RTCMST,001,0000,0000,050.00,");
+    badMs[badMs.size() - 1] = badMs.back() == '0' ? '1' : '0';
+    epoch.push_back(badMs);
+    epoch.push_back("MSZZZ,RTCMST");
+    // Bodies shorter than their length digits say; a geodetic position too short to read.
+    epoch.push_back(QByteArray("TT0FF") + Bytes({1, 2, 3}));
+    epoch.push_back(Frame("PG", Bytes({1, 2, 3})));
+    epoch.push_back(Frame("OO", Values<quint32>({0u})));
+    TakeEpoch(d, epoch);
+    const StatusSnapshot& s = d.Snapshot();
+    EXPECT_EQ(s.eventA, QStringLiteral("Event A: 1"));
+    EXPECT_TRUE(s.linkQuality.isEmpty());
+    EXPECT_TRUE(s.trackingTime.isEmpty());
+    EXPECT_EQ(s.position, before.position);
+    EXPECT_EQ(s.lists, before.lists);
+
+    // Satellite numbers no list takes show nowhere; a list shorter than "SI" fills only the satellites it has.
+    TakeEpoch(d, {Frame("~~", Values<quint32>({0u})), Frame("RD", Bytes({0xE8, 7, 6, 1, 0})),
+                  Frame("SI", Bytes({0, 104, 200, 255, 7, 9})), Frame("EL", Bytes({1, 2, 3, 4, 5})),
+                  Frame("AZ", Bytes({1})), Frame("TC", Bytes({1, 2, 3})), Frame("DC", Bytes({1})),
+                  Frame("NN", Bytes({})), Frame("||", QByteArray())});
+    EXPECT_EQ(d.Snapshot().summary, QStringLiteral("Satellites  2 : 0 : 0 : 0"));
+    EXPECT_EQ(d.Snapshot().lists[kListGps],
+              (std::vector<QStringList>{Row({"07*", "5", "", "", "", "", "", "", "", ""}),
+                                        Row({"09*", "", "", "", "", "", "", "", "", ""})}));
+}
+
+TEST(EpochDispatcher, ForEachMessageSkipsLineEndsAndStopsAtGarbage)
+{
+    QList<QByteArray> seen;
+    const auto collect = [&](const QByteArray& m) { seen << m; };
+    CEpochDispatcher::ForEachMessage(QByteArray("||0011\n\r~~0022x\nQQ"), collect);
+    EXPECT_EQ(seen, (QList<QByteArray>{"||0011", "~~0022x"}));
+    seen.clear();
+    CEpochDispatcher::ForEachMessage(QByteArray("||00G1||0011"), collect);
+    EXPECT_TRUE(seen.isEmpty());
+    CEpochDispatcher::ForEachMessage(QByteArray("||FFF"), collect);
+    EXPECT_TRUE(seen.isEmpty());
+}
+
+TEST(SatelliteSort, NumericColumnsByLeadingIntegerOthersAsTextIgnoringCase)
+{
+    EXPECT_EQ(LeadingInt(QStringLiteral("45^")), 45);
+    EXPECT_EQ(LeadingInt(QStringLiteral("-5--")), -5);
+    EXPECT_EQ(LeadingInt(QStringLiteral("??")), 0);
+    EXPECT_EQ(LeadingInt(QStringLiteral(":30")), 0);
+    EXPECT_EQ(LeadingInt(QStringLiteral("99999999999999")), INT32_MAX);
+
+    std::vector<QStringList> rows = {Row({"a", "9"}), Row({"B", "10"}), Row({"c", "-3"})};
+    SortSatRows(rows, kListGps, kColEl, true);
+    EXPECT_EQ(rows.front()[0], QStringLiteral("c"));
+    EXPECT_EQ(rows.back()[0], QStringLiteral("B"));  // 10 after 9: not compared as text
+    SortSatRows(rows, kListGps, kColNumber, false);
+    EXPECT_EQ(rows[0][0], QStringLiteral("c"));
+    EXPECT_EQ(rows[1][0], QStringLiteral("B"));
+    EXPECT_EQ(rows[2][0], QStringLiteral("a"));
+    // In the GLONASS list "EL" is one column further right.
+    EXPECT_TRUE(SatColumnIsNumeric(kListGlonass, 2));
+    EXPECT_FALSE(SatColumnIsNumeric(kListGlonass, 1));
+}
+
+class MainView : public ::testing::Test
+{
+protected:
+    void Show()
+    {
+        TakeEpoch(m_dispatcher, FullEpoch());
+        m_view.ApplySnapshot(m_dispatcher.Snapshot());
+    }
+    QStringList Column(int list, int column)
+    {
+        QStringList cells;
+        for (const QStringList& row : m_view.ShownRows(list)) {
+            cells << row.value(column);
+        }
+        return cells;
+    }
+
+    CEpochDispatcher m_dispatcher;
+    CMainView m_view;
+};
+
+TEST_F(MainView, StartsOnLocationWithTheInitialTextsAndTheListColumns)
+{
+    EXPECT_EQ(m_view.CurrentPage(), CMainView::kLocationPage);
+    EXPECT_EQ(m_view.Field(QStringLiteral("summary")), QStringLiteral("Satellites  0 : 0 : 0"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("solution")), QStringLiteral("standalone"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("eventA")), QStringLiteral("EVENTA"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("eventB")), QStringLiteral("EVENTB"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("cartesian")), QStringLiteral("X:\nY:\nZ:"));
+    EXPECT_FALSE(m_view.StopVisible());
+    QTreeWidget* glonass = m_view.List(kListGlonass);
+    ASSERT_NE(glonass, nullptr);
+    EXPECT_EQ(glonass->columnCount(), 11);
+    EXPECT_EQ(glonass->headerItem()->text(1), QStringLiteral("Fn"));
+    EXPECT_TRUE(glonass->isColumnHidden(8));
+    EXPECT_FALSE(glonass->isColumnHidden(7));
+    for (int c : {4, 5, 6}) {
+        EXPECT_TRUE(m_view.List(kListSbas)->isColumnHidden(c)) << c;
+    }
+    EXPECT_TRUE(m_view.List(kListGps)->isColumnHidden(7));
+}
+
+TEST_F(MainView, ShowsASnapshotAndSortsByHeaderClicks)
+{
+    m_view.SetCurrentPage(kListGps);
+    Show();
+    EXPECT_EQ(m_view.Field(QStringLiteral("time")), QStringLiteral("Receiver time: 12:00:00"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("summary")), QStringLiteral("Satellites  2 : 1 : 1 : 1"));
+    EXPECT_EQ(Column(kListGps, 0), (QStringList{"05*", "12*"}));
+    EXPECT_EQ(Column(kListGlonass, 1), (QStringList{"-7"}));
+    EXPECT_TRUE(m_view.List(kListGps)->updatesEnabled());
+
+    // Each click reverses the direction, also when it picks another column.
+    m_view.OnHeaderClicked(kListGps, kColEl);
+    EXPECT_EQ(m_view.SortColumn(kListGps), int(kColEl));
+    EXPECT_FALSE(m_view.SortAscending(kListGps));
+    EXPECT_EQ(Column(kListGps, kColEl), (QStringList{"45  ", "??^"}));
+    emit m_view.List(kListGps)->header()->sectionClicked(kColEl);
+    EXPECT_EQ(Column(kListGps, kColEl), (QStringList{"??^", "45  "}));
+    // The next epoch keeps the order chosen.
+    Show();
+    EXPECT_EQ(Column(kListGps, 0), (QStringList{"12*", "05*"}));
+    m_view.OnHeaderClicked(kListGps, kColTc);
+    EXPECT_EQ(Column(kListGps, kColTc), (QStringList{"60", ":30"}));
+}
+
+TEST_F(MainView, StatusResetEmptiesListsAndRestoresLabels)
+{
+    Show();
+    m_view.ResetStatus();
+    for (int list = 0; list < kListCount; ++list) {
+        EXPECT_EQ(m_view.List(list)->topLevelItemCount(), 0) << list;
+    }
+    EXPECT_EQ(m_view.Field(QStringLiteral("position")), QStringLiteral("Lon:\nLat:\nAlt:"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("target")), QStringLiteral("ETT:\nNTT:\nDTT:\nCTT:"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("pdop")), QStringLiteral("PDOP:"));
+    for (const char* cleared : {"time", "date", "trackingTime", "clockOffset", "oscOffset", "solution", "linkQuality",
+                                "eventA", "eventB", "summary"}) {
+        EXPECT_TRUE(m_view.Field(QLatin1String(cleared)).isEmpty()) << cleared;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "link/Checksum.h"
+
+#include <QByteArray>
+#include <QtEndian>
+
+#include <cstring>
+#include <initializer_list>
+
+// Raw stream messages as the receiver sends them (identifier, three hex length digits, body, checksum byte).
+namespace frames {
+
+inline QByteArray Frame(const char* id, const QByteArray& payload)
+{
+    QByteArray f = QByteArray(id, 2) + QByteArray::number(payload.size() + 1, 16).toUpper().rightJustified(3, '0') +
+                   payload;
+    f += char(Checksum8(f.constData(), size_t(f.size())));
+    return f;
+}
+
+template <typename T>
+void Put(QByteArray& b, T v)
+{
+    v = qToLittleEndian(v);
+    b.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+inline void PutF4(QByteArray& b, float v)
+{
+    quint32 bits;
+    std::memcpy(&bits, &v, sizeof v);
+    Put(b, bits);
+}
+
+inline QByteArray Bytes(std::initializer_list<int> values)
+{
+    QByteArray b;
+    for (int v : values) {
+        b += char(v);
+    }
+    return b;
+}
+
+template <typename T>
+QByteArray Values(std::initializer_list<T> values)
+{
+    QByteArray b;
+    for (T v : values) {
+        Put(b, v);
+    }
+    return b;
+}
+
+inline QByteArray MsText(const QByteArray& text)
+{
+    QByteArray f = "MS" + QByteArray::number(text.size() + 3, 16).toUpper().rightJustified(3, '0') + text + "@";
+    return f + QByteArray::number(Checksum8(f.constData(), size_t(f.size())), 16).toUpper().rightJustified(2, '0');
+}
+
+// One epoch with twelve message types and five satellites: GPS 5 (no almanac) and 12, GLONASS 38 (slot 3),
+// Galileo 75, SBAS 125. Receiver time 12:00:00 on 1.6.2024.
+inline std::vector<QByteArray> FullEpoch()
+{
+    QByteArray dp;
+    PutF4(dp, 3.0f);
+    PutF4(dp, 4.0f);
+    PutF4(dp, 1.0f);
+    dp += char(1);
+    return {
+        Frame("~~", Values<quint32>({43200000u})),
+        Frame("RD", Values<quint16>({2024}) + Bytes({6, 1, 0})),
+        Frame("SI", Bytes({5, 12, 38, 75, 125})),
+        Frame("NN", Bytes({3})),
+        Frame("EL", Bytes({45, 127, 10, 251, 30})),
+        Frame("AZ", Bytes({90, 255, 10, 0, 100})),
+        Frame("EC", Bytes({45, 255, 40, 38, 35})),
+        Frame("TC", Values<quint16>({3600, 30, 65535, 59, 60})),
+        Frame("SS", Bytes({0, 5, 51, 60, 3, 1})),
+        Frame("DC", Values<qint32>({2147483647, 0, -50000, 50000, 5000})),
+        Frame("DP", dp),
+        Frame("||", QByteArray()),
+    };
+}
+
+}  // namespace frames
