@@ -52,7 +52,10 @@ protected:
     }
 
 private:
-    int ContentWidth() const { return std::max(width(), m_content->minimumSizeHint().width()); }
+    // Pages are laid out for the handheld's 480-pixel screen; narrower windows scroll to reach their right side.
+    static constexpr int kPageWidth = 440;
+
+    int ContentWidth() const { return std::max({width(), m_content->minimumSizeHint().width(), kPageWidth}); }
 
     void Place()
     {
@@ -231,7 +234,7 @@ bool CReceiverCfgDlg::IsSheetShown() const
 
 void CReceiverCfgDlg::OnTabChanged(int index)
 {
-    if (m_switching || index < 0 || index >= PageCount()) {
+    if (index < 0 || index >= PageCount()) {
         return;
     }
     m_current = index;

@@ -92,7 +92,6 @@ private:
     std::vector<CConfigPage*> m_pages;
     int m_current = 0;
     bool m_showAfterQuery = true;
-    bool m_switching = false;
     int m_offset = 0;
     CScriptFile m_script;
 

@@ -1,0 +1,352 @@
+// The configuration sheet against the simulator: page lifecycle, Apply, OK, Exit, Set to defaults, Save.
+
+#include "ConfigTestSupport.h"
+
+#include "config/ConfigPage.h"
+#include "config/Position.h"
+#include "config/ReceiverCfgDlg.h"
+#include "config/ScriptWriter.h"
+#include "support/ScriptedPrompts.h"
+
+#include <QDeadlineTimer>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace {
+
+// A page that counts what the sheet asks of it.
+class CProbePage : public CConfigPage
+{
+public:
+    using CConfigPage::CConfigPage;
+
+    void QuerySettings() override
+    {
+        ++queries;
+        if (auto* sheet = dynamic_cast<CReceiverCfgDlg*>(g_configSheet)) {
+            shownWhileQueried = sheet->IsSheetShown();
+        }
+    }
+    QString ApplySettings() override
+    {
+        ++applies;
+        return error;
+    }
+    void WriteScript() override
+    {
+        for (const QString& line : lines) {
+            WriteScriptLine(line);
+        }
+    }
+    void Edit() { MarkChanged(); }
+
+    int queries = 0;
+    int applies = 0;
+    bool shownWhileQueried = true;
+    QString error;
+    QStringList lines;
+};
+
+class SheetTest : public ::testing::Test
+{
+protected:
+    // Probe pages everywhere; with `realPosition` the Positioning page is the real one.
+    void OpenSheet(bool realPosition = true, CConnection* connection = nullptr, const QString& name = QString())
+    {
+        ConfigSheetContext context;
+        context.connection = connection ? connection : &sim->Connection();
+        context.receiverName = name.isEmpty() ? sim->Name() : name;
+        context.model = QStringLiteral("Vireo-Z3");
+        context.versionText = QStringLiteral("Version 0.1.0 ");
+        context.buildDateText = QStringLiteral("(test)");
+        context.workingFolder = dir.path();
+        context.pageFactory = [this, realPosition](int index, QWidget* parent) -> CConfigPage* {
+            if (index == 2 && realPosition) {
+                return nullptr;
+            }
+            auto* page = new CProbePage(parent);
+            page->lines << QStringLiteral("# page %1").arg(index);
+            probes[size_t(index)] = page;
+            return page;
+        };
+        sheet = std::make_unique<CReceiverCfgDlg>(context);
+        opened = sheet->Open();
+    }
+
+    CPosition* Position() const { return dynamic_cast<CPosition*>(sheet->Page(2)); }
+
+    std::unique_ptr<CSharedSim> sim = std::make_unique<CSharedSim>();
+    CScriptedPrompts prompts;
+    QTemporaryDir dir;
+    std::array<CProbePage*, 8> probes{};
+    std::unique_ptr<CReceiverCfgDlg> sheet;
+    bool opened = false;
+};
+
+}  // namespace
+
+TEST_F(SheetTest, OpeningQueriesTheFirstPageOnlyAndFollowsThePositionStream)
+{
+    OpenSheet();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(g_configSheet, sheet.get());
+    ASSERT_EQ(sheet->PageCount(), 8);
+    auto* tabs = Child<QTabWidget>(sheet.get(), "pages");
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(tabs->tabText(i), CReceiverCfgDlg::Captions()[i]);
+    }
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("Tovel"));
+    EXPECT_EQ(probes[0]->queries, 1);
+    EXPECT_FALSE(sheet->Page(2)->m_bQueried);
+    EXPECT_EQ(probes[1]->queries + probes[3]->queries + probes[7]->queries, 0);
+    EXPECT_FALSE(sheet->IsApplyEnabled());
+    EXPECT_TRUE(sheet->IsSheetShown());
+    EXPECT_EQ(sheet->StatusText(), QString());
+
+    // The "PG" messages of the current port land in the shared buffer, without their header.
+    const QStringList enabled = sim->Sim().EnabledMessages(QStringLiteral("/dev/ser/a"));
+    EXPECT_TRUE(enabled.join(' ').contains(QLatin1String("/msg/kvs/PG:1000"))) << enabled.join(' ').toStdString();
+    g_pgMessage.Clear();
+    sim->Advance(2000);
+    const QDeadlineTimer deadline(5000);
+    while (g_pgMessage.Body().isEmpty() && !deadline.hasExpired()) {
+        QThread::msleep(2);
+    }
+    EXPECT_EQ(g_pgMessage.Body().size(), 30);
+
+    sheet.reset();
+    EXPECT_EQ(g_configSheet, nullptr);
+}
+
+TEST_F(SheetTest, TabChangeQueriesOnceAndApplyFollowsTheChangedFlag)
+{
+    OpenSheet(false);
+    sheet->SelectPage(3);
+    sheet->SelectPage(0);
+    sheet->SelectPage(3);
+    EXPECT_EQ(probes[3]->queries, 1);
+    sheet->Refresh();
+    EXPECT_EQ(probes[3]->queries, 2);
+
+    probes[3]->Edit();
+    EXPECT_TRUE(sheet->IsApplyEnabled());
+    sheet->SelectPage(4);
+    EXPECT_FALSE(sheet->IsApplyEnabled());
+    sheet->SelectPage(3);
+    EXPECT_TRUE(sheet->IsApplyEnabled());
+
+    probes[3]->error = QStringLiteral("Can't set something");
+    sheet->Apply();
+    EXPECT_EQ(sheet->StatusText(), QStringLiteral("Can't set something"));
+    EXPECT_TRUE(probes[3]->m_bChanged);
+    EXPECT_TRUE(sheet->IsApplyEnabled());
+    probes[3]->error.clear();
+    sheet->Apply();
+    EXPECT_EQ(sheet->StatusText(), QString());
+    EXPECT_FALSE(probes[3]->m_bChanged);
+    EXPECT_FALSE(sheet->IsApplyEnabled());
+    sheet->Apply();  // nothing changed: the page is not asked
+    EXPECT_EQ(probes[3]->applies, 2);
+    EXPECT_EQ(probes[3]->queries, 2);  // not re-queried after applying
+
+    // A refresh drops the page's edits.
+    probes[3]->Edit();
+    sheet->Refresh();
+    EXPECT_FALSE(probes[3]->m_bChanged);
+    EXPECT_FALSE(sheet->IsApplyEnabled());
+}
+
+TEST_F(SheetTest, OkStopsAtTheFirstFailingPage)
+{
+    OpenSheet();
+    sheet->SelectPage(2);
+    Type(Child<QLineEdit>(Position(), "elevationMask"), QStringLiteral("abc"));
+    probes[0]->Edit();
+    probes[5]->Edit();
+    sheet->SelectPage(6);
+    sim->TakeCommands();
+
+    sheet->Ok();
+    EXPECT_EQ(probes[0]->applies, 1);
+    EXPECT_FALSE(probes[0]->m_bChanged);
+    EXPECT_EQ(probes[5]->applies, 0);
+    EXPECT_EQ(sheet->CurrentIndex(), 2);
+    EXPECT_EQ(Child<QTabWidget>(sheet.get(), "pages")->currentIndex(), 2);
+    EXPECT_EQ(sheet->StatusText(), QStringLiteral("Invalid Positioning Elevation mask"));
+    EXPECT_TRUE(sheet->IsApplyEnabled());
+    EXPECT_NE(sheet->result(), QDialog::Accepted);
+    // The steps before the mask went out.
+    EXPECT_EQ(sim->TakeCommands().size(), 5);
+
+    Type(Child<QLineEdit>(Position(), "elevationMask"), QStringLiteral("12"));
+    sheet->Ok();
+    EXPECT_EQ(probes[5]->applies, 1);
+    EXPECT_EQ(sheet->result(), QDialog::Accepted);
+    EXPECT_EQ(sim->Sim().Param(QStringLiteral("/par/pos/elm")), QStringLiteral("12"));
+}
+
+TEST_F(SheetTest, ExitSendsNothing)
+{
+    OpenSheet();
+    sheet->SelectPage(2);
+    Type(Child<QLineEdit>(Position(), "pdopMask"), QStringLiteral("9"));
+    sim->TakeCommands();
+    sheet->Exit();
+    EXPECT_EQ(sheet->result(), QDialog::Rejected);
+    EXPECT_EQ(sim->TakeCommands(), QStringList());
+    EXPECT_EQ(sim->Sim().Param(QStringLiteral("/par/pos/pdop")), QStringLiteral("30.0"));
+}
+
+TEST_F(SheetTest, SetToDefaultsResetsTheReceiverAndRequeries)
+{
+    OpenSheet(false);
+    sheet->SelectPage(3);
+    probes[3]->Edit();
+    sim->Sim().SetParamValue(QStringLiteral("/par/pos/elm"), QStringLiteral("20"));
+    sim->TakeCommands();
+
+    prompts.ExpectMessage(QStringLiteral("Initialize Receiver"), CReceiverCfgDlg::InitQuestion(), PromptButtons::YesNo,
+                          PromptButton::No);
+    sheet->SetToDefaults();
+    EXPECT_EQ(sim->TakeCommands(), QStringList());
+    EXPECT_TRUE(probes[3]->m_bChanged);
+
+    prompts.ExpectMessage(QStringLiteral("Initialize Receiver"), CReceiverCfgDlg::InitQuestion(), PromptButtons::YesNo,
+                          PromptButton::Yes);
+    sheet->SetToDefaults();
+    EXPECT_EQ(sim->TakeCommands(), QStringList({"init,/par/"}));
+    EXPECT_EQ(sim->Sim().Param(QStringLiteral("/par/pos/elm")), QStringLiteral("5"));
+    EXPECT_EQ(probes[3]->queries, 2);
+    EXPECT_FALSE(probes[3]->m_bChanged);
+    EXPECT_FALSE(probes[0]->m_bQueried);
+    sheet->SelectPage(0);
+    EXPECT_EQ(probes[0]->queries, 2);
+}
+
+TEST_F(SheetTest, RefusedResetShowsTheReceiversReply)
+{
+    sim.reset();
+    CScriptedReceiver receiver({});
+    receiver.refusedPrefixes << QStringLiteral("init");
+    OpenSheet(false, &receiver.Connection(), receiver.Name());
+    ASSERT_TRUE(opened);
+    probes[0]->Edit();
+    prompts.ExpectMessage(QStringLiteral("Initialize Receiver"), CReceiverCfgDlg::InitQuestion(), PromptButtons::YesNo,
+                          PromptButton::Yes);
+    sheet->SetToDefaults();
+    EXPECT_TRUE(sheet->StatusText().startsWith(QLatin1String("ER")));
+    EXPECT_TRUE(sheet->StatusText().contains(QLatin1String("wrong 2nd parameter")));
+    EXPECT_TRUE(probes[0]->m_bChanged);
+    EXPECT_EQ(probes[0]->queries, 1);
+}
+
+TEST_F(SheetTest, AReceiverThatDoesNotOpenLeavesTheSheetWithoutPages)
+{
+    OpenSheet(true, nullptr, QStringLiteral("SIM:nobody-here"));
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(sheet->PageCount(), 0);
+    EXPECT_FALSE(sheet->StatusText().isEmpty());
+    EXPECT_FALSE(sheet->StatusText().startsWith(QLatin1String("Open receiver")));
+    sheet->Refresh();
+    sheet->Apply();
+    sheet->Exit();
+    EXPECT_EQ(sheet->result(), QDialog::Rejected);
+}
+
+TEST_F(SheetTest, SaveQueriesHiddenPagesAndWritesEveryPageInTabOrder)
+{
+    OpenSheet();
+    sheet->SelectPage(4);
+    const QString path = dir.filePath(QStringLiteral("setup.kvc"));
+    prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), path);
+    sheet->Save();
+
+    for (int i : {1, 3, 5, 6, 7}) {
+        EXPECT_EQ(probes[size_t(i)]->queries, 1) << i;
+        EXPECT_FALSE(probes[size_t(i)]->shownWhileQueried) << i;
+    }
+    EXPECT_TRUE(sheet->Page(2)->m_bQueried);
+    EXPECT_EQ(sheet->CurrentIndex(), 4);
+    EXPECT_TRUE(sheet->IsSheetShown());
+    ASSERT_EQ(prompts.Records().size(), 1u);
+    const FileChooserOptions& options = prompts.Records()[0].file;
+    EXPECT_EQ(options.filters, QStringList({"Script file(*.kvc)", "All (*.*)"}));
+    EXPECT_EQ(options.defaultSuffix, QStringLiteral("kvc"));
+    EXPECT_EQ(options.folder, dir.path());
+    EXPECT_TRUE(options.confirmOverwrite);
+    EXPECT_TRUE(options.fileName.isEmpty());
+
+    const QByteArray bytes = FileBytes(path);
+    EXPECT_FALSE(bytes.startsWith("\xef\xbb\xbf"));
+    EXPECT_EQ(bytes.count("\r\n"), bytes.count("\n"));
+    const QStringList lines = ScriptLines(path);
+    EXPECT_EQ(lines.mid(0, 67), SetupScriptHeader("Version 0.1.0 ", "(test)", "Vireo-Z3"));
+    EXPECT_EQ(lines[2], QStringLiteral("# Generated by Nemola-M Version 0.1.0  ((test))"));
+    EXPECT_EQ(lines[10], QStringLiteral("@:IsVireo-Z3"));
+    EXPECT_EQ(lines.mid(67, 5), QStringList({"@echo General parameters", "# page 0", "@echo Tovel parameters",
+                                             "# page 1", "@echo Positioning parameters"}));
+    const int base = int(lines.indexOf(QStringLiteral("@echo Base parameters")));
+    ASSERT_GT(base, 72);
+    EXPECT_EQ(lines.mid(base, 12),
+              QStringList({"@echo Base parameters", "# page 3", "@echo Rover parameters", "# page 4",
+                           "@echo Ports parameters", "# page 5", "@echo Event parameters", "# page 6",
+                           "@echo Advanced parameters", "# page 7", "@echo Done!", "# End of script"}));
+    EXPECT_EQ(lines.size(), base + 12);
+    const QStringList positioning = lines.mid(72, base - 72);
+    EXPECT_TRUE(positioning.contains(QStringLiteral("%/par/pos/elm%set,/par/pos/elm,5")));
+    EXPECT_TRUE(positioning.contains(
+        QStringLiteral("%/par/pos/datum/P90/par%set,/par/pos/datum/P90/par,{P90,0,-1.080,-0.270,-0.900,0.000,0.000,"
+                       "-0.160,-0.120}")));
+}
+
+TEST_F(SheetTest, SaveRefusesUnappliedChangesOnAnyPage)
+{
+    OpenSheet(false);
+    sheet->SelectPage(5);
+    probes[5]->Edit();
+    sheet->SelectPage(1);
+    prompts.ExpectMessage(QStringLiteral("Saving configuration"), CReceiverCfgDlg::UnappliedText(), PromptButtons::Ok,
+                          PromptButton::Ok);
+    sheet->Save();
+    EXPECT_EQ(prompts.Records().size(), 1u);
+    EXPECT_EQ(prompts.Records()[0].icon, PromptIcon::Error);
+    EXPECT_EQ(sheet->CurrentIndex(), 1);
+    EXPECT_TRUE(sheet->IsSheetShown());
+    EXPECT_EQ(probes[7]->queries, 1);  // the unqueried pages were read first
+}
+
+TEST_F(SheetTest, CancelledOrUnwritableSaveWritesNothing)
+{
+    OpenSheet(false);
+    prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), QString());
+    sheet->Save();
+    EXPECT_EQ(sheet->StatusText(), QString());
+    prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("none/x.kvc")));
+    sheet->Save();
+    EXPECT_EQ(sheet->StatusText(), QStringLiteral("Can't open file!"));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(SheetTest, TheTabAreaMovesSidewaysOnNarrowScreens)
+{
+    OpenSheet();
+    sheet->resize(240, 500);
+    sheet->show();
+    auto* scroll = Child<QScrollBar>(sheet.get(), "sideScroll");
+    EXPECT_EQ(scroll->maximum(), CReceiverCfgDlg::kScrollRange);
+    scroll->setValue(1000);
+    EXPECT_EQ(sheet->ScrollOffset(), CReceiverCfgDlg::kScrollRange);
+    auto* tabs = Child<QTabWidget>(sheet.get(), "pages");
+    EXPECT_LT(tabs->x(), 0);
+    EXPECT_GE(tabs->x(), -CReceiverCfgDlg::kScrollRange);
+    scroll->setValue(0);
+    EXPECT_EQ(tabs->x(), 0);
+    sheet->hide();
+}
