@@ -289,23 +289,25 @@ void CSimCore::EmitEpoch(int64_t t)
     ReceiverStatus status;
     for (auto& [port, outs] : outputs) {
         std::vector<std::pair<int, std::pair<QByteArray, int64_t>>> due;
-        bool endEnabled = false;
         bool endDue = false;
         for (auto it = outs.begin(); it != outs.end();) {
             MsgOutput& o = it->second;
-            const bool kvs = it->first.startsWith(QLatin1String("/msg/kvs/"));
-            const QByteArray id = kvs ? it->first.mid(9).toLatin1() : QByteArray();
-            endEnabled = endEnabled || id == "||";
-            if (o.periodMs > 0 && t >= o.phaseMs && (t - o.phaseMs) % o.periodMs == 0) {
+            // Runs every tick for every enabled message: only the period check until something is due.
+            if (o.periodMs <= 0 || t < o.phaseMs || (t - o.phaseMs) % o.periodMs != 0) {
+                ++it;
+                continue;
+            }
+            if (it->first.startsWith(QLatin1String("/msg/kvs/"))) {
+                const QByteArray id = it->first.mid(9).toLatin1();
                 if (id == "||") {
                     endDue = true;
-                } else if (kvs) {
+                } else {
                     due.push_back({EpochRank(id), {id, o.periodMs}});
                 }
-                if (o.count > 0 && --o.count == 0) {
-                    it = outs.erase(it);
-                    continue;
-                }
+            }
+            if (o.count > 0 && --o.count == 0) {
+                it = outs.erase(it);
+                continue;
             }
             ++it;
         }
@@ -337,7 +339,7 @@ void CSimCore::EmitEpoch(int64_t t)
             add(generator->Frames(item.first, t, item.second, status));
         }
         // The epoch end closes every epoch that said anything, whatever its own period.
-        if (endDue || (endEnabled && !bytes.isEmpty())) {
+        if (endDue || (!bytes.isEmpty() && outs.count(QStringLiteral("/msg/kvs/||")) > 0)) {
             add(generator->Frames("||", t, 0, status));
         }
         SendMessages(*target, bytes);
