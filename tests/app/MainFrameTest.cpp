@@ -3,6 +3,7 @@
 #include "app/FrameTitle.h"
 #include "app/MainFrame.h"
 #include "app/NemolaApp.h"
+#include "app/SatelliteTime.h"
 #include "link/Connection.h"
 #include "link/ConnectionInfo.h"
 #include "support/FakeTime.h"
@@ -224,6 +225,28 @@ TEST_F(MainFrame, ClockPanesShowTimeSinceConnectOnlyWhileRunning)
     m_frame->UpdateClockPanes();
     EXPECT_EQ(m_frame->StatusText(2), QStringLiteral("1d 01:00:00"));
     EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:05:09"));
+
+    // Exactly a day is still hours.
+    state.connectTick = m_time.tick.TickMs() - 24 * 3600 * 1000;
+    m_frame->UpdateClockPanes();
+    EXPECT_EQ(m_frame->StatusText(2), QStringLiteral("24:00:00"));
+}
+
+TEST(SatelliteTime, ReadsTheReplyAndShowsDateAndTimeWithoutBraces)
+{
+    const QString reply = QStringLiteral("RE019{2024-06-01,12:34:56.789}\r\n");
+    QDateTime utc;
+    ASSERT_TRUE(ParseSatelliteTime(reply, &utc));
+    EXPECT_EQ(utc, QDateTime(QDate(2024, 6, 1), QTime(12, 34, 56, 789), Qt::UTC));
+    // The line end counts in the length: what shows is the date and the whole seconds.
+    EXPECT_EQ(SatelliteTimeShown(reply), QStringLiteral("2024-06-01,12:34:56"));
+    EXPECT_EQ(SatelliteTimeShown(QStringLiteral("RE0")), QString());
+
+    for (const char* bad : {"RE017 2024-06-01,12:34:56.789\r\n", "RE019{2024-13-01,12:34:56.789}\r\n",
+                            "RE019{2024-06-01,25:34:56.789}\r\n", "RE005{2024}\r\n", "ER018{2,,wrong 1st parameter}",
+                            "", "RE019{2024-06-01,12:34}"}) {
+        EXPECT_FALSE(ParseSatelliteTime(QLatin1String(bad), &utc)) << bad;
+    }
 }
 
 TEST_F(MainFrame, DisconnectCommandResetsTitleAndPaneAndDropsTheConnection)
