@@ -151,8 +151,8 @@ void CNemolaApp::RestartReceiverCommand(const RestartSteps& steps)
             m_state.lastError = holder.Reply().trimmed();
             SetStatus(m_state.lastError);
         } else {
-            auto box = std::make_unique<CWaitBox>(
-                QStringLiteral("Please, wait while the receiver restarts"), m_frame.get());
+            auto box =
+                std::make_unique<CWaitBox>(QStringLiteral("Please, wait while the receiver restarts"), m_frame.get());
             connection->SetTimeout(kRestartTimeout);
             holder.Send(steps.command);
             holder.CloseReceiver();

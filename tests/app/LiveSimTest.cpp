@@ -296,8 +296,8 @@ TEST_F(LiveApp, SetSatelliteTimeSetsTheClockAndSaysSo)
     // A clock that could not be set is reported as such.
     m_time.clockSetter.FailWith(QStringLiteral("not permitted"));
     m_prompts.ExpectMessage(QStringLiteral("Set time"),
-                            QStringLiteral("The controller's clock could not be set: not permitted"),
-                            PromptButtons::Ok, PromptButton::Ok);
+                            QStringLiteral("The controller's clock could not be set: not permitted"), PromptButtons::Ok,
+                            PromptButton::Ok);
     Frame().Action(cmd::kSetSatelliteTime)->trigger();
     m_prompts.Verify();
 

@@ -59,9 +59,9 @@ TEST(MessageTable, EntriesIdsFlagsAndSets)
         const QByteArray id = name == QLatin1String("RT")   ? QByteArray("~~")
                               : name == QLatin1String("EE") ? QByteArray("||")
                                                             : name.toLatin1();
-        EXPECT_TRUE(std::any_of(table.begin(), table.end(),
-                                [&](const GPSDATA& e) { return e.id == MsgId(id[0], id[1]); }))
-            << name.toStdString();
+        EXPECT_TRUE(std::any_of(table.begin(), table.end(), [&](const GPSDATA& e) {
+            return e.id == MsgId(id[0], id[1]);
+        })) << name.toStdString();
     }
 }
 
@@ -77,8 +77,9 @@ TEST(EpochDispatcher, FullEpochFillsTheSatelliteListsAndFields)
     EXPECT_EQ(s.summary, QStringLiteral("Satellites  2 : 1 : 1 : 1"));
 
     // "*": no almanac yet; "??": unknown values; DC marks after the elevation; TC in minutes from 60 s.
-    EXPECT_EQ(s.lists[kListGps], (std::vector<QStringList>{Row({"05*", "45  ", "180", "45", "", "", "", "", "60", "00+"}),
-                                                           Row({"12*", "??^", "??", "??", "", "", "", "", ":30", "05-"})}));
+    EXPECT_EQ(s.lists[kListGps],
+              (std::vector<QStringList>{Row({"05*", "45  ", "180", "45", "", "", "", "", "60", "00+"}),
+                                        Row({"12*", "??^", "??", "??", "", "", "", "", ":30", "05-"})}));
     EXPECT_EQ(s.lists[kListGlonass],
               (std::vector<QStringList>{Row({"03", "-7", "10+", "20", "40", "", "", "", "", "inf", "51+"})}));
     EXPECT_EQ(s.lists[kListGalileo],
@@ -95,9 +96,12 @@ TEST(EpochDispatcher, SparseEpochsAndTimeOutsResetTheStatus)
     d.State().SetNoData(false);
 
     // Seven message types are not enough.
-    const std::vector<QByteArray> sparse = {Frame("~~", Values<quint32>({1000u})), Frame("RD", Bytes({0xE8, 7, 6, 1, 0})),
-                                            Frame("OO", Values<quint32>({0u})),      Frame("TT", Values<quint32>({5u})),
-                                            Frame("DO", Values<quint32>({0u, 0u})), Frame("SE", Bytes({1, 2, 3, 4, 5})),
+    const std::vector<QByteArray> sparse = {Frame("~~", Values<quint32>({1000u})),
+                                            Frame("RD", Bytes({0xE8, 7, 6, 1, 0})),
+                                            Frame("OO", Values<quint32>({0u})),
+                                            Frame("TT", Values<quint32>({5u})),
+                                            Frame("DO", Values<quint32>({0u, 0u})),
+                                            Frame("SE", Bytes({1, 2, 3, 4, 5})),
                                             Frame("||", QByteArray())};
     EXPECT_EQ(TakeEpoch(d, sparse), CEpochDispatcher::Result::NoData);
     EXPECT_EQ(d.LastCount(), 7);
@@ -179,10 +183,10 @@ TEST(EpochDispatcher, BadInputChangesNothingElse)
     EXPECT_EQ(s.lists, before.lists);
 
     // Satellite numbers no list takes show nowhere; a list shorter than "SI" fills only the satellites it has.
-    TakeEpoch(d, {Frame("~~", Values<quint32>({0u})), Frame("RD", Bytes({0xE8, 7, 6, 1, 0})),
-                  Frame("SI", Bytes({0, 104, 200, 255, 7, 9})), Frame("EL", Bytes({1, 2, 3, 4, 5})),
-                  Frame("AZ", Bytes({1})), Frame("TC", Bytes({1, 2, 3})), Frame("DC", Bytes({1})),
-                  Frame("NN", Bytes({})), Frame("||", QByteArray())});
+    TakeEpoch(
+        d, {Frame("~~", Values<quint32>({0u})), Frame("RD", Bytes({0xE8, 7, 6, 1, 0})),
+            Frame("SI", Bytes({0, 104, 200, 255, 7, 9})), Frame("EL", Bytes({1, 2, 3, 4, 5})), Frame("AZ", Bytes({1})),
+            Frame("TC", Bytes({1, 2, 3})), Frame("DC", Bytes({1})), Frame("NN", Bytes({})), Frame("||", QByteArray())});
     EXPECT_EQ(d.Snapshot().summary, QStringLiteral("Satellites  2 : 0 : 0 : 0"));
     EXPECT_EQ(d.Snapshot().lists[kListGps],
               (std::vector<QStringList>{Row({"07*", "5", "", "", "", "", "", "", "", ""}),

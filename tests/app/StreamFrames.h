@@ -13,8 +13,8 @@ namespace frames {
 
 inline QByteArray Frame(const char* id, const QByteArray& payload)
 {
-    QByteArray f = QByteArray(id, 2) + QByteArray::number(payload.size() + 1, 16).toUpper().rightJustified(3, '0') +
-                   payload;
+    QByteArray f =
+        QByteArray(id, 2) + QByteArray::number(payload.size() + 1, 16).toUpper().rightJustified(3, '0') + payload;
     f += char(Checksum8(f.constData(), size_t(f.size())));
     return f;
 }
