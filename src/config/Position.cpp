@@ -40,8 +40,9 @@ public:
 protected:
     void nextCheckState() override
     {
+        const bool wasOn = checkState() == Qt::Checked;  // read before the partial state goes
         setTristate(false);
-        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        setCheckState(wasOn ? Qt::Unchecked : Qt::Checked);
     }
 };
 

@@ -1,0 +1,423 @@
+// The Positioning page, its satellite sub-pages and the datum dialog against the simulator.
+
+#include "ConfigTestSupport.h"
+
+#include "config/DatumParam.h"
+#include "config/PosSatPages.h"
+#include "config/Position.h"
+#include "support/ScriptedPrompts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kAllY32 = "{" + QStringList(32, "y").join(',') + "}";
+
+class PositionTest : public ::testing::Test
+{
+protected:
+    void Open(const char* profile = "full")
+    {
+        sim = std::make_unique<CSharedSim>(profile);
+        page = std::make_unique<CPosition>();
+        page->QuerySettings();
+        sim->TakeCommands();
+    }
+    template <typename T = QWidget>
+    T* W(const char* name) const
+    {
+        T* w = Child<T>(page.get(), name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    // The commands of an apply, and its result.
+    QStringList Applied(QString* result = nullptr)
+    {
+        const QString r = page->ApplySettings();
+        if (result) {
+            *result = r;
+        }
+        return sim->TakeCommands();
+    }
+    QStringList Script()
+    {
+        sheet.lines.clear();
+        page->WriteScript();
+        return sheet.lines;
+    }
+
+    CFakeSheet sheet;
+    CConfigSheetScope scope{&sheet};
+    CScriptedPrompts prompts;
+    std::unique_ptr<CSharedSim> sim;
+    std::unique_ptr<CPosition> page;
+};
+
+}  // namespace
+
+TEST_F(PositionTest, QueryLoadsTheReceiversValues)
+{
+    sim = std::make_unique<CSharedSim>();
+    sim->Sim().SetParamValue("/par/pos/mode/cur", "pf");
+    sim->Sim().SetParamValue("/par/pos/sys", "{on,off,on,off}");
+    sim->Sim().SetParamValue("/par/pos/raim/mode", "on");
+    sim->Sim().SetParamValue("/par/pos/raim/al/mode", "npa");
+    page = std::make_unique<CPosition>();
+    page->QuerySettings();
+
+    EXPECT_TRUE(W<QRadioButton>("modePf")->isChecked());
+    EXPECT_TRUE(W<QRadioButton>("modePd")->isEnabled());
+    EXPECT_TRUE(W<QCheckBox>("solPd")->isChecked());
+    EXPECT_EQ(W<QLineEdit>("elevationMask")->text(), QStringLiteral("5"));
+    EXPECT_EQ(W<QLineEdit>("pdopMask")->text(), QStringLiteral("30.0"));
+    EXPECT_TRUE(W<QCheckBox>("sysGps")->isChecked());
+    EXPECT_FALSE(W<QCheckBox>("sysGlonass")->isChecked());
+    EXPECT_TRUE(W<QCheckBox>("sysGal")->isChecked());
+    EXPECT_TRUE(W<QCheckBox>("raimEnabled")->isChecked());
+    EXPECT_EQ(W<QComboBox>("alarmMode")->currentText(), QStringLiteral("Non-precision"));
+    EXPECT_TRUE(W<QComboBox>("alarmMode")->isEnabled());
+    EXPECT_EQ(W<QLineEdit>("alarmLimit")->text(), QStringLiteral("50.0"));
+    EXPECT_FALSE(W<QLineEdit>("alarmLimit")->isEnabled());  // not "Manual"
+    // Not standalone: no measurement choice.
+    EXPECT_TRUE(W<QRadioButton>("measCa")->isChecked());
+    EXPECT_FALSE(W<QRadioButton>("measCa")->isEnabled());
+    EXPECT_EQ(W<QComboBox>("datum")->count(), 222);
+    EXPECT_EQ(W<QComboBox>("datum")->currentText(), QStringLiteral("W84"));
+    EXPECT_TRUE(W<QPushButton>("datumParameters")->isEnabled());
+    EXPECT_EQ(W<QCheckBox>("trackedGps")->checkState(), Qt::Checked);
+    EXPECT_FALSE(page->m_bChanged);
+    EXPECT_FALSE(sheet.apply);
+}
+
+TEST_F(PositionTest, ReceiverWithoutRtkOrPcode)
+{
+    Open("basic");
+    EXPECT_FALSE(W<QRadioButton>("modePf")->isEnabled());
+    EXPECT_FALSE(W<QRadioButton>("modePd")->isEnabled());
+    EXPECT_FALSE(W<QCheckBox>("solPf")->isEnabled());
+    EXPECT_FALSE(W<QCheckBox>("solPd")->isEnabled());
+    EXPECT_TRUE(W<QCheckBox>("solPd")->isChecked());
+    const QString applied = Applied().join(' ');
+    EXPECT_FALSE(applied.contains(QLatin1String("/par/pos/mode/pd")));
+    EXPECT_FALSE(Script().join(' ').contains(QLatin1String("/par/pos/mode/pf")));
+
+    sim->Sim().SetParamValue("/par/lock/pcode", "off");
+    page->QuerySettings();
+    EXPECT_TRUE(W<QRadioButton>("measCa")->isEnabled());
+    for (const char* name : {"measP1", "measP2", "measIonoFree"}) {
+        EXPECT_FALSE(W<QRadioButton>(name)->isEnabled()) << name;
+    }
+}
+
+TEST_F(PositionTest, ApplySendsEveryStepInOrder)
+{
+    Open();
+    QString result = "x";
+    EXPECT_EQ(Applied(&result),
+              QStringList({"set,/par/pos/mode/cur,sp", "set,/par/pos/mode/sp,on", "set,/par/pos/mode/cd,on",
+                           "set,/par/pos/mode/pf,on", "set,/par/pos/mode/pd,on", "set,/par/pos/elm,5",
+                           "set,/par/pos/pdop,30.0", "set,/par/pos/sys,{on,on,on,on}", "set,/par/pos/raim/mode,off",
+                           "set,/par/pos/meas,ca", "set,/par/pos/datum/cur,W84", "set,/par/pos/iono,on",
+                           "set,/par/pos/tropo,on", "set,/par/lock/gps/sat," + kAllY32,
+                           "set,/par/pos/gps/sat," + kAllY32,
+                           "set,/par/lock/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
+                           "set,/par/pos/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
+                           "set,/par/pos/glo/sat,{" + QStringList(24, "y").join(',') + "}",
+                           "set,/par/lock/sbas/sat,{" + QStringList(19, "y").join(',') + "}",
+                           "set,/par/pos/sbas/sat,{" + QStringList(19, "y").join(',') + "}"}));
+    EXPECT_EQ(result, QString());
+
+    Type(W<QLineEdit>("elevationMask"), "abc");
+    EXPECT_EQ(Applied(&result).size(), 5);
+    EXPECT_EQ(result, QStringLiteral("Invalid Positioning Elevation mask"));
+    Type(W<QLineEdit>("elevationMask"), "10");
+    Type(W<QLineEdit>("pdopMask"), "");
+    EXPECT_EQ(Applied(&result).size(), 6);
+    EXPECT_EQ(result, QStringLiteral("Invalid Positioning PDOP mask"));
+    EXPECT_TRUE(page->m_bChanged);
+    EXPECT_TRUE(sheet.apply);
+}
+
+TEST_F(PositionTest, EveryRefusalNamesItsStep)
+{
+    Open();
+    const std::pair<const char*, const char*> steps[] = {
+        {"/par/pos/mode/cur", "Can't set positioning mode"},
+        {"/par/pos/mode/cd", "Can't set Code Differential solution mode"},
+        {"/par/pos/mode/pd", "Can't set Phase Fixed solution mode"},
+        {"/par/pos/sys", "Can't set Positioning System"},
+        {"/par/pos/raim/mode", "Can't set RAIM Enabled mode"},
+        {"/par/pos/meas", "Can't set Used Measurements mode"},
+        {"/par/pos/datum/cur", "Can't set current datum for position computation"},
+        {"/par/pos/iono", "Can't set Ionospheric errors correction mode"},
+        {"/par/pos/tropo", "Can't set Tropospheric errors correction mode"},
+        {"/par/pos/gps/sat", "Can't set GPS satellites to Use"},
+        {"/par/lock/glo/fcn", "Can't set GLONASS FCNs to Lock"},
+        {"/par/pos/glo/sat", "Can't set GLONASS Satellites to Use"},
+        {"/par/lock/sbas/sat", "Can't set SBAS satellites to Lock"},
+    };
+    for (const auto& [path, message] : steps) {
+        sim->Sim().RefuseParam(path);
+        EXPECT_EQ(page->ApplySettings(), QString::fromLatin1(message)) << path;
+        sim->Sim().RefuseParam(path, false);
+    }
+    EXPECT_EQ(page->VisibleSatPage(), 3);  // the failing SBAS list is shown
+
+    // The receiver's own range checks.
+    Type(W<QLineEdit>("elevationMask"), "95");
+    EXPECT_EQ(page->ApplySettings(), QStringLiteral("Can't set Positioning Elevation mask"));
+    Type(W<QLineEdit>("elevationMask"), "10");
+    Type(W<QLineEdit>("pdopMask"), "0.5");
+    EXPECT_EQ(page->ApplySettings(), QStringLiteral("Can't set Positioning PDOP mask"));
+    Type(W<QLineEdit>("pdopMask"), "10");
+    W<QCheckBox>("raimEnabled")->click();
+    Type(W<QLineEdit>("alarmLimit"), "0");
+    EXPECT_EQ(page->ApplySettings(), QStringLiteral("Can't set RAIM Alarm Limit mode"));
+}
+
+TEST_F(PositionTest, ModeAndRaimDecideWhatIsSentAndWritten)
+{
+    Open();
+    W<QRadioButton>("modeCd")->click();
+    EXPECT_TRUE(page->m_bChanged);
+    EXPECT_TRUE(sheet.apply);
+    for (const char* name : {"measCa", "measP1", "ionoCorrection", "tropoCorrection"}) {
+        EXPECT_FALSE(W<QWidget>(name)->isEnabled()) << name;
+    }
+    const QString applied = Applied().join(' ');
+    EXPECT_TRUE(applied.contains(QLatin1String("set,/par/pos/mode/cur,cd")));
+    EXPECT_FALSE(applied.contains(QLatin1String("/par/pos/meas")));
+    EXPECT_FALSE(applied.contains(QLatin1String("/par/pos/iono")));
+    const QString script = Script().join(' ');
+    EXPECT_FALSE(script.contains(QLatin1String("/par/pos/sp/")));
+    // RAIM off: no alarm settings, but the mode itself.
+    EXPECT_FALSE(applied.contains(QLatin1String("/par/pos/raim/al")));
+    EXPECT_TRUE(applied.contains(QLatin1String("set,/par/pos/raim/mode,off")));
+    EXPECT_FALSE(script.contains(QLatin1String("/par/pos/raim/al")));
+
+    W<QRadioButton>("modeSp")->click();
+    EXPECT_TRUE(W<QRadioButton>("measP2")->isEnabled());
+    W<QCheckBox>("raimEnabled")->click();
+    EXPECT_TRUE(W<QLineEdit>("alarmLimit")->isEnabled());
+    Choose(W<QComboBox>("alarmMode"), "Terminal");
+    EXPECT_FALSE(W<QLineEdit>("alarmLimit")->isEnabled());
+    EXPECT_FALSE(W<QLabel>("alarmLimitLabel")->isEnabled());
+    const QStringList raim = Applied().filter(QStringLiteral("/raim/"));
+    EXPECT_EQ(raim, QStringList({"set,/par/pos/raim/al/mode,ter", "set,/par/pos/raim/mode,on"}));
+    EXPECT_EQ(Script().filter(QStringLiteral("/raim/")),
+              QStringList({"%/par/pos/raim/al/mode%set,/par/pos/raim/al/mode,ter",
+                           "%/par/pos/raim/mode%set,/par/pos/raim/mode,on"}));
+}
+
+TEST_F(PositionTest, ScriptCopiesTheReceiversDatumParameters)
+{
+    Open();
+    sim->Sim().SetParamValue("/par/pos/datum/USER", "{{U-,6378000.0,300.0},{USER,1,1,2,3,0,0,0,0}}");
+    const QStringList lines = Script();
+    ASSERT_GE(lines.size(), 16);
+    EXPECT_EQ(lines.mid(0, 13),
+              QStringList({"%/par/pos/mode/cur%set,/par/pos/mode/cur,sp", "%/par/pos/mode/sp%set,/par/pos/mode/sp,on",
+                           "%/par/pos/mode/cd%set,/par/pos/mode/cd,on", "%/par/pos/mode/pf%set,/par/pos/mode/pf,on",
+                           "%/par/pos/mode/pd%set,/par/pos/mode/pd,on", "%/par/pos/elm%set,/par/pos/elm,5",
+                           "%/par/pos/pdop%set,/par/pos/pdop,30.0", "%/par/pos/sys%set,/par/pos/sys,{on,on,on,on}",
+                           "%/par/pos/raim/mode%set,/par/pos/raim/mode,off",
+                           "%/par/pos/sp/meas%set,/par/pos/sp/meas,ca", "%/par/pos/datum/cur%set,/par/pos/datum/cur,W84",
+                           "%/par/pos/datum/P90/par%set,/par/pos/datum/P90/par,{P90,0,-1.080,-0.270,-0.900,0.000,"
+                           "0.000,-0.160,-0.120}",
+                           "%/par/pos/datum/USER%set,/par/pos/datum/USER,{{U-,6378000.0,300.0},{USER,1,1,2,3,0,0,0,0}}"}));
+    EXPECT_EQ(lines[13], QStringLiteral("%/par/pos/sp/iono%set,/par/pos/sp/iono,on"));
+    EXPECT_EQ(lines[15], "%/par/lock/gps/sat%set,/par/lock/gps/sat," + kAllY32);
+    EXPECT_TRUE(lines.filter(QStringLiteral("/gal/")).isEmpty());
+    EXPECT_EQ(lines.size(), 22);
+}
+
+TEST_F(PositionTest, SatelliteListsAndMasterBoxes)
+{
+    sim = std::make_unique<CSharedSim>();
+    sim->Sim().SetParamValue("/par/lock/gps/sat", "{y,n,y}");
+    page = std::make_unique<CPosition>();
+    page->QuerySettings();
+    CPosSatPage* gps = page->SatPage(0);
+    EXPECT_TRUE(gps->LockBox(0)->isChecked());
+    EXPECT_FALSE(gps->LockBox(1)->isChecked());
+    EXPECT_TRUE(gps->LockBox(2)->isChecked());
+    EXPECT_FALSE(gps->LockBox(31)->isChecked());
+    EXPECT_EQ(W<QCheckBox>("trackedGps")->checkState(), Qt::PartiallyChecked);
+
+    // A master click from the partial state selects the whole list and shows the sub-page.
+    page->ShowSatPage(3);
+    W<QCheckBox>("trackedGps")->click();
+    EXPECT_EQ(page->VisibleSatPage(), 0);
+    EXPECT_TRUE(gps->LockBox(1)->isChecked());
+    EXPECT_EQ(W<QCheckBox>("trackedGps")->checkState(), Qt::Checked);
+    EXPECT_TRUE(page->m_bChanged);
+
+    page->m_bChanged = false;
+    sheet.apply = false;
+    Child<QPushButton>(gps, "noneToUse")->click();
+    EXPECT_EQ(W<QCheckBox>("usedGps")->checkState(), Qt::Unchecked);
+    EXPECT_TRUE(page->m_bChanged);
+    EXPECT_TRUE(sheet.apply);
+    gps->UseBox(4)->click();
+    EXPECT_EQ(W<QCheckBox>("usedGps")->checkState(), Qt::PartiallyChecked);
+    EXPECT_TRUE(Applied().contains("set,/par/pos/gps/sat,{n,n,n,n,y," + QStringList(27, "n").join(',') + "}"));
+
+    // Galileo is edited here but never sent.
+    page->SatPage(2)->LockBox(0)->click();
+    EXPECT_TRUE(Applied().filter(QStringLiteral("/gal/")).isEmpty());
+    EXPECT_EQ(W<QCheckBox>("trackedGal")->checkState(), Qt::PartiallyChecked);
+}
+
+TEST_F(PositionTest, GlonassNumberingIsKeptAndSwitchesOnlyTheDisplay)
+{
+    Open();
+    auto* glo = static_cast<CPosGLONASS*>(page->SatPage(1));
+    EXPECT_TRUE(glo->FcnNumbering());
+    EXPECT_FALSE(glo->LockBox(20)->isVisibleTo(glo));
+    glo->UseBox(0)->click();  // FCN -7 out of use
+
+    Child<QRadioButton>(glo, "slotNumbering")->click();
+    EXPECT_TRUE(glo->LockBox(23)->isVisibleTo(glo));
+    EXPECT_FALSE(glo->LockBox(0)->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>(glo, "allToLock")->isEnabled());
+    EXPECT_TRUE(glo->UseBox(0)->isChecked());  // the slot list
+    glo->UseBox(23)->click();                  // slot 24 out of use
+    EXPECT_EQ(W<QCheckBox>("usedGlonass")->checkState(), Qt::PartiallyChecked);
+
+    // The choice survives a restart through the settings.
+    EXPECT_FALSE(CPosGLONASS::ReadNumberingSetting());
+    CPosGLONASS fresh;
+    EXPECT_FALSE(fresh.FcnNumbering());
+
+    Child<QRadioButton>(glo, "fcnNumbering")->click();
+    EXPECT_FALSE(glo->UseBox(0)->isChecked());
+    const QStringList applied = Applied();
+    EXPECT_TRUE(applied.contains("set,/par/pos/glo/fcn,{n," + QStringList(19, "y").join(',') + "}"));
+    EXPECT_TRUE(applied.contains("set,/par/pos/glo/sat,{" + QStringList(23, "y").join(',') + ",n}"));
+
+    // The tracked master switches back to channel numbering.
+    Child<QRadioButton>(glo, "slotNumbering")->click();
+    W<QCheckBox>("trackedGlonass")->click();
+    EXPECT_TRUE(glo->FcnNumbering());
+    EXPECT_TRUE(CPosGLONASS::ReadNumberingSetting());
+}
+
+TEST_F(PositionTest, GlonassWithoutASlotList)
+{
+    CScriptedReceiver receiver({{"/par/lock/glo/fcn", "{y,y}"}, {"/par/pos/glo/fcn", "{y,n}"}});
+    CPosGLONASS glo;
+    glo.SetFcnNumbering(false);
+    glo.Query();
+    for (int i = 0; i < 24; ++i) {
+        EXPECT_FALSE(glo.UseBox(i)->isEnabled());
+    }
+    EXPECT_FALSE(Child<QPushButton>(&glo, "allToUse")->isEnabled());
+    EXPECT_EQ(glo.UsedState(), MasterState::Some);
+    EXPECT_EQ(glo.TrackedState(), MasterState::Some);
+    glo.SetFcnNumbering(true);
+    EXPECT_TRUE(glo.UseBox(0)->isChecked());
+    EXPECT_FALSE(glo.UseBox(1)->isChecked());
+}
+
+TEST_F(PositionTest, DatumDialogShowsAndSendsThePrescribedDatums)
+{
+    Open();
+    {
+        CDatumParam w84("W84");
+        EXPECT_EQ(w84.windowTitle(), QStringLiteral("W84 Datum Parameters"));
+        EXPECT_EQ(Child<QLineEdit>(&w84, "ellipsoidId")->text(), QStringLiteral("WGE"));
+        for (const char* name : {"axis", "dX", "scale", "refDatum"}) {
+            EXPECT_FALSE(Child<QWidget>(&w84, name)->isEnabled()) << name;
+        }
+        sim->TakeCommands();
+        w84.Ok();
+        EXPECT_TRUE(sim->TakeCommands().isEmpty());
+        EXPECT_EQ(w84.ResultIndex(), 0);
+    }
+    {
+        CDatumParam user("USER");
+        EXPECT_FALSE(Child<QWidget>(&user, "apply")->isEnabled());
+        EXPECT_TRUE(Child<QWidget>(&user, "axis")->isEnabled());
+        Choose(Child<QComboBox>(&user, "refDatum"), "P90");
+        Type(Child<QLineEdit>(&user, "dX"), "1.5");
+        EXPECT_TRUE(Child<QWidget>(&user, "apply")->isEnabled());
+        sim->TakeCommands();
+        user.Ok();
+        EXPECT_EQ(sim->TakeCommands(), QStringList({"set,/par/pos/datum/USER,{{U-,6378137.000,298.257223563},{USER,1,"
+                                                    "1.5,0.000,0.000,0.000,0.000,0.000,0.000}}"}));
+        EXPECT_EQ(user.ResultIndex(), 221);
+    }
+    {
+        CDatumParam p90("P90");
+        EXPECT_FALSE(Child<QWidget>(&p90, "axis")->isEnabled());
+        EXPECT_TRUE(Child<QWidget>(&p90, "rZ")->isEnabled());
+        Type(Child<QLineEdit>(&p90, "scale"), "abc");
+        prompts.ExpectMessage(QString(), CDatumParam::ErrorText("P90"), PromptButtons::Ok, PromptButton::Ok);
+        EXPECT_FALSE(p90.ApplyDatum());
+        EXPECT_TRUE(Child<QWidget>(&p90, "apply")->isEnabled());
+        // Another datum from the list: its record, read-only, and the change is noted.
+        Choose(Child<QComboBox>(&p90, "currentDatum"), "EUR-M");
+        EXPECT_EQ(p90.Code(), QStringLiteral("EUR-M"));
+        EXPECT_EQ(Child<QLineEdit>(&p90, "ellipsoidId")->text(), QStringLiteral("IN"));
+        EXPECT_FALSE(Child<QWidget>(&p90, "dX")->isEnabled());
+        EXPECT_TRUE(p90.IsChanged());
+        p90.Cancel();
+        EXPECT_EQ(p90.ResultIndex(), -1);
+    }
+
+    // The page's button selects the chosen entry.
+    page->SetDatumDialogRunner([](const QString& code, QWidget*) { return code == "W84" ? 1 : -1; });
+    page->OpenDatumParameters();
+    EXPECT_EQ(W<QComboBox>("datum")->currentText(), QStringLiteral("P90"));
+    EXPECT_TRUE(page->m_bChanged);
+    page->OpenDatumParameters();
+    EXPECT_EQ(W<QComboBox>("datum")->currentText(), QStringLiteral("P90"));
+}
+
+TEST_F(PositionTest, DatumDialogOnShortTablesAndBadRecords)
+{
+    Open("lite");
+    CDatumParam p90("P90");
+    EXPECT_EQ(Child<QComboBox>(&p90, "currentDatum")->count(), 2);
+    EXPECT_EQ(Child<QComboBox>(&p90, "currentDatum")->currentText(), QStringLiteral("P90"));
+    sim.reset();
+
+    CScriptedReceiver receiver({{"/par/opts/cur/_DTM", "1"}, {"/par/pos/datum/USER", "{{U-,1}}"}});
+    CDatumParam user("USER");
+    EXPECT_FALSE(Child<QWidget>(&user, "dX")->isEnabled());
+    const int before = int(receiver.Received().size());
+    user.Ok();
+    EXPECT_EQ(receiver.Received().size(), before);  // nothing shown, nothing sent
+}
+
+TEST_F(PositionTest, SimulatorRefusesWhatAReceiverWould)
+{
+    Open("basic");
+    bool ok = true;
+    for (const char* bad : {"%%set,/par/pos/elm,91", "%%set,/par/pos/mode/cur,pd", "%%set,/par/pos/datum/cur,XYZ",
+                            "%%set,/par/lock/gps/sat,{y,n}", "%%set,/par/pos/sys,{on,on,maybe,on}",
+                            "%%set,/par/pos/datum/USER,{{U-,1,298},{USER,0,0,0,0,0,0,0,0}}",
+                            "%%set,/par/pos/datum/USER,{{U-,6378137,298},{USER,0,1,2}}",
+                            "%%set,/par/pos/datum/P90/par,{P90,2,0,0,0,0,0,0,0}", "%%set,/par/pos/datum/W84,{}"}) {
+        sim->Send(QString::fromLatin1(bad), &ok);
+        EXPECT_FALSE(ok) << bad;
+    }
+    sim->Send("%%set,/par/pos/iono,off", &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(sim->Sim().Param("/par/pos/sp/iono"), QStringLiteral("off"));
+    sim->Send("%%set,/par/pos/datum/cur,EUR-M", &ok);
+    EXPECT_TRUE(ok);
+    sim.reset();  // one receiver on the shared holder at a time
+    sim = std::make_unique<CSharedSim>("lite");
+    sim->Send("%%set,/par/pos/datum/cur,EUR-M", &ok);
+    EXPECT_FALSE(ok);
+    sim->Send("%%set,/par/pos/datum/cur,P90", &ok);
+    EXPECT_TRUE(ok);
+}
