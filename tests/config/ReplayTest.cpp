@@ -1,0 +1,146 @@
+// A saved setup script replayed with the interpreter on a fresh receiver of the same model reproduces every
+// parameter the sheet's pages show.
+
+#include "ConfigTestSupport.h"
+
+#include "config/DatumParam.h"
+#include "config/PosSatPages.h"
+#include "config/Position.h"
+#include "config/ReceiverCfgDlg.h"
+#include "manual/ScriptHost.h"
+#include "manual/ScriptInterpreter.h"
+#include "support/ScriptedPrompts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs scripts on a receiver holder; prints nowhere, and its clock moves only when the script waits.
+class CReplayHost : public IScriptHost
+{
+public:
+    CReplayHost(CReceiverHolder& holder, QString folder) : m_holder(holder), m_folder(std::move(folder)) {}
+
+    void PrintOutput(const QString& text) override { output << text; }
+    void SetStatus(const QString& text) override { status = text; }
+    void ClearOutput() override {}
+    void SetControlsEnabled(bool) override {}
+    void SetScriptButton(const QString&, bool) override {}
+    void ProcessPendingInput() override {}
+    bool StopRequested() const override { return false; }
+    void ClearStopRequest() override {}
+    QString ScriptFolder() const override { return m_folder; }
+    bool Send(const QString& text) override { return m_holder.Send(text); }
+    QString Reply() override { return m_holder.Reply(); }
+    int64_t TickMs() override { return m_tick; }
+    void Wait(int ms) override { m_tick += ms; }
+
+    QStringList output;
+    QString status;
+
+private:
+    CReceiverHolder& m_holder;
+    QString m_folder;
+    int64_t m_tick = 0;
+};
+
+// Every parameter the implemented pages show; a page added later adds its paths here.
+const char* const kShownParameters[] = {
+    // Positioning
+    "/par/pos/mode/cur", "/par/pos/mode/sp", "/par/pos/mode/cd", "/par/pos/mode/pf", "/par/pos/mode/pd",
+    "/par/pos/elm", "/par/pos/pdop", "/par/pos/sys", "/par/pos/raim/mode", "/par/pos/raim/al/mode",
+    "/par/pos/raim/al/manual", "/par/pos/sp/meas", "/par/pos/sp/iono", "/par/pos/sp/tropo", "/par/pos/datum/cur",
+    "/par/pos/datum/P90/par", "/par/pos/datum/USER", "/par/lock/gps/sat", "/par/pos/gps/sat", "/par/lock/glo/fcn",
+    "/par/pos/glo/fcn", "/par/pos/glo/sat", "/par/lock/gal/sat", "/par/pos/gal/sat", "/par/lock/sbas/sat",
+    "/par/pos/sbas/sat",
+};
+
+template <typename T>
+T* In(QWidget* page, const char* name)
+{
+    T* w = Child<T>(page, name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+}  // namespace
+
+TEST(ReplayTest, SavedSetupReproducesTheReceiverOnAnotherOne)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("setup.kvc"));
+    std::map<QString, QString> expected;
+    {
+        CSharedSim a;
+        CScriptedPrompts prompts;
+        ConfigSheetContext context;
+        context.connection = &a.Connection();
+        context.receiverName = a.Name();
+        context.model = a.Sim().Param(QStringLiteral("/par/rcv/model"));
+        CReceiverCfgDlg sheet(context);
+        ASSERT_TRUE(sheet.Open());
+        sheet.SelectPage(2);
+        auto* page = dynamic_cast<CPosition*>(sheet.Page(2));
+        ASSERT_NE(page, nullptr);
+
+        // The user edits the page.
+        Type(In<QLineEdit>(page, "elevationMask"), "12");
+        Type(In<QLineEdit>(page, "pdopMask"), "6.5");
+        In<QCheckBox>(page, "sysGal")->click();
+        In<QCheckBox>(page, "solCd")->click();
+        In<QCheckBox>(page, "raimEnabled")->click();
+        Type(In<QLineEdit>(page, "alarmLimit"), "25.0");
+        In<QRadioButton>(page, "measP2")->click();
+        In<QCheckBox>(page, "tropoCorrection")->click();
+        Choose(In<QComboBox>(page, "datum"), "EUR-M");
+        page->SatPage(0)->UseBox(4)->click();
+        In<QCheckBox>(page, "trackedGlonass")->click();  // none tracked
+        auto* glo = static_cast<CPosGLONASS*>(page->SatPage(1));
+        glo->SetFcnNumbering(false);
+        glo->UseBox(23)->click();
+        Child<QPushButton>(page->SatPage(3), "noneToLock")->click();
+        ASSERT_TRUE(sheet.IsApplyEnabled());
+        sheet.Apply();
+        ASSERT_EQ(sheet.StatusText(), QString());
+        glo->SetFcnNumbering(true);  // the display choice is no receiver parameter
+
+        // And the two datums that take parameters.
+        CDatumParam user(QStringLiteral("USER"));
+        Choose(Child<QComboBox>(&user, "refDatum"), "P90");
+        Type(Child<QLineEdit>(&user, "axis"), "6378100.5");
+        Type(Child<QLineEdit>(&user, "rZ"), "0.25");
+        user.Ok();
+        CDatumParam p90(QStringLiteral("P90"));
+        Type(Child<QLineEdit>(&p90, "scale"), "0.5");
+        p90.Ok();
+
+        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), path);
+        sheet.Save();
+        ASSERT_EQ(sheet.StatusText(), QString());
+        for (const char* p : kShownParameters) {
+            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
+        }
+    }
+    ASSERT_EQ(expected["/par/pos/elm"], QStringLiteral("12"));
+    ASSERT_EQ(expected["/par/pos/datum/cur"], QStringLiteral("EUR-M"));
+    ASSERT_TRUE(expected["/par/pos/datum/USER"].contains(QLatin1String("6378100.5")));
+
+    CSimHarness b;
+    b.Sim().SetParamValue(QStringLiteral("/par/pos/pdop"), QStringLiteral("99.0"));  // reset by the script
+    CReplayHost host(b.Holder(), dir.path());
+    CScriptInterpreter interpreter(host);
+    EXPECT_FALSE(interpreter.RunScript(QStringLiteral("setup.kvc")));
+    EXPECT_EQ(interpreter.LastOutcome(), CScriptInterpreter::Outcome::Completed);
+    EXPECT_EQ(host.status, QString());
+    EXPECT_TRUE(host.output.contains(QStringLiteral("> Done!"))) << host.output.join('\n').toStdString();
+    for (const auto& [p, value] : expected) {
+        EXPECT_EQ(b.Sim().Param(p), value) << p.toStdString();
+    }
+}
