@@ -5,6 +5,7 @@
 #include "app/FrameTitle.h"
 #include "app/MainView.h"
 #include "app/NemolaApp.h"
+#include "config/ReceiverCfgDlg.h"
 #include "ui/TimeServices.h"
 
 #include <QAction>
@@ -244,6 +245,17 @@ void CMainFrame::OnResetReceiver()
     m_app.RestartReceiverCommand(CNemolaApp::kResetReceiver);
 }
 
+void CMainFrame::OnReceiverConfig()
+{
+    m_app.RunDialogCommand([this](QWidget* parent) {
+        ConfigSheetContext context;
+        context.connection = m_app.State().connection.get();
+        context.receiverName = m_app.State().receiverName;
+        context.model = m_app.State().model;
+        RunReceiverConfig(context, parent);
+    });
+}
+
 void CMainFrame::OnAbout()
 {
     m_app.ShowAbout();
@@ -252,7 +264,6 @@ void CMainFrame::OnAbout()
 // Tools that arrive with later parts of the program.
 void CMainFrame::OnFileManager() {}
 void CMainFrame::OnRealTimeLogging() {}
-void CMainFrame::OnReceiverConfig() {}
 void CMainFrame::OnSite() {}
 void CMainFrame::OnSetTargetPosition() {}
 void CMainFrame::OnInitFileSystem() {}
