@@ -130,8 +130,8 @@ void CDatumParam::Refresh(const QString& code)
     const int fields = ScanText(record->mid(2),
                                 "%31[^,],%31[^,],%31[^}]},{%31[^,],%d,%31[^,],%31[^,],%31[^,],%31[^,],%31[^,],%31[^,],"
                                 "%31[^}]",
-                                ellipsoid, axis, invFlat, name, &reference, values[0], values[1], values[2],
-                                values[3], values[4], values[5], values[6]);
+                                ellipsoid, axis, invFlat, name, &reference, values[0], values[1], values[2], values[3],
+                                values[4], values[5], values[6]);
     if (fields != 12) {
         return;
     }
@@ -184,11 +184,10 @@ bool CDatumParam::ApplyDatum()
     if (m_code == QLatin1String("P90") && m_loaded) {
         command = QStringLiteral("%%set,/par/pos/datum/P90/par,{P90,0,") + TransformValues() + QLatin1Char('}');
     } else if (m_code == QLatin1String("USER") && m_loaded) {
-        const QString reference = ComboText(m_reference, true) == QLatin1String("W84") ? QStringLiteral("0,")
-                                                                                       : QStringLiteral("1,");
+        const QString reference =
+            ComboText(m_reference, true) == QLatin1String("W84") ? QStringLiteral("0,") : QStringLiteral("1,");
         command = QStringLiteral("%%set,/par/pos/datum/USER,{{U-,") + m_axis->text() + QLatin1Char(',') +
-                  m_invFlat->text() + QStringLiteral("},{USER,") + reference + TransformValues() +
-                  QStringLiteral("}}");
+                  m_invFlat->text() + QStringLiteral("},{USER,") + reference + TransformValues() + QStringLiteral("}}");
     } else {
         return true;
     }

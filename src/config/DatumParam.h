@@ -30,7 +30,10 @@ public:
     QString Code() const { return m_code; }
     bool IsChanged() const { return m_changed; }
 
-    static QString ErrorText(const QString& code) { return QStringLiteral("Can't set ") + code + " datum's parameters"; }
+    static QString ErrorText(const QString& code)
+    {
+        return QStringLiteral("Can't set ") + code + " datum's parameters";
+    }
 
 private:
     void OnDatumChosen(int index);

@@ -295,10 +295,10 @@ void CPosSatList::SetAllUsed(bool on)
 }
 
 CPosGPS::CPosGPS(QWidget* parent)
-    : CPosSatList({QStringLiteral("GPS"), 32, 1, QStringLiteral("/par/lock/gps/sat"),
-                   QStringLiteral("/par/pos/gps/sat"), QStringLiteral("Can't set GPS satellites to Lock"),
-                   QStringLiteral("Can't set GPS satellites to Use")},
-                  parent)
+    : CPosSatList(
+          {QStringLiteral("GPS"), 32, 1, QStringLiteral("/par/lock/gps/sat"), QStringLiteral("/par/pos/gps/sat"),
+           QStringLiteral("Can't set GPS satellites to Lock"), QStringLiteral("Can't set GPS satellites to Use")},
+          parent)
 {
 }
 
@@ -310,10 +310,10 @@ CPosGalileo::CPosGalileo(QWidget* parent)
 }
 
 CPosSBAS::CPosSBAS(QWidget* parent)
-    : CPosSatList({QStringLiteral("SBAS"), 19, 120, QStringLiteral("/par/lock/sbas/sat"),
-                   QStringLiteral("/par/pos/sbas/sat"), QStringLiteral("Can't set SBAS satellites to Lock"),
-                   QStringLiteral("Can't set SBAS satellites to Use")},
-                  parent)
+    : CPosSatList(
+          {QStringLiteral("SBAS"), 19, 120, QStringLiteral("/par/lock/sbas/sat"), QStringLiteral("/par/pos/sbas/sat"),
+           QStringLiteral("Can't set SBAS satellites to Lock"), QStringLiteral("Can't set SBAS satellites to Use")},
+          parent)
 {
 }
 

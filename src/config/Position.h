@@ -54,7 +54,7 @@ private:
     void OnSatEdited();
     QWidget* BuildSatArea();
 
-    RadioList m_modes;  // sp, cd, wd, pf, pd
+    RadioList m_modes;                        // sp, cd, wd, pf, pd
     std::array<QCheckBox*, 4> m_solutions{};  // sp, cd, pf, pd
     QLineEdit* m_elevation = nullptr;
     QLineEdit* m_pdop = nullptr;

@@ -144,10 +144,8 @@ CReceiverCfgDlg::CReceiverCfgDlg(ConfigSheetContext context, QWidget* parent)
     layout->addLayout(buttons);
 
     connect(findChild<QPushButton*>(QStringLiteral("okButton")), &QPushButton::clicked, this, &CReceiverCfgDlg::Ok);
-    connect(findChild<QPushButton*>(QStringLiteral("exitButton")), &QPushButton::clicked, this,
-            &CReceiverCfgDlg::Exit);
-    connect(findChild<QPushButton*>(QStringLiteral("saveButton")), &QPushButton::clicked, this,
-            &CReceiverCfgDlg::Save);
+    connect(findChild<QPushButton*>(QStringLiteral("exitButton")), &QPushButton::clicked, this, &CReceiverCfgDlg::Exit);
+    connect(findChild<QPushButton*>(QStringLiteral("saveButton")), &QPushButton::clicked, this, &CReceiverCfgDlg::Save);
     connect(findChild<QPushButton*>(QStringLiteral("refreshButton")), &QPushButton::clicked, this,
             &CReceiverCfgDlg::Refresh);
     connect(m_apply, &QPushButton::clicked, this, &CReceiverCfgDlg::Apply);

@@ -197,8 +197,8 @@ void LoadCheck(const QString* value, const QString& onValue, QCheckBox* box)
 void LoadCheckYes(const QString* value, QCheckBox* box)
 {
     box->setEnabled(value != nullptr);
-    box->setChecked(value && (*value == QLatin1String("on") || *value == QLatin1String("y") ||
-                              *value == QLatin1String("yes")));
+    box->setChecked(value &&
+                    (*value == QLatin1String("on") || *value == QLatin1String("y") || *value == QLatin1String("yes")));
 }
 
 void LoadCheckList(const QString* value, const CheckList& boxes)

@@ -100,11 +100,11 @@ Result DatumUser(const QString& text, QString* canonical)
         return Result::Invalid;
     }
     QString par;
-    const Result r = First({Number(ellipsoid[1], 6000000, 7000000), Number(ellipsoid[2], 1, 1000),
-                            DatumPar(groups[1], &par)});
+    const Result r =
+        First({Number(ellipsoid[1], 6000000, 7000000), Number(ellipsoid[2], 1, 1000), DatumPar(groups[1], &par)});
     if (r == Result::Ok) {
-        *canonical = QStringLiteral("{{") + ellipsoid.join(QLatin1Char(',')) + QStringLiteral("},") + par +
-                     QLatin1Char('}');
+        *canonical =
+            QStringLiteral("{{") + ellipsoid.join(QLatin1Char(',')) + QStringLiteral("},") + par + QLatin1Char('}');
     }
     return r;
 }

@@ -18,7 +18,7 @@ constexpr unsigned LIVE = ParamFlag::Live | ParamFlag::ReadOnly;
 constexpr const char* kOnOff = "on|off";
 constexpr const char* kBauds = "300|600|1200|2400|4800|9600|19200|38400|57600|115200|153600|230400|460800|1500000";
 constexpr const char* kInputModes = "none|cmd|echo|rtcm|rtcm3|cmr|kvs|omni";
-constexpr const char* kYesNo = "y|n";
+constexpr const char* kAllYes32 = "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}";
 // The datum codes a receiver with the datum feature knows; without it only W84 and P90.
 constexpr const char* kDatums =
     "W84|P90|W72|ADI-M|ADI-E|ADI-F|ADI-A|ADI-C|ADI-D|ADI-B|AFG|ARF-M|ARF-A|ARF-H|ARF-B|ARF-C|ARF-D|"
@@ -33,6 +33,18 @@ constexpr const char* kDatums =
     "SHB|BER|DID|FOT|GRA|ISG|LCF|ASM|NAP|FLO|PLN|POS|PUR|QUO|SAO|SAP|SGM|TDC|ANO|GAA|IST|KEG|MIK|REU|"
     "AMA|ATF|TRN|ASQ|IBE|CAO|CHI|GIZ|EAS|GEO|GUA|DOB|JOH|KUS|LUZ-A|LUZ-B|MID|OHA-M|OHA-A|OHA-B|OHA-C|"
     "OHA-D|PIT|SAE|MVS|ENW|WAK|BUR|CAZ|EUR-S|GSE|HEN|HER|IND-P|PUK|TAN|VOI|YAC|USER";
+
+// Datum records: {{ellipsoid,axis,inverse flattening},{name,ref (0 W84, 1 P90),dX,dY,dZ,Rx,Ry,Rz,scale}}.
+constexpr const char* kW84Record =
+    "{{WGE,6378137.000,298.257223563},{W84,0,0.000,0.000,0.000,0.000,0.000,0.000,0.000}}";
+constexpr const char* kP90Par =
+    "{P90,0,-1.080,-0.270,-0.900,0.000,0.000,-0.160,-0.120}";
+constexpr const char* kUserRecord =
+    "{{U-,6378137.000,298.257223563},{USER,0,0.000,0.000,0.000,0.000,0.000,0.000,0.000}}";
+constexpr const char* kW72Record =
+    "{{WD,6378135.000,298.26},{W72,0,0.000,0.000,4.500,0.000,0.000,0.554,0.220}}";
+constexpr const char* kEurMRecord =
+    "{{IN,6378388.000,297.0},{EUR-M,0,-87.000,-98.000,-121.000,0.000,0.000,0.000,0.000}}";
 
 // One line per entry, so that the tables read and extend line by line.
 // clang-format off
@@ -140,16 +152,16 @@ constexpr ParamDef kParams[] = {
     {"/par/pos/sp/iono", T::Enum, "on", kOnOff, 0, ""},
     {"/par/pos/sp/tropo", T::Enum, "on", kOnOff, 0, ""},
     {"/par/lock/pcode", T::Enum, "on", kOnOff, 0, ""},
-    // datum records: {{ellipsoid,axis,inverse flattening},{name,ref (0 W84, 1 P90),dX,dY,dZ,Rx,Ry,Rz,scale}}
-    {"/par/pos/datum/W84", T::Braced, "{{WGE,6378137.000,298.257223563},{W84,0,0.000,0.000,0.000,0.000,0.000,0.000,0.000}}", "datum-user", RO, ""},
+    // datum records and the P90 transformation
+    {"/par/pos/datum/W84", T::Braced, kW84Record, "datum-user", RO, ""},
     {"/par/pos/datum/P90/ell", T::Braced, "{PZ-90,6378136.000,298.257839303}", "", RO, ""},
-    {"/par/pos/datum/P90/par", T::Braced, "{P90,0,-1.080,-0.270,-0.900,0.000,0.000,-0.160,-0.120}", "datum-par", 0, ""},
-    {"/par/pos/datum/USER", T::Braced, "{{U-,6378137.000,298.257223563},{USER,0,0.000,0.000,0.000,0.000,0.000,0.000,0.000}}", "datum-user", 0, ""},
-    {"/par/pos/datum/W72", T::Braced, "{{WD,6378135.000,298.26},{W72,0,0.000,0.000,4.500,0.000,0.000,0.554,0.220}}", "datum-user", RO, "datum"},
-    {"/par/pos/datum/EUR-M", T::Braced, "{{IN,6378388.000,297.0},{EUR-M,0,-87.000,-98.000,-121.000,0.000,0.000,0.000,0.000}}", "datum-user", RO, "datum"},
+    {"/par/pos/datum/P90/par", T::Braced, kP90Par, "datum-par", 0, ""},
+    {"/par/pos/datum/USER", T::Braced, kUserRecord, "datum-user", 0, ""},
+    {"/par/pos/datum/W72", T::Braced, kW72Record, "datum-user", RO, "datum"},
+    {"/par/pos/datum/EUR-M", T::Braced, kEurMRecord, "datum-user", RO, "datum"},
     // satellite lock and use lists, one y/n per satellite (GLONASS by frequency channel -7..12 and by slot)
-    {"/par/lock/gps/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*32", 0, ""},
-    {"/par/pos/gps/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*32", 0, ""},
+    {"/par/lock/gps/sat", T::List, kAllYes32, "y|n*32", 0, ""},
+    {"/par/pos/gps/sat", T::List, kAllYes32, "y|n*32", 0, ""},
     {"/par/lock/glo/fcn", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*20", 0, ""},
     {"/par/pos/glo/fcn", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*20", 0, ""},
     {"/par/pos/glo/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*24", 0, ""},

@@ -120,18 +120,26 @@ TEST_F(PositionTest, ApplySendsEveryStepInOrder)
 {
     Open();
     QString result = "x";
-    EXPECT_EQ(Applied(&result),
-              QStringList({"set,/par/pos/mode/cur,sp", "set,/par/pos/mode/sp,on", "set,/par/pos/mode/cd,on",
-                           "set,/par/pos/mode/pf,on", "set,/par/pos/mode/pd,on", "set,/par/pos/elm,5",
-                           "set,/par/pos/pdop,30.0", "set,/par/pos/sys,{on,on,on,on}", "set,/par/pos/raim/mode,off",
-                           "set,/par/pos/meas,ca", "set,/par/pos/datum/cur,W84", "set,/par/pos/iono,on",
-                           "set,/par/pos/tropo,on", "set,/par/lock/gps/sat," + kAllY32,
-                           "set,/par/pos/gps/sat," + kAllY32,
-                           "set,/par/lock/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
-                           "set,/par/pos/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
-                           "set,/par/pos/glo/sat,{" + QStringList(24, "y").join(',') + "}",
-                           "set,/par/lock/sbas/sat,{" + QStringList(19, "y").join(',') + "}",
-                           "set,/par/pos/sbas/sat,{" + QStringList(19, "y").join(',') + "}"}));
+    EXPECT_EQ(Applied(&result), QStringList({"set,/par/pos/mode/cur,sp",
+                                             "set,/par/pos/mode/sp,on",
+                                             "set,/par/pos/mode/cd,on",
+                                             "set,/par/pos/mode/pf,on",
+                                             "set,/par/pos/mode/pd,on",
+                                             "set,/par/pos/elm,5",
+                                             "set,/par/pos/pdop,30.0",
+                                             "set,/par/pos/sys,{on,on,on,on}",
+                                             "set,/par/pos/raim/mode,off",
+                                             "set,/par/pos/meas,ca",
+                                             "set,/par/pos/datum/cur,W84",
+                                             "set,/par/pos/iono,on",
+                                             "set,/par/pos/tropo,on",
+                                             "set,/par/lock/gps/sat," + kAllY32,
+                                             "set,/par/pos/gps/sat," + kAllY32,
+                                             "set,/par/lock/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
+                                             "set,/par/pos/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
+                                             "set,/par/pos/glo/sat,{" + QStringList(24, "y").join(',') + "}",
+                                             "set,/par/lock/sbas/sat,{" + QStringList(19, "y").join(',') + "}",
+                                             "set,/par/pos/sbas/sat,{" + QStringList(19, "y").join(',') + "}"}));
     EXPECT_EQ(result, QString());
 
     Type(W<QLineEdit>("elevationMask"), "abc");
@@ -222,16 +230,17 @@ TEST_F(PositionTest, ScriptCopiesTheReceiversDatumParameters)
     sim->Sim().SetParamValue("/par/pos/datum/USER", "{{U-,6378000.0,300.0},{USER,1,1,2,3,0,0,0,0}}");
     const QStringList lines = Script();
     ASSERT_GE(lines.size(), 16);
-    EXPECT_EQ(lines.mid(0, 13),
-              QStringList({"%/par/pos/mode/cur%set,/par/pos/mode/cur,sp", "%/par/pos/mode/sp%set,/par/pos/mode/sp,on",
-                           "%/par/pos/mode/cd%set,/par/pos/mode/cd,on", "%/par/pos/mode/pf%set,/par/pos/mode/pf,on",
-                           "%/par/pos/mode/pd%set,/par/pos/mode/pd,on", "%/par/pos/elm%set,/par/pos/elm,5",
-                           "%/par/pos/pdop%set,/par/pos/pdop,30.0", "%/par/pos/sys%set,/par/pos/sys,{on,on,on,on}",
-                           "%/par/pos/raim/mode%set,/par/pos/raim/mode,off",
-                           "%/par/pos/sp/meas%set,/par/pos/sp/meas,ca", "%/par/pos/datum/cur%set,/par/pos/datum/cur,W84",
-                           "%/par/pos/datum/P90/par%set,/par/pos/datum/P90/par,{P90,0,-1.080,-0.270,-0.900,0.000,"
-                           "0.000,-0.160,-0.120}",
-                           "%/par/pos/datum/USER%set,/par/pos/datum/USER,{{U-,6378000.0,300.0},{USER,1,1,2,3,0,0,0,0}}"}));
+    EXPECT_EQ(
+        lines.mid(0, 13),
+        QStringList({"%/par/pos/mode/cur%set,/par/pos/mode/cur,sp", "%/par/pos/mode/sp%set,/par/pos/mode/sp,on",
+                     "%/par/pos/mode/cd%set,/par/pos/mode/cd,on", "%/par/pos/mode/pf%set,/par/pos/mode/pf,on",
+                     "%/par/pos/mode/pd%set,/par/pos/mode/pd,on", "%/par/pos/elm%set,/par/pos/elm,5",
+                     "%/par/pos/pdop%set,/par/pos/pdop,30.0", "%/par/pos/sys%set,/par/pos/sys,{on,on,on,on}",
+                     "%/par/pos/raim/mode%set,/par/pos/raim/mode,off", "%/par/pos/sp/meas%set,/par/pos/sp/meas,ca",
+                     "%/par/pos/datum/cur%set,/par/pos/datum/cur,W84",
+                     "%/par/pos/datum/P90/par%set,/par/pos/datum/P90/par,{P90,0,-1.080,-0.270,-0.900,0.000,"
+                     "0.000,-0.160,-0.120}",
+                     "%/par/pos/datum/USER%set,/par/pos/datum/USER,{{U-,6378000.0,300.0},{USER,1,1,2,3,0,0,0,0}}"}));
     EXPECT_EQ(lines[13], QStringLiteral("%/par/pos/sp/iono%set,/par/pos/sp/iono,on"));
     EXPECT_EQ(lines[15], "%/par/lock/gps/sat%set,/par/lock/gps/sat," + kAllY32);
     EXPECT_TRUE(lines.filter(QStringLiteral("/gal/")).isEmpty());

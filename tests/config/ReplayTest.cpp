@@ -54,12 +54,13 @@ private:
 // Every parameter the implemented pages show; a page added later adds its paths here.
 const char* const kShownParameters[] = {
     // Positioning
-    "/par/pos/mode/cur", "/par/pos/mode/sp", "/par/pos/mode/cd", "/par/pos/mode/pf", "/par/pos/mode/pd",
-    "/par/pos/elm", "/par/pos/pdop", "/par/pos/sys", "/par/pos/raim/mode", "/par/pos/raim/al/mode",
-    "/par/pos/raim/al/manual", "/par/pos/sp/meas", "/par/pos/sp/iono", "/par/pos/sp/tropo", "/par/pos/datum/cur",
-    "/par/pos/datum/P90/par", "/par/pos/datum/USER", "/par/lock/gps/sat", "/par/pos/gps/sat", "/par/lock/glo/fcn",
-    "/par/pos/glo/fcn", "/par/pos/glo/sat", "/par/lock/gal/sat", "/par/pos/gal/sat", "/par/lock/sbas/sat",
-    "/par/pos/sbas/sat",
+    "/par/pos/mode/cur",   "/par/pos/mode/sp",      "/par/pos/mode/cd",        "/par/pos/mode/pf",
+    "/par/pos/mode/pd",    "/par/pos/elm",          "/par/pos/pdop",           "/par/pos/sys",
+    "/par/pos/raim/mode",  "/par/pos/raim/al/mode", "/par/pos/raim/al/manual", "/par/pos/sp/meas",
+    "/par/pos/sp/iono",    "/par/pos/sp/tropo",     "/par/pos/datum/cur",      "/par/pos/datum/P90/par",
+    "/par/pos/datum/USER", "/par/lock/gps/sat",     "/par/pos/gps/sat",        "/par/lock/glo/fcn",
+    "/par/pos/glo/fcn",    "/par/pos/glo/sat",      "/par/lock/gal/sat",       "/par/pos/gal/sat",
+    "/par/lock/sbas/sat",  "/par/pos/sbas/sat",
 };
 
 template <typename T>

@@ -241,8 +241,8 @@ TEST_F(ToolkitSimTest, SetRoutinesSendWhatTheControlsShow)
     c.boxes[0]->setChecked(true);
     c.boxes[1]->setEnabled(false);
     SetCheckListParam(QStringLiteral("/par/y"), c.Boxes(3), QStringLiteral("on"), QStringLiteral("off"));
-    EXPECT_EQ(sim.TakeCommands(), QStringList({"set,/par/x,{1,,3}", "set,/par/x,{\"1\",,\"3\"}",
-                                               "set,/par/y,{on,,off}"}));
+    EXPECT_EQ(sim.TakeCommands(),
+              QStringList({"set,/par/x,{1,,3}", "set,/par/x,{\"1\",,\"3\"}", "set,/par/y,{on,,off}"}));
 
     // Disabled single controls and missing choices send nothing.
     c.edits[1]->setEnabled(false);
@@ -252,14 +252,14 @@ TEST_F(ToolkitSimTest, SetRoutinesSendWhatTheControlsShow)
     EXPECT_TRUE(SetRadioParam(QStringLiteral("/par/pos/sp/meas"), c.radios, {"ca", "p1", "p2", "ionofree"}));
     c.combo->addItems({"Manual", "Terminal", "Other"});
     c.combo->setCurrentIndex(2);
-    EXPECT_TRUE(SetComboParam(QStringLiteral("/par/pos/raim/al/mode"), {"manual", "ter"}, c.combo,
-                              {"Manual", "Terminal"}));
+    EXPECT_TRUE(
+        SetComboParam(QStringLiteral("/par/pos/raim/al/mode"), {"manual", "ter"}, c.combo, {"Manual", "Terminal"}));
     EXPECT_EQ(sim.TakeCommands(), QStringList());
 
     // No selection: the first entry.
     c.combo->setCurrentIndex(-1);
-    EXPECT_TRUE(SetComboParam(QStringLiteral("/par/pos/raim/al/mode"), {"manual", "ter"}, c.combo,
-                              {"Manual", "Terminal"}));
+    EXPECT_TRUE(
+        SetComboParam(QStringLiteral("/par/pos/raim/al/mode"), {"manual", "ter"}, c.combo, {"Manual", "Terminal"}));
     EXPECT_TRUE(SetComboTextParam(QStringLiteral("/par/pos/raim/al/mode"), c.combo));
     // The first enabled, checked radio.
     SetRadioChecked(c.radios[1], true);
@@ -338,10 +338,11 @@ TEST(ToolkitScriptTest, PortMessagesBecomeEnableLines)
     EXPECT_TRUE(WritePortMessages(QStringLiteral("/dev/ser/b")));
     EXPECT_TRUE(WritePortMessages(QStringLiteral("/dev/ser/c")));
     EXPECT_FALSE(WritePortMessages(QStringLiteral("/dev/ser/d")));
-    EXPECT_EQ(sheet.lines, QStringList({"%dm,/dev/ser/a%dm,/dev/ser/a", "%em,/dev/ser/a,A:{p1,p2}%em,/dev/ser/a,A:{p1,p2}",
-                                        "%em,/dev/ser/a,B:{p3}%em,/dev/ser/a,B:{p3}", "%dm,/dev/ser/b%dm,/dev/ser/b",
-                                        "%dm,/dev/ser/c%dm,/dev/ser/c", "%em,/dev/ser/c,A:{1}%em,/dev/ser/c,A:{1}",
-                                        "%dm,/dev/ser/d%dm,/dev/ser/d"}));
+    EXPECT_EQ(sheet.lines,
+              QStringList({"%dm,/dev/ser/a%dm,/dev/ser/a", "%em,/dev/ser/a,A:{p1,p2}%em,/dev/ser/a,A:{p1,p2}",
+                           "%em,/dev/ser/a,B:{p3}%em,/dev/ser/a,B:{p3}", "%dm,/dev/ser/b%dm,/dev/ser/b",
+                           "%dm,/dev/ser/c%dm,/dev/ser/c", "%em,/dev/ser/c,A:{1}%em,/dev/ser/c,A:{1}",
+                           "%dm,/dev/ser/d%dm,/dev/ser/d"}));
 }
 
 TEST(ToolkitScriptTest, HeaderAndFileForm)
