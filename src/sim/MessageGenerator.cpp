@@ -17,6 +17,8 @@ constexpr int64_t kGpsEpochUtcMs = 315964800000;  // 1980-01-06
 constexpr int64_t kGlonassMinusUtcMs = 3 * 3600000;
 constexpr int64_t kMaxEventAgeMs = 86400000;
 constexpr size_t kMaxEvents = 1024;
+// Room for a fault to lengthen SI by two satellites within the three length digits.
+constexpr qsizetype kMaxBody = 0xFFF;
 
 // Position noise [m] and velocity noise [m/s] per unit of DOP, by solution type.
 constexpr double kPosSigma[5] = {0, 3.0, 0.6, 0.2, 0.012};
@@ -415,6 +417,9 @@ QByteArray CMessageGenerator::Frames(const QByteArray& id, int64_t t, int64_t pe
         if (text.isEmpty()) {
             return QByteArray();
         }
+        if (text.size() + 3 > kMaxBody) {
+            return QByteArray();  // a length the header cannot carry is never sent
+        }
         faulty = TakeFault(id, &fault);
         if (faultOf(SimFault::TruncatedBody)) {
             text.truncate(text.size() / 2);
@@ -436,7 +441,7 @@ QByteArray CMessageGenerator::Frames(const QByteArray& id, int64_t t, int64_t pe
         }
     }
     QByteArray body;
-    if (!Body(id, e, t, periodMs, status, outOfRange, &body)) {
+    if (!Body(id, e, t, periodMs, status, outOfRange, &body) || body.size() + 3 > kMaxBody) {
         return QByteArray();
     }
     faulty = TakeFault(id, &fault);
@@ -665,9 +670,10 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
         }
         const OrbitElements& o = sat->orbit;
         if (sys == GnssSystem::Gps) {
-            const double toaAbs = std::floor(gps / 4096.0) * 4096.0;
-            const double week = std::floor(toaAbs / kWeek);
-            const double toa = toaAbs - week * kWeek;
+            // toa on the 4096 s grid of its week.
+            const double week = std::floor(gps / kWeek);
+            const double toa = std::floor((gps - week * kWeek) / 4096.0) * 4096.0;
+            const double toaAbs = week * kWeek + toa;
             const double ref = ts - (gps - toaAbs);
             const Broadcast br = ElementsAt(*sat, ref, toa);
             PutU1(b, outOfRange ? 38 : number);

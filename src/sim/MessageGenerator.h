@@ -68,6 +68,12 @@ struct EpochData
 // and the receiver's state. Stateless per message except for the injected faults and events: what one port
 // gets never depends on what another asked for.
 //
+// Text messages end with "@" and the two hex digits of their checksum:
+//   MS  ",RTCMST,<age>,<ok>,<bad>,<percent>," - "%03d,%04d,%04d,%.2f"; ",RTCMST,999,0000,0000,100.00," when no
+//       corrections arrive (no rover mode)
+//   GS  ",GPSVST,<n>,{prn,el,az,{ca,p1,p2,l2c,l5},status},{...},"  (el, az in whole degrees; 0 = no signal)
+//   NS  ",GLSVST,<n>,{slot,channel,el,az,{ca,p1,p2,ca2,l3},status},{...},"
+//
 // Almanac and ephemeris records (GA, NA, GE, NE), one per output in rotation; angles in semicircles as
 // broadcast:
 //   GA (46 + cs): u1 PRN; i2 week; i4 toa [s of week]; u1 health; u1 summary health; u1 configuration;

@@ -431,6 +431,14 @@ TEST(MessageStreamTest, AlmanacFlagsFillOverTheFirstMinutes)
             ASSERT_TRUE(f.verified);
             ASSERT_EQ(f.body.size(), 47);
             (f.id == "GA" ? gps : glonass).insert(uint8_t(f.body[0]));
+            if (f.id == "GA") {
+                EXPECT_NEAR(std::pow(F4(f.body, 18), 2), 26.56e6, 0.3e6);  // sqrt(A)
+                EXPECT_EQ(U4(f.body, 3) % 4096, 0u);                       // toa
+            } else {
+                EXPECT_NEAR(F8(f.body, 33), 40544.0 - 43200.0, 60);  // draconic period less 43200 s
+                EXPECT_GE(int8_t(f.body[1]), -7);                    // frequency channel
+                EXPECT_LE(int8_t(f.body[1]), 6);
+            }
         }
         if (sec == 15) {
             EXPECT_TRUE(gps.empty() && glonass.empty());
