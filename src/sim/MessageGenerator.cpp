@@ -817,7 +817,8 @@ QByteArray CMessageGenerator::Text(const QByteArray& id, const EpochData& e, con
         const double percent = ok + bad > 0 ? 100.0 * ok / (ok + bad) : 100.0;
         return QString::asprintf(",RTCMST,%03d,%04d,%04d,%.2f,", age, ok, bad, percent).toLatin1();
     }
-    // Satellite status for the satellites plot: {number,[channel,]el,az,{ca,p1,p2,ca2,l5},status} per satellite.
+    // Satellite status for the satellites plot: {number,[channel,]el,az,{ca,p1,p2,ca2,l5},status} per satellite;
+    // an empty list is "{}", so that a reader always finds the opening brace after the count.
     const bool glonass = id == "NS";
     const GnssSystem sys = glonass ? GnssSystem::Glonass : GnssSystem::Gps;
     QByteArrayList entries;
@@ -844,5 +845,6 @@ QByteArray CMessageGenerator::Text(const QByteArray& id, const EpochData& e, con
         entries << '{' + entry + '}';
     }
     return (glonass ? QByteArrayLiteral(",GLSVST,") : QByteArrayLiteral(",GPSVST,")) +
-           QByteArray::number(entries.size()) + ',' + entries.join(',') + (entries.isEmpty() ? "" : ",");
+           QByteArray::number(entries.size()) + ',' +
+           (entries.isEmpty() ? QByteArrayLiteral("{}") : entries.join(',')) + ',';
 }

@@ -72,7 +72,7 @@ struct EpochData
 //   MS  ",RTCMST,<age>,<ok>,<bad>,<percent>," - "%03d,%04d,%04d,%.2f"; ",RTCMST,999,0000,0000,100.00," when no
 //       corrections arrive (no rover mode)
 //   GS  ",GPSVST,<n>,{prn,el,az,{ca,p1,p2,l2c,l5},status},{...},"  (el, az in whole degrees; 0 = no signal)
-//   NS  ",GLSVST,<n>,{slot,channel,el,az,{ca,p1,p2,ca2,l3},status},{...},"
+//   NS  ",GLSVST,<n>,{slot,channel,el,az,{ca,p1,p2,ca2,l3},status},{...},"  (",GLSVST,0,{}," when none)
 //
 // Almanac and ephemeris records (GA, NA, GE, NE), one per output in rotation; angles in semicircles as
 // broadcast:

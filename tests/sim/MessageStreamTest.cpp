@@ -131,7 +131,7 @@ bool ParseSatStatus(const QByteArray& body, bool glonass, std::vector<PlotSat>* 
     const char* p = body.constData();
     int count = 0, n = 0;
     if (std::sscanf(p, glonass ? ",GLSVST,%d,{%n" : ",GPSVST,%d,{%n", &count, &n) != 1 || n == 0) {
-        return count == 0;
+        return false;
     }
     p += n;
     for (int i = 0; i < count; ++i) {
@@ -418,6 +418,46 @@ TEST(MessageStreamTest, SatelliteListsFollowTheGeometry)
     EXPECT_GE(set, 3);
 }
 
+TEST(MessageStreamTest, ElevationMaskAndSystemsDecideWhichSatellitesAreUsed)
+{
+    CSimReceiver sim(Virtual());
+    CRawSession s(sim);
+    s.Write("set,/par/pos/elm,30\r\nem,,kvs{/SI:1,/EL:1,/SS:1,/GS:1}\r\n");
+    ASSERT_TRUE(sim.SetParamValue(QStringLiteral("/par/pos/sys"), QStringLiteral("{on,off,on,on}")));
+    sim.AdvanceTime(10000);
+    s.Take();
+    sim.AdvanceTime(1000);
+    auto m = ById(SplitFrames(s.Take()));
+    const int n = int(m["SI"].body.size()) - 1;
+    int used = 0;
+    for (int i = 0; i < n; ++i) {
+        const int index = uint8_t(m["SI"].body[i]);
+        const int el = int8_t(m["EL"].body[i]);
+        const int status = uint8_t(m["SS"].body[i]);
+        if (index >= 38 && index <= 70) {
+            EXPECT_EQ(status, 24);  // GLONASS left out of the solution
+        } else if (el != 30) {
+            EXPECT_EQ(status == 0, el > 30) << index << " at " << el;
+        }
+        used += status == 0 ? 1 : 0;
+    }
+    EXPECT_GE(used, 6);
+    EXPECT_EQ(uint8_t(m["SS"].body[n]), 1);  // still a standalone fix
+
+    // Nothing tracked: an empty status list that a reader still opens.
+    s.Write("set,reset,yes\r\n");
+    sim.AdvanceTime(sim.Options().rebootMs + 100);
+    CRawSession again(sim);
+    again.Write("em,,kvs{/GS:1,/NS:1}\r\n");
+    sim.AdvanceTime(1000);
+    m = ById(SplitFrames(again.Take()));
+    EXPECT_EQ(m["GS"].body, QByteArray(",GPSVST,0,{},@") + m["GS"].body.right(2));
+    EXPECT_TRUE(m["GS"].verified);
+    std::vector<PlotSat> none;
+    EXPECT_TRUE(ParseSatStatus(m["NS"].body, true, &none));
+    EXPECT_TRUE(none.empty());
+}
+
 TEST(MessageStreamTest, AlmanacFlagsFillOverTheFirstMinutes)
 {
     CSimReceiver sim(Virtual());
@@ -637,6 +677,36 @@ TEST(MessageStreamTest, AnHourAtOneHertzWithEverythingOn)
     }
     EXPECT_EQ(epochs, 3600);
     EXPECT_GT(bytes, 3600 * 2000);
+}
+
+TEST(MessageStreamTest, SatellitesPlotSetReachesACallbackEveryTwoSeconds)
+{
+    CSimHarness h;
+    ASSERT_TRUE(h.IsOpen());
+    std::mutex mutex;
+    std::vector<QByteArray> got;
+    auto callback = [&](CReceiver* r) {
+        std::lock_guard lock(mutex);
+        got.emplace_back(r->getMsgBuf(0), r->getMsgBufSize());
+    };
+    ASSERT_TRUE(h.Receiver().Attach(1, callback, QStringLiteral("GS:2,NS:2,EE:2"), nullptr));
+    h.Advance(10000);
+    h.Send(QStringLiteral("print,/par/rcv/model"));
+    std::lock_guard lock(mutex);
+    std::map<QByteArray, int> count;
+    for (const QByteArray& message : got) {
+        const auto frames = SplitFrames(message);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_TRUE(frames[0].verified);
+        ++count[frames[0].id];
+        std::vector<PlotSat> sats;
+        if (frames[0].id != "||") {
+            EXPECT_TRUE(ParseSatStatus(frames[0].body, frames[0].id == "NS", &sats)) << message.constData();
+        }
+    }
+    EXPECT_EQ(count["GS"], 5);
+    EXPECT_EQ(count["NS"], 5);
+    EXPECT_EQ(count["||"], 5);
 }
 
 TEST(MessageStreamTest, TheProgramsMessageSetArrivesThroughTheLink)
