@@ -31,7 +31,6 @@ enum NoiseKey : uint64_t {
     kNoiseCn0 = 1,
     kNoiseCn0Bias,
     kNoisePos,
-    kNoisePhase,
     kNoiseVel,
     kNoiseCode,
     kNoiseCarrier,
@@ -185,6 +184,16 @@ void CMessageGenerator::InjectFault(SimFault fault, const QByteArray& id, int co
     if (count > 0) {
         m_faults.push_back({fault, id, count});
     }
+}
+
+bool CMessageGenerator::NextFaultIs(const QByteArray& id, SimFault fault) const
+{
+    for (const PendingFault& p : m_faults) {
+        if (p.id == id) {
+            return p.fault == fault;
+        }
+    }
+    return false;
 }
 
 bool CMessageGenerator::TakeFault(const QByteArray& id, SimFault* fault)
@@ -405,15 +414,8 @@ QByteArray CMessageGenerator::Frames(const QByteArray& id, int64_t t, int64_t pe
     auto faultOf = [&](SimFault f) { return faulty && fault == f; };
 
     if (IsTextMessage(id)) {
-        // The fault is taken only for a message that goes out.
-        const SimFault* peek = nullptr;
-        for (const PendingFault& p : m_faults) {
-            if (p.id == id) {
-                peek = &p.fault;
-                break;
-            }
-        }
-        QByteArray text = Text(id, e, status, peek && *peek == SimFault::OutOfRangeSatellites);
+        // A fault is taken only by a message that goes out.
+        QByteArray text = Text(id, e, status, NextFaultIs(id, SimFault::OutOfRangeSatellites));
         if (text.isEmpty()) {
             return QByteArray();
         }
@@ -433,15 +435,9 @@ QByteArray CMessageGenerator::Frames(const QByteArray& id, int64_t t, int64_t pe
         return frame;
     }
 
-    bool outOfRange = false;
-    for (const PendingFault& p : m_faults) {
-        if (p.id == id) {
-            outOfRange = p.fault == SimFault::OutOfRangeSatellites;
-            break;
-        }
-    }
     QByteArray body;
-    if (!Body(id, e, t, periodMs, status, outOfRange, &body) || body.size() + 3 > kMaxBody) {
+    if (!Body(id, e, t, periodMs, status, NextFaultIs(id, SimFault::OutOfRangeSatellites), &body) ||
+        body.size() + 3 > kMaxBody) {
         return QByteArray();
     }
     faulty = TakeFault(id, &fault);

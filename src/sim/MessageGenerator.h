@@ -136,6 +136,7 @@ private:
         int left;
     };
 
+    bool NextFaultIs(const QByteArray& id, SimFault fault) const;
     bool TakeFault(const QByteArray& id, SimFault* fault);
     bool Body(const QByteArray& id, const EpochData& e, int64_t t, int64_t periodMs, const ReceiverStatus& status,
               bool outOfRange, QByteArray* body) const;
