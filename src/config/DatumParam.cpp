@@ -122,8 +122,13 @@ void CDatumParam::Refresh(const QString& code)
         full = 0;
     }
     m_datum->addItems(DatumCodes(full >= 1));
-    // A code missing from the list (the short table) leaves the first entry selected.
-    m_datum->setCurrentIndex(std::max(0, m_datum->findText(code, Qt::MatchExactly)));
+    // The short table selects the code too when it holds it, so that "OK" returns the datum that was shown;
+    // a code it lacks leaves its first entry selected.
+    int index = m_datum->findText(code, Qt::MatchExactly);
+    if (index < 0 && full < 1) {
+        index = 0;
+    }
+    m_datum->setCurrentIndex(index);
 
     char ellipsoid[32], axis[32], invFlat[32], name[32], values[7][32];
     int reference = 0;

@@ -227,7 +227,7 @@ QWidget* CPosition::BuildSatArea()
 {
     m_satTabs = new QTabWidget;
     m_satTabs->setObjectName(QStringLiteral("satTabs"));
-    m_satTabs->setMinimumHeight(300);
+    m_satTabs->setMinimumHeight(420);
     m_satPages = {new CPosGPS, new CPosGLONASS, new CPosGalileo, new CPosSBAS};
     const QStringList captions{"GPS", "GLONASS", "GALILEO", "SBAS"};
     for (size_t i = 0; i < m_satPages.size(); ++i) {
@@ -292,10 +292,11 @@ void CPosition::UpdateMeasurementControls(bool byUser)
 
 void CPosition::UpdateRaimControls(bool byUser)
 {
+    // An alarm setting the receiver did not report stays disabled whatever RAIM shows.
     const bool raim = m_raim->isChecked();
-    m_alarm->setEnabled(raim);
-    m_alarmLabel->setEnabled(raim);
-    const bool manual = raim && ComboText(m_alarm, true) == AlarmLabels().front();
+    m_alarm->setEnabled(raim && m_alarmReported);
+    m_alarmLabel->setEnabled(raim && m_alarmReported);
+    const bool manual = raim && m_limitReported && ComboText(m_alarm, true) == AlarmLabels().front();
     m_alarmLimit->setEnabled(manual);
     m_alarmLimitLabel->setEnabled(manual);
     if (byUser) {
@@ -330,6 +331,8 @@ void CPosition::QuerySettings()
     LoadCheckYes(r(6), m_raim);
     LoadComboValue(r(7), AlarmValues(), m_alarm, AlarmLabels(), m_alarmLabel);
     LoadEdit(r(8), m_alarmLimit, m_alarmLimitLabel, false);
+    m_alarmReported = m_alarm->isEnabled();
+    m_limitReported = r(8) != nullptr;
     UpdateRaimControls(false);
     LoadRadio(r(9), m_meas, MeasValues());
     m_measReported = r(9) != nullptr;

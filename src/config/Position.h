@@ -79,5 +79,7 @@ private:
     bool m_pcodeUsable = false;
     bool m_ionoReported = false;
     bool m_tropoReported = false;
+    bool m_alarmReported = false;
+    bool m_limitReported = false;
     DatumDialogRunner m_datumRunner;
 };

@@ -430,3 +430,21 @@ TEST_F(PositionTest, SimulatorRefusesWhatAReceiverWould)
     sim->Send("%%set,/par/pos/datum/cur,P90", &ok);
     EXPECT_TRUE(ok);
 }
+
+TEST_F(PositionTest, UnreportedAlarmSettingsStayOutEvenWithRaimOn)
+{
+    CScriptedReceiver receiver(
+        {{"/par/pos/mode/cur", "sp"}, {"/par/pos/raim/mode", "on"}, {"/par/pos/raim/al/mode", "manual"}});
+    page = std::make_unique<CPosition>();
+    page->QuerySettings();
+    EXPECT_TRUE(W<QComboBox>("alarmMode")->isEnabled());
+    EXPECT_FALSE(W<QLineEdit>("alarmLimit")->isEnabled());
+    EXPECT_FALSE(W<QComboBox>("datum")->isEnabled());
+    const int before = int(receiver.Received().size());
+    EXPECT_EQ(page->ApplySettings(), QString());
+    const QString sent = receiver.Received().mid(before).join(' ');
+    EXPECT_TRUE(sent.contains(QLatin1String("set,/par/pos/raim/al/mode,manual")));
+    EXPECT_FALSE(sent.contains(QLatin1String("/par/pos/raim/al/manual")));
+    EXPECT_FALSE(sent.contains(QLatin1String("/par/pos/datum/cur")));
+    EXPECT_FALSE(Script().join(' ').contains(QLatin1String("/par/pos/datum/cur")));
+}
