@@ -18,6 +18,8 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 
+#include <mutex>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -144,4 +146,28 @@ TEST(ReplayTest, SavedSetupReproducesTheReceiverOnAnotherOne)
     for (const auto& [p, value] : expected) {
         EXPECT_EQ(b.Sim().Param(p), value) << p.toStdString();
     }
+}
+
+TEST(ReplayTest, ReceiverAnswersTheHeadersTagsWithSpacesAndCommas)
+{
+    CSimReceiver sim(CSimHarness::VirtualClock());
+    std::mutex mutex;
+    QByteArray out;
+    IInProcessDevice::Sink sink{[&](const QByteArray& bytes) {
+                                    std::lock_guard lock(mutex);
+                                    out += bytes;
+                                },
+                                [](const QString&) {}};
+    QString error;
+    std::unique_ptr<IDeviceSession> session = sim.OpenSession(sink, &error);
+    ASSERT_TRUE(session) << error.toStdString();
+    session->Write(
+        "%Receiver model%print,/par/rcv/model\r\n"
+        "%print,/par/cur/term/rate&def%print,/par/cur/term/rate&def\r\n"
+        "%init parameters%init,/par/\r\n");
+    sim.AdvanceTime(100);
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(out.contains("%Receiver model%Vireo-Z3\r\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("%print,/par/cur/term/rate&def%115200\r\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("RE011%init parameters%\r\n")) << out.toStdString();
 }
