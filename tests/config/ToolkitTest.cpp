@@ -212,9 +212,7 @@ TEST(ToolkitTextTest, TablesHoldTheReceiversCodes)
     EXPECT_EQ(full[35], QStringLiteral("LEH"));
     EXPECT_EQ(full.last(), QStringLiteral("USER"));
     EXPECT_EQ(DatumCodes(false), QStringList({"W84", "P90"}));
-    EXPECT_EQ(PortSourceValues().size(), 13);
-    EXPECT_EQ(PortSourceLabels().size(), 13);
-    EXPECT_EQ(PortSourceLabels().last(), QStringLiteral("Modem"));
+    EXPECT_EQ(PortSourceValues().size(), PortSourceLabels().size());
     EXPECT_EQ(ListEntry({"a", "b"}, 2), nullptr);
     EXPECT_EQ(ListEntry(QStringList(25, QStringLiteral("x")), 19), nullptr);
 }
