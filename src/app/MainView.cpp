@@ -97,8 +97,11 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
         tree->setHeaderLabels(SatColumnTitles(list));
         tree->header()->setSectionsClickable(true);
         tree->header()->setStretchLastSection(false);
+        // The widths were made for the handheld's small font, where "00+" takes about 20 pixels; scale them so
+        // that a three-digit value with its mark fits whatever font this screen uses.
+        const double scale = std::max(1.0, tree->fontMetrics().horizontalAdvance(QStringLiteral("000+")) / 20.0);
         for (int c = 0; c < SatColumnCount(list); ++c) {
-            tree->setColumnWidth(c, kWidths[list][size_t(c)]);
+            tree->setColumnWidth(c, int(kWidths[list][size_t(c)] * scale + 0.5));
         }
         for (int c : SatHiddenColumns(list)) {
             tree->setColumnHidden(c, true);
