@@ -96,6 +96,7 @@ void CConnector::Start()
     request.password = m_state.password;
     request.manualOnly = m_state.manualOnly;
     m_done = false;
+    m_reported = false;
     m_thread.emplace([this, request] { Run(request); });
 }
 
@@ -165,6 +166,7 @@ bool CConnector::Connect(const Request& request)
         m_holder.CloseReceiver();
         emit Finished(true);
         emit ManualModeRequested();
+        m_reported = true;
         return false;
     }
 
@@ -207,6 +209,7 @@ bool CConnector::Connect(const Request& request)
     m_state.connecting = false;
     qCInfo(lcApp) << "Connected to" << request.receiverName;
     emit Finished(true);
+    m_reported = true;
     return true;
 }
 
@@ -323,7 +326,7 @@ void CConnector::WaitFinished(int timeoutMs)
             CollectEndedThread();
             break;
         }
-        if (!m_state.connecting && m_state.running) {
+        if (m_reported) {
             break;
         }
         QCoreApplication::processEvents();

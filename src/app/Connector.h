@@ -124,6 +124,9 @@ private:
     std::mutex m_doneMutex;
     std::condition_variable m_doneCv;
     bool m_done = false;
+    // Set by the thread once it has posted the outcome of a connect that got through, so that a waiter that
+    // delivers posted events afterwards is sure to deliver it.
+    std::atomic<bool> m_reported{false};
 
     std::mutex m_targetMutex;
     std::optional<std::pair<double, double>> m_pendingTarget;
