@@ -18,6 +18,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 
@@ -155,4 +156,30 @@ template <typename T>
 T* Child(QObject* parent, const char* name)
 {
     return parent->findChild<T*>(QLatin1String(name));
+}
+
+// One character per control, '1' or '0': which of them are checked, which are enabled.
+template <typename List>
+QString Checked(const List& buttons)
+{
+    QString out;
+    for (const QAbstractButton* b : buttons) {
+        out += QLatin1Char(b->isChecked() ? '1' : '0');
+    }
+    return out;
+}
+
+template <typename List>
+QString Enabled(const List& widgets)
+{
+    QString out;
+    for (const QWidget* w : widgets) {
+        out += QLatin1Char(w->isEnabled() ? '1' : '0');
+    }
+    return out;
+}
+
+inline QString Enabled(std::initializer_list<QWidget*> widgets)
+{
+    return Enabled<std::initializer_list<QWidget*>>(widgets);
 }

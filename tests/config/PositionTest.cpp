@@ -18,14 +18,18 @@
 
 namespace {
 
-const QString kAllY32 = "{" + QStringList(32, "y").join(',') + "}";
+const auto Ys = [](int n) { return "{" + QStringList(n, "y").join(',') + "}"; };  // a braced list of n "y"
 
 class PositionTest : public ::testing::Test
 {
 protected:
-    void Open(const char* profile = "full")
+    // A receiver of `profile` with some values of its own, and the page queried from it.
+    void Open(const char* profile = "full", const std::vector<std::pair<const char*, const char*>>& values = {})
     {
         sim = std::make_unique<CSharedSim>(profile);
+        for (const auto& [path, value] : values) {
+            sim->Sim().SetParamValue(QString::fromLatin1(path), QString::fromLatin1(value));
+        }
         page = std::make_unique<CPosition>();
         page->QuerySettings();
         sim->TakeCommands();
@@ -62,84 +66,27 @@ protected:
 
 }  // namespace
 
-TEST_F(PositionTest, QueryLoadsTheReceiversValues)
+TEST_F(PositionTest, QueryLoadsTheReceiversValuesAndApplySendsEveryStepInOrder)
 {
-    sim = std::make_unique<CSharedSim>();
-    sim->Sim().SetParamValue("/par/pos/mode/cur", "pf");
-    sim->Sim().SetParamValue("/par/pos/sys", "{on,off,on,off}");
-    sim->Sim().SetParamValue("/par/pos/raim/mode", "on");
-    sim->Sim().SetParamValue("/par/pos/raim/al/mode", "npa");
-    page = std::make_unique<CPosition>();
-    page->QuerySettings();
-
-    EXPECT_TRUE(W<QRadioButton>("modePf")->isChecked());
-    EXPECT_TRUE(W<QRadioButton>("modePd")->isEnabled());
-    EXPECT_TRUE(W<QCheckBox>("solPd")->isChecked());
-    EXPECT_EQ(W<QLineEdit>("elevationMask")->text(), QStringLiteral("5"));
-    EXPECT_EQ(W<QLineEdit>("pdopMask")->text(), QStringLiteral("30.0"));
-    EXPECT_TRUE(W<QCheckBox>("sysGps")->isChecked());
-    EXPECT_FALSE(W<QCheckBox>("sysGlonass")->isChecked());
-    EXPECT_TRUE(W<QCheckBox>("sysGal")->isChecked());
-    EXPECT_TRUE(W<QCheckBox>("raimEnabled")->isChecked());
+    Open("full", {{"/par/pos/sys", "{on,off,on,off}"}, {"/par/pos/raim/mode", "on"}, {"/par/pos/raim/al/mode", "npa"}});
     EXPECT_EQ(W<QComboBox>("alarmMode")->currentText(), QStringLiteral("Non-precision"));
-    EXPECT_TRUE(W<QComboBox>("alarmMode")->isEnabled());
     EXPECT_EQ(W<QLineEdit>("alarmLimit")->text(), QStringLiteral("50.0"));
-    EXPECT_FALSE(W<QLineEdit>("alarmLimit")->isEnabled());  // not "Manual"
-    // Not standalone: no measurement choice.
-    EXPECT_TRUE(W<QRadioButton>("measCa")->isChecked());
-    EXPECT_FALSE(W<QRadioButton>("measCa")->isEnabled());
-    EXPECT_EQ(W<QComboBox>("datum")->count(), 222);
+    // The limit is for "Manual" alarms only.
+    EXPECT_EQ(Enabled({W("alarmMode"), W("alarmLimit"), W("modePd"), W("datumParameters")}), QStringLiteral("1011"));
     EXPECT_EQ(W<QComboBox>("datum")->currentText(), QStringLiteral("W84"));
-    EXPECT_TRUE(W<QPushButton>("datumParameters")->isEnabled());
     EXPECT_EQ(W<QCheckBox>("trackedGps")->checkState(), Qt::Checked);
     EXPECT_FALSE(page->m_bChanged);
     EXPECT_FALSE(sheet.apply);
-}
 
-TEST_F(PositionTest, ReceiverWithoutRtkOrPcode)
-{
-    Open("basic");
-    EXPECT_FALSE(W<QRadioButton>("modePf")->isEnabled());
-    EXPECT_FALSE(W<QRadioButton>("modePd")->isEnabled());
-    EXPECT_FALSE(W<QCheckBox>("solPf")->isEnabled());
-    EXPECT_FALSE(W<QCheckBox>("solPd")->isEnabled());
-    EXPECT_TRUE(W<QCheckBox>("solPd")->isChecked());
-    const QString applied = Applied().join(' ');
-    EXPECT_FALSE(applied.contains(QLatin1String("/par/pos/mode/pd")));
-    EXPECT_FALSE(Script().join(' ').contains(QLatin1String("/par/pos/mode/pf")));
-
-    sim->Sim().SetParamValue("/par/lock/pcode", "off");
-    page->QuerySettings();
-    EXPECT_TRUE(W<QRadioButton>("measCa")->isEnabled());
-    for (const char* name : {"measP1", "measP2", "measIonoFree"}) {
-        EXPECT_FALSE(W<QRadioButton>(name)->isEnabled()) << name;
-    }
-}
-
-TEST_F(PositionTest, ApplySendsEveryStepInOrder)
-{
-    Open();
     QString result = "x";
-    EXPECT_EQ(Applied(&result), QStringList({"set,/par/pos/mode/cur,sp",
-                                             "set,/par/pos/mode/sp,on",
-                                             "set,/par/pos/mode/cd,on",
-                                             "set,/par/pos/mode/pf,on",
-                                             "set,/par/pos/mode/pd,on",
-                                             "set,/par/pos/elm,5",
-                                             "set,/par/pos/pdop,30.0",
-                                             "set,/par/pos/sys,{on,on,on,on}",
-                                             "set,/par/pos/raim/mode,off",
-                                             "set,/par/pos/meas,ca",
-                                             "set,/par/pos/datum/cur,W84",
-                                             "set,/par/pos/iono,on",
-                                             "set,/par/pos/tropo,on",
-                                             "set,/par/lock/gps/sat," + kAllY32,
-                                             "set,/par/pos/gps/sat," + kAllY32,
-                                             "set,/par/lock/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
-                                             "set,/par/pos/glo/fcn,{" + QStringList(20, "y").join(',') + "}",
-                                             "set,/par/pos/glo/sat,{" + QStringList(24, "y").join(',') + "}",
-                                             "set,/par/lock/sbas/sat,{" + QStringList(19, "y").join(',') + "}",
-                                             "set,/par/pos/sbas/sat,{" + QStringList(19, "y").join(',') + "}"}));
+    const QString steps = QStringLiteral(
+        "set,/par/pos/mode/cur,sp set,/par/pos/mode/sp,on set,/par/pos/mode/cd,on set,/par/pos/mode/pf,on "
+        "set,/par/pos/mode/pd,on set,/par/pos/elm,5 set,/par/pos/pdop,30.0 set,/par/pos/sys,{on,off,on,off} "
+        "set,/par/pos/raim/al/mode,npa set,/par/pos/raim/mode,on set,/par/pos/meas,ca set,/par/pos/datum/cur,W84 "
+        "set,/par/pos/iono,on set,/par/pos/tropo,on set,/par/lock/gps/sat,%1 set,/par/pos/gps/sat,%1 "
+        "set,/par/lock/glo/fcn,%2 set,/par/pos/glo/fcn,%2 set,/par/pos/glo/sat,%3 set,/par/lock/sbas/sat,%4 "
+        "set,/par/pos/sbas/sat,%4");
+    EXPECT_EQ(Applied(&result), steps.arg(Ys(32), Ys(20), Ys(24), Ys(19)).split(' '));
     EXPECT_EQ(result, QString());
 
     Type(W<QLineEdit>("elevationMask"), "abc");
@@ -153,14 +100,35 @@ TEST_F(PositionTest, ApplySendsEveryStepInOrder)
     EXPECT_TRUE(sheet.apply);
 }
 
+TEST_F(PositionTest, ReceiverWithoutRtkOrPcode)
+{
+    Open("basic");
+    EXPECT_EQ(Enabled({W("modePf"), W("modePd"), W("solPf"), W("solPd")}), QStringLiteral("0000"));
+    EXPECT_TRUE(W<QCheckBox>("solPd")->isChecked());
+    EXPECT_FALSE(Applied().join(' ').contains(QLatin1String("/par/pos/mode/pd")));
+    EXPECT_FALSE(Script().join(' ').contains(QLatin1String("/par/pos/mode/pf")));
+
+    sim->Sim().SetParamValue("/par/lock/pcode", "off");
+    page->QuerySettings();
+    EXPECT_EQ(Enabled({W("measCa"), W("measP1"), W("measP2"), W("measIonoFree")}), QStringLiteral("1000"));
+}
+
 TEST_F(PositionTest, EveryRefusalNamesItsStep)
 {
-    Open();
+    Open("full", {{"/par/pos/raim/mode", "on"}});
     const std::pair<const char*, const char*> steps[] = {
         {"/par/pos/mode/cur", "Can't set positioning mode"},
+        {"/par/pos/mode/sp", "Can't set Standalone solution mode"},
+        {"/par/pos/mode/pd", "Can't set Phase Fixed solution mode"},
+        {"/par/pos/elm", "Can't set Positioning Elevation mask"},
+        {"/par/pos/pdop", "Can't set Positioning PDOP mask"},
         {"/par/pos/sys", "Can't set Positioning System"},
+        {"/par/pos/raim/al/mode", "Can't set RAIM Alarm mode"},
+        {"/par/pos/raim/al/manual", "Can't set RAIM Alarm Limit mode"},
+        {"/par/pos/raim/mode", "Can't set RAIM Enabled mode"},
         {"/par/pos/meas", "Can't set Used Measurements mode"},
         {"/par/pos/datum/cur", "Can't set current datum for position computation"},
+        {"/par/pos/tropo", "Can't set Tropospheric errors correction mode"},
         {"/par/pos/gps/sat", "Can't set GPS satellites to Use"},
         {"/par/pos/glo/sat", "Can't set GLONASS Satellites to Use"},
         {"/par/lock/sbas/sat", "Can't set SBAS satellites to Lock"},
@@ -171,28 +139,12 @@ TEST_F(PositionTest, EveryRefusalNamesItsStep)
         sim->Sim().RefuseParam(path, false);
     }
     EXPECT_EQ(page->VisibleSatPage(), 3);  // the failing SBAS list is shown
-
-    // The receiver's own range checks.
-    Type(W<QLineEdit>("elevationMask"), "95");
-    EXPECT_EQ(page->ApplySettings(), QStringLiteral("Can't set Positioning Elevation mask"));
-    Type(W<QLineEdit>("elevationMask"), "10");
-    Type(W<QLineEdit>("pdopMask"), "0.5");
-    EXPECT_EQ(page->ApplySettings(), QStringLiteral("Can't set Positioning PDOP mask"));
-    Type(W<QLineEdit>("pdopMask"), "10");
-    W<QCheckBox>("raimEnabled")->click();
-    Type(W<QLineEdit>("alarmLimit"), "0");
-    EXPECT_EQ(page->ApplySettings(), QStringLiteral("Can't set RAIM Alarm Limit mode"));
 }
 
 TEST_F(PositionTest, ModeAndRaimDecideWhatIsSentAndWritten)
 {
-    Open();
-    W<QRadioButton>("modeCd")->click();
-    EXPECT_TRUE(page->m_bChanged);
-    EXPECT_TRUE(sheet.apply);
-    for (const char* name : {"measCa", "measP1", "ionoCorrection", "tropoCorrection"}) {
-        EXPECT_FALSE(W<QWidget>(name)->isEnabled()) << name;
-    }
+    Open("full", {{"/par/pos/mode/cur", "cd"}});
+    EXPECT_EQ(Enabled({W("measCa"), W("measP1"), W("ionoCorrection"), W("tropoCorrection")}), QStringLiteral("0000"));
     const QString applied = Applied().join(' ');
     EXPECT_TRUE(applied.contains(QLatin1String("set,/par/pos/mode/cur,cd")));
     EXPECT_FALSE(applied.contains(QLatin1String("/par/pos/meas")));
@@ -205,14 +157,15 @@ TEST_F(PositionTest, ModeAndRaimDecideWhatIsSentAndWritten)
     EXPECT_FALSE(script.contains(QLatin1String("/par/pos/raim/al")));
 
     W<QRadioButton>("modeSp")->click();
-    EXPECT_TRUE(W<QRadioButton>("measP2")->isEnabled());
+    EXPECT_TRUE(page->m_bChanged);
+    EXPECT_TRUE(sheet.apply);
+    EXPECT_TRUE(W("measP2")->isEnabled());
     W<QCheckBox>("raimEnabled")->click();
-    EXPECT_TRUE(W<QLineEdit>("alarmLimit")->isEnabled());
+    EXPECT_TRUE(W("alarmLimit")->isEnabled());
     Choose(W<QComboBox>("alarmMode"), "Terminal");
-    EXPECT_FALSE(W<QLineEdit>("alarmLimit")->isEnabled());
-    EXPECT_FALSE(W<QLabel>("alarmLimitLabel")->isEnabled());
-    const QStringList raim = Applied().filter(QStringLiteral("/raim/"));
-    EXPECT_EQ(raim, QStringList({"set,/par/pos/raim/al/mode,ter", "set,/par/pos/raim/mode,on"}));
+    EXPECT_EQ(Enabled({W("alarmLimit"), W("alarmLimitLabel")}), QStringLiteral("00"));
+    EXPECT_EQ(Applied().filter(QStringLiteral("/raim/")),
+              QStringList({"set,/par/pos/raim/al/mode,ter", "set,/par/pos/raim/mode,on"}));
     EXPECT_EQ(Script().filter(QStringLiteral("/raim/")),
               QStringList({"%/par/pos/raim/al/mode%set,/par/pos/raim/al/mode,ter",
                            "%/par/pos/raim/mode%set,/par/pos/raim/mode,on"}));
@@ -232,21 +185,16 @@ TEST_F(PositionTest, ScriptCopiesTheReceiversDatumParameters)
                            "0.000,-0.160,-0.120}",
                            "%/par/pos/datum/USER%set,/par/pos/datum/USER,{{U-,6378000.0,300.0},{USER,1,1,2,3,0,0,0,0}}",
                            "%/par/pos/sp/iono%set,/par/pos/sp/iono,on"}));
-    EXPECT_EQ(lines[15], "%/par/lock/gps/sat%set,/par/lock/gps/sat," + kAllY32);
+    EXPECT_EQ(lines[15], "%/par/lock/gps/sat%set,/par/lock/gps/sat," + Ys(32));
     EXPECT_TRUE(lines.filter(QStringLiteral("/gal/")).isEmpty());
 }
 
 TEST_F(PositionTest, SatelliteListsAndMasterBoxes)
 {
-    sim = std::make_unique<CSharedSim>();
-    sim->Sim().SetParamValue("/par/lock/gps/sat", "{y,n,y}");
-    page = std::make_unique<CPosition>();
-    page->QuerySettings();
+    Open("full", {{"/par/lock/gps/sat", "{y,n,y}"}});
     CPosSatPage* gps = page->SatPage(0);
-    EXPECT_TRUE(gps->LockBox(0)->isChecked());
-    EXPECT_FALSE(gps->LockBox(1)->isChecked());
-    EXPECT_TRUE(gps->LockBox(2)->isChecked());
-    EXPECT_FALSE(gps->LockBox(31)->isChecked());
+    EXPECT_EQ(Checked(std::vector{gps->LockBox(0), gps->LockBox(1), gps->LockBox(2), gps->LockBox(31)}),
+              QStringLiteral("1010"));
     EXPECT_EQ(W<QCheckBox>("trackedGps")->checkState(), Qt::PartiallyChecked);
 
     // A master click from the partial state selects the whole list and shows the sub-page.
@@ -314,7 +262,7 @@ TEST_F(PositionTest, GlonassWithoutASlotList)
     glo.SetFcnNumbering(false);
     glo.Query();
     for (int i = 0; i < 24; ++i) {
-        EXPECT_FALSE(glo.UseBox(i)->isEnabled());
+        EXPECT_FALSE(glo.UseBox(i)->isEnabled()) << i;
     }
     EXPECT_FALSE(Child<QPushButton>(&glo, "allToUse")->isEnabled());
     EXPECT_EQ(glo.UsedState(), MasterState::Some);
@@ -399,11 +347,11 @@ TEST_F(PositionTest, SimulatorRefusesWhatAReceiverWould)
 {
     Open("basic");
     bool ok = true;
-    for (const char* bad : {"%%set,/par/pos/elm,91", "%%set,/par/pos/mode/cur,pd", "%%set,/par/pos/datum/cur,XYZ",
-                            "%%set,/par/lock/gps/sat,{y,n}", "%%set,/par/pos/sys,{on,on,maybe,on}",
-                            "%%set,/par/pos/datum/USER,{{U-,1,298},{USER,0,0,0,0,0,0,0,0}}",
-                            "%%set,/par/pos/datum/USER,{{U-,6378137,298},{USER,0,1,2}}",
-                            "%%set,/par/pos/datum/P90/par,{P90,2,0,0,0,0,0,0,0}", "%%set,/par/pos/datum/W84,{}"}) {
+    for (const char* bad :
+         {"%%set,/par/pos/mode/cur,pd", "%%set,/par/pos/datum/cur,XYZ", "%%set,/par/lock/gps/sat,{y,n}",
+          "%%set,/par/pos/sys,{on,on,maybe,on}", "%%set,/par/pos/datum/USER,{{U-,1,298},{USER,0,0,0,0,0,0,0,0}}",
+          "%%set,/par/pos/datum/USER,{{U-,6378137,298},{USER,0,1,2}}",
+          "%%set,/par/pos/datum/P90/par,{P90,2,0,0,0,0,0,0,0}", "%%set,/par/pos/datum/W84,{}"}) {
         sim->Send(QString::fromLatin1(bad), &ok);
         EXPECT_FALSE(ok) << bad;
     }
