@@ -64,24 +64,22 @@ TEST(AboutReport, EveryLabelTakesTheNextPrintsValueAndSeparatorsStayAsTheyAre)
     }
 }
 
-TEST(AboutReport, UnansweredPrintShowsUnknownWithoutShiftingTheOthers)
+TEST(AboutReport, UnansweredPrintsShowUnknownWithoutShiftingTheOthers)
 {
     CParamBatch batch;
     batch.ParseReply(AboutReportBatch(), Reply(46, {3, 45}));
-    const QStringList lines = Lines(BuildAboutReport(batch));
+    QStringList lines = Lines(BuildAboutReport(batch));
     ASSERT_EQ(lines.size(), 51);
     EXPECT_EQ(lines[2], QStringLiteral("Receiver ID:\tv2"));
     EXPECT_EQ(lines[3], QStringLiteral("Firmware version:\t<unknown>"));
     EXPECT_EQ(lines[4], QStringLiteral("RTK support:\tv4"));
     EXPECT_EQ(lines[49], QStringLiteral("FCC ID(WIFI):\tv44"));
     EXPECT_EQ(lines[50], QStringLiteral("IC        (WIFI):\t<unknown>"));
-}
 
-TEST(AboutReport, ShortReplyLeavesTheRestUnknown)
-{
-    CParamBatch batch;
-    batch.ParseReply(AboutReportBatch(), Reply(2, {}));
-    const QStringList lines = Lines(BuildAboutReport(batch));
+    // A reply cut short leaves the rest unknown.
+    CParamBatch cut;
+    cut.ParseReply(AboutReportBatch(), Reply(2, {}));
+    lines = Lines(BuildAboutReport(cut));
     EXPECT_EQ(lines[1], QStringLiteral("Receiver S/N:\tv1"));
     EXPECT_EQ(lines[2], QStringLiteral("Receiver ID:\t<unknown>"));
     EXPECT_EQ(lines.filter(QStringLiteral("<unknown>")).size(), 44);
@@ -95,7 +93,7 @@ TEST(AboutReport, WwwAddressesGetAScheme)
     EXPECT_EQ(AboutLinkUrl(QStringLiteral("www")), QStringLiteral("www"));
 }
 
-TEST(AboutDialog, WithoutReceiverShowsOnlyTheVersionAndTheLink)
+TEST(AboutDialog, WithoutAReceiverToAskTheReportStaysEmpty)
 {
     CAboutDialog dialog(nullptr);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("About Nemola-M"));
@@ -108,14 +106,11 @@ TEST(AboutDialog, WithoutReceiverShowsOnlyTheVersionAndTheLink)
     EXPECT_EQ(dialog.LinkUrl(), QStringLiteral("http://www.nemola.example"));
     EXPECT_TRUE(dialog.Report().isEmpty());
     EXPECT_EQ(dialog.findChild<QPlainTextEdit*>(), nullptr);
-}
 
-TEST(AboutDialog, ReceiverThatCannotBeAskedLeavesTheReportEmpty)
-{
     CReceiverHolder holder;  // its receiver is not open: the batch cannot be sent
-    CAboutDialog dialog(&holder);
-    EXPECT_TRUE(dialog.Report().isEmpty());
-    auto* view = dialog.findChild<QPlainTextEdit*>(QStringLiteral("receiverReport"));
+    CAboutDialog unasked(&holder);
+    EXPECT_TRUE(unasked.Report().isEmpty());
+    auto* view = unasked.findChild<QPlainTextEdit*>(QStringLiteral("receiverReport"));
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->isReadOnly());
     EXPECT_TRUE(view->toPlainText().isEmpty());

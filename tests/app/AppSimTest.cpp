@@ -4,26 +4,71 @@
 #include "app/CommandIds.h"
 #include "app/Connector.h"
 #include "app/MainFrame.h"
+#include "app/MainView.h"
 #include "app/NemolaApp.h"
 #include "link/Connection.h"
+#include "link/ConnectionInfo.h"
 #include "link/InProcessDevice.h"
 #include "link/ReceiverHolder.h"
+#include "link/ReceiverName.h"
+#include "manual/ManualMode.h"
+#include "sim/SimPty.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SimHarness.h"
+#include "ui/Waiter.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QSignalSpy>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
-// The local message set as the link asks for it.
+// The whole stream of a connection to a server on this controller, as the link asks for it and stops it.
 const QString kLocalStream = QStringLiteral(
-    "/PG:1,/PV:1,/DP:1,/MS:1,/RT:1,/RD:1,/OO:1,/TT:1,/XA:1,/XB:1,/SG:1,/SI:1,/SE:1,/NN:1,/EL:1,/DO:1,/GA:1,/NA:1,"
-    "/DC:1,/AZ:1,/EC:1,/E1:1,/E2:1,/E3:1,/E5:1,/TC:1,/SS:1,/EE:1");
+    "/PG,/PV,/DP,/MS,/RT,/RD,/OO,/TT,/XA,/XB,/SG,/SI,/SE,/NN,/EL,/DO,/GA,/NA,/DC,/AZ,/EC,/E1,/E2,/E3,/E5,/TC,/SS,/EE");
+
+// Pumps events until `done` or the time runs out; false on time-out.
+template <typename F>
+bool PumpUntil(F done, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// The program's waits move the simulated receiver's clock instead of passing real time.
+class CSimWaiter : public IWaiter
+{
+public:
+    explicit CSimWaiter(CSimHarness*& sim) : m_sim(sim) {}
+    void Wait(int ms) override
+    {
+        waits.push_back(ms);
+        if (m_sim) {
+            m_sim->Advance(ms);
+        }
+        QCoreApplication::processEvents();
+    }
+    std::vector<int> waits;
+
+private:
+    CSimHarness*& m_sim;
+};
 
 SimOptions Profile(const char* name)
 {
@@ -32,137 +77,254 @@ SimOptions Profile(const char* name)
     return options;
 }
 
-// The program started with a receiver name on its command line, connected to a simulator of its own.
-class AppWithSim : public FreshSettings
+// The program and a simulated receiver on the real link; its "Connection" command picks the simulator.
+class SimApp : public FreshSettings
 {
 protected:
-    void Connect(const SimOptions& options = CSimHarness::VirtualClock())
+    void Launch(const SimOptions& options = CSimHarness::VirtualClock(),
+                const std::function<void(CSimReceiver&)>& configure = {})
     {
-        // The harness registers the simulator; the program opens it itself on the shared receiver.
         m_sim = std::make_unique<CSimHarness>(options, nullptr, false);
-        ConfigureSim(m_sim->Sim());
+        m_simPtr = m_sim.get();
+        if (configure) {
+            configure(m_sim->Sim());
+        }
+        StartApp({});
+        m_app->SetReceiverChooser([this](CONNECTION_INFO& info) {
+            info.receivers = {m_receiverName.isEmpty() ? m_sim->Name() : m_receiverName};
+            info.manualOnly = m_manualOnly;
+            return true;
+        });
+    }
+    // With `arguments` after the program's name, and the command line choosing the receiver.
+    void StartApp(const QStringList& arguments)
+    {
         m_app = std::make_unique<CNemolaApp>(m_time.Services());
-        ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m"), QStringLiteral("--receiver"), m_sim->Name()}));
+        ASSERT_TRUE(m_app->Start(QStringList{QStringLiteral("nemola-m")} + arguments));
+        m_app->SetWaiter(&m_waiter);
+        m_app->SetManualModeRunner([this](const ManualModeContext& context, QWidget* parent) {
+            m_manualRuns.push_back(context);
+            m_frameHiddenDuringTool = parent && !parent->isVisible();
+            return m_manualAnswer;
+        });
+        QObject::connect(&m_app->Connector(), &CConnector::SnapshotReady, &m_context,
+                         [this](const StatusSnapshot& snapshot, int) {
+                             ++m_snapshots;
+                             m_last = snapshot;
+                         });
+    }
+    void Connect(const SimOptions& options = CSimHarness::VirtualClock(),
+                 const std::function<void(CSimReceiver&)>& configure = {})
+    {
+        Launch(options, configure);
         QCoreApplication::processEvents();  // the "Connection" command posted at start-up
         m_app->Connector().WaitFinished();
     }
-    void TearDown() override
+    void Close()
     {
         m_app.reset();
+        m_simPtr = nullptr;
         m_sim.reset();
+    }
+    void TearDown() override
+    {
+        Close();
         FreshSettings::TearDown();
     }
-
-    virtual void ConfigureSim(CSimReceiver&) {}
+    // Lets the receiver run one epoch at a time and waits for the snapshot each brings.
+    void RunEpochs(int epochs)
+    {
+        const int before = m_snapshots;
+        for (int i = 0; i < epochs; ++i) {
+            m_sim->Advance(1000);
+            ASSERT_TRUE(PumpUntil([&] { return m_snapshots > before + i; })) << "epoch " << i;
+        }
+    }
+    // The idle state after a disconnect or a lost link.
+    void ExpectIdle()
+    {
+        EXPECT_FALSE(State().running);
+        EXPECT_FALSE(State().connecting);
+        EXPECT_EQ(State().connection, nullptr);
+        EXPECT_FALSE(m_app->Connector().IsBusy());
+        EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
+        EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M(idle)"));
+        EXPECT_TRUE(Frame().Action(cmd::kConnection)->isEnabled());
+        EXPECT_FALSE(Frame().Action(cmd::kDisconnect)->isEnabled());
+    }
 
     CMainFrame& Frame() { return *m_app->MainFrame(); }
+    CMainView& View() { return *m_app->View(); }
+    ConnectionState& State() { return m_app->State(); }
+    // What was asked, in order, without the tags the link puts before each statement ("%tag%print,...").
+    QStringList Commands()
+    {
+        QStringList asked;
+        for (const QString& command : m_sim->Sim().ReceivedCommands()) {
+            asked << (command.startsWith(QLatin1Char('%')) ? command.section(QLatin1Char('%'), 2) : command);
+        }
+        return asked;
+    }
 
     FakeTime m_time;
     CScriptedPrompts m_prompts;
     std::unique_ptr<CSimHarness> m_sim;
+    CSimHarness* m_simPtr = nullptr;
+    CSimWaiter m_waiter{m_simPtr};
     std::unique_ptr<CNemolaApp> m_app;
+    QObject m_context;
+    int m_snapshots = 0;
+    StatusSnapshot m_last;
+    QString m_receiverName;
+    bool m_manualOnly = false;
+    bool m_manualAnswer = false;
+    bool m_frameHiddenDuringTool = false;
+    std::vector<ManualModeContext> m_manualRuns;
 };
 
-TEST_F(AppWithSim, ConnectIdentifiesTheReceiverAndSetsTheTitle)
+TEST_F(SimApp, ConnectIdentifiesTheReceiverThenEpochsFlowAndASparseEpochResetsTheView)
 {
     Connect();
-    const ConnectionState& state = m_app->State();
+    const ConnectionState& state = State();
     ASSERT_TRUE(state.running) << Frame().StatusText(0).toStdString();
     EXPECT_FALSE(state.connecting);
     EXPECT_NE(state.connection, nullptr);
     EXPECT_TRUE(CReceiverHolder::Shared().HasReceiver());
-
     CSimReceiver& sim = m_sim->Sim();
     EXPECT_EQ(state.model, sim.Param(QStringLiteral("/par/rcv/model")));
-    EXPECT_FALSE(state.model.isEmpty());
     EXPECT_EQ(state.receiverId, sim.Param(QStringLiteral("/par/rcvid")));
     EXPECT_FALSE(state.currentPort.isEmpty());
-    int major = -1;
-    int minor = -1;
-    ASSERT_EQ(
-        std::sscanf(sim.Param(QStringLiteral("/par/rcv/ver/main")).toLatin1().constData(), "%d.%d", &major, &minor), 2);
-    EXPECT_EQ(state.firmwareMajor, major);
-    EXPECT_EQ(state.firmwareMinor, minor);
+    EXPECT_EQ(QStringLiteral("%1.%2").arg(state.firmwareMajor).arg(state.firmwareMinor),
+              sim.Param(QStringLiteral("/par/rcv/ver/main")).section(QLatin1Char('.'), 0, 1));
     EXPECT_EQ(state.connectTick, m_time.tick.TickMs());
-
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M to ") + state.model + QStringLiteral(":SIM"));
     EXPECT_EQ(Frame().StatusText(0), m_sim->Name());
     EXPECT_TRUE(Frame().Action(cmd::kDisconnect)->isEnabled());
     EXPECT_FALSE(Frame().Action(cmd::kConnection)->isEnabled());
-
-    // The link tags each statement ("%tag%print,..."); what matters is what was asked, in order.
-    QStringList asked;
-    for (const QString& command : sim.ReceivedCommands()) {
-        asked << (command.startsWith(QLatin1Char('%')) ? command.section(QLatin1Char('%'), 2) : command);
-    }
     // Identification, the message stream, then the modes for the title.
-    const QStringList identification = {"print,/par/rcv/ver/main",
-                                        "print,/par/rcv/model",
-                                        "print,/cur/term",
-                                        "print,/par/rcvid",
-                                        QStringLiteral("em,,kvs{") + kLocalStream + QLatin1Char('}'),
-                                        "print,/par/base/mode",
+    const QString stream = QString(kLocalStream).replace(QLatin1Char(','), QStringLiteral(":1,"));
+    const QStringList identification = {"print,/par/rcv/ver/main", "print,/par/rcv/model",      "print,/cur/term",
+                                        "print,/par/rcvid",        "em,,kvs{" + stream + ":1}", "print,/par/base/mode",
                                         "print,/par/rover/mode"};
+    const QStringList asked = Commands();
     ASSERT_GE(asked.size(), identification.size());
     EXPECT_EQ(asked.mid(asked.size() - identification.size()), identification) << asked.join(';').toStdString();
+
+    EXPECT_FALSE(View().StopVisible());  // not a serial receiver
+    View().SetCurrentPage(kListGps);
+    RunEpochs(3);
+    ASSERT_GT(m_app->Connector().Dispatcher().LastCount(), CEpochDispatcher::kSparseTypes);
+    EXPECT_TRUE(View().Field(QStringLiteral("time")).startsWith(QStringLiteral("Receiver time: ")));
+    EXPECT_GT(View().List(kListGps)->topLevelItemCount(), 0);
+    EXPECT_TRUE(View().Field(QStringLiteral("summary")).startsWith(QStringLiteral("Satellites  ")));
+    EXPECT_FALSE(State().noData);
+
+    // Most of the stream stopped: what is left is no data.
+    ASSERT_TRUE(CReceiverHolder::Shared().Send(
+        QStringLiteral("dm,,kvs{/PG,/PV,/DP,/MS,/OO,/TT,/XA,/XB,/SG,/SI,/SE,/NN,/EL,/DO,/GA,/NA,/DC,/AZ,/EC,/E1,/E2,"
+                       "/E3,/E5,/TC,/SS}")));
+    RunEpochs(2);
+    EXPECT_EQ(View().List(kListGps)->topLevelItemCount(), 0);
+    EXPECT_TRUE(View().Field(QStringLiteral("time")).isEmpty());
+    EXPECT_TRUE(State().noData);
 }
 
-TEST_F(AppWithSim, DisconnectResetsTitleAndPaneAndClosesTheReceiver)
+TEST_F(SimApp, TitleShowsTheReceiversModes)
+{
+    for (const char* mode : {"base", "rover"}) {
+        SCOPED_TRACE(mode);
+        Connect(CSimHarness::VirtualClock(), [mode](CSimReceiver& sim) {
+            sim.SetParamValue(QStringLiteral("/par/%1/mode").arg(QLatin1String(mode)), "on");
+        });
+        EXPECT_TRUE(Frame().windowTitle().endsWith(QStringLiteral(":SIM(%1)").arg(QLatin1String(mode))))
+            << Frame().windowTitle().toStdString();
+        Close();
+    }
+}
+
+TEST_F(SimApp, DisconnectStopsTheThreadResetsTheFrameAndClosesTheReceiver)
 {
     Connect();
-    ASSERT_TRUE(m_app->State().running);
+    ASSERT_TRUE(State().running);
+    RunEpochs(1);
+    Frame().UpdateClockPanes();
+    ASSERT_FALSE(Frame().StatusText(2).isEmpty());
     Frame().Action(cmd::kDisconnect)->trigger();
-
-    EXPECT_FALSE(m_app->State().running);
-    EXPECT_EQ(m_app->State().connection, nullptr);
-    EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
-    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M(idle)"));
+    ExpectIdle();
     EXPECT_EQ(Frame().StatusText(0), QStringLiteral("Disconnected"));
-    EXPECT_TRUE(Frame().Action(cmd::kConnection)->isEnabled());
+    EXPECT_TRUE(Frame().StatusText(2).isEmpty());
+    EXPECT_TRUE(View().Field(QStringLiteral("eventA")).isEmpty());
+    // The stream the thread asked for was stopped before the receiver was closed.
+    EXPECT_TRUE(Commands().contains(QStringLiteral("dm,,kvs{") + kLocalStream + QLatin1Char('}')))
+        << Commands().join(';').toStdString();
+    // Epochs still queued from the stopped run do not reach the view.
+    const int shown = View().List(kListGps)->topLevelItemCount();
+    m_sim->Advance(3000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(View().List(kListGps)->topLevelItemCount(), shown);
 
-    // And back again with a new connection object.
+    // And back again with a new connection object; closing the window then disconnects first.
     Frame().Action(cmd::kConnection)->trigger();
     m_app->Connector().WaitFinished();
-    EXPECT_TRUE(m_app->State().running);
-}
-
-TEST_F(AppWithSim, ClosingWhileConnectedDisconnectsFirst)
-{
-    Connect();
-    ASSERT_TRUE(m_app->State().running);
+    ASSERT_TRUE(State().running);
     Frame().close();
-    EXPECT_FALSE(m_app->State().running);
+    EXPECT_FALSE(State().running);
     EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
 }
 
-class BaseReceiver : public AppWithSim
-{
-    void ConfigureSim(CSimReceiver& sim) override { sim.SetParamValue(QStringLiteral("/par/base/mode"), "on"); }
-};
-
-TEST_F(BaseReceiver, TitleShowsTheBaseMode)
+TEST_F(SimApp, LostLinkShowsWhyAndTheNextConnectStartsClean)
 {
     Connect();
-    EXPECT_TRUE(Frame().windowTitle().endsWith(QStringLiteral(":SIM(base)"))) << Frame().windowTitle().toStdString();
+    ASSERT_TRUE(State().running);
+    const int generation = m_app->Connector().Generation();
+    m_sim->Sim().DropSessions(QStringLiteral("receiver powered off"));
+    ASSERT_TRUE(PumpUntil([&] { return !State().running && State().connection == nullptr; }));
+    ExpectIdle();
+    EXPECT_FALSE(State().lastError.isEmpty());
+    EXPECT_EQ(Frame().StatusText(0), State().lastError);
+
+    Frame().Action(cmd::kConnection)->trigger();
+    m_app->Connector().WaitFinished();
+    ASSERT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+    EXPECT_EQ(m_app->Connector().Generation(), generation + 1);
+    RunEpochs(1);
 }
 
-class RoverReceiver : public AppWithSim
+TEST_F(SimApp, NoEpochEndInTimeResetsTheDisplayAndKeepsWaiting)
 {
-    void ConfigureSim(CSimReceiver& sim) override { sim.SetParamValue(QStringLiteral("/par/rover/mode"), "on"); }
-};
-
-TEST_F(RoverReceiver, TitleShowsTheRoverMode)
-{
-    Connect();
-    EXPECT_TRUE(Frame().windowTitle().endsWith(QStringLiteral(":SIM(rover)"))) << Frame().windowTitle().toStdString();
+    Launch();
+    m_app->Connector().SetEpochTimeoutMs(30);
+    QCoreApplication::processEvents();
+    m_app->Connector().WaitFinished();
+    ASSERT_TRUE(State().running);
+    // The receiver's clock stands still: no epoch ends.
+    ASSERT_TRUE(PumpUntil([&] { return m_snapshots >= 3; }));
+    EXPECT_TRUE(State().noData);
+    EXPECT_TRUE(m_last.lists[kListGps].empty());
+    EXPECT_TRUE(m_last.summary.isEmpty());
+    EXPECT_TRUE(State().running);
 }
 
-TEST_F(AppWithSim, ReceiverWithoutRoverModeIsNoRover)
+TEST_F(SimApp, SimulatorOptionConnectsToABuiltInReceiverWithoutAsking)
 {
-    // The basic receiver has no rover parameter: the error reply must not count as "on".
-    Connect(Profile("basic"));
-    ASSERT_TRUE(m_app->State().running);
-    EXPECT_FALSE(Frame().windowTitle().contains(QStringLiteral("(rover)"))) << Frame().windowTitle().toStdString();
+    StartApp({QStringLiteral("--simulator"), QStringLiteral("--profile"), QStringLiteral("basic"),
+              QStringLiteral("--seed"), QStringLiteral("7")});
+    QCoreApplication::processEvents();
+    m_app->Connector().WaitFinished();
+    ASSERT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+    EXPECT_EQ(State().receiverName, QStringLiteral("SIM:"));
+    // The basic receiver has no rover parameter: the error reply does not count as "on".
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M to Vireo-B1:SIM"));
+    m_app.reset();
+    EXPECT_EQ(FindInProcessDevice(QString()), nullptr);
+}
+
+TEST_F(SimApp, ExitBeforeThePostedConnectRunsStartsNoConnect)
+{
+    m_sim = std::make_unique<CSimHarness>(CSimHarness::VirtualClock(), nullptr, false);
+    StartApp({QStringLiteral("--receiver"), m_sim->Name()});
+    m_app.reset();
+    EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
 }
 
 // The value shown after each label, in report order, with the print that produced it.
@@ -184,98 +346,194 @@ std::vector<std::pair<QString, QString>> ReportValues(const QString& report)
     return values;
 }
 
-TEST_F(AppWithSim, AboutReportOfAFullReceiverHasEveryValue)
+TEST_F(SimApp, AboutReportHoldsEachPrintsOwnValueOrUnknown)
 {
-    Connect();
-    ASSERT_TRUE(m_app->State().running);
-    CAboutDialog dialog(&CReceiverHolder::Shared());
-    ASSERT_FALSE(dialog.Report().isEmpty());
-    EXPECT_FALSE(dialog.Report().contains(QStringLiteral("<unknown>"))) << dialog.Report().toStdString();
-    for (const auto& [path, value] : ReportValues(dialog.Report())) {
-        if (path != QLatin1String("/cur/term") && path != QLatin1String("/par/rcv/uptime")) {
-            EXPECT_EQ(value, m_sim->Sim().Param(path)) << path.toStdString();
+    // The basic receiver lacks some values, the certification ones last: their error replies shift nothing.
+    for (const auto& [profile, unknowns] : {std::pair{"full", 0}, std::pair{"basic", 8}}) {
+        SCOPED_TRACE(profile);
+        Connect(Profile(profile));
+        ASSERT_TRUE(State().running);
+        CAboutDialog dialog(&CReceiverHolder::Shared());
+        const auto values = ReportValues(dialog.Report());
+        ASSERT_EQ(values.size(), 46u);
+        const QString unknown = QStringLiteral("<unknown>");
+        for (const auto& [path, value] : values) {
+            const QString expected = m_sim->Sim().Param(path);
+            if (path == QLatin1String("/cur/term") || path == QLatin1String("/par/rcv/uptime")) {
+                EXPECT_NE(value, unknown);
+            } else {
+                EXPECT_EQ(value, expected.isEmpty() ? unknown : expected) << path.toStdString();
+            }
         }
-    }
-}
-
-TEST_F(AppWithSim, AboutReportOfABasicReceiverLacksOnlyWhatItLacks)
-{
-    Connect(Profile("basic"));
-    ASSERT_TRUE(m_app->State().running);
-    CAboutDialog dialog(&CReceiverHolder::Shared());
-    const auto values = ReportValues(dialog.Report());
-    ASSERT_EQ(values.size(), 46u);
-    for (size_t i = 38; i < 46; ++i) {
-        EXPECT_EQ(values[i].second, QStringLiteral("<unknown>")) << values[i].first.toStdString();
-    }
-    // Every other line holds its own print's value: an error reply shifts nothing.
-    for (const auto& [path, value] : values) {
-        if (path == QLatin1String("/cur/term") || path == QLatin1String("/par/rcv/uptime")) {
-            EXPECT_NE(value, QStringLiteral("<unknown>"));
-            continue;
+        EXPECT_EQ(dialog.Report().contains(unknown), unknowns > 0);
+        for (int i = 46 - unknowns; i < 46; ++i) {
+            EXPECT_EQ(values[size_t(i)].second, unknown) << values[size_t(i)].first.toStdString();
         }
-        const QString expected = m_sim->Sim().Param(path);
-        EXPECT_EQ(value, expected.isEmpty() ? QStringLiteral("<unknown>") : expected) << path.toStdString();
+        Close();
     }
-    EXPECT_EQ(values[0].second, QStringLiteral("Vireo-B1"));
 }
 
-TEST_F(AppWithSim, AboutCommandWithoutAReceiverShowsNoReport)
+TEST_F(SimApp, ManualOnlyConnectGoesStraightToManualMode)
 {
-    m_app = std::make_unique<CNemolaApp>(m_time.Services());
-    ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m")}));
-    // The About box of a program that is not running has nothing to ask.
-    CAboutDialog dialog(m_app->State().running ? &CReceiverHolder::Shared() : nullptr);
-    EXPECT_TRUE(dialog.Report().isEmpty());
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(AppWithSim, SimulatorOptionConnectsToABuiltInReceiverWithoutAsking)
-{
-    m_app = std::make_unique<CNemolaApp>(m_time.Services());
-    ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m"), QStringLiteral("--simulator"), QStringLiteral("--profile"),
-                              QStringLiteral("basic"), QStringLiteral("--seed"), QStringLiteral("7")}));
-    QCoreApplication::processEvents();
-    m_app->Connector().WaitFinished();
-    ASSERT_TRUE(m_app->State().running) << Frame().StatusText(0).toStdString();
-    EXPECT_EQ(m_app->State().receiverName, QStringLiteral("SIM:"));
-    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M to Vireo-B1:SIM"));
-    m_app.reset();
-    EXPECT_EQ(FindInProcessDevice(QString()), nullptr);
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(AppWithSim, LostLinkDisconnectsAndShowsWhy)
-{
+    m_manualOnly = true;
     Connect();
-    ASSERT_TRUE(m_app->State().running);
-    QSignalSpy lost(&m_app->Connector(), &CConnector::LinkLost);
-    m_sim->Sim().DropSessions(QStringLiteral("receiver powered off"));
-    ASSERT_TRUE(lost.count() > 0 || lost.wait(10000));
-    QCoreApplication::processEvents();
-
-    EXPECT_FALSE(m_app->State().running);
-    EXPECT_EQ(m_app->State().connection, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return !m_manualRuns.empty(); }));
+    const ManualModeContext& context = m_manualRuns.front();
+    EXPECT_TRUE(context.manualOnly);
+    EXPECT_EQ(context.receiverName, m_sim->Name());
+    EXPECT_EQ(context.connection, State().connection.get());
+    EXPECT_EQ(context.holder, &CReceiverHolder::Shared());
+    EXPECT_TRUE(m_frameHiddenDuringTool);
+    // The identification and the stream were never asked for.
+    EXPECT_FALSE(Commands().contains(QStringLiteral("print,/par/rcvid")));
+    // Leaving with "Exit" closes the receiver and leaves the program idle.
+    EXPECT_FALSE(State().running);
+    EXPECT_FALSE(State().manualOnly);
     EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
-    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M(idle)"));
-    EXPECT_FALSE(Frame().StatusText(0).isEmpty());
-    EXPECT_EQ(Frame().StatusText(0), m_app->State().lastError);
+    EXPECT_TRUE(Frame().isVisible());
     EXPECT_TRUE(Frame().Action(cmd::kConnection)->isEnabled());
 }
 
-TEST_F(AppWithSim, ExitBeforeThePostedConnectRunsStartsNoConnect)
+TEST_F(SimApp, ToolsHideTheFrameAndRestartTheLiveViewUnlessDisconnectWasChosen)
 {
-    m_sim = std::make_unique<CSimHarness>(CSimHarness::VirtualClock(), nullptr, false);
-    m_app = std::make_unique<CNemolaApp>(m_time.Services());
-    ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m"), QStringLiteral("--receiver"), m_sim->Name()}));
+    Connect();
+    ASSERT_TRUE(State().running);
+    bool ran = false;
+    m_app->RunDialogCommand([&](QWidget* parent) {
+        ran = true;
+        EXPECT_FALSE(parent->isVisible());
+        EXPECT_FALSE(State().running);
+        EXPECT_FALSE(m_app->Connector().IsBusy());
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(Frame().isVisible());
+    m_app->Connector().WaitFinished();
+    EXPECT_TRUE(State().running);
+
+    Frame().Action(cmd::kManualMode)->trigger();
+    ASSERT_EQ(m_manualRuns.size(), 1u);
+    EXPECT_FALSE(m_manualRuns.back().manualOnly);
+    EXPECT_TRUE(m_frameHiddenDuringTool);
+    m_app->Connector().WaitFinished();
+    EXPECT_TRUE(State().running);
+
+    m_manualAnswer = true;  // "Discon"
+    Frame().Action(cmd::kManualMode)->trigger();
+    ASSERT_EQ(m_manualRuns.size(), 2u);
+    EXPECT_FALSE(State().running);
+    EXPECT_FALSE(State().connecting);
+    EXPECT_FALSE(m_app->Connector().IsBusy());
+    EXPECT_TRUE(Frame().Action(cmd::kConnection)->isEnabled());
+}
+
+TEST_F(SimApp, SetSatelliteTimeSetsTheClockAndSaysSo)
+{
+    Connect();
+    ASSERT_TRUE(State().running);
+    m_prompts.ExpectMessage(QStringLiteral("Set time"), QStringLiteral("Satellite time is set\n2024-06-01,12:00:00"),
+                            PromptButtons::Ok, PromptButton::Ok);
+    Frame().Action(cmd::kSetSatelliteTime)->trigger();
+    m_prompts.Verify();
+    ASSERT_EQ(m_time.clockSetter.Calls().size(), 1u);
+    const QDateTime set = m_time.clockSetter.Calls().front();
+    EXPECT_EQ(set.timeSpec(), Qt::UTC);
+    EXPECT_EQ(set.date(), QDate(2024, 6, 1));
+    EXPECT_EQ(set.time().hour(), 12);
+
+    // A clock that could not be set is reported as such.
+    m_time.clockSetter.FailWith(QStringLiteral("not permitted"));
+    m_prompts.ExpectMessage(QStringLiteral("Set time"),
+                            QStringLiteral("The controller's clock could not be set: not permitted"), PromptButtons::Ok,
+                            PromptButton::Ok);
+    Frame().Action(cmd::kSetSatelliteTime)->trigger();
+    m_prompts.Verify();
+
+    // No answer at all: nothing is set and nothing is said.
+    m_sim->Sim().WithholdReplies(true);
+    State().connection->SetTimeout(2);
+    Frame().Action(cmd::kSetSatelliteTime)->trigger();
+    EXPECT_EQ(m_time.clockSetter.Calls().size(), 2u);
+    m_sim->Sim().WithholdReplies(false);
+}
+
+TEST_F(SimApp, ClearNvramWaitsForTheReceiverAndRestarts)
+{
+    Connect();
+    ASSERT_TRUE(State().running);
+    m_prompts.ExpectMessage(QStringLiteral("Clear NVRAM"), CNemolaApp::kClearNvram.question, PromptButtons::OkCancel,
+                            PromptButton::Ok);
+    m_prompts.ExpectMessage(QStringLiteral("Clear NVRAM"), QStringLiteral("The NVRAM has been cleared!"),
+                            PromptButtons::Ok, PromptButton::Ok);
+    Frame().Action(cmd::kClearNvram)->trigger();
+    m_prompts.Verify();
+    EXPECT_TRUE(Commands().contains(QStringLiteral("init,/dev/nvm/a"))) << Commands().join(';').toStdString();
+    EXPECT_FALSE(m_sim->Sim().AlmanacValid());
+    EXPECT_EQ(m_waiter.waits, (std::vector<int>{7999, 899}));
+    EXPECT_EQ(State().connection->GetTimeout(), CConnection::kDefaultTimeout);
+    EXPECT_TRUE(Frame().isVisible());
+    m_app->Connector().WaitFinished();
+    EXPECT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+}
+
+TEST_F(SimApp, ResetOfAReceiverThatNeverComesBackSaysSo)
+{
+    SimOptions options = CSimHarness::VirtualClock();
+    options.rebootMs = 24 * 3600 * 1000;
+    Connect(options);
+    ASSERT_TRUE(State().running);
+    // Cancelled, it sends nothing.
+    m_sim->Sim().ClearReceivedCommands();
+    m_prompts.ExpectMessage(QStringLiteral("Reset Receiver"), CNemolaApp::kResetReceiver.question,
+                            PromptButtons::OkCancel, PromptButton::Cancel);
+    Frame().Action(cmd::kResetReceiver)->trigger();
+    EXPECT_TRUE(m_sim->Sim().ReceivedCommands().isEmpty());
+    EXPECT_TRUE(State().running);
+
+    m_prompts.ExpectMessage(QStringLiteral("Reset Receiver"), CNemolaApp::kResetReceiver.question,
+                            PromptButtons::OkCancel, PromptButton::Ok);
+    m_prompts.ExpectMessage(QStringLiteral("Reset Receiver"), QStringLiteral("The receiver didn't reply!"),
+                            PromptButtons::Ok, PromptButton::Ok);
+    Frame().Action(cmd::kResetReceiver)->trigger();
+    m_prompts.Verify();
+    EXPECT_TRUE(Commands().contains(QStringLiteral("set,reset,yes")));
+    EXPECT_EQ(m_waiter.waits.size(), 11u);
+    EXPECT_TRUE(m_sim->Sim().IsAway());
+    // The restart afterwards fails like any connect to a silent receiver.
+    m_app->Connector().WaitFinished();
+    EXPECT_FALSE(State().running);
+    EXPECT_EQ(State().connection, nullptr);
+    EXPECT_FALSE(Frame().StatusText(0).isEmpty());
+}
+
+TEST_F(SimApp, StopEndsTheAttemptsOnASerialReceiver)
+{
+    Launch();
+    CSimPty pty(m_sim->SimPtr());
+    QString error;
+    ASSERT_TRUE(pty.Open(&error)) << error.toStdString();
+    m_sim->Sim().WithholdReplies(true);
+    m_receiverName = SerialReceiverName(pty.SlavePath(), 115200, false);
+    QCoreApplication::processEvents();  // the posted "Connection" command
+    ASSERT_TRUE(State().connecting);
+    // A second try while the first is under way is ignored.
+    const QString trying = State().receiverName;
+    m_receiverName = m_sim->Name();
+    m_app->ConnectCommand();
+    EXPECT_EQ(State().receiverName, trying);
+    EXPECT_FALSE(Frame().Action(cmd::kConnection)->isEnabled());
+    auto* stop = View().findChild<QPushButton*>(QStringLiteral("stopButton"));
+    ASSERT_NE(stop, nullptr);
+    EXPECT_TRUE(View().StopVisible());
+    ASSERT_TRUE(PumpUntil([&] { return Frame().StatusText(0) == QStringLiteral("Trying 1"); }));
+    stop->click();
+    m_app->Connector().WaitFinished();
+    EXPECT_FALSE(State().running);
+    EXPECT_FALSE(State().cancelTrying);
+    EXPECT_FALSE(View().StopVisible());
+    EXPECT_TRUE(Frame().StatusText(0).contains(QStringLiteral("cancelled"))) << Frame().StatusText(0).toStdString();
+    EXPECT_EQ(State().connection, nullptr);
     m_app.reset();
-    EXPECT_FALSE(CReceiverHolder::Shared().HasReceiver());
+    pty.Close();
 }
 
 }  // namespace

@@ -28,28 +28,26 @@ TEST(ConnectionChoice, ReceiverNamesForEachKind)
 {
     EXPECT_EQ(ReceiverNameFor(ConnectionChoice{}), QStringLiteral("SIM:"));
 
-    const QString usb = ReceiverNameFor(Serial(QStringLiteral("/dev/ttyUSB0"), 9600, true));
-    EXPECT_EQ(usb, QStringLiteral("/dev/ttyUSB0:9600,rtscts"));
-    const ReceiverAddress a = ParseReceiverName(usb);
-    EXPECT_EQ(a.device, QStringLiteral("/dev/ttyUSB0"));
-    EXPECT_EQ(a.baud, 9600);
-    EXPECT_TRUE(a.rtsCts);
+    EXPECT_EQ(ReceiverNameFor(Serial(QStringLiteral("/dev/ttyUSB0"), 9600, true)),
+              QStringLiteral("/dev/ttyUSB0:9600,rtscts"));
     // A pseudo-terminal is no listed port but a serial receiver all the same: it gets the "Stop" button.
     EXPECT_TRUE(IsSerialReceiverName(ReceiverNameFor(Serial(QStringLiteral("/dev/pts/4")))));
 
     QString why;
-    EXPECT_TRUE(ReceiverNameFor(Serial(QString()), &why).isEmpty());
-    EXPECT_FALSE(why.isEmpty());
-    EXPECT_TRUE(ReceiverNameFor(Serial(QStringLiteral("/dev/ttyS0:1")), &why).isEmpty());
-    EXPECT_TRUE(ReceiverNameFor(Serial(QStringLiteral("receiver")), &why).isEmpty());
-
+    for (const char* bad : {"", "/dev/ttyS0:1", "receiver"}) {
+        why.clear();
+        EXPECT_TRUE(ReceiverNameFor(Serial(QLatin1String(bad)), &why).isEmpty()) << bad;
+        EXPECT_FALSE(why.isEmpty()) << bad;
+    }
     ConnectionChoice tcp;
     tcp.kind = ConnectionChoice::Kind::Tcp;
     tcp.tcpAddress = QStringLiteral(" 127.0.0.1:8002 ");
     EXPECT_EQ(ReceiverNameFor(tcp), QStringLiteral("127.0.0.1:8002"));
     for (const char* bad : {"", "host", "host:", "host:0", "host:70000", ":8002"}) {
         tcp.tcpAddress = QLatin1String(bad);
+        why.clear();
         EXPECT_TRUE(ReceiverNameFor(tcp, &why).isEmpty()) << bad;
+        EXPECT_FALSE(why.isEmpty()) << bad;
     }
 
     CONNECTION_INFO info;
@@ -62,9 +60,7 @@ TEST(ConnectionChoice, ReceiverNamesForEachKind)
     EXPECT_FALSE(FillConnectionInfo(Serial(QString()), info));
 }
 
-class ConnectionSettings : public FreshSettings
-{
-};
+using ConnectionSettings = FreshSettings;
 
 TEST_F(ConnectionSettings, TheLastChoiceIsKept)
 {

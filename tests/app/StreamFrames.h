@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <type_traits>
+#include <vector>
 
 // Raw stream messages as the receiver sends them (identifier, three hex length digits, body, checksum byte).
 namespace frames {
@@ -26,11 +28,17 @@ void Put(QByteArray& b, T v)
     b.append(reinterpret_cast<const char*>(&v), sizeof v);
 }
 
-inline void PutF4(QByteArray& b, float v)
+// IEEE floats or doubles, little-endian.
+template <typename F>
+QByteArray Floats(std::initializer_list<F> values)
 {
-    quint32 bits;
-    std::memcpy(&bits, &v, sizeof v);
-    Put(b, bits);
+    QByteArray b;
+    for (F v : values) {
+        std::conditional_t<sizeof(F) == 4, quint32, quint64> bits;
+        std::memcpy(&bits, &v, sizeof v);
+        Put(b, bits);
+    }
+    return b;
 }
 
 inline QByteArray Bytes(std::initializer_list<int> values)
@@ -62,11 +70,6 @@ inline QByteArray MsText(const QByteArray& text)
 // Galileo 75, SBAS 125. Receiver time 12:00:00 on 1.6.2024.
 inline std::vector<QByteArray> FullEpoch()
 {
-    QByteArray dp;
-    PutF4(dp, 3.0f);
-    PutF4(dp, 4.0f);
-    PutF4(dp, 1.0f);
-    dp += char(1);
     return {
         Frame("~~", Values<quint32>({43200000u})),
         Frame("RD", Values<quint16>({2024}) + Bytes({6, 1, 0})),
@@ -78,7 +81,7 @@ inline std::vector<QByteArray> FullEpoch()
         Frame("TC", Values<quint16>({3600, 30, 65535, 59, 60})),
         Frame("SS", Bytes({0, 5, 51, 60, 3, 1})),
         Frame("DC", Values<qint32>({2147483647, 0, -50000, 50000, 5000})),
-        Frame("DP", dp),
+        Frame("DP", Floats<float>({3, 4, 1}) + Bytes({1})),
         Frame("||", QByteArray()),
     };
 }
