@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -22,7 +23,7 @@
 
 namespace {
 
-const QString kSection = QStringLiteral("ManualMode");
+const QString kSection = "ManualMode";
 
 class ManualModeTest : public ::testing::Test
 {
@@ -30,7 +31,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        CProfile::SetFileName(m_dir.filePath(QStringLiteral("settings.ini")));
+        CProfile::SetFileName(m_dir.filePath("settings.ini"));
         m_profile = CProfile::Instance();
         ASSERT_TRUE(m_sim.IsOpen());
     }
@@ -56,32 +57,36 @@ protected:
     std::unique_ptr<CManualMode> Open() { return Open(&m_sim.Connection()); }
 
     static QPushButton* Button(CManualMode& m, const char* name) { return m.findChild<QPushButton*>(name); }
-    static QString Window(CManualMode& m) { return m.findChild<QPlainTextEdit*>("output")->toPlainText(); }
+    static QComboBox* CommandLine(CManualMode& m) { return m.findChild<QComboBox*>("commandLine"); }
+    static QPlainTextEdit* WindowWidget(CManualMode& m) { return m.findChild<QPlainTextEdit*>("output"); }
+    static QString Window(CManualMode& m) { return WindowWidget(m)->toPlainText(); }
     static QString Status(CManualMode& m) { return m.findChild<QLabel*>("status")->text(); }
     static void Send(CManualMode& m, const QString& text)
     {
-        m.findChild<QComboBox*>("commandLine")->setEditText(text);
+        CommandLine(m)->setEditText(text);
         Button(m, "sendButton")->click();
     }
-    QString Stored(const QString& key) const { return m_profile->ReadString(kSection, key, QStringLiteral("<none>")); }
-    // Statements reach the receiver with the link's private tag in front.
-    bool SimReceived(const QString& command) const
+    static void Type(CManualMode& m, const QString& text)
     {
-        for (const QString& received : m_sim.Sim().ReceivedCommands()) {
-            if (received == command || received.endsWith(QLatin1Char('%') + command)) {
-                return true;
-            }
-        }
-        return false;
+        WindowWidget(m)->moveCursor(QTextCursor::End);
+        WindowWidget(m)->insertPlainText(text);
     }
-    static void Type(QPlainTextEdit* window, const QString& text)
+    // A chunk of raw output handed over by the link's thread, then the GUI thread's events.
+    static void FromLinkThread(const std::function<void(const char*, int)>& callback, const QByteArray& chunk)
     {
-        window->moveCursor(QTextCursor::End);
-        window->insertPlainText(text);
+        std::thread([&] { callback(chunk.constData(), int(chunk.size())); }).join();
+        QCoreApplication::processEvents();
+    }
+    QString Stored(const QString& key) const { return m_profile->ReadString(kSection, key, "<none>"); }
+    // "dm" reached the receiver (statements carry the link's private tag in front).
+    bool SimReceivedDm() { return !m_sim.Sim().ReceivedCommands().filter(QRegularExpression("(^|%)dm$")).isEmpty(); }
+    void ExpectCloseQuestion(PromptButton answer)
+    {
+        m_prompts.ExpectMessage("Script editor", "Close the editor and discard changes?", PromptButtons::YesNo, answer);
     }
 
     QTemporaryDir m_dir;
-    mutable CSimHarness m_sim;
+    CSimHarness m_sim;
     CScriptedPrompts m_prompts;
     CFakeTickSource m_tick;
     std::function<void()> m_onWait;
@@ -91,98 +96,112 @@ protected:
 TEST_F(ManualModeTest, HistoryMovesSentCommandToTopAndKeepsItsLimit)
 {
     for (int i = 0; i < 20; ++i) {
-        m_profile->WriteString(kSection, QStringLiteral("Command%1").arg(i), QStringLiteral("cmd%1").arg(i));
+        m_profile->WriteString(kSection, QString("Command%1").arg(i), QString("cmd%1").arg(i));
     }
     auto m = Open();
     ASSERT_TRUE(m->ReceiverOpened());
     EXPECT_EQ(Status(*m), m_sim.Name());
     EXPECT_EQ(m->History().size(), 20);
-    EXPECT_EQ(m->findChild<QComboBox*>("commandLine")->currentText(), QStringLiteral("cmd0"));
+    EXPECT_EQ(CommandLine(*m)->currentText(), "cmd0");
 
-    Send(*m, QStringLiteral("  print,/par/rcv/model "));
+    Send(*m, "  print,/par/rcv/model ");
+    EXPECT_TRUE(Window(*m).contains(m_sim.Sim().Param("/par/rcv/model")));
+    EXPECT_FALSE(m->History().contains("cmd19"));
+    Send(*m, "cmd5");
+    EXPECT_EQ(m->History().mid(0, 3), (QStringList{"cmd5", "print,/par/rcv/model", "cmd0"}));
+    EXPECT_EQ(m->History().count("cmd5"), 1);
     EXPECT_EQ(m->History().size(), 20);
-    EXPECT_EQ(m->History().first(), QStringLiteral("print,/par/rcv/model"));
-    EXPECT_FALSE(m->History().contains(QStringLiteral("cmd19")));
-    EXPECT_TRUE(Window(*m).contains(m_sim.Sim().Param(QStringLiteral("/par/rcv/model"))));
 
-    Send(*m, QStringLiteral("cmd5"));
-    EXPECT_EQ(m->History().first(), QStringLiteral("cmd5"));
-    EXPECT_EQ(m->History().count(QStringLiteral("cmd5")), 1);
+    Button(*m, "clearButton")->click();
+    EXPECT_EQ(Window(*m), QString());
+    EXPECT_EQ(Status(*m), QString());
+    EXPECT_EQ(m->Output().Text(), QString());
+
+    // A loaded script is offered on top, beyond the limit, and takes the script folder along; sent, it is limited.
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("other"));
+    const QString folder = m_dir.filePath("other");
+    WriteLatin1Script(folder + "/run.kvc", "@echo from other\n");
+    m_prompts.ExpectOpenFile("Script file", folder + "/run.kvc");
+    Button(*m, "scriptButton")->click();
+    EXPECT_EQ(m_prompts.Records().back().file.folder, m_dir.path());
+    EXPECT_EQ(m->History().mid(0, 2), (QStringList{"@run.kvc", "cmd5"}));
+    EXPECT_EQ(m->History().size(), 21);
+    EXPECT_EQ(CommandLine(*m)->currentText(), "@run.kvc");
+    EXPECT_EQ(m->findChild<QLineEdit*>("scriptPath")->text(), folder);
+    Button(*m, "sendButton")->click();
+    EXPECT_TRUE(Window(*m).contains("> from other"));
     EXPECT_EQ(m->History().size(), 20);
+
+    m_prompts.ExpectOpenFile("Script file", folder + "/absent.kvc");
+    Button(*m, "scriptButton")->click();
+    EXPECT_EQ(Status(*m), "Can't open file!");
 
     Button(*m, "exitButton")->click();
-    EXPECT_EQ(Stored(QStringLiteral("Command0")), QStringLiteral("cmd5"));
-    EXPECT_EQ(Stored(QStringLiteral("Command1")), QStringLiteral("print,/par/rcv/model"));
+    EXPECT_EQ(Stored("Command0"), "@run.kvc");
+    EXPECT_EQ(Stored("Command1"), "cmd5");
+    EXPECT_EQ(Stored("PathScript"), folder);
 }
 
 TEST_F(ManualModeTest, LogHoldsRepliesAndRawOutputButNotEchoOrEmptyAnswers)
 {
-    const QString logPath = m_dir.filePath(QStringLiteral("terminal.log"));
-    WriteLatin1Script(m_dir.filePath(QStringLiteral("show.kvc")), QStringLiteral("@echo hello\n%t%print,/cur/term\n"));
+    const QString logPath = m_dir.filePath("terminal.log");
+    WriteLatin1Script(m_dir.filePath("show.kvc"), "@echo hello\n%t%print,/cur/term\n");
     auto m = Open();
-    m_prompts.ExpectSaveFile(QStringLiteral("Log file"), logPath);
+    const auto callback = m->RawOutput().Callback();
+    m_prompts.ExpectSaveFile("Log file", logPath);
     Button(*m, "logButton")->click();
-    EXPECT_EQ(Button(*m, "logButton")->text(), QStringLiteral("Stop log"));
+    EXPECT_EQ(Button(*m, "logButton")->text(), "Stop log");
     const auto& chooser = m_prompts.Records().back().file;
-    EXPECT_EQ(chooser.defaultSuffix, QStringLiteral("log"));
     EXPECT_EQ(chooser.folder, m_dir.path());
     EXPECT_TRUE(chooser.confirmOverwrite);
 
-    Send(*m, QStringLiteral("set,/par/dev/ser/b/rate,57600"));  // answers "RE000"
+    Send(*m, "set,/par/dev/ser/b/rate,57600");  // answers "RE000"
     EXPECT_EQ(Window(*m), QString());
-    Send(*m, QStringLiteral("print,/cur/term"));
-    Send(*m, QStringLiteral("@show.kvc"));
-    std::thread link([gate = m->RawOutput().Callback()] { gate("$GP\xB0\n", 5); });
-    link.join();
-    QCoreApplication::processEvents();
+    Send(*m, "print,/cur/term");
+    Send(*m, "@show.kvc");
+    FromLinkThread(callback, QByteArray("$GP\x07\xB0\n"));
     Button(*m, "logButton")->click();
-    EXPECT_EQ(Button(*m, "logButton")->text(), QStringLiteral("Start log"));
-    Send(*m, QStringLiteral("print,/par/rcv/model"));  // after the log was closed
+    EXPECT_EQ(Button(*m, "logButton")->text(), "Start log");
+    Send(*m, "print,/par/rcv/model");  // after the log was closed
 
-    EXPECT_EQ(ReadBytes(logPath), QByteArray("RE00A/dev/ser/a\r\nRE00D%t%/dev/ser/a\r\n$GP\xB0\n"));
-    EXPECT_EQ(Window(*m).count(QStringLiteral("> hello")), 1);
-    EXPECT_TRUE(Window(*m).contains(QStringLiteral(">%t%print,/cur/term")));
-    EXPECT_TRUE(Window(*m).contains(QStringLiteral("$GP.\n")));
+    EXPECT_EQ(ReadBytes(logPath), QByteArray("RE00A/dev/ser/a\r\nRE00D%t%/dev/ser/a\r\n$GP\x07\xB0\n"));
+    EXPECT_EQ(Window(*m).count("> hello"), 1);
+    EXPECT_TRUE(Window(*m).contains(">%t%print,/cur/term"));
+    EXPECT_TRUE(Window(*m).contains("$GP..\n"));
 
-    // A log that can't be created.
-    m_prompts.ExpectSaveFile(QStringLiteral("Log file"), m_dir.filePath(QStringLiteral("no/such/dir/x.log")));
-    Button(*m, "logButton")->click();
-    EXPECT_EQ(Status(*m), QStringLiteral("Can't open file!"));
-    m_prompts.ExpectSaveFile(QStringLiteral("Log file"), QString());
-    Button(*m, "logButton")->click();
-    EXPECT_EQ(Button(*m, "logButton")->text(), QStringLiteral("Start log"));
-}
-
-TEST_F(ManualModeTest, RawOutputIsFilteredAndDroppedWhileTheLockIsHeld)
-{
-    auto m = Open();
-    auto callback = m->RawOutput().Callback();
-    std::thread([callback] { callback("A\x07\xB0\nB", 5); }).join();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(Window(*m), QStringLiteral("A..\nB"));
+    // A chunk arriving while the output lock is held is dropped.
     {
         std::lock_guard lock(m->RawOutput().OutputLock());
-        std::thread([callback] { callback("lost", 4); }).join();
+        FromLinkThread(callback, QByteArray("lost"));
     }
-    QCoreApplication::processEvents();
     EXPECT_EQ(m->RawOutput().DroppedChunks(), 1);
-    EXPECT_EQ(Window(*m), QStringLiteral("A..\nB"));
+    EXPECT_FALSE(Window(*m).contains("lost"));
+
+    // A log that can't be created, and a cancelled choice.
+    m_prompts.ExpectSaveFile("Log file", m_dir.filePath("no/such/dir/x.log"));
+    Button(*m, "logButton")->click();
+    EXPECT_EQ(Status(*m), "Can't open file!");
+    m_prompts.ExpectSaveFile("Log file", QString());
+    Button(*m, "logButton")->click();
+    EXPECT_EQ(Button(*m, "logButton")->text(), "Start log");
 
     // Once the terminal is gone, a chunk still arriving from the link goes nowhere.
     m.reset();
-    std::thread([callback] { callback("late", 4); }).join();
-    QCoreApplication::processEvents();
+    FromLinkThread(callback, QByteArray("late"));
 }
 
-TEST_F(ManualModeTest, ExitSendsDmAndKeepsReceiverDisconClosesItSilently)
+TEST_F(ManualModeTest, StopMsgAndExitSendDmAndKeepReceiverDisconClosesItSilently)
 {
     {
         auto m = Open();
         m_sim.Sim().ClearReceivedCommands();
+        Button(*m, "stopMsgButton")->click();
+        EXPECT_TRUE(SimReceivedDm());
+        m_sim.Sim().ClearReceivedCommands();
         Button(*m, "exitButton")->click();
         EXPECT_EQ(m->result(), QDialog::Accepted);
         EXPECT_FALSE(m->DisconnectChosen());
-        EXPECT_TRUE(SimReceived(QStringLiteral("dm")));
+        EXPECT_TRUE(SimReceivedDm());
         EXPECT_TRUE(m_sim.IsOpen());
     }
     auto m = Open();
@@ -190,139 +209,81 @@ TEST_F(ManualModeTest, ExitSendsDmAndKeepsReceiverDisconClosesItSilently)
     Button(*m, "disconButton")->click();
     EXPECT_EQ(m->result(), QDialog::Accepted);
     EXPECT_TRUE(m->DisconnectChosen());
-    EXPECT_FALSE(SimReceived(QStringLiteral("dm")));
+    EXPECT_FALSE(SimReceivedDm());
     EXPECT_FALSE(m_sim.Holder().HasReceiver());
-}
-
-TEST_F(ManualModeTest, StopMsgSendsDm)
-{
-    auto m = Open();
-    m_sim.Sim().ClearReceivedCommands();
-    Button(*m, "stopMsgButton")->click();
-    EXPECT_TRUE(SimReceived(QStringLiteral("dm")));
 }
 
 TEST_F(ManualModeTest, EditorSavesUtf16AndAsksOnCloseOnlyWhenModified)
 {
-    const QString path = m_dir.filePath(QStringLiteral("edit.kvc"));
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("sub"));
+    const QString path = m_dir.filePath("sub/edit.kvc");
     WriteLatin1Script(path, QStringLiteral("@echo 25\xB0\nprint,/par/rcv/model"));
     auto m = Open();
-    auto* window = m->findChild<QPlainTextEdit*>("output");
+    const auto expectEditor = [&m](bool open) {
+        EXPECT_EQ(m->EditorOpen(), open);
+        EXPECT_EQ(WindowWidget(*m)->isReadOnly(), !open);
+        EXPECT_EQ(Button(*m, "exitButton")->text(), open ? "Close" : "Exit");
+        EXPECT_EQ(Button(*m, "editButton")->text(), open ? "Save script" : "Edit script");
+        EXPECT_TRUE(Button(*m, "exitButton")->isEnabled());
+        EXPECT_EQ(Button(*m, "sendButton")->isEnabled(), !open);
+        EXPECT_EQ(Button(*m, "scriptButton")->isEnabled(), !open);
+        EXPECT_EQ(CommandLine(*m)->isHidden(), open);
+    };
 
-    m_prompts.ExpectOpenFile(QStringLiteral("Script file"), path);
+    m_prompts.ExpectOpenFile("Script file", path);
     Button(*m, "editButton")->click();
-    ASSERT_TRUE(m->EditorOpen());
+    expectEditor(true);
     EXPECT_EQ(Window(*m), QString::fromUtf16(u"@echo 25\u00b0\nprint,/par/rcv/model\n"));
-    EXPECT_FALSE(window->isReadOnly());
-    EXPECT_EQ(Button(*m, "exitButton")->text(), QStringLiteral("Close"));
-    EXPECT_EQ(Button(*m, "editButton")->text(), QStringLiteral("Save script"));
-    EXPECT_TRUE(Button(*m, "exitButton")->isEnabled());
-    EXPECT_FALSE(Button(*m, "sendButton")->isEnabled());
-    EXPECT_FALSE(Button(*m, "scriptButton")->isEnabled());
-    EXPECT_TRUE(m->findChild<QComboBox*>("commandLine")->isHidden());
     EXPECT_EQ(m->findChild<QLineEdit*>("scriptPath")->text(), path);
     EXPECT_FALSE(m->EditorModified());
 
     // Receiver output does not end up in the script.
-    auto callback = m->RawOutput().Callback();
-    std::thread([callback] { callback("noise", 5); }).join();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(Window(*m).contains(QStringLiteral("noise")));
+    FromLinkThread(m->RawOutput().Callback(), QByteArray("noise"));
+    EXPECT_FALSE(Window(*m).contains("noise"));
 
-    Type(window, QString::fromUtf16(u"@echo \u20ac"));
+    Type(*m, QString::fromUtf16(u"@echo \u20ac"));
     EXPECT_TRUE(m->EditorModified());
     Button(*m, "editButton")->click();
     EXPECT_FALSE(m->EditorModified());
     EXPECT_TRUE(m->EditorOpen());
-    QByteArray expected("\xFF\xFE", 2);
-    for (const char16_t c : u"@echo 25\u00b0\r\nprint,/par/rcv/model\r\n@echo \u20ac") {
-        if (c) {
-            expected.append(char(c & 0xFF));
-            expected.append(char(c >> 8));
-        }
-    }
-    EXPECT_EQ(ReadBytes(path), expected);
+    const QByteArray saved = Utf16File(QString::fromUtf16(u"@echo 25\u00b0\r\nprint,/par/rcv/model\r\n@echo \u20ac"));
+    EXPECT_EQ(ReadBytes(path), saved);
 
     // Unchanged since the save: closes without a question.
     Button(*m, "exitButton")->click();
-    EXPECT_FALSE(m->EditorOpen());
+    expectEditor(false);
     EXPECT_EQ(Window(*m), QString());
-    EXPECT_TRUE(window->isReadOnly());
-    EXPECT_EQ(Button(*m, "exitButton")->text(), QStringLiteral("Exit"));
-    EXPECT_EQ(Button(*m, "editButton")->text(), QStringLiteral("Edit script"));
-    EXPECT_TRUE(Button(*m, "sendButton")->isEnabled());
-    EXPECT_FALSE(m->findChild<QComboBox*>("commandLine")->isHidden());
     EXPECT_EQ(m_prompts.PendingCount(), 0);
 
-    // Modified: "No" keeps the editor, "Yes" discards.
-    m_prompts.ExpectOpenFile(QStringLiteral("Script file"), path);
+    // Modified: "No" keeps the editor, also after a save that failed; "Yes" discards without writing.
+    m_prompts.ExpectOpenFile("Script file", path);
     Button(*m, "editButton")->click();
     EXPECT_EQ(Window(*m),
               QString::fromUtf16(u"@echo 25\u00b0\nprint,/par/rcv/model\n@echo \u20ac\n"));  // line end added
-    Type(window, QStringLiteral("@stop"));
-    m_prompts.ExpectMessage(QStringLiteral("Script editor"), QStringLiteral("Close the editor and discard changes?"),
-                            PromptButtons::YesNo, PromptButton::No);
+    Type(*m, "@stop");
+    ExpectCloseQuestion(PromptButton::No);
     Button(*m, "exitButton")->click();
     EXPECT_TRUE(m->EditorOpen());
-    m_prompts.ExpectMessage(QStringLiteral("Script editor"), QStringLiteral("Close the editor and discard changes?"),
-                            PromptButtons::YesNo, PromptButton::Yes);
-    Button(*m, "exitButton")->click();
-    EXPECT_FALSE(m->EditorOpen());
-    EXPECT_EQ(ReadBytes(path), expected);
-}
+    EXPECT_EQ(ReadBytes(path), saved);
 
-TEST_F(ManualModeTest, FailedSaveKeepsTheEditorModified)
-{
-    QDir(m_dir.path()).mkdir(QStringLiteral("gone"));
-    const QString path = m_dir.filePath(QStringLiteral("gone/edit.kvc"));
-    WriteLatin1Script(path, QStringLiteral("@echo x\r\n"));
-    auto m = Open();
-    m_prompts.ExpectOpenFile(QStringLiteral("Script file"), path);
+    ASSERT_TRUE(QDir(m_dir.filePath("sub")).removeRecursively());
     Button(*m, "editButton")->click();
-    ASSERT_TRUE(m->EditorOpen());
-    Type(m->findChild<QPlainTextEdit*>("output"), QStringLiteral("@echo y"));
-    ASSERT_TRUE(QDir(m_dir.filePath(QStringLiteral("gone"))).removeRecursively());
-    Button(*m, "editButton")->click();
-    EXPECT_EQ(Status(*m), QStringLiteral("Unable to write ") + path);
+    EXPECT_EQ(Status(*m), "Unable to write " + path);
     EXPECT_TRUE(m->EditorModified());
-    m_prompts.ExpectMessage(QStringLiteral("Script editor"), QStringLiteral("Close the editor and discard changes?"),
-                            PromptButtons::YesNo, PromptButton::No);
+    ExpectCloseQuestion(PromptButton::No);
     Button(*m, "exitButton")->click();
     EXPECT_TRUE(m->EditorOpen());
-}
 
-TEST_F(ManualModeTest, LoadScriptChangesScriptFolderAndOffersTheScript)
-{
-    QDir(m_dir.path()).mkdir(QStringLiteral("other"));
-    const QString folder = m_dir.filePath(QStringLiteral("other"));
-    WriteLatin1Script(folder + QStringLiteral("/run.kvc"), QStringLiteral("@echo from other\n"));
-    auto m = Open();
-    m_prompts.ExpectOpenFile(QStringLiteral("Script file"), folder + QStringLiteral("/run.kvc"));
-    Button(*m, "scriptButton")->click();
-    const auto& chooser = m_prompts.Records().back().file;
-    EXPECT_EQ(chooser.folder, m_dir.path());
-    EXPECT_EQ(chooser.selectedFilter, 1);
-    ASSERT_EQ(chooser.filters.size(), 2);
-    EXPECT_EQ(chooser.filters[0], QStringLiteral("Script file(*.kvc)"));
-    EXPECT_EQ(m->History().first(), QStringLiteral("@run.kvc"));
-    EXPECT_EQ(m->findChild<QComboBox*>("commandLine")->currentText(), QStringLiteral("@run.kvc"));
-    EXPECT_EQ(m->findChild<QLineEdit*>("scriptPath")->text(), folder);
-
-    Button(*m, "sendButton")->click();
-    EXPECT_TRUE(Window(*m).contains(QStringLiteral("> from other")));
-
-    m_prompts.ExpectOpenFile(QStringLiteral("Script file"), folder + QStringLiteral("/absent.kvc"));
-    Button(*m, "scriptButton")->click();
-    EXPECT_EQ(Status(*m), QStringLiteral("Can't open file!"));
-
-    Button(*m, "disconButton")->click();
-    EXPECT_EQ(Stored(QStringLiteral("PathScript")), folder);
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("sub"));
+    ExpectCloseQuestion(PromptButton::Yes);
+    Button(*m, "exitButton")->click();
+    expectEditor(false);
+    EXPECT_FALSE(QFile::exists(path));
 }
 
 TEST_F(ManualModeTest, ScriptRunDisablesControlsAndStopsOnTheScriptButton)
 {
-    WriteLatin1Script(m_dir.filePath(QStringLiteral("wait.kvc")),
-                      QStringLiteral("@echo start\n@sleep 5000\n@echo not reached\n"));
+    WriteLatin1Script(m_dir.filePath("wait.kvc"), "@echo start\n@sleep 5000\n@echo not reached\n");
     auto m = Open();
     int waits = 0;
     bool sendEnabledDuringRun = true;
@@ -334,14 +295,14 @@ TEST_F(ManualModeTest, ScriptRunDisablesControlsAndStopsOnTheScriptButton)
             Button(*m, "scriptButton")->click();  // "Stop script"
         }
     };
-    Send(*m, QStringLiteral("@wait.kvc"));
+    Send(*m, "@wait.kvc");
     EXPECT_FALSE(sendEnabledDuringRun);
-    EXPECT_EQ(captionDuringRun, QStringLiteral("Stop script"));
+    EXPECT_EQ(captionDuringRun, "Stop script");
     EXPECT_EQ(waits, 3);
-    EXPECT_EQ(Status(*m), QStringLiteral("Aborted by user!"));
-    EXPECT_TRUE(Window(*m).contains(QStringLiteral("> start")));
-    EXPECT_FALSE(Window(*m).contains(QStringLiteral("not reached")));
-    EXPECT_EQ(Button(*m, "scriptButton")->text(), QStringLiteral("Load script"));
+    EXPECT_EQ(Status(*m), "Aborted by user!");
+    EXPECT_TRUE(Window(*m).contains("> start"));
+    EXPECT_FALSE(Window(*m).contains("not reached"));
+    EXPECT_EQ(Button(*m, "scriptButton")->text(), "Load script");
     EXPECT_TRUE(Button(*m, "sendButton")->isEnabled());
     EXPECT_FALSE(m->ScriptRunning());
 
@@ -350,41 +311,32 @@ TEST_F(ManualModeTest, ScriptRunDisablesControlsAndStopsOnTheScriptButton)
     m_onWait = [&] {
         if (++waits == 2) {
             m->reject();
-            EXPECT_TRUE(m->isVisible() || m->result() != QDialog::Accepted);
+            EXPECT_NE(m->result(), QDialog::Accepted);
         }
     };
     m_sim.Sim().ClearReceivedCommands();
-    Send(*m, QStringLiteral("@wait.kvc"));
+    Send(*m, "@wait.kvc");
     EXPECT_EQ(m->result(), QDialog::Accepted);
-    EXPECT_TRUE(SimReceived(QStringLiteral("dm")));
+    EXPECT_TRUE(SimReceivedDm());
 }
 
 TEST_F(ManualModeTest, ReceiverThatDoesNotOpenLeavesOnlyExitAndKeepsSettings)
 {
-    m_profile->WriteString(kSection, QStringLiteral("Command0"), QStringLiteral("keep me"));
+    m_profile->WriteString(kSection, "Command0", "keep me");
+    m_profile->WriteString(kSection, "PathScript", "/kept");
     auto m = Open(nullptr);
     EXPECT_FALSE(m->ReceiverOpened());
-    EXPECT_EQ(Status(*m), QStringLiteral("No connection"));
+    EXPECT_EQ(Status(*m), "No connection");
     for (const char* name :
          {"sendButton", "stopMsgButton", "clearButton", "logButton", "disconButton", "editButton", "scriptButton"}) {
         EXPECT_FALSE(Button(*m, name)->isEnabled()) << name;
     }
-    EXPECT_FALSE(m->findChild<QComboBox*>("commandLine")->isEnabled());
+    EXPECT_FALSE(CommandLine(*m)->isEnabled());
     EXPECT_TRUE(Button(*m, "exitButton")->isEnabled());
     Button(*m, "exitButton")->click();
     EXPECT_EQ(m->result(), QDialog::Accepted);
-    EXPECT_EQ(Stored(QStringLiteral("Command0")), QStringLiteral("keep me"));
-}
-
-TEST_F(ManualModeTest, ClearEmptiesWindowAndStatus)
-{
-    auto m = Open();
-    Send(*m, QStringLiteral("print,/par/rcv/model"));
-    ASSERT_FALSE(Window(*m).isEmpty());
-    Button(*m, "clearButton")->click();
-    EXPECT_EQ(Window(*m), QString());
-    EXPECT_EQ(Status(*m), QString());
-    EXPECT_EQ(m->Output().Text(), QString());
+    EXPECT_EQ(Stored("Command0"), "keep me");
+    EXPECT_EQ(Stored("PathScript"), "/kept");
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include "manual/ScriptHost.h"
 
 #include <QByteArray>
-#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -20,27 +20,19 @@ public:
     void PrintOutput(const QString& text) override { output << text; }
     void SetStatus(const QString& text) override { statuses << text; }
     void ClearOutput() override { output << QStringLiteral("<clear>"); }
-    void SetControlsEnabled(bool enabled) override { controls << enabled; }
-    void SetScriptButton(const QString& caption, bool enabled) override
-    {
-        buttonCaptions << caption;
-        buttonEnabled = enabled;
-    }
+    // Control changes and script-button captions, in their order.
+    void SetControlsEnabled(bool enabled) override { ui << (enabled ? "controls on" : "controls off"); }
+    void SetScriptButton(const QString& caption, bool enabled) override { ui << caption + (enabled ? "" : " (off)"); }
     void ProcessPendingInput() override
     {
-        ++pendingInputCalls;
         if (onPendingInput) {
-            onPendingInput(*this);
+            onPendingInput();
         }
     }
     bool StopRequested() const override { return stop; }
     void ClearStopRequest() override { stop = false; }
     QString ScriptFolder() const override { return m_folder; }
-    bool Send(const QString& text) override
-    {
-        sent << text;
-        return m_holder->Send(text);
-    }
+    bool Send(const QString& text) override { return m_holder->Send(text); }
     QString Reply() override { return m_holder->Reply(); }
     int64_t TickMs() override { return tick; }
     void Wait(int ms) override
@@ -49,44 +41,30 @@ public:
         waited += ms;
     }
 
+    // Forgets what earlier runs recorded.
+    void Reset()
+    {
+        output.clear();
+        statuses.clear();
+        ui.clear();
+        waited = 0;
+    }
     QString LastStatus() const { return statuses.isEmpty() ? QString() : statuses.last(); }
     // Output lines that the script itself printed (echo and messages), without receiver replies.
-    QStringList Printed() const
-    {
-        QStringList lines;
-        for (const QString& line : output) {
-            if (line.startsWith(QLatin1Char('>'))) {
-                lines << line;
-            }
-        }
-        return lines;
-    }
+    QStringList Printed() const { return output.filter(QRegularExpression(QStringLiteral("^>"))); }
 
     QStringList output;
     QStringList statuses;
-    QStringList sent;
-    QList<bool> controls;
-    QStringList buttonCaptions;
-    bool buttonEnabled = false;
+    QStringList ui;
     bool stop = false;
-    int pendingInputCalls = 0;
     int64_t tick = 5000000;
     int64_t waited = 0;
-    std::function<void(CScriptTestHost&)> onPendingInput;
+    std::function<void()> onPendingInput;
 
 private:
     CReceiverHolder* m_holder;
     QString m_folder;
 };
-
-// Writes a script file in 8-bit form (the text's characters as Latin-1 bytes).
-inline void WriteLatin1Script(const QString& path, const QString& text)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(text.toLatin1());
-    }
-}
 
 inline void WriteBytes(const QString& path, const QByteArray& bytes)
 {
@@ -96,8 +74,24 @@ inline void WriteBytes(const QString& path, const QByteArray& bytes)
     }
 }
 
+// Writes a script file in 8-bit form (the text's characters as Latin-1 bytes).
+inline void WriteLatin1Script(const QString& path, const QString& text)
+{
+    WriteBytes(path, text.toLatin1());
+}
+
 inline QByteArray ReadBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A script file in its UTF-16 form, built byte by byte: the mark FF FE, then each character low byte first.
+inline QByteArray Utf16File(const QString& text)
+{
+    QByteArray bytes("\xFF\xFE", 2);
+    for (const QChar c : text) {
+        bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    }
+    return bytes;
 }

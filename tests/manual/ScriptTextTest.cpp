@@ -1,6 +1,10 @@
+#include "ScriptTestHost.h"
+
 #include "manual/ScriptText.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
 
 namespace {
 
@@ -19,100 +23,75 @@ QString Substituted(QString line, const ScriptSlots& vars, SubstituteResult expe
     return line;
 }
 
-}  // namespace
-
-TEST(ScriptText, SplitTokensCutsAtSpaceRunsOnlyAndKeepsTen)
+TEST(ScriptText, TokensVariableNamesAndReplyValues)
 {
-    EXPECT_EQ(SplitTokens(QStringLiteral("setup.kvc  115200 on")), (QStringList{"setup.kvc", "115200", "on"}));
-    EXPECT_EQ(SplitTokens(QStringLiteral("  a\tb  ")), (QStringList{"a\tb"}));
-    EXPECT_EQ(SplitTokens(QStringLiteral("single")), QStringList{"single"});
-    EXPECT_TRUE(SplitTokens(QStringLiteral("   ")).isEmpty());
-    const QStringList many = SplitTokens(QStringLiteral("0 1 2 3 4 5 6 7 8 9 10 11"));
-    ASSERT_EQ(many.size(), 10);
-    EXPECT_EQ(many.last(), QStringLiteral("9"));
-}
+    EXPECT_EQ(SplitTokens("setup.kvc  115200 on"), (QStringList{"setup.kvc", "115200", "on"}));
+    EXPECT_EQ(SplitTokens("  a\tb  "), (QStringList{"a\tb"}));
+    EXPECT_TRUE(SplitTokens("   ").isEmpty());
+    EXPECT_EQ(SplitTokens("0 1 2 3 4 5 6 7 8 9 10 11"), QString("0 1 2 3 4 5 6 7 8 9").split(' '));
 
-TEST(ScriptText, VariableIndexAcceptsOnlyAtOneToNine)
-{
-    EXPECT_EQ(VariableIndex(QStringLiteral("@1")), 1);
-    EXPECT_EQ(VariableIndex(QStringLiteral("@9")), 9);
-    for (const char* name : {"@0", "@10", "@a", "1", "", "speed", "#1"}) {
+    EXPECT_EQ(VariableIndex("@1"), 1);
+    EXPECT_EQ(VariableIndex("@9"), 9);
+    for (const char* name : {"@0", "@10", "@a", "1", "", "#1"}) {
         EXPECT_EQ(VariableIndex(QString::fromLatin1(name)), 0) << name;
     }
-}
 
-TEST(ScriptText, ReplyValueTakesTextAfterLastPercentOrHeader)
-{
-    EXPECT_EQ(ReplyValue(QStringLiteral("RE018%Receiver model%Vireo-Z3\r\n")), QStringLiteral("Vireo-Z3"));
-    EXPECT_EQ(ReplyValue(QStringLiteral("RE00A /dev/ser/a \r\n")), QStringLiteral("/dev/ser/a"));
-    EXPECT_EQ(ReplyValue(QStringLiteral("RE005%a%50%x\r\n")), QStringLiteral("x"));
-    EXPECT_EQ(ReplyValue(QStringLiteral("RE0")), QString());
+    EXPECT_EQ(ReplyValue("RE018%Receiver model%Vireo-Z3\r\n"), "Vireo-Z3");
+    EXPECT_EQ(ReplyValue("RE00A /dev/ser/a \r\n"), "/dev/ser/a");
+    EXPECT_EQ(ReplyValue("RE005%a%50%x\r\n"), "x");
+    EXPECT_EQ(ReplyValue("RE0"), QString());
     EXPECT_EQ(ReplyValue(QString()), QString());
 }
 
 TEST(ScriptText, SubstitutionReplacesDigitsOutsideFirstQuotedStretch)
 {
     const ScriptSlots vars = Vars({{0, "zero"}, {1, "one"}, {2, "two"}});
-    EXPECT_EQ(Substituted(QStringLiteral("print,@1/@2@0"), vars), QStringLiteral("print,one/twozero"));
-    EXPECT_EQ(Substituted(QStringLiteral("@goto Is@0"), vars), QStringLiteral("@goto Iszero"));
-    EXPECT_EQ(Substituted(QStringLiteral("@:label @x @@1"), vars), QStringLiteral("@:label @x @one"));
+    EXPECT_EQ(Substituted("print,@1/@2@0", vars), "print,one/twozero");
+    EXPECT_EQ(Substituted("@:label @x @@1 trailing @", vars), "@:label @x @one trailing @");
     // Only the first quoted stretch protects.
-    EXPECT_EQ(Substituted(QStringLiteral("a \"@1\" @1 \"@2\""), vars), QStringLiteral("a \"@1\" one \"two\""));
+    EXPECT_EQ(Substituted("a \"@1\" @1 \"@2\"", vars), "a \"@1\" one \"two\"");
     // Lines that take their own values are left alone.
-    EXPECT_EQ(Substituted(QStringLiteral("@set @1 @0"), vars), QStringLiteral("@set @1 @0"));
-    EXPECT_EQ(Substituted(QStringLiteral("@default @2 @0"), vars), QStringLiteral("@default @2 @0"));
+    for (const char* line : {"@set @1 @0", "@default @2 @0", "@send @1"}) {
+        EXPECT_EQ(Substituted(QString::fromLatin1(line), vars), QString::fromLatin1(line));
+    }
     // An inserted reference is expanded again.
-    EXPECT_EQ(Substituted(QStringLiteral("x@3"), Vars({{3, "@1!"}, {1, "one"}})), QStringLiteral("xone!"));
-    EXPECT_EQ(Substituted(QStringLiteral("trailing @"), vars), QStringLiteral("trailing @"));
+    EXPECT_EQ(Substituted("x@3", Vars({{3, "@1!"}, {1, "one"}})), "xone!");
 }
 
 TEST(ScriptText, SubstitutionStopsOnSelfReferenceAndGrowth)
 {
-    Substituted(QStringLiteral("@1"), Vars({{1, "@1"}}), SubstituteResult::Endless);
-    Substituted(QStringLiteral("@1"), Vars({{1, "@2"}, {2, "@1"}}), SubstituteResult::Endless);
-    const QString grown = Substituted(QStringLiteral("@1"), Vars({{1, "ab@1"}}), SubstituteResult::TooLong);
-    EXPECT_LE(grown.size(), kMaxScriptLine + 4);
-
-    const QString wide(300, QLatin1Char('w'));
-    ScriptSlots vars;
-    vars[1] = wide;
-    QString line = QStringLiteral("@1@1");
-    EXPECT_EQ(SubstituteVariables(line, vars), SubstituteResult::TooLong);
-    line = QStringLiteral("@1");
-    EXPECT_EQ(SubstituteVariables(line, vars), SubstituteResult::Ok);
-    EXPECT_EQ(line, wide);
+    Substituted("@1", Vars({{1, "@1"}}), SubstituteResult::Endless);
+    Substituted("@1", Vars({{1, "@2"}, {2, "@1"}}), SubstituteResult::Endless);
+    EXPECT_LE(Substituted("@1", Vars({{1, "ab@1"}}), SubstituteResult::TooLong).size(), kMaxScriptLine + 4);
 }
 
 TEST(ScriptText, ScriptFileFormsDecodeAndRoundTrip)
 {
     // An odd last byte is no character; a lone FF is 8-bit text, not a mark.
-    EXPECT_EQ(DecodeScriptFile(QByteArray("\xFF\xFE"
-                                          "a\0x",
-                                          5)),
-              QStringLiteral("a\r\n"));
-    EXPECT_EQ(DecodeScriptFile(QByteArray("\xFF"
-                                          "a")),
-              QString::fromUtf16(u"\u00ffa\r\n"));
-    EXPECT_EQ(DecodeScriptFile(QByteArray()), QStringLiteral("\r\n"));
+    EXPECT_EQ(DecodeScriptFile(QByteArray::fromHex("fffe610078")), "a\r\n");
+    EXPECT_EQ(DecodeScriptFile(QByteArray::fromHex("ff61")), QString::fromUtf16(u"\u00ffa\r\n"));
+    EXPECT_EQ(DecodeScriptFile(QByteArray()), "\r\n");
     const QString text = QString::fromUtf16(u"@echo \u20ac\r\n");
-    const QByteArray encoded = EncodeScriptFile(text);
-    EXPECT_EQ(encoded.left(4), QByteArray("\xFF\xFE@\0", 4));
-    EXPECT_EQ(DecodeScriptFile(encoded), text);
+    EXPECT_EQ(EncodeScriptFile(text), Utf16File(text));
+    EXPECT_EQ(DecodeScriptFile(Utf16File(text)), text);
 }
 
-TEST(ScriptText, ReadDecimalReadsLeadingNumberLikeScanf)
+TEST(ScriptText, ReadDecimalReadsLeadingNumberLikeScanfAndClamps)
 {
-    int v = 0;
-    EXPECT_TRUE(ReadDecimal(QStringLiteral("300"), &v));
-    EXPECT_EQ(v, 300);
-    EXPECT_TRUE(ReadDecimal(QStringLiteral("250ms"), &v));
-    EXPECT_EQ(v, 250);
-    EXPECT_TRUE(ReadDecimal(QStringLiteral("-5"), &v));
-    EXPECT_EQ(v, -5);
-    EXPECT_TRUE(ReadDecimal(QStringLiteral("99999999999999999999"), &v));
-    EXPECT_EQ(v, std::numeric_limits<int>::max());
-    v = 7;
-    EXPECT_FALSE(ReadDecimal(QStringLiteral("abc"), &v));
-    EXPECT_FALSE(ReadDecimal(QStringLiteral("-"), &v));
+    const auto read = [](const char* text) {
+        int v = 0;
+        EXPECT_TRUE(ReadDecimal(text, &v)) << text;
+        return v;
+    };
+    EXPECT_EQ(read("250ms"), 250);
+    EXPECT_EQ(read("-5"), -5);
+    EXPECT_EQ(read("+7x"), 7);
+    EXPECT_EQ(read("99999999999999999999"), INT_MAX);
+    EXPECT_EQ(read("-99999999999999999999"), INT_MIN);
+    int v = 7;
+    EXPECT_FALSE(ReadDecimal("abc", &v));
+    EXPECT_FALSE(ReadDecimal("-", &v));
     EXPECT_EQ(v, 7);
 }
+
+}  // namespace
