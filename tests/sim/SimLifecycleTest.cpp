@@ -10,29 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 namespace {
-
-// Counts "link lost" system messages of a harness's connection.
-class CLinkLostCounter
-{
-public:
-    explicit CLinkLostCounter(CConnection& connection)
-    {
-        connection.SetSysMsgCallback([this](CConnection* c) {
-            if (c->GetMsgCode() == CConnection::kMsgLinkLost) {
-                ++m_count;
-            }
-            return 1ul;
-        });
-    }
-    int Count() const { return m_count; }
-
-private:
-    std::atomic<int> m_count{0};
-};
 
 void ExpectRestart(const char* command, bool clearsNvram)
 {
@@ -75,24 +55,6 @@ TEST(SimLifecycleTest, ResetAnswersThenGoesAwayAndComesBackWithItsParameters)
 TEST(SimLifecycleTest, NvramClearAnswersThenGoesAwayAndComesBackWithoutAlmanac)
 {
     ExpectRestart("%%init,/dev/nvm/a", true);
-}
-
-TEST(SimLifecycleTest, ResetDropsMessageOutputAndTheRestOfItsLine)
-{
-    CSimReceiver sim([] {
-        SimOptions o;
-        o.virtualClock = true;
-        return o;
-    }());
-    CRawSession s(sim);
-    s.Write("em,,kvs/RT:1\r\n%a%set,reset,no\r\n%b%set,reset,yes;%c%print,/par/rcv/model\r\n%d%print,/cur/term\r\n");
-    const auto frames = SplitFrames(s.Take());
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[1].body, QByteArray("%b%"));
-    sim.AdvanceTime(100);
-    EXPECT_TRUE(s.Dropped());
-    EXPECT_TRUE(sim.EnabledMessages("/dev/ser/a").isEmpty());
-    EXPECT_EQ(sim.ReceivedCommands().last(), QStringLiteral("%b%set,reset,yes"));
 }
 
 TEST(SimLifecycleTest, WithheldReplyFailsTheCommandAndTheLateOneIsNotTakenForTheNext)

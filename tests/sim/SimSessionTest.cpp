@@ -1,4 +1,5 @@
-// The receiver's side of a port, byte for byte: line handling, reply framing, hostile input.
+// The receiver's side of a port, byte for byte: line handling, reply framing, hostile input, a reset's drop, and
+// what "em" and "dm" remember per port.
 
 #include "SimTestUtil.h"
 
@@ -9,96 +10,57 @@
 
 #include <random>
 
-namespace {
-
-SimOptions Virtual()
+class SimSessionTest : public ::testing::Test
 {
-    SimOptions o;
-    o.virtualClock = true;
-    return o;
-}
-
-QByteArray Bodies(const std::vector<RawFrame>& frames)
-{
-    QByteArray all;
-    for (const RawFrame& f : frames) {
-        all += f.id + ':' + f.body + '\n';
+protected:
+    // Writes `input` and returns the frames it got as "ID:body" lines.
+    QByteArray Reply(const QByteArray& input)
+    {
+        s.Write(input);
+        return Bodies(SplitFrames(s.Take()));
     }
-    return all;
-}
 
-}  // namespace
+    CSimReceiver sim{VirtualSim()};
+    CRawSession s{sim};
+};
 
-TEST(SimSessionTest, LinesArriveInAnyPiecesAndEveryTaggedStatementGetsOneReply)
+TEST_F(SimSessionTest, LinesArriveInAnyPiecesAndEveryTaggedStatementGetsOneReply)
 {
-    CSimReceiver sim(Virtual());
-    CRawSession s(sim);
     ASSERT_TRUE(s.IsOpen());
     const QByteArray line = "%a%print,/par/nope&&%b%print,/par/rcv/model;%c%set,/par/pos/elm,7&&%d%\r\n\n\r";
     for (const char c : line) {
         s.Write(QByteArray(1, c));
     }
-    const auto frames = SplitFrames(s.Take());
-    EXPECT_EQ(Bodies(frames), QByteArray("ER:%a%{2,,wrong 1st parameter}\nRE:%c%\nRE:%d%\n"));
+    EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("ER:%a%{2,,wrong 1st parameter}\nRE:%c%\nRE:%d%\n"));
     EXPECT_EQ(sim.ReceivedCommands(), QStringList({"%a%print,/par/nope", "%c%set,/par/pos/elm,7", "%d%"}));
 
     // Untagged statements that succeed answer only when they print something.
-    s.Write("set,/par/pos/elm,8;em,,kvs/RT:1;dm;event,\"x;y\";print,/par/pos/elm\n");
-    EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("RE:8\n"));
+    EXPECT_EQ(Reply("set,/par/pos/elm,8;em,,kvs/RT:1;dm;event,\"x;y\";print,/par/pos/elm\n"), QByteArray("RE:8\n"));
     EXPECT_EQ(sim.Events(), QStringList({"x;y"}));
     // A tag without its closing sign is no tag: the statement fails untagged.
-    s.Write("%open print,/par/pos/elm\n");
-    EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("ER:{1,,syntax error}\n"));
+    EXPECT_EQ(Reply("%open print,/par/pos/elm\n"), QByteArray("ER:{1,,syntax error}\n"));
 }
 
-TEST(SimSessionTest, StatementChecksumCoversTheTagAndIsVerified)
+TEST_F(SimSessionTest, StatementChecksumCoversTheTagAndIsVerified)
 {
-    CSimReceiver sim(Virtual());
-    CRawSession s(sim);
     const QByteArray covered = "%w%print,/par/pos/elm@";
     const uint8_t right = Checksum8(covered.constData(), size_t(covered.size()));
-    s.Write(covered + QByteArray::number(right, 16).toUpper().rightJustified(2, '0') + "\r\n");
-    s.Write(covered + QByteArray::number(right ^ 0x5A, 16).toUpper().rightJustified(2, '0') + "\r\n");
-    EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("RE:%w%5\nER:%w%{6,,checksum error}\n"));
+    EXPECT_EQ(Reply(covered + QByteArray::number(right, 16).toUpper().rightJustified(2, '0') + "\r\n" + covered +
+                    QByteArray::number(right ^ 0x5A, 16).toUpper().rightJustified(2, '0') + "\r\n"),
+              QByteArray("RE:%w%5\nER:%w%{6,,checksum error}\n"));
 }
 
-TEST(SimSessionTest, LongRepliesAreSplitIntoFullFramesWithBlankContinuations)
+TEST_F(SimSessionTest, OverlongLinesAreRefusedOnceAndTheSessionStaysUsable)
 {
-    CSimReceiver sim(Virtual());
-    CRawSession s(sim);
-    const QString value = QString(9000, QLatin1Char('v'));
-    ASSERT_TRUE(sim.SetParamValue("/par/rcv/model", value));
-    s.Write("print,/par/rcv/model\r\n");
-    const auto frames = SplitFrames(s.Take());
-    ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[0].body.size(), 4095);
-    EXPECT_EQ(frames[1].body.size(), 4095);
-    EXPECT_EQ(frames[1].body[0], ' ');
-    EXPECT_EQ(frames[2].body[0], ' ');
-    EXPECT_EQ(frames[0].body + frames[1].body.mid(1) + frames[2].body.mid(1), value.toLatin1());
-}
-
-TEST(SimSessionTest, OverlongLinesAreRefusedOnceAndTheSessionStaysUsable)
-{
-    CSimReceiver sim(Virtual());
-    CRawSession s(sim);
     s.Write("%x%print," + QByteArray(300, 'a'));
     s.Write(QByteArray(5000, 'b'));  // still the same line: nothing is kept of it
-    s.Write("\r\n%ok%print,/par/pos/elm\r\n");
-    EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("ER:{9,,line too long}\nRE:%ok%5\n"));
+    EXPECT_EQ(Reply("\r\n%ok%print,/par/pos/elm\r\n"), QByteArray("ER:{9,,line too long}\nRE:%ok%5\n"));
     // Exactly 256 characters is still a line.
-    QByteArray edge = "%e%print,/par/pos/elm;";
-    while (edge.size() < 256) {
-        edge += ' ';
-    }
-    s.Write(edge + "\n");
-    EXPECT_EQ(Bodies(SplitFrames(s.Take())), QByteArray("RE:%e%5\n"));
+    EXPECT_EQ(Reply(QByteArray("%e%print,/par/pos/elm;").leftJustified(256, ' ') + "\n"), QByteArray("RE:%e%5\n"));
 }
 
-TEST(SimSessionTest, RandomBytesNeverBreakTheSession)
+TEST_F(SimSessionTest, RandomBytesNeverBreakTheSession)
 {
-    CSimReceiver sim(Virtual());
-    CRawSession s(sim);
     std::mt19937 rng(20240601);
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<int> length(0, 400);
@@ -129,20 +91,16 @@ TEST(SimSessionTest, RandomBytesNeverBreakTheSession)
     for (const RawFrame& f : SplitFrames(s.Take())) {
         ASSERT_TRUE(f.id == "RE" || f.id == "ER" || f.verified) << f.id.toStdString();
     }
-    sim.WithholdReplies(false);
-    s.Write("dm\r\n%end%print,/par/rcv/model\r\n");
+    s.Write("dm\r\n");
     sim.AdvanceTime(10);
-    const auto last = SplitFrames(s.Take());
-    ASSERT_FALSE(last.empty());
-    EXPECT_EQ(last.back().id + last.back().body, QByteArray("RE%end%Vireo-Z3"));
+    s.Take();
+    EXPECT_EQ(Reply("%end%print,/par/rcv/model\r\n"), QByteArray("RE:%end%Vireo-Z3\n"));
 }
 
-TEST(SimSessionTest, PortsAreTakenInOrderAndFreedByTheirSession)
+TEST_F(SimSessionTest, PortsAreTakenInOrderAndFreedByTheirSession)
 {
-    CSimReceiver sim(Virtual());
-    CRawSession a(sim), b(sim);
-    CRawSession t(sim, "/dev/tcp/a");
-    ASSERT_TRUE(a.IsOpen() && b.IsOpen() && t.IsOpen());
+    CRawSession b(sim), t(sim, "/dev/tcp/a");  // after the fixture's /dev/ser/a
+    ASSERT_TRUE(s.IsOpen() && b.IsOpen() && t.IsOpen());
     b.Write("print,/cur/term\n");
     t.Write("print,/cur/term\n");
     EXPECT_EQ(Bodies(SplitFrames(b.Take())), QByteArray("RE:/dev/ser/b\n"));
@@ -159,9 +117,50 @@ TEST(SimSessionTest, PortsAreTakenInOrderAndFreedByTheirSession)
     again.Write("print,/cur/term\n");
     EXPECT_EQ(Bodies(SplitFrames(again.Take())), QByteArray("RE:/dev/ser/b\n"));
     // The basic receiver has no CAN ports.
-    SimOptions basic = Virtual();
-    basic.profile = "basic";
-    CSimReceiver small(basic);
+    CSimReceiver small(VirtualSim(1, "basic"));
     EXPECT_FALSE(CRawSession(small, "/dev/can/a").IsOpen());
     EXPECT_TRUE(CRawSession(sim, "/dev/can/a").IsOpen());
+}
+
+TEST_F(SimSessionTest, ResetDropsMessageOutputAndTheRestOfItsLine)
+{
+    EXPECT_EQ(Reply("em,,kvs/RT:1\r\n%a%set,reset,no\r\n%b%set,reset,yes;%c%print,/par/rcv/model\r\n"
+                    "%d%print,/cur/term\r\n"),
+              QByteArray("RE:%a%\nRE:%b%\n"));  // "no" is no reset
+    sim.AdvanceTime(100);
+    EXPECT_TRUE(s.Dropped());
+    EXPECT_TRUE(sim.EnabledMessages("/dev/ser/a").isEmpty());
+    EXPECT_EQ(sim.ReceivedCommands().last(), QStringLiteral("%b%set,reset,yes"));
+}
+
+TEST_F(SimSessionTest, EmAndDmRememberMessagesPerPort)
+{
+    s.Write("em,,kvs{/PG:1,/RT:1.00,/EE:{0.5,0}}:2\r\n");
+    s.Write("em,/dev/ser/b,rtcm{/1:1.00,/31:1.00,/3:10}\r\n");
+    s.Write("%%em,/cur/log,/msg/def:{1.00,0}\r\n");
+    s.Write("em,/cur/term,nmea/GGA:0.2&&em,,kvs/SI\r\n");
+    EXPECT_EQ(SplitFrames(s.Take()).size(), 1u);  // only the tagged one answers
+    EXPECT_EQ(sim.EnabledMessages("/dev/ser/a"), QStringList({"/msg/kvs/PG:1000", "/msg/kvs/SI:1000", "/msg/kvs/||:500",
+                                                              "/msg/kvs/~~:1000", "/msg/nmea/GGA:200"}));
+    EXPECT_EQ(sim.EnabledMessages("/dev/ser/b"),
+              QStringList({"/msg/rtcm/1:1000", "/msg/rtcm/31:1000", "/msg/rtcm/3:10000"}));
+    EXPECT_EQ(sim.EnabledMessages("/cur/log").size(), 14);
+
+    s.Write("dm,,kvs{/PG,/EE}\r\n");
+    EXPECT_EQ(sim.EnabledMessages("/dev/ser/a"),
+              QStringList({"/msg/kvs/SI:1000", "/msg/kvs/~~:1000", "/msg/nmea/GGA:200"}));
+    s.Write("dm,/dev/ser/b\r\n");
+    EXPECT_TRUE(sim.EnabledMessages("/dev/ser/b").isEmpty());
+    s.Write("dm\r\n");
+    EXPECT_TRUE(sim.EnabledMessages("/dev/ser/a").isEmpty());
+    EXPECT_TRUE(SplitFrames(s.Take()).empty());
+
+    // Refused: unknown ports, unknown messages, periods out of range; nothing is half applied.
+    for (const char* command : {"em,/dev/ser/x,kvs/PG", "em,,kvs/Q?", "em,,kvs{/PG:1,/ZZZ:1}", "em,,kvs/PG:{0,0}",
+                                "em,,kvs/PG:-1", "em,,rtcm/99", "em,,kvs/PG:{1,0,0}", "em,,kvs{/PG", "dm,,kvs/PG:1",
+                                "em,,bogus/PG", "em", "em,,kvs/PG:{1,2,3,4,5}"}) {
+        const QByteArray reply = Reply(QByteArray("%r%") + command + "\r\n");
+        EXPECT_TRUE(reply.startsWith("ER:%r%") && reply.count('\n') == 1) << command << ": " << reply.constData();
+    }
+    EXPECT_TRUE(sim.EnabledMessages("/dev/ser/a").isEmpty());
 }

@@ -1,5 +1,6 @@
 #include "SimTestUtil.h"
 
+#include "link/Connection.h"
 #include "link/Framer.h"
 #include "sim/Simulator.h"
 
@@ -7,6 +8,16 @@
 #include <QThread>
 
 #include <chrono>
+#include <cstring>
+
+SimOptions VirtualSim(uint32_t seed, const QString& profile)
+{
+    SimOptions o;
+    o.virtualClock = true;
+    o.seed = seed;
+    o.profile = profile;
+    return o;
+}
 
 CRawSession::CRawSession(CSimReceiver& sim, const QString& port)
 {
@@ -54,6 +65,49 @@ std::vector<RawFrame> SplitFrames(const QByteArray& bytes)
     return frames;
 }
 
+std::map<QByteArray, RawFrame> ById(const std::vector<RawFrame>& frames)
+{
+    std::map<QByteArray, RawFrame> m;
+    for (const RawFrame& f : frames) {
+        m[f.id] = f;
+    }
+    return m;
+}
+
+QByteArray Bodies(const std::vector<RawFrame>& frames)
+{
+    QByteArray all;
+    for (const RawFrame& f : frames) {
+        all += f.id + ':' + f.body + '\n';
+    }
+    return all;
+}
+
+uint32_t U4(const QByteArray& b, int at)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) {
+        v = (v << 8) | uint8_t(b[at + i]);
+    }
+    return v;
+}
+
+double F4(const QByteArray& b, int at)
+{
+    const uint32_t u = U4(b, at);
+    float f = 0;
+    std::memcpy(&f, &u, 4);
+    return f;
+}
+
+double F8(const QByteArray& b, int at)
+{
+    const uint64_t u = uint64_t(U4(b, at)) | (uint64_t(U4(b, at + 4)) << 32);
+    double d = 0;
+    std::memcpy(&d, &u, 8);
+    return d;
+}
+
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -65,4 +119,14 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
         QThread::msleep(2);
     }
     return true;
+}
+
+CLinkLostCounter::CLinkLostCounter(CConnection& connection)
+{
+    connection.SetSysMsgCallback([this](CConnection* c) {
+        if (c->GetMsgCode() == CConnection::kMsgLinkLost) {
+            ++m_count;
+        }
+        return 1ul;
+    });
 }

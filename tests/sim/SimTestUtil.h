@@ -5,11 +5,18 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <vector>
 
+class CConnection;
 class CSimReceiver;
+struct SimOptions;
+
+// A receiver whose time moves only when the test advances it.
+SimOptions VirtualSim(uint32_t seed = 1, const QString& profile = QStringLiteral("full"));
 
 // A session opened on the simulator directly, without the link: what the receiver writes, byte for byte.
 class CRawSession
@@ -41,9 +48,28 @@ struct RawFrame
 };
 // Splits receiver output into frames; bytes between frames (line ends) are skipped.
 std::vector<RawFrame> SplitFrames(const QByteArray& bytes);
+// The frames by id, the last of each id.
+std::map<QByteArray, RawFrame> ById(const std::vector<RawFrame>& frames);
+// "ID:body" lines, to compare replies whole.
+QByteArray Bodies(const std::vector<RawFrame>& frames);
+// Little-endian fields of a binary body.
+uint32_t U4(const QByteArray& b, int at = 0);
+double F4(const QByteArray& b, int at);
+double F8(const QByteArray& b, int at);
 
 // Polls `done` until it holds or `timeoutMs` passed; for events that arrive on another thread.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Counts the "link lost" system messages of a connection.
+class CLinkLostCounter
+{
+public:
+    explicit CLinkLostCounter(CConnection& connection);
+    int Count() const { return m_count; }
+
+private:
+    std::atomic<int> m_count{0};
+};
 
 // Readable QString values in test failure messages.
 #include <ostream>
