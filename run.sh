@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
+# Let ccache share objects between checkouts at different paths (CI builds a fresh clone).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 cmake --preset release >/dev/null
 cmake --build --preset release --target nemola-m
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then

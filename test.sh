@@ -13,6 +13,8 @@ if [[ "${1:-}" == asan ]]; then
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0}
 fi
 ./scripts/install-deps.sh
+# Let ccache share objects between checkouts at different paths (CI builds a fresh clone).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 export QT_QPA_PLATFORM=offscreen
