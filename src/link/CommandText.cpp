@@ -141,3 +141,20 @@ QByteArray BuildFrame(const char id[2], const QByteArray& body)
     frame.append(b);
     return frame;
 }
+
+QByteArray KvsStreamId(const QString& name)
+{
+    if (name == QLatin1String("RT")) {
+        return "~~";
+    }
+    if (name == QLatin1String("EE")) {
+        return "||";
+    }
+    if (name == QLatin1String("ET")) {
+        return "::";
+    }
+    if (name == QLatin1String("EV")) {
+        return "==";
+    }
+    return name.toLatin1();
+}

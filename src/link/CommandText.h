@@ -41,5 +41,8 @@ struct ReplyBody
 };
 ReplyBody SplitReplyBody(const QByteArray& body);
 
+// The stream identifier of a message name: "RT" = "~~", "EE" = "||", "ET" = "::", "EV" = "==", others as written.
+QByteArray KvsStreamId(const QString& name);
+
 // A frame with the given identifier and body; bodies longer than a frame can hold are cut.
 QByteArray BuildFrame(const char id[2], const QByteArray& body);

@@ -37,24 +37,6 @@ bool IsErrorFrame(const QByteArray& frame)
     return frame.startsWith("ER");
 }
 
-// Stream identifiers of the names a message set may use.
-QByteArray WireId(const QString& name)
-{
-    if (name == QLatin1String("RT")) {
-        return "~~";
-    }
-    if (name == QLatin1String("EE")) {
-        return "||";
-    }
-    if (name == QLatin1String("ET")) {
-        return "::";
-    }
-    if (name == QLatin1String("EV")) {
-        return "==";
-    }
-    return name.toLatin1();
-}
-
 struct SetItem
 {
     QString name;
@@ -724,7 +706,7 @@ int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QSt
     a->table = table;
     QStringList group;
     for (const SetItem& item : items) {
-        const QByteArray wire = WireId(item.name);
+        const QByteArray wire = KvsStreamId(item.name);
         a->ids.insert(MsgId(wire[0], wire[1]));
         a->names << item.name;
         group << QLatin1Char('/') + item.name + QLatin1Char(':') +

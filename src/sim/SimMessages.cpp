@@ -207,23 +207,6 @@ QStringList KnownKvsIds()
     return ids;
 }
 
-QByteArray KvsStreamId(const QString& name)
-{
-    if (name == QLatin1String("RT")) {
-        return "~~";
-    }
-    if (name == QLatin1String("EE")) {
-        return "||";
-    }
-    if (name == QLatin1String("ET")) {
-        return "::";
-    }
-    if (name == QLatin1String("EV")) {
-        return "==";
-    }
-    return name.toLatin1();
-}
-
 int EpochRank(const QByteArray& id)
 {
     // Time first, satellite lists in the order of their index list, then the solution, then the rest;

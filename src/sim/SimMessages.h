@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/CommandText.h"  // KvsStreamId
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -36,8 +38,6 @@ MsgSpecError ParseMessageSpecs(const QStringList& specs, bool withOptions, bool 
 // The receiver's own messages, by stream id ("~~", "PG", ...).
 bool IsKnownKvsId(const QByteArray& id);
 QStringList KnownKvsIds();
-// "RT" -> "~~", "EE" -> "||", "ET" -> "::", "EV" -> "=="; other ids unchanged.
-QByteArray KvsStreamId(const QString& name);
 
 // Where a message goes within an epoch: "~~" first, then RD, SI, NN, the per-satellite messages, the position
 // messages, and "::" and "||" last.
