@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <cstring>
 
 namespace {
@@ -45,6 +46,19 @@ enum NoiseKey : uint64_t {
 void PutU1(QByteArray& b, int v)
 {
     b.append(static_cast<char>(v & 0xFF));
+}
+// Puts the given numbers over the first bytes of a list, appending where it is shorter (fault injection).
+void OverwriteHead(QByteArray& b, std::initializer_list<int> values)
+{
+    int k = 0;
+    for (int v : values) {
+        if (k < b.size()) {
+            b[k] = static_cast<char>(v);
+        } else {
+            PutU1(b, v);
+        }
+        ++k;
+    }
 }
 void PutU2(QByteArray& b, uint32_t v)
 {
@@ -491,14 +505,7 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
         }
         if (outOfRange) {
             // Beyond every system's range, and the reserved 0.
-            const int bad[2] = {250, 0};
-            for (int k = 0; k < 2; ++k) {
-                if (k < b.size()) {
-                    b[k] = static_cast<char>(bad[k]);
-                } else {
-                    PutU1(b, bad[k]);
-                }
-            }
+            OverwriteHead(b, {250, 0});
         }
         return true;
     }
@@ -509,14 +516,7 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
             }
         }
         if (outOfRange) {
-            const int bad[2] = {25, 0};
-            for (int k = 0; k < 2; ++k) {
-                if (k < b.size()) {
-                    b[k] = static_cast<char>(bad[k]);
-                } else {
-                    PutU1(b, bad[k]);
-                }
-            }
+            OverwriteHead(b, {25, 0});
         }
         return true;
     }
