@@ -251,7 +251,12 @@ CScriptInterpreter::Step CScriptInterpreter::RunDirective(Level& level, const QS
         if (arg == QLatin1String("on") || arg == QLatin1String("off")) {
             level.echo = arg == QLatin1String("on");
         } else {
-            m_host.PrintOutput(QLatin1Char('>') + line.mid(5));
+            // A tab after the word separates like the usual blank, and prints as one.
+            QString text = line.mid(5);
+            if (text.startsWith(QLatin1Char('\t'))) {
+                text[0] = QLatin1Char(' ');
+            }
+            m_host.PrintOutput(QLatin1Char('>') + text);
         }
     } else if (word == QLatin1String("clear")) {
         m_host.ClearOutput();

@@ -219,7 +219,7 @@ TEST_F(ScriptInterpreterTest, FileFormsAndLineEnds)
 
     // A CR alone ends a line; a tab separates like a blank.
     WriteBytes(PathOf("cr.kvc"),
-               "@echo\toff\r@set\t@1\tx\r@sleep\t250\r@goto\tend\r@echo skipped\r@:end\r@echo @1 done");
+               "@echo\toff\r@set\t@1\tx\r@sleep\t250\r@goto\tend\r@echo skipped\r@:end\r@echo\t@1 done");
     EXPECT_FALSE(Run("cr.kvc"));
     EXPECT_EQ(m_host.Printed(), QStringList{"> x done"});
     EXPECT_EQ(m_host.waited, 250);
