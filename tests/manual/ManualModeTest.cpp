@@ -133,16 +133,14 @@ TEST_F(ManualModeTest, HistoryMovesSentCommandToTopAndKeepsItsLimit)
     EXPECT_EQ(CommandLine(*m)->currentText(), "@\"my run.kvc\"");
     EXPECT_EQ(m->findChild<QLineEdit*>("scriptPath")->text(), folder);
     Button(*m, "sendButton")->click();
-    EXPECT_TRUE(Window(*m).contains("> from other")) << Status(*m).toStdString();
+    EXPECT_TRUE(Window(*m).contains("> from other"));
     EXPECT_EQ(m->History().size(), 20);
 
-    // Neither a missing file nor a FIFO (which would block the window) is taken.
+    // A FIFO would block the window.
     ASSERT_EQ(mkfifo((folder + "/fifo.kvc").toLocal8Bit().constData(), 0600), 0);
-    for (const char* name : {"/absent.kvc", "/fifo.kvc"}) {
-        m_prompts.ExpectOpenFile("Script file", folder + name);
-        Button(*m, "scriptButton")->click();
-        EXPECT_EQ(Status(*m), "Can't open file!");
-    }
+    m_prompts.ExpectOpenFile("Script file", folder + "/fifo.kvc");
+    Button(*m, "scriptButton")->click();
+    EXPECT_EQ(Status(*m), "Can't open file!");
 
     Button(*m, "exitButton")->click();
     EXPECT_EQ(Stored("Command0"), "@\"my run.kvc\"");

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
-#include "manual/LinkFailure.h"
 #include "manual/ScriptHost.h"
 
 #include <QByteArray>
@@ -34,16 +32,8 @@ public:
     bool StopRequested() const override { return stop; }
     void ClearStopRequest() override { stop = false; }
     QString ScriptFolder() const override { return m_folder; }
-    bool Send(const QString& text) override
-    {
-        if (onSend) {
-            onSend();
-        }
-        return m_holder->Send(text);
-    }
+    bool Send(const QString& text) override { return m_holder->Send(text); }
     QString Reply() override { return m_holder->Reply(); }
-    QString LinkFailure() override { return LinkFailureText(*m_holder->GetReceiver()); }
-    void SetReplyTimeout(int ms) override { timeouts << ms; }
     int64_t TickMs() override { return tick; }
     void Wait(int ms) override
     {
@@ -57,7 +47,6 @@ public:
         output.clear();
         statuses.clear();
         ui.clear();
-        timeouts.clear();
         waited = 0;
     }
     QString LastStatus() const { return statuses.isEmpty() ? QString() : statuses.last(); }
@@ -67,12 +56,10 @@ public:
     QStringList output;
     QStringList statuses;
     QStringList ui;
-    QList<int> timeouts;  // reply time-outs set by the scripts, in ms
     bool stop = false;
     int64_t tick = 5000000;
     int64_t waited = 0;
     std::function<void()> onPendingInput;
-    std::function<void()> onSend;
 
 private:
     CReceiverHolder* m_holder;
