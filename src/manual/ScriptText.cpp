@@ -149,26 +149,23 @@ ScriptFileRead ReadScriptFile(const QString& path, QByteArray* bytes)
     } else if (info.st_size > kMaxScriptFileBytes) {
         result = ScriptFileRead::TooLarge;
     } else {
-        // One byte more than the limit tells a file that grew since fstat.
-        bytes->resize(qsizetype(kMaxScriptFileBytes + 1));
-        qsizetype got = 0;
-        while (got < bytes->size()) {
-            const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
+        // Read to the end rather than trusting the size: the file may have grown since, and some report none.
+        bytes->reserve(qsizetype(info.st_size) + 1);
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
-            if (n < 0) {
-                result = ScriptFileRead::CantOpen;
+            if (n <= 0) {
+                result = n < 0 ? ScriptFileRead::CantOpen : result;
                 break;
             }
-            if (n == 0) {
+            bytes->append(chunk, qsizetype(n));
+            if (bytes->size() > kMaxScriptFileBytes) {
+                result = ScriptFileRead::TooLarge;
                 break;
             }
-            got += n;
-        }
-        bytes->resize(got);
-        if (got > kMaxScriptFileBytes) {
-            result = ScriptFileRead::TooLarge;
         }
     }
     ::close(fd);
