@@ -39,13 +39,15 @@ QString RunnerUsage()
 {
     return QStringLiteral(
         "Usage: nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT | --serial DEVICE[,BAUD][,rtscts]]\n"
-        "                  [--folder DIR] SCRIPT [ARG...]\n"
+        "                  [--folder DIR] [--password TEXT] SCRIPT [ARG...]\n"
         "Connects to a receiver and runs the script SCRIPT with the arguments ARG (@1 ... @9).\n"
         "A SCRIPT without an extension is taken as SCRIPT.kvs; names are relative to the script folder\n"
         "(--folder, else the folder of SCRIPT when it names one, else the current folder).\n"
-        "Without a receiver option the built-in simulator is used.\n"
+        "Without a receiver option the built-in simulator is used. --password (or the environment variable\n"
+        "NEMOLA_PASSWORD) answers a TCP receiver's login.\n"
         "Exit status: 0 the script ended normally, 1 it ended on an error reply, a missing file or a stop,\n"
-        "2 bad arguments or no connection to the receiver.\n");
+        "2 bad arguments or no connection to the receiver (also lost or silent during the run),\n"
+        "3 the script ended itself at \"@stop\", 4 the output could not be written.\n");
 }
 
 bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString* error)
@@ -102,6 +104,10 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
                 return false;
             }
             options->receiverName = name;
+        } else if (arg == QLatin1String("--password") || arg.startsWith(QLatin1String("--password="))) {
+            if (!TakeValue(args, &i, QStringLiteral("--password"), &options->password, error)) {
+                return false;
+            }
         } else if (arg == QLatin1String("--folder") || arg.startsWith(QLatin1String("--folder="))) {
             if (!TakeValue(args, &i, QStringLiteral("--folder"), &options->folder, error)) {
                 return false;
@@ -132,11 +138,19 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
             options->folder = QStringLiteral(".");
         }
     }
-    for (const QString& token : script) {
-        if (token.contains(QLatin1Char(' ')) || token.isEmpty()) {
-            *error = QStringLiteral("script names and arguments can't contain spaces or be empty");
+    // The interpreter cuts arguments at blanks; only the name can keep them, in quotes.
+    auto hasBlank = [](const QString& text) {
+        return text.contains(QLatin1Char(' ')) || text.contains(QLatin1Char('\t'));
+    };
+    for (qsizetype k = 0; k < script.size(); ++k) {
+        const QString& token = script[k];
+        if (token.isEmpty() || (k > 0 && hasBlank(token)) || (k == 0 && token.contains(QLatin1Char('"')))) {
+            *error = QStringLiteral("script arguments can't contain blanks or be empty, names can't hold quotes");
             return false;
         }
+    }
+    if (hasBlank(script[0])) {
+        script[0] = QLatin1Char('"') + script[0] + QLatin1Char('"');
     }
     options->invocation = script.join(QLatin1Char(' '));
     return true;

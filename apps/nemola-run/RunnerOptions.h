@@ -5,7 +5,7 @@
 
 // The command line of nemola-run:
 //   nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT | --serial DEVICE[,BAUD][,rtscts]] [--folder DIR]
-//              SCRIPT [ARG...]
+//              [--password TEXT] SCRIPT [ARG...]
 struct RunnerOptions
 {
     enum class Target { Simulator, Tcp, Serial };
@@ -16,6 +16,7 @@ struct RunnerOptions
     QString receiverName;  // for Tcp and Serial, in the link's form ("host:port", "/dev/ttyUSB0:115200")
     QString folder;        // script folder; empty: see ScriptFolder()
     QString invocation;    // script name and arguments, as an "@" line of the terminal gives them
+    QString password;      // for a receiver's TCP login; null when not given
     bool help = false;
 };
 

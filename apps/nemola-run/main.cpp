@@ -7,6 +7,7 @@
 #include "link/InProcessDevice.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "manual/LinkFailure.h"
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
 #include "manual/TerminalOutput.h"
@@ -20,22 +21,43 @@
 #include <QThread>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitScriptFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitNoReceiver = 2;  // also bad arguments
+constexpr int kExitStopped = 3;
+constexpr int kExitOutputFailed = 4;
 
-// Set by SIGINT/SIGTERM; handed to the interpreter only between its steps, as the terminal's button would be.
+// How long a signalled run may take to end on its own before the process ends without cleaning up.
+constexpr auto kSignalGrace = std::chrono::milliseconds(800);
+constexpr auto kCancelRepeat = std::chrono::milliseconds(50);
+
+// Set by SIGINT/SIGTERM; a run that sees it ends as the terminal's "Stop script" would end it.
 std::atomic<bool> g_interrupted{false};
+// The signal handler's only way to wake the watcher thread.
+int g_signalPipe[2] = {-1, -1};
 
-void OnSignal(int)
+void OnSignal(int signal)
 {
+    const int savedErrno = errno;
     g_interrupted = true;
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 void PrintError(const QString& text)
@@ -43,35 +65,124 @@ void PrintError(const QString& text)
     std::fprintf(stderr, "nemola-run: %s\n", text.toLocal8Bit().constData());
 }
 
+// Turns SIGINT / SIGTERM into a stop at once: the command that waits for the receiver is cancelled, and a run that
+// has still not ended shortly after (a port that will not open) ends without cleaning up. A second signal ends the
+// process at once.
+class CSignalWatcher
+{
+public:
+    ~CSignalWatcher() { Stop(); }
+
+    bool Start()
+    {
+        // Non-blocking, so that the handler never waits on a full pipe.
+        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            return false;
+        }
+        struct sigaction action = {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        m_thread = std::thread([this] { Run(); });
+        return true;
+    }
+    // The receiver whose waiting command a signal cancels; null while none is open.
+    void SetReceiver(std::shared_ptr<CReceiver> receiver)
+    {
+        std::lock_guard lock(m_mutex);
+        m_receiver = std::move(receiver);
+    }
+    void Stop()
+    {
+        if (!m_thread.joinable()) {
+            return;
+        }
+        const char quit = 0;
+        [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &quit, 1);
+        m_thread.join();
+    }
+
+private:
+    void Run()
+    {
+        using Clock = std::chrono::steady_clock;
+        std::optional<Clock::time_point> since;
+        for (;;) {
+            pollfd fd = {g_signalPipe[0], POLLIN, 0};
+            const int ready = ::poll(&fd, 1, since ? int(kCancelRepeat.count()) : -1);
+            if (ready > 0) {
+                char bytes[16];
+                const ssize_t n = ::read(g_signalPipe[0], bytes, sizeof bytes);
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (bytes[i] == 0) {
+                        return;
+                    }
+                    if (since) {
+                        ::_exit(kExitScriptFailed);
+                    }
+                    since = Clock::now();
+                }
+            }
+            if (!since) {
+                continue;
+            }
+            // Repeated: a command may start just after a cancel.
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_receiver) {
+                    m_receiver->Cancel();
+                }
+            }
+            if (Clock::now() - *since > kSignalGrace) {
+                static const char text[] = "nemola-run: Aborted by user! (the run did not end in time)\n";
+                [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text, sizeof text - 1);
+                ::_exit(kExitScriptFailed);
+            }
+        }
+    }
+
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::shared_ptr<CReceiver> m_receiver;
+};
+
 class CConsoleHost : public IScriptHost
 {
 public:
-    CConsoleHost(CReceiverHolder& holder, QString folder) : m_holder(holder), m_folder(std::move(folder)) {}
+    CConsoleHost(CReceiverHolder& holder, CConnection& connection, QString folder)
+        : m_holder(holder), m_connection(connection), m_folder(std::move(folder))
+    {
+    }
 
     void PrintOutput(const QString& text) override
     {
+        if (!m_outputError.isEmpty()) {
+            return;
+        }
         QString shown = FilterPrintable(WithLineEnd(text));
         shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         const QByteArray bytes = shown.toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        std::fflush(stdout);
+        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
+            std::fflush(stdout) != 0) {
+            // Nobody reads the run's record any more (a closed pipe, a full disk): the run stops.
+            m_outputError = QString::fromLocal8Bit(std::strerror(errno));
+        }
     }
     void SetStatus(const QString& text) override { m_status = text; }
     void ClearOutput() override {}
     void SetControlsEnabled(bool) override {}
     void SetScriptButton(const QString&, bool) override {}
-    void ProcessPendingInput() override
-    {
-        QCoreApplication::processEvents();
-        if (g_interrupted.exchange(false)) {
-            m_stop = true;
-        }
-    }
-    bool StopRequested() const override { return m_stop; }
+    void ProcessPendingInput() override { QCoreApplication::processEvents(); }
+    // A signal is final: unlike the terminal's button it is not cleared when a called script starts.
+    bool StopRequested() const override { return m_stop || g_interrupted || !m_outputError.isEmpty(); }
     void ClearStopRequest() override { m_stop = false; }
     QString ScriptFolder() const override { return m_folder; }
     bool Send(const QString& text) override { return m_holder.Send(text); }
     QString Reply() override { return m_holder.Reply(); }
+    QString LinkFailure() override { return LinkFailureText(*m_holder.GetReceiver()); }
+    void SetReplyTimeout(int ms) override { m_connection.SetTimeout(ReplyTimeoutUnits(ms)); }
     int64_t TickMs() override
     {
         using namespace std::chrono;
@@ -80,18 +191,39 @@ public:
     void Wait(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
 
     const QString& Status() const { return m_status; }
+    const QString& OutputError() const { return m_outputError; }
 
 private:
     CReceiverHolder& m_holder;
+    CConnection& m_connection;
     QString m_folder;
     QString m_status;
+    QString m_outputError;
     bool m_stop = false;
 };
+
+int ExitCode(CScriptInterpreter::Outcome outcome)
+{
+    using Outcome = CScriptInterpreter::Outcome;
+    switch (outcome) {
+        case Outcome::Completed:
+            return kExitOk;
+        case Outcome::Stopped:
+            PrintError(QStringLiteral("the script ended itself at \"@stop\""));
+            return kExitStopped;
+        case Outcome::LinkFailed:
+            return kExitNoReceiver;
+        default:
+            return kExitScriptFailed;
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    // A reader that went away is reported by the failed write, not by a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("nemola-run"));
     // stdout carries the script's output and stderr its result; the libraries' chatter stays out of both.
@@ -102,11 +234,14 @@ int main(int argc, char** argv)
     if (!ParseRunnerOptions(QCoreApplication::arguments().mid(1), &options, &error)) {
         PrintError(error);
         std::fputs(RunnerUsage().toLocal8Bit().constData(), stderr);
-        return kExitUsage;
+        return kExitNoReceiver;
     }
     if (options.help) {
         std::fputs(RunnerUsage().toLocal8Bit().constData(), stdout);
-        return kExitOk;
+        return std::fflush(stdout) == 0 ? kExitOk : kExitOutputFailed;
+    }
+    if (options.password.isNull()) {
+        options.password = qEnvironmentVariable("NEMOLA_PASSWORD");
     }
 
     QString receiverName = options.receiverName;
@@ -119,7 +254,7 @@ int main(int argc, char** argv)
         sim = CSimReceiver::Create(simOptions, &error);
         if (!sim) {
             PrintError(error);
-            return kExitUsage;
+            return kExitNoReceiver;
         }
         RegisterInProcessDevice(simKey, sim);
         receiverName = QStringLiteral("SIM:") + simKey;
@@ -130,35 +265,48 @@ int main(int argc, char** argv)
 #else
     if (options.target == RunnerOptions::Target::Simulator) {
         PrintError(QStringLiteral("this build has no simulator; give --tcp or --serial"));
-        return kExitUsage;
+        return kExitNoReceiver;
     }
 #endif
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    CSignalWatcher watcher;
+    if (!watcher.Start()) {
+        PrintError(QStringLiteral("can't watch for signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return kExitScriptFailed;
+    }
 
     int code = kExitOk;
     {
         CConnection connection;
         CReceiverHolder holder;
-        if (!connection.Open(QString(), QString(), QString(), QStringLiteral("nemola-run"))) {
+        const auto giveUp = [](const OPEN_ATTEMPT&) { return g_interrupted.load(); };
+        if (!connection.Open(QString(), QString(), options.password, QStringLiteral("nemola-run"), giveUp)) {
             PrintError(connection.GetMsgText());
-            code = kExitUsage;
+            code = kExitNoReceiver;
         } else if (!holder.GetReceiver()->Open(&connection, receiverName)) {
-            PrintError(QStringLiteral("can't connect to %1: %2").arg(receiverName, holder.Reply()));
-            code = kExitUsage;
+            PrintError(g_interrupted ? CScriptInterpreter::AbortedText()
+                                     : QStringLiteral("can't connect to %1: %2").arg(receiverName, holder.Reply()));
+            code = g_interrupted ? kExitScriptFailed : kExitNoReceiver;
         } else {
-            CConsoleHost host(holder, options.folder);
+            watcher.SetReceiver(holder.GetReceiver());
+            CConsoleHost host(holder, connection, options.folder);
             CScriptInterpreter interpreter(host);
             interpreter.RunScript(options.invocation, 0);
-            if (!host.Status().isEmpty()) {
-                PrintError(host.Status());
+            watcher.SetReceiver(nullptr);
+            if (!host.OutputError().isEmpty()) {
+                PrintError(QStringLiteral("can't write the output: ") + host.OutputError());
+                code = kExitOutputFailed;
+            } else {
+                if (!host.Status().isEmpty()) {
+                    PrintError(host.Status());
+                }
+                code = ExitCode(interpreter.LastOutcome());
             }
-            code = interpreter.LastOutcome() == CScriptInterpreter::Outcome::Completed ? kExitOk : kExitScriptFailed;
         }
         holder.CloseReceiver();
         connection.Close();
     }
+    watcher.Stop();
 #ifdef NEMOLA_RUN_WITH_SIM
     if (sim) {
         UnregisterInProcessDevice(simKey);

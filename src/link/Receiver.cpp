@@ -96,6 +96,7 @@ struct LinkShared
     std::vector<std::shared_ptr<Attachment>> attachments;
     CFramer::Stats stats;
     uint64_t staleReplies = 0;
+    bool cancelled = false;  // set by Cancel, taken by the command that waits
 };
 
 class CLinkWorker : public QObject
@@ -143,6 +144,7 @@ struct ReceiverLink
 
     mutable std::mutex replyMutex;
     QString reply;
+    std::atomic<CReceiver::Failure> lastFailure{CReceiver::Failure::None};
 
     // Held while messages are dispatched, so that Detach and Close return only when no callback runs.
     std::recursive_mutex dispatchMutex;
@@ -167,6 +169,7 @@ struct ReceiverLink
         bool answered = false;           // every statement that should answer did
         bool error = false;              // some reply was an error
         QString failure;                 // time-out or lost link
+        CReceiver::Failure kind = CReceiver::Failure::None;
     };
     LineResult RunLine(const QString& line);
     void StopThread();
@@ -429,8 +432,11 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line)
     if (!shared->linkUp) {
         result.failure = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
                                                       : QStringLiteral("Link lost: ") + shared->dropReason;
+        result.kind = CReceiver::Failure::LinkLost;
         return result;
     }
+    // A cancel meant for an earlier command must not end this one.
+    shared->cancelled = false;
     PendingReply& p = shared->pending;
     p = PendingReply{};
     p.active = true;
@@ -446,6 +452,13 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line)
         const bool done = complete(p);
         if (!done && !shared->linkUp) {
             result.failure = QStringLiteral("Link lost: ") + shared->dropReason;
+            result.kind = CReceiver::Failure::LinkLost;
+            break;
+        }
+        if (!done && shared->cancelled) {
+            shared->cancelled = false;
+            result.failure = QStringLiteral("Cancelled");
+            result.kind = CReceiver::Failure::Cancelled;
             break;
         }
         bool waitingContinuation = false;
@@ -465,6 +478,7 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line)
         const auto deadline = p.activity + std::chrono::milliseconds(conn ? conn->TimeoutMs() : 1500);
         if (now >= deadline) {
             result.failure = QStringLiteral("No reply from the receiver");
+            result.kind = CReceiver::Failure::TimedOut;
             break;
         }
         shared->cv.wait_until(lock, deadline);
@@ -644,16 +658,19 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
     }
     if (m_link->OnIoThread()) {
         m_link->SetReply(QStringLiteral("Commands can't be sent from a message callback"));
+        m_link->lastFailure = Failure::ErrorReply;
         return 0;
     }
     if (!m_link->open) {
         m_link->SetReply(QStringLiteral("The receiver is not open"));
+        m_link->lastFailure = Failure::LinkLost;
         return 0;
     }
     const CommandBatch batch = ParseCommandBatch(text);
     QByteArray reply;
     bool ok = true;
     QString failure;
+    Failure kind = Failure::None;
     for (const QString& line : batch.lines) {
         const auto r = m_link->RunLine(line);
         for (const QByteArray& frame : r.frames) {
@@ -663,11 +680,13 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
         if (!r.answered) {
             ok = false;
             failure = r.failure;
+            kind = r.kind;
             break;
         }
         if (r.error) {
             if (!batch.scripted || batch.stopOnErrors) {
                 ok = false;
+                kind = Failure::ErrorReply;
             }
             if (batch.scripted && batch.stopOnErrors) {
                 break;
@@ -679,6 +698,7 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
         replyText = failure;
     }
     m_link->SetReply(replyText);
+    m_link->lastFailure = ok ? Failure::None : kind;
     return ok ? 1 : 0;
 }
 
@@ -686,6 +706,19 @@ QString CReceiver::GetReplyString() const
 {
     std::lock_guard lock(m_link->replyMutex);
     return m_link->reply;
+}
+
+CReceiver::Failure CReceiver::LastFailure() const
+{
+    return m_link->lastFailure;
+}
+
+void CReceiver::Cancel()
+{
+    const std::shared_ptr<LinkShared> shared = m_link->shared;
+    std::lock_guard lock(shared->mutex);
+    shared->cancelled = true;
+    shared->cv.notify_all();
 }
 
 int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QString& messageSet,

@@ -27,6 +27,9 @@ public:
     // How long to wait for the continuation of a reply that filled a whole frame.
     static constexpr int kContinuationGraceMs = 300;
 
+    // Why the last SendCommand failed.
+    enum class Failure { None, ErrorReply, TimedOut, LinkLost, Cancelled };
+
     CReceiver();
     ~CReceiver();
     CReceiver(const CReceiver&) = delete;
@@ -46,6 +49,9 @@ public:
     int SendCommand(const QString& text, RawOutputCallback callback = nullptr);
     // The replies of the last command: each reply frame as text followed by CR LF, or the reason of a failure.
     QString GetReplyString() const;
+    Failure LastFailure() const;
+    // Ends a waiting SendCommand at once with failure (Failure::Cancelled); callable from any thread.
+    void Cancel();
 
     // Starts the message set (e.g. "PG,RT:1,EE") on the current port and routes its messages either into the
     // table (callback null) or to the callback (table null).

@@ -1,8 +1,10 @@
 #include "manual/ManualMode.h"
 
+#include "link/Connection.h"
 #include "link/Profile.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "manual/LinkFailure.h"
 #include "manual/RawOutputGate.h"
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
@@ -57,6 +59,13 @@ public:
     QString ScriptFolder() const override { return m_t.m_settings.pathScript; }
     bool Send(const QString& text) override { return m_t.m_holder->Send(text); }
     QString Reply() override { return m_t.m_holder->Reply(); }
+    QString LinkFailure() override { return LinkFailureText(*m_t.m_holder->GetReceiver()); }
+    void SetReplyTimeout(int ms) override
+    {
+        if (m_t.m_context.connection) {
+            m_t.m_context.connection->SetTimeout(ReplyTimeoutUnits(ms));
+        }
+    }
     int64_t TickMs() override
     {
         return m_t.m_context.tick ? m_t.m_context.tick->TickMs() : TimeServices::System().tick->TickMs();
@@ -256,8 +265,14 @@ void CManualMode::SendCommandLine()
 void CManualMode::RunTopLevelScript(const QString& invocation)
 {
     m_scriptRunning = true;
+    // "@timeout" holds for the run; the connection is the whole program's.
+    CConnection* connection = m_context.connection;
+    const unsigned timeout = connection ? connection->GetTimeout() : 0;
     CScriptInterpreter interpreter(*m_host);
     interpreter.RunScript(invocation, 0);
+    if (connection) {
+        connection->SetTimeout(timeout);
+    }
     m_scriptRunning = false;
 }
 
@@ -401,17 +416,18 @@ void CManualMode::LoadScript()
         return;
     }
     m_editedPath = path;
-    QFile test(path);
-    if (!test.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    if (ReadScriptFile(path, &bytes) != ScriptFileRead::Ok) {
         m_status->setText(QStringLiteral("Can't open file!"));
         return;
     }
-    test.close();
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     m_settings.pathScript = slash < 0 ? QString() : path.left(slash);
     const QString name = path.mid(slash + 1);
     m_scriptPath->setText(m_settings.pathScript);
-    m_history.PutOnTop(QLatin1Char('@') + name);
+    // A name with blanks would be cut into a name and arguments unless quoted.
+    const bool quote = name.contains(QLatin1Char(' ')) || name.contains(QLatin1Char('\t'));
+    m_history.PutOnTop(QLatin1Char('@') + (quote ? QLatin1Char('"') + name + QLatin1Char('"') : name));
     ShowHistory();
 }
 
@@ -433,20 +449,19 @@ void CManualMode::OpenEditor()
     }
     m_editedPath = path;
     m_scriptPath->setText(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    if (ReadScriptFile(path, &bytes) != ScriptFileRead::Ok) {
         m_status->setText(QStringLiteral("Can't open file!"));
         return;
     }
-    const QString text = DecodeScriptFile(file.readAll());
-    file.close();
+    const QString text = UnifyLineEnds(DecodeScriptFile(bytes));
 
     m_gate->SetAccepting(false);  // receiver output must not end up in the script
     m_editorOpen = true;
     m_output.Clear();
     // Loading the file is not an edit: "Close" right after it asks nothing.
     m_loadingEditor = true;
-    m_window->setPlainText(QString(text).remove(QLatin1Char('\r')));
+    m_window->setPlainText(text);
     m_loadingEditor = false;
     m_window->setReadOnly(false);
     SetControlsEnabled(false);

@@ -31,6 +31,11 @@ public:
     virtual bool Send(const QString& text) = 0;
     // The reply text of the last command.
     virtual QString Reply() = 0;
+    // After a failed Send: the link's own message when the link failed (no reply in time, link lost); empty for
+    // an error reply. A stop that cancelled the waiting command shows as StopRequested() instead.
+    virtual QString LinkFailure() { return {}; }
+    // The longest time the receiver may stay silent while a reply is awaited, from "@timeout" on.
+    virtual void SetReplyTimeout(int /*ms*/) {}
 
     // A monotonic millisecond count, and a pause of about `ms` milliseconds (used by "@sleep").
     virtual int64_t TickMs() = 0;

@@ -2,8 +2,11 @@
 
 #include "manual/ScriptHost.h"
 
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcManual, "nemola.manual")
 
@@ -34,7 +37,6 @@ struct CScriptInterpreter::Level
     ScriptSlots vars;
     bool echo = true;
     bool stopOnErrors = true;
-    int timeout = 5000;  // kept for scripts that set it; commands take the link's own time-out
     QString result;
     bool endAll = false;
 };
@@ -63,6 +65,7 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
 {
     if (depth == 0) {
         m_outcome = Outcome::Completed;
+        m_heldChars = 0;
     }
     if (depth > kMaxDepth) {
         m_endStatus = TooDeepText();
@@ -72,7 +75,7 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
     }
 
     Level level;
-    const QStringList tokens = SplitTokens(invocation);
+    const QStringList tokens = SplitInvocation(invocation);
     for (int i = 0; i < tokens.size(); ++i) {
         level.vars[size_t(i)] = tokens[i];
     }
@@ -82,17 +85,17 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
     }
     const QString folder = m_host.ScriptFolder();
     level.path = folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-
-    {
-        QFile file(level.path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            m_endStatus = QStringLiteral("Unable to open ") + level.path;
-            m_host.SetStatus(m_endStatus);
-            Fail(Outcome::OpenFailed);
-            return true;
-        }
-        level.text = DecodeScriptFile(file.readAll());
+    if (!Load(level, depth)) {
+        Fail(Outcome::OpenFailed);
+        return true;
     }
+    m_heldChars += level.text.size();
+    struct Release
+    {
+        qsizetype& held;
+        qsizetype size;
+        ~Release() { held -= size; }
+    } release{m_heldChars, level.text.size()};
 
     if (depth == 0) {
         m_host.SetControlsEnabled(false);
@@ -111,9 +114,6 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
         }
         QString line = level.text.mid(level.readPos, lf - level.readPos);
         level.readPos = lf + 1;
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
-        }
 
         m_host.ProcessPendingInput();
         if (m_host.StopRequested()) {
@@ -148,6 +148,11 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
         }
     }
 
+    // A stop that came during the last line (a wait, a called script, a cancelled command) is still a stop.
+    if (!level.endAll && level.result.isEmpty() && m_host.StopRequested()) {
+        level.result = AbortedText();
+        Fail(Outcome::Aborted);
+    }
     if (depth == 0) {
         m_host.SetControlsEnabled(true);
         m_host.SetScriptButton(LoadCaption(), true);
@@ -155,6 +160,40 @@ bool CScriptInterpreter::RunScript(const QString& invocation, int depth)
     m_endStatus = level.result;
     m_host.SetStatus(level.result);
     return level.endAll;
+}
+
+bool CScriptInterpreter::Load(Level& level, int depth)
+{
+    QString path = level.path;
+    bool inside = true;
+    if (depth > 0) {
+        // A called name is the script's choice, not the user's: it must not reach files outside the script folder,
+        // through ".." or a symbolic link.
+        const QString file = QFileInfo(level.path).canonicalFilePath();
+        const QString folder = QDir(m_host.ScriptFolder()).canonicalPath();
+        inside = !file.isEmpty() && !folder.isEmpty() &&
+                 file.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+        path = file;
+    }
+    QByteArray bytes;
+    const ScriptFileRead read = inside ? ReadScriptFile(path, &bytes) : ScriptFileRead::CantOpen;
+    QString text;
+    if (read == ScriptFileRead::Ok) {
+        text = UnifyLineEnds(DecodeScriptFile(bytes));
+    }
+    QString why;
+    if (read == ScriptFileRead::TooLarge) {
+        why = QStringLiteral(" (more than %1 MiB)").arg(kMaxScriptFileBytes >> 20);
+    } else if (m_heldChars + text.size() > kMaxHeldChars) {
+        why = QStringLiteral(" (the calling scripts hold too much text)");
+    }
+    if (read != ScriptFileRead::Ok || !why.isEmpty()) {
+        m_endStatus = QStringLiteral("Unable to open ") + level.path + why;
+        m_host.SetStatus(m_endStatus);
+        return false;
+    }
+    level.text = text;
+    return true;
 }
 
 CScriptInterpreter::Step CScriptInterpreter::Refuse(Level& level, const QString& why)
@@ -172,6 +211,21 @@ CScriptInterpreter::Step CScriptInterpreter::RunCommand(Level& level, const QStr
     const bool ok = m_host.Send(line);
     const QString reply = m_host.Reply();
     m_host.PrintOutput(reply);
+    if (!ok && m_host.StopRequested()) {
+        // The stop cancelled the waiting command.
+        level.result = AbortedText();
+        Fail(Outcome::Aborted);
+        return Step::Leave;
+    }
+    const QString linkFailure = ok ? QString() : m_host.LinkFailure();
+    if (!linkFailure.isEmpty()) {
+        // Without the link every later line would fail the same way, so stop-on-errors does not matter here.
+        level.result = linkFailure;
+        m_host.PrintOutput(QStringLiteral(">Stop receiver link : ") + linkFailure);
+        level.endAll = true;
+        Fail(Outcome::LinkFailed);
+        return Step::Leave;
+    }
     if (!ok && level.stopOnErrors) {
         level.result = ErrorReplyText();
         m_host.PrintOutput(QStringLiteral(">Stop receiver reply : ") + level.result);
@@ -197,13 +251,19 @@ CScriptInterpreter::Step CScriptInterpreter::RunDirective(Level& level, const QS
         if (arg == QLatin1String("on") || arg == QLatin1String("off")) {
             level.echo = arg == QLatin1String("on");
         } else {
-            m_host.PrintOutput(QLatin1Char('>') + line.mid(5));
+            // A tab after the word separates like the usual blank, and prints as one.
+            QString text = line.mid(5);
+            if (text.startsWith(QLatin1Char('\t'))) {
+                text[0] = QLatin1Char(' ');
+            }
+            m_host.PrintOutput(QLatin1Char('>') + text);
         }
     } else if (word == QLatin1String("clear")) {
         m_host.ClearOutput();
     } else if (word == QLatin1String("goto")) {
-        if (count == 2) {
-            Goto(level, tokens[1]);
+        if (count >= 2) {
+            // The label is the rest of the line, so that a reply value with blanks (a model name) can name one.
+            Goto(level, line.mid(1).trimmed().mid(tokens[0].size()).trimmed());
         }
     } else if (word == QLatin1String("call")) {
         if (RunScript(line.mid(5).trimmed(), depth + 1)) {
@@ -216,8 +276,8 @@ CScriptInterpreter::Step CScriptInterpreter::RunDirective(Level& level, const QS
         Sleep(level, tokens);
     } else if (word == QLatin1String("timeout")) {
         int value = 0;
-        if (count == 2 && ReadDecimal(tokens[1], &value)) {
-            level.timeout = value;
+        if (count == 2 && ReadDecimal(tokens[1], &value) && value > 0) {
+            m_host.SetReplyTimeout(std::min(value, kMaxReplyTimeoutMs));
         }
     } else if (word == QLatin1String("default")) {
         if (count == 3) {
@@ -247,6 +307,9 @@ CScriptInterpreter::Step CScriptInterpreter::RunDirective(Level& level, const QS
             }
         }
     } else if (word == QLatin1String("stop")) {
+        if (depth == 0 && m_outcome == Outcome::Completed) {
+            m_outcome = Outcome::Stopped;
+        }
         return Step::Leave;
     } else if (word == QLatin1String("exit") || word == QLatin1String("disconnect")) {
         level.endAll = true;

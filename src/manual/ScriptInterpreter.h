@@ -14,12 +14,18 @@ public:
     static constexpr int kMaxDepth = 200;
     static constexpr int kDefaultSleepMs = 1000;
     static constexpr int kSleepStepMs = 10;
+    static constexpr int kMaxReplyTimeoutMs = 600000;
+    // The text all active levels may hold together, in characters: a script calling itself would otherwise hold
+    // kMaxDepth copies of itself.
+    static constexpr qsizetype kMaxHeldChars = qsizetype(8) << 20;
 
     // Why the last top-level run ended, for callers that report it (the headless runner's exit code).
     enum class Outcome {
-        Completed,    // end of the file, "@stop", "@exit" or "@disconnect"
+        Completed,    // end of the file, "@exit" or "@disconnect"
+        Stopped,      // "@stop" in the top-level script (a setup that found the wrong receiver or port)
         Aborted,      // the stop request
         ErrorReply,   // a command failed while stop-on-errors was on
+        LinkFailed,   // no reply in time or the link lost, whatever stop-on-errors says
         OpenFailed,   // a script file could not be opened
         TooDeep,      // nesting above kMaxDepth
         LineRefused,  // a line too long, or variables that expand without end
@@ -47,6 +53,8 @@ private:
 
     Step RunCommand(Level& level, const QString& line);
     Step RunDirective(Level& level, const QString& line, int depth);
+    // Reads the level's script; false with the status set when it can't be run.
+    bool Load(Level& level, int depth);
     void Goto(Level& level, const QString& label);
     void Sleep(Level& level, const QStringList& tokens);
     // Ends the level on a line it refuses to run.
@@ -56,4 +64,5 @@ private:
     IScriptHost& m_host;
     Outcome m_outcome = Outcome::Completed;
     QString m_endStatus;  // what the level that returned last left on the status line
+    qsizetype m_heldChars = 0;
 };

@@ -1,7 +1,23 @@
 #include "manual/ScriptText.h"
 
+#include <QFile>
+
 #include <algorithm>
+#include <cerrno>
 #include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool IsBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+}  // namespace
 
 QStringList SplitTokens(const QString& text)
 {
@@ -9,18 +25,30 @@ QStringList SplitTokens(const QString& text)
     const int n = int(text.size());
     int i = 0;
     while (i < n && tokens.size() < 10) {
-        while (i < n && text[i] == QLatin1Char(' ')) {
+        while (i < n && IsBlank(text[i])) {
             ++i;
         }
         if (i == n) {
             break;
         }
         const int start = i;
-        while (i < n && text[i] != QLatin1Char(' ')) {
+        while (i < n && !IsBlank(text[i])) {
             ++i;
         }
         tokens << text.mid(start, i - start);
     }
+    return tokens;
+}
+
+QStringList SplitInvocation(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    const qsizetype close = trimmed.startsWith(QLatin1Char('"')) ? trimmed.indexOf(QLatin1Char('"'), 1) : -1;
+    if (close <= 1) {
+        return SplitTokens(trimmed);
+    }
+    QStringList tokens{trimmed.mid(1, close - 1)};
+    tokens += SplitTokens(trimmed.mid(close + 1)).mid(0, 9);
     return tokens;
 }
 
@@ -97,6 +125,54 @@ QString DecodeScriptFile(const QByteArray& bytes)
         text += QLatin1String("\r\n");
     }
     return text;
+}
+
+QString UnifyLineEnds(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+ScriptFileRead ReadScriptFile(const QString& path, QByteArray* bytes)
+{
+    bytes->clear();
+    // Not blocking: opening a FIFO without a writer would wait for ever.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return ScriptFileRead::CantOpen;
+    }
+    struct stat info = {};
+    ScriptFileRead result = ScriptFileRead::Ok;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        result = ScriptFileRead::CantOpen;
+    } else if (info.st_size > kMaxScriptFileBytes) {
+        result = ScriptFileRead::TooLarge;
+    } else {
+        // Read to the end rather than trusting the size: the file may have grown since, and some report none.
+        bytes->reserve(qsizetype(info.st_size) + 1);
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                result = n < 0 ? ScriptFileRead::CantOpen : result;
+                break;
+            }
+            bytes->append(chunk, qsizetype(n));
+            if (bytes->size() > kMaxScriptFileBytes) {
+                result = ScriptFileRead::TooLarge;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (result != ScriptFileRead::Ok) {
+        bytes->clear();
+    }
+    return result;
 }
 
 QByteArray EncodeScriptFile(const QString& text)

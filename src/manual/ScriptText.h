@@ -18,8 +18,12 @@ constexpr int kMaxScriptLine = 511;
 // arguments may refer to each other a few levels deep; anything near this bound is a value that refers to itself.
 constexpr int kMaxReplacements = 4096;
 
-// Cuts `text` at runs of spaces (tabs are ordinary characters); at most 10 tokens, the rest is dropped.
+// Cuts `text` at runs of blanks (spaces and tabs); at most 10 tokens, the rest is dropped.
 QStringList SplitTokens(const QString& text);
+
+// The tokens of a script invocation: a file name and up to nine arguments. A name in double quotes may hold
+// blanks; the quotes are not part of it.
+QStringList SplitInvocation(const QString& text);
 
 enum class SubstituteResult {
     Ok,
@@ -41,6 +45,21 @@ QString ReplyValue(const QString& reply);
 // A script file's text: UTF-16LE after the mark FF FE, else 8-bit Latin-1. A final line end is added when the
 // text does not end with LF, so that the last line always counts.
 QString DecodeScriptFile(const QByteArray& bytes);
+
+// `text` with every line ending in LF alone: CR LF, and a CR on its own, end a line.
+QString UnifyLineEnds(QString text);
+
+// Largest script file read, in bytes.
+constexpr qint64 kMaxScriptFileBytes = qint64(1) << 20;
+
+enum class ScriptFileRead {
+    Ok,
+    CantOpen,  // missing, unreadable, or not a regular file (a FIFO or a device would block or never end)
+    TooLarge,  // more than kMaxScriptFileBytes
+};
+
+// Reads a script file whole, without blocking on special files.
+ScriptFileRead ReadScriptFile(const QString& path, QByteArray* bytes);
 
 // The bytes FF FE and the text as UTF-16LE.
 QByteArray EncodeScriptFile(const QString& text);

@@ -1,5 +1,6 @@
 #include "ScriptTestHost.h"
 
+#include "link/Connection.h"
 #include "link/Profile.h"
 #include "link/Receiver.h"
 #include "manual/ManualMode.h"
@@ -20,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -120,24 +123,27 @@ TEST_F(ManualModeTest, HistoryMovesSentCommandToTopAndKeepsItsLimit)
     // A loaded script is offered on top, beyond the limit, and takes the script folder along; sent, it is limited.
     ASSERT_TRUE(QDir(m_dir.path()).mkdir("other"));
     const QString folder = m_dir.filePath("other");
-    WriteLatin1Script(folder + "/run.kvc", "@echo from other\n");
-    m_prompts.ExpectOpenFile("Script file", folder + "/run.kvc");
+    // A name with a blank is quoted, so that it runs as one name.
+    WriteLatin1Script(folder + "/my run.kvc", "@echo from other\n");
+    m_prompts.ExpectOpenFile("Script file", folder + "/my run.kvc");
     Button(*m, "scriptButton")->click();
     EXPECT_EQ(m_prompts.Records().back().file.folder, m_dir.path());
-    EXPECT_EQ(m->History().mid(0, 2), (QStringList{"@run.kvc", "cmd5"}));
+    EXPECT_EQ(m->History().mid(0, 2), (QStringList{"@\"my run.kvc\"", "cmd5"}));
     EXPECT_EQ(m->History().size(), 21);
-    EXPECT_EQ(CommandLine(*m)->currentText(), "@run.kvc");
+    EXPECT_EQ(CommandLine(*m)->currentText(), "@\"my run.kvc\"");
     EXPECT_EQ(m->findChild<QLineEdit*>("scriptPath")->text(), folder);
     Button(*m, "sendButton")->click();
     EXPECT_TRUE(Window(*m).contains("> from other"));
     EXPECT_EQ(m->History().size(), 20);
 
-    m_prompts.ExpectOpenFile("Script file", folder + "/absent.kvc");
+    // A FIFO would block the window.
+    ASSERT_EQ(mkfifo((folder + "/fifo.kvc").toLocal8Bit().constData(), 0600), 0);
+    m_prompts.ExpectOpenFile("Script file", folder + "/fifo.kvc");
     Button(*m, "scriptButton")->click();
     EXPECT_EQ(Status(*m), "Can't open file!");
 
     Button(*m, "exitButton")->click();
-    EXPECT_EQ(Stored("Command0"), "@run.kvc");
+    EXPECT_EQ(Stored("Command0"), "@\"my run.kvc\"");
     EXPECT_EQ(Stored("Command1"), "cmd5");
     EXPECT_EQ(Stored("PathScript"), folder);
 }
@@ -283,13 +289,16 @@ TEST_F(ManualModeTest, EditorSavesUtf16AndAsksOnCloseOnlyWhenModified)
 
 TEST_F(ManualModeTest, ScriptRunDisablesControlsAndStopsOnTheScriptButton)
 {
-    WriteLatin1Script(m_dir.filePath("wait.kvc"), "@echo start\n@sleep 5000\n@echo not reached\n");
+    WriteLatin1Script(m_dir.filePath("wait.kvc"), "@echo start\n@timeout 10000\n@sleep 5000\n@echo not reached\n");
     auto m = Open();
+    const unsigned timeout = m_sim.Connection().GetTimeout();
     int waits = 0;
     bool sendEnabledDuringRun = true;
     QString captionDuringRun;
+    unsigned timeoutDuringRun = 0;
     m_onWait = [&] {
         if (++waits == 3) {
+            timeoutDuringRun = m_sim.Connection().GetTimeout();
             sendEnabledDuringRun = Button(*m, "sendButton")->isEnabled();
             captionDuringRun = Button(*m, "scriptButton")->text();
             Button(*m, "scriptButton")->click();  // "Stop script"
@@ -299,6 +308,9 @@ TEST_F(ManualModeTest, ScriptRunDisablesControlsAndStopsOnTheScriptButton)
     EXPECT_FALSE(sendEnabledDuringRun);
     EXPECT_EQ(captionDuringRun, "Stop script");
     EXPECT_EQ(waits, 3);
+    // "@timeout" holds for the run only: the connection belongs to the whole program.
+    EXPECT_EQ(timeoutDuringRun, 10000u / CConnection::kTimeoutUnitMs);
+    EXPECT_EQ(m_sim.Connection().GetTimeout(), timeout);
     EXPECT_EQ(Status(*m), "Aborted by user!");
     EXPECT_TRUE(Window(*m).contains("> start"));
     EXPECT_FALSE(Window(*m).contains("not reached"));

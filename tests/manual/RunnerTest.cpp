@@ -1,12 +1,21 @@
 #include "RunnerOptions.h"
 #include "ScriptTestHost.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,9 +48,12 @@ TEST(RunnerOptionsTest, TargetsFolderAndScriptArguments)
     EXPECT_EQ(o.folder, "cfg/fleet");
     EXPECT_EQ(o.invocation, "base.kvc x");
 
-    o = Parse({"--simulator=basic", "--", "--odd-name.kvc"});
+    o = Parse({"--simulator=basic", "--password=pw", "--", "--odd-name.kvc"});
     EXPECT_EQ(o.simProfile, "basic");
+    EXPECT_EQ(o.password, "pw");
     EXPECT_EQ(o.invocation, "--odd-name.kvc");
+    // A name with a blank is quoted for the interpreter; arguments can't hold one.
+    EXPECT_EQ(Parse({"my setup.kvc", "1"}).invocation, "\"my setup.kvc\" 1");
     EXPECT_TRUE(Parse({"--help"}).help);
 }
 
@@ -55,6 +67,7 @@ TEST(RunnerOptionsTest, RefusesWhatCannotRun)
     Parse({"--tcp", "h:1", "--serial", "/dev/ttyS0", "a"}, false);
     Parse({"--verbose", "a"}, false);
     Parse({"a", ""}, false);
+    Parse({"a", "b c"}, false);
     Parse({"a", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, false);
 }
 
@@ -90,14 +103,25 @@ protected:
         QString out;
         QString err;
     };
-    // Runs nemola-run on the receiver at `port` (the simulator's by default) with the script folder.
-    Result Run(const QStringList& script, int port = 0)
+    // Runs nemola-run on the receiver at `port` (the simulator's by default) with the script folder, handling the
+    // events of this process (scripted peers) meanwhile.
+    Result Run(const QStringList& script, int port = 0, const QString& outputFile = {})
     {
         QProcess run;
+        if (!outputFile.isEmpty()) {
+            run.setStandardOutputFile(outputFile);
+        }
+        m_running = &run;
         run.start(
             QStringLiteral(NEMOLA_RUN_PATH),
             QStringList{"--tcp", QString("127.0.0.1:%1").arg(port ? port : m_port), "--folder", m_dir.path()} + script);
-        const bool ended = run.waitForFinished(60000);
+        QElapsedTimer t;
+        t.start();
+        while (!run.waitForFinished(10) && run.state() != QProcess::NotRunning && t.elapsed() < 60000) {
+            QCoreApplication::processEvents();
+        }
+        m_running = nullptr;
+        const bool ended = run.state() == QProcess::NotRunning;
         EXPECT_TRUE(ended) << "nemola-run did not end";
         if (!ended) {
             run.kill();
@@ -110,6 +134,7 @@ protected:
     QTemporaryDir m_dir;
     QProcess m_sim;
     int m_port = 0;
+    QProcess* m_running = nullptr;
 };
 
 TEST_F(RunnerEndToEndTest, ExitCodesTellHowTheScriptEnded)
@@ -117,6 +142,9 @@ TEST_F(RunnerEndToEndTest, ExitCodesTellHowTheScriptEnded)
     WriteLatin1Script(m_dir.filePath("ok.kvc"), "%m%print,/par/rcv/model\r\n@echo model=@0 rate=@1\r\n@call port\r\n");
     WriteLatin1Script(m_dir.filePath("port.kvs"), "@echo off\nprint,/cur/term\n");
     WriteLatin1Script(m_dir.filePath("bad.kvc"), "@echo off\nprint,/par/no/such\n@echo not reached\n");
+
+    WriteLatin1Script(m_dir.filePath("stop.kvc"), "@echo Script execution aborted.\n@stop\n@echo not reached\n");
+    ASSERT_EQ(mkfifo(m_dir.filePath("fifo.kvc").toLocal8Bit().constData(), 0600), 0);
 
     Result r = Run({"ok.kvc", "57600"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
@@ -134,6 +162,20 @@ TEST_F(RunnerEndToEndTest, ExitCodesTellHowTheScriptEnded)
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains("Unable to open " + m_dir.path() + "/absent.kvs")) << r.err.toStdString();
 
+    r = Run({"fifo.kvc"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains("Unable to open " + m_dir.path() + "/fifo.kvc")) << r.err.toStdString();
+
+    // A script that stops itself (a setup header that found another model) has a status of its own.
+    r = Run({"stop.kvc"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_FALSE(r.out.contains("not reached"));
+    EXPECT_TRUE(r.err.contains("\"@stop\"")) << r.err.toStdString();
+
+    r = Run({"ok.kvc"}, 0, "/dev/full");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_TRUE(r.err.contains("can't write the output")) << r.err.toStdString();
+
     r = Run({});
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.err.contains("no script given"));
@@ -146,6 +188,85 @@ TEST_F(RunnerEndToEndTest, ExitCodesTellHowTheScriptEnded)
     r = Run({"ok.kvc"}, closedPort);
     EXPECT_EQ(r.code, 2);
     EXPECT_FALSE(r.out.contains("model="));
+}
+
+// A TCP receiver in this process. It answers the model probe at once and every other statement as `rule` says:
+// with the value 1 after that many milliseconds, never, or by closing the connection.
+class CScriptedPeer : public QObject
+{
+public:
+    static constexpr int kNever = -1;
+    static constexpr int kClose = -2;
+
+    explicit CScriptedPeer(std::function<int(const QByteArray& command)> rule) : m_rule(std::move(rule))
+    {
+        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                while (socket->canReadLine()) {
+                    Reply(socket, socket->readLine().trimmed());
+                }
+            });
+        });
+    }
+    int Port() const { return m_server.serverPort(); }
+
+private:
+    void Reply(QTcpSocket* socket, const QByteArray& statement)
+    {
+        const QByteArray tag = statement.left(statement.startsWith('%') ? statement.indexOf('%', 1) + 1 : 0);
+        const QByteArray command = statement.mid(tag.size());
+        const int rule = command == "print,/par/rcv/model" ? 0 : m_rule(command);
+        const QByteArray body = tag + "1";
+        const QByteArray frame = "RE" + QByteArray::number(body.size(), 16).rightJustified(3, '0') + body + "\r\n";
+        if (rule == kClose) {
+            socket->disconnectFromHost();
+        } else if (rule >= 0) {
+            QTimer::singleShot(rule, socket, [socket, frame] { socket->write(frame); });
+        }
+    }
+
+    QTcpServer m_server;
+    std::function<int(const QByteArray&)> m_rule;
+};
+
+TEST_F(RunnerEndToEndTest, SilentSlowOrLostReceiverAndSignalsEndTheRunAtOnce)
+{
+    QElapsedTimer signalled;
+    CScriptedPeer peer([&](const QByteArray& command) {
+        if (command.contains("signal")) {
+            ::kill(pid_t(m_running->processId()), SIGTERM);
+            signalled.start();
+        }
+        if (command.contains("slow")) {
+            return 1800;  // more than the link's default time-out
+        }
+        return command.contains("drop") ? CScriptedPeer::kClose : CScriptedPeer::kNever;
+    });
+    const struct
+    {
+        const char* script;
+        int code;
+        const char* shown;  // on stderr, or on stdout for a run that ends well
+    } cases[] = {
+        {"@stoponerrors off\n@timeout 300\nprint,/par/silent\n@echo not reached\n", 2, "No reply from the receiver"},
+        {"@stoponerrors off\nprint,/par/drop\n@echo not reached\n", 2, "Link lost"},
+        {"print,/par/slow\n@echo not reached\n", 2, "No reply from the receiver"},
+        {"@timeout 4000\nprint,/par/slow\n@echo got @0\n", 0, "> got 1"},
+        {"@timeout 60000\nprint,/par/signal\n@echo not reached\n", 1, "Aborted by user!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        WriteLatin1Script(m_dir.filePath("run.kvc"), c.script);
+        const Result r = Run({"run.kvc"}, peer.Port());
+        EXPECT_LT(signalled.isValid() ? signalled.elapsed() : 0, 1000);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        EXPECT_TRUE((c.code ? r.err : r.out).contains(c.shown)) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_FALSE(r.out.contains("not reached"));
+        EXPECT_FALSE(r.err.contains("An error reply"));
+        EXPECT_FALSE(r.err.contains("in time")) << "the signal ended the run only by the watcher's last resort";
+    }
 }
 
 }  // namespace

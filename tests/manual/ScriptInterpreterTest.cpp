@@ -7,9 +7,12 @@
 #include "manual/ScriptInterpreter.h"
 #include "support/SimHarness.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -174,6 +177,11 @@ TEST_F(ScriptInterpreterTest, SleepWaitsOnTheTickAndStopRequestEndsSleepAndEvery
     EXPECT_FALSE(m_host.output.contains("> not reached"));
     EXPECT_EQ(m_host.LastStatus(), "Aborted by user!");
     EXPECT_EQ(m_interpreter.LastOutcome(), Outcome::Aborted);
+    // Also when the wait was the last line.
+    StopAtInputCall(3);
+    EXPECT_FALSE(RunText("@sleep 5000\n"));
+    EXPECT_EQ(m_host.LastStatus(), "Aborted by user!");
+    EXPECT_EQ(m_interpreter.LastOutcome(), Outcome::Aborted);
 
     // A request left over from an earlier run is cleared at the start; a later one ends called and calling levels.
     Write("sub.kvc", "@echo one\n@echo two\n@echo three\n");
@@ -206,6 +214,47 @@ TEST_F(ScriptInterpreterTest, FileFormsAndLineEnds)
     WriteBytes(PathOf("narrow.kvc"), QByteArray("@echo 25\xB0\n\n   \r\n  @echo mixed  \r\n@echo end"));
     EXPECT_FALSE(Run("narrow.kvc"));
     EXPECT_EQ(m_host.Printed(), (QStringList{QString::fromUtf16(u"> 25\u00b0"), "> mixed", "> end"}));
+
+    // A CR alone ends a line; a tab separates like a blank.
+    WriteBytes(PathOf("cr.kvc"),
+               "@echo\toff\r@set\t@1\tx\r@sleep\t250\r@goto\tend\r@echo skipped\r@:end\r@echo\t@1 done");
+    EXPECT_FALSE(Run("cr.kvc"));
+    EXPECT_EQ(m_host.Printed(), QStringList{"> x done"});
+    EXPECT_EQ(m_host.waited, 250);
+}
+
+TEST_F(ScriptInterpreterTest, CalledNamesStayInsideTheScriptFolderAndFilesAreBounded)
+{
+    QTemporaryDir outside;
+    WriteLatin1Script(outside.filePath("secret.kvc"), "@echo outside\n");
+    const QString up = "../" + QFileInfo(outside.path()).fileName() + "/secret.kvc";
+    ASSERT_TRUE(QFile::link(outside.filePath("secret.kvc"), PathOf("out.kvc")));
+    Write("in.kvc", "@echo inside\n");
+    ASSERT_TRUE(QFile::link(PathOf("in.kvc"), PathOf("alias.kvc")));
+    ASSERT_EQ(mkfifo(PathOf("fifo.kvc").toLocal8Bit().constData(), 0600), 0);
+    WriteBytes(PathOf("big.kvc"), QByteArray(kMaxScriptFileBytes + 1, '#'));
+    // Each copy of itself it calls holds another 700 000 characters.
+    Write("self.kvc", "@call self.kvc\n" + QString("# padding\n").repeated(70000));
+
+    const std::pair<QString, QString> cases[] = {
+        {up, ""},
+        {"out.kvc", ""},
+        {"fifo.kvc", ""},
+        {"big.kvc", " (more than 1 MiB)"},
+        {"self.kvc", " (the calling scripts hold too much text)"},
+    };
+    for (const auto& [name, why] : cases) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_TRUE(RunText("@call " + name + "\n@echo not reached\n"));
+        EXPECT_EQ(m_host.LastStatus(), "Unable to open " + PathOf(name) + why);
+        EXPECT_EQ(m_interpreter.LastOutcome(), Outcome::OpenFailed);
+        EXPECT_TRUE(m_host.Printed().filter(QRegularExpression("^> (outside|not reached)")).isEmpty());
+    }
+    // A link that stays inside is fine, and so is the user's own choice of a script elsewhere.
+    EXPECT_FALSE(RunText("@call alias.kvc\n"));
+    EXPECT_TRUE(m_host.output.contains("> inside"));
+    EXPECT_FALSE(Run(up));
+    EXPECT_TRUE(m_host.output.contains("> outside"));
 }
 
 TEST_F(ScriptInterpreterTest, OverlongLinesAndEndlessExpansionAreRefused)
@@ -265,6 +314,14 @@ TEST_F(ScriptInterpreterTest, SetupHeaderOnSerialPortKeepsRateAndFlowControl)
                            "> run correctly on other receiver models.", "> Script execution aborted."}));
     EXPECT_FALSE(Received("init"));
     EXPECT_EQ(m_host.waited, 0);
+    EXPECT_EQ(m_interpreter.LastOutcome(), Outcome::Stopped);
+
+    // A model name with a blank finds its label.
+    ASSERT_TRUE(m_sim.Sim().SetParamValue("/par/rcv/model", "Vireo Z3 Pro"));
+    WriteSetup("Vireo Z3 Pro");
+    EXPECT_FALSE(Run("setup.kvc"));
+    EXPECT_EQ(m_interpreter.LastOutcome(), Outcome::Completed) << m_host.LastStatus().toStdString();
+    EXPECT_TRUE(m_host.output.contains("> Done!"));
 }
 
 // The simulator seen through its TCP port instead of its first serial port.

@@ -26,9 +26,14 @@ QString Substituted(QString line, const ScriptSlots& vars, SubstituteResult expe
 TEST(ScriptText, TokensVariableNamesAndReplyValues)
 {
     EXPECT_EQ(SplitTokens("setup.kvc  115200 on"), (QStringList{"setup.kvc", "115200", "on"}));
-    EXPECT_EQ(SplitTokens("  a\tb  "), (QStringList{"a\tb"}));
+    EXPECT_EQ(SplitTokens(" \ta\tb  "), (QStringList{"a", "b"}));
     EXPECT_TRUE(SplitTokens("   ").isEmpty());
     EXPECT_EQ(SplitTokens("0 1 2 3 4 5 6 7 8 9 10 11"), QString("0 1 2 3 4 5 6 7 8 9").split(' '));
+    // Only an invocation's name may be quoted, to hold blanks; an unclosed or empty quote is no quote.
+    EXPECT_EQ(SplitInvocation(" \"my setup.kvc\"  1 \"a b\""), (QStringList{"my setup.kvc", "1", "\"a", "b\""}));
+    EXPECT_EQ(SplitInvocation("\"open x"), (QStringList{"\"open", "x"}));
+    EXPECT_EQ(SplitInvocation("\"\" x"), (QStringList{"\"\"", "x"}));
+    EXPECT_EQ(SplitInvocation("\"n\" 1 2 3 4 5 6 7 8 9 10").size(), 10);
 
     EXPECT_EQ(VariableIndex("@1"), 1);
     EXPECT_EQ(VariableIndex("@9"), 9);
@@ -74,6 +79,7 @@ TEST(ScriptText, ScriptFileFormsDecodeAndRoundTrip)
     const QString text = QString::fromUtf16(u"@echo \u20ac\r\n");
     EXPECT_EQ(EncodeScriptFile(text), Utf16File(text));
     EXPECT_EQ(DecodeScriptFile(Utf16File(text)), text);
+    EXPECT_EQ(UnifyLineEnds("a\r\nb\rc\n\r\r\n"), "a\nb\nc\n\n\n");
 }
 
 TEST(ScriptText, ReadDecimalReadsLeadingNumberLikeScanfAndClamps)
