@@ -20,6 +20,7 @@
 #endif
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -141,6 +142,11 @@ bool CNemolaApp::Start(const QStringList& arguments)
 #endif
     }
 
+    // Tools hide the frame while their own windows come and go; Qt's rule of ending with the last visible window
+    // would end the program when one of those closes. The program ends only through the frame (see closeEvent).
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        gui->setQuitOnLastWindowClosed(false);
+    }
     m_frame->show();
     // Runs once the event loop runs, after the window is on screen.
     QTimer::singleShot(0, m_frame.get(), [this] { m_frame->OnConnection(); });

@@ -10,9 +10,11 @@
 #include "support/ScriptedPrompts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -208,3 +210,23 @@ TEST(SatelliteTime, ReadsTheReplyAndShowsDateAndTimeWithoutBraces)
 }
 
 }  // namespace
+
+TEST_F(MainFrame, OnlyExitOrClosingTheFrameEndsTheProgram)
+{
+    // A tool hides the frame; a window of its own without a parent (a box whose parent was not found) closes.
+    bool frameClosed = false;
+    QTimer::singleShot(0, m_frame, [&] {
+        m_frame->hide();
+        QWidget stray;
+        stray.show();
+        stray.close();
+        QTimer::singleShot(50, m_frame, [&] {
+            m_frame->show();
+            frameClosed = true;
+            m_frame->Action(cmd::kExit)->trigger();
+        });
+    });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(frameClosed);
+}
