@@ -3,6 +3,7 @@
 #include "app/AppSettings.h"
 #include "app/CommandLine.h"
 #include "app/ConnectionState.h"
+#include "ui/Prompts.h"
 #include "ui/TimeServices.h"
 
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class CConnection;
 class CConnector;
 class CMainFrame;
 class CMainView;
@@ -114,6 +116,8 @@ private:
     void UpdateCommandStates();
     // Starts the live view again after a tool: clears `running`, sets `connecting`, Start.
     void Restart();
+    // After an accepted reset or NVRAM clear: waits for the receiver to come back and says how it went.
+    QString WaitForRestart(const RestartSteps& steps, CConnection& connection, PromptIcon* icon);
     // "%%dm" on the shared receiver when it is open.
     void StopReceiverOutput();
 

@@ -475,6 +475,42 @@ TEST_F(SimApp, ClearNvramWaitsForTheReceiverAndRestarts)
     EXPECT_TRUE(State().running) << Frame().StatusText(0).toStdString();
 }
 
+TEST_F(SimApp, ARefusedOrIgnoredRestartIsNotReportedAsDone)
+{
+    // Up for ten minutes, so that a receiver that never restarted shows it.
+    Connect(CSimHarness::VirtualClock(), [](CSimReceiver& sim) { sim.AdvanceTime(600000); });
+    ASSERT_TRUE(State().running);
+    // An accepted command that does not restart the receiver.
+    CNemolaApp::RestartSteps ignored = CNemolaApp::kResetReceiver;
+    ignored.command = QStringLiteral("%%dm");
+    const struct
+    {
+        const CNemolaApp::RestartSteps* steps;
+        const char* refuse;
+        const char* result;
+        size_t waits;
+    } cases[] = {
+        {&CNemolaApp::kResetReceiver, "/par/reset", "The receiver refused the command: ER017%%{7,,parameter locked}",
+         0},
+        {&CNemolaApp::kClearNvram, "/dev/nvm/a", "The receiver refused the command: ER017%%{7,,parameter locked}", 0},
+        {&ignored, "", "The receiver did not restart!", 2},
+    };
+    for (const auto& c : cases) {
+        m_waiter.waits.clear();
+        m_sim->Sim().RefuseParam(QLatin1String(c.refuse));
+        m_prompts.ExpectMessage(c.steps->title, c.steps->question, PromptButtons::OkCancel, PromptButton::Ok);
+        m_prompts.ExpectMessage(c.steps->title, QLatin1String(c.result), PromptButtons::Ok, PromptButton::Ok);
+        m_app->RestartReceiverCommand(*c.steps);
+        m_prompts.Verify();
+        EXPECT_EQ(m_waiter.waits.size(), c.waits) << c.result;
+        EXPECT_FALSE(m_sim->Sim().IsAway());
+        EXPECT_TRUE(m_sim->Sim().AlmanacValid());
+        m_sim->Sim().RefuseParam(QLatin1String(c.refuse), false);
+        m_app->Connector().WaitFinished();
+        EXPECT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+    }
+}
+
 TEST_F(SimApp, ResetOfAReceiverThatNeverComesBackSaysSo)
 {
     SimOptions options = CSimHarness::VirtualClock();
