@@ -218,6 +218,7 @@ void CNemolaApp::StartConnection()
         view->SetStopVisible(true);
     }
     m_connector->SetTarget(m_settings.targetLat, m_settings.targetLon);
+    m_pendingLoss.reset();
     m_connector->Start();
     UpdateCommandStates();
 }
@@ -240,11 +241,11 @@ void CNemolaApp::OnConnectFinished(bool ok)
     }
     UpdateCommandStates();
     emit ConnectFinished(ok);
-    if (!m_pendingLoss.isEmpty()) {
-        const QString why = m_pendingLoss;
-        m_pendingLoss.clear();
-        if (ok) {
-            OnLinkLost(why, m_connector->Generation());
+    if (m_pendingLoss) {
+        const PendingLoss loss = *m_pendingLoss;
+        m_pendingLoss.reset();
+        if (ok && loss.generation == m_connector->Generation() && loss.session == m_connector->Session()) {
+            OnLinkLost(loss.why, loss.generation);
         }
     }
 }
@@ -256,7 +257,10 @@ void CNemolaApp::Disconnect()
     }
     m_state.running = false;
     m_state.connecting = true;
+    m_disconnecting = true;
     m_connector->Stop();
+    m_disconnecting = false;
+    m_pendingLoss.reset();
     if (CMainView* view = View()) {
         view->ResetStatus();
     }
@@ -312,9 +316,12 @@ void CNemolaApp::OnLinkLost(const QString& why, int generation)
     if (ToolActive()) {
         return;
     }
-    // A connect under way ends by itself; if it still got through, the loss is handled then.
+    // A disconnect under way ends this connection anyway. A connect under way ends by itself; if it still got
+    // through, the loss is handled then. Either way the loss is this connection's, never the next one's.
     if (m_state.connecting) {
-        m_pendingLoss = why;
+        if (!m_disconnecting) {
+            m_pendingLoss = PendingLoss{why, generation, m_connector->Session()};
+        }
         return;
     }
     Disconnect();

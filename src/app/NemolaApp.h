@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CConnection;
 class CConnector;
@@ -133,7 +134,15 @@ private:
     ManualModeRunner m_manualRunner;
     IWaiter* m_waiter = nullptr;
     int m_toolDepth = 0;
-    QString m_pendingLoss;  // a link loss reported while a connect was under way
+    // A link loss reported while a connect was under way, with the connection and the run it happened on.
+    struct PendingLoss
+    {
+        QString why;
+        int generation = 0;
+        int session = 0;
+    };
+    std::optional<PendingLoss> m_pendingLoss;
+    bool m_disconnecting = false;
     int64_t m_startTick = 0;
     QString m_exeDir;
     int m_exitCode = 0;

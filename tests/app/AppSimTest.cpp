@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -287,6 +288,31 @@ TEST_F(SimApp, LostLinkShowsWhyAndTheNextConnectStartsClean)
     m_app->Connector().WaitFinished();
     ASSERT_TRUE(State().running) << Frame().StatusText(0).toStdString();
     EXPECT_EQ(m_app->Connector().Generation(), generation + 1);
+    RunEpochs(1);
+}
+
+TEST_F(SimApp, ALossReportedDuringADisconnectStaysWithThatConnection)
+{
+    Connect();
+    ASSERT_TRUE(State().running);
+    // The thread's last command waits for a withheld reply, so the disconnect handles events meanwhile and the
+    // loss of the connection being stopped arrives in the middle of it.
+    m_sim->Sim().WithholdReplies(true);
+    State().connection->SetTimeout(50);
+    const int generation = m_app->Connector().Generation();
+    std::thread reporter([&] {
+        QThread::msleep(100);
+        emit m_app->Connector().LinkLost(QStringLiteral("Link lost: gone"), generation);
+    });
+    m_app->DisconnectCommand();
+    reporter.join();
+    m_sim->Sim().WithholdReplies(false);
+    QCoreApplication::processEvents();
+
+    Frame().Action(cmd::kConnection)->trigger();
+    m_app->Connector().WaitFinished();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(State().running) << Frame().StatusText(0).toStdString();
     RunEpochs(1);
 }
 
