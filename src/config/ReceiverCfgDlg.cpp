@@ -8,6 +8,7 @@
 #include "ui/WaitBox.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLoggingCategory>
@@ -379,15 +380,16 @@ void CReceiverCfgDlg::Save()
     if (!choice.Accepted()) {
         return;
     }
-    if (!WriteSetupScript(choice.path)) {
-        SetStatusText(QStringLiteral("Can't open file!"));
+    const QString error = WriteSetupScript(choice.path);
+    if (!error.isNull()) {
+        SetStatusText(error);
     }
 }
 
-bool CReceiverCfgDlg::WriteSetupScript(const QString& path)
+QString CReceiverCfgDlg::WriteSetupScript(const QString& path)
 {
     if (!m_script.Open(path)) {
-        return false;
+        return QStringLiteral("Can't open file!");
     }
     for (const QString& line : SetupScriptHeader(m_context.versionText, m_context.buildDateText, m_context.model)) {
         m_script.WriteLine(line);
@@ -399,8 +401,14 @@ bool CReceiverCfgDlg::WriteSetupScript(const QString& path)
     }
     m_script.WriteLine(QStringLiteral("@echo Done!"));
     m_script.WriteLine(QStringLiteral("# End of script"));
-    m_script.Close();
-    return true;
+    if (!m_script.Close()) {
+        // Half a setup script would reset the receiver and set only some of its parameters when run.
+        if (QFileInfo(path).isFile()) {
+            QFile::remove(path);
+        }
+        return QStringLiteral("Can't write file! ") + m_script.ErrorText();
+    }
+    return QString();
 }
 
 void CReceiverCfgDlg::ScrollTo(int position)

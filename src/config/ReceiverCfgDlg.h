@@ -86,7 +86,8 @@ private:
     void RunTabChange();
     void RefreshPage();
     void ScrollTo(int position);
-    bool WriteSetupScript(const QString& path);
+    // Null on success, else the status text of the failure.
+    QString WriteSetupScript(const QString& path);
 
     ConfigSheetContext m_context;
     std::vector<CConfigPage*> m_pages;

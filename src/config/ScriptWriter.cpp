@@ -123,25 +123,39 @@ CReceiverHolder& Receiver()
 bool CScriptFile::Open(const QString& path)
 {
     Close();
+    m_error.clear();
     m_file.setFileName(path);
     return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
 bool CScriptFile::WriteLine(const QString& line)
 {
-    if (!m_file.isOpen()) {
+    if (!m_file.isOpen() || !m_error.isEmpty()) {
         return false;
     }
     // Characters outside Latin-1 become '?'.
     const QByteArray bytes = line.toLatin1() + "\r\n";
-    return m_file.write(bytes) == bytes.size();
+    if (m_file.write(bytes) != bytes.size()) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    return true;
 }
 
-void CScriptFile::Close()
+bool CScriptFile::Close()
 {
-    if (m_file.isOpen()) {
-        m_file.close();
+    if (!m_file.isOpen()) {
+        return m_error.isEmpty();
     }
+    // Buffered lines meet a full disk only here.
+    if (!m_file.flush() && m_error.isEmpty()) {
+        m_error = m_file.errorString();
+    }
+    m_file.close();
+    if (m_error.isEmpty() && m_file.error() != QFileDevice::NoError) {
+        m_error = m_file.errorString();
+    }
+    return m_error.isEmpty();
 }
 
 QStringList SetupScriptHeader(const QString& versionText, const QString& buildDateText, const QString& model)

@@ -17,11 +17,15 @@ public:
     // Creates the file, replacing an existing one.
     bool Open(const QString& path);
     bool IsOpen() const { return m_file.isOpen(); }
+    // False once any write has failed; later lines are not written.
     bool WriteLine(const QString& line);
-    void Close();
+    // False when a line or the rest of the file could not be written (ErrorText() says why).
+    bool Close();
+    QString ErrorText() const { return m_error; }
 
 private:
     QFile m_file;
+    QString m_error;
 };
 
 // The script's 67 header lines: the model check, the port branch and the parameter reset.

@@ -9,6 +9,7 @@
 #include "support/ScriptedPrompts.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -301,6 +302,16 @@ TEST_F(SheetTest, SaveRefusesUnappliedChangesAndWritesNothingWhenCancelledOrUnwr
     sheet->Save();
     EXPECT_EQ(sheet->StatusText(), QStringLiteral("Can't open file!"));
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    // A disk that fills up while writing.
+    if (QFileInfo::exists(QStringLiteral("/dev/full"))) {
+        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), QStringLiteral("/dev/full"));
+        sheet->Save();
+        EXPECT_TRUE(sheet->StatusText().startsWith(QStringLiteral("Can't write file! ")))
+            << sheet->StatusText().toStdString();
+        EXPECT_TRUE(sheet->IsSheetShown());
+        EXPECT_TRUE(QFileInfo::exists(QStringLiteral("/dev/full")));
+    }
 }
 
 TEST_F(SheetTest, TheTabAreaMovesSidewaysOnNarrowScreens)
