@@ -287,6 +287,14 @@ void CReceiverCfgDlg::Refresh()
     RefreshPage();
 }
 
+QString CReceiverCfgDlg::ApplyPage(CConfigPage* page)
+{
+    ClearSetValueRefused();
+    const QString error = page->ApplySettings();
+    // A value the toolkit would not send was never seen by the receiver: say it is invalid, not refused.
+    return !error.isEmpty() && LastSetValueRefused() ? InvalidValueText(error) : error;
+}
+
 void CReceiverCfgDlg::Apply()
 {
     CConfigPage* page = Page(m_current);
@@ -294,7 +302,7 @@ void CReceiverCfgDlg::Apply()
         return;
     }
     if (page->m_bChanged) {
-        const QString error = page->ApplySettings();
+        const QString error = ApplyPage(page);
         if (!error.isEmpty()) {
             SetStatusText(error);
             return;
@@ -312,7 +320,7 @@ void CReceiverCfgDlg::Ok()
         if (!page->m_bChanged) {
             continue;
         }
-        const QString error = page->ApplySettings();
+        const QString error = ApplyPage(page);
         if (!error.isEmpty()) {
             SelectPage(i);
             SetStatusText(error);
@@ -406,7 +414,7 @@ QString CReceiverCfgDlg::WriteSetupScript(const QString& path)
         if (QFileInfo(path).isFile()) {
             QFile::remove(path);
         }
-        return QStringLiteral("Can't write file! ") + m_script.ErrorText();
+        return m_script.Refused() ? m_script.ErrorText() : QStringLiteral("Can't write file! ") + m_script.ErrorText();
     }
     return QString();
 }
@@ -449,6 +457,11 @@ void CReceiverCfgDlg::SetSheetVisible(bool visible)
 bool CReceiverCfgDlg::WriteScriptText(const QString& line)
 {
     return m_script.WriteLine(line);
+}
+
+void CReceiverCfgDlg::RefuseScriptValue(const QString& text)
+{
+    m_script.Refuse(text);
 }
 
 int RunReceiverConfig(const ConfigSheetContext& context, QWidget* parent)

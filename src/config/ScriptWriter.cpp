@@ -118,12 +118,32 @@ CReceiverHolder& Receiver()
     return CReceiverHolder::Shared();
 }
 
+void RefuseValue(const QString& path)
+{
+    if (g_configSheet) {
+        g_configSheet->RefuseScriptValue(QStringLiteral("Invalid value of ") + path);
+    }
+}
+
+// A double quote inside a quoted text would end the value early.
+bool QuotedTextsSafe(const QString& path, const EditList& edits, bool quoted)
+{
+    const bool safe = !quoted || std::none_of(edits.begin(), edits.end(), [](QLineEdit* e) {
+        return e->isEnabled() && e->text().contains(QLatin1Char('"'));
+    });
+    if (!safe) {
+        RefuseValue(path);
+    }
+    return safe;
+}
+
 }  // namespace
 
 bool CScriptFile::Open(const QString& path)
 {
     Close();
     m_error.clear();
+    m_refused = false;
     m_file.setFileName(path);
     return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
@@ -140,6 +160,14 @@ bool CScriptFile::WriteLine(const QString& line)
         return false;
     }
     return true;
+}
+
+void CScriptFile::Refuse(const QString& text)
+{
+    if (m_error.isEmpty()) {
+        m_error = text;
+        m_refused = true;
+    }
 }
 
 bool CScriptFile::Close()
@@ -192,6 +220,11 @@ bool WriteScriptLine(const QString& text)
 
 bool WriteSetLine(const QString& path, const QString& value)
 {
+    // The script runs every line as a command: a value must not smuggle in another one.
+    if (!IsSafeParamValue(value)) {
+        RefuseValue(path);
+        return false;
+    }
     return WriteScriptLine(QLatin1Char('%') + path + QStringLiteral("%set,") + path + QLatin1Char(',') + value);
 }
 
@@ -206,14 +239,15 @@ bool WriteCurrentParam(const QString& path)
 
 void WriteEditParam(const QString& path, QLineEdit* edit, bool quoted)
 {
-    if (edit->isEnabled()) {
+    if (edit->isEnabled() && QuotedTextsSafe(path, {edit}, quoted)) {
         WriteSetLine(path, EditValue(edit, quoted));
     }
 }
 
 void WriteEditListParam(const QString& path, const EditList& edits, bool quoted)
 {
-    if (std::any_of(edits.begin(), edits.end(), [](QLineEdit* e) { return e->isEnabled(); })) {
+    if (std::any_of(edits.begin(), edits.end(), [](QLineEdit* e) { return e->isEnabled(); }) &&
+        QuotedTextsSafe(path, edits, quoted)) {
         WriteSetLine(path, EditListValue(edits, quoted));
     }
 }
