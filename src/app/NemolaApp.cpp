@@ -13,6 +13,7 @@
 #include "link/ReceiverHolder.h"
 #include "link/ReceiverName.h"
 #include "manual/ManualMode.h"
+#include "ui/Prompts.h"
 #include "ui/Waiter.h"
 
 #ifdef NEMOLA_HAVE_SIM
@@ -152,6 +153,9 @@ bool CNemolaApp::Start(const QStringList& arguments)
     QTimer::singleShot(0, m_frame.get(), [this] { m_frame->OnConnection(); });
 
     m_settings = ReadAppSettings(*m_profile);
+    if (const QString problem = m_profile->Problem(); !problem.isEmpty()) {
+        Prompts().Message(problem, QStringLiteral("Nemola-M"), PromptButtons::Ok, PromptIcon::Warning);
+    }
     m_startTick = m_time.tick->TickMs();
     m_state.ClearFlags();
     m_exeDir = QCoreApplication::applicationDirPath();

@@ -11,7 +11,12 @@
 #include "support/ScriptedPrompts.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -115,6 +120,29 @@ TEST_F(AppStartup, SettingsFileFromTheCommandLineIsTheOneRead)
     EXPECT_EQ(app.Settings().siteName, QStringLiteral("From file"));
     EXPECT_EQ(app.Settings().elevationMask, QStringLiteral("10"));
     EXPECT_EQ(CProfile::FileName(), other);
+}
+
+TEST_F(AppStartup, ASettingsFileThatIsNoRegularFileGivesTheDefaultsAndASay)
+{
+    // A FIFO would block the start for ever; a folder cannot be read either.
+    const QString fifo = SettingsPath() + QStringLiteral(".fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString folder = SettingsPath() + QStringLiteral(".d");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QString& path : {fifo, folder}) {
+        const QString problem = QStringLiteral("The settings file ") + path +
+                                QStringLiteral(" is not a regular file: the defaults apply and no settings are kept.");
+        m_prompts.ExpectMessage(QStringLiteral("Nemola-M"), problem, PromptButtons::Ok, PromptButton::Ok);
+        {
+            CNemolaApp app(m_time.Services());
+            ASSERT_TRUE(app.Start({kProgram, QStringLiteral("--settings"), path}));
+            EXPECT_EQ(app.Settings(), AppSettings());
+            app.Settings().siteName = QStringLiteral("Kept for this run");
+            app.MainFrame()->close();  // writes the settings: into memory only
+        }
+        m_prompts.Verify();
+        EXPECT_FALSE(QFileInfo(path).isFile());
+    }
 }
 
 TEST_F(AppStartup, BadCommandLineEndsStartUpWithoutShowingTheWindow)
