@@ -7,6 +7,7 @@
 #include "link/Connection.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "link/Scan.h"
 #include "manual/ManualMode.h"
 #include "ui/Prompts.h"
 #include "ui/WaitBox.h"
@@ -131,6 +132,35 @@ void CNemolaApp::SetSatelliteTimeCommand()
                       PromptButtons::Ok, PromptIcon::Information);
 }
 
+QString CNemolaApp::WaitForRestart(const RestartSteps& steps, CConnection& connection, PromptIcon* icon)
+{
+    CReceiverHolder& holder = CReceiverHolder::Shared();
+    int64_t waitedMs = kRestartFirstWaitMs;
+    m_waiter->Wait(kRestartFirstWaitMs);
+    holder.GetReceiver();
+    bool foundAway = false;
+    for (int i = 0; i < steps.retries && !m_exiting; ++i) {
+        m_waiter->Wait(kRestartRetryWaitMs);
+        waitedMs += kRestartRetryWaitMs;
+        if (!holder.GetReceiver()->Open(&connection, m_state.receiverName, 0)) {
+            foundAway = true;
+            continue;
+        }
+        // A receiver that answers at once may never have gone away (it ignored the command): its time since the
+        // last reset says. One that does not report that time is taken at its word, as before.
+        if (!foundAway && holder.Send(QStringLiteral("print,/par/rcv/uptime"))) {
+            bool number = false;
+            const qint64 upSeconds = AnswerValue(holder.Reply()).toLongLong(&number);
+            if (number && upSeconds * 1000 > waitedMs) {
+                *icon = PromptIcon::Warning;
+                return QStringLiteral("The receiver did not restart!");
+            }
+        }
+        return steps.successText;
+    }
+    return QStringLiteral("The receiver didn't reply!");
+}
+
 void CNemolaApp::RestartReceiverCommand(const RestartSteps& steps)
 {
     if (!m_frame || m_exiting) {
@@ -155,20 +185,20 @@ void CNemolaApp::RestartReceiverCommand(const RestartSteps& steps)
                 std::make_unique<CWaitBox>(QStringLiteral("Please, wait while the receiver restarts"), m_frame.get());
             connection->SetTimeout(kRestartTimeout);
             holder.Send(steps.command);
+            const QString answer = holder.Reply().trimmed();
             holder.CloseReceiver();
-            m_waiter->Wait(kRestartFirstWaitMs);
-            holder.GetReceiver();
-            QString result = QStringLiteral("The receiver didn't reply!");
-            for (int i = 0; i < steps.retries && !m_exiting; ++i) {
-                m_waiter->Wait(kRestartRetryWaitMs);
-                if (holder.GetReceiver()->Open(connection, m_state.receiverName, 0)) {
-                    result = steps.successText;
-                    break;
-                }
+            QString result;
+            PromptIcon icon = PromptIcon::Information;
+            // A refusal leaves the receiver as it was: nothing to wait for.
+            if (answer.startsWith(QLatin1String("ER"))) {
+                result = QStringLiteral("The receiver refused the command: ") + answer;
+                icon = PromptIcon::Warning;
+            } else {
+                result = WaitForRestart(steps, *connection, &icon);
             }
             box->Close();
             box.reset();
-            Prompts().Message(result, steps.title, PromptButtons::Ok, PromptIcon::Information);
+            Prompts().Message(result, steps.title, PromptButtons::Ok, icon);
         }
         connection->SetTimeout(oldTimeout);
     }

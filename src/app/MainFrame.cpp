@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -208,6 +209,8 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         m_app.OnFrameClosing();
     }
     event->accept();
+    // The program ends here and through Exit only: the last window closing does not end it.
+    QCoreApplication::quit();
 }
 
 void CMainFrame::OnConnection()

@@ -13,6 +13,7 @@
 #include "link/ReceiverHolder.h"
 #include "link/ReceiverName.h"
 #include "manual/ManualMode.h"
+#include "ui/Prompts.h"
 #include "ui/Waiter.h"
 
 #ifdef NEMOLA_HAVE_SIM
@@ -20,6 +21,7 @@
 #endif
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -141,11 +143,19 @@ bool CNemolaApp::Start(const QStringList& arguments)
 #endif
     }
 
+    // Tools hide the frame while their own windows come and go; Qt's rule of ending with the last visible window
+    // would end the program when one of those closes. The program ends only through the frame (see closeEvent).
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        gui->setQuitOnLastWindowClosed(false);
+    }
     m_frame->show();
     // Runs once the event loop runs, after the window is on screen.
     QTimer::singleShot(0, m_frame.get(), [this] { m_frame->OnConnection(); });
 
     m_settings = ReadAppSettings(*m_profile);
+    if (const QString problem = m_profile->Problem(); !problem.isEmpty()) {
+        Prompts().Message(problem, QStringLiteral("Nemola-M"), PromptButtons::Ok, PromptIcon::Warning);
+    }
     m_startTick = m_time.tick->TickMs();
     m_state.ClearFlags();
     m_exeDir = QCoreApplication::applicationDirPath();
@@ -212,6 +222,7 @@ void CNemolaApp::StartConnection()
         view->SetStopVisible(true);
     }
     m_connector->SetTarget(m_settings.targetLat, m_settings.targetLon);
+    m_pendingLoss.reset();
     m_connector->Start();
     UpdateCommandStates();
 }
@@ -234,11 +245,11 @@ void CNemolaApp::OnConnectFinished(bool ok)
     }
     UpdateCommandStates();
     emit ConnectFinished(ok);
-    if (!m_pendingLoss.isEmpty()) {
-        const QString why = m_pendingLoss;
-        m_pendingLoss.clear();
-        if (ok) {
-            OnLinkLost(why, m_connector->Generation());
+    if (m_pendingLoss) {
+        const PendingLoss loss = *m_pendingLoss;
+        m_pendingLoss.reset();
+        if (ok && loss.generation == m_connector->Generation() && loss.session == m_connector->Session()) {
+            OnLinkLost(loss.why, loss.generation);
         }
     }
 }
@@ -250,7 +261,10 @@ void CNemolaApp::Disconnect()
     }
     m_state.running = false;
     m_state.connecting = true;
+    m_disconnecting = true;
     m_connector->Stop();
+    m_disconnecting = false;
+    m_pendingLoss.reset();
     if (CMainView* view = View()) {
         view->ResetStatus();
     }
@@ -306,9 +320,12 @@ void CNemolaApp::OnLinkLost(const QString& why, int generation)
     if (ToolActive()) {
         return;
     }
-    // A connect under way ends by itself; if it still got through, the loss is handled then.
+    // A disconnect under way ends this connection anyway. A connect under way ends by itself; if it still got
+    // through, the loss is handled then. Either way the loss is this connection's, never the next one's.
     if (m_state.connecting) {
-        m_pendingLoss = why;
+        if (!m_disconnecting) {
+            m_pendingLoss = PendingLoss{why, generation, m_connector->Session()};
+        }
         return;
     }
     Disconnect();

@@ -3,6 +3,7 @@
 #include "app/AppSettings.h"
 #include "app/CommandLine.h"
 #include "app/ConnectionState.h"
+#include "ui/Prompts.h"
 #include "ui/TimeServices.h"
 
 #include <QObject>
@@ -11,7 +12,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
+class CConnection;
 class CConnector;
 class CMainFrame;
 class CMainView;
@@ -114,6 +117,8 @@ private:
     void UpdateCommandStates();
     // Starts the live view again after a tool: clears `running`, sets `connecting`, Start.
     void Restart();
+    // After an accepted reset or NVRAM clear: waits for the receiver to come back and says how it went.
+    QString WaitForRestart(const RestartSteps& steps, CConnection& connection, PromptIcon* icon);
     // "%%dm" on the shared receiver when it is open.
     void StopReceiverOutput();
 
@@ -129,7 +134,15 @@ private:
     ManualModeRunner m_manualRunner;
     IWaiter* m_waiter = nullptr;
     int m_toolDepth = 0;
-    QString m_pendingLoss;  // a link loss reported while a connect was under way
+    // A link loss reported while a connect was under way, with the connection and the run it happened on.
+    struct PendingLoss
+    {
+        QString why;
+        int generation = 0;
+        int session = 0;
+    };
+    std::optional<PendingLoss> m_pendingLoss;
+    bool m_disconnecting = false;
     int64_t m_startTick = 0;
     QString m_exeDir;
     int m_exitCode = 0;

@@ -10,6 +10,7 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
 constexpr double kGpsL1Hz = 1575.42e6;
 constexpr double kGloL1BaseHz = 1602.0e6;
 constexpr double kGloL1StepHz = 0.5625e6;
@@ -118,6 +119,10 @@ bool SatColumnIsNumeric(int list, int column)
 
 DegreeParts SplitDegrees(double valueDeg, int secondDecimals)
 {
+    // Beyond this the degrees would not fit an int; callers refuse such angles, this only keeps the maths defined.
+    if (!std::isfinite(valueDeg) || std::fabs(valueDeg) > 1e6) {
+        return {};
+    }
     // Work in units of the last shown decimal so that 59.99996" shows as the next minute, not as 60".
     const double scale = std::pow(10.0, secondDecimals);
     const double total = std::round(std::fabs(valueDeg) * 3600.0 * scale);
@@ -277,12 +282,17 @@ void CReceiverState::OnPg(const QByteArray& body)
     if (body.size() < 29) {
         return;
     }
-    m_lastPg = body.left(kPgKeep);
     const double latRad = ReadF8(body, 0);
     const double lonRad = ReadF8(body, 8);
     const double alt = ReadF8(body, 16);
     const double lat = latRad * kRadToDeg;
     const double lon = lonRad * kRadToDeg;
+    // A position no receiver can report (a corrupted stream) leaves every label as it was.
+    if (!std::isfinite(lat) || !std::isfinite(lon) || !std::isfinite(alt) || std::fabs(lat) > 90 ||
+        std::fabs(lon) > 360) {
+        return;
+    }
+    m_lastPg = body.left(kPgKeep);
     const DegreeParts la = SplitDegrees(lat, 4);
     const DegreeParts lo = SplitDegrees(lon, 4);
     // Both lines put the blank before the seconds; a blank inside them would read as two numbers.
@@ -295,6 +305,12 @@ void CReceiverState::OnPg(const QByteArray& body)
     const int solution = static_cast<unsigned char>(body[28]);
     m_snapshot.solution = solution <= 4 ? QString::fromLatin1(kSolutionTexts[solution]) : QString();
 
+    // A target read from a damaged settings file shows no numbers rather than wrong ones.
+    const bool targetValid = std::isfinite(m_targetLat) && std::isfinite(m_targetLon) &&
+                             std::fabs(m_targetLat * kRadToDeg) <= 90 && std::fabs(m_targetLon * kRadToDeg) <= 360;
+    if (!targetValid) {
+        return;
+    }
     if (m_noData) {
         m_noData = false;
         const double tLat = m_targetLat * kRadToDeg;
@@ -309,7 +325,9 @@ void CReceiverState::OnPg(const QByteArray& body)
                               qPrintable(b.secondPad), b.seconds, tLon < 0 ? 'W' : 'E');
     }
 
-    const double east = (m_targetLon - lonRad) * kEarthRadius * std::cos((m_targetLat + latRad) / 2);
+    // The shorter way round: two points either side of the 180° meridian are close, not a world apart.
+    const double east =
+        std::remainder(m_targetLon - lonRad, 2 * kPi) * kEarthRadius * std::cos((m_targetLat + latRad) / 2);
     const double north = (m_targetLat - latRad) * kEarthRadius;
     const double distance = std::sqrt(north * north + east * east);
     // The course takes both signs into account: a target due south lies at 180°, not at 0°.
@@ -323,13 +341,19 @@ void CReceiverState::OnPg(const QByteArray& body)
                                           qPrintable(c.secondPad), c.seconds);
 }
 
+void CReceiverState::SetCartesian(double x, double y, double z)
+{
+    if (std::isfinite(x) && std::isfinite(y) && std::isfinite(z)) {
+        m_snapshot.cartesian = QString::asprintf("X: %15.4lf\nY: %15.4lf\nZ: %15.4lf", x, y, z);
+    }
+}
+
 void CReceiverState::OnPo(const QByteArray& body)
 {
     if (body.size() < 29 || body[28] == 0) {
         return;
     }
-    m_snapshot.cartesian = QString::asprintf("X: %15.4lf\nY: %15.4lf\nZ: %15.4lf", ReadF8(body, 0),
-                                             ReadF8(body, 8), ReadF8(body, 16));
+    SetCartesian(ReadF8(body, 0), ReadF8(body, 8), ReadF8(body, 16));
 }
 
 void CReceiverState::OnVe(const QByteArray& body)
@@ -346,8 +370,7 @@ void CReceiverState::OnPv(const QByteArray& body)
     if (body.size() < 45 || body[44] == 0) {
         return;
     }
-    m_snapshot.cartesian = QString::asprintf("X: %15.4lf\nY: %15.4lf\nZ: %15.4lf", ReadF8(body, 0),
-                                             ReadF8(body, 8), ReadF8(body, 16));
+    SetCartesian(ReadF8(body, 0), ReadF8(body, 8), ReadF8(body, 16));
     const double vx = ReadF4(body, 28), vy = ReadF4(body, 32), vz = ReadF4(body, 36);
     m_snapshot.velocity = QString::asprintf("Vel: %7.4lf m/s", std::sqrt(vx * vx + vy * vy + vz * vz));
 }

@@ -113,6 +113,8 @@ public:
 private:
     void OnPg(const QByteArray& body);
     void OnPo(const QByteArray& body);
+    // The X/Y/Z label; non-finite coordinates leave it as it was.
+    void SetCartesian(double x, double y, double z);
     void OnVe(const QByteArray& body);
     void OnPv(const QByteArray& body);
     void OnDp(const QByteArray& body);

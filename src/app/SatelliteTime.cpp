@@ -5,8 +5,9 @@
 bool ParseSatelliteTime(const QString& reply, QDateTime* utc)
 {
     unsigned short year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
-    if (ScanText(reply.mid(5), "{%4hu-%2hu-%2hu,%2hu:%2hu:%2hu.%3hu}", &year, &month, &day, &hour, &minute, &second,
-                 &ms) != 7) {
+    // Some receivers put a blank before the value.
+    if (ScanText(AnswerValue(reply), "{%4hu-%2hu-%2hu,%2hu:%2hu:%2hu.%3hu}", &year, &month, &day, &hour, &minute,
+                 &second, &ms) != 7) {
         return false;
     }
     const QDate date(year, month, day);
@@ -20,5 +21,6 @@ bool ParseSatelliteTime(const QString& reply, QDateTime* utc)
 
 QString SatelliteTimeShown(const QString& reply)
 {
-    return reply.mid(6, std::max<qsizetype>(0, reply.length() - 13));
+    const QString value = AnswerValue(reply);
+    return value.mid(1, std::max<qsizetype>(0, value.length() - 6));
 }

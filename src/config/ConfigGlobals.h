@@ -22,6 +22,8 @@ public:
     virtual void SetSheetVisible(bool visible) = 0;
     // Appends one line to the setup script being written; false when no script is open.
     virtual bool WriteScriptText(const QString& line) = 0;
+    // A value that must not go into the script (see IsSafeParamValue): the script being written fails with `text`.
+    virtual void RefuseScriptValue(const QString& /*text*/) {}
 };
 
 // The open configuration sheet, or null. The sheet sets it when it is built and clears it when it goes away;

@@ -196,7 +196,8 @@ bool CDatumParam::ApplyDatum()
     } else {
         return true;
     }
-    if (!CReceiverHolder::Shared().Send(command)) {
+    // The typed numbers go into the command as they stand: none may carry a second command.
+    if (!IsSafeParamValue(command.mid(2)) || !CReceiverHolder::Shared().Send(command)) {
         ShowMessage(ErrorText(m_code), QString());
         return false;
     }

@@ -8,6 +8,7 @@
 #include "ui/WaitBox.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLoggingCategory>
@@ -286,6 +287,14 @@ void CReceiverCfgDlg::Refresh()
     RefreshPage();
 }
 
+QString CReceiverCfgDlg::ApplyPage(CConfigPage* page)
+{
+    ClearSetValueRefused();
+    const QString error = page->ApplySettings();
+    // A value the toolkit would not send was never seen by the receiver: say it is invalid, not refused.
+    return !error.isEmpty() && LastSetValueRefused() ? InvalidValueText(error) : error;
+}
+
 void CReceiverCfgDlg::Apply()
 {
     CConfigPage* page = Page(m_current);
@@ -293,7 +302,7 @@ void CReceiverCfgDlg::Apply()
         return;
     }
     if (page->m_bChanged) {
-        const QString error = page->ApplySettings();
+        const QString error = ApplyPage(page);
         if (!error.isEmpty()) {
             SetStatusText(error);
             return;
@@ -311,7 +320,7 @@ void CReceiverCfgDlg::Ok()
         if (!page->m_bChanged) {
             continue;
         }
-        const QString error = page->ApplySettings();
+        const QString error = ApplyPage(page);
         if (!error.isEmpty()) {
             SelectPage(i);
             SetStatusText(error);
@@ -379,15 +388,16 @@ void CReceiverCfgDlg::Save()
     if (!choice.Accepted()) {
         return;
     }
-    if (!WriteSetupScript(choice.path)) {
-        SetStatusText(QStringLiteral("Can't open file!"));
+    const QString error = WriteSetupScript(choice.path);
+    if (!error.isNull()) {
+        SetStatusText(error);
     }
 }
 
-bool CReceiverCfgDlg::WriteSetupScript(const QString& path)
+QString CReceiverCfgDlg::WriteSetupScript(const QString& path)
 {
     if (!m_script.Open(path)) {
-        return false;
+        return QStringLiteral("Can't open file!");
     }
     for (const QString& line : SetupScriptHeader(m_context.versionText, m_context.buildDateText, m_context.model)) {
         m_script.WriteLine(line);
@@ -399,8 +409,14 @@ bool CReceiverCfgDlg::WriteSetupScript(const QString& path)
     }
     m_script.WriteLine(QStringLiteral("@echo Done!"));
     m_script.WriteLine(QStringLiteral("# End of script"));
-    m_script.Close();
-    return true;
+    if (!m_script.Close()) {
+        // Half a setup script would reset the receiver and set only some of its parameters when run.
+        if (QFileInfo(path).isFile()) {
+            QFile::remove(path);
+        }
+        return m_script.Refused() ? m_script.ErrorText() : QStringLiteral("Can't write file! ") + m_script.ErrorText();
+    }
+    return QString();
 }
 
 void CReceiverCfgDlg::ScrollTo(int position)
@@ -441,6 +457,11 @@ void CReceiverCfgDlg::SetSheetVisible(bool visible)
 bool CReceiverCfgDlg::WriteScriptText(const QString& line)
 {
     return m_script.WriteLine(line);
+}
+
+void CReceiverCfgDlg::RefuseScriptValue(const QString& text)
+{
+    m_script.Refuse(text);
 }
 
 int RunReceiverConfig(const ConfigSheetContext& context, QWidget* parent)

@@ -79,6 +79,7 @@ public:
     bool IsApplyEnabled() const override;
     void SetSheetVisible(bool visible) override;
     bool WriteScriptText(const QString& line) override;
+    void RefuseScriptValue(const QString& text) override;
 
 private:
     void BuildPages();
@@ -86,7 +87,10 @@ private:
     void RunTabChange();
     void RefreshPage();
     void ScrollTo(int position);
-    bool WriteSetupScript(const QString& path);
+    // The page's ApplySettings, with an unsafe typed value reported as invalid.
+    QString ApplyPage(CConfigPage* page);
+    // Null on success, else the status text of the failure.
+    QString WriteSetupScript(const QString& path);
 
     ConfigSheetContext m_context;
     std::vector<CConfigPage*> m_pages;

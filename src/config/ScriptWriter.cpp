@@ -118,30 +118,72 @@ CReceiverHolder& Receiver()
     return CReceiverHolder::Shared();
 }
 
+void RefuseValue(const QString& path)
+{
+    if (g_configSheet) {
+        g_configSheet->RefuseScriptValue(QStringLiteral("Invalid value of ") + path);
+    }
+}
+
+// A double quote inside a quoted text would end the value early.
+bool QuotedTextsSafe(const QString& path, const EditList& edits, bool quoted)
+{
+    const bool safe = !quoted || std::none_of(edits.begin(), edits.end(), [](QLineEdit* e) {
+        return e->isEnabled() && e->text().contains(QLatin1Char('"'));
+    });
+    if (!safe) {
+        RefuseValue(path);
+    }
+    return safe;
+}
+
 }  // namespace
 
 bool CScriptFile::Open(const QString& path)
 {
     Close();
+    m_error.clear();
+    m_refused = false;
     m_file.setFileName(path);
     return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
 bool CScriptFile::WriteLine(const QString& line)
 {
-    if (!m_file.isOpen()) {
+    if (!m_file.isOpen() || !m_error.isEmpty()) {
         return false;
     }
     // Characters outside Latin-1 become '?'.
     const QByteArray bytes = line.toLatin1() + "\r\n";
-    return m_file.write(bytes) == bytes.size();
+    if (m_file.write(bytes) != bytes.size()) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    return true;
 }
 
-void CScriptFile::Close()
+void CScriptFile::Refuse(const QString& text)
 {
-    if (m_file.isOpen()) {
-        m_file.close();
+    if (m_error.isEmpty()) {
+        m_error = text;
+        m_refused = true;
     }
+}
+
+bool CScriptFile::Close()
+{
+    if (!m_file.isOpen()) {
+        return m_error.isEmpty();
+    }
+    // Buffered lines meet a full disk only here.
+    if (!m_file.flush() && m_error.isEmpty()) {
+        m_error = m_file.errorString();
+    }
+    m_file.close();
+    if (m_error.isEmpty() && m_file.error() != QFileDevice::NoError) {
+        m_error = m_file.errorString();
+    }
+    return m_error.isEmpty();
 }
 
 QStringList SetupScriptHeader(const QString& versionText, const QString& buildDateText, const QString& model)
@@ -178,6 +220,11 @@ bool WriteScriptLine(const QString& text)
 
 bool WriteSetLine(const QString& path, const QString& value)
 {
+    // The script runs every line as a command: a value must not smuggle in another one.
+    if (!IsSafeParamValue(value)) {
+        RefuseValue(path);
+        return false;
+    }
     return WriteScriptLine(QLatin1Char('%') + path + QStringLiteral("%set,") + path + QLatin1Char(',') + value);
 }
 
@@ -192,14 +239,15 @@ bool WriteCurrentParam(const QString& path)
 
 void WriteEditParam(const QString& path, QLineEdit* edit, bool quoted)
 {
-    if (edit->isEnabled()) {
+    if (edit->isEnabled() && QuotedTextsSafe(path, {edit}, quoted)) {
         WriteSetLine(path, EditValue(edit, quoted));
     }
 }
 
 void WriteEditListParam(const QString& path, const EditList& edits, bool quoted)
 {
-    if (std::any_of(edits.begin(), edits.end(), [](QLineEdit* e) { return e->isEnabled(); })) {
+    if (std::any_of(edits.begin(), edits.end(), [](QLineEdit* e) { return e->isEnabled(); }) &&
+        QuotedTextsSafe(path, edits, quoted)) {
         WriteSetLine(path, EditListValue(edits, quoted));
     }
 }

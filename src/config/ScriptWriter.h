@@ -17,11 +17,20 @@ public:
     // Creates the file, replacing an existing one.
     bool Open(const QString& path);
     bool IsOpen() const { return m_file.isOpen(); }
+    // False once any write has failed; later lines are not written.
     bool WriteLine(const QString& line);
-    void Close();
+    // Ends the writing with `text` as the reason: later lines are not written and Close() fails.
+    void Refuse(const QString& text);
+    // False when a line or the rest of the file could not be written or the script was refused (ErrorText() says
+    // why, Refused() which).
+    bool Close();
+    QString ErrorText() const { return m_error; }
+    bool Refused() const { return m_refused; }
 
 private:
     QFile m_file;
+    QString m_error;
+    bool m_refused = false;
 };
 
 // The script's 67 header lines: the model check, the port branch and the parameter reset.
@@ -32,6 +41,7 @@ QString BuildDateText();
 
 bool WriteScriptLine(const QString& text);
 // "%<path>%set,<path>,<value>": the path doubles as the reply tag.
+// A value that is not safe (IsSafeParamValue) is not written: the script fails instead.
 bool WriteSetLine(const QString& path, const QString& value);
 // Copies the receiver's current value of `path` into the script; false (nothing written) when it is not reported.
 bool WriteCurrentParam(const QString& path);

@@ -11,7 +11,9 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 // clang-format off
 const std::array<const char*, 222> kDatumCodes = {
@@ -75,9 +77,29 @@ QString Quoted(const QString& text, bool quoted)
     return quoted ? QLatin1Char('"') + text + QLatin1Char('"') : text;
 }
 
+// Written and read on the GUI thread only, as the pages' apply runs there.
+bool lastSetRefused = false;
+
 bool SendSet(const QString& path, const QString& value)
 {
+    lastSetRefused = !IsSafeParamValue(value);
+    if (lastSetRefused) {
+        return false;
+    }
     return Receiver().Send(QStringLiteral("%%set,") + path + QLatin1Char(',') + value);
+}
+
+// A double quote inside a quoted text would end the value early.
+bool QuotedTextsSafe(const EditList& edits, bool quoted)
+{
+    const int count = Bounded(edits.size());
+    for (int i = 0; quoted && i < count; ++i) {
+        if (edits[size_t(i)]->isEnabled() && edits[size_t(i)]->text().contains(QLatin1Char('"'))) {
+            lastSetRefused = true;
+            return false;
+        }
+    }
+    return true;
 }
 
 // The value the receiver reports for an interval print, or false when it refuses the print.
@@ -105,6 +127,36 @@ bool IntervalFits(const QString& path, long long ms)
 }
 
 }  // namespace
+
+bool IsSafeParamValue(const QString& value)
+{
+    for (const char* bad : {"&&", ";", "%", "\r", "\n"}) {
+        if (value.contains(QLatin1String(bad))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool LastSetValueRefused()
+{
+    return lastSetRefused;
+}
+
+void ClearSetValueRefused()
+{
+    lastSetRefused = false;
+}
+
+QString InvalidValueText(const QString& refusal)
+{
+    for (const char* prefix : {"Can't set ", "Cannot set "}) {
+        if (refusal.startsWith(QLatin1String(prefix))) {
+            return QStringLiteral("Invalid ") + refusal.mid(int(std::strlen(prefix)));
+        }
+    }
+    return QStringLiteral("Invalid value: ") + refusal;
+}
 
 const QString* ListEntry(const QStringList& list, int i)
 {
@@ -373,7 +425,7 @@ bool SetEditParam(const QString& path, QLineEdit* edit, bool quoted)
     if (!edit->isEnabled()) {
         return true;
     }
-    if (!SendSet(path, EditValue(edit, quoted))) {
+    if (!QuotedTextsSafe({edit}, quoted) || !SendSet(path, EditValue(edit, quoted))) {
         Focus(edit);
         return false;
     }
@@ -382,10 +434,11 @@ bool SetEditParam(const QString& path, QLineEdit* edit, bool quoted)
 
 bool SetEditListParam(const QString& path, const EditList& edits, bool quoted)
 {
-    if (edits.empty()) {
+    // A list the receiver did not report at all has nothing to send.
+    if (std::none_of(edits.begin(), edits.end(), [](QLineEdit* e) { return e->isEnabled(); })) {
         return true;
     }
-    if (!SendSet(path, EditListValue(edits, quoted))) {
+    if (!QuotedTextsSafe(edits, quoted) || !SendSet(path, EditListValue(edits, quoted))) {
         Focus(edits.front());
         return false;
     }
@@ -406,7 +459,8 @@ bool SetCheckParam(const QString& path, QCheckBox* box, const QString& onValue, 
 
 bool SetCheckListParam(const QString& path, const CheckList& boxes, const QString& onValue, const QString& offValue)
 {
-    if (boxes.empty()) {
+    // A list the receiver did not report at all has nothing to send ("{,,,}" would be refused).
+    if (std::none_of(boxes.begin(), boxes.end(), [](QCheckBox* b) { return b->isEnabled(); })) {
         return true;
     }
     if (!SendSet(path, CheckListValue(boxes, onValue, offValue, true))) {

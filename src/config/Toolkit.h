@@ -64,6 +64,16 @@ bool SetComboParam(const QString& path, const QStringList& values, QComboBox* co
 bool SetComboTextParam(const QString& path, QComboBox* combo);
 bool SetRadioParam(const QString& path, const RadioList& radios, const QStringList& values);
 
+// A value a Set or Write routine may pass on: one that cannot carry a second command or break the line ("&&", ";",
+// "%", CR, LF). The Set routines refuse other values without sending them (and LastSetValueRefused() says so); the
+// edits' texts of a quoted value may not hold a double quote either.
+bool IsSafeParamValue(const QString& value);
+// True when the last Set routine refused its value as unsafe rather than the receiver refusing it.
+bool LastSetValueRefused();
+void ClearSetValueRefused();
+// A page's refusal text ("Can't set X", "Cannot set X") turned into its invalid-value text ("Invalid X").
+QString InvalidValueText(const QString& refusal);
+
 // Values as the Set and Write routines send them: the edit's text (in double quotes when quoted), the braced
 // lists, the value paired with the selected label or checked radio. Null when nothing is to be sent.
 QString EditValue(QLineEdit* edit, bool quoted);

@@ -1,8 +1,12 @@
 #include "link/Profile.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QStandardPaths>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 namespace {
 
@@ -31,7 +35,32 @@ QString Key(const QString& section, const QString& key)
 
 }  // namespace
 
-CProfile::CProfile(const QString& path) : m_settings(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+CProfile::CProfile(const QString& path)
+{
+    OpenFile(path);
+}
+
+void CProfile::OpenFile(const QString& path)
+{
+    m_memory.clear();
+    m_problem.clear();
+    // Only a regular file (or none yet) is opened: reading a FIFO would wait for a writer for ever.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        m_settings.reset();
+        m_problem = QStringLiteral("The settings file ") + QDir::toNativeSeparators(path) +
+                    QStringLiteral(" is not a regular file: the defaults apply and no settings are kept.");
+        qCWarning(lcLink) << m_problem;
+        return;
+    }
+    m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+QString CProfile::Problem() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_problem;
+}
 
 CProfile::~CProfile() = default;
 
@@ -61,9 +90,10 @@ void CProfile::SetFileName(const QString& path)
     if (g_profile) {
         // Switch the live store too, so that tests can give each case a fresh file.
         std::lock_guard storeLock(g_profile->m_mutex);
-        g_profile->m_settings->sync();
-        g_profile->m_settings = std::make_unique<QSettings>(path.isEmpty() ? DefaultPath() : path,
-                                                            QSettings::IniFormat);
+        if (g_profile->m_settings) {
+            g_profile->m_settings->sync();
+        }
+        g_profile->OpenFile(path.isEmpty() ? DefaultPath() : path);
     }
 }
 
@@ -76,6 +106,11 @@ QString CProfile::FileName()
 QString CProfile::Read(const QString& section, const QString& key, const QString& def, bool* found) const
 {
     std::lock_guard lock(m_mutex);
+    if (!m_settings) {
+        const auto it = m_memory.constFind(Key(section, key));
+        *found = it != m_memory.constEnd();
+        return *found ? *it : def;
+    }
     const QVariant v = m_settings->value(Key(section, key));
     *found = v.isValid();
     return v.isValid() ? v.toString() : def;
@@ -124,6 +159,10 @@ bool CProfile::ReadBool(const QString& section, const QString& key, bool def) co
 void CProfile::WriteString(const QString& section, const QString& key, const QString& value)
 {
     std::lock_guard lock(m_mutex);
+    if (!m_settings) {
+        m_memory.insert(Key(section, key), value);
+        return;
+    }
     m_settings->setValue(Key(section, key), value);
 }
 
@@ -146,5 +185,7 @@ void CProfile::WriteBool(const QString& section, const QString& key, bool value)
 void CProfile::Sync()
 {
     std::lock_guard lock(m_mutex);
-    m_settings->sync();
+    if (m_settings) {
+        m_settings->sync();
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 
 #include <memory>
@@ -31,12 +32,20 @@ public:
 
     void Sync();
 
+    // Empty when the settings file is in use; otherwise why it is not (it exists but is not a regular file: a
+    // FIFO, a device or a folder would block or fail). The store then starts with the defaults and keeps what is
+    // written only for this run.
+    QString Problem() const;
+
     ~CProfile();
 
 private:
     explicit CProfile(const QString& path);
+    void OpenFile(const QString& path);
     QString Read(const QString& section, const QString& key, const QString& def, bool* found) const;
 
     mutable std::mutex m_mutex;
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<QSettings> m_settings;  // null when the file is not usable
+    QMap<QString, QString> m_memory;        // the store without a usable file
+    QString m_problem;
 };

@@ -265,6 +265,9 @@ Result CStatementRunner::Init(const QStringList& args)
         return Result::Fail(kErrFirst);
     }
     const QString path = ResolveAlias(NormalizePath(args[0]), &m_session);
+    if (m_core.refused.contains(path)) {
+        return Result::Fail(kErrRefused);
+    }
     if (path == QLatin1String("/dev/nvm/a")) {
         m_core.ScheduleReboot(CSimCore::Reboot::ClearNvram);
         return Result::Done();

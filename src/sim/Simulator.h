@@ -63,7 +63,7 @@ public:
     // Inspection and fault injection for tests.
     QString Param(const QString& path) const;  // the value as "print" would answer it; empty if unknown
     bool SetParamValue(const QString& path, const QString& value);
-    void RefuseParam(const QString& path, bool refuse = true);  // "set" of this path answers ER
+    void RefuseParam(const QString& path, bool refuse = true);  // "set" or "init" of this path answers ER
     void WithholdReplies(bool withhold);                        // commands run, replies are not sent
     void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
     void CorruptOutput(bool corrupt);                           // flips a byte in every message frame

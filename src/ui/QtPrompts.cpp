@@ -129,7 +129,14 @@ CQtPrompts::CQtPrompts(QWidget* parent) : m_parent(parent) {}
 
 QWidget* CQtPrompts::Parent() const
 {
-    return m_parent ? m_parent : QApplication::activeWindow();
+    if (m_parent) {
+        return m_parent;
+    }
+    // A tool's modal window is the owner even while another application has the focus.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        return modal;
+    }
+    return QApplication::activeWindow();
 }
 
 PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon)

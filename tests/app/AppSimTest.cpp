@@ -28,6 +28,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
+#include <tuple>
 
 namespace {
 
@@ -290,6 +292,26 @@ TEST_F(SimApp, LostLinkShowsWhyAndTheNextConnectStartsClean)
     RunEpochs(1);
 }
 
+TEST_F(SimApp, ALossReportedDuringADisconnectStaysWithThatConnection)
+{
+    Connect();
+    // The thread's last command waits for a withheld reply, so the disconnect handles events while the loss of
+    // the connection being stopped arrives.
+    m_sim->Sim().WithholdReplies(true);
+    State().connection->SetTimeout(50);
+    std::thread reporter([&, generation = m_app->Connector().Generation()] {
+        QThread::msleep(100);
+        emit m_app->Connector().LinkLost(QStringLiteral("Link lost: gone"), generation);
+    });
+    m_app->DisconnectCommand();
+    reporter.join();
+    m_sim->Sim().WithholdReplies(false);
+    Frame().Action(cmd::kConnection)->trigger();
+    m_app->Connector().WaitFinished();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+}
+
 TEST_F(SimApp, NoEpochEndInTimeResetsTheDisplayAndKeepsWaiting)
 {
     Launch();
@@ -473,6 +495,31 @@ TEST_F(SimApp, ClearNvramWaitsForTheReceiverAndRestarts)
     EXPECT_TRUE(Frame().isVisible());
     m_app->Connector().WaitFinished();
     EXPECT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+}
+
+TEST_F(SimApp, ARefusedOrIgnoredRestartIsNotReportedAsDone)
+{
+    // Up for ten minutes, so that a receiver that never restarted shows it.
+    Connect(CSimHarness::VirtualClock(), [](CSimReceiver& sim) { sim.AdvanceTime(600000); });
+    CNemolaApp::RestartSteps ignored = CNemolaApp::kResetReceiver;  // accepted, but restarts nothing
+    ignored.command = QStringLiteral("%%dm");
+    const QString refused = QStringLiteral("The receiver refused the command: ER017%%{7,,parameter locked}");
+    for (const auto& [steps, refuse, result, waits] :
+         {std::tuple{&CNemolaApp::kResetReceiver, "/par/reset", refused, size_t(0)},
+          {&CNemolaApp::kClearNvram, "/dev/nvm/a", refused, size_t(0)},
+          {&ignored, "", QStringLiteral("The receiver did not restart!"), size_t(2)}}) {
+        m_waiter.waits.clear();
+        m_sim->Sim().RefuseParam(QLatin1String(refuse));
+        m_prompts.ExpectMessage(steps->title, steps->question, PromptButtons::OkCancel, PromptButton::Ok);
+        m_prompts.ExpectMessage(steps->title, result, PromptButtons::Ok, PromptButton::Ok);
+        m_app->RestartReceiverCommand(*steps);
+        m_prompts.Verify();
+        EXPECT_EQ(m_waiter.waits.size(), waits) << result.toStdString();
+        EXPECT_TRUE(m_sim->Sim().AlmanacValid());
+        m_sim->Sim().RefuseParam(QLatin1String(refuse), false);
+        m_app->Connector().WaitFinished();
+        EXPECT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+    }
 }
 
 TEST_F(SimApp, ResetOfAReceiverThatNeverComesBackSaysSo)

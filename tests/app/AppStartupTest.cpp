@@ -11,7 +11,10 @@
 #include "support/ScriptedPrompts.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSettings>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -115,6 +118,21 @@ TEST_F(AppStartup, SettingsFileFromTheCommandLineIsTheOneRead)
     EXPECT_EQ(app.Settings().siteName, QStringLiteral("From file"));
     EXPECT_EQ(app.Settings().elevationMask, QStringLiteral("10"));
     EXPECT_EQ(CProfile::FileName(), other);
+}
+
+TEST_F(AppStartup, ASettingsFileThatIsNoRegularFileGivesTheDefaultsAndASay)
+{
+    // Reading a FIFO would block the start for ever.
+    const QString fifo = SettingsPath() + QStringLiteral(".fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    m_prompts.ExpectMessage(QStringLiteral("Nemola-M"),
+                            QStringLiteral("The settings file ") + fifo +
+                                QStringLiteral(" is not a regular file: the defaults apply and no settings are kept."),
+                            PromptButtons::Ok, PromptButton::Ok);
+    CNemolaApp app(m_time.Services());
+    ASSERT_TRUE(app.Start({kProgram, QStringLiteral("--settings"), fifo}));
+    EXPECT_EQ(app.Settings(), AppSettings());
+    app.MainFrame()->close();  // writes the settings, into memory only
 }
 
 TEST_F(AppStartup, BadCommandLineEndsStartUpWithoutShowingTheWindow)

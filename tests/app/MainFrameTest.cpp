@@ -10,9 +10,11 @@
 #include "support/ScriptedPrompts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -192,12 +194,15 @@ TEST_F(MainFrame, ClockPanesShowTimeSinceConnectOnlyWhileRunning)
 
 TEST(SatelliteTime, ReadsTheReplyAndShowsDateAndTimeWithoutBraces)
 {
-    const QString reply = QStringLiteral("RE019{2024-06-01,12:34:56.789}\r\n");
     QDateTime utc;
-    ASSERT_TRUE(ParseSatelliteTime(reply, &utc));
-    EXPECT_EQ(utc, QDateTime(QDate(2024, 6, 1), QTime(12, 34, 56, 789), Qt::UTC));
-    // The line end counts in the length: what shows is the date and the whole seconds.
-    EXPECT_EQ(SatelliteTimeShown(reply), QStringLiteral("2024-06-01,12:34:56"));
+    // Some receivers put a blank before the value.
+    for (const char* reply : {"RE019{2024-06-01,12:34:56.789}\r\n", "RE020 {2024-06-01,12:34:56.789}\r\n",
+                              "RE019{2024-06-01,12:34:56.789}\n"}) {
+        ASSERT_TRUE(ParseSatelliteTime(QLatin1String(reply), &utc)) << reply;
+        EXPECT_EQ(utc, QDateTime(QDate(2024, 6, 1), QTime(12, 34, 56, 789), Qt::UTC));
+        // The date and the whole seconds.
+        EXPECT_EQ(SatelliteTimeShown(QLatin1String(reply)), QStringLiteral("2024-06-01,12:34:56"));
+    }
     EXPECT_EQ(SatelliteTimeShown(QStringLiteral("RE0")), QString());
 
     for (const char* bad : {"RE017 2024-06-01,12:34:56.789\r\n", "RE019{2024-13-01,12:34:56.789}\r\n",
@@ -205,6 +210,23 @@ TEST(SatelliteTime, ReadsTheReplyAndShowsDateAndTimeWithoutBraces)
                             "", "RE019{2024-06-01,12:34}"}) {
         EXPECT_FALSE(ParseSatelliteTime(QLatin1String(bad), &utc)) << bad;
     }
+}
+
+TEST_F(MainFrame, OnlyExitOrClosingTheFrameEndsTheProgram)
+{
+    // A tool hides the frame, and a window of its own without a parent comes and goes.
+    bool exited = false;
+    QTimer::singleShot(0, m_frame, [&] {
+        m_frame->hide();
+        QWidget().show();
+        QTimer::singleShot(50, m_frame, [&] {
+            exited = true;
+            m_frame->Action(cmd::kExit)->trigger();
+        });
+    });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(exited);
 }
 
 }  // namespace

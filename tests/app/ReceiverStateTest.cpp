@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <tuple>
+
 namespace {
 
 using namespace frames;
@@ -61,6 +64,37 @@ TEST(ReceiverState, ShowsTheTargetOnceAfterNoDataAndItsCourse)
     s.SetTarget(51.0 * kDegToRad, 13.0 * kDegToRad);
     s.Decode(Pg(50.0, 14.0, 0, 1));
     EXPECT_TRUE(s.Snapshot().target.contains(QStringLiteral("CTT:    32"))) << qPrintable(s.Snapshot().target);
+}
+
+TEST(ReceiverState, TargetsAcrossTheDateLineAreNearAndImpossibleValuesChangeNoLabel)
+{
+    // 0.2° of longitude apart on the equator (22.2 km), either side of the 180° meridian: target lon, lon, course.
+    for (const auto& [targetLon, lon, course] :
+         {std::tuple{-179.9, 179.9, "CTT:    90°"}, {179.9, -179.9, "CTT:    270°"}, {0.1, -0.1, "CTT:    90°"}}) {
+        CReceiverState s;
+        s.SetTarget(0, targetLon * kDegToRad);
+        s.Decode(Pg(0, lon, 0, 1));
+        const QStringList lines = s.Snapshot().target.split(QLatin1Char('\n'));
+        EXPECT_NEAR(lines.value(2).mid(4).chopped(2).toDouble(), 0.2 * kDegToRad * CReceiverState::kEarthRadius, 1);
+        EXPECT_TRUE(lines.value(3).startsWith(QString::fromUtf8(course))) << lines.value(3).toStdString();
+    }
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    CReceiverState s;
+    s.SetTarget(49 * kDegToRad, 14 * kDegToRad);
+    s.Decode(Pg(50, 14, 200, 1));
+    s.Decode(Frame("PO", Floats<double>({1, 2, 3}) + Floats<float>({0.5f}) + Bytes({1})));
+    const StatusSnapshot before = s.Snapshot();
+    for (const QByteArray& bad : {Pg(nan, 14, 0, 2), Pg(50, 14, nan, 2), Pg(1e300, 14, 0, 2), Pg(50, -1e300, 0, 2),
+                                  Frame("PO", Floats<double>({nan, 2, 3}) + Floats<float>({0.5f}) + Bytes({1}))}) {
+        s.Decode(bad);
+    }
+    EXPECT_EQ(s.Snapshot().position + s.Snapshot().solution + s.Snapshot().target + s.Snapshot().cartesian,
+              before.position + before.solution + before.target + before.cartesian);
+    // A target from a damaged settings file leaves the target block empty.
+    s.SetTarget(nan, 0);
+    s.Decode(Pg(51, 14, 0, 1));
+    EXPECT_EQ(s.Snapshot().target, before.target);
 }
 
 TEST(ReceiverState, FormatsTimesDopsRmsAndOffsets)

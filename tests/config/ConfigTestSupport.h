@@ -36,11 +36,13 @@ public:
         lines << line;
         return true;
     }
+    void RefuseScriptValue(const QString& text) override { refusals << text; }
 
     QString status;
     bool apply = false;
     bool shown = true;
     QStringList lines;
+    QStringList refusals;
 };
 
 inline SimOptions SimProfile(const char* profile)

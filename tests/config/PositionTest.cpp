@@ -368,10 +368,12 @@ TEST_F(PositionTest, SimulatorRefusesWhatAReceiverWould)
     EXPECT_TRUE(ok);
 }
 
-TEST_F(PositionTest, UnreportedAlarmSettingsStayOutEvenWithRaimOn)
+TEST_F(PositionTest, UnreportedAlarmSettingsAndSystemsStayOutEvenWithRaimOn)
 {
     CScriptedReceiver receiver(
         {{"/par/pos/mode/cur", "sp"}, {"/par/pos/raim/mode", "on"}, {"/par/pos/raim/al/mode", "manual"}});
+    // As a receiver without the parameter would: "{,,,}" is refused.
+    receiver.refusedPrefixes = {QStringLiteral("set,/par/pos/sys")};
     page = std::make_unique<CPosition>();
     page->QuerySettings();
     EXPECT_TRUE(W<QComboBox>("alarmMode")->isEnabled());
@@ -383,5 +385,7 @@ TEST_F(PositionTest, UnreportedAlarmSettingsStayOutEvenWithRaimOn)
     EXPECT_TRUE(sent.contains(QLatin1String("set,/par/pos/raim/al/mode,manual")));
     EXPECT_FALSE(sent.contains(QLatin1String("/par/pos/raim/al/manual")));
     EXPECT_FALSE(sent.contains(QLatin1String("/par/pos/datum/cur")));
+    EXPECT_FALSE(sent.contains(QLatin1String("/par/pos/sys")));
+    EXPECT_TRUE(sent.contains(QLatin1String("set,/par/pos/raim/mode,on")));
     EXPECT_FALSE(Script().join(' ').contains(QLatin1String("/par/pos/datum/cur")));
 }

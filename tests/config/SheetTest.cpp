@@ -6,9 +6,11 @@
 #include "config/Position.h"
 #include "config/ReceiverCfgDlg.h"
 #include "config/ScriptWriter.h"
+#include "config/Toolkit.h"
 #include "support/ScriptedPrompts.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -35,6 +37,9 @@ public:
     QString ApplySettings() override
     {
         ++applies;
+        if (!value.isEmpty() && !SetParam(QStringLiteral("/par/pos/elm"), value)) {
+            return QStringLiteral("Can't set Elevation mask");
+        }
         return error;
     }
     void WriteScript() override { WriteScriptLine(line); }
@@ -44,7 +49,8 @@ public:
     int applies = 0;
     bool shownWhileQueried = true;
     QString error;
-    QString line;  // the page's script
+    QString value;  // sent to the receiver on apply when set
+    QString line;   // the page's script
 };
 
 class SheetTest : public ::testing::Test
@@ -128,13 +134,18 @@ TEST_F(SheetTest, PagesAreQueriedOnFirstShowApplyFollowsTheirChangesAndExitSends
     EXPECT_EQ(sheet->StatusText(), QStringLiteral("Can't set something"));
     EXPECT_TRUE(probes[3]->m_bChanged);
     EXPECT_TRUE(sheet->IsApplyEnabled());
+    // A typed value that could carry another command is invalid, not refused: the receiver never saw it.
+    probes[3]->value = QStringLiteral("5&&init,/par/");
+    sheet->Apply();
+    EXPECT_EQ(sheet->StatusText(), QStringLiteral("Invalid Elevation mask"));
+    probes[3]->value.clear();
     probes[3]->error.clear();
     sheet->Apply();
     EXPECT_EQ(sheet->StatusText(), QString());
     EXPECT_FALSE(probes[3]->m_bChanged);
     EXPECT_FALSE(sheet->IsApplyEnabled());
     sheet->Apply();  // nothing changed: the page is not asked
-    EXPECT_EQ(probes[3]->applies, 2);
+    EXPECT_EQ(probes[3]->applies, 3);
     EXPECT_EQ(probes[3]->queries, 2);  // not re-queried after applying
 
     // A refresh drops the page's edits.
@@ -301,6 +312,16 @@ TEST_F(SheetTest, SaveRefusesUnappliedChangesAndWritesNothingWhenCancelledOrUnwr
     sheet->Save();
     EXPECT_EQ(sheet->StatusText(), QStringLiteral("Can't open file!"));
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    // A disk that fills up while writing.
+    if (QFileInfo::exists(QStringLiteral("/dev/full"))) {
+        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), QStringLiteral("/dev/full"));
+        sheet->Save();
+        EXPECT_TRUE(sheet->StatusText().startsWith(QStringLiteral("Can't write file! ")))
+            << sheet->StatusText().toStdString();
+        EXPECT_TRUE(sheet->IsSheetShown());
+        EXPECT_TRUE(QFileInfo::exists(QStringLiteral("/dev/full")));
+    }
 }
 
 TEST_F(SheetTest, TheTabAreaMovesSidewaysOnNarrowScreens)

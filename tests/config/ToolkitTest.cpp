@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 // A window of controls; shown, so that focus can move.
@@ -259,6 +261,43 @@ TEST_F(ToolkitSimTest, RefusalsMoveTheFocusToTheControl)
     EXPECT_FALSE(SetComboTextParam(QStringLiteral("/par/pos/datum/cur"), c.combo));
     EXPECT_EQ(c.window.focusWidget(), c.combo);
     EXPECT_FALSE(SetParam(QStringLiteral("/par/pos/datum/cur"), QStringLiteral("NOPE")));
+}
+
+TEST_F(ToolkitSimTest, ValuesThatCouldCarryAnotherCommandAreNeitherSentNorWritten)
+{
+    CFakeSheet sheet;
+    CConfigSheetScope scope(&sheet);
+    const QString p = QStringLiteral("/par/pos/elm");
+    sim.TakeCommands();
+    for (const char* bad : {"5&&init,/par/", "5;init,/par/", "%t%5", "5\rinit,/par/", "5\ninit,/par/"}) {
+        const QString v = QString::fromLatin1(bad);
+        const QStringList vs{v};
+        c.edits[0]->setText(v);
+        c.combo->clear();
+        c.combo->addItems(vs);
+        SetRadioChecked(c.radios[0], true);
+        // Every kind of control, the value typed or from its table.
+        const std::function<bool()> sets[] = {
+            [&] { return SetEditParam(p, c.edits[0], false); }, [&] { return SetEditListParam(p, c.Edits(2), true); },
+            [&] { return SetCheckParam(p, c.boxes[0], v, v); }, [&] { return SetCheckListParam(p, c.Boxes(2), v, v); },
+            [&] { return SetComboParam(p, vs, c.combo, vs); },  [&] { return SetComboTextParam(p, c.combo); },
+            [&] { return SetRadioParam(p, c.radios, vs); },
+        };
+        for (size_t i = 0; i < std::size(sets); ++i) {
+            ClearSetValueRefused();
+            EXPECT_FALSE(sets[i]()) << bad << " #" << i;
+            EXPECT_TRUE(LastSetValueRefused()) << bad << " #" << i;
+        }
+        // Every Write routine ends in the same line writer.
+        WriteEditParam(p, c.edits[0], false);
+        WriteRadioParam(p, c.radios, vs);
+    }
+    c.edits[0]->setText(QStringLiteral("a\"b"));  // a double quote inside a quoted value
+    EXPECT_FALSE(SetEditParam(p, c.edits[0], true));
+    EXPECT_TRUE(LastSetValueRefused());
+    EXPECT_EQ(sheet.refusals, QStringList(5 * 2, QStringLiteral("Invalid value of /par/pos/elm")));
+    EXPECT_TRUE(sheet.lines.isEmpty());
+    EXPECT_TRUE(sim.TakeCommands().isEmpty());
 }
 
 TEST(ToolkitScriptTest, PortMessagesBecomeEnableLines)
