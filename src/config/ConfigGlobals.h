@@ -22,6 +22,8 @@ public:
     virtual void SetSheetVisible(bool visible) = 0;
     // Appends one line to the setup script being written; false when no script is open.
     virtual bool WriteScriptText(const QString& line) = 0;
+    // The connected receiver's firmware as major x 1000 + minor, read at connection; 0 when unknown.
+    virtual int FirmwareVersion() const { return 0; }
 };
 
 // The open configuration sheet, or null. The sheet sets it when it is built and clears it when it goes away;

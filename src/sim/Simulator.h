@@ -24,6 +24,9 @@ struct SimOptions
     double latitudeDeg = 50.0870;
     double longitudeDeg = 14.4210;
     double heightM = 245.0;
+    // The position messages report the site itself, without noise (a surveyed base, or a test that needs exact
+    // coordinates).
+    bool exactPosition = false;
     // How long a reset or an NVRAM clear keeps the receiver away, in simulated milliseconds.
     int rebootMs = 3000;
     // UTC of the receiver's clock at start, in ms since 1970; -1: a fixed date (2024-06-01 12:00) with the
