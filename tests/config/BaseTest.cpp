@@ -287,3 +287,32 @@ TEST(BaseSheetTest, GetFromReceiverUsesTheSheetsLatestPosition)
     EXPECT_EQ(sim.Sim().Param("/par/ref/pos/gps/geo"), taken);
     EXPECT_EQ(sim.Sim().Param("/par/ref/pos/glo/geo"), taken);
 }
+
+TEST_F(BaseTest, ReceiverChecksWhatItIsSent)
+{
+    Open();
+    const struct
+    {
+        const char* path;
+        const char* value;
+        bool accepted;
+    } cases[] = {
+        {"/par/ref/pos/gps/geo", "{W84,S90d00m00s,W180d00m00.0s,-10}", true},
+        {"/par/ref/pos/gps/geo", "{W84,N90d00m00.1s,E0d0m0s,0}", false},
+        {"/par/ref/pos/gps/geo", "{W84,N10d60m00s,E0d0m0s,0}", false},
+        {"/par/ref/pos/glo/geo", "{W84,N10d00m00s,X0d0m0s,0}", false},
+        {"/par/ref/pos/glo/geo", "{W84,N10d00m00s,E0d0m0s}", false},
+        {"/par/ref/ant/l2_l1", "{0.1,-0.2,0.3}", true},
+        {"/par/ref/ant/l2_l1", "{0.1,-0.2}", false},
+        {"/par/cmr/base/desc", "{\"A\",\"B\",\"C\"}", true},
+        {"/par/cmr/base/desc", "{\"A,B\",\"\",\"\"}", false},
+        {"/par/cmr/base/desc", "{A,B,C}", false},
+        {"/par/cmr/base/glo/type", "8", false},
+        {"/par/pos/pd/dyn", "1.5", false},
+    };
+    for (const auto& c : cases) {
+        const QString command = QStringLiteral("%%set,%1,%2").arg(QLatin1String(c.path), QLatin1String(c.value));
+        EXPECT_EQ(CReceiverHolder::Shared().Send(command), c.accepted) << c.path << " " << c.value;
+    }
+    EXPECT_EQ(sim->Sim().Param("/par/ref/pos/gps/geo"), "{W84,S90d00m00.00000s,W180d00m00.00000s,-10.0000}");
+}
