@@ -14,7 +14,9 @@ struct SimState;
 // Options of a simulated receiver, chosen when it is created.
 struct SimOptions
 {
-    QString profile = QStringLiteral("full");  // "full" or "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification)
+    // "full"; "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification); "lite" (no datum feature); "fw21" and
+    // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2.
+    QString profile = QStringLiteral("full");
     uint32_t seed = 1;
     // Time advances only through AdvanceTime(); no thread of its own. Tests use this.
     bool virtualClock = false;

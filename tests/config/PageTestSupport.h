@@ -4,6 +4,7 @@
 
 #include "ConfigTestSupport.h"
 
+#include "config/ReceiverCfgDlg.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,17 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+// What the program hands the sheet for a simulated receiver with firmware 3.4.
+inline ConfigSheetContext SheetContext(CSharedSim& sim)
+{
+    ConfigSheetContext context;
+    context.connection = &sim.Connection();
+    context.receiverName = sim.Name();
+    context.model = sim.Sim().Param(QStringLiteral("/par/rcv/model"));
+    context.firmwareVersion = 3004;
+    return context;
+}
 
 template <typename Page>
 class CPageTest : public ::testing::Test

@@ -107,6 +107,15 @@ TEST_F(RoverTest, RtkAndDgpsSteps)
     EXPECT_EQ(Sets(Applied()), rtk);
     EXPECT_EQ(Script(), AsScript(rtk));
 
+    // The engine reset is untagged and has a status text of its own.
+    sim->Sim().RefuseParam("/par/pos/pd/reset");
+    W<QPushButton>("resetRtk")->click();
+    EXPECT_EQ(sheet.status, QStringLiteral("Can't reset RTK engine"));
+    sim->Sim().RefuseParam("/par/pos/pd/reset", false);
+    W<QPushButton>("resetRtk")->click();
+    EXPECT_EQ(sheet.status, QString());
+    EXPECT_EQ(sim->TakeCommands().filter("reset"), QStringList(2, "set,/par/pos/pd/reset,on"));
+
     Open("full", {{"/par/pos/mode/cur", "cd"}, {"/par/pos/cd/src/mode", "user"}, {"/par/pos/cd/src/usersrc", "17"}});
     const QStringList dgps =
         QStringList{"set,/par/pos/mode/cur,cd"} + kSolutions +
@@ -145,51 +154,13 @@ TEST_F(RoverTest, ReceiverWithoutRtkEngine)
               QStringList({"set,/par/pos/mode/cur,sp", "set,/par/pos/mode/sp,on", "set,/par/pos/mode/cd,on"}));
 }
 
-TEST_F(RoverTest, RefusalsNameTheirStep)
-{
-    const struct
-    {
-        const char* mode;
-        const char* path;
-        const char* message;
-    } cases[] = {
-        {"pd", "/par/pos/mode/cur", "Can't set rover positioning mode"},
-        {"pd", "/par/pos/mode/pf", "Can't set Rover Float solution mode"},
-        {"cd", "/par/pos/cd/src/mode", "Can't set Mix differential corrections/positioning usage"},
-        {"cd", "/par/pos/cd/maxage", "Can't send RTCM max. age"},
-        {"cd", "/par/pos/cd/port", "Can't set  DGPS port source"},
-        {"cd", "/par/pos/cd/src/usersrc", "Can't set Station ID"},
-        {"pd", "/par/pos/pd/dyn", "Can't set static/dynamic RTK"},
-        {"pd", "/par/pos/pd/meas/p2", "Can't set P2 measurements usage"},
-        {"pd", "/par/pos/pd/port", "Can't set  Phase differential port source"},
-        {"pd", "/par/cmr/rover/glo/type", "Can't set Rover CMR GLONASS message type"},
-    };
-    for (const auto& c : cases) {
-        Open("full", {{"/par/pos/mode/cur", c.mode}, {"/par/pos/cd/src/mode", "user"}});
-        sim->Sim().RefuseParam(c.path);
-        EXPECT_EQ(page->ApplySettings(), QString::fromLatin1(c.message)) << c.path;
-    }
-
-    // The engine reset is untagged and has a status text of its own.
-    sim->Sim().RefuseParam("/par/pos/pd/reset");
-    W<QPushButton>("resetRtk")->click();
-    EXPECT_EQ(sheet.status, QStringLiteral("Can't reset RTK engine"));
-    sim->Sim().RefuseParam("/par/pos/pd/reset", false);
-    W<QPushButton>("resetRtk")->click();
-    EXPECT_EQ(sheet.status, QString());
-    EXPECT_EQ(sim->TakeCommands().filter("reset"), QStringList(2, "set,/par/pos/pd/reset,on"));
-}
-
 // Applying Positioning re-reads an unchanged Rover page without making it "changed", and leaves unapplied Rover
 // edits alone; applying Rover re-reads Positioning.
 TEST(RoverSheetTest, PositioningAndRoverRereadEachOther)
 {
     CSharedSim sim;
     CScriptedPrompts prompts;
-    ConfigSheetContext context;
-    context.connection = &sim.Connection();
-    context.receiverName = sim.Name();
-    CReceiverCfgDlg sheet(context);
+    CReceiverCfgDlg sheet(SheetContext(sim));
     ASSERT_TRUE(sheet.Open());
     sheet.SelectPage(4);
     CConfigPage* rover = sheet.Page(4);
