@@ -230,10 +230,11 @@ void CBase::BuildControls()
     connect(m_datum, &QComboBox::activated, this, mark);
     connect(m_datumButton, &QPushButton::clicked, this, &CBase::OpenDatumParameters);
     connect(m_getButton, &QPushButton::clicked, this, &CBase::GetFromReceiver);
-    connect(m_coordTabs, &QTabBar::tabBarClicked, this, [this](int index) {
-        if (index >= 0) {
-            SelectCoordinateTab(index);
-        }
+    // Whatever changes the tab (a click, the keyboard, the page itself), the shown set is stored first.
+    connect(m_coordTabs, &QTabBar::currentChanged, this, [this] {
+        StoreVisibleSet();
+        ShowSet(VisibleSet());
+        UpdateAveraged(false);
     });
     column->addWidget(coordBox);
 
@@ -389,13 +390,9 @@ void CBase::StoreVisibleSet()
 
 void CBase::SelectCoordinateTab(int index)
 {
-    if (index < 0 || index >= m_coordTabs->count()) {
-        return;
+    if (index >= 0 && index < m_coordTabs->count()) {
+        m_coordTabs->setCurrentIndex(index);
     }
-    StoreVisibleSet();
-    m_coordTabs->setCurrentIndex(index);
-    ShowSet(VisibleSet());
-    UpdateAveraged(false);
 }
 
 void CBase::RebuildTabs()
