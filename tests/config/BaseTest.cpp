@@ -82,12 +82,7 @@ TEST_F(BaseTest, ApplyAndScriptSendEveryStepInOrder)
                      "set,/par/rtcm/base/sys,{on,on}", "set,/par/rtcm/base/smooth,off", "set,/par/cmr/base/stid,0",
                      "set,/par/cmr/base/motion,static", "set,/par/cmr/base/pcode,off", "set,/par/cmr/base/meas/p2,on",
                      "set,/par/cmr/base/glo/type,5", "set,/par/cmr/base/desc,{\"BASE\",\"\",\"\"}"}));
-    QStringList expectedScript;
-    for (const QString& command : applied) {
-        const QString path = command.section(',', 1, 1);
-        expectedScript << "%" + path + "%" + command;
-    }
-    EXPECT_EQ(Script(), expectedScript);
+    EXPECT_EQ(Script(), AsScript(applied));
 
     // The GLONASS message type spins within 3..7.
     for (int i = 0; i < 3; ++i) {

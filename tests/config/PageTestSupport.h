@@ -7,6 +7,8 @@
 #include "config/ReceiverCfgDlg.h"
 #include "support/ScriptedPrompts.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,6 +24,21 @@ inline ConfigSheetContext SheetContext(CSharedSim& sim)
     context.model = sim.Sim().Param(QStringLiteral("/par/rcv/model"));
     context.firmwareVersion = 3004;
     return context;
+}
+
+// The set commands among `commands`, and the script lines that write the same values.
+inline QStringList Sets(const QStringList& commands)
+{
+    return commands.filter(QRegularExpression(QStringLiteral("^set,")));
+}
+
+inline QStringList AsScript(const QStringList& sets)
+{
+    QStringList out;
+    for (const QString& command : sets) {
+        out << "%" + command.section(',', 1, 1) + "%" + command;
+    }
+    return out;
 }
 
 template <typename Page>

@@ -18,21 +18,6 @@ namespace {
 
 using RoverTest = CPageTest<CRover>;
 
-// The set commands among `commands`, and the script lines that write the same values.
-QStringList Sets(const QStringList& commands)
-{
-    return commands.filter(QRegularExpression(QStringLiteral("^set,")));
-}
-
-QStringList AsScript(const QStringList& sets)
-{
-    QStringList out;
-    for (const QString& command : sets) {
-        out << "%" + command.section(',', 1, 1) + "%" + command;
-    }
-    return out;
-}
-
 const QStringList kSolutions{"set,/par/pos/mode/sp,on", "set,/par/pos/mode/cd,on", "set,/par/pos/mode/pf,on",
                              "set,/par/pos/mode/pd,on"};
 
