@@ -255,6 +255,7 @@ void CMainFrame::OnReceiverConfig()
         context.connection = m_app.State().connection.get();
         context.receiverName = m_app.State().receiverName;
         context.model = m_app.State().model;
+        context.firmwareVersion = m_app.State().firmwareMajor * 1000 + m_app.State().firmwareMinor;
         RunReceiverConfig(context, parent);
     });
 }

@@ -24,6 +24,8 @@ public:
     virtual bool WriteScriptText(const QString& line) = 0;
     // A value that must not go into the script (see IsSafeParamValue): the script being written fails with `text`.
     virtual void RefuseScriptValue(const QString& /*text*/) {}
+    // The connected receiver's firmware as major x 1000 + minor, read at connection; 0 when unknown.
+    virtual int FirmwareVersion() const { return 0; }
 };
 
 // The open configuration sheet, or null. The sheet sets it when it is built and clears it when it goes away;

@@ -15,6 +15,15 @@ void CConfigPage::MarkChanged()
     }
 }
 
+void RequeryLinkedPage(CConfigPage* page)
+{
+    if (!page || !page->m_bQueried || page->m_bChanged) {
+        return;
+    }
+    page->QuerySettings();
+    page->m_bChanged = false;
+}
+
 CPendingPage::CPendingPage(const QString& caption, QWidget* parent) : CConfigPage(parent)
 {
     auto* layout = new QVBoxLayout(this);

@@ -29,6 +29,12 @@ protected:
     void MarkChanged();
 };
 
+// After an apply on the Positioning or the Rover page: re-reads the other one, which shows the same positioning
+// mode and solutions. A page never queried is read when it is first shown. A page with unapplied edits keeps
+// them: they are the user's, and "OK" (or the user's "Apply") sends them in turn. A re-read is no user edit and
+// leaves the page unchanged.
+void RequeryLinkedPage(CConfigPage* page);
+
 // A page of the sheet that this build does not have yet.
 class CPendingPage : public CConfigPage
 {

@@ -418,9 +418,7 @@ QString CPosition::ApplySettings()
             return error;
         }
     }
-    if (g_roverPage) {
-        g_roverPage->QuerySettings();
-    }
+    RequeryLinkedPage(g_roverPage);
     return QString();
 }
 

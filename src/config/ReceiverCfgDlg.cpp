@@ -1,7 +1,9 @@
 #include "config/ReceiverCfgDlg.h"
 
+#include "config/Base.h"
 #include "config/ConfigPage.h"
 #include "config/Position.h"
+#include "config/Rover.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 #include "ui/Prompts.h"
@@ -210,6 +212,12 @@ void CReceiverCfgDlg::BuildPages()
         CConfigPage* page = m_context.pageFactory ? m_context.pageFactory(i, m_tabs) : nullptr;
         if (!page && i == 2) {
             page = new CPosition(m_tabs);
+        }
+        if (!page && i == 3) {
+            page = new CBase(m_tabs);
+        }
+        if (!page && i == 4) {
+            page = new CRover(m_tabs);
         }
         if (!page) {
             page = new CPendingPage(captions[i], m_tabs);

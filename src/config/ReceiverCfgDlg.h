@@ -25,6 +25,7 @@ struct ConfigSheetContext
     CConnection* connection = nullptr;  // the open connection of the receiver
     QString receiverName;               // as the connection dialog gave it ("SIM:...", "ttyUSB0:...")
     QString model;                      // the receiver model read at connection; the setup script checks it
+    int firmwareVersion = 0;            // read at connection: major x 1000 + minor
     QString versionText = ProgramVersionText();
     QString buildDateText = BuildDateText();
     QString workingFolder;  // where the save chooser starts; empty: the current folder
@@ -80,6 +81,7 @@ public:
     void SetSheetVisible(bool visible) override;
     bool WriteScriptText(const QString& line) override;
     void RefuseScriptValue(const QString& text) override;
+    int FirmwareVersion() const override { return m_context.firmwareVersion; }
 
 private:
     void BuildPages();

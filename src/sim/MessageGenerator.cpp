@@ -376,6 +376,12 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
                       sigma * e.dops.vdop * Wander(m_seed, kNoisePos, 2, t)};
     e.pos = m_sky.SiteEcef() + EnuToEcefDelta(m_sky.LatRad(), m_sky.LonRad(), enu);
     EcefToGeodetic(e.pos, &e.lat, &e.lon, &e.height);
+    if (m_exactPosition) {
+        e.pos = m_sky.SiteEcef();
+        e.lat = m_sky.LatRad();
+        e.lon = m_sky.LonRad();
+        e.height = m_sky.HeightM();
+    }
     const Vec3 venu = {vSigma * e.dops.hdop / std::sqrt(2.0) * SimNoise::Gauss(m_seed, kNoiseVel, 0, uint64_t(t)),
                        vSigma * e.dops.hdop / std::sqrt(2.0) * SimNoise::Gauss(m_seed, kNoiseVel, 1, uint64_t(t)),
                        vSigma * e.dops.vdop * SimNoise::Gauss(m_seed, kNoiseVel, 2, uint64_t(t))};

@@ -102,6 +102,9 @@ public:
 
     CMessageGenerator(double latDeg, double lonDeg, double heightM, uint32_t seed, int64_t startUtcMs);
 
+    // Positions are the site itself, without noise.
+    void SetExactPosition(bool exact) { m_exactPosition = exact; }
+
     // The receiver came up (again) at `bootMs`: tracking and the almanac start over.
     void Reboot(int64_t bootMs);
     // Once per simulated second: satellites rise and set.
@@ -147,6 +150,7 @@ private:
 
     CSkyModel m_sky;
     uint32_t m_seed;
+    bool m_exactPosition = false;
     int64_t m_startUtcMs;
     int64_t m_bootMs = 0;
     EpochData m_epoch;

@@ -1,5 +1,7 @@
 #include "sim/ParamForms.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 #include <cstring>
 
@@ -109,6 +111,86 @@ Result DatumUser(const QString& text, QString* canonical)
     return r;
 }
 
+// One angle of a reference position: hemisphere letter, degrees "d", minutes "m", seconds "s". `canonical` gets
+// the receiver's own form: degrees with `degreeDigits` digits, two-digit minutes, seconds with five decimals.
+Result Angle(const QString& text, const char* hemispheres, int maxDegrees, int degreeDigits, QString* canonical)
+{
+    static const QRegularExpression kAngle(
+        QStringLiteral("^([A-Z])([0-9]{1,3})d([0-9]{1,2})m([0-9]{1,2}(?:\\.[0-9]{0,9})?)s$"));
+    const QRegularExpressionMatch m = kAngle.match(text);
+    if (!m.hasMatch() || !std::strchr(hemispheres, m.captured(1)[0].toLatin1())) {
+        return Result::Invalid;
+    }
+    const int degrees = m.captured(2).toInt();
+    const int minutes = m.captured(3).toInt();
+    const double seconds = m.captured(4).toDouble();
+    if (minutes > 59 || seconds >= 60.0 || degrees * 3600.0 + minutes * 60.0 + seconds > maxDegrees * 3600.0) {
+        return Result::OutOfRange;
+    }
+    *canonical = m.captured(1) + QStringLiteral("%1d%2m%3s")
+                                     .arg(degrees, degreeDigits, 10, QLatin1Char('0'))
+                                     .arg(minutes, 2, 10, QLatin1Char('0'))
+                                     .arg(seconds, 8, 'f', 5, QLatin1Char('0'));
+    return Result::Ok;
+}
+
+// {datum,<latitude>,<longitude>,height}
+Result RefPos(const QString& text, QString* canonical)
+{
+    QStringList items;
+    if (!SplitBraced(text, &items) || items.size() != 4 || !IsName(items[0])) {
+        return Result::Invalid;
+    }
+    QString lat, lon;
+    const Result r = First(
+        {Angle(items[1], "NS", 90, 2, &lat), Angle(items[2], "EW", 180, 3, &lon), Number(items[3], -1000, 20000)});
+    if (r == Result::Ok) {
+        const QString height = QString::asprintf("%+.4f", items[3].toDouble());
+        *canonical =
+            QLatin1Char('{') + QStringList{items[0], lat, lon, height}.join(QLatin1Char(',')) + QLatin1Char('}');
+    }
+    return r;
+}
+
+// {east,north,up} in metres
+Result Offsets(const QString& text, QString* canonical)
+{
+    QStringList items;
+    if (!SplitBraced(text, &items) || items.size() != 3) {
+        return Result::Invalid;
+    }
+    const Result r = First({Number(items[0], -1, 1), Number(items[1], -1, 1), Number(items[2], -1, 1)});
+    if (r == Result::Ok) {
+        for (QString& item : items) {
+            item = QString::number(item.toDouble(), 'f', 4);
+        }
+        *canonical = QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
+    }
+    return r;
+}
+
+// {"short id","cogo","long id"}: three texts in double quotes with no quote or comma inside.
+Result CmrDesc(const QString& text, QString* canonical)
+{
+    QStringList items;
+    if (!SplitBraced(text, &items) || items.size() != 3) {
+        return Result::Invalid;
+    }
+    const int maxLength[3] = {8, 16, 32};
+    for (int i = 0; i < 3; ++i) {
+        const QString& item = items[i];
+        if (item.size() < 2 || !item.startsWith(QLatin1Char('"')) || !item.endsWith(QLatin1Char('"')) ||
+            item.mid(1, item.size() - 2).contains(QLatin1Char('"'))) {
+            return Result::Invalid;
+        }
+        if (item.size() - 2 > maxLength[i]) {
+            return Result::OutOfRange;
+        }
+    }
+    *canonical = QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
+    return Result::Ok;
+}
+
 }  // namespace
 
 CParamStore::SetResult CheckBracedForm(const char* form, const QString& value, QString* canonical)
@@ -118,6 +200,15 @@ CParamStore::SetResult CheckBracedForm(const char* form, const QString& value, Q
     }
     if (std::strcmp(form, "datum-user") == 0) {
         return DatumUser(value, canonical);
+    }
+    if (std::strcmp(form, "ref-pos") == 0) {
+        return RefPos(value, canonical);
+    }
+    if (std::strcmp(form, "offsets") == 0) {
+        return Offsets(value, canonical);
+    }
+    if (std::strcmp(form, "cmr-desc") == 0) {
+        return CmrDesc(value, canonical);
     }
     *canonical = value.trimmed();
     return Result::Ok;

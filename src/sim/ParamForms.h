@@ -9,6 +9,10 @@
 //   "datum-par"   {name,ref,dX,dY,dZ,Rx,Ry,Rz,scale}: ref 0 or 1, translations in metres, rotations in arc
 //                 seconds, scale in ppm
 //   "datum-user"  {{ellipsoid,axis,inverse flattening},{<datum-par>}}
+//   "ref-pos"     {datum,N55d45m12.34567s,E037d37m11.12345s,+150.1234}: hemisphere letter, degrees, minutes below
+//                 60, seconds below 60, at most 90 / 180 degrees in all; height in metres
+//   "offsets"     {east,north,up}: metres, each within 1 m
+//   "cmr-desc"    {"short id","cogo","long id"}: texts in double quotes of at most 8, 16 and 32 characters
 CParamStore::SetResult CheckBracedForm(const char* form, const QString& value, QString* canonical);
 
 // Another name of a parameter: both paths read and write one value. The receiver knows several parameters under

@@ -18,6 +18,11 @@ constexpr unsigned LIVE = ParamFlag::Live | ParamFlag::ReadOnly;
 constexpr const char* kOnOff = "on|off";
 constexpr const char* kBauds = "300|600|1200|2400|4800|9600|19200|38400|57600|115200|153600|230400|460800|1500000";
 constexpr const char* kInputModes = "none|cmd|echo|rtcm|rtcm3|cmr|kvs|omni";
+// Ports corrections may come from: the program's source table and the CAN ports it has no label for.
+constexpr const char* kSourcePorts = "any|/dev/ser/a|/dev/ser/b|/dev/ser/c|/dev/ser/d|/dev/tcp/a|/dev/tcp/b|"
+                                     "/dev/tcp/c|/dev/tcp/d|/dev/tcp/e|/dev/usb/a|/dev/blt/a|/dev/modem/a|"
+                                     "/dev/can/a|/dev/can/b";
+constexpr const char* kRefPos = "{W84,N50d05m13.20000s,E014d25m15.60000s,+245.0000}";
 constexpr const char* kAllYes32 = "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}";
 // The datum codes a receiver with the datum feature knows; without it only W84 and P90.
 constexpr const char* kDatums =
@@ -137,7 +142,6 @@ constexpr ParamDef kParams[] = {
     {"/par/raw/curmsint", T::Int, "100", "", RO, ""},
     {"/par/pos/msint", T::Int, "100", "10..1000", 0, ""},
     {"/par/pos/curmsint", T::Int, "100", "", RO, ""},
-    {"/par/ref/pos/gps/geo", T::Braced, "{W84,N50d05m13.2000s,E14d25m15.6000s,245.0000}", "", 0, "rtk"},
     {"/par/out/elm/cur/term", T::Int, "5", "-90..90", 0, ""},
     {"/par/out/elm/cur/log", T::Int, "5", "-90..90", 0, ""},
     {"/par/pos/mode/sp", T::Enum, "on", kOnOff, 0, ""},
@@ -152,6 +156,43 @@ constexpr ParamDef kParams[] = {
     {"/par/pos/sp/iono", T::Enum, "on", kOnOff, 0, ""},
     {"/par/pos/sp/tropo", T::Enum, "on", kOnOff, 0, ""},
     {"/par/lock/pcode", T::Enum, "on", kOnOff, 0, ""},
+    // base: reference position, antenna offsets, RTCM and CMR base messages
+    {"/par/ref/avg/mode", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/ref/avg/span", T::Int, "180", "1..86400", 0, ""},
+    {"/par/ref/pos/gps/geo", T::Braced, kRefPos, "ref-pos", 0, ""},
+    {"/par/ref/pos/glo/geo", T::Braced, kRefPos, "ref-pos", 0, ""},
+    {"/par/ref/ant/l2_l1", T::Braced, "{0.0000,0.0000,0.0000}", "offsets", 0, "l2l1"},
+    {"/par/rtcm/base/stid", T::Int, "0", "0..1023", 0, ""},
+    {"/par/rtcm/base/svm", T::Int, "12", "4..31", 0, ""},
+    {"/par/rtcm/base/health", T::Enum, "good", "good|bad|unknown", 0, ""},
+    {"/par/rtcm/base/meas/ca", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/rtcm/base/meas/p1", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/rtcm/base/meas/p2", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/rtcm/base/sys", T::List, "{on,on}", "on|off*2", 0, ""},
+    {"/par/rtcm/base/smooth", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/cmr/base/stid", T::Int, "0", "0..31", 0, "rtk"},
+    {"/par/cmr/base/motion", T::Enum, "static", "unknown|static|kinematic", 0, "rtk"},
+    {"/par/cmr/base/pcode", T::Enum, "off", kOnOff, 0, "rtk"},
+    {"/par/cmr/base/meas/p2", T::Enum, "on", kOnOff, 0, "rtk"},
+    {"/par/cmr/base/glo/type", T::Int, "5", "3..7", 0, "rtk,cmrglo"},
+    {"/par/cmr/base/desc", T::Braced, "{\"BASE\",\"\",\"\"}", "cmr-desc", 0, "rtk"},
+    // rover: code differential corrections, the RTK engine
+    {"/par/pos/cd/src/mode", T::Enum, "any", "user|best|nearest|any", 0, ""},
+    {"/par/pos/cd/src/usersrc", T::Int, "0", "0..1023", 0, ""},
+    {"/par/pos/cd/maxage", T::Int, "30", "1..1200", 0, ""},
+    {"/par/pos/cd/iono/maxage", T::Int, "600", "1..3600", 0, ""},
+    {"/par/pos/cd/ionofree", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/pos/cd/port", T::Enum, "any", kSourcePorts, 0, ""},
+    {"/par/pos/pd/mode", T::Enum, "extrap", "extrap|delay", 0, "rtk"},
+    {"/par/pos/pd/dyn", T::Real, "1.0", "0..1", 0, "rtk"},
+    {"/par/pos/pd/aflevel", T::Enum, "medium", "low|medium|high", 0, "rtk"},
+    {"/par/pos/pd/meas/ca", T::Enum, "on", kOnOff, 0, "rtk"},
+    {"/par/pos/pd/meas/p1", T::Enum, "off", kOnOff, 0, "rtk"},
+    {"/par/pos/pd/meas/p2", T::Enum, "on", kOnOff, 0, "rtk"},
+    {"/par/pos/pd/ref/keep", T::Enum, "off", kOnOff, 0, "rtk"},
+    {"/par/pos/pd/period", T::Int, "1", "1..60", 0, "rtk"},
+    {"/par/pos/pd/port", T::Enum, "any", kSourcePorts, 0, "rtk"},
+    {"/par/cmr/rover/glo/type", T::Int, "5", "3..7", 0, "rtk,cmrglo"},
     // datum records and the P90 transformation
     {"/par/pos/datum/W84", T::Braced, kW84Record, "datum-user", RO, ""},
     {"/par/pos/datum/P90/ell", T::Braced, "{PZ-90,6378136.000,298.257839303}", "", RO, ""},
@@ -212,9 +253,12 @@ constexpr ParamDef kParams[] = {
 };
 
 constexpr ProfileDef kProfiles[] = {
-    {"full", "rtk,modem,uhf,blt,wlan,cert,can,datum"},
+    {"full", "rtk,modem,uhf,blt,wlan,cert,can,datum,l2l1,cmrglo"},
     {"basic", "datum"},
     {"lite", "rtk"},  // no datum feature
+    // Earlier firmware: 2.1 has neither the antenna offsets nor the CMR GLONASS message type; 2.2 has both.
+    {"fw21", "rtk,blt,modem"},
+    {"fw22", "rtk,blt,modem,datum,l2l1,cmrglo"},
 };
 
 constexpr ProfileValue kProfileValues[] = {
@@ -232,6 +276,13 @@ constexpr ProfileValue kProfileValues[] = {
     {"lite", "/par/rcv/model", "Vireo-L2"},
     {"lite", "/par/rcv/sn", "VL2-11030"},
     {"lite", "/par/opts/cur/_DTM", "0"},
+    {"fw21", "/par/rcv/model", "Vireo-R2"},
+    {"fw21", "/par/rcv/ver/main", "2.1.7"},
+    {"fw21", "/par/version/main", "2.1.7 2009-02-11"},
+    {"fw21", "/par/opts/cur/_DTM", "0"},
+    {"fw22", "/par/rcv/model", "Vireo-R2"},
+    {"fw22", "/par/rcv/ver/main", "2.2.0"},
+    {"fw22", "/par/version/main", "2.2.0 2009-06-30"},
 };
 // clang-format on
 

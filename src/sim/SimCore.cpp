@@ -44,6 +44,7 @@ CSimCore::CSimCore(const SimOptions& opts, std::unique_ptr<CParamStore> store)
     }
     generator = std::make_unique<CMessageGenerator>(options.latitudeDeg, options.longitudeDeg, options.heightM,
                                                     options.seed, startUtcMs);
+    generator->SetExactPosition(options.exactPosition);
 }
 
 ReceiverStatus CSimCore::Status() const

@@ -14,7 +14,9 @@ struct SimState;
 // Options of a simulated receiver, chosen when it is created.
 struct SimOptions
 {
-    QString profile = QStringLiteral("full");  // "full" or "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification)
+    // "full"; "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification); "lite" (no datum feature); "fw21" and
+    // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2.
+    QString profile = QStringLiteral("full");
     uint32_t seed = 1;
     // Time advances only through AdvanceTime(); no thread of its own. Tests use this.
     bool virtualClock = false;
@@ -24,6 +26,9 @@ struct SimOptions
     double latitudeDeg = 50.0870;
     double longitudeDeg = 14.4210;
     double heightM = 245.0;
+    // The position messages report the site itself, without noise (a surveyed base, or a test that needs exact
+    // coordinates).
+    bool exactPosition = false;
     // How long a reset or an NVRAM clear keeps the receiver away, in simulated milliseconds.
     int rebootMs = 3000;
     // UTC of the receiver's clock at start, in ms since 1970; -1: a fixed date (2024-06-01 12:00) with the

@@ -37,8 +37,10 @@ public:
         return true;
     }
     void RefuseScriptValue(const QString& text) override { refusals << text; }
+    int FirmwareVersion() const override { return firmware; }
 
     QString status;
+    int firmware = 0;
     bool apply = false;
     bool shown = true;
     QStringList lines;
@@ -57,6 +59,7 @@ class CSharedSim : public CSimHarness
 {
 public:
     explicit CSharedSim(const char* profile = "full") : CSimHarness(SimProfile(profile), &CReceiverHolder::Shared()) {}
+    explicit CSharedSim(const SimOptions& options) : CSimHarness(options, &CReceiverHolder::Shared()) {}
 
     // Statements received since the last call, without the identifier tags (the link puts its own on each).
     QStringList TakeCommands()

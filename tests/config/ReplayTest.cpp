@@ -1,8 +1,9 @@
 // A saved setup script replayed with the interpreter on a fresh receiver of the same model reproduces every
 // parameter the sheet's pages show.
 
-#include "ConfigTestSupport.h"
+#include "PageTestSupport.h"
 
+#include "config/Base.h"
 #include "config/DatumParam.h"
 #include "config/PosSatPages.h"
 #include "config/Position.h"
@@ -11,6 +12,7 @@
 #include "manual/ScriptInterpreter.h"
 #include "support/ScriptedPrompts.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -64,6 +66,27 @@ const char* const kShownParameters[] = {
     "/par/pos/glo/fcn",    "/par/pos/glo/sat",      "/par/lock/gal/sat",       "/par/pos/gal/sat",
     "/par/lock/sbas/sat",  "/par/pos/sbas/sat",
 };
+
+// And those of the Base and Rover pages, by directory (the DGPS ones keep their defaults: the script writes them
+// in DGPS mode only).
+const char* const kBaseRoverParameters[] = {"/par/ref/",    "/par/rtcm/base/", "/par/cmr/",
+                                            "/par/pos/cd/", "/par/pos/pd/",    "/par/pos/mode/cur"};
+
+// Runs the saved setup in `folder` on a fresh receiver of the same model and compares the parameters.
+void ExpectReplayed(const QString& folder, const std::map<QString, QString>& expected)
+{
+    CSimHarness b;
+    b.Sim().SetParamValue(QStringLiteral("/par/pos/pdop"), QStringLiteral("99.0"));  // reset by the script
+    CReplayHost host(b.Holder(), folder);
+    CScriptInterpreter interpreter(host);
+    EXPECT_FALSE(interpreter.RunScript(QStringLiteral("setup.kvc")));
+    EXPECT_EQ(interpreter.LastOutcome(), CScriptInterpreter::Outcome::Completed);
+    EXPECT_EQ(host.status, QString());
+    EXPECT_TRUE(host.output.contains(QStringLiteral("> Done!"))) << host.output.join('\n').toStdString();
+    for (const auto& [p, value] : expected) {
+        EXPECT_EQ(b.Sim().Param(p), value) << p.toStdString();
+    }
+}
 
 template <typename T>
 T* In(QWidget* page, const char* name)
@@ -135,17 +158,67 @@ TEST(ReplayTest, SavedSetupReproducesTheReceiverOnAnotherOne)
     ASSERT_EQ(expected["/par/pos/datum/cur"], QStringLiteral("EUR-M"));
     ASSERT_TRUE(expected["/par/pos/datum/USER"].contains(QLatin1String("6378100.5")));
 
-    CSimHarness b;
-    b.Sim().SetParamValue(QStringLiteral("/par/pos/pdop"), QStringLiteral("99.0"));  // reset by the script
-    CReplayHost host(b.Holder(), dir.path());
-    CScriptInterpreter interpreter(host);
-    EXPECT_FALSE(interpreter.RunScript(QStringLiteral("setup.kvc")));
-    EXPECT_EQ(interpreter.LastOutcome(), CScriptInterpreter::Outcome::Completed);
-    EXPECT_EQ(host.status, QString());
-    EXPECT_TRUE(host.output.contains(QStringLiteral("> Done!"))) << host.output.join('\n').toStdString();
-    for (const auto& [p, value] : expected) {
-        EXPECT_EQ(b.Sim().Param(p), value) << p.toStdString();
+    ExpectReplayed(dir.path(), expected);
+}
+
+TEST(ReplayTest, BaseAndRoverPagesToo)
+{
+    QTemporaryDir dir;
+    std::map<QString, QString> expected;
+    {
+        CSharedSim a;
+        CScriptedPrompts prompts;
+        CReceiverCfgDlg sheet(SheetContext(a));
+        ASSERT_TRUE(sheet.Open());
+
+        sheet.SelectPage(3);
+        auto* base = dynamic_cast<CBase*>(sheet.Page(3));
+        ASSERT_NE(base, nullptr);
+        In<QRadioButton>(base, "separately")->click();
+        Type(In<QLineEdit>(base, "latSeconds"), "1.5");
+        base->SelectCoordinateTab(1);
+        Type(In<QLineEdit>(base, "height"), "-20.25");
+        for (const auto& [name, text] : {std::pair{"offsetNorth", "0.0123"},
+                                         {"rtcmStationId", "101"},
+                                         {"cmrStationId", "7"},
+                                         {"cmrGloType", "6"},
+                                         {"cmrLongId", "Base on roof"}}) {
+            Type(In<QLineEdit>(base, name), QString::fromLatin1(text));
+        }
+        Choose(In<QComboBox>(base, "rtcmHealth"), "Bad");
+        Choose(In<QComboBox>(base, "cmrMotion"), "Kinematic");
+        for (const char* name : {"rtcmP1", "rtcmGlonass", "rtcmSmoothing", "cmrP1"}) {
+            In<QAbstractButton>(base, name)->click();
+        }
+        sheet.Apply();
+        ASSERT_EQ(sheet.StatusText(), QString());
+
+        sheet.SelectPage(4);
+        CConfigPage* rover = sheet.Page(4);
+        for (const char* name : {"modePd", "rtkDelay", "dynStatic", "fixHigh", "rtkP1", "keepRef"}) {
+            In<QAbstractButton>(rover, name)->click();
+        }
+        Type(In<QLineEdit>(rover, "period"), "5");
+        Type(In<QLineEdit>(rover, "gloType"), "4");
+        Choose(In<QComboBox>(rover, "rtkSource"), "TCP B");
+        sheet.Apply();
+        ASSERT_EQ(sheet.StatusText(), QString());
+
+        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
+        sheet.Save();
+        ASSERT_EQ(sheet.StatusText(), QString());
+        for (const char* p : kBaseRoverParameters) {
+            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
+        }
     }
+    // The edits reached the receiver, so that the replay has something to reproduce.
+    for (const auto& [dir, value] : {std::pair{"/par/ref/", "-20.2500}"},
+                                     {"/par/cmr/", "\"Base on roof\"}"},
+                                     {"/par/pos/pd/", "delay,0.0,high"},
+                                     {"/par/pos/pd/", "/dev/tcp/b"}}) {
+        ASSERT_TRUE(expected[dir].contains(QLatin1String(value))) << expected[dir].toStdString();
+    }
+    ExpectReplayed(dir.path(), expected);
 }
 
 TEST(ReplayTest, ReceiverAnswersTheHeadersTagsWithSpacesAndCommas)
