@@ -174,6 +174,7 @@ void CReceiverState::Reset()
     s.eventA.clear();
     s.eventB.clear();
     s.summary.clear();
+    s.lastPg.clear();
     m_gpsAlmanac.fill(false);
     m_gloAlmanac.fill(false);
     m_eventsA = 0;
@@ -278,6 +279,7 @@ void CReceiverState::OnPg(const QByteArray& body)
         return;
     }
     m_lastPg = body.left(kPgKeep);
+    m_snapshot.lastPg = m_lastPg;
     const double latRad = ReadF8(body, 0);
     const double lonRad = ReadF8(body, 8);
     const double alt = ReadF8(body, 16);
