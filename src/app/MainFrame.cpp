@@ -268,12 +268,9 @@ void CMainFrame::OnAbout()
 // Tools that arrive with later parts of the program.
 void CMainFrame::OnFileManager() {}
 void CMainFrame::OnRealTimeLogging() {}
-void CMainFrame::OnSite() {}
-void CMainFrame::OnSetTargetPosition() {}
 void CMainFrame::OnInitFileSystem() {}
 // The user-message window comes with the receiver server.
 void CMainFrame::OnMessage() {}
 void CMainFrame::OnFirmwareLoader() {}
 void CMainFrame::OnScatterPlot() {}
-void CMainFrame::OnSatellitesPlot() {}
 void CMainFrame::OnPositionPlot() {}

@@ -222,6 +222,7 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
     if (current) {
         current->setUpdatesEnabled(false);
     }
+    m_lastPg = s.lastPg;
     SetText(m_targetLat, s.targetLat);
     SetText(m_targetLon, s.targetLon);
     SetText(m_target, s.target);

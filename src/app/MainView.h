@@ -46,6 +46,8 @@ public:
     std::vector<QStringList> ShownRows(int list) const;
     // The text of the field with this object name.
     QString Field(const QString& name) const;
+    // The first body bytes of the last "PG" shown, empty before one.
+    QByteArray LastPg() const { return m_lastPg; }
 
     int SortColumn(int list) const { return m_lists[size_t(list)].sortColumn; }
     bool SortAscending(int list) const { return m_lists[size_t(list)].ascending; }
@@ -92,4 +94,5 @@ private:
     QLabel* m_eventA = nullptr;
     QLabel* m_eventB = nullptr;
     QPushButton* m_stop = nullptr;
+    QByteArray m_lastPg;
 };

@@ -179,6 +179,7 @@ void CReceiverState::Reset()
     s.eventA.clear();
     s.eventB.clear();
     s.summary.clear();
+    s.lastPg.clear();
     m_gpsAlmanac.fill(false);
     m_gloAlmanac.fill(false);
     m_eventsA = 0;
@@ -293,6 +294,7 @@ void CReceiverState::OnPg(const QByteArray& body)
         return;
     }
     m_lastPg = body.left(kPgKeep);
+    m_snapshot.lastPg = m_lastPg;
     const DegreeParts la = SplitDegrees(lat, 4);
     const DegreeParts lo = SplitDegrees(lon, 4);
     // Both lines put the blank before the seconds; a blank inside them would read as two numbers.

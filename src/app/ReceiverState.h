@@ -73,6 +73,8 @@ struct StatusSnapshot
     QString linkQuality;
     QString eventA;
     QString eventB;
+    // The first body bytes of the last "PG" (empty before one and after a reset), for the target dialog.
+    QByteArray lastPg;
 
     std::array<std::vector<QStringList>, kListCount> lists;
 };

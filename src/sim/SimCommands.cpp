@@ -19,6 +19,7 @@ constexpr const char* kErrReadOnly = "{5,,read-only parameter}";
 constexpr const char* kErrChecksum = "{6,,checksum error}";
 constexpr const char* kErrRefused = "{7,,parameter locked}";
 constexpr const char* kErrUnsupported = "{8,,not supported}";
+constexpr const char* kErrEventRefused = "{9,,event not accepted}";
 
 constexpr int kMaxTagLength = 64;
 
@@ -373,6 +374,9 @@ Result CStatementRunner::Event(const QStringList& args)
     QString text = args[0].trimmed();
     if (text.size() >= 2 && text.startsWith(QLatin1Char('"')) && text.endsWith(QLatin1Char('"'))) {
         text = text.mid(1, text.size() - 2);
+    }
+    if (m_core.refuseEvents) {
+        return Result::Fail(kErrEventRefused);
     }
     m_core.events << text;
     return Result::Done();

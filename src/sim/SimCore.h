@@ -104,6 +104,8 @@ public:
     bool withholdReplies = false;
     int replyDelayMs = 0;
     bool corruptOutput = false;
+    bool refuseEvents = false;
+    bool withholdEpochEnds = false;
     std::deque<DelayedOutput> delayed;
     QStringList received;
 

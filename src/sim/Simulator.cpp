@@ -221,6 +221,18 @@ void CSimReceiver::WithholdReplies(bool withhold)
     m_state->core->withholdReplies = withhold;
 }
 
+void CSimReceiver::RefuseEvents(bool refuse)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->refuseEvents = refuse;
+}
+
+void CSimReceiver::WithholdEpochEnds(bool withhold)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->withholdEpochEnds = withhold;
+}
+
 void CSimReceiver::SetReplyDelayMs(int ms)
 {
     std::lock_guard lock(m_state->core->mutex);

@@ -6,12 +6,14 @@
 #include "app/MainFrame.h"
 #include "app/MainView.h"
 #include "app/NemolaApp.h"
+#include "app/TargetDlg.h"
 #include "link/Connection.h"
 #include "link/ConnectionInfo.h"
 #include "link/InProcessDevice.h"
 #include "link/ReceiverHolder.h"
 #include "link/ReceiverName.h"
 #include "manual/ManualMode.h"
+#include "plots/Satellites.h"
 #include "sim/SimPty.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
@@ -19,10 +21,12 @@
 #include "ui/Waiter.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -581,6 +585,54 @@ TEST_F(SimApp, StopEndsTheAttemptsOnASerialReceiver)
     EXPECT_EQ(State().connection, nullptr);
     m_app.reset();
     pty.Close();
+}
+
+// Runs `handle` on the modal dialog `T` that the menu entry opens, then lets the entry's command finish.
+template <typename T>
+void OnModal(QAction* action, const std::function<void(T&)>& handle)
+{
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        seen = true;
+        handle(*dialog);
+        dialog->reject();
+    });
+    action->trigger();
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(SimApp, TargetFromTheLastPositionShowsWithTheNextEpoch)
+{
+    Connect();
+    ASSERT_TRUE(State().running);
+    RunEpochs(7);  // the simulated receiver has a position after five seconds
+    ASSERT_FALSE(View().LastPg().isEmpty());
+    OnModal<CTargetDlg>(Frame().Action(cmd::kSetTargetPosition), [](CTargetDlg& dialog) {
+        dialog.findChild<QPushButton*>(QStringLiteral("getFromReceiver"))->click();
+        EXPECT_EQ(dialog.Message(), QString());
+    });
+    EXPECT_NEAR(m_app->Settings().targetLat * CReceiverState::kRadToDeg, 50.087, 0.01);
+    RunEpochs(1);
+    // The target is where the receiver stands, give or take the noise of a standalone position.
+    EXPECT_LT(m_last.target.section(QStringLiteral("DTT:"), 1).section(QStringLiteral(" m"), 0, 0).toDouble(), 50);
+    EXPECT_TRUE(m_last.targetLat.startsWith(QStringLiteral("Lat:    50")));
+}
+
+TEST_F(SimApp, SatellitesPlotSubscribesAndHandsTheStreamBack)
+{
+    Connect();
+    ASSERT_TRUE(State().running);
+    OnModal<CSatellites>(Frame().Action(cmd::kSatellitesPlot), [this](CSatellites& plot) {
+        EXPECT_TRUE(plot.Attached());
+        EXPECT_FALSE(Frame().isVisible());
+    });
+    m_app->Connector().WaitFinished();
+    EXPECT_TRUE(State().running);
+    for (const QString& m : m_sim->Sim().EnabledMessages(QStringLiteral("/dev/ser/a"))) {
+        EXPECT_FALSE(m.startsWith(QLatin1String("/msg/kvs/GS"))) << m.toStdString();
+    }
 }
 
 }  // namespace

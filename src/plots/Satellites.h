@@ -1,0 +1,70 @@
+#pragma once
+
+#include "plots/SatTable.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+
+class CConnection;
+class CReceiverHolder;
+class CSkyPlot;
+class ITickSource;
+class QLabel;
+class QTimer;
+
+struct SatellitesContext
+{
+    CConnection* connection = nullptr;
+    QString receiverName;
+    CReceiverHolder* holder = nullptr;  // null: the program's shared holder
+    const ITickSource* tick = nullptr;  // null: the system's tick count
+};
+
+// The satellites window: opens the receiver, subscribes to the GPS and GLONASS satellite status and the epoch
+// end on a channel of its own, and shows them as a sky plot with signal bars. A timer reports a receiver that
+// has gone quiet. Closing it detaches before the window goes, so no callback reaches a destroyed window.
+class CSatellites : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr unsigned char kChannel = 7;
+    static constexpr int kSilenceMs = 60000;
+    static const QString kMessageSet;
+
+    explicit CSatellites(const SatellitesContext& context, QWidget* parent = nullptr);
+    ~CSatellites() override;
+
+    QString StatusText() const;
+    CSkyPlot* Plot() const { return m_plot; }
+    CSatModel& Model() { return *m_model; }
+    bool Attached() const { return m_attached; }
+
+    // One tick of the silence timer.
+    void CheckSilence();
+    // Stops the subscription (also done on close); safe to call twice.
+    void Detach();
+
+public slots:
+    // An epoch ended: repaint (queued here from the link's thread).
+    void Refresh();
+
+protected:
+    void done(int result) override;
+
+private:
+    void Open();
+    void SetStatus(const QString& text);
+
+    SatellitesContext m_context;
+    std::unique_ptr<ITickSource> m_ownTick;
+    std::shared_ptr<CSatModel> m_model;
+    CSkyPlot* m_plot = nullptr;
+    QLabel* m_status = nullptr;
+    QTimer* m_timer = nullptr;
+    bool m_attached = false;
+};
+
+void RunSatellites(const SatellitesContext& context, QWidget* parent = nullptr);

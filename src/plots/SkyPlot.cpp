@@ -1,0 +1,218 @@
+#include "plots/SkyPlot.h"
+
+#include <QFont>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr double kSkyExtent = 115;  // logical half-size of the sky square: horizon plus the compass letters
+constexpr double kBarStrip = 100;   // logical height of the bar strip
+constexpr double kBarTop = 13;      // values above, numbers below the 74 units of the bars
+constexpr double kBarHeight = 74;
+constexpr double kBarSlot = 19;  // logical width per bar when there is room
+
+double Radius(int elevation)
+{
+    return CSkyPlot::kHorizon * (90 - elevation) / 90.0;
+}
+
+QFont PixelFont(double size)
+{
+    QFont font;
+    font.setPixelSize(std::max(1, int(std::lround(size))));
+    return font;
+}
+
+QPen Cosmetic(const QColor& colour, Qt::PenStyle style = Qt::SolidLine)
+{
+    QPen pen(colour, 0, style);
+    pen.setCosmetic(true);
+    return pen;
+}
+
+}  // namespace
+
+CSkyPlot::CSkyPlot(std::shared_ptr<CSatModel> model, QWidget* parent)
+    : QWidget(parent), m_model(std::move(model)), m_colours(SatColours())
+{
+    setObjectName(QStringLiteral("skyPlot"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(200, 240);
+    m_popup = new QLabel(this);
+    m_popup->setObjectName(QStringLiteral("satPopup"));
+    m_popup->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_popup->setAutoFillBackground(true);
+    m_popup->setStyleSheet(QStringLiteral("background: #ffffe0;"));
+    QFont mono(QStringLiteral("monospace"));
+    mono.setStyleHint(QFont::TypeWriter);
+    m_popup->setFont(mono);
+    m_popup->hide();
+}
+
+QRect CSkyPlot::BarArea(QSize size)
+{
+    const int h = std::clamp(size.height() / 5, 90, 180);
+    return QRect(0, size.height() - h, size.width(), h);
+}
+
+QTransform CSkyPlot::SkyTransform(QSize size)
+{
+    const int skyHeight = BarArea(size).top();
+    const double side = std::max(1, std::min(size.width(), skyHeight));
+    QTransform t;
+    t.translate(size.width() / 2.0, skyHeight / 2.0);
+    t.scale(side / (2 * kSkyExtent), side / (2 * kSkyExtent));
+    return t;
+}
+
+QPointF CSkyPlot::SkyPoint(int elevation, int azimuth)
+{
+    const double r = Radius(elevation);
+    const double a = azimuth * std::numbers::pi / 180.0;
+    return QPointF(r * std::sin(a), -r * std::cos(a));
+}
+
+void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
+                     const std::array<QColor, satslot::kCount>& colours)
+{
+    p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    p.save();
+    p.setTransform(SkyTransform(size));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(Cosmetic(QColor(136, 136, 136)));
+    for (int e = 10; e <= 80; e += 10) {
+        p.drawEllipse(QPointF(0, 0), Radius(e), Radius(e));
+    }
+    p.setPen(Cosmetic(Qt::black));
+    p.drawEllipse(QPointF(0, 0), kHorizon, kHorizon);
+    const double edge = kHorizon - 2;
+    p.drawLine(QPointF(-edge, 0), QPointF(edge, 0));
+    p.drawLine(QPointF(0, -edge), QPointF(0, edge));
+    p.setFont(PixelFont(10));
+    const auto letter = [&p](const char* text, QPointF centre) {
+        p.drawText(QRectF(centre.x() - 8, centre.y() - 7, 16, 14), Qt::AlignCenter, QLatin1String(text));
+    };
+    letter("N", QPointF(0, -kHorizon - 8));
+    letter("S", QPointF(0, kHorizon + 8));
+    letter("W", QPointF(-kHorizon - 8, 0));
+    letter("E", QPointF(kHorizon + 8, 0));
+    if (mask > 0 && mask < 90) {
+        p.setPen(Cosmetic(QColor(204, 0, 0), Qt::DotLine));
+        p.drawEllipse(QPointF(0, 0), Radius(mask), Radius(mask));
+    }
+    p.setFont(PixelFont(8));
+    for (int slot = 0; slot < satslot::kCount; ++slot) {
+        const SatEntry& e = table.entries[size_t(slot)];
+        if (!e.Shown()) {
+            continue;
+        }
+        const QPointF at = SkyPoint(e.elevation, e.azimuth);
+        const QColor& colour = colours[size_t(slot)];
+        p.fillRect(QRectF(at.x() - kSquare / 2, at.y() - kSquare / 2, kSquare, kSquare), colour);
+        p.setPen(colour);
+        p.drawText(QRectF(at.x() - 20, at.y() + kSquare / 2, 40, 10), Qt::AlignHCenter | Qt::AlignTop,
+                   satslot::Label(slot));
+    }
+    p.restore();
+
+    // The bars: one per plotted satellite, narrowed (never dropped) when many are up.
+    const QRect area = BarArea(size);
+    const double scale = area.height() / kBarStrip;
+    const double logicalWidth = area.width() / scale;
+    int count = 0;
+    for (const SatEntry& e : table.entries) {
+        count += e.Shown() ? 1 : 0;
+    }
+    const double slotWidth = std::min(kBarSlot, (logicalWidth - 2) / std::max(count, 1));
+    p.save();
+    p.translate(area.left(), area.top());
+    p.scale(scale, scale);
+    p.setFont(PixelFont(std::min(9.0, slotWidth * 0.55)));
+    double x = 1;
+    for (int slot = 0; slot < satslot::kCount; ++slot) {
+        const SatEntry& e = table.entries[size_t(slot)];
+        if (!e.Shown()) {
+            continue;
+        }
+        const double v = std::clamp(e.cn0[0], 0, int(kBarHeight));
+        const double w = slotWidth - 2;
+        p.setPen(Cosmetic(Qt::black));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(x, kBarTop, w, kBarHeight));
+        p.fillRect(QRectF(x, kBarTop + kBarHeight - v, w, v), colours[size_t(slot)]);
+        p.drawText(QRectF(x - 2, 0, w + 4, kBarTop), Qt::AlignCenter, QString::number(e.cn0[0]));
+        p.drawText(QRectF(x - 2, kBarTop + kBarHeight, w + 4, kBarStrip - kBarTop - kBarHeight), Qt::AlignCenter,
+                   QString::number(satslot::Number(slot)));
+        x += slotWidth;
+    }
+    p.restore();
+}
+
+QImage CSkyPlot::Render(QSize size) const
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    Paint(painter, size, m_model->Table(), m_mask, m_colours);
+    return image;
+}
+
+void CSkyPlot::paintEvent(QPaintEvent*)
+{
+    // Drawn whole into memory and copied at once, so a repaint in the middle of an epoch never flickers.
+    const QImage image = Render(size());
+    QPainter(this).drawImage(0, 0, image);
+}
+
+int CSkyPlot::HitTest(QPoint point) const
+{
+    bool invertible = false;
+    const QPointF at = SkyTransform(size()).inverted(&invertible).map(QPointF(point));
+    if (!invertible) {
+        return -1;
+    }
+    // A little more than the square, so that a fingertip finds it.
+    constexpr double kReach = kSquare / 2 + 3;
+    const CSatTable table = m_model->Table();
+    for (int slot = 0; slot < satslot::kCount; ++slot) {
+        const SatEntry& e = table.entries[size_t(slot)];
+        if (!e.Shown()) {
+            continue;
+        }
+        const QPointF s = SkyPoint(e.elevation, e.azimuth);
+        if (std::abs(at.x() - s.x()) <= kReach && std::abs(at.y() - s.y()) <= kReach) {
+            return slot;
+        }
+    }
+    return -1;
+}
+
+void CSkyPlot::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint point = event->position().toPoint();
+    const int slot = HitTest(point);
+    if (slot < 0) {
+        return;
+    }
+    m_popup->setText(SatPopupText(slot, m_model->Table().entries[size_t(slot)]));
+    m_popup->adjustSize();
+    // Beside the finger, kept inside the window.
+    const int x = std::clamp(point.x() + 12, 0, std::max(0, width() - m_popup->width()));
+    const int y = std::clamp(point.y() + 12, 0, std::max(0, height() - m_popup->height()));
+    m_popup->move(x, y);
+    m_popup->show();
+    m_popup->raise();
+}
+
+void CSkyPlot::mouseReleaseEvent(QMouseEvent*)
+{
+    m_popup->hide();
+}

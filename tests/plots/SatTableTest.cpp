@@ -1,0 +1,126 @@
+#include "plots/SatTable.h"
+#include "sim/MessageGenerator.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+QByteArray Gs(const QByteArray& text)
+{
+    return TextFrame("GS", ",GPSVST," + text);
+}
+
+QByteArray Ns(const QByteArray& text)
+{
+    return TextFrame("NS", ",GLSVST," + text);
+}
+
+SatParse Apply(CSatTable& table, const QByteArray& frame)
+{
+    return table.Apply(frame.constData(), int(frame.size()));
+}
+
+std::vector<int> Visible(const CSatTable& table)
+{
+    std::vector<int> v;
+    for (int i = 0; i < satslot::kCount; ++i) {
+        if (table.entries[size_t(i)].visible) {
+            v.push_back(i);
+        }
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(SatTable, EachSystemReplacesOnlyItsOwnSatellites)
+{
+    CSatTable table;
+    EXPECT_EQ(Apply(table, Gs("3,{5,45,120,{44,38,1,-1,70},0},{12,10,359,{30},22},{13,10,10,{61},0},")), SatParse::Gps);
+    EXPECT_EQ(Apply(table, Ns("1,{3,-5,60,200,{41,0,37,0,0},0},")), SatParse::Glonass);
+    EXPECT_EQ(Visible(table), (std::vector<int>{4, 11, 12, 39}));
+    // p2 reading 1 and a C/A of 61 count as absent; the further signals keep what they say.
+    EXPECT_EQ(table.entries[4].cn0, (std::array<int, 5>{44, 38, 0, -1, 70}));
+    EXPECT_EQ(table.entries[11].cn0, (std::array<int, 5>{30, 0, 0, 0, 0}));
+    EXPECT_FALSE(table.entries[12].Shown());
+    const SatEntry& r3 = table.entries[39];
+    EXPECT_EQ(std::vector<int>({r3.frequency, r3.elevation, r3.azimuth}), std::vector<int>({-5, 60, 200}));
+
+    Apply(table, Gs("1,{12,11,1,{31},0},"));
+    EXPECT_EQ(Visible(table), (std::vector<int>{11, 39}));
+    Apply(table, Ns("0,{},"));
+    EXPECT_EQ(Visible(table), std::vector<int>{11});
+}
+
+// Each text holds one bad entry between two good ones (GPS 7 and 9, or GLONASS 2 and 4): only the bad one is lost.
+TEST(SatTable, SkipsEntriesOutOfRangeOrMalformed)
+{
+    struct Case
+    {
+        const char* bad;
+        bool glonass;
+    };
+    const std::vector<Case> cases = {
+        {"{38,40,40,{40},0}", false},           // a GPS number that would land in the first GLONASS slot
+        {"{0,40,40,{40},0}", false},            // slot -1
+        {"{25,1,40,40,{40},0}", true},          // slot 61
+        {"{0,1,40,40,{40},0}", true},           // before the GLONASS slots
+        {"{8,91,40,{40},0}", false},            // elevation above the zenith
+        {"{8,-91,40,{40},0}", false},           // below the nadir
+        {"{8,40,361,{40},0}", false},           // azimuth beyond a full turn
+        {"{8,40,-1,{40},0}", false},            //
+        {"{8,x40,40,{40},0}", false},           // not a number
+        {"{8,0x28,40,{40},0}", false},          // hexadecimal
+        {"{8, 40,40,{40},0}", false},           // blank
+        {"{8,40,40,40,0,0,0,0,0}", false},      // signal braces missing
+        {"{8,40,40,{40,0,0,0,0,0},0}", false},  // six signals
+        {"{8,40,{40},0}", false},               // azimuth missing
+        {"{8,40,40,{40},0,5}", false},          // a field after the status
+        {"{8,40,40,{40},9999999}", false},      // a status too long for a number
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bad);
+        CSatTable table;
+        const QByteArray good1 = c.glonass ? "{2,1,40,40,{40},0}" : "{7,40,40,{40},0}";
+        const QByteArray good2 = c.glonass ? "{4,1,40,40,{40},0}" : "{9,40,40,{40},0}";
+        const QByteArray text = "3," + good1 + ',' + QByteArray(c.bad) + ',' + good2 + ',';
+        Apply(table, c.glonass ? Ns(text) : Gs(text));
+        EXPECT_EQ(Visible(table), c.glonass ? (std::vector<int>{38, 40}) : (std::vector<int>{6, 8}));
+    }
+}
+
+TEST(SatTable, BrokenFramesAndOverlongListsStaySafe)
+{
+    CSatTable table;
+    Apply(table, Gs("1,{5,45,120,{44},0},"));
+    QByteArray wrongSum = Gs("1,{6,45,120,{44},0},");
+    wrongSum[wrongSum.size() - 2] = wrongSum[wrongSum.size() - 2] == '0' ? '1' : '0';
+    EXPECT_EQ(Apply(table, wrongSum), SatParse::BadFrame);
+    EXPECT_EQ(table.Apply(wrongSum.constData(), int(wrongSum.size()) - 8), SatParse::BadFrame);
+    EXPECT_EQ(Apply(table, QByteArray("GS0zz,GPSVST,0,{},@00")), SatParse::BadFrame);
+    EXPECT_EQ(Apply(table, TextFrame("MS", ",GPSVST,1,{6,45,120,{44},0},")), SatParse::Ignored);
+    EXPECT_EQ(Visible(table), std::vector<int>{4});
+
+    // The last entry never closes: what came before it stands.
+    Apply(table, Gs("2,{5,45,120,{44},0},{6,45,120,{44},0"));
+    EXPECT_EQ(Visible(table), std::vector<int>{4});
+    // More entries than GPS numbers: the surplus is skipped, never written past the GPS slots.
+    QByteArray many = "40,";
+    for (int i = 1; i <= 40; ++i) {
+        many += "{" + QByteArray::number(i <= 37 ? i : 1) + ",40,40,{40},0},";
+    }
+    Apply(table, Gs(many));
+    EXPECT_EQ(Visible(table).size(), 37u);
+}
+
+TEST(SatTable, ColourWalk)
+{
+    const auto colours = SatColours();
+    EXPECT_EQ(colours[8], QColor(0, 0, 255));
+    EXPECT_EQ(colours[9], QColor(0, 127, 127));  // the 10th GPS colour: the first on the second green level
+    EXPECT_EQ(colours[36], QColor(0, 223, 127));
+    EXPECT_EQ(colours[37], QColor(127, 0, 0));
+    EXPECT_EQ(colours[55], QColor(127, 191, 0));
+}

@@ -1,0 +1,103 @@
+#include "plots/SkyPlot.h"
+#include "sim/MessageGenerator.h"
+#include "support/FakeTime.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A pixel within `reach` of `at` that passes `test`.
+template <typename F>
+bool Near(const QImage& image, QPointF at, int reach, F test)
+{
+    for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+            const QPoint p = at.toPoint() + QPoint(dx, dy);
+            if (image.rect().contains(p) && test(image.pixel(p))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+QImage Draw(QSize size, const CSatTable& table, int mask)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    CSkyPlot::Paint(p, size, table, mask, SatColours());
+    return image;
+}
+
+}  // namespace
+
+class SkyPlotSizes : public ::testing::TestWithParam<QSize>
+{
+};
+
+TEST_P(SkyPlotSizes, RoundHorizonSatelliteInPlaceAndBarsBelow)
+{
+    const QSize size = GetParam();
+    const QTransform t = CSkyPlot::SkyTransform(size);
+    EXPECT_DOUBLE_EQ(t.m11(), t.m22());  // round, not stretched to the window
+
+    CSatTable table;
+    for (SatEntry& e : table.entries) {  // every slot up, G10 at 30 degrees in the south-east, the rest low north
+        e = SatEntry{0, 5, 0, {40, 0, 0, 0, 0}, 0, true};
+    }
+    table.entries[9] = SatEntry{0, 30, 135, {45, 0, 0, 0, 0}, 0, true};
+    const QImage image = Draw(size, table, 0);
+    const auto dark = [](QRgb p) { return qRed(p) + qGreen(p) + qBlue(p) < 3 * 170; };
+    for (QPointF edge : {QPointF(0, -100), QPointF(100, 0), QPointF(0, 100), QPointF(-100, 0)}) {
+        EXPECT_TRUE(Near(image, t.map(edge), 1, dark)) << edge.x() << "," << edge.y();
+    }
+    const double r = 100.0 * 60 / 90;
+    const QPointF sat = t.map(QPointF(r * 0.70710678, r * 0.70710678));
+    EXPECT_EQ(QColor(image.pixel(sat.toPoint())), SatColours()[9]);
+
+    const QRect bars = CSkyPlot::BarArea(size);
+    EXPECT_GT(bars.top(), t.map(QPointF(0, 100)).y() + 10);  // the "S" and the bars keep apart
+    // All 61 bars fit: the last GLONASS one is drawn inside the window, at its bottom.
+    const auto last = [](QRgb p) { return QColor(p) == SatColours()[60]; };
+    EXPECT_TRUE(Near(image, QPointF(size.width() / 2, bars.bottom() - bars.height() / 6), size.width() / 2, last));
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, SkyPlotSizes, ::testing::Values(QSize(480, 640), QSize(1280, 900)));
+
+TEST(SkyPlot, MaskRingOnlyBetweenTheLimits)
+{
+    const QSize size(480, 640);
+    const QPointF at = CSkyPlot::SkyTransform(size).map(QPointF(0, -100.0 * (90 - 30) / 90));
+    const auto red = [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 120 && qBlue(p) < 120; };
+    EXPECT_TRUE(Near(Draw(size, CSatTable(), 30), at, 2, red));
+    EXPECT_FALSE(Near(Draw(size, CSatTable(), 0), at, 2, red) || Near(Draw(size, CSatTable(), 90), at, 2, red));
+}
+
+TEST(SkyPlot, TapShowsTheSatelliteUnderTheFinger)
+{
+    CFakeTickSource tick;
+    auto model = std::make_shared<CSatModel>(tick);
+    for (const QByteArray& frame : {TextFrame("GS", ",GPSVST,2,{5,60,90,{44},0},{6,0,90,{40},0},"),
+                                    TextFrame("NS", ",GLSVST,1,{2,1,60,90,{41},0},")}) {
+        model->OnMessage(frame.constData(), int(frame.size()));
+    }
+    CSkyPlot plot(model);
+    plot.resize(480, 600);
+    const QTransform t = CSkyPlot::SkyTransform(plot.size());
+    const QPoint g5 = t.map(CSkyPlot::SkyPoint(60, 90)).toPoint();
+    // G5 and R2 share the spot: the first slot wins; G6 at the horizon is not plotted.
+    EXPECT_EQ(plot.HitTest(g5 + QPoint(3, -3)), 4);
+    EXPECT_EQ(plot.HitTest(t.map(CSkyPlot::SkyPoint(0, 90)).toPoint()), -1);
+
+    plot.show();
+    QTest::mousePress(&plot, Qt::LeftButton, {}, g5);
+    ASSERT_TRUE(plot.Popup()->isVisible());
+    EXPECT_EQ(plot.Popup()->text(), QStringLiteral("el  az   ca p1 p2 l2c l5 ss\n60  90 44  0  0   0  0  0"));
+    EXPECT_TRUE(plot.rect().contains(plot.Popup()->geometry()));
+    QTest::mouseRelease(&plot, Qt::LeftButton, {}, g5);
+    EXPECT_FALSE(plot.Popup()->isVisible());
+}
