@@ -183,7 +183,19 @@ CFramer::Step CFramer::Examine(int& len)
             return Step::Need;
         }
         len = static_cast<int>(total);
-        return Verify(m_pos, len) ? Step::Frame : Step::Bad;
+        if (!Verify(m_pos, len)) {
+            return Step::Bad;
+        }
+        if (m_synced) {
+            return Step::Frame;
+        }
+        // Garbage passes an 8-bit checksum once in 256 tries; a frame found while resynchronising must also
+        // end where the receiver ends frames, at a line end.
+        const size_t after = m_pos + total;
+        if (after == m_buf.size()) {
+            return m_givingUp ? Step::Frame : Step::Need;
+        }
+        return m_buf[after] == '\r' || m_buf[after] == '\n' ? Step::Frame : Step::Bad;
     }();
     const bool giveUp = step == Step::Need && m_givingUp && !m_synced && m_pos < m_buf.size();
     return giveUp ? Step::Skip : step;
@@ -208,6 +220,6 @@ void CFramer::Reset()
     m_sums.assign(1, 0);
     m_pos = 0;
     m_lineScan = 0;
-    m_synced = false;
+    m_synced = true;
     m_stats = Stats{};
 }

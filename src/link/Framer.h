@@ -78,7 +78,8 @@ private:
     size_t m_pos = 0;
     // Bytes before this index (and after m_pos) are known to be text-line characters.
     size_t m_lineScan = 0;
-    bool m_synced = false;
+    // Whether the last item was whole; a stream is taken to begin at a frame boundary.
+    bool m_synced = true;
     bool m_givingUp = false;
     Stats m_stats;
 };
