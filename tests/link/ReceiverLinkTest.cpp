@@ -95,23 +95,6 @@ TEST_F(ReceiverLinkTest, ErrorRepliesFailSingleCommandsButNotOpenBatches)
     holder.CloseReceiver();
 }
 
-TEST_F(ReceiverLinkTest, ChainsWaitForEveryStatementThatRuns)
-{
-    m_device->SetResponder([](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
-        if (s.text == QLatin1String("fail")) {
-            return std::vector<CFakeDevice::Reply>{{"ER", "{4,value out of range}"}};
-        }
-        return std::vector<CFakeDevice::Reply>{{"RE", s.text.toLatin1()}};
-    });
-    int ok = 0;
-    EXPECT_EQ(Reply(m_receiver, QStringLiteral("a&&b;c"), &ok), QStringLiteral("RE001a\r\nRE001b\r\nRE001c\r\n"));
-    EXPECT_EQ(ok, 1);
-    // After an error the rest of the "&&" group does not run, the statement after ";" does.
-    EXPECT_EQ(Reply(m_receiver, QStringLiteral("fail&&b&&c;%%d"), &ok),
-              QStringLiteral("ER016{4,value out of range}\r\nRE003%%d\r\n"));
-    EXPECT_EQ(ok, 0);
-}
-
 TEST_F(ReceiverLinkTest, ALateReplyIsNeverTakenForTheNextCommand)
 {
     QString withheld;
@@ -243,6 +226,19 @@ TEST_F(ReceiverLinkTest, AttachedTablesAndCallbacksGetTheirMessages)
     EXPECT_EQ(calls.load(), 1);
     EXPECT_EQ(size.load(), 10);
     EXPECT_TRUE(sendFailed.load());
+
+    // An epoch end that never comes does not let a kept-all buffer grow without bound.
+    QByteArray flood;
+    for (int i = 0; i * 6 < 2 * GPSDATA::kMaxKeptBytes; ++i) {
+        flood += "||001\x46";
+    }
+    m_device->Emit(flood);
+    m_receiver.SendCommand(QStringLiteral("print,sync"));
+    {
+        std::lock_guard lock(m_connection.GetLock());
+        EXPECT_LE(table[0].buffer.size(), GPSDATA::kMaxKeptBytes);
+        EXPECT_GT(table[0].buffer.size(), 0);
+    }
 
     ASSERT_TRUE(m_receiver.Detach(3));
     EXPECT_TRUE(m_device->Received().last().endsWith(QLatin1String("dm,,kvs{/TT}")));
