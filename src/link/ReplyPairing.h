@@ -31,7 +31,7 @@ public:
 
     struct Statement
     {
-        QByteArray tag;          // the private tag, without percent signs
+        QByteArray tag;            // the private tag, without percent signs
         bool skipOnError = false;  // followed by "&&": an error reply skips the next statement
     };
 
