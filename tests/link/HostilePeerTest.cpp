@@ -169,11 +169,11 @@ TEST_F(HostilePeerTest, StrayStaleAndOrphanFramesNeverAnswerACommand)
         EXPECT_EQ(ok, c.id[0] == 'R');
     }
     // Untagged replies are the receiver's own output: they reach the raw output, also with nothing waiting.
-    m_peer.Send("RE005hello\r\n");
+    m_peer.Send("$GPGGA,1\r\n||001\x46\nRE005hello\r\n");
     m_peer.SetHandler([](CScriptedPeer& peer, const QByteArray& line) { peer.Send(Answer(line, "RE", "v"), 50); });
     Ask(QStringLiteral("print,sync"));
     std::lock_guard lock(m_rawMutex);
-    for (const char* raw : {"RE000\r\n", "RE012untaggednm2%Peer-1\r\n", "RE005hello\r\n"}) {
+    for (const char* raw : {"RE000\r\n", "RE012untaggednm2%Peer-1\r\n", "$GPGGA,1\r\n||001\x46\nRE005hello\r\n"}) {
         EXPECT_TRUE(m_raw.contains(raw)) << raw;
     }
     EXPECT_FALSE(m_raw.contains("%nm")) << "a private tag reached the raw output";

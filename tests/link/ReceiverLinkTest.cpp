@@ -95,29 +95,6 @@ TEST_F(ReceiverLinkTest, ErrorRepliesFailSingleCommandsButNotOpenBatches)
     holder.CloseReceiver();
 }
 
-TEST_F(ReceiverLinkTest, ALateReplyIsNeverTakenForTheNextCommand)
-{
-    QString withheld;
-    m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
-        if (s.text == QLatin1String("print,slow")) {
-            withheld = s.tag;
-            return std::nullopt;
-        }
-        // The late answer to the slow command arrives just before this one's.
-        if (!withheld.isEmpty()) {
-            m_device->Emit("RE" + QByteArray::number(withheld.size() + 6, 16).toUpper().rightJustified(3, '0') +
-                           '%' + withheld.toLatin1() + "%stale\r\n");
-        }
-        return std::vector<CFakeDevice::Reply>{{"RE", "fresh"}};
-    });
-    int ok = 1;
-    const QString failed = Reply(m_receiver, QStringLiteral("print,slow"), &ok);
-    EXPECT_EQ(ok, 0);
-    EXPECT_EQ(failed, QStringLiteral("No reply from the receiver"));
-    EXPECT_EQ(Reply(m_receiver, QStringLiteral("print,next"), &ok), QStringLiteral("RE005fresh\r\n"));
-    EXPECT_EQ(ok, 1);
-}
-
 TEST_F(ReceiverLinkTest, LongRepliesAreJoinedFromContinuationFrames)
 {
     m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
@@ -245,23 +222,6 @@ TEST_F(ReceiverLinkTest, AttachedTablesAndCallbacksGetTheirMessages)
     m_device->Emit(QByteArray("TT005\x01\0\0\0", 9) + char(Checksum8("TT005\x01\0\0\0", 9)) + "\n");
     m_receiver.SendCommand(QStringLiteral("print,sync"));  // the message is handled before this reply
     EXPECT_EQ(calls.load(), 1);
-}
-
-TEST_F(ReceiverLinkTest, RawOutputGetsEverythingButReplies)
-{
-    std::mutex mutex;
-    QByteArray raw;
-    m_receiver.SendCommand(QString(), [&](const char* data, int length) {
-        std::lock_guard lock(mutex);
-        raw.append(data, length);
-    });
-    m_device->Emit("$GPGGA,1\r\n" + QByteArray("||001\x46\n"));
-    m_receiver.SendCommand(QStringLiteral("print,x"), [&](const char* data, int length) {
-        std::lock_guard lock(mutex);
-        raw.append(data, length);
-    });
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(raw, QByteArray("$GPGGA,1\r\n||001\x46\n"));
 }
 
 TEST(ReceiverOpen, ReportsWhyItFailsAndHonoursCancel)
