@@ -191,7 +191,15 @@ void CTcpTransport::OnReadyRead()
         Fail(Where() + QStringLiteral(": the receiver's greeting does not end"));
         return;
     }
-    ReadGreeting();
+    if (ReadGreeting() && m_state == State::Greeting) {
+        // Quiet after greeting bytes opens; greeting lines without end run into the login time-out.
+        const qint64 left = kLoginTimeoutMs - (m_clock.elapsed() - m_connectStartMs);
+        if (left <= 0) {
+            Fail(Where() + QStringLiteral(": the receiver's greeting does not end"));
+            return;
+        }
+        m_timer->start(int(std::min<qint64>(left, kGreetingQuietMs)));
+    }
 }
 
 bool CTcpTransport::ReadGreeting()
@@ -211,13 +219,6 @@ bool CTcpTransport::ReadGreeting()
             const int lineEnd = m_greeting.indexOf('\n');
             if (m_greeting.startsWith('#') && lineEnd >= 0) {
                 m_greeting.remove(0, lineEnd + 1);
-                // Endless greeting lines run into the login time-out; quiet after them opens.
-                const qint64 left = kLoginTimeoutMs - (m_clock.elapsed() - m_connectStartMs);
-                if (left <= 0) {
-                    Fail(Where() + QStringLiteral(": the receiver's greeting does not end"));
-                    return false;
-                }
-                m_timer->start(int(std::min<qint64>(left, kGreetingQuietMs)));
                 continue;
             }
             const bool blankLine = lineEnd >= 0 && m_greeting.left(lineEnd).trimmed().isEmpty();
