@@ -193,14 +193,14 @@ TEST_F(HostilePeerTest, ALateContinuationNeverBecomesTheNextCommandsAnswer)
     m_peer.SetHandler([&](CScriptedPeer& peer, const QByteArray& line) {
         if (line.endsWith("print,/log/")) {
             peer.Send(Answer(line, "RE", QByteArray(0xFFF - (line.indexOf('%', 1) + 1), 'a')));
-            peer.Send("RE004 end\r\n", 800);
+            peer.Send("RE004 end\r\n", 1300);
         } else {
             peer.Send(Answer(line, "ER", "{2,,wrong 1st parameter}"), 450);
         }
     });
-    // With 500 ms of silence the first reply is whole without it; the continuation comes while the next
-    // command waits, and is dropped.
-    m_connection.SetTimeout(25);
+    // With 1 s of silence the first reply is whole without it; the continuation comes while the next command
+    // waits, and is dropped.
+    m_connection.SetTimeout(50);
     int ok = 0;
     EXPECT_TRUE(Ask(QStringLiteral("print,/log/"), &ok).endsWith(QLatin1String("aaa\r\n")));
     EXPECT_EQ(ok, 1);
