@@ -226,7 +226,8 @@ void CConnector::Loop(const Request& request)
         if (woken) {
             m_dispatcher.TakeEpoch(connection->GetLock(), &m_state.running);
         } else {
-            m_dispatcher.OnTimeout();
+            // Whatever came without an epoch end (event markers, say) would otherwise pile up for ever.
+            m_dispatcher.Clear(connection->GetLock());
         }
         m_state.noData = m_dispatcher.State().NoData();
         emit SnapshotReady(m_dispatcher.Snapshot(), request.session);

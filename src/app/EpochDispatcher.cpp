@@ -81,11 +81,7 @@ void CEpochDispatcher::Feed(const QByteArray& message)
             return;
         }
         if (entry.id == id) {
-            if (entry.flag & GPSDATA::kKeepAll) {
-                entry.buffer += message;
-            } else {
-                entry.buffer = message;
-            }
+            KeepMessage(entry, message);
             return;
         }
     }

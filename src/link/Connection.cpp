@@ -65,6 +65,12 @@ void CConnection::SetTimeout(unsigned int timeout)
     m_core->timeout = timeout;
 }
 
+void CConnection::SetStatementRecorder(StatementRecorder recorder)
+{
+    std::lock_guard lock(m_core->mutex);
+    m_core->recorder = std::move(recorder);
+}
+
 unsigned int CConnection::GetTimeout() const
 {
     std::lock_guard lock(m_core->mutex);
@@ -152,4 +158,16 @@ int ConnectionCore::TimeoutMs() const
 {
     std::lock_guard lock(mutex);
     return static_cast<int>(timeout) * CConnection::kTimeoutUnitMs;
+}
+
+void ConnectionCore::RecordStatement(const QString& statement)
+{
+    CConnection::StatementRecorder record;
+    {
+        std::lock_guard lock(mutex);
+        record = recorder;
+    }
+    if (record) {
+        record(statement);
+    }
 }

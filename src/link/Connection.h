@@ -39,6 +39,9 @@ public:
 
     using SysMsgCallback = std::function<unsigned long(CConnection*)>;
     using AttemptCallback = std::function<bool(const OPEN_ATTEMPT&)>;
+    // Gets each statement a receiver on this connection sends, as its caller wrote it (with the caller's own
+    // "%tag%" or none), before the link gives it a private tag. Called on the sending thread.
+    using StatementRecorder = std::function<void(const QString& statement)>;
 
     CConnection();
     ~CConnection();
@@ -56,8 +59,12 @@ public:
     void Close();
     bool IsOpen() const;
 
+    // Applies from the next command line on.
     void SetTimeout(unsigned int timeout);
     unsigned int GetTimeout() const;
+
+    // A trace of what the program sends (tests assert "%%set" against "set" with it); null removes it.
+    void SetStatementRecorder(StatementRecorder recorder);
 
     QStringList GetRcvList();
     bool isLocalServerConn() const;
@@ -90,6 +97,7 @@ struct ConnectionCore
     CConnection* owner = nullptr;
     CConnection::SysMsgCallback sysMsg;
     CConnection::AttemptCallback attempt;
+    CConnection::StatementRecorder recorder;
     QString msgText;
     uint8_t msgCode = 0;
     QString replyString;
@@ -104,4 +112,5 @@ struct ConnectionCore
     // Asks the attempt callback; true = give up.
     bool ReportAttempt(uint32_t attempt);
     int TimeoutMs() const;
+    void RecordStatement(const QString& statement);
 };

@@ -7,6 +7,8 @@
 // Splits the receiver's byte stream into frames (two identifier characters, three hex length digits, body),
 // text lines ("$..." NMEA, "#..." greetings) and skipped bytes. Byte-at-a-time in spirit: anything that does
 // not fit drops one byte and the search starts again, so the result never depends on how the stream is cut.
+// Each byte costs constant time however the stream is garbled: checksums come from running sums, and a text
+// line's bytes are looked at once.
 class CFramer
 {
 public:
@@ -49,31 +51,57 @@ public:
     // Identifier of a frame whose header has arrived but whose body has not, else 0.
     uint16_t PendingFrameId() const;
 
+    // Whether the bytes held back are a guess made while the stream was out of sync (garbage that happens to
+    // look like a header waits for a body that may never come).
+    bool WaitingOnGuess() const { return !m_synced && m_pos < m_buf.size(); }
+    // The stream went quiet: gives such a guess up and searches the bytes after it again, as far as they go.
+    template <typename Sink>
+    void GiveUpGuess(Sink&& sink);
+
     const Stats& GetStats() const { return m_stats; }
     void Reset();
 
 private:
     enum class Step { Need, Frame, Line, Skip, Bad };
     // Decides what starts at m_buf[m_pos]; `len` receives the length of the item.
-    Step Examine(int& len) const;
+    Step Examine(int& len);
+    bool Verify(size_t start, int size) const;
+    // The stream checksum of m_buf[start, start + size) from the running sums.
+    uint8_t ChecksumAt(size_t start, size_t size) const;
+    void Append(const char* data, size_t size);
+    template <typename Sink>
+    void Run(Sink&& sink);
 
     std::vector<char> m_buf;
+    // m_sums[k] = XOR of rotr(m_buf[j], 2 j) for j < k: any window's checksum in constant time.
+    std::vector<uint8_t> m_sums{0};
     size_t m_pos = 0;
+    // Bytes before this index (and after m_pos) are known to be text-line characters.
+    size_t m_lineScan = 0;
+    // Whether the last item was whole; a stream is taken to begin at a frame boundary.
+    bool m_synced = true;
+    bool m_givingUp = false;
     Stats m_stats;
 };
 
 template <typename Sink>
 void CFramer::Feed(const char* data, size_t size, Sink&& sink)
 {
-    if (m_pos > 0 && m_pos == m_buf.size()) {
-        m_buf.clear();
-        m_pos = 0;
-    } else if (m_pos > 65536) {
-        m_buf.erase(m_buf.begin(), m_buf.begin() + static_cast<std::ptrdiff_t>(m_pos));
-        m_pos = 0;
-    }
-    m_buf.insert(m_buf.end(), data, data + size);
+    Append(data, size);
+    Run(sink);
+}
 
+template <typename Sink>
+void CFramer::GiveUpGuess(Sink&& sink)
+{
+    m_givingUp = true;
+    Run(sink);
+    m_givingUp = false;
+}
+
+template <typename Sink>
+void CFramer::Run(Sink&& sink)
+{
     size_t skipStart = m_pos;
     auto flushSkipped = [&]() {
         if (m_pos > skipStart) {
@@ -89,6 +117,8 @@ void CFramer::Feed(const char* data, size_t size, Sink&& sink)
             break;
         }
         if (step == Step::Skip) {
+            const char c = m_buf[m_pos];
+            m_synced = m_synced && (c == '\r' || c == '\n');
             ++m_pos;
             continue;
         }
@@ -97,10 +127,12 @@ void CFramer::Feed(const char* data, size_t size, Sink&& sink)
             ++m_stats.badChecksums;
             sink(Event{EventKind::BadChecksum, m_buf.data() + m_pos, len});
             skipStart = m_pos;
+            m_synced = false;
             ++m_pos;  // resynchronise one byte further on
             continue;
         }
         flushSkipped();
+        m_synced = true;
         if (step == Step::Frame) {
             ++m_stats.frames;
             sink(Event{EventKind::Frame, m_buf.data() + m_pos, len});

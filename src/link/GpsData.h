@@ -24,6 +24,8 @@ struct GPSDATA
 
     // Keep every message received since the last copy instead of only the newest one.
     static constexpr int kKeepAll = 1;
+    // A kept-all buffer that nobody empties (a stream whose epochs never end) starts again beyond this size.
+    static constexpr int kMaxKeptBytes = 256 * 1024;
 
     uint16_t id = 0;
     Handler handler;
@@ -34,3 +36,13 @@ struct GPSDATA
 };
 
 using GpsDataTable = std::vector<GPSDATA>;
+
+// Puts one raw message into its entry the way the link does; the caller holds the table's lock.
+inline void KeepMessage(GPSDATA& entry, const QByteArray& message)
+{
+    if ((entry.flag & GPSDATA::kKeepAll) && entry.buffer.size() + message.size() <= GPSDATA::kMaxKeptBytes) {
+        entry.buffer += message;
+    } else {
+        entry.buffer = message;
+    }
+}

@@ -4,10 +4,12 @@
 #include "link/CommandText.h"
 #include "link/Connection.h"
 #include "link/ReceiverName.h"
+#include "link/ReplyPairing.h"
 #include "link/Transports.h"
 
 #include <QLoggingCategory>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -72,15 +74,6 @@ struct Attachment
     QStringList names;
 };
 
-struct PendingReply
-{
-    bool active = false;
-    std::vector<QByteArray> tags;
-    std::vector<std::vector<QByteArray>> frames;
-    std::vector<bool> continuation;  // the statement's last frame was full: more may follow
-    Clock::time_point activity;
-};
-
 // What the callers of CReceiver and the I/O thread share.
 struct LinkShared
 {
@@ -91,12 +84,26 @@ struct LinkShared
     bool closing = false;
     QString openError;
     QString dropReason;
-    PendingReply pending;
+    CReplyPairing pairing;
+    // Counts Cancel() calls; a command compares it with the value it started with.
+    uint64_t cancels = 0;
     CReceiver::RawOutputCallback raw;
     std::vector<std::shared_ptr<Attachment>> attachments;
     CFramer::Stats stats;
-    uint64_t staleReplies = 0;
-    bool cancelled = false;  // set by Cancel, taken by the command that waits
+
+    // A fresh start for a new Open; cancels and the mutex stay, so that Cancel() may run at any time.
+    void Reset()
+    {
+        openDone = false;
+        linkUp = false;
+        closing = false;
+        openError.clear();
+        dropReason.clear();
+        pairing = CReplyPairing{};
+        raw = nullptr;
+        attachments.clear();
+        stats = CFramer::Stats{};
+    }
 };
 
 class CLinkWorker : public QObject
@@ -118,6 +125,10 @@ public:
 
 private:
     void OnReceived(const QByteArray& bytes);
+    void OnResyncQuiet();
+    // Runs `step` (a framer call) with the link's handling of every event it produces.
+    template <typename Step>
+    void Process(Step&& step);
     void OnDropped(const QString& why);
     void HandleFrame(const char* data, int size);
     bool TakeReply(const QByteArray& frame);
@@ -128,6 +139,7 @@ private:
     QString m_password;
     CTransport* m_transport = nullptr;
     CFramer m_framer;
+    QTimer* m_resyncTimer = nullptr;
     QByteArray m_rawOut;
     bool m_afterReply = false;
 };
@@ -144,7 +156,7 @@ struct ReceiverLink
 
     mutable std::mutex replyMutex;
     QString reply;
-    std::atomic<CReceiver::Failure> lastFailure{CReceiver::Failure::None};
+    CReceiver::Failure failure = CReceiver::Failure::None;
 
     // Held while messages are dispatched, so that Detach and Close return only when no callback runs.
     std::recursive_mutex dispatchMutex;
@@ -152,10 +164,11 @@ struct ReceiverLink
     QByteArray curMsg;
     unsigned char curChannel = 0;
 
-    void SetReply(const QString& text)
+    void SetReply(const QString& text, CReceiver::Failure why = CReceiver::Failure::None)
     {
         std::lock_guard lock(replyMutex);
         reply = text;
+        failure = why;
     }
     bool OnIoThread() const { return thread && QThread::currentThread() == thread; }
     void Post(std::function<void()> fn)
@@ -168,10 +181,17 @@ struct ReceiverLink
         std::vector<QByteArray> frames;  // in statement order, tags restored
         bool answered = false;           // every statement that should answer did
         bool error = false;              // some reply was an error
-        QString failure;                 // time-out or lost link
-        CReceiver::Failure kind = CReceiver::Failure::None;
+        CReceiver::Failure failure = CReceiver::Failure::None;  // why not answered
+        QString why;
+        int untagged = 0;  // untagged replies that came while the line waited
     };
-    LineResult RunLine(const QString& line);
+    // Sends one line and waits for its replies; `cancelsAtStart` is the cancel count when the command began.
+    LineResult RunLine(const QString& line, uint64_t cancelsAtStart);
+    uint64_t Cancels() const
+    {
+        std::lock_guard lock(shared->mutex);
+        return shared->cancels;
+    }
     void StopThread();
 };
 
@@ -190,6 +210,9 @@ void CLinkWorker::Start()
         return;
     }
     m_transport->setParent(this);
+    m_resyncTimer = new QTimer(this);
+    m_resyncTimer->setSingleShot(true);
+    connect(m_resyncTimer, &QTimer::timeout, this, &CLinkWorker::OnResyncQuiet);
     connect(m_transport, &CTransport::Opened, this, [shared] {
         std::lock_guard lock(shared->mutex);
         shared->linkUp = true;
@@ -209,6 +232,9 @@ void CLinkWorker::Start()
 
 void CLinkWorker::Shutdown()
 {
+    if (m_resyncTimer) {
+        m_resyncTimer->stop();
+    }
     if (m_transport) {
         m_transport->disconnect(this);
         m_transport->Close();
@@ -236,9 +262,20 @@ void CLinkWorker::OnDropped(const QString& why)
 
 void CLinkWorker::OnReceived(const QByteArray& bytes)
 {
+    Process([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); });
+}
+
+void CLinkWorker::OnResyncQuiet()
+{
+    Process([&](auto&& sink) { m_framer.GiveUpGuess(sink); });
+}
+
+template <typename Step>
+void CLinkWorker::Process(Step&& step)
+{
     std::lock_guard dispatch(m_link->dispatchMutex);
     m_rawOut.clear();
-    m_framer.Feed(bytes.constData(), size_t(bytes.size()), [this](const CFramer::Event& e) {
+    step([this](const CFramer::Event& e) {
         switch (e.kind) {
         case CFramer::EventKind::Frame:
             HandleFrame(e.data, e.size);
@@ -263,18 +300,22 @@ void CLinkWorker::OnReceived(const QByteArray& bytes)
             break;
         case CFramer::EventKind::BadChecksum:
             // Its bytes are searched again and reach the raw output as they are passed over.
-            qCDebug(lcLink) << "bad checksum in" << QByteArray(e.data, std::min(e.size, 5));
             break;
         }
     });
+    if (m_framer.WaitingOnGuess()) {
+        m_resyncTimer->start(CReceiver::kResyncQuietMs);
+    } else {
+        m_resyncTimer->stop();
+    }
 
     CReceiver::RawOutputCallback raw;
     {
         auto& shared = *m_link->shared;
         std::lock_guard lock(shared.mutex);
         const uint16_t partial = m_framer.PendingFrameId();
-        if (shared.pending.active && (partial == kIdRE || partial == kIdER)) {
-            shared.pending.activity = Clock::now();  // a long reply is still arriving
+        if (partial == kIdRE || partial == kIdER) {
+            shared.pairing.OnReplyBytes(Clock::now());  // a long reply is still arriving
         }
         shared.stats = m_framer.GetStats();
         if (!m_rawOut.isEmpty()) {
@@ -303,48 +344,20 @@ void CLinkWorker::HandleFrame(const char* data, int size)
     m_rawOut.append(frame);
 }
 
-// Pairs a reply frame with the statement waiting for it. Returns false for an unsolicited untagged reply.
+// Hands a reply frame to the pairing. Returns false for an unsolicited untagged reply (raw output).
 bool CLinkWorker::TakeReply(const QByteArray& frame)
 {
     auto& shared = *m_link->shared;
     std::lock_guard lock(shared.mutex);
-    PendingReply& p = shared.pending;
-    const QByteArray body = frame.mid(CFramer::kHeaderSize);
-    const ReplyBody rb = SplitReplyBody(body);
-    const bool full = body.size() == CFramer::kMaxBody;
-    if (!p.active) {
-        if (rb.tagged) {
-            ++shared.staleReplies;  // the answer to a command that timed out
-            return true;
-        }
-        return false;
-    }
-    auto accept = [&](size_t k) {
-        p.frames[k].push_back(frame);
-        p.continuation[k] = full;
-        p.activity = Clock::now();
+    switch (shared.pairing.OnReplyFrame(frame, Clock::now())) {
+    case CReplyPairing::Take::Paired:
         shared.cv.notify_all();
         return true;
-    };
-    if (rb.tagged) {
-        for (size_t k = 0; k < p.tags.size(); ++k) {
-            if (p.tags[k] == rb.tag) {
-                return accept(k);
-            }
-        }
-        ++shared.staleReplies;
+    case CReplyPairing::Take::Dropped:
+        qCDebug(lcLink) << "dropped a reply of no waiting statement:" << frame.left(24);
         return true;
-    }
-    for (size_t k = 0; k < p.tags.size(); ++k) {
-        if (p.continuation[k] && body.startsWith(' ')) {
-            return accept(k);
-        }
-    }
-    // A receiver that answers without the tag: take it for the first statement still waiting.
-    for (size_t k = 0; k < p.tags.size(); ++k) {
-        if (p.frames[k].empty()) {
-            return accept(k);
-        }
+    case CReplyPairing::Take::Unsolicited:
+        break;
     }
     return false;
 }
@@ -372,11 +385,7 @@ void CLinkWorker::Route(const QByteArray& frame)
                         break;
                     }
                     if (entry.id == id) {
-                        if (entry.flag & GPSDATA::kKeepAll) {
-                            entry.buffer += frame;
-                        } else {
-                            entry.buffer = frame;
-                        }
+                        KeepMessage(entry, frame);
                         wake = entry.event;
                         break;
                     }
@@ -397,115 +406,92 @@ void CLinkWorker::Route(const QByteArray& frame)
 // ---------------------------------------------------------------------------------------------------------------
 // Callers' side
 
-ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line)
+ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t cancelsAtStart)
 {
     LineResult result;
     const std::vector<Statement> statements = SplitChain(line);
     const size_t n = statements.size();
     QString wire;
-    std::vector<QByteArray> tags;
+    std::vector<CReplyPairing::Statement> expected;
     for (const Statement& s : statements) {
-        tags.push_back(NewPrivateTag());
-        wire += TaggedStatement(s, QString::fromLatin1(tags.back())) + s.separator;
+        if (conn) {
+            conn->RecordStatement((s.tagged ? QLatin1Char('%') + s.tag + QLatin1Char('%') : QString()) + s.text);
+        }
+        expected.push_back({NewPrivateTag(), s.separator == QLatin1String("&&")});
+        wire += TaggedStatement(s, QString::fromLatin1(expected.back().tag)) + s.separator;
     }
     wire += QLatin1String("\r\n");
-
-    // Whether every statement that runs has answered; after an error "&&" skips the rest of its group.
-    auto complete = [&](const PendingReply& p) {
-        size_t i = 0;
-        while (i < n) {
-            if (p.frames[i].empty()) {
-                return false;
-            }
-            size_t last = i;
-            if (IsErrorFrame(p.frames[i].front())) {
-                while (last + 1 < n && statements[last].separator == QLatin1String("&&")) {
-                    ++last;
-                }
-            }
-            i = last + 1;
-        }
-        return true;
-    };
+    const int silenceMs = conn ? conn->TimeoutMs() : CConnection::kDefaultTimeout * CConnection::kTimeoutUnitMs;
 
     std::unique_lock lock(shared->mutex);
     if (!shared->linkUp) {
-        result.failure = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
-                                                      : QStringLiteral("Link lost: ") + shared->dropReason;
-        result.kind = CReceiver::Failure::LinkLost;
+        result.failure = CReceiver::Failure::LinkLost;
+        result.why = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
+                                                  : QStringLiteral("Link lost: ") + shared->dropReason;
         return result;
     }
-    // A cancel meant for an earlier command must not end this one.
-    shared->cancelled = false;
-    PendingReply& p = shared->pending;
-    p = PendingReply{};
-    p.active = true;
-    p.tags = tags;
-    p.frames.assign(n, {});
-    p.continuation.assign(n, false);
-    p.activity = Clock::now();
+    CReplyPairing& p = shared->pairing;
+    p.Start(expected, silenceMs, Clock::now());
     const QByteArray bytes = wire.toLatin1();
     Post([w = worker, bytes] { w->Write(bytes); });
 
     for (;;) {
         // Completion first: a reply that arrived just before the link went down still counts.
-        const bool done = complete(p);
-        if (!done && !shared->linkUp) {
-            result.failure = QStringLiteral("Link lost: ") + shared->dropReason;
-            result.kind = CReceiver::Failure::LinkLost;
+        const CReplyPairing::State state = p.Check(Clock::now());
+        if (state == CReplyPairing::State::Complete) {
+            result.answered = true;
             break;
         }
-        if (!done && shared->cancelled) {
-            shared->cancelled = false;
-            result.failure = QStringLiteral("Cancelled");
-            result.kind = CReceiver::Failure::Cancelled;
+        if (shared->cancels != cancelsAtStart) {
+            result.failure = CReceiver::Failure::Cancelled;
+            result.why = QStringLiteral("Cancelled by the user");
             break;
         }
-        bool waitingContinuation = false;
-        for (size_t k = 0; k < n; ++k) {
-            waitingContinuation = waitingContinuation || p.continuation[k];
-        }
-        const auto now = Clock::now();
-        if (done) {
-            const auto graceEnd = p.activity + std::chrono::milliseconds(CReceiver::kContinuationGraceMs);
-            if (!waitingContinuation || now >= graceEnd) {
-                result.answered = true;
-                break;
-            }
-            shared->cv.wait_until(lock, graceEnd);
-            continue;
-        }
-        const auto deadline = p.activity + std::chrono::milliseconds(conn ? conn->TimeoutMs() : 1500);
-        if (now >= deadline) {
-            result.failure = QStringLiteral("No reply from the receiver");
-            result.kind = CReceiver::Failure::TimedOut;
+        if (!shared->linkUp) {
+            result.failure = CReceiver::Failure::LinkLost;
+            result.why = QStringLiteral("Link lost: ") + shared->dropReason;
             break;
         }
-        shared->cv.wait_until(lock, deadline);
+        if (state == CReplyPairing::State::TimedOut) {
+            result.failure = CReceiver::Failure::TimedOut;
+            result.why = QStringLiteral("No reply from the receiver");
+            break;
+        }
+        if (state == CReplyPairing::State::TooSlow) {
+            result.failure = CReceiver::Failure::TimedOut;
+            result.why = QStringLiteral("The receiver's reply took too long");
+            break;
+        }
+        if (state == CReplyPairing::State::TooLarge) {
+            result.failure = CReceiver::Failure::TimedOut;
+            result.why = QStringLiteral("The receiver's reply is too long");
+            break;
+        }
+        shared->cv.wait_until(lock, p.NextDeadline());
     }
+    p.Stop();
+    result.untagged = p.UntaggedWhileWaiting();
 
     for (size_t k = 0; k < n; ++k) {
-        const auto& frames = p.frames[k];
-        if (frames.empty()) {
+        const auto& frames = p.Frames()[k];
+        // A failed line keeps only the replies that are whole.
+        if (result.answered ? frames.empty() : !p.IsWhole(k)) {
             continue;
         }
         const QByteArray& first = frames.front();
+        // The private tag gives way to the caller's own, or to none.
         const ReplyBody rb = SplitReplyBody(first.mid(CFramer::kHeaderSize));
-        QByteArray body = first.mid(CFramer::kHeaderSize);
-        if (rb.tagged && rb.tag == tags[k]) {
-            body = statements[k].tagged ? '%' + statements[k].tag.toLatin1() + '%' + rb.rest : rb.rest;
-        }
+        QByteArray body = statements[k].tagged ? '%' + statements[k].tag.toLatin1() + '%' + rb.rest : rb.rest;
         // A reply split over several frames is one line for the caller: the continuations lose their marking
         // blank and join the first frame. Its length field then says "FFF", the most three digits can hold.
         for (size_t c = 1; c < frames.size(); ++c) {
             body += frames[c].mid(CFramer::kHeaderSize + 1);
         }
         result.error = result.error || IsErrorFrame(first);
-        QByteArray line = BuildFrame(first.constData(), body.left(CFramer::kMaxBody));
-        line += body.mid(CFramer::kMaxBody);
-        result.frames.push_back(line);
+        QByteArray reply = BuildFrame(first.constData(), body.left(CFramer::kMaxBody));
+        reply += body.mid(CFramer::kMaxBody);
+        result.frames.push_back(reply);
     }
-    p = PendingReply{};
     return result;
 }
 
@@ -547,12 +533,14 @@ CReceiver::~CReceiver()
 
 int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
 {
+    const uint64_t cancels = m_link->Cancels();
     if (!connection) {
-        m_link->SetReply(QStringLiteral("No connection"));
+        m_link->SetReply(QStringLiteral("No connection"), Failure::LinkLost);
         return 0;
     }
     if (m_link->OnIoThread()) {
-        m_link->SetReply(QStringLiteral("A receiver can't be opened from its own message callback"));
+        m_link->SetReply(QStringLiteral("A receiver can't be opened from its own message callback"),
+                         Failure::LinkLost);
         return 0;
     }
     if (m_link->open && m_link->name == name && m_link->conn == connection->Core()) {
@@ -565,12 +553,15 @@ int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
 
     const ReceiverAddress address = ParseReceiverName(name);
     if (address.kind == ReceiverAddress::Kind::Invalid) {
-        m_link->SetReply(QStringLiteral("Unknown receiver \"%1\"").arg(name));
+        m_link->SetReply(QStringLiteral("Unknown receiver \"%1\"").arg(name), Failure::LinkLost);
         return 0;
     }
     m_link->conn = connection->Core();
     m_link->name = name;
-    m_link->shared = std::make_shared<LinkShared>();
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        m_link->shared->Reset();
+    }
     m_link->thread = new QThread;
     m_link->thread->setObjectName(QStringLiteral("link ") + ReceiverShortName(name));
     m_link->worker = new CLinkWorker(m_link.get(), address, connection->GetPassword());
@@ -582,42 +573,46 @@ int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
     {
         std::unique_lock lock(shared.mutex);
         shared.cv.wait_for(lock, std::chrono::milliseconds(kTransportOpenTimeoutMs),
-                           [&] { return shared.openDone; });
+                           [&] { return shared.openDone || shared.cancels != cancels; });
         if (!shared.openDone || !shared.linkUp) {
+            const bool cancelled = !shared.openDone && shared.cancels != cancels;
             const QString why = shared.openDone ? shared.openError
+                                : cancelled     ? QStringLiteral("Cancelled by the user")
                                                 : QStringLiteral("%1: the port did not open").arg(name);
             lock.unlock();
             m_link->StopThread();
-            m_link->SetReply(why);
+            m_link->SetReply(why, cancelled ? Failure::Cancelled : Failure::LinkLost);
             return 0;
         }
     }
     m_link->open = true;
 
+    ReceiverLink::LineResult probe;
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
         if (m_link->conn->ReportAttempt(uint32_t(attempt))) {
             Close(false);
-            m_link->SetReply(QStringLiteral("Connection to %1 cancelled").arg(ReceiverShortName(name)));
+            m_link->SetReply(QStringLiteral("Connection to %1 cancelled").arg(ReceiverShortName(name)),
+                             Failure::Cancelled);
             return 0;
         }
-        const auto probe = m_link->RunLine(QStringLiteral("print,/par/rcv/model"));
+        probe = m_link->RunLine(QStringLiteral("print,/par/rcv/model"), cancels);
         if (probe.answered) {
             m_link->SetReply(QString());
             return 1;
         }
-        std::lock_guard lock(shared.mutex);
-        if (!shared.linkUp) {
+        if (probe.failure != Failure::TimedOut) {
             break;
         }
     }
-    QString why;
-    {
-        std::lock_guard lock(shared.mutex);
-        why = shared.linkUp ? QStringLiteral("The receiver on %1 does not answer").arg(ReceiverShortName(name))
-                            : QStringLiteral("Link lost: ") + shared.dropReason;
+    QString why = probe.why;
+    if (probe.failure == Failure::TimedOut) {
+        // Replies without the link's tags can't be told from stray output; say so rather than "no answer".
+        why = probe.untagged > 0
+                  ? QStringLiteral("The receiver on %1 answers without identifier tags").arg(ReceiverShortName(name))
+                  : QStringLiteral("The receiver on %1 does not answer").arg(ReceiverShortName(name));
     }
     Close(false);
-    m_link->SetReply(why);
+    m_link->SetReply(why, probe.failure);
     return 0;
 }
 
@@ -649,6 +644,7 @@ QString CReceiver::GetName() const
 
 int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
 {
+    const uint64_t cancels = m_link->Cancels();
     {
         std::lock_guard lock(m_link->shared->mutex);
         m_link->shared->raw = std::move(callback);
@@ -657,49 +653,39 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
         return 1;
     }
     if (m_link->OnIoThread()) {
-        m_link->SetReply(QStringLiteral("Commands can't be sent from a message callback"));
-        m_link->lastFailure = Failure::ErrorReply;
+        m_link->SetReply(QStringLiteral("Commands can't be sent from a message callback"), Failure::LinkLost);
         return 0;
     }
     if (!m_link->open) {
-        m_link->SetReply(QStringLiteral("The receiver is not open"));
-        m_link->lastFailure = Failure::LinkLost;
+        m_link->SetReply(QStringLiteral("The receiver is not open"), Failure::LinkLost);
         return 0;
     }
     const CommandBatch batch = ParseCommandBatch(text);
     QByteArray reply;
-    bool ok = true;
-    QString failure;
-    Failure kind = Failure::None;
+    Failure failure = Failure::None;
+    QString why;
     for (const QString& line : batch.lines) {
-        const auto r = m_link->RunLine(line);
+        const auto r = m_link->RunLine(line, cancels);
         for (const QByteArray& frame : r.frames) {
             reply += frame;
             reply += "\r\n";
         }
         if (!r.answered) {
-            ok = false;
             failure = r.failure;
-            kind = r.kind;
+            why = r.why;
             break;
         }
         if (r.error) {
             if (!batch.scripted || batch.stopOnErrors) {
-                ok = false;
-                kind = Failure::ErrorReply;
+                failure = Failure::ErrorReply;
             }
             if (batch.scripted && batch.stopOnErrors) {
                 break;
             }
         }
     }
-    QString replyText = QString::fromLatin1(reply);
-    if (replyText.isEmpty() && !failure.isEmpty()) {
-        replyText = failure;
-    }
-    m_link->SetReply(replyText);
-    m_link->lastFailure = ok ? Failure::None : kind;
-    return ok ? 1 : 0;
+    m_link->SetReply(QString::fromLatin1(reply) + why, failure);
+    return failure == Failure::None ? 1 : 0;
 }
 
 QString CReceiver::GetReplyString() const
@@ -710,15 +696,15 @@ QString CReceiver::GetReplyString() const
 
 CReceiver::Failure CReceiver::LastFailure() const
 {
-    return m_link->lastFailure;
+    std::lock_guard lock(m_link->replyMutex);
+    return m_link->failure;
 }
 
 void CReceiver::Cancel()
 {
-    const std::shared_ptr<LinkShared> shared = m_link->shared;
-    std::lock_guard lock(shared->mutex);
-    shared->cancelled = true;
-    shared->cv.notify_all();
+    std::lock_guard lock(m_link->shared->mutex);
+    ++m_link->shared->cancels;
+    m_link->shared->cv.notify_all();
 }
 
 int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QString& messageSet,
@@ -799,8 +785,9 @@ int CReceiver::Detach(unsigned char channel)
     { std::lock_guard dispatch(m_link->dispatchMutex); }
     if (!stop.isEmpty() && IsOpen()) {
         const QString reply = GetReplyString();
+        const Failure failure = LastFailure();
         SendCommand(QStringLiteral("dm,,kvs{") + stop.join(QLatin1Char(',')) + QLatin1Char('}'));
-        m_link->SetReply(reply);
+        m_link->SetReply(reply, failure);
     }
     return 1;
 }

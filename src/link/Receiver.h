@@ -24,11 +24,18 @@ public:
 
     static constexpr int kOpenAttempts = 3;
     static constexpr int kTransportOpenTimeoutMs = 10000;
-    // How long to wait for the continuation of a reply that filled a whole frame.
-    static constexpr int kContinuationGraceMs = 300;
+    // A stream that lost sync and then went quiet this long with a guessed frame unfinished gives the guess up,
+    // so that a reply behind garbage is read without waiting for bytes that never come.
+    static constexpr int kResyncQuietMs = 100;
 
-    // Why the last SendCommand failed.
-    enum class Failure { None, ErrorReply, TimedOut, LinkLost, Cancelled };
+    // Why the last command (or Open) failed.
+    enum class Failure {
+        None,
+        ErrorReply,  // the receiver answered with an error
+        TimedOut,    // no whole reply in time, or a reply beyond the size or total-time caps
+        LinkLost,    // the transport went away, or the receiver is not open
+        Cancelled,   // Cancel() ended it
+    };
 
     CReceiver();
     ~CReceiver();
@@ -47,10 +54,13 @@ public:
     // for the replies. The callback (or its absence) becomes the raw-output callback; the empty text only sets it.
     // Success: every command answered; for a single command or a stoperrors batch also no error reply.
     int SendCommand(const QString& text, RawOutputCallback callback = nullptr);
-    // The replies of the last command: each reply frame as text followed by CR LF, or the reason of a failure.
+    // The replies of the last command: each reply frame as text followed by CR LF; after a failure other than an
+    // error reply, the replies of the statements that were answered followed by the reason.
     QString GetReplyString() const;
     Failure LastFailure() const;
-    // Ends a waiting SendCommand at once with failure (Failure::Cancelled); callable from any thread.
+
+    // Ends a command waiting in SendCommand (or an Open) at once with Failure::Cancelled. Callable from any
+    // thread; a command sent after it is not affected.
     void Cancel();
 
     // Starts the message set (e.g. "PG,RT:1,EE") on the current port and routes its messages either into the

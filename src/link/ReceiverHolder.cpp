@@ -39,6 +39,24 @@ QString CReceiverHolder::Reply()
     return GetReceiver()->GetReplyString();
 }
 
+CReceiver::Failure CReceiverHolder::LastFailure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_receiver ? m_receiver->LastFailure() : CReceiver::Failure::None;
+}
+
+void CReceiverHolder::Cancel()
+{
+    std::shared_ptr<CReceiver> receiver;
+    {
+        std::lock_guard lock(m_mutex);
+        receiver = m_receiver;
+    }
+    if (receiver) {
+        receiver->Cancel();
+    }
+}
+
 CReceiverHolder& CReceiverHolder::Shared()
 {
     static CReceiverHolder holder;

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "link/Receiver.h"
+
 #include <QString>
 
 #include <memory>
 #include <mutex>
-
-class CReceiver;
 
 // The application's one shared receiver handle, created on first use. Everything that talks to the receiver
 // borrows it for the duration of a call.
@@ -21,6 +21,10 @@ public:
     bool Send(const QString& text);
     // The reply text of the last command.
     QString Reply();
+    // Why the last command failed (None without a receiver).
+    CReceiver::Failure LastFailure() const;
+    // Ends the command waiting on the shared handle, from any thread (CReceiver::Cancel).
+    void Cancel();
 
     // The holder of the running program.
     static CReceiverHolder& Shared();

@@ -1,5 +1,6 @@
 #include "link/Transports.h"
 
+#include "link/Checksum.h"
 #include "link/InProcessDevice.h"
 #include "link/ReceiverName.h"
 
@@ -8,6 +9,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <map>
 
 Q_LOGGING_CATEGORY(lcTransport, "nemola.link.transport")
@@ -131,6 +133,11 @@ CTcpTransport::~CTcpTransport()
     Close();
 }
 
+QString CTcpTransport::Where() const
+{
+    return QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+}
+
 void CTcpTransport::Open()
 {
     m_socket = new QTcpSocket(this);
@@ -140,7 +147,7 @@ void CTcpTransport::Open()
     connect(m_socket, &QTcpSocket::connected, this, &CTcpTransport::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &CTcpTransport::OnReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        const QString why = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_port).arg(m_socket->errorString());
+        const QString why = Where() + QStringLiteral(": ") + m_socket->errorString();
         if (m_state == State::Open) {
             m_state = State::Closed;
             emit Dropped(why);
@@ -151,12 +158,13 @@ void CTcpTransport::Open()
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         if (m_state == State::Open) {
             m_state = State::Closed;
-            emit Dropped(QStringLiteral("%1:%2: connection closed by the receiver").arg(m_host).arg(m_port));
+            emit Dropped(Where() + QStringLiteral(": connection closed by the receiver"));
         } else if (m_state != State::Closed) {
-            Fail(QStringLiteral("%1:%2: connection closed by the receiver").arg(m_host).arg(m_port));
+            Fail(Where() + QStringLiteral(": connection closed by the receiver"));
         }
     });
     m_state = State::Connecting;
+    m_clock.start();
     m_timer->start(kConnectTimeoutMs);
     m_socket->connectToHost(m_host, m_port);
 }
@@ -164,7 +172,10 @@ void CTcpTransport::Open()
 void CTcpTransport::OnConnected()
 {
     m_state = State::Greeting;
-    m_timer->start(kGreetingWaitMs);
+    m_connectStartMs = m_clock.elapsed();
+    const qint64 wait = std::clamp<qint64>(kGreetingRoundTrips * m_connectStartMs, kGreetingMinWaitMs,
+                                           kGreetingWaitMs);
+    m_timer->start(int(wait));
 }
 
 void CTcpTransport::OnReadyRead()
@@ -175,39 +186,80 @@ void CTcpTransport::OnReadyRead()
         return;
     }
     m_greeting += bytes;
-    if (m_state == State::Greeting) {
-        if (!m_greeting.startsWith('#') && !m_greeting.contains("login:")) {
-            // No greeting: the receiver's output begins at once.
-            const QByteArray pending = m_greeting;
-            FinishOpen();
-            emit Received(pending);
+    m_greetingBytes += bytes.size();
+    if (m_greetingBytes > kMaxGreetingBytes) {
+        Fail(Where() + QStringLiteral(": the receiver's greeting does not end"));
+        return;
+    }
+    if (ReadGreeting() && m_state == State::Greeting) {
+        // Quiet after greeting bytes opens; greeting lines without end run into the login time-out.
+        const qint64 left = kLoginTimeoutMs - (m_clock.elapsed() - m_connectStartMs);
+        if (left <= 0) {
+            Fail(Where() + QStringLiteral(": the receiver's greeting does not end"));
             return;
         }
-        m_state = State::Login;
-        m_timer->start(kLoginTimeoutMs);
+        m_timer->start(int(std::min<qint64>(left, kGreetingQuietMs)));
     }
-    if (m_state == State::Login) {
-        const int at = m_greeting.indexOf("login:");
-        if (at >= 0) {
-            // An empty answer lets the receiver choose a free TCP port.
-            m_socket->write("\r\n");
-            m_greeting.remove(0, at + 6);
-            m_state = State::Password;
+}
+
+bool CTcpTransport::ReadGreeting()
+{
+    static const QByteArray kLogin = "login:";
+    for (;;) {
+        if (m_state == State::Greeting) {
+            const int at = m_greeting.indexOf(kLogin);
+            if (at >= 0) {
+                // An empty answer lets the receiver choose a free TCP port.
+                m_socket->write("\r\n");
+                m_greeting.remove(0, at + kLogin.size());
+                m_state = State::Password;
+                m_timer->start(std::max(1, kLoginTimeoutMs - int(m_clock.elapsed() - m_connectStartMs)));
+                continue;
+            }
+            const int lineEnd = m_greeting.indexOf('\n');
+            if (m_greeting.startsWith('#') && lineEnd >= 0) {
+                m_greeting.remove(0, lineEnd + 1);
+                continue;
+            }
+            const bool blankLine = lineEnd >= 0 && m_greeting.left(lineEnd).trimmed().isEmpty();
+            if (blankLine) {
+                m_greeting.remove(0, lineEnd + 1);
+                continue;
+            }
+            // Text without a line end may still become "#..." or "login:"; anything else is the receiver's output.
+            const bool mayGreet = m_greeting.startsWith('#') || kLogin.startsWith(m_greeting.trimmed()) ||
+                                  (lineEnd < 0 && m_greeting.size() < 80 && m_greeting.contains("log"));
+            if (m_greeting.isEmpty() || (lineEnd < 0 && mayGreet)) {
+                return true;
+            }
+            FinishOpen(m_greeting);
+            return false;
         }
-    }
-    if (m_state == State::Password) {
-        const int at = m_greeting.indexOf("assword:");
-        if (at >= 0) {
-            m_socket->write(m_password.toLatin1() + "\r\n");
-            m_greeting.remove(0, at + 8);
-            m_state = State::Verdict;
+        // Past the prompts only lines matter: "#" lines are chatter, a reply frame is the verdict.
+        if (m_state == State::Password) {
+            const int at = m_greeting.indexOf("assword:");
+            if (at >= 0) {
+                m_socket->write(m_password.toLatin1() + "\r\n");
+                m_greeting.remove(0, at + 8);
+                m_state = State::Verdict;
+                continue;
+            }
         }
-    }
-    if (m_state == State::Verdict) {
-        if (m_greeting.contains("Logged in")) {
-            FinishOpen();
-        } else if (m_greeting.contains("ER")) {
-            Fail(QStringLiteral("%1:%2: the receiver refused the login").arg(m_host).arg(m_port));
+        const int lineEnd = m_greeting.indexOf('\n');
+        if (lineEnd < 0) {
+            return true;
+        }
+        const QByteArray line = m_greeting.left(lineEnd).trimmed();
+        m_greeting.remove(0, lineEnd + 1);
+        const bool frame = line.size() >= 5 && HexDigitValue(line[2]) >= 0 && HexDigitValue(line[3]) >= 0 &&
+                           HexDigitValue(line[4]) >= 0;
+        if (frame && line.startsWith("RE") && line.contains("Logged in")) {
+            FinishOpen(m_greeting);
+            return false;
+        }
+        if (frame && line.startsWith("ER")) {
+            Fail(Where() + QStringLiteral(": the receiver refused the login"));
+            return false;
         }
     }
 }
@@ -215,26 +267,31 @@ void CTcpTransport::OnReadyRead()
 void CTcpTransport::OnGreetingTimeout()
 {
     if (m_state == State::Greeting) {
-        FinishOpen();
+        // Silence, or greeting lines without a login prompt: the port is open as it is.
+        FinishOpen(m_greeting);
     } else if (m_state == State::Connecting) {
-        Fail(QStringLiteral("%1:%2: no answer").arg(m_host).arg(m_port));
-    } else if (m_state == State::Login || m_state == State::Password || m_state == State::Verdict) {
-        Fail(QStringLiteral("%1:%2: no login answer from the receiver").arg(m_host).arg(m_port));
+        Fail(Where() + QStringLiteral(": no answer"));
+    } else if (m_state == State::Password || m_state == State::Verdict) {
+        Fail(Where() + QStringLiteral(": no login answer from the receiver"));
     }
 }
 
-void CTcpTransport::FinishOpen()
+void CTcpTransport::FinishOpen(QByteArray pending)
 {
     m_timer->stop();
     m_greeting.clear();
     m_state = State::Open;
     emit Opened();
+    if (!pending.isEmpty()) {
+        emit Received(pending);
+    }
 }
 
 void CTcpTransport::Fail(const QString& why)
 {
     m_timer->stop();
     m_state = State::Closed;
+    m_greeting.clear();
     m_socket->abort();
     emit Failed(why);
 }

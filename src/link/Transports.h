@@ -2,6 +2,8 @@
 
 #include "link/Transport.h"
 
+#include <QElapsedTimer>
+
 #include <memory>
 #include <mutex>
 
@@ -36,9 +38,17 @@ class CTcpTransport : public CTransport
 {
     Q_OBJECT
 public:
+    // A receiver that greets does so as soon as it accepts the connection: the wait for a greeting is this many
+    // times the connect's round trip, within these bounds.
+    static constexpr int kGreetingRoundTrips = 8;
+    static constexpr int kGreetingMinWaitMs = 100;
     static constexpr int kGreetingWaitMs = 300;
+    // After the last "#" line, this much quiet without "login:" means the receiver asks for no login.
+    static constexpr int kGreetingQuietMs = 300;
     static constexpr int kLoginTimeoutMs = 5000;
     static constexpr int kConnectTimeoutMs = 5000;
+    // A greeting and login longer than this is not one.
+    static constexpr int kMaxGreetingBytes = 16 * 1024;
 
     CTcpTransport(const QString& host, quint16 port, const QString& password, QObject* parent = nullptr);
     ~CTcpTransport() override;
@@ -47,12 +57,15 @@ public:
     void Write(const QByteArray& bytes) override;
 
 private:
-    enum class State { Closed, Connecting, Greeting, Login, Password, Verdict, Open };
+    enum class State { Closed, Connecting, Greeting, Password, Verdict, Open };
     void OnConnected();
     void OnReadyRead();
     void OnGreetingTimeout();
-    void FinishOpen();
+    // Reads greeting and login lines from m_greeting; false once the transport has opened or failed.
+    bool ReadGreeting();
+    void FinishOpen(QByteArray pending);
     void Fail(const QString& why);
+    QString Where() const;
 
     QString m_host;
     quint16 m_port;
@@ -60,7 +73,10 @@ private:
     QTcpSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
     State m_state = State::Closed;
-    QByteArray m_greeting;
+    QByteArray m_greeting;  // unread greeting bytes
+    qint64 m_greetingBytes = 0;
+    qint64 m_connectStartMs = 0;
+    QElapsedTimer m_clock;
 };
 
 // The in-process simulator: output of the device is queued and handed over on this transport's thread.

@@ -462,6 +462,9 @@ void RunCommandLine(CSimCore& core, SimSession& session, const QByteArray& line)
             continue;
         }
         core.received << st.text;
+        if (core.received.size() > CSimCore::kMaxReceivedRecord) {
+            core.received.removeFirst();
+        }
 
         QString body = st.text;
         QString tag;

@@ -46,6 +46,8 @@ public:
     static constexpr int kTickMs = 10;
     static constexpr int kMaxLine = 256;
     static constexpr int kMaxReplyBody = 0xFFF;
+    // The record of received statements keeps this many of the newest.
+    static constexpr int kMaxReceivedRecord = 400;
     // The receiver finishes sending the reply to a reset before it goes away.
     static constexpr int kShutdownDelayMs = 50;
     static constexpr int64_t kGpsMinusUtcMs = 18000;

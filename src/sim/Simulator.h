@@ -80,7 +80,7 @@ public:
     // An event input ('A' or 'B') fires now; XA or XB reports it at its next output.
     void InjectEvent(char input);
     void DropSessions(const QString& why);                      // every open session is dropped
-    QStringList ReceivedCommands() const;                       // statements as received, in order
+    QStringList ReceivedCommands() const;                       // the newest statements received, in order
     void ClearReceivedCommands();
 
     const SimOptions& Options() const;

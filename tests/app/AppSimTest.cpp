@@ -323,8 +323,19 @@ TEST_F(SimApp, NoEpochEndInTimeResetsTheDisplayAndKeepsWaiting)
     QCoreApplication::processEvents();
     m_app->Connector().WaitFinished();
     ASSERT_TRUE(State().running);
-    // The receiver's clock stands still: no epoch ends.
+    // The receiver's clock stands still: no epoch ends. What came without one is not kept for ever.
+    std::mutex& lock = State().connection->GetLock();
+    {
+        std::lock_guard guard(lock);
+        m_app->Connector().Dispatcher().Feed(QByteArray("XA00A\0\0\0\0\0\0\0\0\0\x01", 15));
+    }
     ASSERT_TRUE(PumpUntil([&] { return m_snapshots >= 3; }));
+    {
+        std::lock_guard guard(lock);
+        for (const GPSDATA& entry : m_app->Connector().Dispatcher().Table()) {
+            EXPECT_TRUE(entry.buffer.isEmpty()) << entry.id;
+        }
+    }
     EXPECT_TRUE(State().noData);
     EXPECT_TRUE(m_last.lists[kListGps].empty());
     EXPECT_TRUE(m_last.summary.isEmpty());

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -138,7 +139,7 @@ TEST(Framer, PassesTextLinesAndKeepsThemOutOfFrames)
     EXPECT_EQ(c.lines[1], "$GPGGA,1,2,3*4F");
     EXPECT_EQ(c.frames.size(), 1u);
     // A '$' followed by binary bytes is not a line: the frame after it survives.
-    const Collected d = FeedInChunks(std::string("$\x01") + Binary("TT", "abcd"), {});
+    const Collected d = FeedInChunks(std::string("$\x01") + Binary("TT", "abcd") + "\n", {});
     EXPECT_EQ(d.frames.size(), 1u);
 }
 
@@ -228,4 +229,37 @@ TEST(Framer, SurvivesRandomBytes)
         seen += size_t(e.size);
     });
     EXPECT_GT(framer.GetStats().skippedBytes, 0u);
+}
+
+TEST(Framer, ResynchronisesInLinearTimeAndGivesUpAGuessWhenTheStreamGoesQuiet)
+{
+    // Hex-like garbage makes every position a header with a long body, a '#' run a line that never ends.
+    for (char junk : {'A', 'F', '#'}) {
+        SCOPED_TRACE(junk);
+        const std::string reply = "RE00C%nm1f%behind\r\n";
+        // (A reply right after a '#' run would end that line: such a run ends with its own line end here.)
+        const std::string stream = std::string(1 << 20, junk) + (junk == '#' ? "\n" : "") + reply;
+        CFramer framer;
+        std::vector<std::string> frames;
+        auto sink = [&](const CFramer::Event& e) {
+            if (e.kind == CFramer::EventKind::Frame) {
+                frames.emplace_back(e.data, size_t(e.size));
+            }
+        };
+        const auto start = std::chrono::steady_clock::now();
+        framer.Feed(stream.data(), stream.size(), sink);
+        // The last guess waits for a body that never comes, until the stream is quiet.
+        if (framer.WaitingOnGuess()) {
+            framer.GiveUpGuess(sink);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        ASSERT_FALSE(frames.empty());
+        EXPECT_EQ(frames.back(), reply.substr(0, reply.size() - 2));
+        EXPECT_FALSE(framer.WaitingOnGuess());
+    }
+    // A frame that began in sync is no guess: it waits for its body however long that takes.
+    CFramer framer;
+    const std::string frame = Binary("TT", "abcd");
+    framer.Feed(frame.data(), 6, [](const CFramer::Event&) {});
+    EXPECT_FALSE(framer.WaitingOnGuess());
 }

@@ -95,46 +95,6 @@ TEST_F(ReceiverLinkTest, ErrorRepliesFailSingleCommandsButNotOpenBatches)
     holder.CloseReceiver();
 }
 
-TEST_F(ReceiverLinkTest, ChainsWaitForEveryStatementThatRuns)
-{
-    m_device->SetResponder([](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
-        if (s.text == QLatin1String("fail")) {
-            return std::vector<CFakeDevice::Reply>{{"ER", "{4,value out of range}"}};
-        }
-        return std::vector<CFakeDevice::Reply>{{"RE", s.text.toLatin1()}};
-    });
-    int ok = 0;
-    EXPECT_EQ(Reply(m_receiver, QStringLiteral("a&&b;c"), &ok), QStringLiteral("RE001a\r\nRE001b\r\nRE001c\r\n"));
-    EXPECT_EQ(ok, 1);
-    // After an error the rest of the "&&" group does not run, the statement after ";" does.
-    EXPECT_EQ(Reply(m_receiver, QStringLiteral("fail&&b&&c;%%d"), &ok),
-              QStringLiteral("ER016{4,value out of range}\r\nRE003%%d\r\n"));
-    EXPECT_EQ(ok, 0);
-}
-
-TEST_F(ReceiverLinkTest, ALateReplyIsNeverTakenForTheNextCommand)
-{
-    QString withheld;
-    m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
-        if (s.text == QLatin1String("print,slow")) {
-            withheld = s.tag;
-            return std::nullopt;
-        }
-        // The late answer to the slow command arrives just before this one's.
-        if (!withheld.isEmpty()) {
-            m_device->Emit("RE" + QByteArray::number(withheld.size() + 6, 16).toUpper().rightJustified(3, '0') +
-                           '%' + withheld.toLatin1() + "%stale\r\n");
-        }
-        return std::vector<CFakeDevice::Reply>{{"RE", "fresh"}};
-    });
-    int ok = 1;
-    const QString failed = Reply(m_receiver, QStringLiteral("print,slow"), &ok);
-    EXPECT_EQ(ok, 0);
-    EXPECT_EQ(failed, QStringLiteral("No reply from the receiver"));
-    EXPECT_EQ(Reply(m_receiver, QStringLiteral("print,next"), &ok), QStringLiteral("RE005fresh\r\n"));
-    EXPECT_EQ(ok, 1);
-}
-
 TEST_F(ReceiverLinkTest, LongRepliesAreJoinedFromContinuationFrames)
 {
     m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
@@ -244,28 +204,24 @@ TEST_F(ReceiverLinkTest, AttachedTablesAndCallbacksGetTheirMessages)
     EXPECT_EQ(size.load(), 10);
     EXPECT_TRUE(sendFailed.load());
 
+    // An epoch end that never comes does not let a kept-all buffer grow without bound.
+    QByteArray flood;
+    for (int i = 0; i * 6 < 2 * GPSDATA::kMaxKeptBytes; ++i) {
+        flood += "||001\x46";
+    }
+    m_device->Emit(flood);
+    m_receiver.SendCommand(QStringLiteral("print,sync"));
+    {
+        std::lock_guard lock(m_connection.GetLock());
+        EXPECT_LE(table[0].buffer.size(), GPSDATA::kMaxKeptBytes);
+        EXPECT_GT(table[0].buffer.size(), 0);
+    }
+
     ASSERT_TRUE(m_receiver.Detach(3));
     EXPECT_TRUE(m_device->Received().last().endsWith(QLatin1String("dm,,kvs{/TT}")));
     m_device->Emit(QByteArray("TT005\x01\0\0\0", 9) + char(Checksum8("TT005\x01\0\0\0", 9)) + "\n");
     m_receiver.SendCommand(QStringLiteral("print,sync"));  // the message is handled before this reply
     EXPECT_EQ(calls.load(), 1);
-}
-
-TEST_F(ReceiverLinkTest, RawOutputGetsEverythingButReplies)
-{
-    std::mutex mutex;
-    QByteArray raw;
-    m_receiver.SendCommand(QString(), [&](const char* data, int length) {
-        std::lock_guard lock(mutex);
-        raw.append(data, length);
-    });
-    m_device->Emit("$GPGGA,1\r\n" + QByteArray("||001\x46\n"));
-    m_receiver.SendCommand(QStringLiteral("print,x"), [&](const char* data, int length) {
-        std::lock_guard lock(mutex);
-        raw.append(data, length);
-    });
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(raw, QByteArray("$GPGGA,1\r\n||001\x46\n"));
 }
 
 TEST(ReceiverOpen, ReportsWhyItFailsAndHonoursCancel)

@@ -78,6 +78,16 @@ TEST(SimCommandTest, TaggedUntaggedAndChainedRepliesKeepTheirForm)
                            QString::asprintf("%02X", Checksum8(statement.constData(), size_t(statement.size())));
     EXPECT_EQ(h.Send(summed, &ok), S("RE008Vireo-Z3\r\n"));
     EXPECT_TRUE(ok);
+    // Typed in a terminal: blanks around separators and after a checksum.
+    EXPECT_EQ(h.Send(S("%%set,/par/pos/elm,12 ; ") + summed + S(" && %e%print,/par/pos/elm"), &ok),
+              S("RE002%%\r\nRE008Vireo-Z3\r\nRE005%e%12\r\n"));
+    EXPECT_TRUE(ok);
+
+    // The record keeps each statement as written, tagged or not, whatever tag the receiver saw.
+    h.ClearSentStatements();
+    h.Send(S("%%dm,/dev/ser/b"));
+    h.Send(S("dm,/dev/ser/b;%x%print,/cur/term"));
+    EXPECT_EQ(h.SentStatements(), QStringList({S("%%dm,/dev/ser/b"), S("dm,/dev/ser/b"), S("%x%print,/cur/term")}));
 }
 
 TEST(SimCommandTest, BatchesFillOneSlotPerLine)
@@ -114,6 +124,26 @@ TEST(SimCommandTest, SetValidatesAgainstTheParameter)
     EXPECT_TRUE(h.Send(S("%%set,/par/dev/ser/b/rate,12345")).startsWith(S("ER")));
     EXPECT_TRUE(h.Send(S("%%set,/par/net/passwd,a,b")).startsWith(S("ER")));  // would break a braced print
     EXPECT_EQ(h.Sim().Param(S("/par/pos/elm")), S("5"));
+    // Values at the bounds of a range and texts of the longest length are taken; one step beyond is not.
+    const struct
+    {
+        const char* path;
+        const char* inside;
+        const char* beyond;
+    } bounds[] = {
+        {"/par/pos/elm", "0", "-1"},
+        {"/par/pos/elm", "90", "91"},
+        {"/par/out/elm/cur/term", "-90", "-91"},
+        {"/par/pos/pdop", "1", "0.99"},
+        {"/par/pos/pdop", "1000", "1000.01"},
+        {"/par/net/passwd", "abcdefghijklmnop", "abcdefghijklmnopq"},
+    };
+    for (const auto& b : bounds) {
+        const QString set = S("%%set,") + S(b.path) + QLatin1Char(',');
+        EXPECT_EQ(h.Send(set + S(b.inside)), S("RE002%%\r\n")) << b.path << " " << b.inside;
+        EXPECT_EQ(h.Send(set + S(b.beyond)).left(2), S("ER")) << b.path << " " << b.beyond;
+    }
+    h.Send(S("%%set,/par/pos/elm,5"));
 
     EXPECT_EQ(h.Send(S("%%set,/par/dev/ser/b/rate,9600")), S("RE002%%\r\n"));
     EXPECT_EQ(h.Send(S("%%set,/par/base/mode,ON")), S("RE002%%\r\n"));

@@ -30,6 +30,10 @@ CSimHarness::CSimHarness(const SimOptions& options, CReceiverHolder* holder, boo
     }
     m_holder = holder;
     m_connection->Open(QString(), QString(), QString(), QStringLiteral("Nemola-M"));
+    m_connection->SetStatementRecorder([this](const QString& statement) {
+        std::lock_guard lock(m_sentMutex);
+        m_sent << statement;
+    });
     if (open) {
         Open();
     }
@@ -37,6 +41,7 @@ CSimHarness::CSimHarness(const SimOptions& options, CReceiverHolder* holder, boo
 
 CSimHarness::~CSimHarness()
 {
+    m_connection->SetStatementRecorder(nullptr);
     m_holder->CloseReceiver();
     m_connection->Close();
     UnregisterInProcessDevice(m_key);
@@ -49,7 +54,21 @@ CReceiver& CSimHarness::Receiver()
 
 bool CSimHarness::Open()
 {
-    return m_holder->GetReceiver()->Open(m_connection.get(), m_name, 0) != 0;
+    const bool opened = m_holder->GetReceiver()->Open(m_connection.get(), m_name, 0) != 0;
+    ClearSentStatements();  // the link's own probe is nobody's command
+    return opened;
+}
+
+QStringList CSimHarness::SentStatements() const
+{
+    std::lock_guard lock(m_sentMutex);
+    return m_sent;
+}
+
+void CSimHarness::ClearSentStatements()
+{
+    std::lock_guard lock(m_sentMutex);
+    m_sent.clear();
 }
 
 bool CSimHarness::IsOpen()

@@ -3,8 +3,10 @@
 #include "sim/Simulator.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <mutex>
 
 class CConnection;
 class CReceiver;
@@ -48,6 +50,11 @@ public:
     // A blocking command; returns the reply string, `ok` tells whether the link reported success.
     QString Send(const QString& text, bool* ok = nullptr);
 
+    // Every statement sent since the receiver opened (or the last clear), as its caller wrote it: "%%set,..."
+    // and "set,..." stay apart although the receiver sees private tags on both.
+    QStringList SentStatements() const;
+    void ClearSentStatements();
+
 private:
     std::shared_ptr<CSimReceiver> m_sim;
     std::unique_ptr<CConnection> m_connection;
@@ -55,4 +62,6 @@ private:
     CReceiverHolder* m_holder = nullptr;
     QString m_key;
     QString m_name;
+    mutable std::mutex m_sentMutex;
+    QStringList m_sent;
 };

@@ -1,0 +1,353 @@
+// The link against small scripted TCP receivers that misbehave: stray and stale replies, late continuations,
+// replies that never end, garbage, odd greetings. Each fault is one a review reproduced.
+
+#include "link/CommandText.h"
+#include "link/Connection.h"
+#include "link/Receiver.h"
+#include "link/ReceiverHolder.h"
+#include "link/ReplyPairing.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Failure = CReceiver::Failure;
+
+double Seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The reply frame to the (first) statement of `line`, with its tag, and the line end.
+QByteArray Answer(const QByteArray& line, const char* id, const QByteArray& text)
+{
+    const Statement s = SplitChain(QString::fromLatin1(line)).front();
+    return BuildFrame(id, (s.tagged ? '%' + s.tag.toLatin1() + '%' : QByteArray()) + text) + "\r\n";
+}
+
+// A receiver on a TCP port of its own thread: it sends the greeting pieces 50 ms apart, then hands every line it
+// reads to the handler, which answers with Send. By default it answers "v" with the tag.
+class CScriptedPeer
+{
+public:
+    using Handler = std::function<void(CScriptedPeer& peer, const QByteArray& line)>;
+
+    explicit CScriptedPeer(QByteArrayList greeting = {}) : m_greeting(std::move(greeting))
+    {
+        m_handler = [](CScriptedPeer& peer, const QByteArray& line) { peer.Send(Answer(line, "RE", "v")); };
+        m_context->moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(
+            m_context,
+            [this] {
+                m_server = new QTcpServer(m_context);
+                m_server->listen(QHostAddress::LocalHost, 0);
+                QObject::connect(m_server, &QTcpServer::newConnection, m_context, [this] { Accept(); });
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~CScriptedPeer()
+    {
+        QMetaObject::invokeMethod(
+            m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    QString Name() const { return QStringLiteral("127.0.0.1:%1").arg(m_server->serverPort()); }
+    void SetHandler(Handler handler)
+    {
+        std::lock_guard lock(m_mutex);
+        m_handler = std::move(handler);
+    }
+    // Bytes to the link after `delayMs`, and again every `periodMs` if that is not 0.
+    void Send(const QByteArray& bytes, int delayMs = 0, int periodMs = 0)
+    {
+        QMetaObject::invokeMethod(m_context, [this, bytes, delayMs, periodMs] {
+            auto* timer = new QTimer(m_context);
+            timer->setSingleShot(periodMs == 0);
+            QObject::connect(timer, &QTimer::timeout, m_context, [this, bytes, timer, periodMs] {
+                m_client->write(bytes);
+                timer->setInterval(periodMs);
+            });
+            timer->start(delayMs);
+        });
+    }
+
+private:
+    void Accept()
+    {
+        m_client = m_server->nextPendingConnection();
+        for (int i = 0; i < m_greeting.size(); ++i) {
+            Send(m_greeting[i], 50 * i);
+        }
+        QObject::connect(m_client, &QTcpSocket::readyRead, m_context, [this] {
+            m_pending += m_client->readAll();
+            for (int lf; (lf = int(m_pending.indexOf('\n'))) >= 0;) {
+                const QByteArray line = m_pending.left(lf).trimmed();
+                m_pending.remove(0, lf + 1);
+                Handler handler;
+                {
+                    std::lock_guard lock(m_mutex);
+                    handler = m_handler;
+                }
+                handler(*this, line);
+            }
+        });
+    }
+
+    QThread m_thread;
+    QObject* m_context = new QObject;
+    QTcpServer* m_server = nullptr;
+    QTcpSocket* m_client = nullptr;
+    QByteArrayList m_greeting;
+    QByteArray m_pending;
+    std::mutex m_mutex;
+    Handler m_handler;
+};
+
+class HostilePeerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_connection.Open(QString(), QString(), QStringLiteral("pw"), QStringLiteral("Nemola-M"));
+        m_connection.SetTimeout(10);  // 200 ms of silence
+    }
+    void Open() { ASSERT_TRUE(m_receiver.Open(&m_connection, m_peer.Name())) << Ask({}).toStdString(); }
+    // Sends `command` with the raw output going to m_raw; `ok` gets the result.
+    QString Ask(const QString& command, int* ok = nullptr)
+    {
+        const int result = m_receiver.SendCommand(command, [this](const char* data, int length) {
+            std::lock_guard lock(m_rawMutex);
+            m_raw.append(data, length);
+        });
+        if (ok) {
+            *ok = result;
+        }
+        return m_receiver.GetReplyString();
+    }
+
+    CConnection m_connection;
+    CScriptedPeer m_peer;
+    std::mutex m_rawMutex;  // before the receiver: its raw output may come until it closes
+    QByteArray m_raw;
+    CReceiver m_receiver;
+};
+
+}  // namespace
+
+TEST_F(HostilePeerTest, StrayStaleAndOrphanFramesNeverAnswerACommand)
+{
+    Open();
+    const struct
+    {
+        const char* before;  // what the receiver sends ahead of the real answer
+        const char* id;
+        const char* reply;  // what the caller sees
+    } cases[] = {
+        {"RE000\r\n", "ER", "ER001v\r\n"},
+        {"RE00A%Peer-1%xy\r\nRE012untaggednm2%Peer-1\r\n", "RE", "RE001v\r\n"},
+        {"RE005 tail\r\n", "RE", "RE001v\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        m_peer.SetHandler(
+            [&](CScriptedPeer& peer, const QByteArray& line) { peer.Send(c.before + Answer(line, c.id, "v")); });
+        int ok = -1;
+        EXPECT_EQ(Ask(QStringLiteral("set,/par/x,1"), &ok), QString::fromLatin1(c.reply));
+        EXPECT_EQ(m_receiver.LastFailure(), ok ? Failure::None : Failure::ErrorReply);
+        EXPECT_EQ(ok, c.id[0] == 'R');
+    }
+    // Untagged replies are the receiver's own output: they reach the raw output, also with nothing waiting.
+    m_peer.Send("$GPGGA,1\r\n||001\x46\nRE005hello\r\n");
+    m_peer.SetHandler([](CScriptedPeer& peer, const QByteArray& line) { peer.Send(Answer(line, "RE", "v"), 50); });
+    Ask(QStringLiteral("print,sync"));
+    std::lock_guard lock(m_rawMutex);
+    for (const char* raw : {"RE000\r\n", "RE012untaggednm2%Peer-1\r\n", "$GPGGA,1\r\n||001\x46\nRE005hello\r\n"}) {
+        EXPECT_TRUE(m_raw.contains(raw)) << raw;
+    }
+    EXPECT_FALSE(m_raw.contains("%nm")) << "a private tag reached the raw output";
+}
+
+TEST_F(HostilePeerTest, AReceiverThatDoesNotEchoTagsDoesNotOpen)
+{
+    m_peer.SetHandler([](CScriptedPeer& peer, const QByteArray&) { peer.Send("RE005Model\r\n"); });
+    EXPECT_FALSE(m_receiver.Open(&m_connection, m_peer.Name()));
+    EXPECT_TRUE(m_receiver.GetReplyString().endsWith(QLatin1String("answers without identifier tags")));
+    EXPECT_EQ(m_receiver.LastFailure(), Failure::TimedOut);
+}
+
+TEST_F(HostilePeerTest, ALateContinuationNeverBecomesTheNextCommandsAnswer)
+{
+    Open();
+    m_peer.SetHandler([&](CScriptedPeer& peer, const QByteArray& line) {
+        if (line.endsWith("print,/log/")) {
+            peer.Send(Answer(line, "RE", QByteArray(0xFFF - (line.indexOf('%', 1) + 1), 'a')));
+            peer.Send("RE004 end\r\n", 1300);
+        } else {
+            peer.Send(Answer(line, "ER", "{2,,wrong 1st parameter}"), 450);
+        }
+    });
+    // With 1 s of silence the first reply is whole without it; the continuation comes while the next command
+    // waits, and is dropped.
+    m_connection.SetTimeout(50);
+    int ok = 0;
+    EXPECT_TRUE(Ask(QStringLiteral("print,/log/"), &ok).endsWith(QLatin1String("aaa\r\n")));
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(Ask(QStringLiteral("print,next"), &ok), QStringLiteral("ER018{2,,wrong 1st parameter}\r\n"));
+    EXPECT_EQ(m_receiver.LastFailure(), Failure::ErrorReply);
+    // With the usual 1.5 s it still belongs to its reply.
+    m_connection.SetTimeout(CConnection::kDefaultTimeout);
+    EXPECT_TRUE(Ask(QStringLiteral("print,/log/"), &ok).endsWith(QLatin1String("aend\r\n")));
+}
+
+TEST_F(HostilePeerTest, RepliesThatNeverEndFailWithinTheCaps)
+{
+    const QByteArray more = BuildFrame("RE", ' ' + QByteArray(0xFFE, 'b')) + "\r\n";
+    const auto full = [](const QByteArray& line) {
+        return Answer(line, "RE", QByteArray(0xFFF - (line.indexOf('%', 1) + 1), 'a'));
+    };
+    const struct
+    {
+        const char* why;
+        std::function<void(CScriptedPeer&, const QByteArray&)> misbehave;
+    } cases[] = {
+        {"took too long",  // a trickle
+         [](CScriptedPeer& peer, const QByteArray& line) {
+             peer.Send("RE0FF" + line.left(line.indexOf('%', 1) + 1));
+             peer.Send("x", 0, 100);
+         }},
+        {"took too long",  // continuations without end
+         [&](CScriptedPeer& peer, const QByteArray& line) {
+             peer.Send(full(line));
+             peer.Send(more, 0, 50);
+         }},
+        {"reply is too long",  // a flood of continuations
+         [&](CScriptedPeer& peer, const QByteArray& line) { peer.Send(full(line) + more.repeated(300)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        CScriptedPeer peer;
+        CReceiver receiver;
+        ASSERT_TRUE(receiver.Open(&m_connection, peer.Name()));
+        peer.SetHandler(c.misbehave);
+        const auto start = Clock::now();
+        EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,/par/")), 0);
+        EXPECT_LT(Seconds(start), 0.2 * CReplyPairing::kMaxReplySilences + 1.0);
+        EXPECT_TRUE(receiver.GetReplyString().endsWith(QLatin1String(c.why)));
+        EXPECT_EQ(receiver.LastFailure(), Failure::TimedOut);
+    }
+}
+
+TEST_F(HostilePeerTest, GarbageBeforeAReplyCostsLittle)
+{
+    Open();
+    m_connection.SetTimeout(100);
+    for (char junk : {'A', 'F'}) {
+        m_peer.SetHandler([&](CScriptedPeer& peer, const QByteArray& line) {
+            peer.Send(QByteArray(1 << 20, junk));
+            peer.Send(Answer(line, "RE", "behind"), 150);
+        });
+        const auto start = Clock::now();
+        EXPECT_EQ(Ask(QStringLiteral("print,x")), QStringLiteral("RE006behind\r\n"));
+        EXPECT_LT(Seconds(start), 1.0) << junk;
+    }
+}
+
+TEST_F(HostilePeerTest, CancelEndsTheWaitAtOnceAndLaterCommandsWork)
+{
+    m_connection.SetTimeout(500);  // 10 s
+    m_peer.SetHandler([](CScriptedPeer& peer, const QByteArray& line) {
+        peer.Send(Answer(line, "RE", line.endsWith("slow") ? "late" : "fresh"), line.endsWith("slow") ? 600 : 700);
+    });
+    CReceiverHolder holder;
+    ASSERT_TRUE(holder.GetReceiver()->Open(&m_connection, m_peer.Name()));
+    std::thread watcher([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        holder.Cancel();
+    });
+    const auto start = Clock::now();
+    EXPECT_FALSE(holder.Send(QStringLiteral("print,slow")));
+    EXPECT_LT(Seconds(start), 0.5);
+    watcher.join();
+    EXPECT_EQ(holder.Reply(), QStringLiteral("Cancelled by the user"));
+    EXPECT_EQ(holder.LastFailure(), Failure::Cancelled);
+    // The cancelled command's late answer comes while the next one waits, and is not taken for its answer.
+    EXPECT_TRUE(holder.Send(QStringLiteral("print,next")));
+    EXPECT_EQ(holder.Reply(), QStringLiteral("RE005fresh\r\n"));
+    EXPECT_EQ(holder.LastFailure(), Failure::None);
+    holder.CloseReceiver();
+}
+
+TEST_F(HostilePeerTest, TheTimeOutAppliesFromTheNextCommandWithoutACap)
+{
+    Open();
+    m_peer.SetHandler([](CScriptedPeer& peer, const QByteArray& line) { peer.Send(Answer(line, "RE", "v"), 1600); });
+    m_connection.SetTimeout(100);  // 2 s
+    EXPECT_EQ(Ask(QStringLiteral("init,/par/")), QStringLiteral("RE001v\r\n"));
+    m_connection.SetTimeout(10);
+    EXPECT_EQ(Ask(QStringLiteral("init,/par/")), QStringLiteral("No reply from the receiver"));
+    EXPECT_EQ(m_receiver.LastFailure(), Failure::TimedOut);
+}
+
+TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)
+{
+    const QByteArray loggedIn = BuildFrame("RE", "%Logged in on /dev/tcp/a%") + "\r\n";
+    const struct
+    {
+        const char* name;
+        QByteArrayList greeting;  // pieces 50 ms apart
+        QByteArray verdict;       // sent after the password; empty: no login
+        const char* password;
+        double maxSeconds;
+        const char* failure;  // empty: opens
+    } cases[] = {
+        {"silence", {}, {}, "pw", 0.3, ""},
+        {"greeting lines and no login", {"#Receiver\r\n#Ready\r\n"}, {}, "pw", 1.0, ""},
+        {"a login prompt split in two", {"#Receiver\r\nlog", "in: "}, loggedIn, "pw", 1.0, ""},
+        {"chatter with ER in it",
+         {"# RECEIVER ERROR LOG EMPTY\r\nlogin: "},
+         "# ERASE DONE\r\n" + loggedIn,
+         "pw",
+         1.0,
+         ""},
+        {"a wrong password", {"login: "}, BuildFrame("ER", "{3,,wrong password}") + "\r\n", "guess", 1.0, "refused"},
+        {"a greeting without end",
+         QByteArrayList(200, QByteArray(1000, '#') + "\r\n"),
+         {},
+         "pw",
+         6.0,
+         "greeting does not end"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedPeer peer(c.greeting);
+        int step = c.verdict.isEmpty() ? 2 : 0;
+        peer.SetHandler([&](CScriptedPeer& p, const QByteArray& line) {
+            ++step;
+            p.Send(step == 1 ? QByteArray("password: ") : step == 2 ? c.verdict : Answer(line, "RE", "v"));
+        });
+        CConnection connection;
+        connection.Open(QString(), QString(), QString::fromLatin1(c.password), QStringLiteral("Nemola-M"));
+        CReceiver receiver;
+        const auto start = Clock::now();
+        const bool opened = receiver.Open(&connection, peer.Name());
+        EXPECT_LT(Seconds(start), c.maxSeconds);
+        EXPECT_TRUE(receiver.GetReplyString().contains(QLatin1String(c.failure)));
+        EXPECT_EQ(opened, !*c.failure) << receiver.GetReplyString().toStdString();
+        if (opened) {
+            EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,x")), 1);
+            EXPECT_EQ(receiver.GetReplyString(), QStringLiteral("RE001v\r\n"));
+        }
+    }
+}
