@@ -101,12 +101,14 @@ TEST(ParamBatch, FillsSlotsFromReplyLinesWithinItsBounds)
     EXPECT_EQ(batch[-1], nullptr);
     EXPECT_EQ(batch[64], nullptr);
 
-    // A short answer line does not borrow the next line.
-    CParamBatch shortLine(holder);
+    // A short answer line does not borrow the next line; a second reply leaves nothing of the first.
+    CParamBatch& shortLine = batch;
     shortLine.ParseReply(QStringLiteral("@scr\n"), QStringLiteral("RE\r\nRE003abc\r\n"));
     ASSERT_NE(shortLine[0], nullptr);
     EXPECT_TRUE(shortLine[0]->isEmpty());
     EXPECT_EQ(*shortLine[1], QStringLiteral("abc"));
+    EXPECT_EQ(shortLine[3], nullptr);
+    EXPECT_EQ(shortLine.ErrorCount(), 0);
 
     // Nothing is stored beyond 64 lines, but errors there still count.
     QString reply;
