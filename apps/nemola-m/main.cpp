@@ -1,3 +1,4 @@
+#include "app/MainFrame.h"
 #include "app/NemolaApp.h"
 #include "ui/QtPrompts.h"
 
@@ -15,7 +16,10 @@ int main(int argc, char** argv)
     int code = 0;
     {
         CNemolaApp app;
-        code = app.Start(QApplication::arguments()) ? QApplication::exec() : app.ExitCode();
+        const bool started = app.Start(QApplication::arguments());
+        prompts.SetParent(app.MainFrame());
+        code = started ? QApplication::exec() : app.ExitCode();
+        prompts.SetParent(nullptr);
     }
     SetPrompts(nullptr);
     return code;

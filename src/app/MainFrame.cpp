@@ -5,7 +5,9 @@
 #include "app/FrameTitle.h"
 #include "app/MainView.h"
 #include "app/NemolaApp.h"
+#include "app/StatusLegend.h"
 #include "config/ReceiverCfgDlg.h"
+#include "ui/Prompts.h"
 #include "ui/TimeServices.h"
 
 #include <QAction>
@@ -23,6 +25,7 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
     setObjectName(QStringLiteral("mainFrame"));
     SetIdleTitle();
     BuildMenu();
+    AddLegendEntry();
     BuildStatusBar();
 
     m_view = new CMainView(this);
@@ -71,6 +74,17 @@ void CMainFrame::BuildMenu()
         const int id = entry.id;
         connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
         m_actions[id] = action;
+    }
+}
+
+void CMainFrame::AddLegendEntry()
+{
+    // An addition to the menu's own entries, so it has no command id.
+    if (auto* help = findChild<QMenu*>(QStringLiteral("menuHelp"))) {
+        QAction* legend = help->addAction(QStringLiteral("Status Legend"));
+        legend->setObjectName(QStringLiteral("actionLegend"));
+        connect(legend, &QAction::triggered, this,
+                [] { ShowMessage(StatusLegendText(), QStringLiteral("Status Legend"), PromptIcon::Information); });
     }
 }
 

@@ -86,7 +86,7 @@ TEST_F(MainFrame, MenuStatusBarAndEntryIds)
                              "Manual Mode Ctrl+M|Exit Ctrl+X|[Configuration]|Receiver Ctrl+V|Site Ctrl+I|"
                              "Set Target Position Ctrl+T|Set Satellite Time|[Tools]|Initialize File System|"
                              "Clear NVRAM|Reset Receiver|Message Ctrl+S|Firmware Loader Ctrl+L|[Plot]|Scatter|"
-                             "Satellites|Position|[Help]|About Nemola-M"));
+                             "Satellites|Position|[Help]|About Nemola-M|Status Legend"));
     // Other windows find entries by name; the command ids are fixed numbers.
     for (const auto& [id, name] : {std::pair{32771, "actionConnection"}, std::pair{57665, "actionExit"},
                                    std::pair{32889, "actionSetSatelliteTime"}, std::pair{57664, "actionAbout"}}) {
