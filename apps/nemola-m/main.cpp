@@ -3,12 +3,16 @@
 #include "ui/QtPrompts.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nemola-M"));
     QApplication::setApplicationVersion(QStringLiteral(NEMOLA_VERSION));
+    // The desktop entry and icon that "cmake --install" puts in place.
+    QGuiApplication::setDesktopFileName(QStringLiteral("nemola-m"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("nemola-m")));
 
     CQtPrompts prompts;
     SetPrompts(&prompts);
