@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
+#include <QTabBar>
 #include <QWidget>
 
 CWheelGuard::CWheelGuard(QWidget* root) : QObject(root), m_root(root)
@@ -24,7 +25,9 @@ CWheelGuard::~CWheelGuard()
 
 bool CWheelGuard::IsWheelControl(const QObject* widget)
 {
-    return qobject_cast<const QComboBox*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget);
+    // A tab bar switches its tab on the wheel: an inner tab strip would change page under a scrolling wheel.
+    return qobject_cast<const QComboBox*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget) ||
+           qobject_cast<const QTabBar*>(widget);
 }
 
 void CWheelGuard::TakeWheelFocusAway(QWidget* widget)

@@ -5,9 +5,9 @@
 
 class QWidget;
 
-// Keeps the mouse wheel for scrolling: a combo box or spin box inside `root` takes the wheel only while it has the
-// focus, and the wheel never gives it the focus. Otherwise the wheel goes on to the scroll area around it, so that
-// scrolling a page never changes a value on the way. Covers controls added to `root` later too.
+// Keeps the mouse wheel for scrolling: a combo box, spin box or tab bar inside `root` takes the wheel only while
+// it has the focus, and the wheel never gives it the focus. Otherwise the wheel goes on to the scroll area around it,
+// so that scrolling a page never changes a value on the way. Covers controls added to `root` later too.
 class CWheelGuard : public QObject
 {
     Q_OBJECT

@@ -369,20 +369,24 @@ TEST_F(SheetTest, CombosTakeTheWheelOnlyWhenFocused)
     ASSERT_GT(datum->count(), 1);
     datum->setCurrentIndex(0);
     EXPECT_NE(datum->focusPolicy() & Qt::WheelFocus, Qt::WheelFocus);
-    const auto wheel = [datum] {
-        QWheelEvent event(QPointF(5, 5), datum->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+    const auto wheel = [](QWidget* target) {
+        QWheelEvent event(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(datum, &event);
+        QApplication::sendEvent(target, &event);
         return event.isAccepted();
     };
-    EXPECT_FALSE(wheel());
+    EXPECT_FALSE(wheel(datum));
     EXPECT_EQ(datum->currentIndex(), 0);
     EXPECT_FALSE(datum->hasFocus());
+    // Nor does the wheel turn the satellite sub-pages it passes over.
+    auto* satTabs = Child<QTabWidget>(sheet->Page(2), "satTabs");
+    EXPECT_FALSE(wheel(satTabs->tabBar()));
+    EXPECT_EQ(satTabs->currentIndex(), 0);
 
     sheet->activateWindow();
     datum->setFocus();
     if (datum->hasFocus()) {  // the offscreen platform may not give a window the focus
-        wheel();
+        wheel(datum);
         EXPECT_EQ(datum->currentIndex(), 1);
     }
     sheet->hide();
