@@ -5,9 +5,8 @@
 #include "app/FrameTitle.h"
 #include "app/MainView.h"
 #include "app/NemolaApp.h"
-#include "app/StatusLegend.h"
+#include "app/LegendDialog.h"
 #include "config/ReceiverCfgDlg.h"
-#include "ui/Prompts.h"
 #include "ui/TimeServices.h"
 
 #include <QAction>
@@ -83,8 +82,11 @@ void CMainFrame::AddLegendEntry()
     if (auto* help = findChild<QMenu*>(QStringLiteral("menuHelp"))) {
         QAction* legend = help->addAction(QStringLiteral("Status Legend"));
         legend->setObjectName(QStringLiteral("actionLegend"));
-        connect(legend, &QAction::triggered, this,
-                [] { ShowMessage(StatusLegendText(), QStringLiteral("Status Legend"), PromptIcon::Information); });
+        connect(legend, &QAction::triggered, this, [this] {
+            auto* dialog = new CLegendDialog(this);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->show();
+        });
     }
 }
 

@@ -110,8 +110,12 @@ QString StatusLegendText()
     text += QStringLiteral("</table><p><b>Satellite lists</b></p><table cellspacing=\"2\">");
     const QStringList titles = SatColumnTitles(kListGlonass);
     for (int c = 0; c < titles.size(); ++c) {
+        QString tip = SatColumnTip(kListGlonass, c);
+        if (tip.startsWith(titles[c] + QStringLiteral(": "))) {
+            tip.remove(0, titles[c].size() + 2);
+        }
         text += QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>")
-                    .arg(titles[c].toHtmlEscaped(), SatColumnTip(kListGlonass, c).toHtmlEscaped());
+                    .arg(titles[c].toHtmlEscaped(), tip.toHtmlEscaped());
     }
     text += QStringLiteral("<tr><td><b>#</b></td><td>%1</td></tr>").arg(SatColumnTip(kListGps, 0).toHtmlEscaped());
     text += QStringLiteral("</table><p>%1, e.g. \"13 : 9 : 10 : 3\"</p>").arg(SatSummaryTip().toHtmlEscaped());
