@@ -14,7 +14,9 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -142,6 +144,7 @@ bool CReceiverCfgDlg::Open()
     }
 
     BuildPages();
+    FitToScreen();
 
     // The link calls back on its own thread: only the shared buffer is touched there.
     const auto keepPosition = [](CReceiver* r) {
@@ -177,6 +180,22 @@ void CReceiverCfgDlg::BuildPages()
         m_tabs->addTab(MakePageArea(page, m_tabs), captions[i]);
     }
     m_tabs->setCurrentIndex(0);
+}
+
+void CReceiverCfgDlg::FitToScreen()
+{
+    // The handheld's screen is the least; a desktop gives the largest page its whole height, up to the screen.
+    QSize pages;
+    for (CConfigPage* page : m_pages) {
+        pages = pages.expandedTo(page->sizeHint());
+    }
+    const auto* area = static_cast<QScrollArea*>(m_tabs->widget(0));
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize wanted = (sizeHint() - area->sizeHint() + pages + QSize(bar, bar)).expandedTo(QSize(480, 600));
+    if (const QScreen* screen = this->screen()) {
+        wanted = wanted.boundedTo(screen->availableSize());
+    }
+    resize(wanted);
 }
 
 CConfigPage* CReceiverCfgDlg::Page(int index) const

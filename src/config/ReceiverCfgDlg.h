@@ -81,6 +81,7 @@ public:
 
 private:
     void BuildPages();
+    void FitToScreen();
     void OnTabChanged(int index);
     void RunTabChange();
     void RefreshPage();
