@@ -90,7 +90,9 @@ void CAboutDialog::FitToReport()
         columns = std::max(columns, int(metrics.horizontalAdvance(line)));
     }
     const int frame = 2 * m_reportView->frameWidth() + 2 * int(m_reportView->document()->documentMargin()) + 4;
-    const int height = int(lines.size()) * metrics.lineSpacing() + frame;
+    // A line and a character to spare: the editor's own spacing differs a little from the font's.
+    const int height = int(lines.size() + 1) * metrics.lineSpacing() + frame;
+    columns += metrics.averageCharWidth();
     const QMargins margins = layout()->contentsMargins();
     QSize wanted(columns + frame + margins.left() + margins.right(),
                  sizeHint().height() - m_reportView->sizeHint().height() + height);
