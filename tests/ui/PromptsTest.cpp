@@ -184,3 +184,32 @@ TEST(QtPrompts, ClosedMessageBoxAnswersWithItsCancellingButton)
 }
 
 }  // namespace
+
+namespace {
+
+// Boxes once opened in the middle of the screen whenever the program's window was not the active one.
+TEST(QtPrompts, BoxesBelongToTheProgramsWindowWithoutAnActiveOne)
+{
+    QWidget frame;
+    frame.setObjectName(QStringLiteral("frame"));
+    CQtPrompts prompts(&frame);
+    if (QApplication::activeWindow() == nullptr && QApplication::activeModalWidget() == nullptr) {
+        EXPECT_EQ(prompts.Parent(), &frame);
+    }
+    CQtPrompts unowned;
+    frame.show();
+    QWidget* parent = unowned.Parent();
+    EXPECT_NE(parent, nullptr);
+    QWidget* seen = nullptr;
+    QTimer::singleShot(0, [&seen] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen = box->parentWidget();
+            box->reject();
+        }
+    });
+    unowned.Message(QStringLiteral("text"), QStringLiteral("caption"), PromptButtons::Ok, PromptIcon::None);
+    EXPECT_EQ(seen, parent);
+    frame.hide();
+}
+
+}  // namespace
