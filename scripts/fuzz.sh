@@ -31,17 +31,17 @@ for target in "${targets[@]}"; do
   cp -r "fuzz/corpus/$target/." "$work/$target/" 2>/dev/null || true
   args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$crashes/" -print_final_stats=1)
   if grep -qx "$target" <<<"$known"; then
-    echo "== $target (known failing: crashes are kept, not counted)"
+    echo "== $target (known failing: crashes are kept in $crashes/, not counted)"
     "$bin" "${args[@]}" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 "$work/$target" \
       >"$work/$target.log" 2>&1 || true
-  elif ! "$bin" "${args[@]}" "$work/$target" >"$work/$target.log" 2>&1; then
-    echo "== $target: FAILED; input kept in $crashes/"
+    grep -E '^#[0-9]+: cov' "$work/$target.log" | tail -n 1 || true
+  elif "$bin" "${args[@]}" "$work/$target" >"$work/$target.log" 2>&1; then
+    echo "== $target"
+    grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$work/$target.log" || true
+  else
+    echo "== $target: FAILED; the input is kept in $crashes/"
     tail -n 40 "$work/$target.log"
     status=1
-    continue
-  else
-    echo "== $target"
   fi
-  grep -E '^stat::number_of_executed_units|^stat::average_exec_per_sec|^#[0-9]+.*DONE' "$work/$target.log" | tail -n 3 || true
 done
 exit $status

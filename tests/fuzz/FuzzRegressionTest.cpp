@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -35,6 +36,7 @@ TEST_P(FuzzReplayTest, CorpusAndRegressionsPassTheOracles)
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplayTest,
-                         ::testing::Values("framer", "receiver", "decoders", "script", "toolkit"));
+                         ::testing::Values("framer", "receiver", "decoders", "script", "toolkit"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
