@@ -90,6 +90,12 @@ int64_t CSimCore::Now() const
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
 }
 
+QString CSimCore::PeerText(const SimSession& session) const
+{
+    return session.peerHost + QLatin1Char(':') +
+           QString::number(session.peerPort > 0 ? session.peerPort : 40000 + session.id);
+}
+
 QStringList CSimCore::PortPaths()
 {
     QStringList ports;

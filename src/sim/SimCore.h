@@ -27,6 +27,8 @@ struct SimSession
 {
     int id = 0;
     QString port;  // "/dev/ser/a", "/dev/tcp/b", ...
+    QString peerHost = QStringLiteral("127.0.0.1");
+    int peerPort = 0;  // 0: made from the session id
     IInProcessDevice::Sink sink;
     QByteArray line;  // input since the last line end
     bool lineTooLong = false;
@@ -99,6 +101,11 @@ public:
     std::map<int, std::shared_ptr<SimSession>> sessions;
     int nextSessionId = 1;
     std::map<QString, PortOutputs> outputs;  // port -> enabled messages
+    // port -> message paths in the order "em" enabled them (a port's message list is printed in that order);
+    // paths no longer in `outputs` are skipped and dropped at the next "em".
+    std::map<QString, QStringList> outputOrder;
+    // A session's peer as the network status shows it ("127.0.0.1", port); the TCP server sets real ones.
+    QString PeerText(const SimSession& session) const;
     QStringList events;                      // texts of "event"
 
     // Fault injection.
