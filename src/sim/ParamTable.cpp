@@ -80,7 +80,7 @@ constexpr ParamDef kParams[] = {
     {"/par/opts/cur/RS_A", T::Int, "460", "", RO, ""},
     {"/par/opts/cur/RS_B", T::Int, "460", "", RO, ""},
     {"/par/opts/cur/RS_C", T::Int, "115", "", RO, ""},
-    {"/par/opts/cur/RS_D", T::Int, "115", "", RO, ""},
+    {"/par/opts/cur/RS_D", T::Int, "115", "", RO, "!nord"},
     {"/par/opts/cur/_TCP", T::Int, "5", "", RO, ""},
     {"/par/opts/cur/_USB", T::Int, "1", "", RO, ""},
     {"/par/opts/cur/_CAN", T::Int, "2", "", RO, ""},
@@ -337,7 +337,7 @@ constexpr ProfileDef kProfiles[] = {
     {"fw22", "rtk,blt,modem,datum,l2l1,cmrglo"},
     // The port pages' receivers: serial features 511, 115, 0 and 1500 with no USB; a model with modem b.
     {"ports", "rtk,can,blt,wlan,modem,datum"},
-    {"arven", "rtk,blt,modem,modemb,datum"},
+    {"arven", "rtk,blt,modem,modemb,datum,nord"},  // and no serial feature value for port D
 };
 
 constexpr ProfileValue kProfileValues[] = {

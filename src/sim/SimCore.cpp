@@ -92,8 +92,7 @@ int64_t CSimCore::Now() const
 
 QString CSimCore::PeerText(const SimSession& session) const
 {
-    return session.peerHost + QLatin1Char(':') +
-           QString::number(session.peerPort > 0 ? session.peerPort : 40000 + session.id);
+    return QStringLiteral("127.0.0.1:") + QString::number(40000 + session.id);
 }
 
 QStringList CSimCore::PortPaths()

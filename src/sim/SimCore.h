@@ -27,8 +27,6 @@ struct SimSession
 {
     int id = 0;
     QString port;  // "/dev/ser/a", "/dev/tcp/b", ...
-    QString peerHost = QStringLiteral("127.0.0.1");
-    int peerPort = 0;  // 0: made from the session id
     IInProcessDevice::Sink sink;
     QByteArray line;  // input since the last line end
     bool lineTooLong = false;
@@ -104,7 +102,8 @@ public:
     // port -> message paths in the order "em" enabled them (a port's message list is printed in that order);
     // paths no longer in `outputs` are skipped and dropped at the next "em".
     std::map<QString, QStringList> outputOrder;
-    // A session's peer as the network status shows it ("127.0.0.1", port); the TCP server sets real ones.
+    // A session's peer as the network status shows it: every client is local here, its port made from the session
+    // id ("127.0.0.1:40003").
     QString PeerText(const SimSession& session) const;
     QStringList events;                      // texts of "event"
 

@@ -15,7 +15,9 @@ struct SimState;
 struct SimOptions
 {
     // "full"; "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification); "lite" (no datum feature); "fw21" and
-    // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2.
+    // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2; "ports"
+    // (serial feature values 511, 115, 0, 1500, no USB), "arven" (its modem as modem b, no feature value for
+    // serial port D, no CAN, no Wi-Fi).
     QString profile = QStringLiteral("full");
     uint32_t seed = 1;
     // Time advances only through AdvanceTime(); no thread of its own. Tests use this.

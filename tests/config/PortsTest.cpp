@@ -199,7 +199,7 @@ TEST(PortTablesTest, AddressesAndControllerPort)
     {
         const char* name;
         const char* protectedPorts;  // /dev/ser/b, /dev/usb/a, /dev/tcp/c
-    } cases[] = {{"ttyUSB0:", "110"}, {"SIM:1", "110"}, {"192.168.3.1:8002", "001"}, {"", "111"}};
+    } cases[] = {{"ttyUSB0:115200", "110"}, {"SIM:1", "110"}, {"192.168.3.1:8002", "001"}, {"", "111"}};
     for (const auto& c : cases) {
         sheet.name = QLatin1String(c.name);
         QString got;
@@ -246,7 +246,12 @@ TEST_F(SerialTest, AvailabilityFollowsTheFeatureValues)
                                    "%/par/dev/ser/b/rtscts%set,/par/dev/ser/b/rtscts,{off}",
                                    "%dm,/dev/ser/b%dm,/dev/ser/b"}));
 
+    // A receiver that does not report port D's feature value.
+    Open("arven");
+    EXPECT_EQ(Enabled({W("serDInput"), W("serDBaud"), W("serCInput")}), QStringLiteral("001"));
+
     // A current rate the port does not offer.
+    Open("ports");
     sim->Sim().SetParamValue("/par/dev/ser/b/rate", "460800");
     page->QuerySettings();
     EXPECT_EQ(W<QComboBox>("serBBaud")->currentIndex(), -1);

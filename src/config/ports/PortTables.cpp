@@ -4,6 +4,7 @@
 #include "config/Toolkit.h"
 #include "link/ParamBatch.h"
 #include "link/ReceiverHolder.h"
+#include "link/ReceiverName.h"
 
 #include <QRegularExpression>
 
@@ -126,14 +127,17 @@ bool IsControllerPort(const QString& port)
         return port == g_curTermPort;
     }
     const QString name = g_configSheet ? g_configSheet->ReceiverName() : QString();
-    static const QRegularExpression kNetwork(QStringLiteral("^[^:]+:[0-9]+$"));
-    if (name.isEmpty()) {
-        return true;  // nothing tells which port it is
+    switch (ParseReceiverName(name).kind) {
+        case ReceiverAddress::Kind::Tcp:
+            return port.startsWith(QLatin1String("/dev/tcp/"));
+        case ReceiverAddress::Kind::Serial:
+        case ReceiverAddress::Kind::Simulator:
+            // A controller's serial device may be wired to a serial or the USB port of the receiver.
+            return port.startsWith(QLatin1String("/dev/ser/")) || port.startsWith(QLatin1String("/dev/usb/"));
+        case ReceiverAddress::Kind::Invalid:
+            break;
     }
-    if (!name.startsWith(QLatin1String("SIM:")) && kNetwork.match(name).hasMatch()) {
-        return port.startsWith(QLatin1String("/dev/tcp/"));
-    }
-    return port.startsWith(QLatin1String("/dev/ser/")) || port.startsWith(QLatin1String("/dev/usb/"));
+    return true;  // nothing tells which port it is
 }
 
 QString MaxBaudRate(const QString* featureValue)
