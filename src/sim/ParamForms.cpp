@@ -206,7 +206,8 @@ CParamStore::SetResult CheckBracedForm(const char* form, const QString& value, Q
             v = v.mid(1, v.size() - 2);
         }
         const bool mac = std::strcmp(form, "mac") == 0;
-        static const QRegularExpression kIp(QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+        static const QRegularExpression kIp(
+            QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
         static const QRegularExpression kMac(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
         const QRegularExpressionMatch m = (mac ? kMac : kIp).match(v);
         if (!m.hasMatch()) {

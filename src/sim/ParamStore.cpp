@@ -153,7 +153,8 @@ bool CParamStore::HasFeatures(const char* needs) const
     for (const QString& f : QString::fromLatin1(needs).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QString name = f.trimmed();
         // "!feature": the path exists only without the feature.
-        const bool has = name.startsWith(QLatin1Char('!')) ? !m_features.contains(name.mid(1)) : m_features.contains(name);
+        const bool has =
+            name.startsWith(QLatin1Char('!')) ? !m_features.contains(name.mid(1)) : m_features.contains(name);
         if (!has) {
             return false;
         }

@@ -404,7 +404,8 @@ bool IsUpperHex(QChar c)
 QString MessageName(const QString& path)
 {
     QString name = path.mid(5);
-    static const std::pair<const char*, const char*> kNamed[] = {{"~~", "RT"}, {"||", "EE"}, {"::", "ET"}, {"==", "EV"}};
+    static const std::pair<const char*, const char*> kNamed[] = {
+        {"~~", "RT"}, {"||", "EE"}, {"::", "ET"}, {"==", "EV"}};
     for (const auto& [id, text] : kNamed) {
         if (name == QLatin1String("kvs/") + QLatin1String(id)) {
             return QLatin1String("kvs/") + QLatin1String(text);

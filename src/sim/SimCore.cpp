@@ -345,8 +345,7 @@ void CSimCore::EmitEpoch(int64_t t)
             add(generator->Frames(item.first, t, item.second, status));
         }
         // The epoch end closes every epoch that said anything, whatever its own period.
-        if (!withholdEpochEnds &&
-            (endDue || (!bytes.isEmpty() && outs.count(QStringLiteral("/msg/kvs/||")) > 0))) {
+        if (!withholdEpochEnds && (endDue || (!bytes.isEmpty() && outs.count(QStringLiteral("/msg/kvs/||")) > 0))) {
             add(generator->Frames("||", t, 0, status));
         }
         SendMessages(*target, bytes);

@@ -105,7 +105,7 @@ public:
     // A session's peer as the network status shows it: every client is local here, its port made from the session
     // id ("127.0.0.1:40003").
     QString PeerText(const SimSession& session) const;
-    QStringList events;                      // texts of "event"
+    QStringList events;  // texts of "event"
 
     // Fault injection.
     QSet<QString> refused;

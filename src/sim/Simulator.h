@@ -81,8 +81,8 @@ public:
     void InjectFault(SimFault fault, const QString& id, int count = 1);
     // An event input ('A' or 'B') fires now; XA or XB reports it at its next output.
     void InjectEvent(char input);
-    void DropSessions(const QString& why);                      // every open session is dropped
-    QStringList ReceivedCommands() const;                       // the newest statements received, in order
+    void DropSessions(const QString& why);  // every open session is dropped
+    QStringList ReceivedCommands() const;   // the newest statements received, in order
     void ClearReceivedCommands();
 
     const SimOptions& Options() const;

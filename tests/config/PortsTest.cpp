@@ -19,7 +19,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QLineEdit>
+#include <QThread>
 
 namespace {
 
@@ -121,7 +123,7 @@ TEST(PortTablesTest, MaxBaudRateByFeature)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"511", "1500000"}, {"115", "115200"}, {"460", "460800"}, {"57", "57600"}, {"0", "0"},
-        {"", "0"},          {"1500", "0"},     {"-5", "0"},       {"abc", "0"}, {"99999999999", "0"},
+        {"", "0"},          {"1500", "0"},     {"-5", "0"},       {"abc", "0"},    {"99999999999", "0"},
     };
     for (const auto& [feature, rate] : cases) {
         const QString value = QLatin1String(feature);
@@ -132,8 +134,9 @@ TEST(PortTablesTest, MaxBaudRateByFeature)
 
 TEST(PortTablesTest, RecognizeOutputPresetInOrderAndKeepsWhatItCannotRead)
 {
-    const QString kvsMin = "{kvs/RT={1.00,0.00,-1,0},kvs/RD={1.00},kvs/SI={1.00},kvs/NN={1.00},kvs/RC={1.00},"
-                           "kvs/PC={1.00},kvs/P2={1.00},kvs/EE={1.00}}";
+    const QString kvsMin =
+        "{kvs/RT={1.00,0.00,-1,0},kvs/RD={1.00},kvs/SI={1.00},kvs/NN={1.00},kvs/RC={1.00},"
+        "kvs/PC={1.00},kvs/P2={1.00},kvs/EE={1.00}}";
     const struct
     {
         QString list;
@@ -237,14 +240,13 @@ TEST_F(SerialTest, AvailabilityFollowsTheFeatureValues)
                                     "%%set,/par/dev/ser/b/imode,cmd", "%%dm,/dev/ser/b", "%%"}));
     const QStringList script = Script();
     EXPECT_TRUE(script.filter("/dev/ser/a").isEmpty());
-    EXPECT_EQ(script, QStringList({"%/par/dev/ser/b/imode%set,/par/dev/ser/b/imode,cmd",
-                                   "%/par/dev/ser/b/echo%set,/par/dev/ser/b/echo,off",
-                                   "%/par/dev/ser/b/eoff%set,/par/dev/ser/b/eoff,off",
-                                   "%/par/dev/ser/b/ewrap%set,/par/dev/ser/b/ewrap,off",
-                                   "%/par/dev/ser/b/stops%set,/par/dev/ser/b/stops,1",
-                                   "%/par/dev/ser/b/rate%set,/par/dev/ser/b/rate,115200",
-                                   "%/par/dev/ser/b/rtscts%set,/par/dev/ser/b/rtscts,{off}",
-                                   "%dm,/dev/ser/b%dm,/dev/ser/b"}));
+    EXPECT_EQ(
+        script,
+        QStringList(
+            {"%/par/dev/ser/b/imode%set,/par/dev/ser/b/imode,cmd", "%/par/dev/ser/b/echo%set,/par/dev/ser/b/echo,off",
+             "%/par/dev/ser/b/eoff%set,/par/dev/ser/b/eoff,off", "%/par/dev/ser/b/ewrap%set,/par/dev/ser/b/ewrap,off",
+             "%/par/dev/ser/b/stops%set,/par/dev/ser/b/stops,1", "%/par/dev/ser/b/rate%set,/par/dev/ser/b/rate,115200",
+             "%/par/dev/ser/b/rtscts%set,/par/dev/ser/b/rtscts,{off}", "%dm,/dev/ser/b%dm,/dev/ser/b"}));
 
     // A receiver that does not report port D's feature value.
     Open("arven");
@@ -272,8 +274,8 @@ TEST_F(SerialTest, OutputPresetStepSendsTheExactSequence)
     ASSERT_GE(at, 0) << applied.join('\n').toStdString();
     EXPECT_EQ(applied.mid(at, 6),
               QStringList({"print,/par/ref/pos/gps/geo", "print,/par/ref/pos/glo/geo",
-                           "%%set,/par/ref/arp/gps/geo," + ref, "%%set,/par/ref/arp/glo/geo," + ref,
-                           "%%dm,/dev/ser/b", "%%em,/dev/ser/b,rtcm3{/1004:1.00,/1006:10,/1008:10}"}));
+                           "%%set,/par/ref/arp/gps/geo," + ref, "%%set,/par/ref/arp/glo/geo," + ref, "%%dm,/dev/ser/b",
+                           "%%em,/dev/ser/b,rtcm3{/1004:1.00,/1006:10,/1008:10}"}));
     EXPECT_EQ(sim->Sim().Param("/par/ref/arp/gps/geo"), ref);
 
     // The receiver lists them in the order given and the page recognises them; the script re-enables them.
@@ -342,8 +344,8 @@ TEST_F(CanTest, ImodeStepAndIdentifiersOnlyForEnabledControls)
     EXPECT_EQ(W<QComboBox>("canARate")->currentText(), QStringLiteral("250"));
     EXPECT_EQ(W<QLineEdit>("canBOutFirst")->text(), QStringLiteral("1024"));
     Type(W<QLineEdit>("canAInFirst"), "300");
-    W("canBInput")->setEnabled(false);     // as after a query without its input mode
-    W("canBInCount")->setEnabled(false);   // and without this identifier
+    W("canBInput")->setEnabled(false);    // as after a query without its input mode
+    W("canBInCount")->setEnabled(false);  // and without this identifier
     const QStringList applied = Applied();
     EXPECT_EQ(applied.mid(0, 8),
               QStringList({"%%set,/par/dev/can/a/imode,cmd", "%%set,/par/dev/can/a/imode,none",
@@ -367,9 +369,12 @@ TEST_F(EthernetTest, ChecksBeforeSending)
         QString text;
         const char* result;
     } cases[] = {
-        {"ethAddress", "1.2.3", "Invalid IP address"},       {"ethAddress", "1.2.3.4.5", "Invalid IP address"},
-        {"ethMask", "255.255.256.0", "Invalid IP mask"},     {"ethTcpPort", "0", "Invalid TCP Port"},
-        {"ethTcpPort", "65536", "Invalid TCP Port"},         {"ethFtpTimeout", "0", "Invalid timeout"},
+        {"ethAddress", "1.2.3", "Invalid IP address"},
+        {"ethAddress", "1.2.3.4.5", "Invalid IP address"},
+        {"ethMask", "255.255.256.0", "Invalid IP mask"},
+        {"ethTcpPort", "0", "Invalid TCP Port"},
+        {"ethTcpPort", "65536", "Invalid TCP Port"},
+        {"ethFtpTimeout", "0", "Invalid timeout"},
         {"ethPassword", QString(16, 'p'), "Invalid Ethernet password"},
         {"ethPassword", QString(15, 'p'), ""},
     };
@@ -424,7 +429,8 @@ TEST_F(GsmTest, ModemByModelAndNoDefaultPinSent)
         EXPECT_EQ(W<QLineEdit>("gsmPin")->text(), CGSM::DefaultPin());
         Choose(W<QComboBox>("gsmMode"), "master");
         EXPECT_EQ(Applied(), QStringList({"%%set," + QLatin1String(modem) + "mode,master"})) << profile;
-        EXPECT_EQ(Script(), QStringList({"%" + QLatin1String(modem) + "mode%set," + QLatin1String(modem) + "mode,master"}));
+        EXPECT_EQ(Script(),
+                  QStringList({"%" + QLatin1String(modem) + "mode%set," + QLatin1String(modem) + "mode,master"}));
         Type(W<QLineEdit>("gsmPin"), "4719");
         EXPECT_EQ(Applied().last(), "%%set," + QLatin1String(modem) + "pin,\"4719\"");
     }
@@ -459,14 +465,15 @@ TEST_F(BltTest, ApplyRestartsTheReceiverAndReportsWhatFails)
             sim->Sim().RefuseParam("/par/reset");
         }
         if (!*c.result) {
-            prompts.ExpectMessage("Reset Receiver", "The receiver has been reset!", PromptButtons::Ok, PromptButton::Ok);
+            prompts.ExpectMessage("Reset Receiver", "The receiver has been reset!", PromptButtons::Ok,
+                                  PromptButton::Ok);
         }
         const std::shared_ptr<CReceiver> before = CReceiverHolder::Shared().GetReceiver();
         QString result;
         const QStringList applied = Applied(&result);
         EXPECT_EQ(result, QLatin1String(c.result)) << c.rebootMs;
-        EXPECT_EQ(applied.mid(0, 3), QStringList({"%%set,/par/blt/name,Rover, north", "%%set,/par/blt/pin,0000",
-                                                  "%%set,reset,yes"}));
+        EXPECT_EQ(applied.mid(0, 3),
+                  QStringList({"%%set,/par/blt/name,Rover, north", "%%set,/par/blt/pin,0000", "%%set,reset,yes"}));
         EXPECT_EQ(sheet.reopened, c.reopened);
         EXPECT_TRUE(sheet.shown);
         EXPECT_EQ(waiter.waits, c.refuse ? 0 : c.reopened ? 4 : CBLT::kReopenAttempts);
@@ -506,4 +513,37 @@ TEST(PortsPageTest, InnerPagesApplyInOrderAndTheFailingOneIsShown)
     EXPECT_FALSE(ports.InnerPage(1)->m_bChanged);
     EXPECT_TRUE(ports.InnerPage(2)->m_bChanged);
     EXPECT_EQ(sim.Sim().Param("/par/dev/usb/a/imode"), QStringLiteral("rtcm3"));
+}
+
+TEST(PortsPageTest, AfterTheBluetoothRestartTheSheetListensOnTheNewHandle)
+{
+    SimOptions options = SimProfile("full");
+    options.rebootMs = 1500;
+    CSharedSim sim(options);
+    CScriptedPrompts prompts;
+    CReceiverCfgDlg sheet(SheetContext(sim));
+    ASSERT_TRUE(sheet.Open());
+    sheet.SelectPage(5);
+    auto* ports = dynamic_cast<CPorts*>(sheet.Page(5));
+    ASSERT_NE(ports, nullptr);
+    auto* blt = static_cast<CBLT*>(ports->InnerPage(5));
+    CAdvanceWaiter waiter(sim);
+    blt->SetWaiter(&waiter);
+    Type(Child<QLineEdit>(blt, "bltPin"), "4321");
+    prompts.ExpectMessage("Reset Receiver", "The receiver has been reset!", PromptButtons::Ok, PromptButton::Ok);
+    sheet.Apply();
+    EXPECT_EQ(sheet.StatusText(), QString());
+    EXPECT_TRUE(sheet.IsSheetShown());
+    EXPECT_EQ(sim.Sim().Param("/par/blt/pin"), QStringLiteral("\"4321\""));
+    EXPECT_TRUE(sim.Sim().EnabledMessages("/dev/ser/a").join(' ').contains(QLatin1String("/msg/kvs/PG:1000")));
+    g_pgMessage.Clear();
+    sim.Advance(2000);
+    const QDeadlineTimer deadline(5000);
+    while (g_pgMessage.Body().isEmpty() && !deadline.hasExpired()) {
+        QThread::msleep(2);
+    }
+    EXPECT_EQ(g_pgMessage.Body().size(), 30);
+    // A later page queries through the new handle.
+    sheet.SelectPage(2);
+    EXPECT_EQ(Child<QLineEdit>(sheet.Page(2), "elevationMask")->text(), QStringLiteral("5"));
 }

@@ -22,13 +22,12 @@ const QString kQuery = QStringLiteral(
 
 enum { kAddr, kMask, kGw, kPasswd, kTcpPort, kTcpTimeout, kFtpPort, kFtpTimeout };
 
-const char* const kPaths[] = {"/par/net/ip/addr",     "/par/net/ip/mask",  "/par/net/ip/gw",
-                              "/par/net/passwd",      "/par/net/tcp/port", "/par/net/tcp/timeout",
-                              "/par/net/ftp/port",    "/par/net/ftp/timeout"};
+const char* const kPaths[] = {"/par/net/ip/addr",  "/par/net/ip/mask",     "/par/net/ip/gw",    "/par/net/passwd",
+                              "/par/net/tcp/port", "/par/net/tcp/timeout", "/par/net/ftp/port", "/par/net/ftp/timeout"};
 const char* const kNames[] = {"ethAddress", "ethMask",       "ethGateway", "ethPassword",
                               "ethTcpPort", "ethTcpTimeout", "ethFtpPort", "ethFtpTimeout"};
-const char* const kCaptions[] = {"IP Address:", "IP Mask:",    "Gateway:",  "Network Password:",
-                                 "TCP Port:",   "Timeout(s):", "FTP Port:", "Timeout(s):"};
+const char* const kCaptions[] = {
+    "IP Address:", "IP Mask:", "Gateway:", "Network Password:", "TCP Port:", "Timeout(s):", "FTP Port:", "Timeout(s):"};
 
 // Apply order, with the check, the invalid text and the refused text of each edit.
 enum class Check { Quad, Port, Timeout, Password };
@@ -71,7 +70,8 @@ bool Passes(Check check, const QString& text)
 
 bool IsDottedQuad(const QString& text)
 {
-    static const QRegularExpression kQuad(QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+    static const QRegularExpression kQuad(
+        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
     const QRegularExpressionMatch m = kQuad.match(text.trimmed());
     if (!m.hasMatch()) {
         return false;
@@ -88,8 +88,8 @@ CEthernet::CEthernet(QWidget* parent) : CConfigPage(parent)
 {
     QVBoxLayout* column = PageColumn(this);
     QWidget* content = column->parentWidget();
-    auto* note = new QLabel(QStringLiteral("Warning, Newly applied setting will be activated only after receiver reset."),
-                            content);
+    auto* note = new QLabel(
+        QStringLiteral("Warning, Newly applied setting will be activated only after receiver reset."), content);
     note->setWordWrap(true);
     column->addWidget(note);
     auto group = [&](const char* caption, std::initializer_list<int> edits) {

@@ -19,8 +19,7 @@ const QStringList kModes{"off", "master", "slave"};
 
 QString CGSM::ModemPath(const QString& model)
 {
-    return model.startsWith(QLatin1String("ARVEN")) ? QStringLiteral("/par/modem/b/")
-                                                     : QStringLiteral("/par/modem/c/");
+    return model.startsWith(QLatin1String("ARVEN")) ? QStringLiteral("/par/modem/b/") : QStringLiteral("/par/modem/c/");
 }
 
 CGSM::CGSM(const QString& model, QWidget* parent)

@@ -57,8 +57,8 @@ void CPortGroup::Reset(bool available)
     m_input->clear();
     m_output->clear();
     m_period->clear();
-    for (QWidget* w : std::initializer_list<QWidget*>{m_inputLabel, m_input, m_outputLabel, m_output, m_periodLabel,
-                                                      m_period}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_inputLabel, m_input, m_outputLabel, m_output, m_periodLabel, m_period}) {
         w->setEnabled(available);
     }
 }

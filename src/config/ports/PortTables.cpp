@@ -294,7 +294,8 @@ void CopyReferenceToArp(const QString& command)
         return;
     }
     CParamBatch batch;
-    if (!batch.Run(QStringLiteral("@scr stoperrors off\nprint,/par/ref/pos/gps/geo\nprint,/par/ref/pos/glo/geo\n@end\n"))) {
+    if (!batch.Run(
+            QStringLiteral("@scr stoperrors off\nprint,/par/ref/pos/gps/geo\nprint,/par/ref/pos/glo/geo\n@end\n"))) {
         return;
     }
     const char* const paths[] = {"/par/ref/arp/gps/geo", "/par/ref/arp/glo/geo"};

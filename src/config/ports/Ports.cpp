@@ -46,8 +46,8 @@ CPorts::CPorts(QWidget* parent) : CConfigPage(parent)
     connect(blt, &CBLT::Changed, this, changed);
     connect(wifi, &CWIFI::Changed, this, changed);
     connect(gsm, &CGSM::Changed, this, changed);
-    const char* names[] = {"serialPage", "usbPage", "ethernetPage", "tcpPage", "canPage", "bltPage", "wifiPage",
-                           "gsmPage"};
+    const char* names[] = {"serialPage", "usbPage", "ethernetPage", "tcpPage",
+                           "canPage",    "bltPage", "wifiPage",     "gsmPage"};
     const QStringList captions = Captions();
     for (int i = 0; i < kPages; ++i) {
         m_pages[size_t(i)]->setObjectName(QLatin1String(names[i]));

@@ -35,8 +35,8 @@ CSerial::CSerial(QWidget* parent) : CConfigPage(parent)
     QWidget* content = column->parentWidget();
     for (int i = 0; i < kPorts; ++i) {
         const QChar letter = QLatin1Char(char('a' + i));
-        auto* group = new CPortGroup(QStringLiteral("/dev/ser/") + letter,
-                                     QStringLiteral("Serial ") + letter.toUpper(), content);
+        auto* group =
+            new CPortGroup(QStringLiteral("/dev/ser/") + letter, QStringLiteral("Serial ") + letter.toUpper(), content);
         m_groups[size_t(i)] = group;
         m_baudLabels[size_t(i)] = new QLabel(QStringLiteral("Baud rate:"), group);
         m_bauds[size_t(i)] = new QComboBox(group);

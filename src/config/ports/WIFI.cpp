@@ -52,8 +52,8 @@ CWIFI::CWIFI(QWidget* parent) : CConfigPage(parent)
 {
     QVBoxLayout* column = PageColumn(this);
     QWidget* content = column->parentWidget();
-    auto* note = new QLabel(QStringLiteral("Warning, Newly applied setting will be activated only after receiver reset."),
-                            content);
+    auto* note = new QLabel(
+        QStringLiteral("Warning, Newly applied setting will be activated only after receiver reset."), content);
     note->setWordWrap(true);
     column->addWidget(note);
     m_mode = new QCheckBox(QStringLiteral("Turn Wi-Fi on"), content);
