@@ -7,6 +7,7 @@
 #include <mutex>
 
 class CConfigPage;
+class CConnection;
 
 // What pages and toolkit routines may ask of the open configuration sheet.
 class IConfigSheet
@@ -26,6 +27,14 @@ public:
     virtual void RefuseScriptValue(const QString& /*text*/) {}
     // The connected receiver's firmware as major x 1000 + minor, read at connection; 0 when unknown.
     virtual int FirmwareVersion() const { return 0; }
+    // The connection and the receiver name the sheet opened the receiver with (a page that restarts the receiver
+    // opens it again with them); null / empty when unknown.
+    virtual CConnection* Connection() const { return nullptr; }
+    virtual QString ReceiverName() const { return QString(); }
+    // The receiver model read at connection.
+    virtual QString Model() const { return QString(); }
+    // The shared receiver handle was replaced by a newly opened one: what the sheet attached is attached again.
+    virtual void ReceiverReopened() {}
 };
 
 // The open configuration sheet, or null. The sheet sets it when it is built and clears it when it goes away;

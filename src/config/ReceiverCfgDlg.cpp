@@ -4,6 +4,7 @@
 #include "config/ConfigPage.h"
 #include "config/Position.h"
 #include "config/Rover.h"
+#include "config/ports/Ports.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 #include "ui/Prompts.h"
@@ -148,6 +149,18 @@ bool CReceiverCfgDlg::Open()
     BuildPages();
     FitToScreen();
 
+    AttachPosition();
+
+    m_current = 0;
+    RunTabChange();
+    m_showAfterQuery = true;
+    wait.Close();
+    return true;
+}
+
+void CReceiverCfgDlg::AttachPosition()
+{
+    const std::shared_ptr<CReceiver> receiver = CReceiverHolder::Shared().GetReceiver();
     // The link calls back on its own thread: only the shared buffer is touched there.
     const auto keepPosition = [](CReceiver* r) {
         constexpr int kHeader = 5;
@@ -157,12 +170,11 @@ bool CReceiverCfgDlg::Open()
     if (!receiver->Attach(kPgChannel, keepPosition, QStringLiteral("PG:1"), nullptr)) {
         SetStatusText(receiver->GetReplyString());
     }
+}
 
-    m_current = 0;
-    RunTabChange();
-    m_showAfterQuery = true;
-    wait.Close();
-    return true;
+void CReceiverCfgDlg::ReceiverReopened()
+{
+    AttachPosition();
 }
 
 void CReceiverCfgDlg::BuildPages()
@@ -179,6 +191,9 @@ void CReceiverCfgDlg::BuildPages()
         }
         if (!page && i == 4) {
             page = new CRover(m_tabs);
+        }
+        if (!page && i == 5) {
+            page = new CPorts(m_tabs);
         }
         if (!page) {
             page = new CPendingPage(captions[i], m_tabs);

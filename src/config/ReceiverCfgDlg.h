@@ -80,10 +80,16 @@ public:
     bool WriteScriptText(const QString& line) override;
     void RefuseScriptValue(const QString& text) override;
     int FirmwareVersion() const override { return m_context.firmwareVersion; }
+    CConnection* Connection() const override { return m_context.connection; }
+    QString ReceiverName() const override { return m_context.receiverName; }
+    QString Model() const override { return m_context.model; }
+    void ReceiverReopened() override;
 
 private:
     void BuildPages();
     void FitToScreen();
+    // Attaches the "PG" callback to the shared receiver; the status line says why when it fails.
+    void AttachPosition();
     void OnTabChanged(int index);
     void RunTabChange();
     void RefreshPage();

@@ -63,13 +63,14 @@ void Enable(QWidget* widget, bool enable)
     }
 }
 
-// One leading double quote and the last character go when the value starts with a quote.
+// The text inside the value's double quotes. A value cut after its opening quote loses only that quote, not a
+// character of its text.
 QString Unquoted(const QString& value)
 {
     if (!value.startsWith(QLatin1Char('"'))) {
         return value;
     }
-    return value.size() >= 2 ? value.mid(1, value.size() - 2) : QString();
+    return value.size() >= 2 && value.endsWith(QLatin1Char('"')) ? value.mid(1, value.size() - 2) : value.mid(1);
 }
 
 QString Quoted(const QString& text, bool quoted)

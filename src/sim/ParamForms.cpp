@@ -193,8 +193,34 @@ Result CmrDesc(const QString& text, QString* canonical)
 
 }  // namespace
 
+bool IsPlainForm(const char* form)
+{
+    return std::strcmp(form, "ipv4") == 0 || std::strcmp(form, "mac") == 0;
+}
+
 CParamStore::SetResult CheckBracedForm(const char* form, const QString& value, QString* canonical)
 {
+    if (IsPlainForm(form)) {
+        QString v = value.trimmed();
+        if (v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'))) {
+            v = v.mid(1, v.size() - 2);
+        }
+        const bool mac = std::strcmp(form, "mac") == 0;
+        static const QRegularExpression kIp(
+            QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+        static const QRegularExpression kMac(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
+        const QRegularExpressionMatch m = (mac ? kMac : kIp).match(v);
+        if (!m.hasMatch()) {
+            return Result::Invalid;
+        }
+        for (int i = 1; !mac && i <= 4; ++i) {
+            if (m.captured(i).toInt() > 255) {
+                return Result::OutOfRange;
+            }
+        }
+        *canonical = mac ? QLatin1Char('"') + v.toUpper() + QLatin1Char('"') : v;
+        return Result::Ok;
+    }
     if (std::strcmp(form, "datum-par") == 0) {
         return DatumPar(value, canonical);
     }

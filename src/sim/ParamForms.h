@@ -13,6 +13,10 @@
 //                 60, seconds below 60, at most 90 / 180 degrees in all; height in metres
 //   "offsets"     {east,north,up}: metres, each within 1 m
 //   "cmr-desc"    {"short id","cogo","long id"}: texts in double quotes of at most 8, 16 and 32 characters
+//   "ipv4"        a dotted address of four fields below 256, in double quotes or not; kept without them
+//   "mac"         six hexadecimal fields joined by colons, in double quotes or not; kept in them
+// The last two are no braced lists (IsPlainForm).
+bool IsPlainForm(const char* form);
 CParamStore::SetResult CheckBracedForm(const char* form, const QString& value, QString* canonical);
 
 // Another name of a parameter: both paths read and write one value. The receiver knows several parameters under

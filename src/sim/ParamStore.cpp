@@ -151,7 +151,11 @@ std::unique_ptr<CParamStore> CParamStore::Create(const QString& profile, QString
 bool CParamStore::HasFeatures(const char* needs) const
 {
     for (const QString& f : QString::fromLatin1(needs).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        if (!m_features.contains(f.trimmed())) {
+        const QString name = f.trimmed();
+        // "!feature": the path exists only without the feature.
+        const bool has =
+            name.startsWith(QLatin1Char('!')) ? !m_features.contains(name.mid(1)) : m_features.contains(name);
+        if (!has) {
             return false;
         }
     }
@@ -327,6 +331,9 @@ CParamStore::SetResult CParamStore::Validate(const ParamDef& def, const QString&
             return SetResult::Ok;
         }
         case ParamType::Braced:
+            if (IsPlainForm(def.allowed)) {
+                return CheckBracedForm(def.allowed, value, canonical);
+            }
             if (!IsBracedList(value)) {
                 return SetResult::Invalid;
             }

@@ -36,7 +36,8 @@ struct ParamDef
     const char* def;      // default as printed (without the quotes of a Quoted value)
     const char* allowed;  // see ParamType
     unsigned flags;
-    const char* needs;  // features the receiver must have for the path to exist, comma-separated, or ""
+    const char*
+        needs;  // features the receiver must have for the path to exist, comma-separated, or ""; "!f": must lack f
 };
 
 struct ProfileDef

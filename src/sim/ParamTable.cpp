@@ -18,6 +18,8 @@ constexpr unsigned LIVE = ParamFlag::Live | ParamFlag::ReadOnly;
 constexpr const char* kOnOff = "on|off";
 constexpr const char* kBauds = "300|600|1200|2400|4800|9600|19200|38400|57600|115200|153600|230400|460800|1500000";
 constexpr const char* kInputModes = "none|cmd|echo|rtcm|rtcm3|cmr|kvs|omni";
+constexpr const char* kCanRates = "1000|500|250|125";
+constexpr const char* kEchoPorts = "off|/dev/ser/a|/dev/ser/b|/dev/ser/c|/dev/ser/d|/dev/tcp/a|/dev/usb/a";
 // Ports corrections may come from: the program's source table and the CAN ports it has no label for.
 constexpr const char* kSourcePorts = "any|/dev/ser/a|/dev/ser/b|/dev/ser/c|/dev/ser/d|/dev/tcp/a|/dev/tcp/b|"
                                      "/dev/tcp/c|/dev/tcp/d|/dev/tcp/e|/dev/usb/a|/dev/blt/a|/dev/modem/a|"
@@ -78,7 +80,7 @@ constexpr ParamDef kParams[] = {
     {"/par/opts/cur/RS_A", T::Int, "460", "", RO, ""},
     {"/par/opts/cur/RS_B", T::Int, "460", "", RO, ""},
     {"/par/opts/cur/RS_C", T::Int, "115", "", RO, ""},
-    {"/par/opts/cur/RS_D", T::Int, "115", "", RO, ""},
+    {"/par/opts/cur/RS_D", T::Int, "115", "", RO, "!nord"},
     {"/par/opts/cur/_TCP", T::Int, "5", "", RO, ""},
     {"/par/opts/cur/_USB", T::Int, "1", "", RO, ""},
     {"/par/opts/cur/_CAN", T::Int, "2", "", RO, ""},
@@ -235,6 +237,80 @@ constexpr ParamDef kParams[] = {
     {"/par/dev/blt/a/imode", T::Enum, "cmd", kInputModes, 0, "blt"},
     {"/par/dev/modem/a/imode", T::Enum, "none", kInputModes, 0, "modem"},
 
+    // --- the port pages: per-port echo and line settings, CAN, Ethernet, Wi-Fi, the GSM modem, the antenna
+    // reference point
+    {"/par/dev/ser/a/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/ser/a/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/a/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/a/stops", T::Enum, "1", "1|2", 0, ""},
+    {"/par/dev/ser/b/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/ser/b/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/b/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/b/stops", T::Enum, "1", "1|2", 0, ""},
+    {"/par/dev/ser/c/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/ser/c/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/c/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/c/stops", T::Enum, "1", "1|2", 0, ""},
+    {"/par/dev/ser/d/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/ser/d/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/d/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/ser/d/stops", T::Enum, "1", "1|2", 0, ""},
+    {"/par/dev/tcp/a/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/tcp/a/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/a/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/b/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/tcp/b/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/b/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/c/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/tcp/c/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/c/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/d/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/tcp/d/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/d/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/e/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/tcp/e/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/tcp/e/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/usb/a/echo", T::Enum, "off", kEchoPorts, 0, ""},
+    {"/par/dev/usb/a/eoff", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/usb/a/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/can/a/echo", T::Enum, "off", kEchoPorts, 0, "can"},
+    {"/par/dev/can/a/eoff", T::Enum, "off", kOnOff, 0, "can"},
+    {"/par/dev/can/a/ewrap", T::Enum, "off", kOnOff, 0, "can"},
+    {"/par/dev/can/a/rate", T::Enum, "250", kCanRates, 0, "can"},
+    {"/par/dev/can/a/sid/in/first", T::Int, "256", "0..2047", 0, "can"},
+    {"/par/dev/can/a/sid/in/cnt", T::Int, "16", "0..2048", 0, "can"},
+    {"/par/dev/can/a/sid/out/first", T::Int, "512", "0..2047", 0, "can"},
+    {"/par/dev/can/a/sid/out/cnt", T::Int, "16", "0..2048", 0, "can"},
+    {"/par/dev/can/b/echo", T::Enum, "off", kEchoPorts, 0, "can"},
+    {"/par/dev/can/b/eoff", T::Enum, "off", kOnOff, 0, "can"},
+    {"/par/dev/can/b/ewrap", T::Enum, "off", kOnOff, 0, "can"},
+    {"/par/dev/can/b/rate", T::Enum, "250", kCanRates, 0, "can"},
+    {"/par/dev/can/b/sid/in/first", T::Int, "768", "0..2047", 0, "can"},
+    {"/par/dev/can/b/sid/in/cnt", T::Int, "16", "0..2048", 0, "can"},
+    {"/par/dev/can/b/sid/out/first", T::Int, "1024", "0..2047", 0, "can"},
+    {"/par/dev/can/b/sid/out/cnt", T::Int, "16", "0..2048", 0, "can"},
+    {"/par/net/ip/addr", T::Braced, "192.168.3.1", "ipv4", 0, ""},
+    {"/par/net/ip/mask", T::Braced, "255.255.255.0", "ipv4", 0, ""},
+    {"/par/net/ip/gw", T::Braced, "192.168.3.254", "ipv4", 0, ""},
+    {"/par/net/tcp/timeout", T::Int, "300", "1..86400", 0, ""},
+    {"/par/net/ftp/port", T::Int, "21", "1..65535", 0, ""},
+    {"/par/net/ftp/timeout", T::Int, "300", "1..86400", 0, ""},
+    {"/par/net/wlan/mode", T::Enum, "off", kOnOff, 0, "wlan"},
+    {"/par/net/wlan/ip/addr", T::Braced, "192.168.4.1", "ipv4", 0, "wlan"},
+    {"/par/net/wlan/ip/gw", T::Braced, "192.168.4.254", "ipv4", 0, "wlan"},
+    {"/par/net/wlan/ip/mask", T::Braced, "255.255.255.0", "ipv4", 0, "wlan"},
+    {"/par/net/wlan/ap/id", T::Braced, "\"00:1A:2B:3C:4D:5E\"", "mac", 0, "wlan"},
+    {"/par/net/wlan/ap/key1", T::Quoted, "", "26", 0, "wlan"},
+    {"/par/net/wlan/ap/key2", T::Quoted, "", "26", 0, "wlan"},
+    {"/par/net/wlan/ap/key3", T::Quoted, "", "26", 0, "wlan"},
+    {"/par/net/wlan/ap/key4", T::Quoted, "", "26", 0, "wlan"},
+    {"/par/modem/c/mode", T::Enum, "off", "off|master|slave", 0, "modem,!modemb"},
+    {"/par/modem/c/pin", T::Quoted, "", "8", 0, "modem,!modemb"},
+    {"/par/modem/b/mode", T::Enum, "off", "off|master|slave", 0, "modemb"},
+    {"/par/modem/b/pin", T::Quoted, "", "8", 0, "modemb"},
+    {"/par/ref/arp/gps/geo", T::Braced, kRefPos, "ref-pos", 0, ""},
+    {"/par/ref/arp/glo/geo", T::Braced, kRefPos, "ref-pos", 0, ""},
+
     // --- network
     {"/par/net/passwd", T::Text, "sim", "16", 0, ""},
     {"/par/net/tcp/port", T::Int, "8002", "1..65535", 0, ""},
@@ -259,6 +335,9 @@ constexpr ProfileDef kProfiles[] = {
     // Earlier firmware: 2.1 has neither the antenna offsets nor the CMR GLONASS message type; 2.2 has both.
     {"fw21", "rtk,blt,modem"},
     {"fw22", "rtk,blt,modem,datum,l2l1,cmrglo"},
+    // The port pages' receivers: serial features 511, 115, 0 and 1500 with no USB; a model with modem b.
+    {"ports", "rtk,can,blt,wlan,modem,datum"},
+    {"arven", "rtk,blt,modem,modemb,datum,nord"},  // and no serial feature value for port D
 };
 
 constexpr ProfileValue kProfileValues[] = {
@@ -283,6 +362,14 @@ constexpr ProfileValue kProfileValues[] = {
     {"fw22", "/par/rcv/model", "Vireo-R2"},
     {"fw22", "/par/rcv/ver/main", "2.2.0"},
     {"fw22", "/par/version/main", "2.2.0 2009-06-30"},
+    {"ports", "/par/opts/cur/RS_A", "511"},
+    {"ports", "/par/opts/cur/RS_B", "115"},
+    {"ports", "/par/opts/cur/RS_C", "0"},
+    {"ports", "/par/opts/cur/RS_D", "1500"},
+    {"ports", "/par/opts/cur/_USB", "0"},
+    {"arven", "/par/rcv/model", "ARVEN-G5"},
+    {"arven", "/par/opts/cur/_CAN", "0"},
+    {"arven", "/par/opts/cur/WLAN", "0"},
 };
 // clang-format on
 

@@ -237,7 +237,12 @@ Result CStatementRunner::Set(const QStringList& args)
         return Result::Fail(args.isEmpty() ? kErrFirst : kErrSecond);
     }
     const QString path = ResolveAlias(NormalizePath(args[0]), &m_session);
-    const QString value = args.mid(1).join(QLatin1Char(','));
+    QString value = args.mid(1).join(QLatin1Char(','));
+    // A port's flow control is also taken as a one-item list ("{on}"), as setup scripts write it.
+    if (path.endsWith(QLatin1String("/rtscts")) && value.startsWith(QLatin1Char('{')) &&
+        value.endsWith(QLatin1Char('}')) && !value.contains(QLatin1Char(','))) {
+        value = value.mid(1, value.size() - 2);
+    }
     if (m_core.refused.contains(path) && m_core.params->Find(path)) {
         return Result::Fail(kErrRefused);
     }
@@ -331,7 +336,13 @@ Result CStatementRunner::Em(const QStringList& args)
             return Result::Fail(kErrRange);
     }
     PortOutputs& outputs = m_core.outputs[port];
+    QStringList& order = m_core.outputOrder[port];
+    order.erase(std::remove_if(order.begin(), order.end(), [&](const QString& p) { return !outputs.count(p); }),
+                order.end());
     for (const MsgRequest& r : requests) {
+        if (!order.contains(r.path)) {
+            order << r.path;
+        }
         // Messages go out on the receiver's epoch grid.
         MsgOutput o = r.output;
         const int64_t grid = CSimCore::kTickMs;
@@ -351,6 +362,7 @@ Result CStatementRunner::Dm(const QStringList& args)
     }
     if (args.size() <= 1) {
         m_core.outputs.erase(port);
+        m_core.outputOrder.erase(port);
         return Result::Done();
     }
     std::vector<MsgRequest> requests;
@@ -387,6 +399,77 @@ bool IsUpperHex(QChar c)
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
 }
 
+// The name a message path has relative to /msg/, with the stream ids of the receiver's own messages named
+// ("/msg/kvs/~~" -> "kvs/RT").
+QString MessageName(const QString& path)
+{
+    QString name = path.mid(5);
+    static const std::pair<const char*, const char*> kNamed[] = {
+        {"~~", "RT"}, {"||", "EE"}, {"::", "ET"}, {"==", "EV"}};
+    for (const auto& [id, text] : kNamed) {
+        if (name == QLatin1String("kvs/") + QLatin1String(id)) {
+            return QLatin1String("kvs/") + QLatin1String(text);
+        }
+    }
+    return name;
+}
+
+QString Seconds(int64_t ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 2);
+}
+
+// The messages a port outputs, in the order they were enabled: {name={period,phase,count,flags},...}.
+QString PortMessageList(const CSimCore& core, const QString& port)
+{
+    QStringList items;
+    const auto outs = core.outputs.find(port);
+    const auto order = core.outputOrder.find(port);
+    if (outs != core.outputs.end() && order != core.outputOrder.end()) {
+        for (const QString& path : order->second) {
+            const auto it = outs->second.find(path);
+            if (it == outs->second.end()) {
+                continue;
+            }
+            const MsgOutput& o = it->second;
+            items << MessageName(path) + QStringLiteral("={") + Seconds(o.periodMs) + QLatin1Char(',') +
+                         Seconds(o.phaseMs) + QLatin1Char(',') + QString::number(o.count) + QLatin1Char(',') +
+                         QString::number(o.flags) + QLatin1Char('}');
+        }
+    }
+    return QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
+// The clients of the receiver's TCP ports: stat={tcpd={c1={ip=...,port=...,dev=a},...}}.
+QString NetworkStatus(const CSimCore& core)
+{
+    QStringList clients;
+    for (const auto& [id, s] : core.sessions) {
+        if (s->alive && s->port.startsWith(QLatin1String("/dev/tcp/"))) {
+            clients << QStringLiteral("c%1={ip=%2,dev=%3}")
+                           .arg(clients.size() + 1)
+                           .arg(core.PeerText(*s).replace(QLatin1Char(':'), QStringLiteral(",port=")))
+                           .arg(s->port.right(1));
+        }
+    }
+    return QStringLiteral("{stat={tcpd={") + clients.join(QLatin1Char(',')) + QStringLiteral("}}}");
+}
+
+// "print,<path>:on": a port's message list ("/par/out/dev/ser/a") or the network status ("/par/net").
+bool NamedValue(const CSimCore& core, const QString& path, QString* value)
+{
+    static const QString kOut = QStringLiteral("/par/out");
+    if (path.startsWith(kOut) && core.IsPort(path.mid(kOut.size()))) {
+        *value = PortMessageList(core, path.mid(kOut.size()));
+        return true;
+    }
+    if (path == QLatin1String("/par/net") && core.params->IsDirectory(QStringLiteral("/par/net/"))) {
+        *value = NetworkStatus(core);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 QByteArray ReplyFrames(const char id[2], const QByteArray& body)
@@ -411,6 +494,9 @@ QByteArray ReplyFrames(const char id[2], const QByteArray& body)
 
 bool PrintValue(const CSimCore& core, const SimSession* session, const QString& rawPath, QString* value)
 {
+    if (rawPath.trimmed().endsWith(QLatin1String(":on"))) {
+        return NamedValue(core, NormalizePath(rawPath.trimmed().chopped(3)), value);
+    }
     const QString path = ResolveAlias(NormalizePath(rawPath), session);
     const int amp = path.indexOf(QLatin1Char('&'));
     if (amp >= 0 && path.mid(amp + 1) == QLatin1String("def")) {

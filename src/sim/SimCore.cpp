@@ -90,6 +90,11 @@ int64_t CSimCore::Now() const
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
 }
 
+QString CSimCore::PeerText(const SimSession& session) const
+{
+    return QStringLiteral("127.0.0.1:") + QString::number(40000 + session.id);
+}
+
 QStringList CSimCore::PortPaths()
 {
     QStringList ports;
@@ -340,8 +345,7 @@ void CSimCore::EmitEpoch(int64_t t)
             add(generator->Frames(item.first, t, item.second, status));
         }
         // The epoch end closes every epoch that said anything, whatever its own period.
-        if (!withholdEpochEnds &&
-            (endDue || (!bytes.isEmpty() && outs.count(QStringLiteral("/msg/kvs/||")) > 0))) {
+        if (!withholdEpochEnds && (endDue || (!bytes.isEmpty() && outs.count(QStringLiteral("/msg/kvs/||")) > 0))) {
             add(generator->Frames("||", t, 0, status));
         }
         SendMessages(*target, bytes);

@@ -99,7 +99,13 @@ public:
     std::map<int, std::shared_ptr<SimSession>> sessions;
     int nextSessionId = 1;
     std::map<QString, PortOutputs> outputs;  // port -> enabled messages
-    QStringList events;                      // texts of "event"
+    // port -> message paths in the order "em" enabled them (a port's message list is printed in that order);
+    // paths no longer in `outputs` are skipped and dropped at the next "em".
+    std::map<QString, QStringList> outputOrder;
+    // A session's peer as the network status shows it: every client is local here, its port made from the session
+    // id ("127.0.0.1:40003").
+    QString PeerText(const SimSession& session) const;
+    QStringList events;  // texts of "event"
 
     // Fault injection.
     QSet<QString> refused;

@@ -15,7 +15,9 @@ struct SimState;
 struct SimOptions
 {
     // "full"; "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification); "lite" (no datum feature); "fw21" and
-    // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2.
+    // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2; "ports"
+    // (serial feature values 511, 115, 0, 1500, no USB), "arven" (its modem as modem b, no feature value for
+    // serial port D, no CAN, no Wi-Fi).
     QString profile = QStringLiteral("full");
     uint32_t seed = 1;
     // Time advances only through AdvanceTime(); no thread of its own. Tests use this.
@@ -79,8 +81,8 @@ public:
     void InjectFault(SimFault fault, const QString& id, int count = 1);
     // An event input ('A' or 'B') fires now; XA or XB reports it at its next output.
     void InjectEvent(char input);
-    void DropSessions(const QString& why);                      // every open session is dropped
-    QStringList ReceivedCommands() const;                       // the newest statements received, in order
+    void DropSessions(const QString& why);  // every open session is dropped
+    QStringList ReceivedCommands() const;   // the newest statements received, in order
     void ClearReceivedCommands();
 
     const SimOptions& Options() const;

@@ -8,6 +8,7 @@
 #include "config/PosSatPages.h"
 #include "config/Position.h"
 #include "config/ReceiverCfgDlg.h"
+#include "config/ports/Ports.h"
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
 #include "support/ScriptedPrompts.h"
@@ -217,6 +218,77 @@ TEST(ReplayTest, BaseAndRoverPagesToo)
                                      {"/par/pos/pd/", "delay,0.0,high"},
                                      {"/par/pos/pd/", "/dev/tcp/b"}}) {
         ASSERT_TRUE(expected[dir].contains(QLatin1String(value))) << expected[dir].toStdString();
+    }
+    ExpectReplayed(dir.path(), expected);
+}
+
+// And those of the port pages: everything but the controller's own port (serial A), the Wi-Fi keys (never read
+// back), the CAN ports' messages (not written) and the clients of the TCP ports (live).
+const char* const kPortParameters[] = {
+    "/par/dev/ser/b/",       "/par/dev/ser/c/",       "/par/dev/ser/d/",       "/par/dev/usb/a/",
+    "/par/dev/tcp/",         "/par/dev/can/a/rate",   "/par/dev/can/b/sid/",   "/par/net/ip/",
+    "/par/net/tcp/",         "/par/net/ftp/",         "/par/net/passwd",       "/par/net/wlan/mode",
+    "/par/net/wlan/ip/",     "/par/net/wlan/ap/id",   "/par/blt/name",         "/par/blt/pin",
+    "/par/modem/c/",         "/par/out/dev/ser/b:on", "/par/out/dev/ser/d:on", "/par/out/dev/usb/a:on",
+    "/par/out/dev/tcp/a:on", "/par/out/dev/tcp/e:on", "/par/ref/arp/gps/geo",
+};
+
+TEST(ReplayTest, PortPagesToo)
+{
+    QTemporaryDir dir;
+    std::map<QString, QString> expected;
+    {
+        CSharedSim a;
+        // The Bluetooth name is set beforehand: applying it on the page restarts the receiver.
+        a.Send(QStringLiteral("%%set,/par/blt/name,\"Rover 7\""));
+        CScriptedPrompts prompts;
+        CReceiverCfgDlg sheet(SheetContext(a));
+        ASSERT_TRUE(sheet.Open());
+        sheet.SelectPage(5);
+        auto* ports = dynamic_cast<CPorts*>(sheet.Page(5));
+        ASSERT_NE(ports, nullptr);
+        QWidget* p = ports;
+        Choose(In<QComboBox>(p, "serBBaud"), "38400");
+        In<QCheckBox>(p, "serBRtscts")->click();
+        Choose(In<QComboBox>(p, "serBInput"), "RTCM 3.x");
+        Choose(In<QComboBox>(p, "serBOutput"), "RTK RTCM3 GGD full");
+        Type(In<QLineEdit>(p, "serBPeriod"), "2");
+        Choose(In<QComboBox>(p, "serDOutput"), "DGPS RTCM {9,34,3}");
+        Choose(In<QComboBox>(p, "usbAOutput"), "RTK KVS min");
+        Choose(In<QComboBox>(p, "tcpAInput"), "CMR");
+        Choose(In<QComboBox>(p, "tcpAOutput"), "RTK CMR {10,0,1}");
+        Choose(In<QComboBox>(p, "tcpEOutput"), "RTK RTCM {20,21,23,24}");
+        Choose(In<QComboBox>(p, "canARate"), "500");
+        Type(In<QLineEdit>(p, "canBOutCount"), "8");
+        for (const auto& [name, text] : {std::pair{"ethAddress", "10.0.0.7"},
+                                         {"ethGateway", "10.0.0.1"},
+                                         {"ethTcpTimeout", "60"},
+                                         {"ethFtpPort", "2121"},
+                                         {"ethPassword", "secret word"},
+                                         {"wifiAddress", "10.1.0.7"},
+                                         {"wifiAccessPoint", "A0:B1:C2:D3:E4:F5"},
+                                         {"gsmPin", "1234"}}) {
+            Type(In<QLineEdit>(p, name), QString::fromLatin1(text));
+        }
+        In<QCheckBox>(p, "wifiOn")->click();
+        Choose(In<QComboBox>(p, "gsmMode"), "slave");
+        sheet.Apply();
+        ASSERT_EQ(sheet.StatusText(), QString());
+        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
+        sheet.Save();
+        ASSERT_EQ(sheet.StatusText(), QString());
+        for (const char* p : kPortParameters) {
+            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
+        }
+    }
+    for (const auto& [path, value] : {std::pair{"/par/dev/ser/b/", "38400"},
+                                      {"/par/out/dev/ser/b:on", "rtcm3/1012={2.00"},
+                                      {"/par/out/dev/usb/a:on", "kvs/RT={1.00"},
+                                      {"/par/out/dev/tcp/a:on", "cmr/0="},
+                                      {"/par/net/ip/", "10.0.0.7"},
+                                      {"/par/blt/name", "Rover 7"},
+                                      {"/par/modem/c/", "\"1234\""}}) {
+        ASSERT_TRUE(expected[path].contains(QLatin1String(value))) << path << ": " << expected[path].toStdString();
     }
     ExpectReplayed(dir.path(), expected);
 }

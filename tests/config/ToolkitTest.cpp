@@ -79,6 +79,8 @@ TEST(ToolkitLoadTest, EditsTakeTheValueUnquotedAndAreDisabledWithoutOne)
     EXPECT_FALSE(c.edits[0]->isEnabled());
     LoadEdit(V("\""), c.edits[0], nullptr, true);  // a lone quote leaves nothing
     EXPECT_EQ(c.edits[0]->text(), QString());
+    LoadEdit(V("\"4719"), c.edits[0], nullptr, true);  // no closing quote: the text stays whole
+    EXPECT_EQ(c.edits[0]->text(), QStringLiteral("4719"));
     c.edits[0]->setText(QStringLiteral("old"));
     LoadEdit(nullptr, c.edits[0], &companion, true);
     EXPECT_EQ(c.edits[0]->text(), QString());

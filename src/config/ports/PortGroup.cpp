@@ -1,0 +1,190 @@
+#include "config/ports/PortGroup.h"
+
+#include "config/ScriptWriter.h"
+#include "config/Toolkit.h"
+#include "config/ports/PortTables.h"
+#include "link/ReceiverHolder.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+CPortGroup::CPortGroup(const QString& port, const QString& caption, QWidget* parent)
+    : QGroupBox(caption, parent), m_port(port)
+{
+    const QString name = ShortName(port);
+    setObjectName(name);
+    m_grid = new QGridLayout(this);
+    m_inputLabel = new QLabel(QStringLiteral("Input:"), this);
+    m_input = new QComboBox(this);
+    m_input->setObjectName(name + QStringLiteral("Input"));
+    m_outputLabel = new QLabel(QStringLiteral("Output:"), this);
+    m_output = new QComboBox(this);
+    m_output->setObjectName(name + QStringLiteral("Output"));
+    m_periodLabel = new QLabel(QStringLiteral("Period(s):"), this);
+    m_period = new QLineEdit(this);
+    m_period->setObjectName(name + QStringLiteral("Period"));
+    m_grid->addWidget(m_inputLabel, 0, 0);
+    m_grid->addWidget(m_input, 0, 1);
+    m_grid->addWidget(m_outputLabel, 1, 0);
+    m_grid->addWidget(m_output, 1, 1);
+    m_grid->addWidget(m_periodLabel, 2, 0);
+    m_grid->addWidget(m_period, 2, 1);
+    connect(m_input, &QComboBox::activated, this, &CPortGroup::Changed);
+    connect(m_output, &QComboBox::activated, this, &CPortGroup::OnOutputChosen);
+    connect(m_period, &QLineEdit::textEdited, this, &CPortGroup::Changed);
+    Reset(false);
+}
+
+QString CPortGroup::ShortName(const QString& port)
+{
+    const QStringList parts = port.split(QLatin1Char('/'), Qt::SkipEmptyParts);  // dev, ser, a
+    return parts.size() == 3 ? parts[1] + parts[2].toUpper() : QStringLiteral("port");
+}
+
+QString CPortGroup::Param(const char* suffix) const
+{
+    return QStringLiteral("/par") + m_port + QLatin1String(suffix);
+}
+
+void CPortGroup::Reset(bool available)
+{
+    m_available = available;
+    m_protected = false;
+    m_input->clear();
+    m_output->clear();
+    m_period->clear();
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_inputLabel, m_input, m_outputLabel, m_output, m_periodLabel, m_period}) {
+        w->setEnabled(available);
+    }
+}
+
+void CPortGroup::Load(const QString* inputMode, const QString* messages)
+{
+    if (!m_available) {
+        return;
+    }
+    m_input->addItems(kInputModeLabels);
+    m_output->addItems(kOutputPresetLabels);
+    m_output->setCurrentIndex(-1);
+    LoadComboValue(inputMode, kInputModeValues, m_input, kInputModeLabels, m_inputLabel);
+    const OutputPreset preset = RecognizeOutputPreset(messages);
+    if (preset.found) {
+        m_output->setCurrentIndex(m_output->findText(preset.label));
+        m_period->setText(preset.period);
+    } else {
+        for (QWidget* w : std::initializer_list<QWidget*>{m_output, m_outputLabel, m_periodLabel, m_period}) {
+            w->setEnabled(false);
+        }
+    }
+}
+
+void CPortGroup::Protect()
+{
+    m_protected = true;
+    m_input->setEnabled(false);
+    m_output->setEnabled(false);
+    m_period->setEnabled(false);
+}
+
+void CPortGroup::ApplyPeriodRule()
+{
+    const QString text = m_output->currentIndex() >= 0 ? m_output->currentText() : QString();
+    if (text.isEmpty() || text == kPresetNone || text == kPresetUserDefined) {
+        m_period->clear();
+        m_period->setEnabled(false);
+    } else {
+        // The own port's period stays as the query left it: not to be changed.
+        m_period->setEnabled(!m_protected && m_output->isEnabled());
+    }
+}
+
+void CPortGroup::OnOutputChosen()
+{
+    if (m_output->currentText() == kPresetNone) {
+        m_period->clear();
+        m_period->setEnabled(false);
+    } else {
+        m_period->setText(QStringLiteral("1.00"));
+        m_period->setEnabled(true);
+    }
+    emit Changed();
+}
+
+bool CPortGroup::ApplyInput()
+{
+    return SetComboParam(Param("/imode"), kInputModeValues, m_input, kInputModeLabels);
+}
+
+bool CPortGroup::CheckPeriod(QString* period)
+{
+    period->clear();
+    if (!m_period->isEnabled()) {
+        return true;
+    }
+    if (!IsNumberText(m_period->text())) {
+        m_period->setFocus(Qt::OtherFocusReason);
+        return false;
+    }
+    // Only its check and its warning: an unsupported period is still sent.
+    SetOutputPeriodParam(QString(), m_period);
+    *period = m_period->text().trimmed();
+    return true;
+}
+
+bool CPortGroup::ApplyOutput(const QString& period)
+{
+    const int index = m_output->currentIndex();
+    // No list to show, or one the presets do not describe: the port's messages stay as they are.
+    if (!m_output->isEnabled() || index < 0 || m_output->currentText() == kPresetUserDefined) {
+        return true;
+    }
+    const QString command = OutputPresetCommand(index, m_port, period);
+    CopyReferenceToArp(command);
+    CReceiverHolder& holder = CReceiverHolder::Shared();
+    if (!holder.Send(QStringLiteral("%%dm,") + m_port) || !holder.Send(command)) {
+        m_output->setFocus(Qt::OtherFocusReason);
+        return false;
+    }
+    return true;
+}
+
+void CPortGroup::WriteInput() const
+{
+    WriteComboParam(Param("/imode"), kInputModeValues, m_input, kInputModeLabels);
+}
+
+void CPortGroup::WriteCurrent(std::initializer_list<const char*> suffixes) const
+{
+    for (const char* suffix : suffixes) {
+        WriteCurrentParam(Param(suffix));
+    }
+}
+
+void CPortGroup::WriteMessages() const
+{
+    WritePortMessages(m_port);
+}
+
+QString PortError(const char* text, const QString& port)
+{
+    return QLatin1String(text) + port;
+}
+
+QVBoxLayout* PageColumn(QWidget* page)
+{
+    auto* outer = new QVBoxLayout(page);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(page);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    scroll->setWidget(content);
+    return column;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QString>
+
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+
+// The controls of one receiver port that takes input and outputs messages: "Input:", "Output:" (a preset) and
+// "Period(s):". The serial, USB, TCP and CAN pages hold one per port and add their own controls to its grid.
+// Object names begin with the port's short name ("serA", "tcpC"): "serAInput", "serAOutput", "serAPeriod".
+class CPortGroup : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    CPortGroup(const QString& port, const QString& caption, QWidget* parent = nullptr);
+
+    // "serA" for "/dev/ser/a".
+    static QString ShortName(const QString& port);
+
+    const QString& Port() const { return m_port; }
+    // "/par" + port + suffix.
+    QString Param(const char* suffix) const;
+    QGridLayout* Grid() const { return m_grid; }
+    QComboBox* Input() const { return m_input; }
+    QComboBox* Output() const { return m_output; }
+    QLineEdit* Period() const { return m_period; }
+
+    bool IsAvailable() const { return m_available; }
+    // Empties the combos and the period; every control enabled as the port is available.
+    void Reset(bool available);
+    // Fills and loads an available port from its input-mode reply and message list.
+    void Load(const QString* inputMode, const QString* messages);
+    // The controller's own port: shown, but nothing of it can be changed.
+    void Protect();
+    bool IsProtected() const { return m_protected; }
+    // The period edit is usable exactly for an output preset that has a period.
+    void ApplyPeriodRule();
+
+    // Apply steps; each returns false after giving the control concerned the focus.
+    bool ApplyInput();
+    // The period text to send (empty when the edit is disabled); false when the enabled edit holds no number.
+    bool CheckPeriod(QString* period);
+    bool ApplyOutput(const QString& period);
+
+    // Script lines: the input mode, the current values of `suffixes` ("/echo", ...), and the port's messages.
+    void WriteInput() const;
+    void WriteCurrent(std::initializer_list<const char*> suffixes) const;
+    void WriteMessages() const;
+
+signals:
+    void Changed();
+
+private:
+    void OnOutputChosen();
+
+    QString m_port;
+    QGridLayout* m_grid = nullptr;
+    QLabel* m_inputLabel = nullptr;
+    QComboBox* m_input = nullptr;
+    QLabel* m_outputLabel = nullptr;
+    QComboBox* m_output = nullptr;
+    QLabel* m_periodLabel = nullptr;
+    QLineEdit* m_period = nullptr;
+    bool m_available = false;
+    bool m_protected = false;
+};
+
+// A page's text for a failed step: the message followed by the port path.
+QString PortError(const char* text, const QString& port);
+
+// The column of a port page, inside a scroll area that fills the page.
+class QVBoxLayout;
+QVBoxLayout* PageColumn(QWidget* page);

@@ -1,0 +1,76 @@
+#include "config/ports/USB.h"
+
+#include "config/ports/PortGroup.h"
+#include "config/ports/PortTables.h"
+#include "link/ParamBatch.h"
+
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kQuery = QStringLiteral(
+    "@scr stoperrors off\nprint,/par/dev/usb/a/imode\nprint,/par/opts/cur/_USB\nprint,/par/out/dev/usb/a:on\n@end\n");
+
+}  // namespace
+
+CUSB::CUSB(QWidget* parent) : CConfigPage(parent)
+{
+    QVBoxLayout* column = PageColumn(this);
+    m_group = new CPortGroup(QStringLiteral("/dev/usb/a"), QStringLiteral("USB"), column->parentWidget());
+    column->addWidget(m_group);
+    column->addStretch(1);
+    connect(m_group, &CPortGroup::Changed, this, [this] {
+        MarkChanged();
+        emit Changed();
+    });
+}
+
+bool CUSB::IsConfigurable() const
+{
+    return m_group->IsAvailable() && !IsControllerPort(m_group->Port());
+}
+
+void CUSB::QuerySettings()
+{
+    CParamBatch batch;
+    if (!batch.Run(kQuery)) {
+        return;
+    }
+    long long feature = 0;
+    const bool available = batch.Value(0) && ScanInt(batch.Value(1), &feature) && feature >= 1;
+    m_group->Reset(available);
+    m_group->Load(batch.Value(0), batch.Value(2));
+    if (IsControllerPort(m_group->Port())) {
+        m_group->Protect();
+    }
+    m_group->ApplyPeriodRule();
+}
+
+QString CUSB::ApplySettings()
+{
+    if (!IsConfigurable()) {
+        return QString();
+    }
+    const QString& port = m_group->Port();
+    if (!m_group->ApplyInput()) {
+        return PortError("Can't set input mode for ", port);
+    }
+    QString period;
+    if (!m_group->CheckPeriod(&period)) {
+        return PortError("Invalid messages output period for ", port);
+    }
+    if (!m_group->ApplyOutput(period)) {
+        return PortError("Can't set output mode for ", port);
+    }
+    return QString();
+}
+
+void CUSB::WriteScript()
+{
+    if (!IsConfigurable()) {
+        return;
+    }
+    m_group->WriteInput();
+    m_group->WriteCurrent({"/echo", "/eoff", "/ewrap"});
+    m_group->WriteMessages();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "config/ConfigPage.h"
+
+#include <array>
+
+class QCheckBox;
+class QLineEdit;
+
+// A MAC address: six hexadecimal fields of one or two digits joined by colons.
+bool IsMacAddress(const QString& text);
+
+// The "WIFI" page: the wireless module's mode, address, gateway, mask, access point and keys, and the entry the
+// controller keeps to reach the receiver over it.
+class CWIFI : public CConfigPage
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kKeys = 4;
+    static const QString kKeyMask;  // 26 asterisks: the keys are never read back
+
+    explicit CWIFI(QWidget* parent = nullptr);
+
+    QString ApplySettings() override;
+    void QuerySettings() override;
+    void WriteScript() override;
+
+signals:
+    void Changed();
+
+private:
+    // A key the user typed (its edit no longer shows the mask).
+    bool IsTyped(int key) const;
+
+    QCheckBox* m_mode = nullptr;
+    QLineEdit* m_address = nullptr;
+    QLineEdit* m_gateway = nullptr;
+    QLineEdit* m_mask = nullptr;
+    QLineEdit* m_accessPoint = nullptr;
+    std::array<QLineEdit*, kKeys> m_keys{};
+    QString m_tcpPort;
+    QString m_passwd;
+};
