@@ -69,6 +69,7 @@ public:
     QString Param(const QString& path) const;  // the value as "print" would answer it; empty if unknown
     bool SetParamValue(const QString& path, const QString& value);
     void RefuseParam(const QString& path, bool refuse = true);  // "set" or "init" of this path answers ER
+    void HideParam(const QString& path, bool hide = true);      // "print" and "set" of this path answer ER
     void WithholdReplies(bool withhold);                        // commands run, replies are not sent
     void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
     void CorruptOutput(bool corrupt);                           // flips a byte in every message frame
@@ -79,8 +80,8 @@ public:
     void InjectFault(SimFault fault, const QString& id, int count = 1);
     // An event input ('A' or 'B') fires now; XA or XB reports it at its next output.
     void InjectEvent(char input);
-    void DropSessions(const QString& why);                      // every open session is dropped
-    QStringList ReceivedCommands() const;                       // the newest statements received, in order
+    void DropSessions(const QString& why);  // every open session is dropped
+    QStringList ReceivedCommands() const;   // the newest statements received, in order
     void ClearReceivedCommands();
 
     const SimOptions& Options() const;
