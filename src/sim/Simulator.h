@@ -16,6 +16,8 @@ struct SimOptions
 {
     // "full"; "basic" (no RTK, modem, Bluetooth, Wi-Fi, certification); "lite" (no datum feature); "fw21" and
     // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2.
+    // "korvan": a model with switchable power on its ports and slots ("/par/pwr/ports", "/par/pwr/slots")
+    // instead of the port switches of the others. "basic" has neither marked pulses nor a frequency output.
     QString profile = QStringLiteral("full");
     uint32_t seed = 1;
     // Time advances only through AdvanceTime(); no thread of its own. Tests use this.
