@@ -192,7 +192,7 @@ TEST(SimCommandTest, DirectoriesPrintTheirValuesAndListTheirNames)
     EXPECT_EQ(Value(h, S("print,/par/rcv/uptime")), S("61"));
     EXPECT_EQ(Value(h, S("list,/par/time/utc")), S("{date,time}"));
     EXPECT_EQ(Value(h, S("list,/par/pwr/charge/")), S("{bat,curbat,speed,curspeed}"));
-    EXPECT_EQ(Value(h, S("print,/par/pwr/charge/")), S("{auto,a,high,high}"));
+    EXPECT_EQ(Value(h, S("print,/par/pwr/charge/")), S("{auto,a,fast,fast}"));
     EXPECT_EQ(Value(h, S("print,/par/rcv/ver/")), S("{3.4.1,MBV-2.1,1.3,1.07,QM-GX 4.2}"));
     EXPECT_TRUE(h.Send(S("list,/par/rcv/model")).startsWith(S("ER")));
     EXPECT_TRUE(Value(h, S("list,/msg/kvs")).contains(S("~~")));
