@@ -235,3 +235,40 @@ TEST(AdvancedSheetTest, UpdateRatesGoBeforeThePeriodsTheyLimit)
     EXPECT_EQ(sheet.result(), QDialog::Accepted);
     EXPECT_EQ(sim.Sim().Param("/par/log/sc/period"), QStringLiteral("0.05"));
 }
+
+// Every tab but Ports has its page; Exit ends a running poll; a synchronisation answered with an empty status
+// shows nothing and is no failure.
+TEST(PagesSheetTest, PagesOfTheSheetAndTheirEnding)
+{
+    CSharedSim sim;
+    CScriptedPrompts prompts;
+    CReceiverCfgDlg sheet(SheetContext(sim));
+    ASSERT_TRUE(sheet.Open());
+    for (int i = 0; i < sheet.PageCount(); ++i) {
+        EXPECT_EQ(Child<QWidget>(sheet.Page(i), "pendingText") != nullptr, i == 5) << i;
+    }
+    sim.Sim().SetParamValue("/par/frq/mode", "use");
+    sheet.SelectPage(7);
+    auto* ext = static_cast<CExternalFrequency*>(static_cast<CAdvanced*>(sheet.Page(7))->SubPage(3));
+    Type(Child<QLineEdit>(ext, "inFrequency"), "12");
+    sheet.Apply();
+    EXPECT_TRUE(ext->IsPolling());
+    sheet.Exit();
+    EXPECT_FALSE(ext->IsPolling());
+}
+
+TEST(PagesSheetTest, ShortSynchronisationReply)
+{
+    CScriptedReceiver receiver(
+        {{"/par/dev/event/a/in", "on"}, {"/par/dev/event/a/lock", "on"}, {"/par/dev/event/a/locked", ""}});
+    CFakeSheet sheet;
+    CConfigSheetScope scope(&sheet);
+    CEVent page;
+    page.QuerySettings();
+    auto* repeat = Child<QPushButton>(&page, "eventARepeat");
+    ASSERT_TRUE(repeat->isEnabled());
+    repeat->click();
+    EXPECT_EQ(Child<QLineEdit>(&page, "eventAStatus")->text(), QString());
+    EXPECT_TRUE(repeat->isEnabled());
+    EXPECT_EQ(sheet.status, QString());
+}
