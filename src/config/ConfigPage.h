@@ -18,6 +18,10 @@ public:
     virtual void QuerySettings() {}
     // Writes the page's lines of the setup script through the script writers.
     virtual void WriteScript() {}
+    // Lines the setup script needs before any page's own lines (values that limit other pages' values).
+    virtual void WriteLeadingScript() {}
+    // The sheet closes (OK or Exit): a page stops what it runs on its own.
+    virtual void SheetClosing() {}
 
     // The user edited a control since the page was last queried or applied.
     bool m_bChanged = false;

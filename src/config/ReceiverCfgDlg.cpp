@@ -2,9 +2,13 @@
 
 #include "config/Base.h"
 #include "config/ConfigPage.h"
+#include "config/EVent.h"
+#include "config/General.h"
 #include "config/Position.h"
 #include "config/Rover.h"
 #include "config/ports/Ports.h"
+#include "config/Tovel.h"
+#include "config/tracking/Advanced.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 #include "ui/Prompts.h"
@@ -195,6 +199,19 @@ void CReceiverCfgDlg::BuildPages()
         if (!page && i == 5) {
             page = new CPorts(m_tabs);
         }
+        // The General, Tovel, Event and Advanced pages.
+        if (!page && i == 0) {
+            page = new CGeneral(m_tabs);
+        }
+        if (!page && i == 1) {
+            page = new CTovel(m_tabs);
+        }
+        if (!page && i == 6) {
+            page = new CEVent(m_tabs);
+        }
+        if (!page && i == 7) {
+            page = new CAdvanced(m_tabs);
+        }
         if (!page) {
             page = new CPendingPage(captions[i], m_tabs);
         }
@@ -315,8 +332,19 @@ void CReceiverCfgDlg::Apply()
 
 void CReceiverCfgDlg::Ok()
 {
+    // The Advanced page goes first: it sets the update rates that the output periods of other pages are checked
+    // against. The others follow in tab order.
+    std::vector<int> order{kAdvancedIndex};
     for (int i = 0; i < PageCount(); ++i) {
-        CConfigPage* page = m_pages[size_t(i)];
+        if (i != kAdvancedIndex) {
+            order.push_back(i);
+        }
+    }
+    for (int i : order) {
+        CConfigPage* page = Page(i);
+        if (!page) {
+            continue;
+        }
         if (!page->m_bChanged) {
             continue;
         }
@@ -329,12 +357,21 @@ void CReceiverCfgDlg::Ok()
         page->m_bChanged = false;
     }
     EnableApply(false);
+    ClosePages();
     accept();
 }
 
 void CReceiverCfgDlg::Exit()
 {
+    ClosePages();
     reject();
+}
+
+void CReceiverCfgDlg::ClosePages()
+{
+    for (CConfigPage* page : m_pages) {
+        page->SheetClosing();
+    }
 }
 
 void CReceiverCfgDlg::SetToDefaults()
@@ -405,6 +442,12 @@ QString CReceiverCfgDlg::WriteSetupScript(const QString& path)
     const QStringList captions = Captions();
     for (int i = 0; i < PageCount(); ++i) {
         m_script.WriteLine(QStringLiteral("@echo ") + captions[i] + QStringLiteral(" parameters"));
+        if (i == 0) {
+            // Values that limit other pages' values come first (the update rates before the output periods).
+            for (CConfigPage* page : m_pages) {
+                page->WriteLeadingScript();
+            }
+        }
         m_pages[size_t(i)]->WriteScript();
     }
     m_script.WriteLine(QStringLiteral("@echo Done!"));

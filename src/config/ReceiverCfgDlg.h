@@ -41,6 +41,7 @@ class CReceiverCfgDlg : public QDialog, public IConfigSheet
 
 public:
     static constexpr int kPageCount = 8;
+    static constexpr int kAdvancedIndex = 7;
     // The Attach channel of the sheet's "PG" callback.
     static constexpr unsigned char kPgChannel = 20;
 
@@ -93,6 +94,8 @@ private:
     void OnTabChanged(int index);
     void RunTabChange();
     void RefreshPage();
+    // Tells every page that the sheet closes.
+    void ClosePages();
     // The page's ApplySettings, with an unsafe typed value reported as invalid.
     QString ApplyPage(CConfigPage* page);
     // Null on success, else the status text of the failure.

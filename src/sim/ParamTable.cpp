@@ -95,22 +95,22 @@ constexpr ParamDef kParams[] = {
     {"/par/ant/inp", T::Enum, "auto", "auto|int|ext", 0, ""},
     {"/par/ant/curinp", T::Text, "ext", "", RO, ""},
     {"/par/ant/dc", T::Text, "ok", "", RO, ""},
-    {"/par/pwr/ext", T::Real, "12.10", "", RO, ""},
-    {"/par/pwr/mode", T::Enum, "auto", "auto|ext|bat", 0, ""},
+    {"/par/pwr/ext", T::Real, "12.10", "", LIVE, ""},  // drifts over time
+    {"/par/pwr/mode", T::Enum, "auto", "auto|mix|a|b|ext", 0, ""},
     {"/par/pwr/curmode", T::Text, "ext", "", RO, ""},
     {"/par/pwr/bat/a", T::Real, "8.20", "", RO, ""},
     {"/par/pwr/bat/b", T::Real, "0.00", "", RO, ""},
-    {"/par/pwr/board", T::Real, "7.95", "", RO, ""},
+    {"/par/pwr/board", T::Real, "7.95", "", LIVE, ""},
     {"/par/pwr/charger", T::Real, "12.05", "", RO, ""},
-    {"/par/pwr/charge/bat", T::Enum, "auto", "auto|a|b|off", 0, ""},
+    {"/par/pwr/charge/bat", T::Enum, "auto", "off|a|b|auto", 0, ""},
     {"/par/pwr/charge/curbat", T::Text, "a", "", RO, ""},
-    {"/par/pwr/charge/speed", T::Enum, "high", "low|high", 0, ""},
-    {"/par/pwr/charge/curspeed", T::Text, "high", "", RO, ""},
+    {"/par/pwr/charge/speed", T::Enum, "fast", "normal|fast", 0, ""},
+    {"/par/pwr/charge/curspeed", T::Text, "fast", "", RO, ""},
     {"/par/pwr/d3v", T::Real, "3.31", "", RO, ""},
     {"/par/pwr/a3v", T::Real, "3.29", "", RO, ""},
     {"/par/pwr/d5v", T::Real, "5.02", "", RO, ""},
     {"/par/pwr/a5v", T::Real, "4.98", "", RO, ""},
-    {"/par/dev/thermo/out", T::Int, "37", "", RO, ""},
+    {"/par/dev/thermo/out", T::Int, "37", "", LIVE, ""},
 
     // --- receiver memory
     {"/par/dev/blk/a/ver", T::Text, "2.0", "", RO, ""},
@@ -140,9 +140,9 @@ constexpr ParamDef kParams[] = {
     {"/par/pos/pd/reset", T::Enum, "off", kOnOff, MOM, "rtk"},
     {"/par/pos/datum/cur", T::Enum, "W84", kDatums, 0, "datum"},
     {"/par/pos/datum/cur", T::Enum, "W84", "W84|P90", 0, ""},
-    {"/par/raw/msint", T::Int, "100", "10..1000", 0, ""},
+    {"/par/raw/msint", T::Int, "100", "10..5000", 0, ""},
     {"/par/raw/curmsint", T::Int, "100", "", RO, ""},
-    {"/par/pos/msint", T::Int, "100", "10..1000", 0, ""},
+    {"/par/pos/msint", T::Int, "100", "10..5000", 0, ""},
     {"/par/pos/curmsint", T::Int, "100", "", RO, ""},
     {"/par/out/elm/cur/term", T::Int, "5", "-90..90", 0, ""},
     {"/par/out/elm/cur/log", T::Int, "5", "-90..90", 0, ""},
@@ -212,6 +212,80 @@ constexpr ParamDef kParams[] = {
     {"/par/pos/gal/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*30", 0, ""},
     {"/par/lock/sbas/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*19", 0, ""},
     {"/par/pos/sbas/sat", T::List, "{y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y,y}", "y|n*19", 0, ""},
+
+    // --- general page: power outputs, charger current, low power mode; the ports and slots switches of the
+    // models that have them, the older port-power switches of the others
+    {"/par/pwr/chdc", T::Int, "1200", "", RO, ""},  // charger current in mA
+    {"/par/pwr/extports", T::Real, "11.90", "", RO, ""},
+    {"/par/lpm", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/pwr/ports", T::Enum, "on", "off|on|always", 0, "pwrslots"},
+    {"/par/pwr/slots", T::Enum, "off", "off|on|always", 0, "pwrslots"},
+    {"/par/pwr/out/ab", T::Enum, "on", kOnOff, 0, "pwrout"},
+    {"/par/pwr/out/c", T::Enum, "off", kOnOff, 0, "pwrout"},
+    {"/par/pwr/switch/2", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/pwr/switch/3", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/pwr/switch/4", T::Enum, "off", kOnOff, 0, ""},
+    // recording started from the front panel
+    {"/par/log/sc/period", T::Real, "1.00", "0.01..86400", 0, ""},
+    {"/par/cmd/create/prefix", T::Quoted, "LOG", "20", 0, ""},
+    {"/par/button/file", T::Quoted, "", "32", 0, ""},
+    {"/par/button/rot", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/log/rot/sc/period", T::Int, "3600", "60..86400", 0, ""},
+    {"/par/log/rot/sc/phase", T::Int, "0", "0..86400", 0, ""},
+    {"/par/log/rot/sc/count", T::Int, "24", "1..1000", 0, ""},
+    {"/par/log/rot/count", T::Int, "24", "", RO, ""},
+    {"/par/log/rot/rmold", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/button/action", T::Enum, "led", "led|dyn", 0, ""},
+    {"/par/button/dyn", T::Enum, "static", "static|dynamic", 0, ""},
+    {"/par/button/auto", T::Enum, "off", "off|on|always", 0, ""},
+    // pulse outputs and event inputs; "mper" marks some pulses, "locked" is the live state of the clock lock
+    {"/par/dev/pps/a/out", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/pps/a/per/ms", T::Int, "1000", "1..1000000", 0, ""},
+    {"/par/dev/pps/a/offs/ms", T::Int, "0", "-500..500", 0, ""},
+    {"/par/dev/pps/a/offs/ns", T::Int, "0", "-999999..999999", 0, ""},
+    {"/par/dev/pps/a/edge", T::Enum, "rise", "rise|fall", 0, ""},
+    {"/par/dev/pps/a/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
+    {"/par/dev/pps/a/mper", T::Int, "0", "0..1000000", 0, "mper"},
+    {"/par/dev/pps/a/tied", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/dev/pps/b/out", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/pps/b/per/ms", T::Int, "1000", "1..1000000", 0, ""},
+    {"/par/dev/pps/b/offs/ms", T::Int, "0", "-500..500", 0, ""},
+    {"/par/dev/pps/b/offs/ns", T::Int, "0", "-999999..999999", 0, ""},
+    {"/par/dev/pps/b/edge", T::Enum, "rise", "rise|fall", 0, ""},
+    {"/par/dev/pps/b/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
+    {"/par/dev/pps/b/mper", T::Int, "0", "0..1000000", 0, "mper"},
+    {"/par/dev/pps/b/tied", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/dev/event/a/in", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/event/a/lock", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/event/a/locked", T::Text, "", "", LIVE, ""},
+    {"/par/dev/event/a/edge", T::Enum, "rise", "rise|fall", 0, ""},
+    {"/par/dev/event/a/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
+    {"/par/dev/event/a/tied", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/event/b/in", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/event/b/lock", T::Enum, "off", kOnOff, 0, ""},
+    {"/par/dev/event/b/locked", T::Text, "", "", LIVE, ""},
+    {"/par/dev/event/b/edge", T::Enum, "rise", "rise|fall", 0, ""},
+    {"/par/dev/event/b/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
+    {"/par/dev/event/b/tied", T::Enum, "off", kOnOff, 0, ""},
+    // tracking: anti-jamming, multipath, loops, the external frequency and the oscillator, smoothing
+    {"/par/ajm/mode", T::Enum, "n", "y|n", 0, ""},
+    {"/par/ajm/band", T::List, "{y,y,n,y,y}", "y|n*5", 0, ""},
+    {"/par/raw/corr/ca/code", T::Enum, "mpnew", "mpnew|normal", 0, ""},
+    {"/par/raw/corr/ca/carrier", T::Enum, "mpnew", "mpnew|normal", 0, ""},
+    {"/par/raw/pll/band", T::Real, "25.0", "2..50", 0, ""},
+    {"/par/raw/pll/order", T::Int, "3", "2..3", 0, ""},
+    {"/par/raw/cagdl/band", T::Real, "1.0", "0.1..50", 0, ""},
+    {"/par/raw/gdl/adapt", T::Enum, "on", kOnOff, 0, ""},
+    {"/par/frq/mode", T::Enum, "off", "off|use|gen", 0, ""},
+    {"/par/frq/in/frq", T::Int, "10", "5..40", 0, ""},
+    {"/par/frq/in/status", T::Text, "", "", LIVE, ""},
+    {"/par/frq/in/amp", T::Text, "", "", LIVE, ""},
+    {"/par/frq/out/frq", T::Text, "", "", LIVE, "frqout"},
+    {"/par/osc/mode", T::Enum, "off", "off|locked|tied", 0, ""},
+    {"/par/raw/smi", T::Int, "100", "0..900", 0, ""},
+    {"/par/raw/dopp/smi", T::Real, "10.0", "0.1..100", 0, ""},
+    {"/par/raw/iono/smi", T::Int, "300", "0..900", 0, ""},
+    {"/par/raw/iono/minsmi", T::Int, "60", "0..900", 0, ""},
 
     // --- ports
     {"/par/dev/ser/a/rate", T::Enum, "115200", kBauds, 0, ""},
@@ -329,15 +403,17 @@ constexpr ParamDef kParams[] = {
 };
 
 constexpr ProfileDef kProfiles[] = {
-    {"full", "rtk,modem,uhf,blt,wlan,cert,can,datum,l2l1,cmrglo"},
-    {"basic", "datum"},
-    {"lite", "rtk"},  // no datum feature
+    {"full", "rtk,modem,uhf,blt,wlan,cert,can,datum,l2l1,cmrglo,mper,frqout,pwrout"},
+    {"basic", "datum,pwrout"},  // no marked pulses, no frequency output
+    {"lite", "rtk,pwrout,mper,frqout"},  // no datum feature
     // Earlier firmware: 2.1 has neither the antenna offsets nor the CMR GLONASS message type; 2.2 has both.
-    {"fw21", "rtk,blt,modem"},
-    {"fw22", "rtk,blt,modem,datum,l2l1,cmrglo"},
+    {"fw21", "rtk,blt,modem,pwrout"},
+    {"fw22", "rtk,blt,modem,datum,l2l1,cmrglo,pwrout,mper,frqout"},
     // The port pages' receivers: serial features 511, 115, 0 and 1500 with no USB; a model with modem b.
-    {"ports", "rtk,can,blt,wlan,modem,datum"},
-    {"arven", "rtk,blt,modem,modemb,datum,nord"},  // and no serial feature value for port D
+    {"ports", "rtk,can,blt,wlan,modem,datum,pwrout,mper,frqout"},
+    {"arven", "rtk,blt,modem,modemb,datum,nord,pwrout,mper,frqout"},  // and no serial feature value for port D
+    // A receiver model with switchable power on its ports and slots.
+    {"korvan", "rtk,datum,pwrslots,mper,frqout"},
 };
 
 constexpr ProfileValue kProfileValues[] = {
@@ -360,6 +436,8 @@ constexpr ProfileValue kProfileValues[] = {
     {"fw21", "/par/version/main", "2.1.7 2009-02-11"},
     {"fw21", "/par/opts/cur/_DTM", "0"},
     {"fw22", "/par/rcv/model", "Vireo-R2"},
+    {"korvan", "/par/rcv/model", "KORVAN"},
+    {"korvan", "/par/rcv/ver/board", "KVS_3.1"},
     {"fw22", "/par/rcv/ver/main", "2.2.0"},
     {"fw22", "/par/version/main", "2.2.0 2009-06-30"},
     {"ports", "/par/opts/cur/RS_A", "511"},

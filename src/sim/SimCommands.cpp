@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -80,6 +81,42 @@ QString NormalizePath(const QString& raw)
     return p;
 }
 
+QString StoredValue(const CSimCore& core, const char* path)
+{
+    const CParamStore::Entry* e = core.params->Find(QString::fromLatin1(path));
+    return e ? e->value : QString();
+}
+
+// The current raw and position update intervals follow the set ones (tests may force others, 0 too).
+void FollowUpdateRate(CSimCore& core, const QString& setPath)
+{
+    for (const auto& [set, current] :
+         {std::pair{"/par/raw/msint", "/par/raw/curmsint"}, std::pair{"/par/pos/msint", "/par/pos/curmsint"}}) {
+        const CParamStore::Entry* e = core.params->Find(QString::fromLatin1(set));
+        if (e && (setPath.isEmpty() || setPath == QLatin1String(set))) {
+            core.params->Force(QString::fromLatin1(current), e->value);
+        }
+    }
+}
+
+// A recording period must be a whole multiple of the current raw and position update intervals.
+bool PeriodFitsUpdateRates(const CSimCore& core, const QString& value)
+{
+    bool ok = false;
+    const double seconds = value.trimmed().toDouble(&ok);
+    if (!ok || seconds <= 0 || seconds > 86400) {
+        return true;  // the range check of the table answers this
+    }
+    const long long ms = llround(seconds * 1000.0);
+    for (const char* current : {"/par/raw/curmsint", "/par/pos/curmsint"}) {
+        const long long interval = StoredValue(core, current).toLongLong();
+        if (interval <= 0 || ms % interval != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 class CStatementRunner
 {
 public:
@@ -111,9 +148,56 @@ QString ResolveAlias(const QString& path, const SimSession* session)
     return path;
 }
 
+// Read-only values of the receiver's own state that move slowly with time around their stored value.
+bool DriftingValue(const CSimCore& core, const QString& path, int64_t now, QString* value)
+{
+    const CParamStore::Entry* e = core.params->Find(path);
+    if (!e) {
+        return false;
+    }
+    const int64_t step = now / 10000;  // a new reading every 10 s
+    if (path == QLatin1String("/par/dev/thermo/out")) {
+        *value = QString::number(e->value.toInt() + int(step % 4));
+    } else {
+        *value = QString::number(e->value.toDouble() - 0.01 * double(step % 6), 'f', 2);
+    }
+    return true;
+}
+
+// The frequency input and output report per mode: a locked input with its amplitude, a generated output.
+bool FrequencyValue(const CSimCore& core, const QString& path, QString* value)
+{
+    const QString mode = StoredValue(core, "/par/frq/mode");
+    if (path == QLatin1String("/par/frq/in/status")) {
+        *value = mode == QLatin1String("use") ? QStringLiteral("locked") : QStringLiteral("off");
+    } else if (path == QLatin1String("/par/frq/in/amp")) {
+        *value = mode == QLatin1String("use") ? QStringLiteral("0.85") : QStringLiteral("0.00");
+    } else {
+        *value = mode == QLatin1String("gen") ? QStringLiteral("10.000") : QStringLiteral("0.000");
+    }
+    return true;
+}
+
 bool LiveValue(const CSimCore& core, const SimSession* session, const QString& path, QString* value)
 {
     const int64_t now = core.Now();
+    if (path == QLatin1String("/par/dev/thermo/out") || path == QLatin1String("/par/pwr/ext") ||
+        path == QLatin1String("/par/pwr/board")) {
+        return DriftingValue(core, path, now, value);
+    }
+    if (path.startsWith(QLatin1String("/par/frq/"))) {
+        return FrequencyValue(core, path, value);
+    }
+    if (path.startsWith(QLatin1String("/par/dev/event/")) && path.endsWith(QLatin1String("/locked"))) {
+        // Locked while the input is on and the clock synchronisation with it is on.
+        const QString dir = path.left(path.size() - 6);
+        const auto on = [&](const char* leaf) {
+            const CParamStore::Entry* e = core.params->Find(dir + QLatin1String(leaf));
+            return e && e->value == QLatin1String("on");
+        };
+        *value = on("in") && on("lock") ? QStringLiteral("yes") : QStringLiteral("no");
+        return true;
+    }
     const QDateTime utc = QDateTime::fromMSecsSinceEpoch(core.UtcMs(now), Qt::UTC);
     if (path == QLatin1String("/par/rcv/uptime")) {
         *value = QString::number((now - core.bootMs) / 1000);
@@ -237,6 +321,9 @@ Result CStatementRunner::Set(const QStringList& args)
         return Result::Fail(args.isEmpty() ? kErrFirst : kErrSecond);
     }
     const QString path = ResolveAlias(NormalizePath(args[0]), &m_session);
+    if (m_core.hidden.contains(path)) {
+        return Result::Fail(kErrFirst);
+    }
     QString value = args.mid(1).join(QLatin1Char(','));
     // A port's flow control is also taken as a one-item list ("{on}"), as setup scripts write it.
     if (path.endsWith(QLatin1String("/rtscts")) && value.startsWith(QLatin1Char('{')) &&
@@ -245,6 +332,9 @@ Result CStatementRunner::Set(const QStringList& args)
     }
     if (m_core.refused.contains(path) && m_core.params->Find(path)) {
         return Result::Fail(kErrRefused);
+    }
+    if (path == QLatin1String("/par/log/sc/period") && !PeriodFitsUpdateRates(m_core, value)) {
+        return Result::Fail(kErrRange);
     }
     switch (m_core.params->Set(path, value)) {
         case CParamStore::SetResult::Ok:
@@ -258,6 +348,7 @@ Result CStatementRunner::Set(const QStringList& args)
         case CParamStore::SetResult::OutOfRange:
             return Result::Fail(kErrRange);
     }
+    FollowUpdateRate(m_core, path);
     if (path == QLatin1String("/par/reset") &&
         value.trimmed().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0) {
         m_core.ScheduleReboot(CSimCore::Reboot::Reset);
@@ -286,6 +377,7 @@ Result CStatementRunner::Init(const QStringList& args)
     }
     const QString dir = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
     if (m_core.params->Reset(dir)) {
+        FollowUpdateRate(m_core, QString());
         return Result::Done();
     }
     if (CParamStore::Entry* e = m_core.params->Find(path)) {
@@ -498,6 +590,9 @@ bool PrintValue(const CSimCore& core, const SimSession* session, const QString& 
         return NamedValue(core, NormalizePath(rawPath.trimmed().chopped(3)), value);
     }
     const QString path = ResolveAlias(NormalizePath(rawPath), session);
+    if (core.hidden.contains(path)) {
+        return false;
+    }
     const int amp = path.indexOf(QLatin1Char('&'));
     if (amp >= 0 && path.mid(amp + 1) == QLatin1String("def")) {
         QString base = path.left(amp);

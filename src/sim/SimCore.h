@@ -109,6 +109,7 @@ public:
 
     // Fault injection.
     QSet<QString> refused;
+    QSet<QString> hidden;  // paths the receiver behaves as if it did not have
     bool withholdReplies = false;
     int replyDelayMs = 0;
     bool corruptOutput = false;

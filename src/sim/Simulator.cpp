@@ -215,6 +215,16 @@ void CSimReceiver::RefuseParam(const QString& path, bool refuse)
     }
 }
 
+void CSimReceiver::HideParam(const QString& path, bool hide)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    if (hide) {
+        m_state->core->hidden.insert(FullPath(path));
+    } else {
+        m_state->core->hidden.remove(FullPath(path));
+    }
+}
+
 void CSimReceiver::WithholdReplies(bool withhold)
 {
     std::lock_guard lock(m_state->core->mutex);

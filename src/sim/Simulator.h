@@ -18,6 +18,8 @@ struct SimOptions
     // "fw22", receivers with firmware 2.1 (without antenna offsets and CMR GLONASS message type) and 2.2; "ports"
     // (serial feature values 511, 115, 0, 1500, no USB), "arven" (its modem as modem b, no feature value for
     // serial port D, no CAN, no Wi-Fi).
+    // "korvan": a model with switchable power on its ports and slots ("/par/pwr/ports", "/par/pwr/slots")
+    // instead of the port switches of the others. "basic" has neither marked pulses nor a frequency output.
     QString profile = QStringLiteral("full");
     uint32_t seed = 1;
     // Time advances only through AdvanceTime(); no thread of its own. Tests use this.
@@ -71,6 +73,7 @@ public:
     QString Param(const QString& path) const;  // the value as "print" would answer it; empty if unknown
     bool SetParamValue(const QString& path, const QString& value);
     void RefuseParam(const QString& path, bool refuse = true);  // "set" or "init" of this path answers ER
+    void HideParam(const QString& path, bool hide = true);      // "print" and "set" of this path answer ER
     void WithholdReplies(bool withhold);                        // commands run, replies are not sent
     void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
     void CorruptOutput(bool corrupt);                           // flips a byte in every message frame

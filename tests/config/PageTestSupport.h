@@ -12,8 +12,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <utility>
 #include <vector>
+
+// Readable failures.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 // What the program hands the sheet for a simulated receiver with firmware 3.4.
 inline ConfigSheetContext SheetContext(CSharedSim& sim)

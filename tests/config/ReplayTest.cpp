@@ -9,6 +9,7 @@
 #include "config/Position.h"
 #include "config/ReceiverCfgDlg.h"
 #include "config/ports/Ports.h"
+#include "config/tracking/Advanced.h"
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
 #include "support/ScriptedPrompts.h"
@@ -16,9 +17,13 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <mutex>
@@ -315,4 +320,180 @@ TEST(ReplayTest, ReceiverAnswersTheHeadersTagsWithSpacesAndCommas)
     EXPECT_TRUE(out.contains("%Receiver model%Vireo-Z3\r\n")) << out.toStdString();
     EXPECT_TRUE(out.contains("%print,/par/cur/term/rate&def%115200\r\n")) << out.toStdString();
     EXPECT_TRUE(out.contains("RE011%init parameters%\r\n")) << out.toStdString();
+}
+
+namespace {
+
+// The parameters of the General, Tovel, Event and Advanced pages, single or by directory.
+const char* const kTimingTrackingParameters[] = {
+    "/par/out/elm/cur/term",
+    "/par/ant/inp",
+    "/par/pwr/mode",
+    "/par/pwr/charge/bat",
+    "/par/pwr/charge/speed",
+    "/par/lpm",
+    "/par/pwr/out/",
+    "/par/pwr/switch/",
+    "/par/log/sc/period",
+    "/par/out/elm/cur/log",
+    "/par/cmd/create/prefix",
+    "/par/button/",
+    "/par/log/rot/",
+    "/par/dev/pps/",
+    "/par/dev/event/",
+    "/par/ajm/",
+    "/par/raw/",
+    "/par/pos/msint",
+    "/par/frq/mode",
+    "/par/frq/in/frq",
+    "/par/osc/mode",
+    "/par/lock/pcode",
+};
+
+void Click(QWidget* page, std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        In<QAbstractButton>(page, name)->click();
+    }
+}
+
+void TypeAll(QWidget* page, std::initializer_list<std::pair<const char*, const char*>> edits)
+{
+    for (const auto& [name, text] : edits) {
+        Type(In<QLineEdit>(page, name), QString::fromLatin1(text));
+    }
+}
+
+// Runs a program to its end (at most a minute); its exit code and output.
+std::pair<int, QString> RunProgram(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    const bool ended = process.waitForFinished(60000);
+    if (!ended) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
+}
+
+}  // namespace
+
+TEST(ReplayTest, GeneralTovelEventAndAdvancedPagesToo)
+{
+    QTemporaryDir dir;
+    std::map<QString, QString> expected;
+    {
+        CSharedSim a;
+        CScriptedPrompts prompts;
+        CReceiverCfgDlg sheet(SheetContext(a));
+        ASSERT_TRUE(sheet.Open());
+        const auto apply = [&sheet] {
+            ASSERT_TRUE(sheet.IsApplyEnabled());
+            sheet.Apply();
+            ASSERT_EQ(sheet.StatusText(), QString());
+        };
+
+        QWidget* general = sheet.Page(0);
+        TypeAll(general, {{"termMask", "12"}});
+        Click(general, {"antInternal", "lowPower", "slot4"});
+        Choose(In<QComboBox>(general, "powerMode"), "Battery A");
+        Choose(In<QComboBox>(general, "chargerMode"), "Charge A");
+        Choose(In<QComboBox>(general, "chargerSpeed"), "Normal");
+        Choose(In<QComboBox>(general, "powerPorts"), "Off");
+        apply();
+
+        // The rates first: the recording interval below is checked against them.
+        sheet.SelectPage(7);
+        auto* advanced = static_cast<CAdvanced*>(sheet.Page(7));
+        Click(advanced, {"ajmMode", "bandGpsL2", "codeMultipath", "adaptiveLoops", "frqInput", "oscLocked"});
+        TypeAll(advanced, {{"pllBand", "15"},
+                           {"pllOrder", "2"},
+                           {"gdlBand", "2.5"},
+                           {"inFrequency", "20"},
+                           {"rawRate", "50"},
+                           {"posRate", "50"},
+                           {"codeSmoothing", "300"},
+                           {"dopplerSmoothing", "2.5"},
+                           {"ionoSmoothing", "600"},
+                           {"ionoMinSmoothing", "120"}});
+        for (int i = 0; i < CAdvanced::kSubPageCount; ++i) {
+            advanced->ShowSubPage(i);  // each sub-page's own Apply state
+        }
+        sheet.Apply();
+        ASSERT_EQ(sheet.StatusText(), QString());
+        advanced->SheetClosing();
+
+        sheet.SelectPage(1);
+        QWidget* tovel = sheet.Page(1);
+        Click(tovel, {"afrm", "removeOld", "occupation", "kinematic", "autoAlways"});
+        TypeAll(tovel, {{"recInterval", "0.05"},
+                        {"logElevation", "15"},
+                        {"filePrefix", "SITE"},
+                        {"appendFile", "job1"},
+                        {"afrmPeriod", "7200"},
+                        {"afrmPhase", "60"},
+                        {"afrmTotal", "12"}});
+        apply();
+
+        sheet.SelectPage(6);
+        QWidget* event = sheet.Page(6);
+        Click(event, {"ppsAEnabled", "ppsAFall", "ppsAGLO", "ppsATied", "eventBEnabled", "eventBFall", "eventBUTCus",
+                      "eventBLock", "eventBTied"});
+        TypeAll(event, {{"ppsAPeriod", "500"}, {"ppsAOffsetNs", "100"}, {"ppsAMarked", "2000"}});
+        apply();
+
+        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
+        sheet.Save();
+        ASSERT_EQ(sheet.StatusText(), QString());
+        for (const char* p : kTimingTrackingParameters) {
+            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
+        }
+    }
+    for (const auto& [path, value] : {std::pair{"/par/pwr/mode", "a"},
+                                      {"/par/log/sc/period", "0.05"},
+                                      {"/par/cmd/create/prefix", "\"SITE\""},
+                                      {"/par/dev/pps/", "{{on,{500},{0,100},fall,glo,2000,off}"},
+                                      {"/par/frq/mode", "use"},
+                                      {"/par/frq/in/frq", "20"},
+                                      {"/par/pos/msint", "50"}}) {
+        ASSERT_TRUE(expected[path].startsWith(QLatin1String(value))) << path << " " << expected[path].toStdString();
+    }
+    // The update rates are set before the recording interval that only they allow.
+    const QStringList lines = ScriptLines(dir.filePath(QStringLiteral("setup.kvc")));
+    const auto line = [&lines](const char* path) {
+        return lines.indexOf(QRegularExpression(QStringLiteral("^%") + QLatin1String(path) + "%.*"));
+    };
+    EXPECT_LT(line("/par/pos/msint"), line("/par/log/sc/period"));
+    ExpectReplayed(dir.path(), expected);
+
+#if defined(NEMOLA_RUN_PATH) && defined(NEMOLA_SIM_PATH)
+    // The same file outside the program: nemola-run against nemola-sim, two processes on a free TCP port.
+    QProcess simulator;
+    simulator.start(QStringLiteral(NEMOLA_SIM_PATH), {"--tcp", "0"});
+    ASSERT_TRUE(simulator.waitForStarted(10000));
+    int port = 0;
+    QByteArray out;
+    for (int i = 0; i < 100 && port == 0; ++i) {
+        simulator.waitForReadyRead(200);
+        out += simulator.readAll();
+        port = QRegularExpression("tcp port (\\d+)").match(QString::fromLatin1(out)).captured(1).toInt();
+    }
+    ASSERT_NE(port, 0) << out.toStdString();
+    const QStringList args{"--tcp", QStringLiteral("127.0.0.1:%1").arg(port), "--folder", dir.path()};
+    const auto [code, output] = RunProgram(QStringLiteral(NEMOLA_RUN_PATH), args + QStringList{"setup.kvc"});
+    EXPECT_EQ(code, 0) << output.toStdString();
+    // The runner's own port still takes commands, and the receiver has the setup.
+    QFile check(dir.filePath(QStringLiteral("check.kvc")));
+    ASSERT_TRUE(check.open(QIODevice::WriteOnly));
+    check.write("%a%print,/cur/term\r\n@echo port=@0\r\n%b%print,/par/dev/pps/a/per/ms\r\n@echo period=@0\r\n");
+    check.close();
+    const auto [checkCode, checkOutput] = RunProgram(QStringLiteral(NEMOLA_RUN_PATH), args + QStringList{"check.kvc"});
+    EXPECT_EQ(checkCode, 0) << checkOutput.toStdString();
+    EXPECT_TRUE(checkOutput.contains(QLatin1String("port=/dev/tcp/"))) << checkOutput.toStdString();
+    EXPECT_TRUE(checkOutput.contains(QLatin1String("period=500"))) << checkOutput.toStdString();
+    simulator.kill();
+    simulator.waitForFinished(5000);
+#endif
 }

@@ -192,7 +192,7 @@ TEST(SimCommandTest, DirectoriesPrintTheirValuesAndListTheirNames)
     EXPECT_EQ(Value(h, S("print,/par/rcv/uptime")), S("61"));
     EXPECT_EQ(Value(h, S("list,/par/time/utc")), S("{date,time}"));
     EXPECT_EQ(Value(h, S("list,/par/pwr/charge/")), S("{bat,curbat,speed,curspeed}"));
-    EXPECT_EQ(Value(h, S("print,/par/pwr/charge/")), S("{auto,a,high,high}"));
+    EXPECT_EQ(Value(h, S("print,/par/pwr/charge/")), S("{auto,a,fast,fast}"));
     EXPECT_EQ(Value(h, S("print,/par/rcv/ver/")), S("{3.4.1,MBV-2.1,1.3,1.07,QM-GX 4.2}"));
     EXPECT_TRUE(h.Send(S("list,/par/rcv/model")).startsWith(S("ER")));
     EXPECT_TRUE(Value(h, S("list,/msg/kvs")).contains(S("~~")));
@@ -278,4 +278,48 @@ TEST(SimCommandTest, FullProfileAnswersTheWholeInformationBatch)
         EXPECT_TRUE(!batch.Value(i)->isEmpty() || paths[i] == S("/par/rcv/uptime")) << paths[i].toStdString();
     }
     EXPECT_EQ(Slot(batch, 27), Slot(batch, 26));  // an empty memory is all free
+}
+
+// What the configuration pages rely on: the current update rates follow the set ones, a recording period must fit
+// them, live lock and frequency readings follow their settings, read-only readings move, hidden paths are absent.
+TEST(SimCommandTest, TimingAndTrackingParametersFollowTheReceiversState)
+{
+    CSimHarness h;
+    const struct
+    {
+        const char* command;
+        const char* print;  // printed after the command
+        const char* value;  // its value; "ER" when the command is refused
+    } steps[] = {
+        {"%%set,/par/raw/msint,40", "print,/par/raw/curmsint", "40"},
+        {"%%set,/par/log/sc/period,0.05", "print,/par/log/sc/period", "ER"},  // 50 ms: no multiple of 40
+        {"%%set,/par/raw/msint,50", "print,/par/raw/curmsint", "50"},
+        {"%%set,/par/pos/msint,50", "print,/par/pos/curmsint", "50"},
+        {"%%set,/par/log/sc/period,0.05", "print,/par/log/sc/period", "0.05"},
+        {"%%set,/par/raw/msint,5001", "print,/par/raw/msint", "ER"},
+        {"%%init,/par/", "print,/par/raw/curmsint", "100"},
+        {"%%set,/par/dev/event/a/lock,on", "print,/par/dev/event/a/locked", "no"},  // the input is off
+        {"%%set,/par/dev/event/a/in,on", "print,/par/dev/event/a/locked", "yes"},
+        {"%%set,/par/frq/mode,use", "print,/par/frq/in/status", "locked"},
+        {"%%set,/par/frq/mode,gen", "print,/par/frq/out/frq", "10.000"},
+        {"%%set,/par/pwr/mode,mix", "print,/par/pwr/mode", "mix"},
+        {"%%set,/par/pwr/charge/speed,high", "print,/par/pwr/charge/speed", "ER"},
+    };
+    for (const auto& s : steps) {
+        bool ok = false;
+        h.Send(S(s.command), &ok);
+        EXPECT_EQ(ok, std::string(s.value) != "ER") << s.command;
+        if (ok) {
+            EXPECT_EQ(Value(h, S(s.print)), S(s.value)) << s.command;
+        }
+    }
+    const QString temperature = Value(h, S("print,/par/dev/thermo/out"));
+    h.Advance(20000);
+    EXPECT_NE(Value(h, S("print,/par/dev/thermo/out")), temperature);
+
+    h.Sim().HideParam(S("/par/rcv/model"));
+    bool ok = true;
+    EXPECT_TRUE(h.Send(S("print,/par/rcv/model"), &ok).startsWith(S("ER")));
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(CSimHarness(VirtualSim(1, S("basic"))).Send(S("print,/par/frq/out/frq"), &ok).left(2), S("ER"));
 }
