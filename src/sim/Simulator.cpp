@@ -326,3 +326,74 @@ QStringList CSimReceiver::Events() const
     std::lock_guard lock(m_state->core->mutex);
     return m_state->core->events;
 }
+
+void CSimReceiver::AddFile(const QString& name, const QByteArray& content, int64_t time)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.files[name] = SimFile{content, time};
+}
+
+void CSimReceiver::AppendToFile(const QString& name, const QByteArray& bytes)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    auto& files = m_state->core->files.files;
+    if (files.count(name)) {
+        files[name].content += bytes;
+    }
+}
+
+bool CSimReceiver::DeleteFile(const QString& name)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->files.files.erase(name) > 0;
+}
+
+QByteArray CSimReceiver::FileContent(const QString& name) const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    const auto& files = m_state->core->files.files;
+    const auto it = files.find(name);
+    return it == files.end() ? QByteArray() : it->second.content;
+}
+
+QStringList CSimReceiver::FileNames() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    QStringList names;
+    for (const auto& [name, f] : m_state->core->files.files) {
+        names << name;
+    }
+    return names;
+}
+
+QString CSimReceiver::CurrentLogFile() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->files.current;
+}
+
+void CSimReceiver::InjectTransferFault(SimTransferFault fault, int atBlock)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.transferFaults[fault] = atBlock;
+}
+
+void CSimReceiver::SetListingFault(SimListingFault fault, int countDelta)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.listingFault = fault;
+    m_state->core->files.countDelta = countDelta;
+}
+
+void CSimReceiver::SetFsinitSteps(const std::vector<std::pair<int64_t, int64_t>>& steps)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.fsinitSteps = steps;
+    m_state->core->files.fsinitNext = 0;
+}
+
+void CSimReceiver::SetRwStatistics(bool present)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.haveRwStats = present;
+}
