@@ -101,6 +101,9 @@ void CDownloadSession::Finish()
     }
     QFile::remove(m_plan.SourcePath());
     m_notice = "RE:" + QByteArray::number(qlonglong(total)) + " bytes";
+    if (m_plan.offset > 0) {
+        m_notice += " (resumed after " + QByteArray::number(qlonglong(m_plan.offset)) + ")";
+    }
     if (m_blocks.Grew()) {
         m_notice += " (the file is being logged into: taken up to its size at the start)";
     }

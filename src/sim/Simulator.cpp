@@ -42,6 +42,9 @@ QString FullPath(const QString& path)
 
 }  // namespace
 
+// 2024-06-01 08:00 UTC in receiver seconds (since 1988).
+constexpr int64_t kSampleFileTime = 1717228800LL - 567993600LL;
+
 struct SimState
 {
     std::shared_ptr<CSimCore> core;
@@ -59,6 +62,12 @@ CSimReceiver::CSimReceiver(const SimOptions& options) : m_state(std::make_unique
     if (!m_state->core->params) {
         qCWarning(lcSim) << m_state->creationError;
         return;
+    }
+    for (int i = 1; i <= options.sampleFiles; ++i) {
+        SimFile f;
+        f.content = SimLogContent(int64_t(i) * 150000 + 1234 * i, options.seed + uint32_t(i));
+        f.time = kSampleFileTime + 3600 * i;  // fixed, so that a tool run later sees the same file
+        m_state->core->files.files[QString::asprintf("LOG%04d", i)] = f;
     }
     if (!options.virtualClock) {
         SimState* state = m_state.get();

@@ -53,6 +53,8 @@ struct SimOptions
     // UTC of the receiver's clock at start, in ms since 1970; -1: a fixed date (2024-06-01 12:00) with the
     // virtual clock, the current time otherwise.
     int64_t startUtcMs = -1;
+    // Log files the receiver's memory holds at start ("LOG0001", ...; a few hundred kilobytes each).
+    int sampleFiles = 0;
 };
 
 // A simulated receiver: command language, parameter tree, ports, message output, receiver memory.
