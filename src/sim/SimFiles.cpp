@@ -85,10 +85,11 @@ void BuildCurrent(CSimCore& core, SimTransfer& t)
     }
     const QByteArray& content = it->second.content;
     const int64_t remaining = std::max<int64_t>(0, content.size() - t.pos);
-    const QByteArray data = content.mid(t.pos, std::min<int64_t>(remaining, t.blockSize));
+    const QByteArray data = QByteArray::fromRawData(content.constData() + std::min<int64_t>(t.pos, content.size()),
+                                                    qsizetype(std::min<int64_t>(remaining, t.blockSize)));
     t.currentLast = remaining <= t.blockSize;
-    t.current = t.currentLast ? BuildBlock(0x04, uint16_t(remaining), data, t.blockSize, t.crcBefore, nullptr)
-                              : BuildBlock(0x02, t.number, data, t.blockSize, t.crcBefore, nullptr);
+    t.current = t.currentLast ? BuildBlock(0x04, uint16_t(remaining), data, t.blockSize, t.crcBefore, &t.crcAfter)
+                              : BuildBlock(0x02, t.number, data, t.blockSize, t.crcBefore, &t.crcAfter);
 }
 
 bool TakeFault(CSimCore& core, const SimTransfer& t, SimTransferFault fault)
@@ -361,7 +362,7 @@ void SimTransferInput(CSimCore& core, SimSession& session, char c)
             EndTransfer(session);
             return;
         }
-        t.crcBefore = Crc16(t.current.constData(), size_t(t.current.size() - 3), t.crcBefore);
+        t.crcBefore = t.crcAfter;
         t.pos += t.blockSize;
         ++t.number;
         ++t.index;

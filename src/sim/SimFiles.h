@@ -29,6 +29,7 @@ struct SimTransfer
     uint16_t number = 0;       // block number on the wire, wraps after 65535
     int index = 0;             // blocks sent in this get, for the fault schedule
     uint16_t crcBefore = 0;    // chain value before the current block
+    uint16_t crcAfter = 0;     // and after it
     QByteArray current;        // the current block as first built
     bool currentLast = false;  // the current block is the last one (or an error block)
     int timeoutMs = 5000;
