@@ -122,9 +122,9 @@ bool ParseOptions(const QStringList& args, Options* o, QString* error)
             o->names << a;
         }
     }
-    if (o->command == QLatin1String("list") ? !o->names.isEmpty()
-                                            : (o->command != QLatin1String("get") && o->command != QLatin1String("rm")) ||
-                                                  o->names.isEmpty()) {
+    if (o->command == QLatin1String("list")
+            ? !o->names.isEmpty()
+            : (o->command != QLatin1String("get") && o->command != QLatin1String("rm")) || o->names.isEmpty()) {
         *error = o->command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("bad command line");
         return false;
     }
@@ -143,9 +143,9 @@ int List(CReceiver& r)
         return kExitNoReceiver;
     }
     for (const ReceiverFileRecord& f : ParseFileListing(r.GetReplyString())) {
-        Print(stdout, QStringLiteral("%1\t%2\t%3 %4")
-                          .arg(PrintableName(f.name), PrintableName(f.sizeText), FileDateText(f.time),
-                               FileTimeText(f.time)));
+        Print(stdout,
+              QStringLiteral("%1\t%2\t%3 %4")
+                  .arg(PrintableName(f.name), PrintableName(f.sizeText), FileDateText(f.time), FileTimeText(f.time)));
     }
     return kExitOk;
 }

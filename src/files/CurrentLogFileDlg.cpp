@@ -160,10 +160,10 @@ void CCurrentLogFileDlg::Start()
             exists = exists || r.name.trimmed() == name;
         }
         if (exists) {
-            const PromptButton answer = AskQuestion(
-                QStringLiteral("The file\n") + name +
-                    QStringLiteral("\nalready exists inside the receiver.\nDo you wish to overwrite it?"),
-                QStringLiteral("Attention"));
+            const PromptButton answer =
+                AskQuestion(QStringLiteral("The file\n") + name +
+                                QStringLiteral("\nalready exists inside the receiver.\nDo you wish to overwrite it?"),
+                            QStringLiteral("Attention"));
             if (answer != PromptButton::Yes) {
                 m_fm.SetStatus(QStringLiteral("File already exists"));
                 return;
@@ -211,9 +211,9 @@ void CCurrentLogFileDlg::Delete()
         return;
     }
     const int n = int(names.size());
-    if (AskQuestion(QString::asprintf("Do you really want to delete %d file%s from the receiver?", n,
-                                      n == 1 ? "" : "s"),
-                    kDeleteCaption) != PromptButton::Yes) {
+    if (AskQuestion(
+            QString::asprintf("Do you really want to delete %d file%s from the receiver?", n, n == 1 ? "" : "s"),
+            kDeleteCaption) != PromptButton::Yes) {
         return;
     }
     CReceiverHolder& holder = m_fm.Holder();

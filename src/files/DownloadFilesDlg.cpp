@@ -201,7 +201,8 @@ void CDownloadFilesDlg::Run()
         const QByteArray msg(r->getMsgBuf(0), r->getMsgBufSize());
         // The link's thread: the page is updated on its own.
         QMetaObject::invokeMethod(
-            self.data(), [self, msg] {
+            self.data(),
+            [self, msg] {
                 if (self) {
                     self->OnNotice(msg);
                 }

@@ -54,18 +54,18 @@ QTreeWidgetItem* FindByName(QTreeWidget* list, const QString& name)
 int CompareFileItems(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column)
 {
     switch (column) {
-    case kColSize: {
-        const qlonglong x = a.text(kColSize).toLongLong();
-        const qlonglong y = b.text(kColSize).toLongLong();
-        return x < y ? -1 : x > y ? 1 : 0;
-    }
-    case kColDate: {
-        const qlonglong x = a.data(kColDate, Qt::UserRole).toLongLong();
-        const qlonglong y = b.data(kColDate, Qt::UserRole).toLongLong();
-        return x < y ? -1 : x > y ? 1 : 0;
-    }
-    default:
-        return a.text(column).compare(b.text(column), Qt::CaseInsensitive);
+        case kColSize: {
+            const qlonglong x = a.text(kColSize).toLongLong();
+            const qlonglong y = b.text(kColSize).toLongLong();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        case kColDate: {
+            const qlonglong x = a.data(kColDate, Qt::UserRole).toLongLong();
+            const qlonglong y = b.data(kColDate, Qt::UserRole).toLongLong();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        default:
+            return a.text(column).compare(b.text(column), Qt::CaseInsensitive);
     }
 }
 
@@ -83,8 +83,7 @@ void SortFileList(QTreeWidget* list, int column, int direction)
     list->header()->setSortIndicator(column, direction < 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
-CFileManager::CFileManager(const FileManagerContext& context, QWidget* parent)
-    : QDialog(parent), m_context(context)
+CFileManager::CFileManager(const FileManagerContext& context, QWidget* parent) : QDialog(parent), m_context(context)
 {
     setObjectName(QStringLiteral("fileManager"));
     setWindowTitle(QStringLiteral("File Manager"));
@@ -204,8 +203,8 @@ void CFileManager::FillList(QTreeWidget* list, const QString& firstTitle)
 {
     const QSignalBlocker block(list);
     list->clear();
-    list->setHeaderLabels({firstTitle, QStringLiteral("Name"), QStringLiteral("Sise"), QStringLiteral("Date"),
-                           QStringLiteral("Time")});
+    list->setHeaderLabels(
+        {firstTitle, QStringLiteral("Name"), QStringLiteral("Sise"), QStringLiteral("Date"), QStringLiteral("Time")});
     int index = 0;
     for (const ReceiverFileRecord& r : m_records) {
         auto* item = new QTreeWidgetItem;
@@ -248,9 +247,8 @@ void CFileManager::Poll()
         if (batch[2] && batch[3]) {
             const qlonglong size = batch[3]->toLongLong();
             const qlonglong free = batch[2]->toLongLong();
-            SetStatus(QStringLiteral("Total memory(MB): %1  Free memory(MB): %2")
-                          .arg(size / 1048576)
-                          .arg(free / 1048576));
+            SetStatus(
+                QStringLiteral("Total memory(MB): %1  Free memory(MB): %2").arg(size / 1048576).arg(free / 1048576));
         }
         if (QTreeWidgetItem* item = FindByName(m_log->List(), m_currentName)) {
             item->setText(kColSize, m_currentSize);

@@ -28,7 +28,7 @@ struct FileManagerContext
     CConnection* connection = nullptr;
     QString receiverName;
     CReceiverHolder* holder = nullptr;
-    std::function<int64_t()> tick;                  // milliseconds
+    std::function<int64_t()> tick;                    // milliseconds
     std::function<void(QWidget* parent)> siteDialog;  // "Site parameters"
 };
 

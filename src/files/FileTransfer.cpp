@@ -12,8 +12,7 @@ CFileTransfer::~CFileTransfer()
 }
 
 CFileTransfer::Result CFileTransfer::Download(const QString& name, const QString& localPath, int blockSize,
-                                              const Progress& progress, const std::function<bool()>& stop,
-                                              int stepMs)
+                                              const Progress& progress, const std::function<bool()>& stop, int stepMs)
 {
     if (!m_attached) {
         auto onNotice = [this](CReceiver* r) {

@@ -58,8 +58,8 @@ CFormat::CFormat(const FormatContext& context, QWidget* parent) : QDialog(parent
     connect(m_cancel, &QPushButton::clicked, this, &CFormat::Cancel);
     connect(m_save, &QPushButton::clicked, this, &CFormat::SaveToFile);
     auto* layout = new QVBoxLayout(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{m_warning, m_wait, m_progress, m_report, m_start, m_save,
-                                                      m_cancel}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_warning, m_wait, m_progress, m_report, m_start, m_save, m_cancel}) {
         layout->addWidget(w);
     }
     CReceiver* receiver = m_context.holder->GetReceiver().get();
@@ -128,8 +128,8 @@ void CFormat::Start()
 QString CFormat::BuildReport(const std::array<const QString*, kReportSlots>& s)
 {
     static const char* const kLines[] = {
-        "Version:\t\t\t",      "Block size(b):\t\t", "Blocks:\t\t\t",  "Total memory(b):\t\t", "Free memory(b):\t\t",
-        "Bad blocks:\t\t",     "Write verify:\t\t",  "Block size(b):\t\t", "Blocks for files:\t\t",
+        "Version:\t\t\t",  "Block size(b):\t\t", "Blocks:\t\t\t",      "Total memory(b):\t\t",  "Free memory(b):\t\t",
+        "Bad blocks:\t\t", "Write verify:\t\t",  "Block size(b):\t\t", "Blocks for files:\t\t",
     };
     QString text = QStringLiteral("------- File System Information -------\r\n");
     for (int i = 0; i < 9; ++i) {
@@ -143,9 +143,10 @@ QString CFormat::BuildReport(const std::array<const QString*, kReportSlots>& s)
     text += QStringLiteral("----- Read/Write Information ----------\r\n");
     int n[6] = {};
     if (s[9] && ScanText(*s[9], "{{%d,%d,%d},{%d,%d,%d}}", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]) == 6) {
-        text += QString::asprintf("Reading number:\t\t%d\r\nReading errors:\t\t%d\r\nReading fatal errors:\t%d\r\n"
-                                  "Writing number:\t\t%d\r\nWriting errors:\t\t%d\r\nWriting fatal errors:\t\t%d",
-                                  n[0], n[1], n[2], n[3], n[4], n[5]);
+        text += QString::asprintf(
+            "Reading number:\t\t%d\r\nReading errors:\t\t%d\r\nReading fatal errors:\t%d\r\n"
+            "Writing number:\t\t%d\r\nWriting errors:\t\t%d\r\nWriting fatal errors:\t\t%d",
+            n[0], n[1], n[2], n[3], n[4], n[5]);
     }
     return text;
 }

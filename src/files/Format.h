@@ -20,7 +20,7 @@ struct FormatContext
     QString programDir;  // where "Save to file" starts
     QString version;     // "Created by Nemola-M <buildDate> <version>"
     QString buildDate;
-    int stepMs = 500;    // between progress queries
+    int stepMs = 500;  // between progress queries
 };
 
 // "Initislizing Receiver File System": erases the receiver's file system after a last warning, follows the

@@ -86,7 +86,10 @@ void CBlockReceiver::HandleBlock(Output& out)
     if (count == -1) {
         const QByteArray text = m_buf.mid(3, m_blockSize);
         const qsizetype nul = text.indexOf('\0');
-        Fail(out, QStringLiteral("the receiver reports: %1").arg(QString::fromLatin1(text.left(nul < 0 ? 80 : std::min<qsizetype>(nul, 80))).trimmed()), false);
+        Fail(out,
+             QStringLiteral("the receiver reports: %1")
+                 .arg(QString::fromLatin1(text.left(nul < 0 ? 80 : std::min<qsizetype>(nul, 80))).trimmed()),
+             false);
         return;
     }
     if (count < 0 || count > m_blockSize) {

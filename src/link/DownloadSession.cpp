@@ -35,14 +35,14 @@ QByteArray CDownloadSession::Handle(const CBlockReceiver::Output& out)
         return out.answer + CBlockReceiver::kAbort;
     }
     switch (m_blocks.GetState()) {
-    case CBlockReceiver::State::Running:
-        break;
-    case CBlockReceiver::State::Done:
-        Finish();
-        break;
-    case CBlockReceiver::State::Failed:
-        Abort(m_blocks.Error());
-        break;
+        case CBlockReceiver::State::Running:
+            break;
+        case CBlockReceiver::State::Done:
+            Finish();
+            break;
+        case CBlockReceiver::State::Failed:
+            Abort(m_blocks.Error());
+            break;
     }
     return out.answer;
 }

@@ -12,10 +12,10 @@
 // What one download is to do, decided by the caller of CReceiver::DownloadFile before the "get" goes out.
 struct DownloadPlan
 {
-    QString name;       // receiver file name, without "/log/"
-    QString finalPath;  // local path the verified file gets
-    int64_t size = 0;   // the file's size when the download started
-    int64_t offset = 0; // bytes already in the partial file (a resumed download)
+    QString name;        // receiver file name, without "/log/"
+    QString finalPath;   // local path the verified file gets
+    int64_t size = 0;    // the file's size when the download started
+    int64_t offset = 0;  // bytes already in the partial file (a resumed download)
     int blockSize = 512;
 
     QString PartPath() const { return finalPath + QStringLiteral(".part"); }

@@ -9,7 +9,7 @@
 struct ReceiverFileRecord
 {
     QString name;
-    QString sizeText;  // as the receiver wrote it
+    QString sizeText;   // as the receiver wrote it
     int64_t size = -1;  // -1 when the size text is not a number
     int64_t time = 0;
 };

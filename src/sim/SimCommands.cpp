@@ -95,7 +95,10 @@ private:
     Result Em(const QStringList& args);
     Result Dm(const QStringList& args);
     Result Event(const QStringList& args);
-    static Result Memory(const QByteArray& error) { return error.isEmpty() ? Result::Done() : Result{false, error, false}; }
+    static Result Memory(const QByteArray& error)
+    {
+        return error.isEmpty() ? Result::Done() : Result{false, error, false};
+    }
     QString PortArgument(const QString& arg, bool* ok) const;
 
     CSimCore& m_core;

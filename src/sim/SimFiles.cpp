@@ -127,8 +127,8 @@ void SendCurrent(CSimCore& core, SimSession& session)
         return;
     }
     if (TakeFault(core, t, SimTransferFault::BadCount)) {
-        core.SendMessages(session, BuildBlock(0x04, uint16_t(t.blockSize + 1), QByteArray(), t.blockSize,
-                                              t.crcBefore, nullptr));
+        core.SendMessages(session,
+                          BuildBlock(0x04, uint16_t(t.blockSize + 1), QByteArray(), t.blockSize, t.crcBefore, nullptr));
         return;
     }
     QByteArray block = t.current;

@@ -4,6 +4,7 @@
 #include "link/Connection.h"
 #include "link/FileListing.h"
 #include "link/Receiver.h"
+#include "link/Scan.h"
 #include "sim/SimFiles.h"
 #include "support/SimHarness.h"
 
@@ -30,10 +31,7 @@ protected:
         return transfer.Download(name, Local(name), blockSize, progress, {}, 20);
     }
     QString Local(const QString& name) const { return dir.filePath(name + ".kvs"); }
-    bool SentGet(const QString& text) const
-    {
-        return sim.SentStatements().contains(text);
-    }
+    bool SentGet(const QString& text) const { return sim.SentStatements().contains(text); }
 
     CSimHarness sim;
     QTemporaryDir dir;
@@ -43,8 +41,16 @@ protected:
 
 TEST(BlockReceiverTest, ProtocolPageVectorRepeatedBlockAndLostBlocks)
 {
-    const QByteArray b0("\x02\x00\x00" "ABCD" "\xD9\x5B\x03", 10);
-    const QByteArray b1("\x04\x02\x00" "EF\x00\x00" "\xBC\x7A\x03", 10);
+    const QByteArray b0(
+        "\x02\x00\x00"
+        "ABCD"
+        "\xD9\x5B\x03",
+        10);
+    const QByteArray b1(
+        "\x04\x02\x00"
+        "EF\x00\x00"
+        "\xBC\x7A\x03",
+        10);
     CBlockReceiver r(4, 6);
     CBlockReceiver::Output out;
     // Split anywhere, with the line end of the get's reply before it; the first block comes twice (lost ACK).
@@ -192,8 +198,8 @@ TEST_F(DownloadTest, BlockNumbersWrapAfter65535)
 
 TEST_F(DownloadTest, HostileNamesAndExistingFilesNeverReachTheReceiver)
 {
-    const char* names[] = {"", "   ", "/etc/passwd", "a/b", "..", "a\\b", "x\x01y", "q\"uote", "CON", "nul.kvs",
-                           "a,b", "a;dm", "C:x"};
+    const char* names[] = {"",        "   ", "/etc/passwd", "a/b", "..",   "a\\b", "x\x01y",
+                           "q\"uote", "CON", "nul.kvs",     "a,b", "a;dm", "C:x"};
     sim.ClearSentStatements();
     for (const char* n : names) {
         EXPECT_FALSE(FileNameProblem(QString::fromLatin1(n)).isEmpty()) << n;
@@ -209,4 +215,154 @@ TEST_F(DownloadTest, HostileNamesAndExistingFilesNeverReachTheReceiver)
     EXPECT_FALSE(Get(QStringLiteral("kept"), 512).ok);
     EXPECT_EQ(ReadAll(Local("kept")), QByteArray("mine"));
     EXPECT_TRUE(sim.SentStatements().isEmpty()) << sim.SentStatements().join('|').toStdString();
+}
+
+namespace {
+
+// A block as the receiver builds it, its CRC chained from `crc`.
+QByteArray Block(char type, uint16_t field, const QByteArray& data, int size, uint16_t crc, uint16_t* after = nullptr)
+{
+    QByteArray b;
+    b.append(type);
+    b.append(char(field & 0xFF));
+    b.append(char(field >> 8));
+    b.append(data.left(size).leftJustified(size, '\0'));
+    const uint16_t c = Crc16(b.constData(), size_t(b.size()), crc);
+    b.append(char(c & 0xFF));
+    b.append(char(c >> 8));
+    b.append('\x03');
+    if (after) {
+        *after = c;
+    }
+    return b;
+}
+
+}  // namespace
+
+TEST(BlockReceiverTest, BadBlocksAreAskedAgainUntilTheRetriesRunOut)
+{
+    struct Case
+    {
+        const char* what;
+        QByteArray block;
+        QByteArray answer;
+        CBlockReceiver::State state;
+    };
+    uint16_t crc0 = 0;
+    const QByteArray good = Block(0x02, 0, "ABCD", 4, 0, &crc0);
+    QByteArray badTrailer = good;
+    badTrailer[9] = 0x04;
+    const Case cases[] = {
+        {"bad trailer", badTrailer, "\x15", CBlockReceiver::State::Running},
+        {"count above the block size", Block(0x04, 5, "ABCD", 4, 0), "\x15", CBlockReceiver::State::Running},
+        {"error block", Block(0x04, 0xFFFF, QByteArray("disk gone\0", 10), 16, 0), "", CBlockReceiver::State::Failed},
+        {"receiver abort", "#", "", CBlockReceiver::State::Failed},
+        {"shorter than its size", Block(0x04, 2, "AB", 4, 0), "\x06", CBlockReceiver::State::Failed},
+    };
+    for (const Case& c : cases) {
+        const int size = c.block.size() == 22 ? 16 : 4;
+        CBlockReceiver r(size, 6);
+        CBlockReceiver::Output out;
+        r.Feed(c.block.constData(), c.block.size(), out);
+        EXPECT_EQ(out.answer, c.answer) << c.what;
+        EXPECT_EQ(r.GetState(), c.state) << c.what;
+        EXPECT_EQ(out.data.isEmpty(), c.answer != "\x06") << c.what;  // only a checked block gives bytes
+    }
+    CBlockReceiver error(16, 6);
+    CBlockReceiver::Output out;
+    const QByteArray e = Block(0x04, 0xFFFF, QByteArray("disk gone\0", 10), 16, 0);
+    error.Feed(e.constData(), e.size(), out);
+    EXPECT_EQ(error.Error(), QStringLiteral("the receiver reports: disk gone"));
+
+    // Silence: NAK after NAK, then the host gives up with an abort.
+    CBlockReceiver silent(4, 6);
+    CBlockReceiver::Output s;
+    for (int i = 0; i <= CBlockReceiver::kMaxRetries; ++i) {
+        silent.OnTimeout(s);
+    }
+    EXPECT_EQ(s.answer, QByteArray(CBlockReceiver::kMaxRetries, '\x15') + '#');
+    EXPECT_EQ(silent.GetState(), CBlockReceiver::State::Failed);
+
+    // A file that grew: the bytes up to the limit, then an abort and a drain.
+    CBlockReceiver grow(4, 3);
+    CBlockReceiver::Output g;
+    grow.Feed(good.constData(), good.size(), g);
+    EXPECT_EQ(g.data, QByteArray("ABC"));
+    EXPECT_EQ(g.answer, QByteArray("#"));
+    EXPECT_EQ(grow.GetState(), CBlockReceiver::State::Done);
+    EXPECT_TRUE(grow.Grew() && grow.NeedsDrain());
+}
+
+TEST_F(DownloadTest, CancelKeepsThePartAndTheLineAndOtherCommandsWait)
+{
+    sim.Connection().SetTimeout(10);
+    const QByteArray content = SimLogContent(40 * 512, 11);
+    sim.Sim().AddFile(QStringLiteral("stop"), content);
+    sim.Sim().InjectTransferFault(SimTransferFault::Silence, 6);
+    EXPECT_FALSE(sim.Receiver().DownloadFile(QStringLiteral("stop"), Local("stop"), 511));
+    EXPECT_FALSE(sim.Receiver().DownloadFile(QStringLiteral("stop"), Local("stop"), 16385));
+    EXPECT_FALSE(sim.Receiver().DownloadFile(QStringLiteral("nosuch"), Local("nosuch"), 512));
+    EXPECT_TRUE(sim.Receiver().GetReplyString().startsWith(QLatin1String("ER")))
+        << sim.Receiver().GetReplyString().toStdString();
+
+    bool checked = false;
+    CFileTransfer transfer(sim.Receiver());
+    const auto r = transfer.Download(
+        QStringLiteral("stop"), Local("stop"), 512,
+        [&](int64_t received, int64_t size) {
+            if (!checked && received > 0) {
+                checked = true;
+                EXPECT_EQ(size, content.size());
+                EXPECT_TRUE(sim.Receiver().IsDownloading());
+                // The stream belongs to the download: a command now would be read as blocks.
+                EXPECT_FALSE(sim.Receiver().SendCommand(QStringLiteral("print,/par/rcv/model")));
+                EXPECT_TRUE(sim.Receiver().GetReplyString().contains(QLatin1String("download is running")));
+            }
+        },
+        [&] { return checked; }, 5);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.text, QStringLiteral("Aborted: stopped by the user"));
+    EXPECT_FALSE(sim.Receiver().IsDownloading());
+    EXPECT_TRUE(QFile::exists(Local("stop") + ".part"));
+    bool ok = false;
+    sim.Send(QStringLiteral("print,/par/rcv/model"), &ok);
+    EXPECT_TRUE(ok);
+    ASSERT_TRUE(Get(QStringLiteral("stop"), 512).ok);
+    EXPECT_EQ(ReadAll(Local("stop")), content);
+}
+
+TEST_F(DownloadTest, ReceiverMemoryCommandsListingFaultsAndLogging)
+{
+    auto value = [&](const QString& command) { return AnswerValue(sim.Send(command)); };
+    sim.Sim().SetParamValue(QStringLiteral("/par/dev/blk/a/size"), QStringLiteral("3221225472"));  // 3 GiB
+    for (int i = 0; i < 200; ++i) {
+        sim.Sim().AddFile(QStringLiteral("FILE_WITH_A_LONG_NAME_%1").arg(i, 3, 10, QLatin1Char('0')), "x", 77);
+    }
+    // A listing longer than one frame is one reply; a leading blank and a wrong count change nothing.
+    sim.Sim().SetListingFault(SimListingFault::LeadingBlank, -150);
+    const auto records = ParseFileListing(sim.Send(QStringLiteral("print,/log/&[name,size,time]")));
+    EXPECT_EQ(records.size(), 200u);
+    EXPECT_EQ(records.back().name, QStringLiteral("FILE_WITH_A_LONG_NAME_199"));
+    EXPECT_EQ(value(QStringLiteral("print,/par/dev/blk/a/files")), QStringLiteral("50"));
+    EXPECT_EQ(value(QStringLiteral("print,/par/dev/blk/a/free")), QStringLiteral("3221225272"));
+
+    bool ok = false;
+    sim.Send(QStringLiteral("remove,/log/"), &ok);
+    EXPECT_TRUE(ok && sim.Sim().FileNames().isEmpty());
+    sim.Send(QStringLiteral("create,\"/log/rec\""), &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(value(QStringLiteral("print,/cur/log")), QStringLiteral("/log/rec"));
+    EXPECT_TRUE(sim.Sim().FileContent(QStringLiteral("rec")).startsWith("KV055RLOGF"));
+    sim.Send(QStringLiteral("em,/cur/log,/msg/def:{1.00,0}"), &ok);
+    ASSERT_TRUE(ok);
+    sim.Advance(2000);
+    const qlonglong grown = value(QStringLiteral("print,/log/rec&size")).toLongLong();
+    EXPECT_GT(grown, SimLogHeader().size());
+    EXPECT_EQ(value(QStringLiteral("print,/cur/log&size")).toLongLong(), grown);
+    // Removing the file being logged into ends the logging.
+    sim.Send(QStringLiteral("remove,\"/log/rec\""), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(value(QStringLiteral("print,/cur/log")), QString());
+    sim.Send(QStringLiteral("remove,\"/log/rec\""), &ok);
+    EXPECT_FALSE(ok);
 }

@@ -5,6 +5,7 @@
 #include "files/FileManager.h"
 #include "link/Connection.h"
 #include "link/FileListing.h"
+#include "link/Profile.h"
 #include "link/ReceiverHolder.h"
 #include "sim/SimFiles.h"
 #include "support/ScriptedPrompts.h"
@@ -222,12 +223,14 @@ TEST_F(FileManagerTest, LogStartStopAndDelete)
     page->ActivateRow(0);
     EXPECT_EQ(name->text(), QStringLiteral("LOG2"));
     interval->setText("1.00");
-    prompts.ExpectMessage("Attention", "The file\nLOG2\nalready exists inside the receiver.\nDo you wish to overwrite it?",
+    prompts.ExpectMessage("Attention",
+                          "The file\nLOG2\nalready exists inside the receiver.\nDo you wish to overwrite it?",
                           PromptButtons::YesNo, PromptButton::Yes);
     sim.ClearSentStatements();
     page->StartOrStop();
     const QStringList sent = sim.SentStatements();
-    EXPECT_LT(sent.indexOf("remove,\"/log/LOG2\""), sent.indexOf("create,\"/log/LOG2\"")) << sent.join('|').toStdString();
+    EXPECT_LT(sent.indexOf("remove,\"/log/LOG2\""), sent.indexOf("create,\"/log/LOG2\""))
+        << sent.join('|').toStdString();
     EXPECT_TRUE(sent.contains("em,/cur/log,/msg/def:{1.00,0}"));
     EXPECT_TRUE(fm->Logging());
     EXPECT_EQ(sim.Sim().CurrentLogFile(), QStringLiteral("LOG2"));
@@ -264,4 +267,55 @@ TEST_F(FileManagerTest, LogStartStopAndDelete)
     page->Delete();
     EXPECT_EQ(fm->Status(), QStringLiteral("Select files to delete"));
     prompts.Verify();
+}
+
+TEST_F(FileManagerTest, SortingPollingMaskAndClosing)
+{
+    sim.Sim().AddFile("big", QByteArray(100000, 'b'), 50);
+    sim.Sim().SetParamValue("/par/dev/blk/a/size", "3221225472");
+    sim.Sim().SetListingFault(SimListingFault::None, -3);  // a count below the listing hides nothing
+    auto fm = Open();
+    CDownloadFilesDlg* page = fm->DownloadPage();
+    EXPECT_EQ(page->List()->topLevelItemCount(), 4);
+    struct Case
+    {
+        int column;
+        QStringList order;
+    };
+    // Each click turns the direction round: sizes as numbers, dates as dates.
+    for (const Case& c :
+         {Case{kColSize, {"empty", "LOG1", "LOG2", "big"}}, Case{kColSize, {"big", "LOG2", "LOG1", "empty"}},
+          Case{kColDate, {"big", "LOG1", "LOG2", "empty"}}}) {
+        page->SortBy(c.column);
+        EXPECT_EQ(Names(page->List()), c.order) << c.column;
+    }
+
+    fm->Poll();
+    EXPECT_EQ(fm->Status(), QStringLiteral("Total memory(MB): 3072  Free memory(MB): 3071"));
+
+    auto* mask = fm->LogPage()->findChild<QLineEdit*>("elvMaskEdit");
+    EXPECT_EQ(mask->text(), QStringLiteral("5"));
+    mask->setText("5\r\ndm");
+    fm->LogPage()->findChild<QLineEdit*>("logFileNameEdit")->setText("x");
+    sim.ClearSentStatements();
+    fm->LogPage()->StartOrStop();
+    EXPECT_EQ(fm->Status(), QStringLiteral("Invalid elevation mask"));
+    EXPECT_TRUE(sim.SentStatements().isEmpty());
+
+    // Closing stores the folder with its separator, but not while a download runs.
+    auto stored = [] {
+        CProfile* profile = CProfile::Instance();
+        const QString folder = profile->ReadString("LoadFile", "OutputPath", QString());
+        CProfile::Release();
+        return folder;
+    };
+    const QString before = stored();
+    fm->SetDownloading(true);
+    fm->Close();
+    EXPECT_EQ(stored(), before);
+    EXPECT_GT(fm->PollInterval(), 0);
+    fm->SetDownloading(false);
+    fm->Close();
+    EXPECT_EQ(stored(), dir.path() + '/');
+    EXPECT_EQ(fm->PollInterval(), 0);
 }
