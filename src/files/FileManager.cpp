@@ -205,6 +205,12 @@ void CFileManager::FillList(QTreeWidget* list, const QString& firstTitle)
     list->clear();
     list->setHeaderLabels(
         {firstTitle, QStringLiteral("Name"), QStringLiteral("Sise"), QStringLiteral("Date"), QStringLiteral("Time")});
+    // The unit scales with the font, so that a handheld and a desktop show the same columns.
+    const double unit = list->fontMetrics().averageCharWidth() * 4.0;
+    const double factors[] = {0.7, 3.5, 3.0, 3.7, 3.0};
+    for (int c = 0; c < 5; ++c) {
+        list->setColumnWidth(c, int(factors[c] * unit));
+    }
     int index = 0;
     for (const ReceiverFileRecord& r : m_records) {
         auto* item = new QTreeWidgetItem;

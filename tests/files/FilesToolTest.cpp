@@ -1,6 +1,12 @@
+#include "files/FileTransfer.h"
+#include "link/Connection.h"
+#include "link/Receiver.h"
 #include "sim/SimFiles.h"
+#include "sim/SimTcpServer.h"
+#include "sim/Simulator.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -71,5 +77,62 @@ TEST(FilesToolTest, ExitCodesListingAndAResumedDownload)
     for (const Case& c : cases) {
         const ToolRun r = Tool(c.args);
         EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString() << ": " << r.err.toStdString();
+    }
+}
+
+// A receiver on TCP whose port goes away in the middle of a file: the tool says so (2), and the next run resumes.
+TEST(FilesToolTest, LinkCutOverTcpAndResumed)
+{
+    SimOptions options;
+    options.virtualClock = true;
+    auto sim = std::make_shared<CSimReceiver>(options);
+    const QByteArray content = SimLogContent(300000, 21);
+    sim->AddFile("CUT", content, 4242);
+    sim->InjectTransferFault(SimTransferFault::DropLink, 7);
+    CSimTcpServer server(sim, false);
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    QTemporaryDir dir;
+    const QStringList args = {"--tcp", QStringLiteral("127.0.0.1:%1").arg(server.Port()), "get", "CUT", "--to",
+                              dir.path(), "--block", "4096"};
+    ToolRun first = Tool(args);
+    EXPECT_EQ(first.code, 2) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains("link lost")) << first.err.toStdString();
+    EXPECT_EQ(QFileInfo(dir.filePath("CUT.kvs.part")).size(), 7 * 4096);
+    EXPECT_FALSE(QFile::exists(dir.filePath("CUT.kvs")));
+
+    ToolRun second = Tool(args);
+    EXPECT_EQ(second.code, 0) << second.err.toStdString();
+    EXPECT_TRUE(second.out.contains("(resumed after 28672)")) << second.out.toStdString();
+    QFile done(dir.filePath("CUT.kvs"));
+    ASSERT_TRUE(done.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(done.readAll() == content);
+}
+
+// Over TCP a block arrives in pieces and a corrupted one is asked for again.
+TEST(FilesToolTest, TcpDownloadAtEveryBlockSizeWithACorruptBlock)
+{
+    SimOptions options;
+    options.virtualClock = true;
+    auto sim = std::make_shared<CSimReceiver>(options);
+    const QByteArray content = SimLogContent(100003, 5);
+    sim->AddFile("F", content);
+    CSimTcpServer server(sim, false);
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error));
+    CConnection connection;
+    connection.Open(QString(), QString(), QString(), "test");
+    CReceiver receiver;
+    ASSERT_TRUE(receiver.Open(&connection, QStringLiteral("127.0.0.1:%1").arg(server.Port())));
+    QTemporaryDir dir;
+    CFileTransfer transfer(receiver);
+    for (int bs = 512; bs <= 16384; bs *= 2) {
+        sim->InjectTransferFault(SimTransferFault::CorruptBlock, 2);
+        const QString path = dir.filePath(QString::number(bs));
+        const auto r = transfer.Download("F", path, bs);
+        ASSERT_TRUE(r.ok) << bs << r.text.toStdString();
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(f.readAll() == content) << bs;
     }
 }
