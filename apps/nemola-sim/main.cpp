@@ -61,6 +61,7 @@ int main(int argc, char** argv)
         return 2;
     }
     SimOptions options;
+    options.sampleFiles = 3;
     options.profile = parser.value(profileOption);
     bool ok = false;
     options.seed = parser.value(seedOption).toUInt(&ok);

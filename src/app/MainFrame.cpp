@@ -282,9 +282,7 @@ void CMainFrame::OnAbout()
 }
 
 // Tools that arrive with later parts of the program.
-void CMainFrame::OnFileManager() {}
 void CMainFrame::OnRealTimeLogging() {}
-void CMainFrame::OnInitFileSystem() {}
 // The user-message window comes with the receiver server.
 void CMainFrame::OnMessage() {}
 void CMainFrame::OnFirmwareLoader() {}

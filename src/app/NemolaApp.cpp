@@ -139,6 +139,7 @@ bool CNemolaApp::Start(const QStringList& arguments)
         sim.profile = m_options.simProfile;
         sim.seed = m_options.simSeed;
         sim.virtualClock = false;
+        sim.sampleFiles = 3;
         m_simulator = std::make_shared<CSimReceiver>(sim);
         RegisterInProcessDevice(QString(), m_simulator);
 #else

@@ -3,10 +3,15 @@
 #include "link/AutoResetEvent.h"
 #include "link/CommandText.h"
 #include "link/Connection.h"
+#include "link/DownloadSession.h"
+#include "link/FileListing.h"
 #include "link/ReceiverName.h"
 #include "link/ReplyPairing.h"
+#include "link/Scan.h"
 #include "link/Transports.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QThread>
 #include <QTimer>
@@ -72,7 +77,11 @@ struct Attachment
     GpsDataTable* table = nullptr;
     std::set<uint16_t> ids;
     QStringList names;
+    bool notices = false;  // the set named "WL": the link's own download notices
 };
+
+// The link's own notice set: routed locally, never asked of the receiver.
+const QString kNoticeSet = QStringLiteral("WL");
 
 // What the callers of CReceiver and the I/O thread share.
 struct LinkShared
@@ -90,6 +99,10 @@ struct LinkShared
     CReceiver::RawOutputCallback raw;
     std::vector<std::shared_ptr<Attachment>> attachments;
     CFramer::Stats stats;
+    // A download owns the stream from its "get" reply until its final notice.
+    bool downloading = false;
+    int64_t downloadSize = 0;
+    int64_t downloadReceived = 0;
 
     // A fresh start for a new Open; cancels and the mutex stay, so that Cancel() may run at any time.
     void Reset()
@@ -103,6 +116,9 @@ struct LinkShared
         raw = nullptr;
         attachments.clear();
         stats = CFramer::Stats{};
+        downloading = false;
+        downloadSize = 0;
+        downloadReceived = 0;
     }
 };
 
@@ -122,8 +138,16 @@ public:
             m_transport->Write(bytes);
         }
     }
+    // The download takes the stream over from the framer until its final notice.
+    void StartDownload(std::shared_ptr<CDownloadSession> download);
+    void CancelDownload();
 
 private:
+    void OnDownloadBytes(const QByteArray& bytes);
+    void OnBlockTimeout();
+    void AfterDownloadStep(const QByteArray& answer);
+    void EndDownload();
+    void Notify(const QByteArray& notice);
     void OnReceived(const QByteArray& bytes);
     void OnResyncQuiet();
     // Runs `step` (a framer call) with the link's handling of every event it produces.
@@ -142,6 +166,11 @@ private:
     QTimer* m_resyncTimer = nullptr;
     QByteArray m_rawOut;
     bool m_afterReply = false;
+    std::shared_ptr<CDownloadSession> m_download;
+    QTimer* m_blockTimer = nullptr;
+    QTimer* m_drainTimer = nullptr;
+    int m_blockTimeoutMs = 0;
+    QByteArray m_finalNotice;
 };
 
 struct ReceiverLink
@@ -255,6 +284,10 @@ void CLinkWorker::OnDropped(const QString& why)
         shared->cv.notify_all();
     }
     qCInfo(lcLink) << "link lost:" << why;
+    if (m_download) {
+        m_download->OnLinkLost(why);
+        EndDownload();
+    }
     if (report && m_link->conn) {
         m_link->conn->PostSystemMessage(CConnection::kMsgLinkLost, why);
     }
@@ -262,6 +295,10 @@ void CLinkWorker::OnDropped(const QString& why)
 
 void CLinkWorker::OnReceived(const QByteArray& bytes)
 {
+    if (m_download || m_drainTimer) {
+        OnDownloadBytes(bytes);
+        return;
+    }
     Process([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); });
 }
 
@@ -342,6 +379,118 @@ void CLinkWorker::HandleFrame(const char* data, int size)
     }
     Route(frame);
     m_rawOut.append(frame);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Download: the only place where the stream bypasses the framer.
+
+void CLinkWorker::StartDownload(std::shared_ptr<CDownloadSession> download)
+{
+    m_download = std::move(download);
+    m_framer.Reset();
+    m_resyncTimer->stop();
+    m_blockTimeoutMs = m_link->conn ? m_link->conn->TimeoutMs() : 1500;
+    m_blockTimer = new QTimer(this);
+    m_blockTimer->setSingleShot(true);
+    connect(m_blockTimer, &QTimer::timeout, this, &CLinkWorker::OnBlockTimeout);
+    AfterDownloadStep(m_download->Begin());
+}
+
+void CLinkWorker::CancelDownload()
+{
+    if (m_download) {
+        const QByteArray answer = m_download->Cancel();
+        Write(answer);
+        EndDownload();
+    }
+}
+
+void CLinkWorker::OnDownloadBytes(const QByteArray& bytes)
+{
+    if (m_download) {
+        AfterDownloadStep(m_download->Feed(bytes));
+    } else {
+        m_drainTimer->start(CReceiver::kDrainQuietMs);  // still draining: wait for quiet again
+    }
+}
+
+void CLinkWorker::OnBlockTimeout()
+{
+    if (m_download) {
+        AfterDownloadStep(m_download->OnTimeout());
+    }
+}
+
+void CLinkWorker::AfterDownloadStep(const QByteArray& answer)
+{
+    Write(answer);
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        m_link->shared->downloadReceived = m_download->Received();
+    }
+    if (m_download->Finished()) {
+        EndDownload();
+        return;
+    }
+    m_blockTimer->start(m_blockTimeoutMs);
+    if (m_download->ProgressDue()) {
+        Notify("IN:");
+    }
+}
+
+void CLinkWorker::EndDownload()
+{
+    const bool drain = m_download->NeedsDrain();
+    m_finalNotice = m_download->FinalNotice();
+    m_download.reset();
+    m_blockTimer->deleteLater();  // this may run inside its own time-out
+    m_blockTimer = nullptr;
+    auto finish = [this] {
+        if (m_drainTimer) {
+            m_drainTimer->deleteLater();
+            m_drainTimer = nullptr;
+        }
+        {
+            std::lock_guard lock(m_link->shared->mutex);
+            m_link->shared->downloading = false;
+            m_link->shared->cv.notify_all();
+        }
+        Notify(m_finalNotice);
+    };
+    bool up = false;
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        up = m_link->shared->linkUp;
+    }
+    if (!drain || !up) {
+        finish();
+        return;
+    }
+    // Whatever the receiver still sends after an abort is read and dropped until the line is quiet.
+    m_drainTimer = new QTimer(this);
+    m_drainTimer->setSingleShot(true);
+    connect(m_drainTimer, &QTimer::timeout, this, finish);
+    m_drainTimer->start(CReceiver::kDrainQuietMs);
+}
+
+void CLinkWorker::Notify(const QByteArray& notice)
+{
+    std::vector<std::shared_ptr<Attachment>> targets;
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        for (const auto& a : m_link->shared->attachments) {
+            if (a->notices && a->callback) {
+                targets.push_back(a);
+            }
+        }
+    }
+    std::lock_guard dispatch(m_link->dispatchMutex);
+    for (const auto& a : targets) {
+        m_link->curMsg = notice;
+        m_link->curChannel = a->channel;
+        a->callback(m_link->owner);
+        m_link->curMsg.clear();
+    }
 }
 
 // Hands a reply frame to the pairing. Returns false for an unsolicited untagged reply (raw output).
@@ -428,6 +577,11 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
         result.failure = CReceiver::Failure::LinkLost;
         result.why = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
                                                   : QStringLiteral("Link lost: ") + shared->dropReason;
+        return result;
+    }
+    if (shared->downloading) {
+        result.failure = CReceiver::Failure::LinkLost;
+        result.why = QStringLiteral("A file download is running");
         return result;
     }
     CReplyPairing& p = shared->pairing;
@@ -725,6 +879,10 @@ int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QSt
     a->table = table;
     QStringList group;
     for (const SetItem& item : items) {
+        if (item.name == kNoticeSet) {
+            a->notices = true;
+            continue;
+        }
         const QByteArray wire = KvsStreamId(item.name);
         a->ids.insert(MsgId(wire[0], wire[1]));
         a->names << item.name;
@@ -740,7 +898,8 @@ int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QSt
                    list.end());
         list.push_back(a);
     }
-    if (SendCommand(QStringLiteral("em,,kvs{") + group.join(QLatin1Char(',')) + QLatin1Char('}'))) {
+    if (group.isEmpty() ||
+        SendCommand(QStringLiteral("em,,kvs{") + group.join(QLatin1Char(',')) + QLatin1Char('}'))) {
         return 1;
     }
     {
@@ -836,4 +995,132 @@ CFramer::Stats CReceiver::GetStreamStats() const
 {
     std::lock_guard lock(m_link->shared->mutex);
     return m_link->shared->stats;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Download, callers' side
+
+int CReceiver::DownloadFile(const QString& name, const QString& localPath, int blockSize)
+{
+    const uint64_t cancels = m_link->Cancels();
+    auto fail = [this](const QString& why, Failure failure = Failure::ErrorReply) {
+        m_link->SetReply(why, failure);
+        return 0;
+    };
+    if (m_link->OnIoThread()) {
+        return fail(QStringLiteral("Commands can't be sent from a message callback"), Failure::LinkLost);
+    }
+    if (!m_link->open) {
+        return fail(QStringLiteral("The receiver is not open"), Failure::LinkLost);
+    }
+    const QString problem = FileNameProblem(name);
+    if (!problem.isEmpty()) {
+        return fail(problem + QStringLiteral(": \"") + name + QLatin1Char('"'));
+    }
+    if (blockSize < 512 || blockSize > 16384) {
+        return fail(QStringLiteral("Block size %1 is not in 512 to 16384").arg(blockSize));
+    }
+    if (localPath.isEmpty() || QFileInfo(localPath).isDir()) {
+        return fail(QStringLiteral("No local file name"));
+    }
+    if (QFileInfo::exists(localPath)) {
+        return fail(QStringLiteral("The file %1 already exists").arg(localPath));
+    }
+    // One command at a time; its reply text is the failure's text.
+    auto run = [&](const QString& command, QString* value) {
+        const auto r = m_link->RunLine(command, cancels);
+        QString text;
+        for (const QByteArray& frame : r.frames) {
+            text += QString::fromLatin1(frame) + QStringLiteral("\r\n");
+        }
+        if (!r.answered || r.error) {
+            m_link->SetReply(text + r.why, r.answered ? Failure::ErrorReply : r.failure);
+            return false;
+        }
+        *value = text;
+        return true;
+    };
+    QString reply;
+    if (!run(QStringLiteral("print,/log/%1&size").arg(name), &reply)) {
+        return 0;
+    }
+    DownloadPlan plan;
+    plan.name = name;
+    plan.finalPath = localPath;
+    plan.blockSize = blockSize;
+    bool ok = false;
+    plan.size = AnswerValue(reply).toLongLong(&ok);
+    if (!ok || plan.size < 0) {
+        return fail(QStringLiteral("The receiver gave no size for ") + name);
+    }
+    // The listing gives the file's time, so that a partial file is resumed only for the same file.
+    int64_t time = -1;
+    QString listing;
+    if (run(QStringLiteral("print,/log/&[name,size,time]"), &listing)) {
+        for (const ReceiverFileRecord& r : ParseFileListing(listing)) {
+            if (r.name == name && r.size == plan.size) {
+                time = r.time;
+            }
+        }
+    }
+    const QByteArray source = name.toUtf8() + '\n' + QByteArray::number(qlonglong(plan.size)) + '\n' +
+                              QByteArray::number(qlonglong(time)) + '\n';
+    QFile sourceFile(plan.SourcePath());
+    const QFileInfo part(plan.PartPath());
+    if (time >= 0 && part.exists() && part.size() <= plan.size && sourceFile.open(QIODevice::ReadOnly) &&
+        sourceFile.read(4096) == source) {
+        plan.offset = part.size();
+    }
+    sourceFile.close();
+    if (plan.offset == 0) {
+        QFile::remove(plan.PartPath());
+        QFile::remove(plan.SourcePath());
+        if (time >= 0 && (!sourceFile.open(QIODevice::WriteOnly) || sourceFile.write(source) != source.size())) {
+            return fail(QStringLiteral("Can't write %1").arg(plan.SourcePath()));
+        }
+        sourceFile.close();
+    }
+    auto download = std::make_shared<CDownloadSession>(plan);
+    QString why;
+    if (!download->OpenFile(&why)) {
+        return fail(why);
+    }
+    const QString offset = plan.offset > 0 ? QLatin1Char(',') + QString::number(plan.offset) : QString();
+    if (!run(QStringLiteral("get,/log/%1%2:{%3,%4}").arg(name, offset).arg(kGetTimeoutS).arg(blockSize), &reply)) {
+        return 0;
+    }
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        m_link->shared->downloading = true;
+        m_link->shared->downloadSize = plan.size;
+        m_link->shared->downloadReceived = plan.offset;
+    }
+    m_link->Post([w = m_link->worker, download] { w->StartDownload(download); });
+    m_link->SetReply(QString());
+    return 1;
+}
+
+void CReceiver::CancelDownload()
+{
+    if (m_link->worker) {
+        m_link->Post([w = m_link->worker] { w->CancelDownload(); });
+    }
+}
+
+bool CReceiver::IsDownloading() const
+{
+    std::lock_guard lock(m_link->shared->mutex);
+    return m_link->shared->downloading;
+}
+
+int64_t CReceiver::GetDownloadSize() const
+{
+    std::lock_guard lock(m_link->shared->mutex);
+    return m_link->shared->downloadSize;
+}
+
+int64_t CReceiver::GetDownloadReceived() const
+{
+    std::lock_guard lock(m_link->shared->mutex);
+    return m_link->shared->downloadReceived;
 }

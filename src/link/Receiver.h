@@ -27,6 +27,10 @@ public:
     // A stream that lost sync and then went quiet this long with a guessed frame unfinished gives the guess up,
     // so that a reply behind garbage is read without waiting for bytes that never come.
     static constexpr int kResyncQuietMs = 100;
+    // After an aborted download the line must stay quiet this long before the next command.
+    static constexpr int kDrainQuietMs = 200;
+    // The receiver waits this long for the host's answer to a block.
+    static constexpr int kGetTimeoutS = 10;
 
     // Why the last command (or Open) failed.
     enum class Failure {
@@ -80,8 +84,25 @@ public:
 
     CFramer::Stats GetStreamStats() const;
 
-    // Extension point for file transfers: the download protocol takes the stream over from the framer.
-    // (DownloadFile / CancelDownload arrive with the file manager.)
+    // Downloads the receiver file "/log/<name>" into `localPath` with the "get" block protocol (block size 512 to
+    // 16384) and returns once the transfer has started; non-zero then, else GetReplyString() says why. Bytes go
+    // to "<localPath>.part"; the file gets its name only when every block's chained CRC was right and its length
+    // is the size the receiver gave at the start (a file being logged into is taken up to that size). An existing
+    // file at `localPath` is never replaced. A broken transfer leaves the partial file and "<localPath>.part.src"
+    // (name, size, time); a later download resumes from there only when the receiver's listing still gives that
+    // name, size and time. While the transfer runs, other commands fail.
+    //
+    // Progress reaches the callbacks attached with the message set "WL" (the link's own notices, nothing is sent
+    // to the receiver for it), on the link's thread: "IN:" now and then (GetDownloadReceived() tells how far),
+    // then one final notice, "RE:<bytes> bytes[ (note)]" or "ER:Aborted: <why>", the text from byte 3.
+    int DownloadFile(const QString& name, const QString& localPath, int blockSize);
+    // Aborts a running download; its final notice follows once the line is quiet.
+    void CancelDownload();
+    bool IsDownloading() const;
+    // The size of the file in transfer (from when DownloadFile returned) and the bytes received so far,
+    // counting a resumed download's earlier part.
+    int64_t GetDownloadSize() const;
+    int64_t GetDownloadReceived() const;
 
 private:
     std::unique_ptr<ReceiverLink> m_link;

@@ -2,6 +2,7 @@
 
 #include "link/Checksum.h"
 #include "sim/SimCore.h"
+#include "sim/SimFiles.h"
 
 #include <QDateTime>
 
@@ -19,7 +20,6 @@ constexpr const char* kErrRange = "{4,value out of range}";
 constexpr const char* kErrReadOnly = "{5,,read-only parameter}";
 constexpr const char* kErrChecksum = "{6,,checksum error}";
 constexpr const char* kErrRefused = "{7,,parameter locked}";
-constexpr const char* kErrUnsupported = "{8,,not supported}";
 constexpr const char* kErrEventRefused = "{9,,event not accepted}";
 
 constexpr int kMaxTagLength = 64;
@@ -132,6 +132,10 @@ private:
     Result Em(const QStringList& args);
     Result Dm(const QStringList& args);
     Result Event(const QStringList& args);
+    static Result Memory(const QByteArray& error)
+    {
+        return error.isEmpty() ? Result::Done() : Result{false, error, false};
+    }
     QString PortArgument(const QString& arg, bool* ok) const;
 
     CSimCore& m_core;
@@ -180,6 +184,9 @@ bool FrequencyValue(const CSimCore& core, const QString& path, QString* value)
 
 bool LiveValue(const CSimCore& core, const SimSession* session, const QString& path, QString* value)
 {
+    if (SimFilesValue(core, path, value)) {
+        return true;
+    }
     const int64_t now = core.Now();
     if (path == QLatin1String("/par/dev/thermo/out") || path == QLatin1String("/par/pwr/ext") ||
         path == QLatin1String("/par/pwr/board")) {
@@ -205,15 +212,6 @@ bool LiveValue(const CSimCore& core, const SimSession* session, const QString& p
         *value = utc.toString(QStringLiteral("yyyy-MM-dd"));
     } else if (path == QLatin1String("/par/time/utc/time")) {
         *value = utc.toString(QStringLiteral("hh:mm:ss.zzz"));
-    } else if (path == QLatin1String("/par/dev/blk/a/free")) {
-        const CParamStore::Entry* size = core.params->Find(QStringLiteral("/par/dev/blk/a/size"));
-        *value = size ? size->value : QStringLiteral("0");
-    } else if (path == QLatin1String("/par/dev/blk/a/files") || path == QLatin1String("/cur/log&size")) {
-        *value = QStringLiteral("0");
-    } else if (path == QLatin1String("/cur/log")) {
-        value->clear();
-    } else if (path == QLatin1String("/log/&[name,size,time]")) {
-        *value = QStringLiteral("{}");
     } else if (path == QLatin1String("/cur/term")) {
         if (!session) {
             return false;
@@ -279,8 +277,15 @@ Result CStatementRunner::Run(const QString& command)
     if (verb == QLatin1String("event")) {
         return Event(args);
     }
-    if (verb == QLatin1String("create") || verb == QLatin1String("remove") || verb == QLatin1String("get")) {
-        return Result::Fail(kErrUnsupported);
+    if (verb == QLatin1String("create") || verb == QLatin1String("remove")) {
+        if (args.size() != 1) {
+            return Result::Fail(kErrFirst);
+        }
+        return Memory(verb == QLatin1String("create") ? SimCreateFile(m_core, args[0])
+                                                      : SimRemoveFile(m_core, args[0]));
+    }
+    if (verb == QLatin1String("get")) {
+        return Memory(SimStartGet(m_core, m_session, command.mid(comma + 1)));
     }
     return Result::Fail(kErrUnknownCommand);
 }
@@ -370,7 +375,7 @@ Result CStatementRunner::Init(const QStringList& args)
         return Result::Done();
     }
     if (path == QLatin1String("/dev/blk/a")) {
-        return Result::Fail(kErrUnsupported);
+        return Memory(SimInitFileSystem(m_core));
     }
     if (!path.startsWith(QLatin1String("/par/"))) {
         return Result::Fail(kErrFirst);
@@ -415,7 +420,7 @@ Result CStatementRunner::Em(const QStringList& args)
     }
     bool ok = false;
     const QString port = PortArgument(portArg, &ok);
-    if (!ok) {
+    if (!ok || (port == QLatin1String("/cur/log") && m_core.files.current.isEmpty())) {
         return Result::Fail(kErrFirst);
     }
     std::vector<MsgRequest> requests;
@@ -455,6 +460,9 @@ Result CStatementRunner::Dm(const QStringList& args)
     if (args.size() <= 1) {
         m_core.outputs.erase(port);
         m_core.outputOrder.erase(port);
+        if (port == QLatin1String("/cur/log")) {
+            m_core.files.current.clear();  // the log file is closed
+        }
         return Result::Done();
     }
     std::vector<MsgRequest> requests;
@@ -608,6 +616,9 @@ bool PrintValue(const CSimCore& core, const SimSession* session, const QString& 
         d.value = e->defaultValue;
         *value = CParamStore::Printed(d);
         return true;
+    }
+    if (path.startsWith(QLatin1String("/log/")) || path.startsWith(QLatin1String("/par/stat/"))) {
+        return SimFilesValue(core, path, value);
     }
     const CParamStore::Entry* e = core.params->Find(path);
     if (!e && path.endsWith(QLatin1Char('/')) && amp < 0) {

@@ -209,6 +209,10 @@ void CSimCore::Input(int sessionId, const QByteArray& bytes)
         if (!s->alive || away || pendingReboot != Reboot::None) {
             return;
         }
+        if (s->transfer) {
+            SimTransferInput(*this, *s, c);
+            continue;
+        }
         if (c == '\r' || c == '\n') {
             if (s->lineTooLong) {
                 SendReply(*s, ReplyFrames("ER", "{9,,line too long}"));
@@ -275,6 +279,7 @@ void CSimCore::Tick(int64_t nowMs)
             it->second->sink.output(d.bytes);
         }
     }
+    SimTransferTick(*this, nowMs);
     if (nowMs - lastEpochMs > kMaxCatchUpMs) {
         lastEpochMs = nowMs - nowMs % kTickMs - kMaxCatchUpMs;
     }
@@ -322,11 +327,12 @@ void CSimCore::EmitEpoch(int64_t t)
         }
         SimSession* target = nullptr;
         for (auto& [id, s] : sessions) {
-            if (s->alive && s->port == port) {
+            if (s->alive && s->port == port && !s->transfer) {
                 target = s.get();
             }
         }
-        if (!target) {
+        const bool toLog = port == QLatin1String("/cur/log") && files.files.count(files.current) > 0;
+        if (!target && !toLog) {
             continue;
         }
         if (!haveStatus) {
@@ -348,6 +354,10 @@ void CSimCore::EmitEpoch(int64_t t)
         if (!withholdEpochEnds && (endDue || (!bytes.isEmpty() && outs.count(QStringLiteral("/msg/kvs/||")) > 0))) {
             add(generator->Frames("||", t, 0, status));
         }
-        SendMessages(*target, bytes);
+        if (toLog) {
+            files.files[files.current].content += bytes;
+        } else {
+            SendMessages(*target, bytes);
+        }
     }
 }

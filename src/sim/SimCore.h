@@ -3,6 +3,7 @@
 #include "link/InProcessDevice.h"
 #include "sim/MessageGenerator.h"
 #include "sim/ParamStore.h"
+#include "sim/SimFiles.h"
 #include "sim/SimMessages.h"
 #include "sim/Simulator.h"
 
@@ -31,6 +32,8 @@ struct SimSession
     QByteArray line;  // input since the last line end
     bool lineTooLong = false;
     bool alive = true;  // false once dropped: no output, input ignored
+    // A running "get": input bytes answer its blocks, and the port's message output waits.
+    std::shared_ptr<SimTransfer> transfer;
 };
 
 struct DelayedOutput
@@ -116,6 +119,7 @@ public:
     bool refuseEvents = false;
     bool withholdEpochEnds = false;
     std::deque<DelayedOutput> delayed;
+    SimFiles files;
     QStringList received;
 
 private:

@@ -42,6 +42,9 @@ QString FullPath(const QString& path)
 
 }  // namespace
 
+// 2024-06-01 08:00 UTC in receiver seconds (since 1988).
+constexpr int64_t kSampleFileTime = 1717228800LL - 567993600LL;
+
 struct SimState
 {
     std::shared_ptr<CSimCore> core;
@@ -59,6 +62,12 @@ CSimReceiver::CSimReceiver(const SimOptions& options) : m_state(std::make_unique
     if (!m_state->core->params) {
         qCWarning(lcSim) << m_state->creationError;
         return;
+    }
+    for (int i = 1; i <= options.sampleFiles; ++i) {
+        SimFile f;
+        f.content = SimLogContent(int64_t(i) * 150000 + 1234 * i, options.seed + uint32_t(i));
+        f.time = kSampleFileTime + 3600 * i;  // fixed, so that a tool run later sees the same file
+        m_state->core->files.files[QString::asprintf("LOG%04d", i)] = f;
     }
     if (!options.virtualClock) {
         SimState* state = m_state.get();
@@ -335,4 +344,75 @@ QStringList CSimReceiver::Events() const
 {
     std::lock_guard lock(m_state->core->mutex);
     return m_state->core->events;
+}
+
+void CSimReceiver::AddFile(const QString& name, const QByteArray& content, int64_t time)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.files[name] = SimFile{content, time};
+}
+
+void CSimReceiver::AppendToFile(const QString& name, const QByteArray& bytes)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    auto& files = m_state->core->files.files;
+    if (files.count(name)) {
+        files[name].content += bytes;
+    }
+}
+
+bool CSimReceiver::DeleteFile(const QString& name)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->files.files.erase(name) > 0;
+}
+
+QByteArray CSimReceiver::FileContent(const QString& name) const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    const auto& files = m_state->core->files.files;
+    const auto it = files.find(name);
+    return it == files.end() ? QByteArray() : it->second.content;
+}
+
+QStringList CSimReceiver::FileNames() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    QStringList names;
+    for (const auto& [name, f] : m_state->core->files.files) {
+        names << name;
+    }
+    return names;
+}
+
+QString CSimReceiver::CurrentLogFile() const
+{
+    std::lock_guard lock(m_state->core->mutex);
+    return m_state->core->files.current;
+}
+
+void CSimReceiver::InjectTransferFault(SimTransferFault fault, int atBlock)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.transferFaults[fault] = atBlock;
+}
+
+void CSimReceiver::SetListingFault(SimListingFault fault, int countDelta)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.listingFault = fault;
+    m_state->core->files.countDelta = countDelta;
+}
+
+void CSimReceiver::SetFsinitSteps(const std::vector<std::pair<int64_t, int64_t>>& steps)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.fsinitSteps = steps;
+    m_state->core->files.fsinitNext = 0;
+}
+
+void CSimReceiver::SetRwStatistics(bool present)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->files.haveRwStats = present;
 }

@@ -8,8 +8,27 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 struct SimState;
+
+// Faults of a file download ("get"), each hitting one block once.
+enum class SimTransferFault {
+    CorruptBlock,  // a data byte flipped (the CRC no longer fits)
+    LoseAck,       // the host's ACK is lost: the same block comes again
+    Abort,         // the receiver aborts with "#"
+    ErrorBlock,    // a last block of count -1 with an error text
+    BadCount,      // a last block whose count exceeds the block size (CRC right)
+    Silence,       // the block is not sent; a NAK asks for it again
+    DropLink,      // the port goes away
+};
+
+// Faults of the file listing.
+enum class SimListingFault {
+    None,
+    LeadingBlank,  // the value begins with a blank
+};
 
 // Options of a simulated receiver, chosen when it is created.
 struct SimOptions
@@ -38,6 +57,8 @@ struct SimOptions
     // UTC of the receiver's clock at start, in ms since 1970; -1: a fixed date (2024-06-01 12:00) with the
     // virtual clock, the current time otherwise.
     int64_t startUtcMs = -1;
+    // Log files the receiver's memory holds at start ("LOG0001", ...; a few hundred kilobytes each).
+    int sampleFiles = 0;
 };
 
 // A simulated receiver: command language, parameter tree, ports, message output, receiver memory.
@@ -87,6 +108,20 @@ public:
     void DropSessions(const QString& why);  // every open session is dropped
     QStringList ReceivedCommands() const;   // the newest statements received, in order
     void ClearReceivedCommands();
+
+    // Receiver memory. Times count seconds since 1988-01-01 00:00 UTC.
+    void AddFile(const QString& name, const QByteArray& content, int64_t time = 1000000000);
+    void AppendToFile(const QString& name, const QByteArray& bytes);
+    bool DeleteFile(const QString& name);
+    QByteArray FileContent(const QString& name) const;
+    QStringList FileNames() const;
+    QString CurrentLogFile() const;
+    void InjectTransferFault(SimTransferFault fault, int atBlock);
+    // The listing's fault, and how many files more (or fewer) "print,/par/dev/blk/a/files" reports.
+    void SetListingFault(SimListingFault fault, int countDelta = 0);
+    // {total,done} answers of "print,stat/fsinit" after an "init,/dev/blk/a", one per query, the last kept.
+    void SetFsinitSteps(const std::vector<std::pair<int64_t, int64_t>>& steps);
+    void SetRwStatistics(bool present);
 
     const SimOptions& Options() const;
     QString CreationError() const;

@@ -137,6 +137,7 @@ TEST_F(SimSessionTest, EmAndDmRememberMessagesPerPort)
 {
     s.Write("em,,kvs{/PG:1,/RT:1.00,/EE:{0.5,0}}:2\r\n");
     s.Write("em,/dev/ser/b,rtcm{/1:1.00,/31:1.00,/3:10}\r\n");
+    s.Write("create,\"/log/t\"\r\n");  // logging needs a current log file
     s.Write("%%em,/cur/log,/msg/def:{1.00,0}\r\n");
     s.Write("em,/cur/term,nmea/GGA:0.2&&em,,kvs/SI\r\n");
     EXPECT_EQ(SplitFrames(s.Take()).size(), 1u);  // only the tagged one answers

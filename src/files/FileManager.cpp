@@ -1,0 +1,316 @@
+#include "files/FileManager.h"
+
+#include "files/CurrentLogFileDlg.h"
+#include "files/DownloadFilesDlg.h"
+#include "files/DownloadPathDlg.h"
+#include "files/FileCore.h"
+#include "link/Connection.h"
+#include "link/ParamBatch.h"
+#include "link/Profile.h"
+#include "link/ReceiverHolder.h"
+#include "link/Scan.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QString kSection = QStringLiteral("LoadFile");
+const QString kPollBatch = QStringLiteral(
+    "@scr stoperrors off\nprint,/cur/log\nprint,/cur/log&size\nprint,/par/dev/blk/a/free\n"
+    "print,/par/dev/blk/a/size\n@end\n");
+
+QString ReadOutputFolder()
+{
+    CProfile* profile = CProfile::Instance();
+    QString folder = profile->ReadString(kSection, QStringLiteral("OutputPath"), QString());
+    CProfile::Release();
+    // The program's own folder is not writable once installed: the default is a folder of the user's.
+    return folder.isEmpty() ? DefaultDownloadFolder() : WithTrailingSeparator(folder);
+}
+
+QTreeWidgetItem* FindByName(QTreeWidget* list, const QString& name)
+{
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        if (item->data(kColName, Qt::UserRole).toString() == name) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int CompareFileItems(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column)
+{
+    switch (column) {
+        case kColSize: {
+            const qlonglong x = a.text(kColSize).toLongLong();
+            const qlonglong y = b.text(kColSize).toLongLong();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        case kColDate: {
+            const qlonglong x = a.data(kColDate, Qt::UserRole).toLongLong();
+            const qlonglong y = b.data(kColDate, Qt::UserRole).toLongLong();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        default:
+            return a.text(column).compare(b.text(column), Qt::CaseInsensitive);
+    }
+}
+
+void SortFileList(QTreeWidget* list, int column, int direction)
+{
+    QList<QTreeWidgetItem*> items;
+    while (list->topLevelItemCount() > 0) {
+        items << list->takeTopLevelItem(0);
+    }
+    std::stable_sort(items.begin(), items.end(), [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return CompareFileItems(*a, *b, column) * direction < 0;
+    });
+    list->addTopLevelItems(items);
+    list->header()->setSortIndicatorShown(true);
+    list->header()->setSortIndicator(column, direction < 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+CFileManager::CFileManager(const FileManagerContext& context, QWidget* parent) : QDialog(parent), m_context(context)
+{
+    setObjectName(QStringLiteral("fileManager"));
+    setWindowTitle(QStringLiteral("File Manager"));
+    m_status = new QLabel(context.receiverName, this);
+    m_status->setObjectName(QStringLiteral("fileManagerStatus"));
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("fileManagerTabs"));
+    m_poll = new QTimer(this);
+    connect(m_poll, &QTimer::timeout, this, &CFileManager::Poll);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs, 1);
+    layout->addWidget(m_status);
+    m_outputFolder = ReadOutputFolder();
+
+    if (!m_context.holder->GetReceiver()->Open(m_context.connection, m_context.receiverName, 0)) {
+        SetStatus(m_context.holder->GetReceiver()->GetReplyString());
+        return;
+    }
+    m_download = new CDownloadFilesDlg(*this);
+    m_log = new CCurrentLogFileDlg(*this);
+    m_path = new CDownloadPathDlg(m_outputFolder, this);
+    m_tabs->addTab(m_download, QStringLiteral("Download files"));
+    m_tabs->addTab(m_log, QStringLiteral("Current log file"));
+    m_tabs->addTab(m_path, QStringLiteral("Download path"));
+    List(kDownloadPage);
+    List(kLogPage);
+    m_tabs->setCurrentIndex(kLogPage);
+    m_currentTab = kLogPage;
+    connect(m_tabs, &QTabWidget::currentChanged, this, &CFileManager::OnTabChanged);
+}
+
+CFileManager::~CFileManager() = default;
+
+CReceiver* CFileManager::Receiver() const
+{
+    return m_context.holder->GetReceiver().get();
+}
+
+void CFileManager::SetStatus(const QString& text)
+{
+    m_status->setText(text.trimmed());
+}
+
+QString CFileManager::Status() const
+{
+    return m_status->text();
+}
+
+QString CFileManager::OutputFolder() const
+{
+    return m_path ? m_path->Folder() : m_outputFolder;
+}
+
+void CFileManager::StopPolling()
+{
+    m_poll->stop();
+}
+
+void CFileManager::StartPolling(int intervalMs)
+{
+    m_poll->start(intervalMs);
+}
+
+int CFileManager::PollInterval() const
+{
+    return m_poll->isActive() ? m_poll->interval() : 0;
+}
+
+void CFileManager::List(int page)
+{
+    CConnection* connection = m_context.connection;
+    const int timeout = connection ? connection->GetTimeout() : 0;
+    StopPolling();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    CReceiverHolder& holder = *m_context.holder;
+    bool ok = true;
+    if (m_listing.isEmpty()) {
+        if (!holder.Send(QStringLiteral("print,/par/dev/blk/a/files"))) {
+            SetStatus(holder.Reply());
+            ok = false;
+        } else {
+            m_fileCount = AnswerValue(holder.Reply()).toInt();
+            if (connection) {
+                connection->SetTimeout(kListTimeout);
+            }
+            if (m_listedOnce) {
+                QCoreApplication::processEvents();
+            }
+            m_listedOnce = true;
+            if (holder.Send(QStringLiteral("print,/log/&[name,size,time]"))) {
+                m_listing = holder.Reply();
+                // The listing itself says which files there are; the count only tells the Delete page when
+                // every file is selected.
+                m_records = ParseFileListing(m_listing);
+            } else {
+                ok = false;
+            }
+        }
+    }
+    if (ok) {
+        if (page == kDownloadPage && m_download) {
+            FillList(m_download->List(), QStringLiteral("Target name"));
+            SortFileList(m_download->List(), m_download->SortColumn(), m_download->SortDirection());
+        } else if (page == kLogPage && m_log) {
+            FillList(m_log->List(), QStringLiteral(" Target name"));
+            SortFileList(m_log->List(), m_log->SortColumn(), m_log->SortDirection());
+        }
+    }
+    if (connection) {
+        connection->SetTimeout(timeout);
+    }
+    StartPolling(kPollMs);
+    QApplication::restoreOverrideCursor();
+}
+
+void CFileManager::FillList(QTreeWidget* list, const QString& firstTitle)
+{
+    const QSignalBlocker block(list);
+    list->clear();
+    list->setHeaderLabels(
+        {firstTitle, QStringLiteral("Name"), QStringLiteral("Sise"), QStringLiteral("Date"), QStringLiteral("Time")});
+    // The unit scales with the font, so that a handheld and a desktop show the same columns.
+    const double unit = list->fontMetrics().averageCharWidth() * 4.0;
+    const double factors[] = {0.7, 3.5, 3.0, 3.7, 3.0};
+    for (int c = 0; c < 5; ++c) {
+        list->setColumnWidth(c, int(factors[c] * unit));
+    }
+    int index = 0;
+    for (const ReceiverFileRecord& r : m_records) {
+        auto* item = new QTreeWidgetItem;
+        const QString shown = PrintableName(r.name).trimmed();
+        item->setText(kColTarget, shown + QStringLiteral(".kvs"));
+        item->setText(kColName, shown);
+        item->setData(kColName, Qt::UserRole, r.name);  // the name as the receiver wrote it
+        item->setText(kColSize, PrintableName(r.sizeText));
+        item->setText(kColDate, FileDateText(r.time));
+        item->setData(kColDate, Qt::UserRole, qlonglong(r.time));
+        item->setText(kColTime, FileTimeText(r.time));
+        item->setData(kColTarget, Qt::UserRole, index++);
+        item->setTextAlignment(kColSize, Qt::AlignRight | Qt::AlignVCenter);
+        item->setTextAlignment(kColDate, Qt::AlignCenter);
+        item->setTextAlignment(kColTime, Qt::AlignCenter);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(kColTarget, Qt::Unchecked);  // state 1: not downloaded
+        list->addTopLevelItem(item);
+    }
+}
+
+void CFileManager::Poll()
+{
+    if (m_closing || m_downloading || m_currentTab == kPathPage) {
+        return;
+    }
+    CParamBatch batch(*m_context.holder);
+    if (!batch.Run(kPollBatch) || !batch[0]) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    const QString current = *batch[0];
+    m_logging = !current.isEmpty();
+    m_currentName = current.size() > 5 ? current.mid(5) : QStringLiteral("<none>");
+    m_currentSize = batch[1] ? *batch[1] : QString();
+    if (m_log) {
+        m_log->ShowLogging(m_logging, m_logging ? m_currentName : QString());
+    }
+    if (m_currentTab == kLogPage && m_log) {
+        if (batch[2] && batch[3]) {
+            const qlonglong size = batch[3]->toLongLong();
+            const qlonglong free = batch[2]->toLongLong();
+            SetStatus(
+                QStringLiteral("Total memory(MB): %1  Free memory(MB): %2").arg(size / 1048576).arg(free / 1048576));
+        }
+        if (QTreeWidgetItem* item = FindByName(m_log->List(), m_currentName)) {
+            item->setText(kColSize, m_currentSize);
+        }
+    } else if (m_currentTab == kDownloadPage && m_download) {
+        m_download->ShowPath(OutputFolder());
+        if (QTreeWidgetItem* item = FindByName(m_download->List(), m_currentName)) {
+            item->setText(kColSize, m_currentSize);
+        }
+    }
+}
+
+void CFileManager::OnTabChanged(int index)
+{
+    if (m_downloading) {
+        // A download keeps its page.
+        const QSignalBlocker block(m_tabs);
+        m_tabs->setCurrentIndex(m_currentTab);
+        return;
+    }
+    if (m_currentTab == kPathPage && m_download) {
+        m_download->ShowPath(OutputFolder());
+    }
+    m_currentTab = index;
+    Poll();
+}
+
+void CFileManager::Close()
+{
+    if (m_downloading) {
+        return;
+    }
+    m_closing = true;
+    StopPolling();
+    CProfile* profile = CProfile::Instance();
+    profile->WriteString(kSection, QStringLiteral("OutputPath"), OutputFolder());
+    CProfile::Release();
+    QDialog::reject();
+}
+
+void CFileManager::closeEvent(QCloseEvent* event)
+{
+    if (m_downloading) {
+        event->ignore();
+        return;
+    }
+    Close();
+}
+
+void CFileManager::reject()
+{
+    Close();
+}
+
+void RunFileManager(const FileManagerContext& context, QWidget* parent)
+{
+    CFileManager dialog(context, parent);
+    dialog.exec();
+}

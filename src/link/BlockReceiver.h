@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+// The host's side of the "get" block protocol, without I/O or time: bytes from the receiver go in, the answers
+// to send and the verified file bytes come out. Blocks are checked against the CRC chain of this get (it starts
+// at 0); a repeated block after a lost ACK is recognised by its number and dropped; block numbers wrap after
+// 65535. At most `limit` bytes are taken: a file that grows while it is read ends there.
+class CBlockReceiver
+{
+public:
+    static constexpr char kNak = 0x15;
+    static constexpr char kAck = 0x06;
+    static constexpr char kAbort = '#';
+    // Bad blocks or time-outs in a row before the host gives up.
+    static constexpr int kMaxRetries = 6;
+
+    enum class State { Running, Done, Failed };
+
+    struct Output
+    {
+        QByteArray answer;  // bytes for the receiver
+        QByteArray data;    // verified file bytes, in order
+    };
+
+    CBlockReceiver(int blockSize, int64_t limit);
+
+    // The first request (a NAK).
+    QByteArray Begin() const { return QByteArray(1, kNak); }
+    void Feed(const char* data, qsizetype size, Output& out);
+    // No block came within the time-out.
+    void OnTimeout(Output& out);
+
+    State GetState() const { return m_state; }
+    // Why it failed (an "Aborted: ..." text is built from it).
+    QString Error() const { return m_error; }
+    // The receiver may still send: read until the line is quiet before the next command.
+    bool NeedsDrain() const { return m_drain; }
+    // The file had more bytes than the limit (it grew while it was read).
+    bool Grew() const { return m_grew; }
+    int64_t Received() const { return m_received; }
+    int BlockLength() const { return m_blockSize + 6; }
+
+private:
+    void HandleBlock(Output& out);
+    void Retry(Output& out, const QString& why);
+    void Fail(Output& out, const QString& why, bool abort);
+    void Take(const char* data, int64_t n, Output& out);
+
+    int m_blockSize;
+    int64_t m_limit;
+    QByteArray m_buf;
+    uint16_t m_crc = 0;       // chain value after the last good block
+    uint16_t m_prevCrc = 0;   // chain value before it, for a repeated block
+    uint16_t m_expected = 0;  // number of the next ordinary block
+    bool m_haveBlock = false;
+    int m_retries = 0;
+    int64_t m_received = 0;
+    State m_state = State::Running;
+    QString m_error;
+    bool m_drain = false;
+    bool m_grew = false;
+};

@@ -1,0 +1,87 @@
+#include "files/Format.h"
+#include "link/ReceiverHolder.h"
+#include "support/ScriptedPrompts.h"
+#include "support/SimHarness.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FormatTest : public ::testing::Test
+{
+protected:
+    FormatTest() : sim(CSimHarness::VirtualClock(), &CReceiverHolder::Shared())
+    {
+        sim.Sim().AddFile("LOG1", "data");
+        context.connection = &sim.Connection();
+        context.receiverName = sim.Name();
+        context.holder = &CReceiverHolder::Shared();
+        context.programDir = dir.path();
+        context.version = "1.2.3";
+        context.buildDate = "Dec  6 2026";
+        context.stepMs = 0;
+    }
+    ~FormatTest() override { CReceiverHolder::Shared().CloseReceiver(); }
+
+    CScriptedPrompts prompts;
+    CSimHarness sim;
+    QTemporaryDir dir;
+    FormatContext context;
+};
+
+}  // namespace
+
+TEST_F(FormatTest, ProgressEndsAtOrPastTheTotalAndTheReportFollows)
+{
+    struct Case
+    {
+        std::vector<std::pair<int64_t, int64_t>> steps;
+        const char* text;
+    };
+    for (const Case& c : {Case{{{120, 30}, {120, 150}}, "150 of 120"}, Case{{{0, 0}}, "0 of 0"}}) {
+        sim.Sim().SetFsinitSteps(c.steps);
+        CFormat dialog(context);
+        dialog.Start();
+        EXPECT_EQ(dialog.ProgressText(), QString::fromLatin1(c.text));
+        EXPECT_EQ(dialog.ProgressValue(), 100);
+        EXPECT_TRUE(sim.Sim().FileNames().isEmpty());
+        EXPECT_TRUE(dialog.Report().startsWith("------- File System Information -------\r\nVersion:\t\t\t2.0\r\n"));
+        EXPECT_TRUE(dialog.Report().endsWith("Writing fatal errors:\t\t0")) << dialog.Report().toStdString();
+    }
+
+    // Without read/write statistics the report ends with their header.
+    sim.Sim().SetRwStatistics(false);
+    CFormat dialog(context);
+    dialog.Start();
+    EXPECT_TRUE(dialog.Report().endsWith("----- Read/Write Information ----------\r\n"));
+
+    const QString path = dir.filePath("report.txt");
+    prompts.ExpectSaveFile("Save to file", path);
+    ASSERT_TRUE(dialog.SaveToFile());
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = saved.readAll().split('\n');
+    EXPECT_EQ(lines.value(0), QByteArray("Created by Nemola-M Dec  6 2026 1.2.3\r"));
+    EXPECT_EQ(lines.value(2), QByteArray("------- File System Information -------\r"));
+}
+
+TEST_F(FormatTest, CancelDuringTheWaitAndARefusedInit)
+{
+    sim.Sim().SetFsinitSteps({{120, 30}});  // never ends by itself
+    context.stepMs = 50;
+    CFormat dialog(context);
+    QTimer::singleShot(120, &dialog, [&] { dialog.Cancel(); });
+    dialog.Start();
+    EXPECT_EQ(dialog.ProgressText(), QStringLiteral("30 of 120"));
+    EXPECT_EQ(dialog.ProgressValue(), 25);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+
+    sim.Sim().RefuseParam("/dev/blk/a");
+    CFormat refused(context);
+    refused.Start();
+    EXPECT_TRUE(refused.WarningText().startsWith("ER")) << refused.WarningText().toStdString();
+}
