@@ -23,6 +23,9 @@ CClientSession::CClientSession(CReceiverServer* server, QTcpSocket* socket)
     : QObject(server), m_server(server), m_socket(socket), m_tick(new QTimer(this))
 {
     m_socket->setParent(this);
+    if (m_server->Config().sendBufferBytes > 0) {
+        m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(m_server->Config().sendBufferBytes));
+    }
     m_sessionId = QString::fromLatin1(RandomBytes(9).toBase64(QByteArray::Base64UrlEncoding));
     connect(m_socket, &QTcpSocket::readyRead, this, &CClientSession::OnReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] { Drop(QStringLiteral("disconnected")); });

@@ -55,6 +55,7 @@ bool ServerConfig::Load(const QString& path, ServerConfig& config, QString* erro
                 config.maxMessageBytes) ||
         !number(QStringLiteral("server/max_queue_bytes"), config.maxQueueBytes, 64 * 1024, 1ll << 32,
                 config.maxQueueBytes) ||
+        !number(QStringLiteral("server/send_buffer_bytes"), 0, 0, 1ll << 26, config.sendBufferBytes) ||
         !number(QStringLiteral("server/iterations"), config.iterations, ServerWire::kMinIterations,
                 ServerWire::kMaxIterations, iterations)) {
         return fail(QStringLiteral("a number in [server] is out of range"));

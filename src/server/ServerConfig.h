@@ -19,6 +19,8 @@ struct ServerConfig
     QString keyFile;
     qint64 maxMessageBytes = 64ll * 1024 * 1024;
     qint64 maxQueueBytes = 4ll * 1024 * 1024;
+    // The kernel's send buffer per client (0: the system's choice); small values make a stalled client show sooner.
+    qint64 sendBufferBytes = 0;
     int iterations = 20000;
     QList<QPair<QString, QString>> receivers;  // name, address
 

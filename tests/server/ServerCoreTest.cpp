@@ -1,0 +1,151 @@
+// The server's pieces without a process: names, filters, keys, frames; and a client that does not read.
+
+#include "ServerProcess.h"
+
+#include "link/ServerWire.h"
+#include "server/MessageStore.h"
+#include "server/ServedReceiver.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+using namespace ServerWire;
+
+namespace {
+
+TEST(ServerCoreTest, MessageNamesFromTheNetworkNeverNameAPath)
+{
+    const struct
+    {
+        const char* wanted;
+        const char* sanitized;
+        bool validAsIs;
+    } cases[] = {
+        {"track.bin", "track.bin", true},
+        {"../../etc/passwd", "passwd", false},
+        {"..\\x", "x", false},
+        {".hidden", "hidden", false},
+        {"a b", "a_b", false},
+        {"x.meta", "x.meta_", false},
+        {"", "text", false},
+        {"..", "text", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CMessageStore::SanitizeName(QString::fromUtf8(c.wanted)), QLatin1String(c.sanitized)) << c.wanted;
+        EXPECT_EQ(CMessageStore::IsValidName(QString::fromUtf8(c.wanted)), c.validAsIs) << c.wanted;
+        EXPECT_TRUE(CMessageStore::IsValidName(CMessageStore::SanitizeName(QString::fromUtf8(c.wanted))));
+    }
+}
+
+TEST(ServerCoreTest, StreamFiltersFollowEmAndDm)
+{
+    auto id = [](const char* two) { return quint16((quint8(two[0]) << 8) | quint8(two[1])); };
+    StreamFilter f;
+    f.Apply("kvs{/PG:1,/RT:1,/EE:1}", true);
+    EXPECT_TRUE(f.Matches(id("PG")) && f.Matches(id("~~")) && f.Matches(id("||")));
+    EXPECT_FALSE(f.Matches(id("SI")));
+    f.Apply("/msg/kvs/SI:{1.00}", true);
+    EXPECT_TRUE(f.Matches(id("SI")));
+    f.Apply("kvs{/PG}", false);
+    EXPECT_FALSE(f.Matches(id("PG")));
+    f.Apply("", false);
+    EXPECT_TRUE(f.Empty());
+    f.Apply("def:{1.00}", true);
+    EXPECT_TRUE(f.Matches(id("XA")));
+}
+
+TEST(ServerCoreTest, ProofsProveThePasswordOnlyForTheirOwnNonce)
+{
+    const QByteArray salt = RandomBytes(16);
+    const ScramKeys stored = DeriveKeys(QStringLiteral("secret"), salt, kMinIterations);
+    const QByteArray auth = AuthMessage(QStringLiteral("alice"), "clientnonce", "clientnonceserver");
+    const QByteArray proof = ClientProof(stored, auth);
+    EXPECT_TRUE(VerifyProof(stored.storedKey, auth, proof));
+    EXPECT_FALSE(VerifyProof(stored.storedKey, AuthMessage(QStringLiteral("alice"), "clientnonce", "other"), proof));
+    EXPECT_FALSE(VerifyProof(stored.storedKey, auth,
+                             ClientProof(DeriveKeys(QStringLiteral("Secret"), salt, kMinIterations), auth)));
+    // The stored keys are not the proof's key: replaying them does not log in.
+    EXPECT_FALSE(VerifyProof(stored.storedKey, auth, stored.storedKey));
+
+    CFrameReader reader;
+    reader.Append(Frame(kBeat, {}) + QByteArray("D\x7f\xff\xff\xff", 5));
+    char type = 0;
+    QByteArray payload;
+    EXPECT_EQ(reader.Next(type, payload), CFrameReader::Result::Frame);
+    EXPECT_EQ(reader.Next(type, payload), CFrameReader::Result::Bad);
+}
+
+// Logs in with a plain blocking socket that reads only what it is told to.
+bool RawLogin(QTcpSocket& s, const QString& address, const QString& user, const QString& password)
+{
+    const QStringList hp = address.split(QLatin1Char(':'));
+    s.connectToHost(hp[0], quint16(hp[1].toUInt()));
+    if (!s.waitForConnected(3000)) {
+        return false;
+    }
+    CFrameReader reader;
+    auto next = [&](char want, QByteArray& payload) {
+        char type = 0;
+        for (int i = 0; i < 50; ++i) {
+            while (reader.Next(type, payload) == CFrameReader::Result::Frame) {
+                if (type != kBeat && type != kNotice) {
+                    return type == want;
+                }
+            }
+            s.waitForReadyRead(100);
+            reader.Append(s.readAll());
+        }
+        return false;
+    };
+    QByteArray p;
+    QStringList w;
+    QByteArray body;
+    const QByteArray cn = RandomBytes(16);
+    if (!next(kHello, p)) {
+        return false;
+    }
+    s.write(Frame(kUser, Pack({user, QString::fromLatin1(cn.toBase64())})));
+    if (!next(kSalt, p) || !Unpack(p, w, body)) {
+        return false;
+    }
+    const QByteArray nonce = QByteArray::fromBase64(w[2].toLatin1());
+    const auto keys = DeriveKeys(password, QByteArray::fromBase64(w[0].toLatin1()), w[1].toInt());
+    s.write(Frame(kProof, ClientProof(keys, AuthMessage(user, cn, nonce)).toBase64()));
+    if (!next(kWelcome, p)) {
+        return false;
+    }
+    s.write(Frame(kOpen, Pack({QStringLiteral("sim")})));
+    return next(kAnswer, p) && p.startsWith("OK");
+}
+
+TEST(ServerSlowClientTest, AClientThatDoesNotReadIsDroppedWithoutHoldingUpOthers)
+{
+    CServerProcess server;
+    ASSERT_TRUE(server.Start());
+    QTcpSocket slow;
+    slow.setReadBufferSize(256);
+    slow.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    ASSERT_TRUE(RawLogin(slow, server.Address(), QStringLiteral("carol"), QStringLiteral("carol-pw")));
+    ServerClient alice;
+    ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
+    // Thousands of replies the slow client never takes.
+    QByteArray flood;
+    for (int i = 0; i < 200; ++i) {
+        flood += "print,/par/rcv/model\r\n";
+    }
+    QElapsedTimer clock;
+    clock.start();
+    bool dropped = false;
+    for (int round = 0; round < 1000 && !dropped && clock.elapsed() < 15000; ++round) {
+        slow.write(Frame(kData, flood));
+        slow.waitForBytesWritten(100);
+        int users = 0;
+        ASSERT_TRUE(alice.connection.GetUsrList(&users));
+        dropped = server.ReadLog().contains(QStringLiteral("does not read its output"));
+    }
+    EXPECT_TRUE(dropped) << server.ReadLog().toStdString();
+}
+
+}  // namespace
