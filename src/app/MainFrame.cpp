@@ -4,6 +4,7 @@
 #include "app/ConnectionState.h"
 #include "app/FrameTitle.h"
 #include "app/MainView.h"
+#include "app/MessageDlg.h"
 #include "app/NemolaApp.h"
 #include "config/ReceiverCfgDlg.h"
 #include "ui/TimeServices.h"
@@ -269,8 +270,34 @@ void CMainFrame::OnAbout()
 void CMainFrame::OnFileManager() {}
 void CMainFrame::OnRealTimeLogging() {}
 void CMainFrame::OnInitFileSystem() {}
-// The user-message window comes with the receiver server.
-void CMainFrame::OnMessage() {}
 void CMainFrame::OnFirmwareLoader() {}
 void CMainFrame::OnScatterPlot() {}
 void CMainFrame::OnPositionPlot() {}
+
+void CMainFrame::OnMessage()
+{
+    if (m_messageDlg) {
+        m_messageDlg->GetList();
+        m_messageDlg->SetStatus(QStringLiteral("You have new message!!!"));
+        m_messageDlg->raise();
+        SetNewMessage(false);
+        return;
+    }
+    const ConnectionState& state = m_app.State();
+    if (!state.connection || state.IsLocalServerConnection()) {
+        SetStatusText(0, QStringLiteral("Use with remote server"));
+        return;
+    }
+    m_messageDlg = new CMessageDlg([&app = m_app]() { return app.State().connection.get(); }, this);
+    m_messageDlg->show();
+    m_messageDlg->Open();
+    // The list now shows what is new.
+    SetNewMessage(false);
+}
+
+void CMainFrame::OnTransferNotice(const QString& notice)
+{
+    if (m_messageDlg) {
+        m_messageDlg->OnServerNotice(notice);
+    }
+}
