@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev openssl
 )
 # Optional tools for looking at the program on a machine without a display.
 if [[ "${NEMOLA_WITH_XVFB:-0}" == 1 ]]; then

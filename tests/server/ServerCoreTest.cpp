@@ -2,12 +2,15 @@
 
 #include "ServerProcess.h"
 
+#include "link/Receiver.h"
 #include "link/ServerWire.h"
 #include "server/MessageStore.h"
 #include "server/ServedReceiver.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +149,48 @@ TEST(ServerSlowClientTest, AClientThatDoesNotReadIsDroppedWithoutHoldingUpOthers
         dropped = server.ReadLog().contains(QStringLiteral("does not read its output"));
     }
     EXPECT_TRUE(dropped) << server.ReadLog().toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServerTlsTest, TheClientTrustsOnlyACertificateItCanVerify)
+{
+    QTemporaryDir keys;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"),
+                   keys.filePath(QStringLiteral("server.key")), QStringLiteral("-out"),
+                   keys.filePath(QStringLiteral("server.crt"))});
+    ASSERT_TRUE(openssl.waitForFinished(30000));
+    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    CServerProcess server(
+        {}, QStringLiteral("certificate=%1\nkey=%2\n")
+                .arg(keys.filePath(QStringLiteral("server.crt")), keys.filePath(QStringLiteral("server.key"))));
+    ASSERT_TRUE(server.Start()) << server.Log().toStdString();
+    const QString address = QStringLiteral("tls://") + server.Address();
+
+    qunsetenv("NEMOLA_SERVER_CA");
+    CConnection untrusted;
+    EXPECT_FALSE(untrusted.Open(address, QStringLiteral("alice"), QStringLiteral("alice-pw"), QString()));
+    EXPECT_TRUE(untrusted.GetMsgText().contains(QStringLiteral("certificate"), Qt::CaseInsensitive))
+        << untrusted.GetMsgText().toStdString();
+    // A plain client gets nothing it could read as a server.
+    CConnection plain;
+    EXPECT_FALSE(plain.Open(server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"), QString()));
+
+    qputenv("NEMOLA_SERVER_CA", keys.filePath(QStringLiteral("server.crt")).toUtf8());
+    ServerClient alice;
+    ASSERT_TRUE(alice.Open(address, QStringLiteral("alice"))) << alice.connection.GetMsgText().toStdString();
+    EXPECT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("over TLS"), QStringLiteral("hello")));
+    CReceiver receiver;
+    EXPECT_TRUE(receiver.Open(&alice.connection, QStringLiteral("sim"))) << receiver.GetReplyString().toStdString();
+    receiver.Close();
+    qunsetenv("NEMOLA_SERVER_CA");
 }
 
 }  // namespace

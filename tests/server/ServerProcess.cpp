@@ -6,14 +6,14 @@
 
 #include <csignal>
 
-CServerProcess::CServerProcess(const QString& extraConfig)
+CServerProcess::CServerProcess(const QString& receivers, const QString& serverKeys)
 {
     QFile conf(m_dir.filePath(QStringLiteral("server.conf")));
     conf.open(QIODevice::WriteOnly);
     conf.write(
         "[server]\nlisten=127.0.0.1:0\niterations=4096\nmax_message_bytes=4194304\n"
-        "max_queue_bytes=65536\nsend_buffer_bytes=8192\n[receivers]\nsim=SIM:sim\n" +
-        extraConfig.toUtf8());
+        "max_queue_bytes=65536\nsend_buffer_bytes=8192\n" +
+        serverKeys.toUtf8() + "[receivers]\nsim=SIM:sim\n" + receivers.toUtf8());
     conf.close();
     for (const char* user : {"alice", "bob", "carol"}) {
         QProcess add;

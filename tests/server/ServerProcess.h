@@ -14,7 +14,8 @@
 class CServerProcess
 {
 public:
-    explicit CServerProcess(const QString& extraConfig = {});
+    // `receivers` adds lines to [receivers], `serverKeys` to [server].
+    explicit CServerProcess(const QString& receivers = {}, const QString& serverKeys = {});
     ~CServerProcess();
     bool Start();
     void Kill();
