@@ -6,8 +6,12 @@
 #include "link/ServerWire.h"
 #include "server/MessageStore.h"
 #include "server/ServedReceiver.h"
+#include "server/ServerConfig.h"
+#include "server/UserStore.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -191,6 +195,121 @@ TEST(ServerTlsTest, TheClientTrustsOnlyACertificateItCanVerify)
     EXPECT_TRUE(receiver.Open(&alice.connection, QStringLiteral("sim"))) << receiver.GetReplyString().toStdString();
     receiver.Close();
     qunsetenv("NEMOLA_SERVER_CA");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServerStoreTest, UploadsBecomeMessagesWholeOrNotAtAll)
+{
+    QTemporaryDir root;
+    CMessageStore store(root.path());
+    QString error;
+    {
+        // Dropped half-way: nothing is listed and no file stays behind.
+        auto up = store.Begin(QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("s"),
+                              QStringLiteral("a.txt"), 4, &error);
+        ASSERT_TRUE(up);
+        ASSERT_TRUE(up->Append("ab", &error));
+        EXPECT_FALSE(store.Commit(*up, &error));
+    }
+    EXPECT_TRUE(store.List(QStringLiteral("bob")).isEmpty());
+    EXPECT_TRUE(QDir(root.filePath(QStringLiteral("bob"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // Two uploads of one name at once get two names; the body is read back by range.
+    auto first = store.Begin(QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("s"),
+                             QStringLiteral("a.txt"), 4, &error);
+    auto second = store.Begin(QStringLiteral("bob"), QStringLiteral("carol"), QStringLiteral("t"),
+                              QStringLiteral("a.txt"), 0, &error);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first->Meta().name, second->Meta().name);
+    EXPECT_FALSE(first->Append("abcde", &error));  // more than announced
+    ASSERT_TRUE(first->Append("abcd", &error));
+    ASSERT_TRUE(store.Commit(*first, &error) && store.Commit(*second, &error));
+    QByteArray bytes;
+    ASSERT_TRUE(store.Read(QStringLiteral("bob"), QStringLiteral("a.txt"), 1, 2, bytes, &error));
+    EXPECT_EQ(bytes, "bc");
+    EXPECT_FALSE(store.Read(QStringLiteral("bob"), QStringLiteral("a.txt"), 5, 1, bytes, &error));
+    EXPECT_TRUE(store.HasUnread(QStringLiteral("bob")));
+    EXPECT_TRUE(store.MarkRead(QStringLiteral("bob"), QStringLiteral("a.txt")));
+    EXPECT_TRUE(store.MarkRead(QStringLiteral("bob"), second->Meta().name));
+    EXPECT_FALSE(store.HasUnread(QStringLiteral("bob")));
+    // Another store on the same folder (a restarted server) sees the same messages.
+    EXPECT_EQ(CMessageStore(root.path()).List(QStringLiteral("bob")).size(), 2);
+}
+
+TEST(ServerStoreTest, UsersAndConfigurationRefuseBrokenInput)
+{
+    QTemporaryDir dir;
+    const QString usersPath = dir.filePath(QStringLiteral("users"));
+    QString error;
+    CUserStore users(usersPath);
+    ASSERT_TRUE(users.Load(&error));  // no file yet: no users
+    EXPECT_FALSE(users.Add(QStringLiteral("a/b"), QStringLiteral("pw"), kMinIterations, &error));
+    ASSERT_TRUE(users.Add(QStringLiteral("alice"), QStringLiteral("pw"), kMinIterations, &error));
+    ASSERT_TRUE(users.Add(QStringLiteral("bob"), QStringLiteral("pw"), kMinIterations, &error));
+    ASSERT_TRUE(users.Remove(QStringLiteral("bob"), &error));
+    EXPECT_FALSE(users.Remove(QStringLiteral("bob"), &error));
+    CUserStore again(usersPath);
+    ASSERT_TRUE(again.Load(&error));
+    EXPECT_EQ(again.Names(), QStringList{QStringLiteral("alice")});
+    QFile file(usersPath);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("mallory 1 c2FsdA== a2V5 a2V5\n");
+    file.close();
+    EXPECT_FALSE(again.Load(&error));
+
+    const struct
+    {
+        const char* text;
+        bool ok;
+    } configs[] = {
+        {"[server]\nlisten=127.0.0.1:7020\n[receivers]\nsim=SIM:\n", true},
+        {"[server]\nlisten=7020\n", false},
+        {"[server]\nlisten=host:99999\n", false},
+        {"[server]\ncertificate=a.crt\n", false},
+        {"[server]\niterations=10\n", false},
+        {"[server]\nmax_queue_bytes=abc\n", false},
+        {"[receivers]\nbad name=SIM:\n", false},
+    };
+    for (const auto& c : configs) {
+        QFile conf(dir.filePath(QStringLiteral("c.conf")));
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write(c.text);
+        conf.close();
+        ServerConfig config;
+        EXPECT_EQ(ServerConfig::Load(conf.fileName(), config, &error), c.ok) << c.text;
+    }
+    ServerConfig config;
+    EXPECT_FALSE(ServerConfig::Load(dir.filePath(QStringLiteral("missing.conf")), config, &error));
+}
+
+TEST(ServerGarbageTest, AClientSendingGarbageIsDroppedAndOthersCarryOn)
+{
+    CServerProcess server;
+    ASSERT_TRUE(server.Start());
+    ServerClient alice;
+    ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
+    const QStringList hp = server.Address().split(QLatin1Char(':'));
+    for (const QByteArray& garbage :
+         {QByteArray("U\x7f\xff\xff\xffxxxx", 9), QByteArray(8192, 'G'), Frame(kRequest, "1 USRLIST\n")}) {
+        QTcpSocket s;
+        s.connectToHost(hp[0], quint16(hp[1].toUInt()));
+        ASSERT_TRUE(s.waitForConnected(3000));
+        s.write(garbage);
+        s.waitForBytesWritten(1000);
+        // The server closes on it; bounded wait.
+        bool closed = false;
+        for (int i = 0; i < 50 && !closed; ++i) {
+            s.waitForReadyRead(100);
+            s.readAll();
+            closed = s.state() == QAbstractSocket::UnconnectedState;
+        }
+        EXPECT_TRUE(closed) << garbage.left(16).toHex().toStdString();
+        int users = 0;
+        EXPECT_TRUE(alice.connection.GetUsrList(&users));
+    }
 }
 
 }  // namespace
