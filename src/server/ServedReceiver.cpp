@@ -1,6 +1,7 @@
 #include "server/ServedReceiver.h"
 
 #include "server/ClientSession.h"
+#include "server/ReceiverServer.h"
 
 #include "link/ReceiverName.h"
 #include "link/Transports.h"
@@ -198,6 +199,7 @@ QString CServedReceiver::Attach(CClientSession* client)
         m_holder = client;
         return QStringLiteral("holder");
     }
+    Tell(client, QStringLiteral("%1 = watching; %2 holds the receiver").arg(m_name, m_holder->User()));
     return QStringLiteral("watcher");
 }
 
@@ -218,11 +220,22 @@ void CServedReceiver::Detach(CClientSession* client)
         m_replyOwner = nullptr;
     }
     if (m_holder == client) {
-        m_holder = nullptr;
+        // The longest watcher takes the command channel over, so the receiver is never left without one.
+        m_holder = m_clients.isEmpty() ? nullptr : m_clients.first();
+        if (m_holder) {
+            Tell(m_holder, QStringLiteral("%1 = you hold the receiver now").arg(m_name));
+        }
     }
     if (m_clients.isEmpty() && m_transport && m_up) {
         // Nobody listens: the receiver's port stops talking until the next client asks.
         m_transport->Write("dm\r\n");
+    }
+}
+
+void CServedReceiver::Tell(CClientSession* client, const QString& status)
+{
+    if (auto* server = qobject_cast<CReceiverServer*>(parent())) {
+        server->Notify(client->User(), 248, status);
     }
 }
 

@@ -53,6 +53,8 @@ private:
     void Route(const CFramer::Event& event);
     void Reply(CClientSession* client, const QByteArray& frameKind, const QByteArray& tag, const QByteArray& text);
     bool OthersStream(const CClientSession* client) const;
+    // A status text (system message 248) for the control sessions of the client's user.
+    void Tell(CClientSession* client, const QString& status);
 
     QString m_name;
     QString m_address;

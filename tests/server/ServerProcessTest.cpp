@@ -238,6 +238,17 @@ TEST_F(ServerProcessTest, AWatcherKeepsItsStreamWhenTheHolderStopsOutput)
     EXPECT_FALSE(watcher.SendCommand(QStringLiteral("%%set,/par/pos/elm,10")));
     EXPECT_TRUE(watcher.GetReplyString().contains(QStringLiteral("held by another client")));
     EXPECT_TRUE(holder.SendCommand(QStringLiteral("%%set,/par/pos/elm,10"))) << holder.GetReplyString().toStdString();
+    EXPECT_TRUE(bob.WaitFor(CConnection::kMsgStatus, 3000));
+    // When the holder goes, the watcher takes the command channel over.
+    holder.Close();
+    bool took = false;
+    for (int i = 0; i < 40 && !took; ++i) {
+        took = watcher.SendCommand(QStringLiteral("%%set,/par/pos/elm,5"));
+        if (!took) {
+            QThread::msleep(50);
+        }
+    }
+    EXPECT_TRUE(took) << watcher.GetReplyString().toStdString();
 }
 
 TEST(ServerReceiverLostTest, AReceiverLostBehindTheServerReachesTheClient)
