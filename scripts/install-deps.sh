@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev openssl
   clang libclang-rt-14-dev  # scripts/fuzz.sh: libFuzzer and the sanitizer runtimes come with compiler-rt
 )
 # Optional tools for looking at the program on a machine without a display.

@@ -1,8 +1,10 @@
 #include "app/ConnectionDialog.h"
 
+#include "link/Connection.h"
 #include "link/ConnectionInfo.h"
 #include "link/Profile.h"
 #include "link/ReceiverName.h"
+#include "link/ServerTransport.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -11,6 +13,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSerialPortInfo>
 #include <QVBoxLayout>
@@ -28,6 +31,8 @@ QString KindName(ConnectionChoice::Kind kind)
             return QStringLiteral("serial");
         case ConnectionChoice::Kind::Tcp:
             return QStringLiteral("tcp");
+        case ConnectionChoice::Kind::Server:
+            return QStringLiteral("server");
         case ConnectionChoice::Kind::Simulator:
             break;
     }
@@ -49,7 +54,12 @@ ConnectionChoice ReadConnectionChoice(const CProfile& profile)
         c.kind = ConnectionChoice::Kind::Serial;
     } else if (kind == KindName(ConnectionChoice::Kind::Tcp)) {
         c.kind = ConnectionChoice::Kind::Tcp;
+    } else if (kind == KindName(ConnectionChoice::Kind::Server)) {
+        c.kind = ConnectionChoice::Kind::Server;
     }
+    c.serverAddress = profile.ReadString(kSection, QStringLiteral("Server"), c.serverAddress);
+    c.serverUser = profile.ReadString(kSection, QStringLiteral("ServerUser"), c.serverUser);
+    c.serverReceiver = profile.ReadString(kSection, QStringLiteral("ServerReceiver"), c.serverReceiver);
     c.device = profile.ReadString(kSection, QStringLiteral("Device"), c.device);
     c.baud = profile.ReadInt(kSection, QStringLiteral("Baud"), c.baud);
     if (c.baud <= 0) {
@@ -68,6 +78,9 @@ void WriteConnectionChoice(CProfile& profile, const ConnectionChoice& choice)
     profile.WriteInt(kSection, QStringLiteral("Baud"), choice.baud);
     profile.WriteBool(kSection, QStringLiteral("RtsCts"), choice.rtsCts);
     profile.WriteString(kSection, QStringLiteral("Address"), choice.tcpAddress);
+    profile.WriteString(kSection, QStringLiteral("Server"), choice.serverAddress);
+    profile.WriteString(kSection, QStringLiteral("ServerUser"), choice.serverUser);
+    profile.WriteString(kSection, QStringLiteral("ServerReceiver"), choice.serverReceiver);
     profile.WriteBool(kSection, QStringLiteral("ManualOnly"), choice.manualOnly);
 }
 
@@ -102,6 +115,21 @@ QString ReceiverNameFor(const ConnectionChoice& choice, QString* why)
             name = address;
             break;
         }
+        case ConnectionChoice::Kind::Server: {
+            QString host;
+            quint16 port = 0;
+            bool tls = false;
+            if (!ParseServerAddress(choice.serverAddress, host, port, tls)) {
+                error = QStringLiteral("Enter the server's address as host:port");
+            } else if (choice.serverUser.trimmed().isEmpty()) {
+                error = QStringLiteral("Enter your user name at the server");
+            } else if (choice.serverReceiver.trimmed().isEmpty()) {
+                error = QStringLiteral("Choose a receiver of the server");
+            } else {
+                name = choice.serverReceiver.trimmed();
+            }
+            break;
+        }
     }
     if (why) {
         *why = error;
@@ -115,11 +143,17 @@ bool FillConnectionInfo(const ConnectionChoice& choice, CONNECTION_INFO& info, Q
     if (name.isEmpty()) {
         return false;
     }
-    // Direct connections: no server, so no user name; a receiver's TCP port may ask for its own password.
     info.receivers = {name};
-    info.server.clear();
-    info.user.clear();
-    info.password = choice.kind == ConnectionChoice::Kind::Tcp ? choice.password : QString();
+    if (choice.kind == ConnectionChoice::Kind::Server) {
+        info.server = choice.serverAddress.trimmed();
+        info.user = choice.serverUser.trimmed();
+        info.password = choice.password;
+    } else {
+        // Direct connections: no server, so no user name; a receiver's TCP port may ask for its own password.
+        info.server.clear();
+        info.user.clear();
+        info.password = choice.kind == ConnectionChoice::Kind::Tcp ? choice.password : QString();
+    }
     info.manualOnly = choice.manualOnly;
     return true;
 }
@@ -148,10 +182,29 @@ CConnectionDialog::CConnectionDialog(const ConnectionChoice& preset, const QStri
     m_serial->setObjectName(QStringLiteral("choiceSerial"));
     m_tcp = new QRadioButton(QStringLiteral("Receiver TCP address"), this);
     m_tcp->setObjectName(QStringLiteral("choiceTcp"));
+    m_server = new QRadioButton(QStringLiteral("Receiver server"), this);
+    m_server->setObjectName(QStringLiteral("choiceServer"));
     auto* group = new QButtonGroup(this);
     group->addButton(m_simulator);
     group->addButton(m_serial);
     group->addButton(m_tcp);
+    group->addButton(m_server);
+    m_serverAddress = new QLineEdit(this);
+    m_serverAddress->setObjectName(QStringLiteral("serverAddress"));
+    m_serverAddress->setPlaceholderText(QStringLiteral("host:port"));
+    m_serverUser = new QLineEdit(this);
+    m_serverUser->setObjectName(QStringLiteral("serverUser"));
+    m_serverUser->setPlaceholderText(QStringLiteral("user"));
+    m_serverPassword = new QLineEdit(this);
+    m_serverPassword->setObjectName(QStringLiteral("serverPassword"));
+    m_serverPassword->setPlaceholderText(QStringLiteral("password"));
+    m_serverPassword->setEchoMode(QLineEdit::Password);
+    m_serverReceiver = new QComboBox(this);
+    m_serverReceiver->setObjectName(QStringLiteral("serverReceiver"));
+    m_serverReceiver->setEditable(true);
+    auto* list = new QPushButton(QStringLiteral("Receivers"), this);
+    list->setObjectName(QStringLiteral("serverList"));
+    connect(list, &QPushButton::clicked, this, &CConnectionDialog::ListServerReceivers);
 
     // Ports this machine lists; a device the list lacks (a pseudo-terminal, say) can be typed in.
     m_device = new QComboBox(this);
@@ -186,6 +239,12 @@ CConnectionDialog::CConnectionDialog(const ConnectionChoice& preset, const QStri
     grid->addWidget(m_tcp, 4, 0, 1, 3);
     grid->addWidget(m_address, 5, 0, 1, 3);
     grid->addWidget(m_password, 6, 0, 1, 3);
+    grid->addWidget(m_server, 7, 0, 1, 3);
+    grid->addWidget(m_serverAddress, 8, 0, 1, 3);
+    grid->addWidget(m_serverUser, 9, 0);
+    grid->addWidget(m_serverPassword, 9, 1, 1, 2);
+    grid->addWidget(m_serverReceiver, 10, 0, 1, 2);
+    grid->addWidget(list, 10, 2);
     layout->addLayout(grid);
     layout->addWidget(m_manualOnly);
     layout->addWidget(m_error);
@@ -197,7 +256,7 @@ CConnectionDialog::CConnectionDialog(const ConnectionChoice& preset, const QStri
     connect(buttons, &QDialogButtonBox::rejected, this, &CConnectionDialog::reject);
     layout->addWidget(buttons);
 
-    for (QRadioButton* b : {m_simulator, m_serial, m_tcp}) {
+    for (QRadioButton* b : {m_simulator, m_serial, m_tcp, m_server}) {
         connect(b, &QRadioButton::toggled, this, &CConnectionDialog::UpdateEnabled);
     }
     SetChoice(preset);
@@ -215,7 +274,14 @@ void CConnectionDialog::SetChoice(const ConnectionChoice& choice)
         case ConnectionChoice::Kind::Tcp:
             m_tcp->setChecked(true);
             break;
+        case ConnectionChoice::Kind::Server:
+            m_server->setChecked(true);
+            break;
     }
+    m_serverAddress->setText(choice.serverAddress);
+    m_serverUser->setText(choice.serverUser);
+    m_serverPassword->setText(choice.password);
+    m_serverReceiver->setCurrentText(choice.serverReceiver);
     if (!choice.device.isEmpty()) {
         m_device->setCurrentText(choice.device);
     }
@@ -234,14 +300,19 @@ void CConnectionDialog::SetChoice(const ConnectionChoice& choice)
 ConnectionChoice CConnectionDialog::Choice() const
 {
     ConnectionChoice c;
-    c.kind = m_serial->isChecked() ? ConnectionChoice::Kind::Serial
-             : m_tcp->isChecked()  ? ConnectionChoice::Kind::Tcp
-                                   : ConnectionChoice::Kind::Simulator;
+    c.kind = m_serial->isChecked()   ? ConnectionChoice::Kind::Serial
+             : m_tcp->isChecked()    ? ConnectionChoice::Kind::Tcp
+             : m_server->isChecked() ? ConnectionChoice::Kind::Server
+                                     : ConnectionChoice::Kind::Simulator;
+    c.serverAddress = m_serverAddress->text().trimmed();
+    c.serverUser = m_serverUser->text().trimmed();
+    c.serverReceiver = m_serverReceiver->currentText().trimmed();
     c.device = m_device->currentText().trimmed();
     c.baud = m_baud->currentData().toInt();
     c.rtsCts = m_rtsCts->isChecked();
     c.tcpAddress = m_address->text().trimmed();
-    c.password = m_password->text();
+    // One password field per kind: the server's login or the receiver port's own.
+    c.password = c.kind == ConnectionChoice::Kind::Server ? m_serverPassword->text() : m_password->text();
     c.manualOnly = m_manualOnly->isChecked();
     return c;
 }
@@ -254,7 +325,26 @@ void CConnectionDialog::UpdateEnabled()
     m_rtsCts->setEnabled(serial);
     m_address->setEnabled(m_tcp->isChecked());
     m_password->setEnabled(m_tcp->isChecked());
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_serverAddress, m_serverUser, m_serverPassword, m_serverReceiver}) {
+        w->setEnabled(m_server->isChecked());
+    }
     m_error->clear();
+}
+
+void CConnectionDialog::ListServerReceivers()
+{
+    m_server->setChecked(true);
+    const ConnectionChoice c = Choice();
+    CConnection connection;
+    if (!connection.Open(c.serverAddress, c.serverUser, c.password, QStringLiteral("Nemola-M"))) {
+        m_error->setText(connection.GetMsgText());
+        return;
+    }
+    const QStringList receivers = connection.GetRcvList();
+    m_serverReceiver->clear();
+    m_serverReceiver->addItems(receivers);
+    m_error->setText(receivers.isEmpty() ? QStringLiteral("The server offers no receiver") : QString());
 }
 
 void CConnectionDialog::accept()

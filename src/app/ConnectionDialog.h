@@ -19,8 +19,7 @@ struct CONNECTION_INFO;
 // dialog's preset.
 struct ConnectionChoice
 {
-    // A receiver server joins these when the server arrives.
-    enum class Kind { Simulator, Serial, Tcp };
+    enum class Kind { Simulator, Serial, Tcp, Server };
 
     static constexpr int kDefaultBaud = 115200;
 
@@ -28,8 +27,11 @@ struct ConnectionChoice
     QString device;  // serial port path, e.g. "/dev/ttyUSB0" or "/dev/pts/4"
     int baud = kDefaultBaud;
     bool rtsCts = false;
-    QString tcpAddress;  // host:port of a receiver's own TCP command port
-    QString password;    // for a TCP port that asks for a login; never written to the settings
+    QString tcpAddress;     // host:port of a receiver's own TCP command port
+    QString serverAddress;  // host:port or tls://host:port of a receiver server
+    QString serverUser;
+    QString serverReceiver;  // a name from the server's receiver list
+    QString password;        // given in the dialog, never written to the settings
     bool manualOnly = false;
 
     bool operator==(const ConnectionChoice&) const = default;
@@ -66,6 +68,8 @@ public:
 
 private:
     void UpdateEnabled();
+    // Logs in to the server and offers its receivers.
+    void ListServerReceivers();
 
     QRadioButton* m_simulator;
     QRadioButton* m_serial;
@@ -74,7 +78,12 @@ private:
     QComboBox* m_baud;
     QCheckBox* m_rtsCts;
     QLineEdit* m_address;
-    QLineEdit* m_password;
+    QLineEdit* m_password;  // a receiver TCP port's own login
+    QRadioButton* m_server;
+    QLineEdit* m_serverAddress;
+    QLineEdit* m_serverUser;
+    QLineEdit* m_serverPassword;
+    QComboBox* m_serverReceiver;
     QCheckBox* m_manualOnly;
     QLabel* m_error;
 };

@@ -59,7 +59,9 @@ void CConnector::InstallSystemMessageHandler(CConnection* connection)
             case 246:
             case 250:
             case 252:
-            case CConnection::kMsgTransferProgress:  // for the user-message window, which comes with the server
+                break;
+            case CConnection::kMsgTransferProgress:
+                emit TransferNotice(text);
                 break;
             default:
                 emit StatusText(QStringLiteral("ER:Unknown Message!"));

@@ -85,6 +85,8 @@ signals:
     void ManualModeRequested();
     // The server announced new user messages.
     void NewUserMessage();
+    // A transfer notice of the server (system message 251) for the "Message" window.
+    void TransferNotice(const QString& notice);
     // The frame title, computed from the identification and the receiver's modes.
     void TitleChanged(const QString& title);
 

@@ -4,6 +4,7 @@
 #include "app/ConnectionState.h"
 #include "app/FrameTitle.h"
 #include "app/MainView.h"
+#include "app/MessageDlg.h"
 #include "app/NemolaApp.h"
 #include "app/LegendDialog.h"
 #include "config/ReceiverCfgDlg.h"
@@ -283,8 +284,34 @@ void CMainFrame::OnAbout()
 
 // Tools that arrive with later parts of the program.
 void CMainFrame::OnRealTimeLogging() {}
-// The user-message window comes with the receiver server.
-void CMainFrame::OnMessage() {}
 void CMainFrame::OnFirmwareLoader() {}
 void CMainFrame::OnScatterPlot() {}
 void CMainFrame::OnPositionPlot() {}
+
+void CMainFrame::OnMessage()
+{
+    if (m_messageDlg) {
+        m_messageDlg->GetList();
+        m_messageDlg->SetStatus(QStringLiteral("You have new message!!!"));
+        m_messageDlg->raise();
+        SetNewMessage(false);
+        return;
+    }
+    const ConnectionState& state = m_app.State();
+    if (!state.connection || state.IsLocalServerConnection()) {
+        SetStatusText(0, QStringLiteral("Use with remote server"));
+        return;
+    }
+    m_messageDlg = new CMessageDlg([&app = m_app]() { return app.State().connection.get(); }, this);
+    m_messageDlg->show();
+    m_messageDlg->Open();
+    // The list now shows what is new.
+    SetNewMessage(false);
+}
+
+void CMainFrame::OnTransferNotice(const QString& notice)
+{
+    if (m_messageDlg) {
+        m_messageDlg->OnServerNotice(notice);
+    }
+}

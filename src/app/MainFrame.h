@@ -3,11 +3,13 @@
 #include "app/MenuTable.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <cstdint>
 #include <map>
 
 class CMainView;
+class CMessageDlg;
 class CNemolaApp;
 class QLabel;
 class QMenu;
@@ -55,6 +57,8 @@ public slots:
     void OnClearNvram();
     void OnResetReceiver();
     void OnMessage();
+    // A transfer notice of the server for the "Message" window.
+    void OnTransferNotice(const QString& notice);
     void OnFirmwareLoader();
     void OnScatterPlot();
     void OnSatellitesPlot();
@@ -78,5 +82,6 @@ private:
     QTimer* m_timer = nullptr;
     int64_t m_lastSeconds = -1;
     bool m_newMessage = false;
+    QPointer<CMessageDlg> m_messageDlg;
     int m_closeCount = 0;
 };

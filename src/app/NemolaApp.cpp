@@ -75,6 +75,11 @@ CNemolaApp::CNemolaApp(TimeServices time, QObject* parent)
             m_frame->OnMessage();
         }
     });
+    connect(c, &CConnector::TransferNotice, this, [this](const QString& notice) {
+        if (m_frame && !m_exiting) {
+            m_frame->OnTransferNotice(notice);
+        }
+    });
     connect(c, &CConnector::ManualModeRequested, this, [this] {
         if (m_frame && !m_exiting) {
             m_frame->OnManualMode();

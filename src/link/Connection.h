@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/ConnectionInfo.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,9 +9,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class CProfile;
+class CServerClient;
 struct ConnectionCore;
+struct ReceiverAddress;
 
 // Record handed to the attempt callback of CConnection::Open while a receiver is being reached.
 struct OPEN_ATTEMPT
@@ -66,8 +71,27 @@ public:
     // A trace of what the program sends (tests assert "%%set" against "set" with it); null removes it.
     void SetStatementRecorder(StatementRecorder recorder);
 
+    // The receivers of the server (empty on this machine, where any receiver name may be opened).
     QStringList GetRcvList();
     bool isLocalServerConn() const;
+    // How a receiver name is reached on this connection: directly, or behind the server.
+    ReceiverAddress AddressOf(const QString& receiverName) const;
+
+    // User messages at the server; each returns non-zero on success, else GetMsgText() says why.
+    // GetUsrList: GetReplyString() holds "USR" and one "<name>/<letter>\n" per user ("e" another user, "m" this
+    // one). `count` (may be null) gets the number of users.
+    int GetUsrList(int* count);
+    int GetMsgList(std::vector<REMOTE_MSG>& list);
+    // Without a folder the message (at most kMaxInlineMsg bytes) is read into GetMsgText() as
+    // "<subject>\n<text>" (see SplitMsgText); with one it is saved as folder/name, and GetMsgText() says where.
+    int GetMsg(const QString& name, const QString& folder);
+    static bool SplitMsgText(const QString& text, QString& subject, QString& body);
+    // Progress callback of file transfers: bytes done and total; returning false cancels.
+    using ProgressCallback = std::function<bool(qint64 done, qint64 total)>;
+    int SetMsg(const QString& user, const QString& subject, const QString& text);
+    int SetMsg(const QString& user, const QString& subject, const QString& path, ProgressCallback progress);
+    int DeleteMsg(const QString& name);
+    static constexpr int kMaxInlineMsg = 64 * 1024;
     static CProfile* getProfile();
 
     // The current system message (set before the system-message callback is called).
@@ -84,7 +108,13 @@ public:
     std::shared_ptr<ConnectionCore> Core() const { return m_core; }
 
 private:
+    int Fail(const QString& why);
+    int Succeed(const QString& text);
+    // Downloads a message into the file at `path` in chunks.
+    int FetchMsg(const QString& name, const QString& path, qint64 size);
+
     std::shared_ptr<ConnectionCore> m_core;
+    std::unique_ptr<CServerClient> m_server;
 };
 
 // What a CConnection shares with the receivers opened on it; outlives the connection while they use it.
@@ -102,6 +132,7 @@ struct ConnectionCore
     uint8_t msgCode = 0;
     QString replyString;
     QString server;
+    QString user;
     QString password;
     unsigned timeout = CConnection::kDefaultTimeout;
     bool open = false;

@@ -13,11 +13,12 @@ struct CONNECTION_INFO
     bool manualOnly = false;
 };
 
-// One user message kept by a receiver server.
+// One user message kept by a receiver server, as CConnection::GetMsgList delivers it.
 struct REMOTE_MSG
 {
-    QString from;
+    QString name;  // unique in the user's mailbox
+    QString date;  // "yyyy-MM-dd hh:mm:ss" UTC
+    QString size;  // size in bytes, decimal text
+    QString from;  // sender
     QString subject;
-    QString date;
-    int id = 0;
 };

@@ -705,7 +705,7 @@ int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
     }
     Close(false);
 
-    const ReceiverAddress address = ParseReceiverName(name);
+    const ReceiverAddress address = connection->AddressOf(name);
     if (address.kind == ReceiverAddress::Kind::Invalid) {
         m_link->SetReply(QStringLiteral("Unknown receiver \"%1\"").arg(name), Failure::LinkLost);
         return 0;

@@ -9,7 +9,7 @@
 //   "192.168.0.5:8002", "rcv.local:8002"   a receiver's own TCP command port
 struct ReceiverAddress
 {
-    enum class Kind { Invalid, Simulator, Serial, Tcp };
+    enum class Kind { Invalid, Simulator, Serial, Tcp, Server };
 
     static constexpr int kDefaultBaud = 115200;
 
@@ -20,6 +20,10 @@ struct ReceiverAddress
     bool rtsCts = false;
     QString host;
     quint16 port = 0;
+    // Kind::Server: the receiver `remoteName` of the receiver server `server`, logged in as `user`.
+    QString server;
+    QString user;
+    QString remoteName;
 };
 
 ReceiverAddress ParseReceiverName(const QString& name);

@@ -3,6 +3,7 @@
 #include "link/Checksum.h"
 #include "link/InProcessDevice.h"
 #include "link/ReceiverName.h"
+#include "link/ServerTransport.h"
 
 #include <QLoggingCategory>
 #include <QSerialPort>
@@ -416,6 +417,8 @@ CTransport* CreateTransport(const ReceiverAddress& address, const QString& passw
         return new CSerialTransport(address.device, address.baud, address.rtsCts);
     case ReceiverAddress::Kind::Tcp:
         return new CTcpTransport(address.host, address.port, password);
+    case ReceiverAddress::Kind::Server:
+        return new CServerTransport(ServerLogin{address.server, address.user, password}, address.remoteName);
     case ReceiverAddress::Kind::Invalid:
         break;
     }

@@ -87,6 +87,25 @@ TEST_F(ConnectionSettings, TheLastChoiceIsKept)
     QFile file(CProfile::FileName());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_FALSE(file.readAll().contains("s3cr3t-pw"));
+    // A server choice is kept without its password, and hands the password to the connect only.
+    ConnectionChoice server;
+    server.kind = ConnectionChoice::Kind::Server;
+    server.serverAddress = QStringLiteral("tls://rcv.example:7020");
+    server.serverUser = QStringLiteral("alice");
+    server.serverReceiver = QStringLiteral("rover");
+    server.password = QStringLiteral("secret");
+    WriteConnectionChoice(*profile, server);
+    ConnectionChoice read = ReadConnectionChoice(*profile);
+    EXPECT_TRUE(read.password.isEmpty());
+    read.password = server.password;
+    EXPECT_EQ(read, server);
+    ASSERT_TRUE(FillConnectionInfo(server, info));
+    EXPECT_EQ(info.receivers, QStringList{QStringLiteral("rover")});
+    EXPECT_EQ(info.server, server.serverAddress);
+    EXPECT_EQ(info.user, QStringLiteral("alice"));
+    EXPECT_EQ(info.password, QStringLiteral("secret"));
+    server.serverReceiver.clear();
+    EXPECT_FALSE(FillConnectionInfo(server, info));
     CProfile::Release();
 }
 

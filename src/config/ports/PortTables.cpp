@@ -134,6 +134,7 @@ bool IsControllerPort(const QString& port)
         case ReceiverAddress::Kind::Simulator:
             // A controller's serial device may be wired to a serial or the USB port of the receiver.
             return port.startsWith(QLatin1String("/dev/ser/")) || port.startsWith(QLatin1String("/dev/usb/"));
+        case ReceiverAddress::Kind::Server:  // the server's own cable to the receiver is unknown here
         case ReceiverAddress::Kind::Invalid:
             break;
     }

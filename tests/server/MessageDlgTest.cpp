@@ -1,0 +1,102 @@
+// The "Message" window against a real server.
+
+#include "ServerProcess.h"
+
+#include "app/MessageDlg.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
+{
+    CServerProcess server;
+    ASSERT_TRUE(server.Start());
+    ServerClient alice;
+    ServerClient bob;
+    ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
+    ASSERT_TRUE(bob.Open(server.Address(), QStringLiteral("bob")));
+    ASSERT_TRUE(
+        alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("short"), QString(1024, QLatin1Char('a'))));
+    ASSERT_TRUE(
+        alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("long"), QString(1025, QLatin1Char('b'))));
+
+    CConnection* connection = &bob.connection;
+    CMessageDlg dlg([&] { return connection; });
+    dlg.Open();
+    auto* to = dlg.findChild<QComboBox*>(QStringLiteral("toUser"));
+    auto* list = dlg.findChild<QTreeWidget*>(QStringLiteral("messageList"));
+    auto* text = dlg.findChild<QPlainTextEdit*>(QStringLiteral("messageText"));
+    auto* subject = dlg.findChild<QLineEdit*>(QStringLiteral("subject"));
+    auto* path = dlg.findChild<QLineEdit*>(QStringLiteral("pathFile"));
+    // Only users with the letter "e" are offered: Bob himself is not.
+    ASSERT_EQ(to->count(), 2);
+    EXPECT_EQ(to->itemText(0), QStringLiteral("alice"));
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+
+    dlg.Delete();
+    EXPECT_EQ(dlg.Status(), QStringLiteral("Select message to delete"));
+    EXPECT_EQ(list->topLevelItemCount(), 2);
+
+    // 1024 bytes are shown, 1025 go to the folder of "Path/File:".
+    QTemporaryDir folder;
+    path->setText(folder.path());
+    list->setCurrentItem(list->topLevelItem(0));
+    dlg.Get();
+    EXPECT_EQ(subject->text(), QStringLiteral("short"));
+    EXPECT_EQ(text->toPlainText(), QString(1024, QLatin1Char('a')));
+    list->setCurrentItem(list->topLevelItem(1));
+    text->clear();
+    dlg.Get();
+    EXPECT_TRUE(text->toPlainText().isEmpty());
+    QFile saved(folder.filePath(list->topLevelItem(1)->text(0)));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << dlg.Status().toStdString();
+    EXPECT_EQ(saved.readAll(), QByteArray(1025, 'b'));
+
+    // "Stop" ends the window's own file transfer, and nothing arrives.
+    QFile big(folder.filePath(QStringLiteral("big.bin")));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(3 * 1024 * 1024, 'z'));
+    big.close();
+    path->setText(big.fileName());
+    subject->setText(QStringLiteral("big"));
+    auto* cancel = dlg.findChild<QPushButton*>(QStringLiteral("cancel"));
+    QTimer::singleShot(0, cancel, [cancel] {
+        EXPECT_EQ(cancel->text(), QStringLiteral("Stop"));
+        cancel->click();
+    });
+    dlg.Send();
+    EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));
+    EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
+    std::vector<REMOTE_MSG> aliceList;
+    ASSERT_TRUE(alice.connection.GetMsgList(aliceList));
+    EXPECT_TRUE(aliceList.empty());
+
+    // A failed "Get list" says why instead of showing an empty list as if there were no messages.
+    server.Kill();
+    ASSERT_TRUE(bob.WaitFor(CConnection::kMsgServerLost, 5000));
+    dlg.GetList();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_FALSE(dlg.Status().isEmpty());
+}
+
+TEST(MessageDlgTest, PercentAndRecipientsStayInBounds)
+{
+    EXPECT_EQ(CMessageDlg::Percent(0, 0), 99);
+    EXPECT_EQ(CMessageDlg::Percent(0, 1000), 0);
+    EXPECT_EQ(CMessageDlg::Percent(1000, 1000), 99);
+    EXPECT_EQ(CMessageDlg::Percent(500, 1000), 50);
+    EXPECT_EQ(CMessageDlg::Recipients(QStringLiteral("USRa b/e\nme/m\nx/e\nbroken\ny/e\n")),
+              (QStringList{QStringLiteral("a b"), QStringLiteral("x")}));
+}
+
+}  // namespace

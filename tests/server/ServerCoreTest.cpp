@@ -1,0 +1,315 @@
+// The server's pieces without a process: names, filters, keys, frames; and a client that does not read.
+
+#include "ServerProcess.h"
+
+#include "link/Receiver.h"
+#include "link/ServerWire.h"
+#include "server/MessageStore.h"
+#include "server/ServedReceiver.h"
+#include "server/ServerConfig.h"
+#include "server/UserStore.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace ServerWire;
+
+namespace {
+
+TEST(ServerCoreTest, MessageNamesFromTheNetworkNeverNameAPath)
+{
+    const struct
+    {
+        const char* wanted;
+        const char* sanitized;
+        bool validAsIs;
+    } cases[] = {
+        {"track.bin", "track.bin", true},
+        {"../../etc/passwd", "passwd", false},
+        {"..\\x", "x", false},
+        {".hidden", "hidden", false},
+        {"a b", "a_b", false},
+        {"x.meta", "x.meta_", false},
+        {"", "text", false},
+        {"..", "text", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CMessageStore::SanitizeName(QString::fromUtf8(c.wanted)), QLatin1String(c.sanitized)) << c.wanted;
+        EXPECT_EQ(CMessageStore::IsValidName(QString::fromUtf8(c.wanted)), c.validAsIs) << c.wanted;
+        EXPECT_TRUE(CMessageStore::IsValidName(CMessageStore::SanitizeName(QString::fromUtf8(c.wanted))));
+    }
+}
+
+TEST(ServerCoreTest, StreamFiltersFollowEmAndDm)
+{
+    auto id = [](const char* two) { return quint16((quint8(two[0]) << 8) | quint8(two[1])); };
+    StreamFilter f;
+    f.Apply("kvs{/PG:1,/RT:1,/EE:1}", true);
+    EXPECT_TRUE(f.Matches(id("PG")) && f.Matches(id("~~")) && f.Matches(id("||")));
+    EXPECT_FALSE(f.Matches(id("SI")));
+    f.Apply("/msg/kvs/SI:{1.00}", true);
+    EXPECT_TRUE(f.Matches(id("SI")));
+    f.Apply("kvs{/PG}", false);
+    EXPECT_FALSE(f.Matches(id("PG")));
+    f.Apply("", false);
+    EXPECT_TRUE(f.Empty());
+    f.Apply("def:{1.00}", true);
+    EXPECT_TRUE(f.Matches(id("XA")));
+}
+
+TEST(ServerCoreTest, ProofsProveThePasswordOnlyForTheirOwnNonce)
+{
+    const QByteArray salt = RandomBytes(16);
+    const ScramKeys stored = DeriveKeys(QStringLiteral("secret"), salt, kMinIterations);
+    const QByteArray auth = AuthMessage(QStringLiteral("alice"), "clientnonce", "clientnonceserver");
+    const QByteArray proof = ClientProof(stored, auth);
+    EXPECT_TRUE(VerifyProof(stored.storedKey, auth, proof));
+    EXPECT_FALSE(VerifyProof(stored.storedKey, AuthMessage(QStringLiteral("alice"), "clientnonce", "other"), proof));
+    EXPECT_FALSE(VerifyProof(stored.storedKey, auth,
+                             ClientProof(DeriveKeys(QStringLiteral("Secret"), salt, kMinIterations), auth)));
+    // The stored keys are not the proof's key: replaying them does not log in.
+    EXPECT_FALSE(VerifyProof(stored.storedKey, auth, stored.storedKey));
+
+    CFrameReader reader;
+    reader.Append(Frame(kBeat, {}) + QByteArray("D\x7f\xff\xff\xff", 5));
+    char type = 0;
+    QByteArray payload;
+    EXPECT_EQ(reader.Next(type, payload), CFrameReader::Result::Frame);
+    EXPECT_EQ(reader.Next(type, payload), CFrameReader::Result::Bad);
+}
+
+// Logs in with a plain blocking socket that reads only what it is told to.
+bool RawLogin(QTcpSocket& s, const QString& address, const QString& user, const QString& password)
+{
+    const QStringList hp = address.split(QLatin1Char(':'));
+    s.connectToHost(hp[0], quint16(hp[1].toUInt()));
+    if (!s.waitForConnected(3000)) {
+        return false;
+    }
+    CFrameReader reader;
+    auto next = [&](char want, QByteArray& payload) {
+        char type = 0;
+        for (int i = 0; i < 50; ++i) {
+            while (reader.Next(type, payload) == CFrameReader::Result::Frame) {
+                if (type != kBeat && type != kNotice) {
+                    return type == want;
+                }
+            }
+            s.waitForReadyRead(100);
+            reader.Append(s.readAll());
+        }
+        return false;
+    };
+    QByteArray p;
+    QStringList w;
+    QByteArray body;
+    const QByteArray cn = RandomBytes(16);
+    if (!next(kHello, p)) {
+        return false;
+    }
+    s.write(Frame(kUser, Pack({user, QString::fromLatin1(cn.toBase64())})));
+    if (!next(kSalt, p) || !Unpack(p, w, body)) {
+        return false;
+    }
+    const QByteArray nonce = QByteArray::fromBase64(w[2].toLatin1());
+    const auto keys = DeriveKeys(password, QByteArray::fromBase64(w[0].toLatin1()), w[1].toInt());
+    s.write(Frame(kProof, ClientProof(keys, AuthMessage(user, cn, nonce)).toBase64()));
+    if (!next(kWelcome, p)) {
+        return false;
+    }
+    s.write(Frame(kOpen, Pack({QStringLiteral("sim")})));
+    return next(kAnswer, p) && p.startsWith("OK");
+}
+
+TEST(ServerSlowClientTest, AClientThatDoesNotReadIsDroppedWithoutHoldingUpOthers)
+{
+    CServerProcess server;
+    ASSERT_TRUE(server.Start());
+    QTcpSocket slow;
+    slow.setReadBufferSize(256);
+    slow.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    ASSERT_TRUE(RawLogin(slow, server.Address(), QStringLiteral("carol"), QStringLiteral("carol-pw")));
+    ServerClient alice;
+    ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
+    // Thousands of replies the slow client never takes.
+    QByteArray flood;
+    for (int i = 0; i < 200; ++i) {
+        flood += "print,/par/rcv/model\r\n";
+    }
+    QElapsedTimer clock;
+    clock.start();
+    bool dropped = false;
+    for (int round = 0; round < 1000 && !dropped && clock.elapsed() < 15000; ++round) {
+        slow.write(Frame(kData, flood));
+        slow.waitForBytesWritten(100);
+        int users = 0;
+        ASSERT_TRUE(alice.connection.GetUsrList(&users));
+        dropped = server.ReadLog().contains(QStringLiteral("does not read its output"));
+    }
+    EXPECT_TRUE(dropped) << server.ReadLog().toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServerTlsTest, TheClientTrustsOnlyACertificateItCanVerify)
+{
+    QTemporaryDir keys;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"),
+                   keys.filePath(QStringLiteral("server.key")), QStringLiteral("-out"),
+                   keys.filePath(QStringLiteral("server.crt"))});
+    ASSERT_TRUE(openssl.waitForFinished(30000));
+    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    CServerProcess server(
+        {}, QStringLiteral("certificate=%1\nkey=%2\n")
+                .arg(keys.filePath(QStringLiteral("server.crt")), keys.filePath(QStringLiteral("server.key"))));
+    ASSERT_TRUE(server.Start()) << server.Log().toStdString();
+    const QString address = QStringLiteral("tls://") + server.Address();
+
+    qunsetenv("NEMOLA_SERVER_CA");
+    CConnection untrusted;
+    EXPECT_FALSE(untrusted.Open(address, QStringLiteral("alice"), QStringLiteral("alice-pw"), QString()));
+    EXPECT_TRUE(untrusted.GetMsgText().contains(QStringLiteral("certificate"), Qt::CaseInsensitive))
+        << untrusted.GetMsgText().toStdString();
+    // A plain client gets nothing it could read as a server.
+    CConnection plain;
+    EXPECT_FALSE(plain.Open(server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"), QString()));
+
+    qputenv("NEMOLA_SERVER_CA", keys.filePath(QStringLiteral("server.crt")).toUtf8());
+    ServerClient alice;
+    ASSERT_TRUE(alice.Open(address, QStringLiteral("alice"))) << alice.connection.GetMsgText().toStdString();
+    EXPECT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("over TLS"), QStringLiteral("hello")));
+    CReceiver receiver;
+    EXPECT_TRUE(receiver.Open(&alice.connection, QStringLiteral("sim"))) << receiver.GetReplyString().toStdString();
+    receiver.Close();
+    qunsetenv("NEMOLA_SERVER_CA");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServerStoreTest, UploadsBecomeMessagesWholeOrNotAtAll)
+{
+    QTemporaryDir root;
+    CMessageStore store(root.path());
+    QString error;
+    {
+        // Dropped half-way: nothing is listed and no file stays behind.
+        auto up = store.Begin(QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("s"),
+                              QStringLiteral("a.txt"), 4, &error);
+        ASSERT_TRUE(up);
+        ASSERT_TRUE(up->Append("ab", &error));
+        EXPECT_FALSE(store.Commit(*up, &error));
+    }
+    EXPECT_TRUE(store.List(QStringLiteral("bob")).isEmpty());
+    EXPECT_TRUE(QDir(root.filePath(QStringLiteral("bob"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // Two uploads of one name at once get two names; the body is read back by range.
+    auto first = store.Begin(QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("s"),
+                             QStringLiteral("a.txt"), 4, &error);
+    auto second = store.Begin(QStringLiteral("bob"), QStringLiteral("carol"), QStringLiteral("t"),
+                              QStringLiteral("a.txt"), 0, &error);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first->Meta().name, second->Meta().name);
+    EXPECT_FALSE(first->Append("abcde", &error));  // more than announced
+    ASSERT_TRUE(first->Append("abcd", &error));
+    ASSERT_TRUE(store.Commit(*first, &error) && store.Commit(*second, &error));
+    QByteArray bytes;
+    ASSERT_TRUE(store.Read(QStringLiteral("bob"), QStringLiteral("a.txt"), 1, 2, bytes, &error));
+    EXPECT_EQ(bytes, "bc");
+    EXPECT_FALSE(store.Read(QStringLiteral("bob"), QStringLiteral("a.txt"), 5, 1, bytes, &error));
+    EXPECT_TRUE(store.HasUnread(QStringLiteral("bob")));
+    EXPECT_TRUE(store.MarkRead(QStringLiteral("bob"), QStringLiteral("a.txt")));
+    EXPECT_TRUE(store.MarkRead(QStringLiteral("bob"), second->Meta().name));
+    EXPECT_FALSE(store.HasUnread(QStringLiteral("bob")));
+    // Another store on the same folder (a restarted server) sees the same messages.
+    EXPECT_EQ(CMessageStore(root.path()).List(QStringLiteral("bob")).size(), 2);
+}
+
+TEST(ServerStoreTest, UsersAndConfigurationRefuseBrokenInput)
+{
+    QTemporaryDir dir;
+    const QString usersPath = dir.filePath(QStringLiteral("users"));
+    QString error;
+    CUserStore users(usersPath);
+    ASSERT_TRUE(users.Load(&error));  // no file yet: no users
+    EXPECT_FALSE(users.Add(QStringLiteral("a/b"), QStringLiteral("pw"), kMinIterations, &error));
+    ASSERT_TRUE(users.Add(QStringLiteral("alice"), QStringLiteral("pw"), kMinIterations, &error));
+    ASSERT_TRUE(users.Add(QStringLiteral("bob"), QStringLiteral("pw"), kMinIterations, &error));
+    ASSERT_TRUE(users.Remove(QStringLiteral("bob"), &error));
+    EXPECT_FALSE(users.Remove(QStringLiteral("bob"), &error));
+    CUserStore again(usersPath);
+    ASSERT_TRUE(again.Load(&error));
+    EXPECT_EQ(again.Names(), QStringList{QStringLiteral("alice")});
+    QFile file(usersPath);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("mallory 1 c2FsdA== a2V5 a2V5\n");
+    file.close();
+    EXPECT_FALSE(again.Load(&error));
+
+    const struct
+    {
+        const char* text;
+        bool ok;
+    } configs[] = {
+        {"[server]\nlisten=127.0.0.1:7020\n[receivers]\nsim=SIM:\n", true},
+        {"[server]\nlisten=7020\n", false},
+        {"[server]\nlisten=host:99999\n", false},
+        {"[server]\ncertificate=a.crt\n", false},
+        {"[server]\niterations=10\n", false},
+        {"[server]\nmax_queue_bytes=abc\n", false},
+        {"[receivers]\nbad name=SIM:\n", false},
+    };
+    for (const auto& c : configs) {
+        QFile conf(dir.filePath(QStringLiteral("c.conf")));
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write(c.text);
+        conf.close();
+        ServerConfig config;
+        EXPECT_EQ(ServerConfig::Load(conf.fileName(), config, &error), c.ok) << c.text;
+    }
+    ServerConfig config;
+    EXPECT_FALSE(ServerConfig::Load(dir.filePath(QStringLiteral("missing.conf")), config, &error));
+}
+
+TEST(ServerGarbageTest, AClientSendingGarbageIsDroppedAndOthersCarryOn)
+{
+    CServerProcess server;
+    ASSERT_TRUE(server.Start());
+    ServerClient alice;
+    ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
+    const QStringList hp = server.Address().split(QLatin1Char(':'));
+    for (const QByteArray& garbage :
+         {QByteArray("U\x7f\xff\xff\xffxxxx", 9), QByteArray(8192, 'G'), Frame(kRequest, "1 USRLIST\n")}) {
+        QTcpSocket s;
+        s.connectToHost(hp[0], quint16(hp[1].toUInt()));
+        ASSERT_TRUE(s.waitForConnected(3000));
+        s.write(garbage);
+        s.waitForBytesWritten(1000);
+        // The server closes on it; bounded wait.
+        bool closed = false;
+        for (int i = 0; i < 50 && !closed; ++i) {
+            s.waitForReadyRead(100);
+            s.readAll();
+            closed = s.state() == QAbstractSocket::UnconnectedState;
+        }
+        EXPECT_TRUE(closed) << garbage.left(16).toHex().toStdString();
+        int users = 0;
+        EXPECT_TRUE(alice.connection.GetUsrList(&users));
+    }
+}
+
+}  // namespace

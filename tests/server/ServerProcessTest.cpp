@@ -1,0 +1,286 @@
+// Clients against a real nemola-server process.
+
+#include "ServerProcess.h"
+
+#include "link/GpsData.h"
+#include "link/Receiver.h"
+#include "link/ServerClient.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+class ServerProcessTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_server.Start()) << m_server.Log().toStdString(); }
+    CServerProcess m_server;
+};
+
+QString Find(const std::vector<REMOTE_MSG>& list, const QString& subject)
+{
+    for (const auto& m : list) {
+        if (m.subject == subject) {
+            return m.name;
+        }
+    }
+    return {};
+}
+
+TEST_F(ServerProcessTest, TwoClientsExchangeTextsAndFilesThatSurviveARestart)
+{
+    ServerClient alice;
+    ServerClient bob;
+    ASSERT_TRUE(alice.Open(m_server.Address(), QStringLiteral("alice"))) << alice.connection.GetMsgText().toStdString();
+    ASSERT_TRUE(bob.Open(m_server.Address(), QStringLiteral("bob")));
+
+    // Bob sees the others with "e" and himself with another letter, in the form the window reads.
+    int users = 0;
+    ASSERT_TRUE(bob.connection.GetUsrList(&users));
+    EXPECT_EQ(bob.connection.GetReplyString(), QStringLiteral("USRalice/e\nbob/m\ncarol/e\n"));
+    EXPECT_EQ(users, 3);
+
+    // A text of exactly the inline limit keeps a multi-word subject and every byte, line breaks included.
+    const QString text = QString(1000, QLatin1Char('x')) + QStringLiteral("\nend of text, %% and \"quotes\"\n");
+    ASSERT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("a subject of words"), text));
+    EXPECT_TRUE(bob.WaitFor(CConnection::kMsgNewUserMessage, 3000));
+
+    QTemporaryDir files;
+    QByteArray big(300 * 1024 + 1, '\0');
+    for (int i = 0; i < big.size(); ++i) {
+        big[i] = char(i * 7);
+    }
+    const QString src = files.filePath(QStringLiteral("track log.bin"));
+    QFile f(src);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(big);
+    f.close();
+    std::vector<qint64> progress;
+    ASSERT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("file"), src,
+                                        [&](qint64 done, qint64 total) {
+                                            EXPECT_EQ(total, big.size());
+                                            progress.push_back(done);
+                                            return true;
+                                        }))
+        << alice.connection.GetMsgText().toStdString();
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), big.size());
+    EXPECT_TRUE(alice.WaitFor(CConnection::kMsgTransferProgress, 3000));
+
+    // An empty file is a message too, not a division by zero.
+    const QString empty = files.filePath(QStringLiteral("empty"));
+    QFile(empty).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("nothing"), empty, nullptr));
+    ASSERT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("nothing"), empty, nullptr));
+
+    std::vector<REMOTE_MSG> list;
+    ASSERT_TRUE(bob.connection.GetMsgList(list));
+    ASSERT_EQ(list.size(), 4u);
+    const QString textName = Find(list, QStringLiteral("a subject of words"));
+    const QString fileName = Find(list, QStringLiteral("file"));
+    EXPECT_EQ(list[0].from, QStringLiteral("alice"));
+    EXPECT_EQ(list[1].name, fileName);
+    EXPECT_EQ(list[1].size, QString::number(big.size()));
+    EXPECT_FALSE(fileName.contains(QLatin1Char(' ')));
+    // Two messages of the same name stay apart.
+    EXPECT_NE(list[2].name, list[3].name);
+
+    ASSERT_TRUE(bob.connection.GetMsg(textName, QString()));
+    QString subject;
+    QString body;
+    ASSERT_TRUE(CConnection::SplitMsgText(bob.connection.GetMsgText(), subject, body));
+    EXPECT_EQ(subject, QStringLiteral("a subject of words"));
+    EXPECT_EQ(body, text);
+
+    QTemporaryDir into;
+    ASSERT_TRUE(bob.connection.GetMsg(fileName, into.path())) << bob.connection.GetMsgText().toStdString();
+    QFile got(into.filePath(fileName));
+    ASSERT_TRUE(got.open(QIODevice::ReadOnly));
+    EXPECT_EQ(got.readAll(), big);
+
+    // Carol can neither read nor delete Bob's messages, also not by a path.
+    ServerClient carol;
+    ASSERT_TRUE(carol.Open(m_server.Address(), QStringLiteral("carol")));
+    for (const QString& name : {textName, QStringLiteral("../bob/") + textName, QStringLiteral("..")}) {
+        EXPECT_FALSE(carol.connection.GetMsg(name, QString()));
+        EXPECT_FALSE(carol.connection.DeleteMsg(name));
+    }
+    EXPECT_FALSE(bob.connection.GetMsg(QStringLiteral("../") + fileName, into.path()));
+
+    // Persistence: the server goes down and comes back on another port.
+    ASSERT_TRUE(bob.connection.DeleteMsg(list[3].name));
+    m_server.Kill();
+    ASSERT_TRUE(m_server.Start());
+    ServerClient bob2;
+    ASSERT_TRUE(bob2.Open(m_server.Address(), QStringLiteral("bob")));
+    std::vector<REMOTE_MSG> after;
+    ASSERT_TRUE(bob2.connection.GetMsgList(after));
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0].name, list[0].name);
+    EXPECT_EQ(after[1].size, list[1].size);
+}
+
+TEST_F(ServerProcessTest, WrongPasswordsAreRefusedAndSlowedDown)
+{
+    std::vector<qint64> took;
+    for (int i = 0; i < 3; ++i) {
+        CConnection c;
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(c.Open(m_server.Address(), QStringLiteral("alice"), QStringLiteral("guess"), QString()));
+        took.push_back(clock.elapsed());
+        EXPECT_EQ(c.GetMsgText(), QStringLiteral("Wrong user name or password"));
+    }
+    EXPECT_GE(took[0], 200);
+    EXPECT_GT(took[2], took[0] + 400);
+    // An unknown user gets the same answer; the right password still works from another name-address pair.
+    CConnection nobody;
+    EXPECT_FALSE(nobody.Open(m_server.Address(), QStringLiteral("nobody"), QStringLiteral("x"), QString()));
+    EXPECT_EQ(nobody.GetMsgText(), QStringLiteral("Wrong user name or password"));
+    ServerClient bob;
+    EXPECT_TRUE(bob.Open(m_server.Address(), QStringLiteral("bob")));
+    // Nothing on the server holds the password in clear.
+    QFile users(QDir(m_server.Dir()).filePath(QStringLiteral("users")));
+    ASSERT_TRUE(users.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(users.readAll().contains("bob-pw"));
+}
+
+TEST_F(ServerProcessTest, AHostileMessageNameStaysInsideTheStore)
+{
+    ServerClient alice;
+    ASSERT_TRUE(alice.Open(m_server.Address(), QStringLiteral("alice")));
+    CServerClient raw(ServerLogin{m_server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw")}, nullptr);
+    QString why;
+    ASSERT_TRUE(raw.Open(why)) << why.toStdString();
+    for (const QString& name : {QStringLiteral("../../../evil"), QStringLiteral("/etc/passwd"),
+                                QStringLiteral(".hidden"), QStringLiteral("x.meta")}) {
+        EXPECT_TRUE(
+            raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), name, name, QStringLiteral("1")}, "x").ok);
+    }
+    // Sizes are checked numbers, and a body longer than announced is refused.
+    EXPECT_FALSE(raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), QStringLiteral("s"), QString(),
+                              QStringLiteral("-1")})
+                     .ok);
+    EXPECT_FALSE(raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), QStringLiteral("s"), QString(),
+                              QStringLiteral("99999999999")})
+                     .ok);
+    EXPECT_FALSE(raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), QStringLiteral("s"), QString(),
+                              QStringLiteral("1")},
+                             "xy")
+                     .ok);
+    const QDir store(QDir(m_server.Dir()).filePath(QStringLiteral("messages/bob")));
+    const QStringList files = store.entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(files.size(), 8) << files.join(QLatin1Char(' ')).toStdString();
+    for (const QString& f : files) {
+        EXPECT_FALSE(f.startsWith(QLatin1Char('.'))) << f.toStdString();
+    }
+    EXPECT_EQ(QDir(m_server.Dir()).entryList({QStringLiteral("evil*")}).size(), 0);
+}
+
+TEST_F(ServerProcessTest, AStoppedOrKilledServerIsSeenWithinFiveSeconds)
+{
+    for (int sig : {SIGSTOP, SIGKILL}) {
+        ServerClient client;
+        ASSERT_TRUE(client.Open(m_server.Address(), QStringLiteral("alice")));
+        CReceiver receiver;
+        ASSERT_TRUE(receiver.Open(&client.connection, QStringLiteral("sim")))
+            << receiver.GetReplyString().toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        m_server.Signal(sig);
+        EXPECT_TRUE(client.WaitFor(CConnection::kMsgServerLost, 5000)) << sig;
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_FALSE(receiver.SendCommand(QStringLiteral("print,/par/rcv/model")));
+        m_server.Kill();
+        ASSERT_TRUE(m_server.Start());
+    }
+}
+
+TEST_F(ServerProcessTest, AWatcherKeepsItsStreamWhenTheHolderStopsOutput)
+{
+    ServerClient alice;
+    ServerClient bob;
+    ASSERT_TRUE(alice.Open(m_server.Address(), QStringLiteral("alice")));
+    ASSERT_TRUE(bob.Open(m_server.Address(), QStringLiteral("bob")));
+    EXPECT_EQ(alice.connection.GetRcvList(), QStringList{QStringLiteral("sim")});
+    EXPECT_FALSE(alice.connection.isLocalServerConn());
+
+    CReceiver holder;
+    CReceiver watcher;
+    ASSERT_TRUE(holder.Open(&alice.connection, QStringLiteral("sim"))) << holder.GetReplyString().toStdString();
+    ASSERT_TRUE(watcher.Open(&bob.connection, QStringLiteral("sim"))) << watcher.GetReplyString().toStdString();
+    // The watcher's connect sequence: identification reads and its message set.
+    EXPECT_TRUE(
+        watcher.SendCommand(QStringLiteral("@scr stoperrors off\nprint,/par/rcv/model\nprint,/cur/term\n@end\n")));
+    std::atomic<int> epochs{0};
+    ASSERT_TRUE(watcher.Attach(
+        0, [&](CReceiver*) { ++epochs; }, QStringLiteral("PG,EE"), nullptr))
+        << watcher.GetReplyString().toStdString();
+    // The holder's tool "%%dm" does not cut the watcher's stream.
+    EXPECT_TRUE(holder.SendCommand(QStringLiteral("%%dm")));
+    const int before = epochs;
+    QElapsedTimer clock;
+    clock.start();
+    while (epochs < before + 4 && clock.elapsed() < 6000) {
+        QThread::msleep(50);
+    }
+    EXPECT_GE(epochs, before + 4);
+    // The watcher may read but not change the receiver.
+    EXPECT_FALSE(watcher.SendCommand(QStringLiteral("%%set,/par/pos/elm,10")));
+    EXPECT_TRUE(watcher.GetReplyString().contains(QStringLiteral("held by another client")));
+    EXPECT_TRUE(holder.SendCommand(QStringLiteral("%%set,/par/pos/elm,10"))) << holder.GetReplyString().toStdString();
+    EXPECT_TRUE(bob.WaitFor(CConnection::kMsgStatus, 3000));
+    // When the holder goes, the watcher takes the command channel over.
+    holder.Close();
+    bool took = false;
+    for (int i = 0; i < 40 && !took; ++i) {
+        took = watcher.SendCommand(QStringLiteral("%%set,/par/pos/elm,5"));
+        if (!took) {
+            QThread::msleep(50);
+        }
+    }
+    EXPECT_TRUE(took) << watcher.GetReplyString().toStdString();
+}
+
+TEST(ServerReceiverLostTest, AReceiverLostBehindTheServerReachesTheClient)
+{
+    QProcess sim;
+    sim.start(QStringLiteral(NEMOLA_SIM_BIN), {QStringLiteral("--tcp"), QStringLiteral("0")});
+    QByteArray out;
+    for (int i = 0; i < 50 && !out.contains("tcp port"); ++i) {
+        sim.waitForReadyRead(200);
+        out += sim.readAllStandardOutput();
+    }
+    const int at = out.indexOf("tcp port ");
+    ASSERT_GE(at, 0);
+    const QByteArray port = out.mid(at + 9).split('\n').value(0).trimmed();
+    CServerProcess server(QStringLiteral("far=127.0.0.1:%1\n").arg(QString::fromLatin1(port)));
+    ASSERT_TRUE(server.Start());
+    ServerClient client;
+    ASSERT_TRUE(client.Open(server.Address(), QStringLiteral("alice")));
+    CReceiver receiver;
+    bool opened = false;
+    for (int i = 0; i < 20 && !opened; ++i) {  // the server connects to it in the background
+        opened = receiver.Open(&client.connection, QStringLiteral("far"));
+        if (!opened) {
+            QThread::msleep(200);
+        }
+    }
+    ASSERT_TRUE(opened) << receiver.GetReplyString().toStdString();
+    sim.kill();
+    sim.waitForFinished(5000);
+    EXPECT_TRUE(client.WaitFor(CConnection::kMsgLinkLost, 5000));
+    EXPECT_TRUE(client.connection.GetMsgText().contains(QStringLiteral("far lost")))
+        << client.connection.GetMsgText().toStdString();
+}
+
+}  // namespace
