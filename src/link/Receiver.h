@@ -9,6 +9,7 @@
 #include <memory>
 
 class CConnection;
+struct CommandBatch;
 struct ReceiverLink;
 
 // One receiver reached over a connection. All commands are blocking for their caller and may be sent from any
@@ -27,6 +28,10 @@ public:
     // A stream that lost sync and then went quiet this long with a guessed frame unfinished gives the guess up,
     // so that a reply behind garbage is read without waiting for bytes that never come.
     static constexpr int kResyncQuietMs = 100;
+    // A "@scr stoperrors off" batch of lines that each only print is sent ahead of its replies, with at most this
+    // many bytes of commands unanswered: a receiver's input buffer is small.
+    static constexpr int kPipelineBytes = 512;
+    static bool IsPipelinable(const CommandBatch& batch);
 
     // Why the last command (or Open) failed.
     enum class Failure {
