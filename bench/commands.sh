@@ -19,7 +19,7 @@ while [ $i -lt "$N" ]; do echo "print,/par/rcv/model"; i=$((i + 1)); done > "$DI
 
 "$SIM" --tcp 0 > "$DIR/sim.out" &
 SIM_PID=$!
-while ! grep -q "tcp port" "$DIR/sim.out"; do sleep 0.05; done
+while ! grep -qs "tcp port" "$DIR/sim.out"; do sleep 0.05; done
 PORT=$(sed -n 's/^tcp port //p' "$DIR/sim.out")
 
 seconds() { python3 -c 'import time; print(time.monotonic())'; }
