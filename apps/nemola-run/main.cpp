@@ -164,11 +164,20 @@ public:
         QString shown = FilterPrintable(WithLineEnd(text));
         shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         const QByteArray bytes = shown.toUtf8();
-        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
-            std::fflush(stdout) != 0) {
+        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())) {
             // Nobody reads the run's record any more (a closed pipe, a full disk): the run stops.
             m_outputError = QString::fromLocal8Bit(std::strerror(errno));
         }
+        m_unflushed = true;
+    }
+    // The record goes out once per command line, before the run waits for the receiver or the clock, so that
+    // a reader sees everything up to the command that is waiting, at one write instead of one per piece.
+    void FlushOutput()
+    {
+        if (m_unflushed && m_outputError.isEmpty() && std::fflush(stdout) != 0) {
+            m_outputError = QString::fromLocal8Bit(std::strerror(errno));
+        }
+        m_unflushed = false;
     }
     void SetStatus(const QString& text) override { m_status = text; }
     void ClearOutput() override {}
@@ -179,7 +188,11 @@ public:
     bool StopRequested() const override { return m_stop || g_interrupted || !m_outputError.isEmpty(); }
     void ClearStopRequest() override { m_stop = false; }
     QString ScriptFolder() const override { return m_folder; }
-    bool Send(const QString& text) override { return m_holder.Send(text); }
+    bool Send(const QString& text) override
+    {
+        FlushOutput();
+        return m_holder.Send(text);
+    }
     QString Reply() override { return m_holder.Reply(); }
     QString LinkFailure() override { return LinkFailureText(*m_holder.GetReceiver()); }
     void SetReplyTimeout(int ms) override { m_connection.SetTimeout(ReplyTimeoutUnits(ms)); }
@@ -188,7 +201,11 @@ public:
         using namespace std::chrono;
         return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     }
-    void Wait(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
+    void Wait(int ms) override
+    {
+        FlushOutput();
+        QThread::msleep(static_cast<unsigned long>(ms));
+    }
 
     const QString& Status() const { return m_status; }
     const QString& OutputError() const { return m_outputError; }
@@ -200,6 +217,7 @@ private:
     QString m_status;
     QString m_outputError;
     bool m_stop = false;
+    bool m_unflushed = false;
 };
 
 int ExitCode(CScriptInterpreter::Outcome outcome)
@@ -292,6 +310,7 @@ int main(int argc, char** argv)
             CConsoleHost host(holder, connection, options.folder);
             CScriptInterpreter interpreter(host);
             interpreter.RunScript(options.invocation, 0);
+            host.FlushOutput();
             watcher.SetReceiver(nullptr);
             if (!host.OutputError().isEmpty()) {
                 PrintError(QStringLiteral("can't write the output: ") + host.OutputError());

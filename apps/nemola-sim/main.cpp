@@ -1,6 +1,7 @@
 // nemola-sim: the receiver simulator on a TCP port and/or a pseudo-terminal, until it is stopped.
 //   nemola-sim --tcp 8002 [--login] [--bind 0.0.0.0]
 //   nemola-sim --pty                 prints the slave device path on a line of its own
+//   nemola-sim --pty --line-rate 115200 [--latency 2]   paced like a serial line through a USB adapter
 //   --profile full|basic  --seed N
 // On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
 
@@ -53,7 +54,14 @@ int main(int argc, char** argv)
                                            QStringLiteral("name"), QStringLiteral("full"));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the simulation."),
                                         QStringLiteral("n"), QStringLiteral("1"));
-    parser.addOptions({tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption});
+    const QCommandLineOption rateOption(QStringLiteral("line-rate"),
+                                        QStringLiteral("Pace the pty like a serial line of <baud> (10 bits a byte)."),
+                                        QStringLiteral("baud"));
+    const QCommandLineOption latencyOption(QStringLiteral("latency"),
+                                           QStringLiteral("Delay every byte on the pty by <ms>, as a USB adapter."),
+                                           QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions(
+        {tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption, rateOption, latencyOption});
     parser.process(app);
 
     if (!parser.isSet(tcpOption) && !parser.isSet(ptyOption)) {
@@ -96,6 +104,13 @@ int main(int argc, char** argv)
     std::unique_ptr<CSimPty> pty;
     if (parser.isSet(ptyOption)) {
         pty = std::make_unique<CSimPty>(receiver);
+        const int baud = parser.isSet(rateOption) ? parser.value(rateOption).toInt(&ok) : 0;
+        const int latency = ok ? parser.value(latencyOption).toInt(&ok) : 0;
+        if (!ok || baud < 0 || latency < 0 || latency > 10000) {
+            std::fprintf(stderr, "nemola-sim: --line-rate and --latency need numbers\n");
+            return 2;
+        }
+        pty->SetLine(baud, latency);
         if (!pty->Open(&error)) {
             std::fprintf(stderr, "nemola-sim: %s\n", error.toLocal8Bit().constData());
             return 1;

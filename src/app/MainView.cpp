@@ -237,6 +237,39 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
         current->setUpdatesEnabled(false);
     }
     m_lastPg = s.lastPg;
+    m_location = s;
+    m_location.lists = {};
+    m_locationStale = true;
+    if (page == kLocationPage) {
+        ShowLocation();
+    }
+    SetText(m_summary, s.summary);
+    if (m_solution->text() != s.solution) {
+        m_solution->setText(s.solution);
+        ShowSolutionKind();
+    }
+    SetText(m_linkQuality, s.linkQuality);
+    SetText(m_eventA, s.eventA);
+    SetText(m_eventB, s.eventB);
+    for (int list = 0; list < kListCount; ++list) {
+        SatListView& v = m_lists[size_t(list)];
+        if (v.rows != s.lists[size_t(list)]) {
+            v.rows = s.lists[size_t(list)];
+            v.stale = true;
+        }
+        if (list == page && v.stale) {
+            ShowList(list);
+        }
+    }
+    if (current) {
+        current->setUpdatesEnabled(true);
+    }
+}
+
+void CMainView::ShowLocation()
+{
+    m_locationStale = false;
+    const StatusSnapshot& s = m_location;
     SetText(m_targetLat, s.targetLat);
     SetText(m_targetLon, s.targetLon);
     SetText(m_target, s.target);
@@ -252,28 +285,51 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
     SetText(m_clockOffset, s.clockOffset);
     SetText(m_oscOffset, s.oscOffset);
     SetText(m_trackingTime, s.trackingTime);
-    SetText(m_summary, s.summary);
-    if (m_solution->text() != s.solution) {
-        m_solution->setText(s.solution);
-        ShowSolutionKind();
-    }
-    SetText(m_linkQuality, s.linkQuality);
-    SetText(m_eventA, s.eventA);
-    SetText(m_eventB, s.eventB);
-    for (int list = 0; list < kListCount; ++list) {
-        m_lists[size_t(list)].rows = s.lists[size_t(list)];
-        ShowList(list);
-    }
-    if (current) {
-        current->setUpdatesEnabled(true);
+}
+
+void CMainView::CatchUp(int page) const
+{
+    auto* self = const_cast<CMainView*>(this);
+    if (page == kLocationPage && m_locationStale) {
+        self->ShowLocation();
+    } else if (page >= 0 && page < kListCount && m_lists[size_t(page)].stale) {
+        self->ShowList(page);
     }
 }
 
 void CMainView::ShowList(int list)
 {
     SatListView& v = m_lists[size_t(list)];
-    std::vector<QStringList> rows = v.rows;
-    SortSatRows(rows, list, v.sortColumn, v.ascending);
+    v.stale = false;
+    const std::vector<QStringList>& rows = v.rows;
+    // A stable sort's order depends only on the key column and the receiver's order, which rarely change between
+    // epochs; sort again only when they did.
+    QStringList keys;
+    keys.reserve(qsizetype(rows.size()));
+    for (const QStringList& row : rows) {
+        keys << row.value(v.sortColumn);
+    }
+    if (keys != v.sortKeys || v.sortedColumn != v.sortColumn || v.sortedAscending != v.ascending ||
+        v.order.size() != rows.size()) {
+        std::vector<QStringList> keyed;
+        keyed.reserve(rows.size());
+        for (size_t r = 0; r < rows.size(); ++r) {
+            // The row's index rides behind the last column, where no comparison looks.
+            keyed.push_back(rows[r]);
+            while (keyed.back().size() < SatColumnCount(list)) {
+                keyed.back() << QString();
+            }
+            keyed.back() << QString::number(r);
+        }
+        SortSatRows(keyed, list, v.sortColumn, v.ascending);
+        v.order.clear();
+        for (const QStringList& row : keyed) {
+            v.order.push_back(row.last().toInt());
+        }
+        v.sortKeys = keys;
+        v.sortedColumn = v.sortColumn;
+        v.sortedAscending = v.ascending;
+    }
     QTreeWidget* tree = v.tree;
     while (tree->topLevelItemCount() > int(rows.size())) {
         delete tree->takeTopLevelItem(tree->topLevelItemCount() - 1);
@@ -284,8 +340,9 @@ void CMainView::ShowList(int list)
     const int columns = SatColumnCount(list);
     for (int r = 0; r < int(rows.size()); ++r) {
         QTreeWidgetItem* item = tree->topLevelItem(r);
+        const QStringList& row = rows[size_t(v.order[size_t(r)])];
         for (int c = 0; c < columns; ++c) {
-            const QString text = rows[size_t(r)].value(c);
+            const QString text = row.value(c);
             if (item->text(c) != text) {
                 item->setText(c, text);
             }
@@ -347,6 +404,7 @@ std::vector<QStringList> CMainView::ShownRows(int list) const
     if (!tree) {
         return rows;
     }
+    CatchUp(list);
     for (int r = 0; r < tree->topLevelItemCount(); ++r) {
         QStringList row;
         for (int c = 0; c < tree->columnCount(); ++c) {
@@ -359,6 +417,7 @@ std::vector<QStringList> CMainView::ShownRows(int list) const
 
 QString CMainView::Field(const QString& name) const
 {
+    CatchUp(kLocationPage);
     if (const auto* field = findChild<CColumnField*>(name)) {
         return field->Text();
     }
@@ -379,6 +438,7 @@ void CMainView::OnHeaderClicked(int list, int column)
 
 void CMainView::OnPageChanged(int page)
 {
+    CatchUp(page);
     if (page >= 0 && page < kListCount) {
         QTreeWidget* tree = m_lists[size_t(page)].tree;
         tree->setUpdatesEnabled(true);

@@ -32,7 +32,8 @@ public:
 
     explicit CMainView(QWidget* parent = nullptr);
 
-    // Shows a whole snapshot with the current list's redraw suspended, then sorts that list and redraws it once.
+    // Shows a whole snapshot on the current page and the fields below the pages. Hidden pages are left alone and
+    // catch up at once when they are shown, so that an epoch costs only what the user can see.
     void ApplySnapshot(const StatusSnapshot& snapshot);
     // The status reset: lists emptied, labels restored, fields cleared.
     void ResetStatus();
@@ -43,7 +44,7 @@ public:
     int CurrentPage() const;
     void SetCurrentPage(int page);
     QTreeWidget* List(int list) const;
-    // The rows of a list as shown, top to bottom.
+    // The rows of a list as shown, top to bottom (a hidden list first catches up).
     std::vector<QStringList> ShownRows(int list) const;
     // The text of the field with this object name.
     QString Field(const QString& name) const;
@@ -65,11 +66,21 @@ private:
         std::vector<QStringList> rows;  // in the receiver's order
         int sortColumn = 0;
         bool ascending = true;
+        bool stale = false;  // rows changed while the list was hidden
+        // The order last shown, for the sort keys it was made from: equal keys give the same order.
+        QStringList sortKeys;
+        int sortedColumn = -1;
+        bool sortedAscending = true;
+        std::vector<int> order;
     };
 
     QWidget* BuildLocationPage();
     QLabel* AddField(const QString& name, QWidget* parent);
     void ShowList(int list);
+    // The Location page's fields from the last snapshot.
+    void ShowLocation();
+    // Brings a hidden page up to date before it is read or shown.
+    void CatchUp(int page) const;
     // Colours the solution field by its kind and says in its tooltip what the kind means.
     void ShowSolutionKind();
     void OnPageChanged(int page);
@@ -98,4 +109,6 @@ private:
     QLabel* m_eventB = nullptr;
     QPushButton* m_stop = nullptr;
     QByteArray m_lastPg;
+    StatusSnapshot m_location;  // the last snapshot's Location page fields
+    bool m_locationStale = false;
 };

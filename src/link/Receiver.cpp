@@ -216,6 +216,14 @@ struct ReceiverLink
     };
     // Sends one line and waits for its replies; `cancelsAtStart` is the cancel count when the command began.
     LineResult RunLine(const QString& line, uint64_t cancelsAtStart);
+    // Sends lines of one statement each ahead of their replies, at most kPipelineBytes of them unanswered, and
+    // waits for all; the frames are those the lines would have got one by one (up to the first that failed).
+    LineResult RunPipelined(const QStringList& lines, uint64_t cancelsAtStart);
+    // Waits under `lock` until the pairing completes or fails; `progress` runs at every wake-up.
+    void WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t cancelsAtStart, LineResult& result,
+                        const std::function<void()>& progress = {});
+    // Statement k's reply as the caller sees it: its own tag or none, a split reply joined into one line.
+    QByteArray ReplyFrame(size_t k, const Statement& statement) const;
     uint64_t Cancels() const
     {
         std::lock_guard lock(shared->mutex);
@@ -555,6 +563,21 @@ void CLinkWorker::Route(const QByteArray& frame)
 // ---------------------------------------------------------------------------------------------------------------
 // Callers' side
 
+bool CReceiver::IsPipelinable(const CommandBatch& batch)
+{
+    if (!batch.scripted || batch.stopOnErrors || batch.lines.size() < 2) {
+        return false;
+    }
+    for (const QString& line : batch.lines) {
+        const std::vector<Statement> chain = SplitChain(line);
+        if (chain.size() != 1 ||
+            !chain.front().text.trimmed().startsWith(QLatin1String("print,"), Qt::CaseInsensitive)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t cancelsAtStart)
 {
     LineResult result;
@@ -588,7 +611,83 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
     p.Start(expected, silenceMs, Clock::now());
     const QByteArray bytes = wire.toLatin1();
     Post([w = worker, bytes] { w->Write(bytes); });
+    WaitForReplies(lock, cancelsAtStart, result);
 
+    for (size_t k = 0; k < n; ++k) {
+        // A failed line keeps only the replies that are whole.
+        if (result.answered ? p.Frames()[k].empty() : !p.IsWhole(k)) {
+            continue;
+        }
+        result.error = result.error || IsErrorFrame(p.Frames()[k].front());
+        result.frames.push_back(ReplyFrame(k, statements[k]));
+    }
+    return result;
+}
+
+ReceiverLink::LineResult ReceiverLink::RunPipelined(const QStringList& lines, uint64_t cancelsAtStart)
+{
+    LineResult result;
+    std::vector<Statement> statements;
+    std::vector<QByteArray> wires;
+    std::vector<CReplyPairing::Statement> expected;
+    for (const QString& line : lines) {
+        const std::vector<Statement> chain = SplitChain(line);
+        const Statement& s = chain.front();
+        expected.push_back({NewPrivateTag(), false});
+        wires.push_back(
+            (TaggedStatement(s, QString::fromLatin1(expected.back().tag)) + QLatin1String("\r\n")).toLatin1());
+        statements.push_back(s);
+    }
+    const size_t n = statements.size();
+    const int silenceMs = conn ? conn->TimeoutMs() : CConnection::kDefaultTimeout * CConnection::kTimeoutUnitMs;
+
+    std::unique_lock lock(shared->mutex);
+    if (!shared->linkUp) {
+        result.failure = CReceiver::Failure::LinkLost;
+        result.why = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
+                                                  : QStringLiteral("Link lost: ") + shared->dropReason;
+        return result;
+    }
+    CReplyPairing& p = shared->pairing;
+    p.Start(expected, silenceMs, Clock::now());
+    size_t sent = 0;
+    const auto sendMore = [&] {
+        qsizetype inFlight = 0;
+        for (size_t k = 0; k < sent; ++k) {
+            if (!p.IsWhole(k)) {
+                inFlight += wires[k].size();
+            }
+        }
+        QByteArray bytes;
+        // A line longer than the window goes alone.
+        while (sent < n && (inFlight == 0 || inFlight + wires[sent].size() <= CReceiver::kPipelineBytes)) {
+            if (conn) {
+                // Recorded as sent: a batch that fails has not sent the lines after its window.
+                const Statement& s = statements[sent];
+                conn->RecordStatement((s.tagged ? QLatin1Char('%') + s.tag + QLatin1Char('%') : QString()) + s.text);
+            }
+            inFlight += wires[sent].size();
+            bytes += wires[sent++];
+        }
+        if (!bytes.isEmpty()) {
+            p.OnMoreSent(Clock::now());
+            Post([w = worker, bytes] { w->Write(bytes); });
+        }
+    };
+    sendMore();
+    WaitForReplies(lock, cancelsAtStart, result, sendMore);
+
+    for (size_t k = 0; k < n && p.IsWhole(k); ++k) {
+        result.error = result.error || IsErrorFrame(p.Frames()[k].front());
+        result.frames.push_back(ReplyFrame(k, statements[k]));
+    }
+    return result;
+}
+
+void ReceiverLink::WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t cancelsAtStart, LineResult& result,
+                                  const std::function<void()>& progress)
+{
+    CReplyPairing& p = shared->pairing;
     for (;;) {
         // Completion first: a reply that arrived just before the link went down still counts.
         const CReplyPairing::State state = p.Check(Clock::now());
@@ -621,32 +720,30 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
             result.why = QStringLiteral("The receiver's reply is too long");
             break;
         }
+        if (progress) {
+            progress();
+        }
         shared->cv.wait_until(lock, p.NextDeadline());
     }
     p.Stop();
     result.untagged = p.UntaggedWhileWaiting();
+}
 
-    for (size_t k = 0; k < n; ++k) {
-        const auto& frames = p.Frames()[k];
-        // A failed line keeps only the replies that are whole.
-        if (result.answered ? frames.empty() : !p.IsWhole(k)) {
-            continue;
-        }
-        const QByteArray& first = frames.front();
-        // The private tag gives way to the caller's own, or to none.
-        const ReplyBody rb = SplitReplyBody(first.mid(CFramer::kHeaderSize));
-        QByteArray body = statements[k].tagged ? '%' + statements[k].tag.toLatin1() + '%' + rb.rest : rb.rest;
-        // A reply split over several frames is one line for the caller: the continuations lose their marking
-        // blank and join the first frame. Its length field then says "FFF", the most three digits can hold.
-        for (size_t c = 1; c < frames.size(); ++c) {
-            body += frames[c].mid(CFramer::kHeaderSize + 1);
-        }
-        result.error = result.error || IsErrorFrame(first);
-        QByteArray reply = BuildFrame(first.constData(), body.left(CFramer::kMaxBody));
-        reply += body.mid(CFramer::kMaxBody);
-        result.frames.push_back(reply);
+QByteArray ReceiverLink::ReplyFrame(size_t k, const Statement& statement) const
+{
+    const auto& frames = shared->pairing.Frames()[k];
+    const QByteArray& first = frames.front();
+    // The private tag gives way to the caller's own, or to none.
+    const ReplyBody rb = SplitReplyBody(first.mid(CFramer::kHeaderSize));
+    QByteArray body = statement.tagged ? '%' + statement.tag.toLatin1() + '%' + rb.rest : rb.rest;
+    // A reply split over several frames is one line for the caller: the continuations lose their marking
+    // blank and join the first frame. Its length field then says "FFF", the most three digits can hold.
+    for (size_t c = 1; c < frames.size(); ++c) {
+        body += frames[c].mid(CFramer::kHeaderSize + 1);
     }
-    return result;
+    QByteArray reply = BuildFrame(first.constData(), body.left(CFramer::kMaxBody));
+    reply += body.mid(CFramer::kMaxBody);
+    return reply;
 }
 
 void ReceiverLink::StopThread()
@@ -818,6 +915,20 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
     QByteArray reply;
     Failure failure = Failure::None;
     QString why;
+    if (IsPipelinable(batch)) {
+        // Error replies do not stop such a batch, so its lines may go ahead of their answers.
+        const auto r = m_link->RunPipelined(batch.lines, cancels);
+        for (const QByteArray& frame : r.frames) {
+            reply += frame;
+            reply += "\r\n";
+        }
+        if (!r.answered) {
+            failure = r.failure;
+            why = r.why;
+        }
+        m_link->SetReply(QString::fromLatin1(reply) + why, failure);
+        return failure == Failure::None ? 1 : 0;
+    }
     for (const QString& line : batch.lines) {
         const auto r = m_link->RunLine(line, cancels);
         for (const QByteArray& frame : r.frames) {

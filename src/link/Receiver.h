@@ -9,6 +9,7 @@
 #include <memory>
 
 class CConnection;
+struct CommandBatch;
 struct ReceiverLink;
 
 // One receiver reached over a connection. All commands are blocking for their caller and may be sent from any
@@ -31,6 +32,10 @@ public:
     static constexpr int kDrainQuietMs = 200;
     // The receiver waits this long for the host's answer to a block.
     static constexpr int kGetTimeoutS = 10;
+    // A "@scr stoperrors off" batch of lines that each only print is sent ahead of its replies, with at most this
+    // many bytes of commands unanswered: a receiver's input buffer is small.
+    static constexpr int kPipelineBytes = 512;
+    static bool IsPipelinable(const CommandBatch& batch);
 
     // Why the last command (or Open) failed.
     enum class Failure {

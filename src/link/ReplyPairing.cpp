@@ -16,6 +16,13 @@ void CReplyPairing::Start(std::vector<Statement> statements, int silenceMs, Time
     m_untaggedInLine = 0;
 }
 
+void CReplyPairing::OnMoreSent(TimePoint now)
+{
+    m_start = now;
+    m_activity = now;
+    m_bytes = 0;
+}
+
 void CReplyPairing::Stop()
 {
     m_active = false;

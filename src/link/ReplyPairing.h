@@ -40,6 +40,9 @@ public:
 
     // Starts waiting for the replies of one line; `silenceMs` is the connection's time-out.
     void Start(std::vector<Statement> statements, int silenceMs, TimePoint now);
+    // More of the statements were just sent (a pipelined batch): the caps count from now, as for a line of its
+    // own, and so does the silence.
+    void OnMoreSent(TimePoint now);
     // No line is waiting any more (its frames stay readable until the next Start).
     void Stop();
     bool Active() const { return m_active; }

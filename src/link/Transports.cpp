@@ -118,6 +118,7 @@ void CSerialTransport::Write(const QByteArray& bytes)
 {
     if (m_port && m_port->isOpen()) {
         m_port->write(bytes);
+        m_port->flush();  // now, not at the next pass of the event loop: a command waits for it
     }
 }
 
@@ -313,6 +314,7 @@ void CTcpTransport::Write(const QByteArray& bytes)
 {
     if (m_socket && m_state == State::Open) {
         m_socket->write(bytes);
+        m_socket->flush();  // now, not at the next pass of the event loop: a command waits for it
     }
 }
 

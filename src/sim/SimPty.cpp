@@ -12,7 +12,9 @@
 #include <termios.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <mutex>
 
 Q_DECLARE_LOGGING_CATEGORY(lcSim)
@@ -27,14 +29,69 @@ struct PtyOutbox
     bool posted = false;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// One direction of a paced line: bytes leave one after another at the line rate and arrive a latency later.
+class LinePace
+{
+public:
+    // An adapter hands bytes on in small packets; a chunk this long is delivered at once.
+    static constexpr int kChunk = 16;
+
+    void Set(int baud, int latencyMs)
+    {
+        m_baud = baud;
+        m_latency = std::chrono::milliseconds(latencyMs);
+    }
+    bool Paced() const { return m_baud > 0; }
+    void Push(const QByteArray& bytes, Clock::time_point now)
+    {
+        for (int pos = 0; pos < bytes.size(); pos += kChunk) {
+            const QByteArray chunk = bytes.mid(pos, kChunk);
+            m_free = std::max(m_free, now) + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(chunk.size() * 10.0 / m_baud));
+            m_queue.push_back({m_free + m_latency, chunk});
+            m_queued += chunk.size();
+        }
+    }
+    // The bytes that have arrived by `now`.
+    QByteArray Take(Clock::time_point now)
+    {
+        QByteArray out;
+        while (!m_queue.empty() && m_queue.front().first <= now) {
+            out += m_queue.front().second;
+            m_queued -= m_queue.front().second.size();
+            m_queue.pop_front();
+        }
+        return out;
+    }
+    bool Empty() const { return m_queue.empty(); }
+    Clock::time_point Next() const { return m_queue.front().first; }
+    int64_t Queued() const { return m_queued; }
+    void Clear()
+    {
+        m_queue.clear();
+        m_queued = 0;
+    }
+
+private:
+    int m_baud = 0;
+    Clock::duration m_latency{};
+    Clock::time_point m_free{};
+    std::deque<std::pair<Clock::time_point, QByteArray>> m_queue;
+    int64_t m_queued = 0;
+};
+
 }  // namespace
 
 class CSimPtyWorker : public QObject
 {
 public:
-    CSimPtyWorker(std::shared_ptr<CSimReceiver> receiver, QString port)
+    CSimPtyWorker(std::shared_ptr<CSimReceiver> receiver, QString port, int baud, int latencyMs)
         : m_receiver(std::move(receiver)), m_port(std::move(port))
     {
+        m_toReceiver.Set(baud, latencyMs);
+        m_toProgram.Set(baud, latencyMs);
     }
 
     bool Open(QString* error, QString* slavePath);
@@ -47,6 +104,8 @@ private:
     void OpenSession();
     void Drain();
     void WritePending();
+    // Hands on what a paced line has delivered by now and waits for the next delivery.
+    void Deliver();
 
     std::shared_ptr<CSimReceiver> m_receiver;
     QString m_port;
@@ -57,6 +116,9 @@ private:
     std::unique_ptr<IDeviceSession> m_session;
     std::shared_ptr<PtyOutbox> m_outbox;
     QByteArray m_pending;
+    LinePace m_toReceiver;
+    LinePace m_toProgram;
+    QTimer* m_paceTimer = nullptr;
 };
 
 bool CSimPtyWorker::Open(QString* error, QString* slavePath)
@@ -96,6 +158,10 @@ bool CSimPtyWorker::Open(QString* error, QString* slavePath)
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &CSimPtyWorker::OnTimer);
     m_timer->start(CSimPty::kRetryMs);
+    m_paceTimer = new QTimer(this);
+    m_paceTimer->setSingleShot(true);
+    m_paceTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_paceTimer, &QTimer::timeout, this, &CSimPtyWorker::Deliver);
     OpenSession();
     return true;
 }
@@ -153,7 +219,10 @@ void CSimPtyWorker::OnReadable()
     for (;;) {
         const ssize_t n = ::read(m_master, buf, sizeof(buf));
         if (n > 0) {
-            if (m_session) {
+            if (m_toReceiver.Paced()) {
+                m_toReceiver.Push(QByteArray(buf, int(n)), Clock::now());
+                Deliver();
+            } else if (m_session) {
                 m_session->Write(QByteArray(buf, int(n)));
             }
             continue;
@@ -182,6 +251,14 @@ void CSimPtyWorker::Drain()
         dropped = m_outbox->dropped;
         m_outbox->posted = false;
     }
+    if (m_toProgram.Paced()) {
+        // Output beyond what the line could carry is lost, as from a receiver's full output buffer.
+        if (m_toProgram.Queued() + m_pending.size() < CSimPty::kMaxPendingOutput) {
+            m_toProgram.Push(m_pending, Clock::now());
+        }
+        m_pending.clear();
+        Deliver();
+    }
     if (m_pending.size() > CSimPty::kMaxPendingOutput) {
         m_pending = m_pending.right(CSimPty::kMaxPendingOutput);
     }
@@ -189,6 +266,32 @@ void CSimPtyWorker::Drain()
     if (dropped) {
         m_session.reset();
         m_outbox.reset();
+    }
+}
+
+void CSimPtyWorker::Deliver()
+{
+    const Clock::time_point now = Clock::now();
+    const QByteArray in = m_toReceiver.Take(now);
+    if (!in.isEmpty() && m_session) {
+        m_session->Write(in);
+    }
+    const QByteArray out = m_toProgram.Take(now);
+    if (!out.isEmpty()) {
+        m_pending += out;
+        WritePending();
+    }
+    Clock::time_point next = Clock::time_point::max();
+    if (!m_toReceiver.Empty()) {
+        next = m_toReceiver.Next();
+    }
+    if (!m_toProgram.Empty()) {
+        next = std::min(next, m_toProgram.Next());
+    }
+    if (next != Clock::time_point::max()) {
+        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(next - Clock::now());
+        // Rounded up: a timer that fires early would only find nothing due and wait again.
+        m_paceTimer->start(int(std::max<int64_t>(0, (wait.count() + 999) / 1000)));
     }
 }
 
@@ -225,6 +328,10 @@ void CSimPtyWorker::Shutdown()
     delete m_readNotifier;
     delete m_writeNotifier;
     delete m_timer;
+    delete m_paceTimer;
+    m_paceTimer = nullptr;
+    m_toReceiver.Clear();
+    m_toProgram.Clear();
     m_readNotifier = nullptr;
     m_writeNotifier = nullptr;
     m_timer = nullptr;
@@ -251,7 +358,7 @@ bool CSimPty::Open(QString* error)
     Close();
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("sim pty"));
-    m_worker = new CSimPtyWorker(m_receiver, m_port);
+    m_worker = new CSimPtyWorker(m_receiver, m_port, m_baud, m_latencyMs);
     m_worker->moveToThread(m_thread);
     QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
@@ -271,6 +378,12 @@ bool CSimPty::Open(QString* error)
     m_slavePath = path;
     qCInfo(lcSim) << "serving" << m_port << "on" << path;
     return true;
+}
+
+void CSimPty::SetLine(int baud, int latencyMs)
+{
+    m_baud = std::max(0, baud);
+    m_latencyMs = std::max(0, latencyMs);
 }
 
 QString CSimPty::SlavePath() const

@@ -23,6 +23,11 @@ public:
     CSimPty(const CSimPty&) = delete;
     CSimPty& operator=(const CSimPty&) = delete;
 
+    // A serial line's pace: each direction carries `baud` / 10 bytes a second (start, eight data and stop bits),
+    // and every byte arrives `latencyMs` later, as through a USB serial adapter. 0 baud: as fast as the pty goes.
+    // Takes effect at the next Open.
+    void SetLine(int baud, int latencyMs);
+
     // Creates the pseudo-terminal; false with `error` set when that fails.
     bool Open(QString* error);
     // The device path a program opens, e.g. "/dev/pts/3".
@@ -36,4 +41,6 @@ private:
     QString m_slavePath;
     QThread* m_thread = nullptr;
     CSimPtyWorker* m_worker = nullptr;
+    int m_baud = 0;
+    int m_latencyMs = 0;
 };

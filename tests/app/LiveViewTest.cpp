@@ -275,7 +275,7 @@ TEST_F(MainView, ShowsASnapshotSortsByHeaderClicksAndResets)
 
     m_view.ResetStatus();
     for (int list = 0; list < kListCount; ++list) {
-        EXPECT_EQ(m_view.List(list)->topLevelItemCount(), 0) << list;
+        EXPECT_TRUE(m_view.ShownRows(list).empty()) << list;
     }
     EXPECT_EQ(m_view.Field(QStringLiteral("position")), QStringLiteral("Lon:\nLat:\nAlt:"));
     EXPECT_EQ(m_view.Field(QStringLiteral("target")), QStringLiteral("ETT:\nNTT:\nDTT:\nCTT:"));
@@ -284,6 +284,29 @@ TEST_F(MainView, ShowsASnapshotSortsByHeaderClicksAndResets)
                                 "eventA", "eventB", "summary"}) {
         EXPECT_TRUE(m_view.Field(QLatin1String(cleared)).isEmpty()) << cleared;
     }
+}
+
+// An epoch touches only the page in view; a page shown later shows the last epoch at once.
+TEST_F(MainView, HiddenPagesAreLeftAloneUntilShownAndThenCurrent)
+{
+    m_view.SetCurrentPage(kListGps);
+    QTreeWidget* glonass = m_view.List(kListGlonass);
+    auto* time = m_view.findChild<QLabel*>(QStringLiteral("time"));
+    ASSERT_NE(time, nullptr);
+    Show();
+    EXPECT_EQ(m_view.List(kListGps)->topLevelItemCount(), 2);
+    EXPECT_EQ(glonass->topLevelItemCount(), 0);
+    EXPECT_TRUE(time->text().isEmpty());
+    m_view.SetCurrentPage(kListGlonass);
+    EXPECT_EQ(glonass->topLevelItemCount(), 1);
+    EXPECT_EQ(glonass->topLevelItem(0)->text(1), QStringLiteral("-7"));
+    m_view.SetCurrentPage(CMainView::kLocationPage);
+    EXPECT_EQ(time->text(), QStringLiteral("Receiver time: 12:00:00"));
+
+    m_view.ResetStatus();
+    EXPECT_EQ(glonass->topLevelItemCount(), 1);  // hidden: not rebuilt
+    m_view.SetCurrentPage(kListGlonass);
+    EXPECT_EQ(glonass->topLevelItemCount(), 0);
 }
 
 // The solution reads at a glance: each kind its own colour and a tooltip saying what it means; the text stays.

@@ -95,18 +95,76 @@ TEST_F(ReceiverLinkTest, ErrorRepliesFailSingleCommandsButNotOpenBatches)
     holder.CloseReceiver();
 }
 
+// Print-only batches go ahead of their replies; the caller sees what one line at a time would have given.
+TEST_F(ReceiverLinkTest, PipelinedBatchesGiveTheOneByOneOutcome)
+{
+    QByteArray lateTag;
+    bool holdLate = false;
+    m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
+        if (holdLate && s.text == QLatin1String("print,late")) {
+            lateTag = s.tag.toLatin1();
+            return std::nullopt;  // answered after the next line's reply
+        }
+        if (s.text == QLatin1String("print,next")) {
+            return std::vector<CFakeDevice::Reply>{{"RE", "next"}};
+        }
+        if (holdLate && s.text == QLatin1String("print,then")) {
+            m_device->Emit(BuildFrame("RE", '%' + lateTag + "%late") + "\r\n");
+        }
+        if (s.text.contains(QLatin1String("bad"))) {
+            return std::vector<CFakeDevice::Reply>{{"ER", "{2,,wrong}"}};
+        }
+        return std::vector<CFakeDevice::Reply>{{"RE", s.text.mid(6).toLatin1()}};
+    });
+    const QStringList lines = {"print,a",    "%own%print,b", "print,bad", "print,late",
+                               "print,next", "print,then",   "  PRINT,c"};
+    QString oneByOne;
+    for (const QString& line : lines) {
+        oneByOne += Reply(m_receiver, line);
+    }
+    int ok = 0;
+    holdLate = true;
+    const QString batch =
+        Reply(m_receiver, QStringLiteral("@scr stoperrors off\n") + lines.join(QLatin1Char('\n')) + "\n@end\n", &ok);
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(batch, oneByOne);
+    EXPECT_TRUE(batch.contains(QLatin1String("RE004late\r\nRE004next\r\n")));
+
+    // A receiver that does not answer has at most a window of commands unanswered, and the batch times out
+    // with the same text as a single command.
+    m_device->SetResponder([](const Statement&) { return std::optional<std::vector<CFakeDevice::Reply>>(); });
+    QString many = QStringLiteral("@scr stoperrors off\n");
+    for (int i = 0; i < 40; ++i) {
+        many += QStringLiteral("print,/par/pos/value%1\n").arg(i);
+    }
+    const int before = int(m_device->Received().size());
+    EXPECT_EQ(Reply(m_receiver, many + "@end\n", &ok), QStringLiteral("No reply from the receiver"));
+    EXPECT_EQ(ok, 0);
+    const QStringList sent = m_device->Received().mid(before);
+    int bytes = 0;
+    for (const QString& line : sent) {
+        bytes += int(line.size()) + 2;
+    }
+    EXPECT_GT(sent.size(), 1);
+    EXPECT_LE(bytes, CReceiver::kPipelineBytes);
+}
+
 TEST_F(ReceiverLinkTest, LongRepliesAreJoinedFromContinuationFrames)
 {
+    int tagBytes = 0;
     m_device->SetResponder([&](const Statement& s) -> std::optional<std::vector<CFakeDevice::Reply>> {
         // The first frame is full whatever the private tag's length; the rest follows untagged after a blank.
-        const QByteArray head(0xFFF - (s.tag.size() + 2), 'a');
+        tagBytes = int(s.tag.size()) + 2;
+        const QByteArray head(0xFFF - tagBytes, 'a');
         return std::vector<CFakeDevice::Reply>{{"RE", head}, {"RE", " end", true}};
     });
     const QStringList lines = Reply(m_receiver, QStringLiteral("print,/log/")).split(QStringLiteral("\r\n"),
                                                                                  Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(lines[0].startsWith(QLatin1String("REFFD")));  // the private tag is gone, the length says so
-    EXPECT_EQ(lines[0].size(), 5 + 0xFFF - 5 + 3);
+    // The private tag is gone, and the length says so.
+    const int body = 0xFFF - tagBytes + 3;
+    EXPECT_TRUE(lines[0].startsWith(QLatin1String("RE") + QString::number(body, 16).toUpper()));
+    EXPECT_EQ(lines[0].size(), 5 + body);
     EXPECT_TRUE(lines[0].endsWith(QLatin1String("aaaend")));
 
     // In a batch the joined reply keeps every later value in its own slot.

@@ -130,6 +130,34 @@ TEST(SimTransportTest, PseudoTerminalServesAsSerialPortThroughResetsUntilTheSimu
         << receiver.GetReplyString().toStdString();
 }
 
+// Over a line paced like a slow serial cable, a pipelined query gets what one line at a time gets, error slot
+// included.
+TEST(SimTransportTest, PacedLineGivesPipelinedBatchesTheOneByOneOutcome)
+{
+    auto sim = std::make_shared<CSimReceiver>(VirtualSim());
+    CSimPty pty(sim);
+    pty.SetLine(19200, 2);
+    QString error;
+    ASSERT_TRUE(pty.Open(&error)) << error.toStdString();
+    CConnection connection;
+    connection.Open(QString(), QString(), QString(), QStringLiteral("Nemola-M"));
+    CReceiver receiver;
+    ASSERT_TRUE(receiver.Open(&connection, pty.SlavePath() + QStringLiteral(":19200")))
+        << receiver.GetReplyString().toStdString();
+    QStringList lines;
+    for (int i = 0; i < 12; ++i) {
+        lines << QStringLiteral("print,/par/pos/elm") << QStringLiteral("print,/cur/term")
+              << QStringLiteral("print,/par/no/such/%1").arg(i);
+    }
+    QString oneByOne;
+    for (const QString& line : lines) {
+        oneByOne += Ask(receiver, line);
+    }
+    EXPECT_EQ(Ask(receiver, QStringLiteral("@scr stoperrors off\n") + lines.join(QLatin1Char('\n')) + "\n@end\n"),
+              oneByOne);
+    EXPECT_EQ(oneByOne.count(QLatin1String("\r\nER")), 12);
+}
+
 TEST(SimTransportTest, SimulatorProgramServesTcpUntilTerminated)
 {
     QProcess sim;

@@ -1,0 +1,61 @@
+#!/bin/sh
+# Commands per second of nemola-run against the in-process and the TCP simulator, beside a minimal client doing
+# the same round trips over the same TCP port in the same run. The runner's start-up (an empty script) is
+# subtracted. Figures only; nothing is asserted.
+#   bench/commands.sh [build dir] [commands]
+set -eu
+BUILD=${1:-build/release}
+N=${2:-20000}
+RUN="$BUILD/apps/nemola-run/nemola-run"
+SIM="$BUILD/apps/nemola-sim/nemola-sim"
+DIR=$(mktemp -d)
+SIM_PID=
+cleanup() { [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null; rm -rf "$DIR"; }
+trap cleanup EXIT INT TERM
+
+: > "$DIR/empty.kvs"
+i=0
+while [ $i -lt "$N" ]; do echo "print,/par/rcv/model"; i=$((i + 1)); done > "$DIR/many.kvs"
+
+"$SIM" --tcp 0 > "$DIR/sim.out" &
+SIM_PID=$!
+while ! grep -qs "tcp port" "$DIR/sim.out"; do sleep 0.05; done
+PORT=$(sed -n 's/^tcp port //p' "$DIR/sim.out")
+
+seconds() { python3 -c 'import time; print(time.monotonic())'; }
+rate() { # label, command...
+    label=$1; shift
+    up=
+    for k in 1 2 3; do # the quickest of three start-ups: a busy machine only adds
+        t0=$(seconds); "$@" empty.kvs > /dev/null; t1=$(seconds)
+        up=$(python3 -c "print(min([$t1-$t0] + ([$up] if '$up' else [])))")
+    done
+    t1=$(seconds); "$@" many.kvs > /dev/null; t2=$(seconds)
+    python3 -c "s=($t2-$t1)-$up; print('%-28s %8.0f commands/s  (%.1f us each, start-up %.0f ms)' % ('$label', $N/s, s/$N*1e6, $up*1e3))"
+}
+rate "nemola-run, in-process sim" "$RUN" --simulator --folder "$DIR"
+rate "nemola-run, TCP sim" "$RUN" --tcp "127.0.0.1:$PORT" --folder "$DIR"
+
+python3 - "$PORT" "$N" <<'PY'
+import socket, sys, time
+port, n = int(sys.argv[1]), int(sys.argv[2])
+s = socket.create_connection(("127.0.0.1", port))
+s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+buf = b""
+def roundtrip(i):
+    global buf
+    tag = b"%%c%d%%" % i
+    s.sendall(tag + b"print,/par/rcv/model\r\n")
+    while True:
+        k = buf.find(tag)
+        if k >= 0 and buf.find(b"\n", k) >= 0:
+            buf = buf[buf.find(b"\n", k) + 1:]
+            return
+        buf += s.recv(65536)
+roundtrip(0)
+t0 = time.monotonic()
+for i in range(1, n + 1):
+    roundtrip(i)
+t = time.monotonic() - t0
+print("%-28s %8.0f commands/s  (%.1f us each)" % ("minimal client (Python), TCP", n / t, t / n * 1e6))
+PY
