@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev  # scripts/fuzz.sh: libFuzzer and the sanitizer runtimes come with compiler-rt
 )
 # Optional tools for looking at the program on a machine without a display.
 if [[ "${NEMOLA_WITH_XVFB:-0}" == 1 ]]; then

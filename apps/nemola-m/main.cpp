@@ -1,13 +1,18 @@
+#include "app/MainFrame.h"
 #include "app/NemolaApp.h"
 #include "ui/QtPrompts.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nemola-M"));
     QApplication::setApplicationVersion(QStringLiteral(NEMOLA_VERSION));
+    // The desktop entry and icon that "cmake --install" puts in place.
+    QGuiApplication::setDesktopFileName(QStringLiteral("nemola-m"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("nemola-m")));
 
     CQtPrompts prompts;
     SetPrompts(&prompts);
@@ -15,7 +20,10 @@ int main(int argc, char** argv)
     int code = 0;
     {
         CNemolaApp app;
-        code = app.Start(QApplication::arguments()) ? QApplication::exec() : app.ExitCode();
+        const bool started = app.Start(QApplication::arguments());
+        prompts.SetParent(app.MainFrame());
+        code = started ? QApplication::exec() : app.ExitCode();
+        prompts.SetParent(nullptr);
     }
     SetPrompts(nullptr);
     return code;

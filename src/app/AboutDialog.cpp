@@ -6,10 +6,17 @@
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QStyle>
+#include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #ifndef NEMOLA_VERSION
 #define NEMOLA_VERSION "0.0.0"
@@ -58,14 +65,46 @@ CAboutDialog::CAboutDialog(CReceiverHolder* receiver, QWidget* parent)
         m_reportView->setObjectName(QStringLiteral("receiverReport"));
         m_reportView->setReadOnly(true);
         m_reportView->setLineWrapMode(QPlainTextEdit::NoWrap);
-        // The editor keeps its own line ends; a bare "\r" would show as a stray character.
-        m_reportView->setPlainText(QString(m_report).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        m_reportView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        m_reportView->setPlainText(AlignedAboutReport(m_report));
         layout->addWidget(m_reportView, 1);
     }
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
+    FitToReport();
+}
+
+void CAboutDialog::FitToReport()
+{
+    if (!m_reportView) {
+        return;
+    }
+    // Wide and tall enough for the whole report, so that no value is cut and no scroll bar shows when the screen
+    // has the room; on a handheld the box takes the screen and the report scrolls.
+    const QFontMetrics metrics(m_reportView->font());
+    int columns = 0;
+    const QStringList lines = m_reportView->toPlainText().split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        columns = std::max(columns, int(metrics.horizontalAdvance(line)));
+    }
+    const int frame = 2 * m_reportView->frameWidth() + 2 * int(m_reportView->document()->documentMargin()) + 4;
+    // A line and a character to spare: the editor's own spacing differs a little from the font's.
+    const int height = int(lines.size() + 1) * metrics.lineSpacing() + frame;
+    columns += metrics.averageCharWidth();
+    const QMargins margins = layout()->contentsMargins();
+    QSize wanted(columns + frame + margins.left() + margins.right(),
+                 sizeHint().height() - m_reportView->sizeHint().height() + height);
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen && wanted.height() > screen->availableSize().height()) {
+        // The report scrolls up and down; its bar must not cover the values' ends.
+        wanted.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    }
+    if (screen) {
+        wanted = wanted.boundedTo(screen->availableSize());
+    }
+    resize(wanted.expandedTo(sizeHint().boundedTo(wanted)));
 }
 
 QString CAboutDialog::VersionText() const

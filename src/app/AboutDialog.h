@@ -37,6 +37,9 @@ public:
     static QString BuildVersionText();
 
 private:
+    // Sizes the box to its report, within the screen.
+    void FitToReport();
+
     QLabel* m_version;
     QLabel* m_link;
     QPlainTextEdit* m_reportView = nullptr;

@@ -2,6 +2,11 @@
 
 #include "link/ParamBatch.h"
 
+#include <QStringList>
+
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 constexpr AboutReportLine kLines[] = {
@@ -122,4 +127,37 @@ QString AboutLinkUrl(const QString& address)
         return QStringLiteral("http://") + address;
     }
     return address;
+}
+
+QString AlignedAboutReport(const QString& report)
+{
+    struct Row
+    {
+        QString label;
+        QString value;
+        bool separator;
+    };
+    std::vector<Row> rows;
+    qsizetype width = 0;
+    for (const QString& line : report.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1Char('-'))) {
+            rows.push_back({line, {}, true});
+            continue;
+        }
+        // The label ends at its tab, or after the ": " of the labels that have none.
+        qsizetype end = line.indexOf(QLatin1Char('\t'));
+        if (end < 0) {
+            end = line.indexOf(QStringLiteral(": "));
+            end = end < 0 ? line.size() : end + 1;
+        }
+        Row row{line.left(end).trimmed(), line.mid(end).trimmed(), false};
+        width = std::max(width, row.label.size());
+        rows.push_back(row);
+    }
+    QString text;
+    for (const Row& row : rows) {
+        text += row.separator ? row.label : row.label.leftJustified(width + 1) + row.value;
+        text += QLatin1Char('\n');
+    }
+    return text;
 }

@@ -27,5 +27,10 @@ using ReportSlot = std::function<const QString*(int)>;
 QString BuildAboutReport(const ReportSlot& slot);
 QString BuildAboutReport(const CParamBatch& batch);
 
+// The report as the About box shows it: every label padded to the widest one, so that in a fixed-width font the
+// values stand in one column; separators and line ends ("\n") as they are. The labels' own tabs and uneven
+// endings ("...(b): ", "Wait states:\t ") would otherwise scatter the values over several tab stops.
+QString AlignedAboutReport(const QString& report);
+
 // The address the link control opens: one starting "www." (any case) gets "http://" in front.
 QString AboutLinkUrl(const QString& address);

@@ -115,11 +115,11 @@ bool FillConnectionInfo(const ConnectionChoice& choice, CONNECTION_INFO& info, Q
     if (name.isEmpty()) {
         return false;
     }
-    // Direct connections: no server, so no user name; a receiver's TCP port may ask for its own password later.
+    // Direct connections: no server, so no user name; a receiver's TCP port may ask for its own password.
     info.receivers = {name};
     info.server.clear();
     info.user.clear();
-    info.password.clear();
+    info.password = choice.kind == ConnectionChoice::Kind::Tcp ? choice.password : QString();
     info.manualOnly = choice.manualOnly;
     return true;
 }
@@ -168,6 +168,10 @@ CConnectionDialog::CConnectionDialog(const ConnectionChoice& preset, const QStri
     m_address = new QLineEdit(this);
     m_address->setObjectName(QStringLiteral("tcpAddress"));
     m_address->setPlaceholderText(QStringLiteral("host:port"));
+    m_password = new QLineEdit(this);
+    m_password->setObjectName(QStringLiteral("tcpPassword"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setPlaceholderText(QStringLiteral("password, if the receiver asks for a login"));
     m_manualOnly = new QCheckBox(QStringLiteral("Manual mode only"), this);
     m_manualOnly->setObjectName(QStringLiteral("manualOnly"));
     m_error = new QLabel(this);
@@ -181,6 +185,7 @@ CConnectionDialog::CConnectionDialog(const ConnectionChoice& preset, const QStri
     grid->addWidget(m_rtsCts, 3, 1);
     grid->addWidget(m_tcp, 4, 0, 1, 3);
     grid->addWidget(m_address, 5, 0, 1, 3);
+    grid->addWidget(m_password, 6, 0, 1, 3);
     layout->addLayout(grid);
     layout->addWidget(m_manualOnly);
     layout->addWidget(m_error);
@@ -221,6 +226,7 @@ void CConnectionDialog::SetChoice(const ConnectionChoice& choice)
     m_baud->setCurrentIndex(baud);
     m_rtsCts->setChecked(choice.rtsCts);
     m_address->setText(choice.tcpAddress);
+    m_password->setText(choice.password);
     m_manualOnly->setChecked(choice.manualOnly);
     UpdateEnabled();
 }
@@ -235,6 +241,7 @@ ConnectionChoice CConnectionDialog::Choice() const
     c.baud = m_baud->currentData().toInt();
     c.rtsCts = m_rtsCts->isChecked();
     c.tcpAddress = m_address->text().trimmed();
+    c.password = m_password->text();
     c.manualOnly = m_manualOnly->isChecked();
     return c;
 }
@@ -246,6 +253,7 @@ void CConnectionDialog::UpdateEnabled()
     m_baud->setEnabled(serial);
     m_rtsCts->setEnabled(serial);
     m_address->setEnabled(m_tcp->isChecked());
+    m_password->setEnabled(m_tcp->isChecked());
     m_error->clear();
 }
 
@@ -259,9 +267,13 @@ void CConnectionDialog::accept()
     QDialog::accept();
 }
 
-bool ChooseReceiverWithDialog(CProfile& profile, CONNECTION_INFO& info, QWidget* parent)
+bool ChooseReceiverWithDialog(CProfile& profile, CONNECTION_INFO& info, QWidget* parent, bool simulator)
 {
-    CConnectionDialog dialog(ReadConnectionChoice(profile), AvailableSerialPorts(), parent);
+    ConnectionChoice preset = ReadConnectionChoice(profile);
+    if (simulator) {
+        preset.kind = ConnectionChoice::Kind::Simulator;
+    }
+    CConnectionDialog dialog(preset, AvailableSerialPorts(), parent);
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }

@@ -29,6 +29,7 @@ struct ConnectionChoice
     int baud = kDefaultBaud;
     bool rtsCts = false;
     QString tcpAddress;  // host:port of a receiver's own TCP command port
+    QString password;    // for a TCP port that asks for a login; never written to the settings
     bool manualOnly = false;
 
     bool operator==(const ConnectionChoice&) const = default;
@@ -73,10 +74,11 @@ private:
     QComboBox* m_baud;
     QCheckBox* m_rtsCts;
     QLineEdit* m_address;
+    QLineEdit* m_password;
     QCheckBox* m_manualOnly;
     QLabel* m_error;
 };
 
-// Asks the user for a receiver with the connection dialog preset from the settings, and remembers the choice.
-// False when the dialog was cancelled.
-bool ChooseReceiverWithDialog(CProfile& profile, CONNECTION_INFO& info, QWidget* parent);
+// Asks the user for a receiver with the connection dialog preset from the settings (with `simulator` the built-in
+// simulator preselected), and remembers the choice. False when the dialog was cancelled.
+bool ChooseReceiverWithDialog(CProfile& profile, CONNECTION_INFO& info, QWidget* parent, bool simulator = false);

@@ -5,6 +5,7 @@
 #include "app/FrameTitle.h"
 #include "app/MainView.h"
 #include "app/NemolaApp.h"
+#include "app/LegendDialog.h"
 #include "config/ReceiverCfgDlg.h"
 #include "ui/TimeServices.h"
 
@@ -23,6 +24,7 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
     setObjectName(QStringLiteral("mainFrame"));
     SetIdleTitle();
     BuildMenu();
+    AddLegendEntry();
     BuildStatusBar();
 
     m_view = new CMainView(this);
@@ -71,6 +73,20 @@ void CMainFrame::BuildMenu()
         const int id = entry.id;
         connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
         m_actions[id] = action;
+    }
+}
+
+void CMainFrame::AddLegendEntry()
+{
+    // An addition to the menu's own entries, so it has no command id.
+    if (auto* help = findChild<QMenu*>(QStringLiteral("menuHelp"))) {
+        QAction* legend = help->addAction(QStringLiteral("Status Legend"));
+        legend->setObjectName(QStringLiteral("actionLegend"));
+        connect(legend, &QAction::triggered, this, [this] {
+            auto* dialog = new CLegendDialog(this);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->show();
+        });
     }
 }
 

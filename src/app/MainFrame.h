@@ -66,6 +66,7 @@ protected:
 
 private:
     void BuildMenu();
+    void AddLegendEntry();
     void BuildStatusBar();
     void Dispatch(int commandId);
     MenuContext Context() const;

@@ -1,5 +1,8 @@
 #include "app/MainView.h"
 
+#include "app/ColumnField.h"
+#include "app/StatusLegend.h"
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -37,6 +41,11 @@ void SetText(QLabel* label, const QString& text)
     if (label->text() != text) {
         label->setText(text);
     }
+}
+
+void SetText(CColumnField* field, const QString& text)
+{
+    field->SetText(text);
 }
 
 }  // namespace
@@ -95,6 +104,9 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
         tree->setUniformRowHeights(true);
         tree->setSelectionMode(QAbstractItemView::SingleSelection);
         tree->setHeaderLabels(SatColumnTitles(list));
+        for (int c = 0; c < SatColumnCount(list); ++c) {
+            tree->headerItem()->setToolTip(c, SatColumnTip(list, c));
+        }
         tree->header()->setSectionsClickable(true);
         tree->header()->setStretchLastSection(false);
         // The widths were made for the handheld's small font, where "00+" takes about 20 pixels; scale them so
@@ -127,7 +139,7 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
     m_stop->hide();
     connect(m_stop, &QPushButton::clicked, this, &CMainView::StopClicked);
     below->addWidget(m_summary, 0, 0);
-    below->addWidget(m_solution, 0, 1);
+    below->addWidget(m_solution, 0, 1, Qt::AlignLeft);  // coloured as wide as its text
     below->addWidget(m_linkQuality, 1, 0, 1, 2);
     below->addWidget(m_eventA, 2, 0);
     below->addWidget(m_eventB, 2, 1);
@@ -137,14 +149,16 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
     // The texts before the first connect.
     m_summary->setText(QStringLiteral("Satellites  0 : 0 : 0"));
     m_solution->setText(QStringLiteral("standalone"));
+    m_summary->setToolTip(SatSummaryTip());
+    ShowSolutionKind();
     m_eventA->setText(QStringLiteral("EVENTA"));
     m_eventB->setText(QStringLiteral("EVENTB"));
     const StatusSnapshot initial = ResetSnapshot();
-    m_targetLat->setText(initial.targetLat);
-    m_targetLon->setText(initial.targetLon);
-    m_target->setText(initial.target);
-    m_position->setText(initial.position);
-    m_cartesian->setText(initial.cartesian);
+    m_targetLat->SetText(initial.targetLat);
+    m_targetLon->SetText(initial.targetLon);
+    m_target->SetText(initial.target);
+    m_position->SetText(initial.position);
+    m_cartesian->SetText(initial.cartesian);
     m_velocity->setText(initial.velocity);
     m_rmsPos->setText(initial.rmsPos);
     m_rmsVel->setText(initial.rmsVel);
@@ -166,24 +180,24 @@ QWidget* CMainView::BuildLocationPage()
     page->setObjectName(QStringLiteral("locationPage"));
     auto* grid = new QGridLayout(page);
 
-    auto* target = new QGroupBox(QStringLiteral("Target"), page);
-    auto* targetLayout = new QVBoxLayout(target);
-    m_targetLat = AddField(QStringLiteral("targetLat"), target);
-    m_targetLon = AddField(QStringLiteral("targetLon"), target);
-    m_target = AddField(QStringLiteral("target"), target);
-    targetLayout->addWidget(m_targetLat);
-    targetLayout->addWidget(m_targetLon);
-    targetLayout->addWidget(m_target);
-
-    auto* geo = new QGroupBox(QStringLiteral("Geo"), page);
-    auto* geoLayout = new QVBoxLayout(geo);
-    m_position = AddField(QStringLiteral("position"), geo);
-    geoLayout->addWidget(m_position);
-
-    auto* xyz = new QGroupBox(QStringLiteral("XYZ"), page);
-    auto* xyzLayout = new QVBoxLayout(xyz);
-    m_cartesian = AddField(QStringLiteral("cartesian"), xyz);
-    xyzLayout->addWidget(m_cartesian);
+    // Key and value columns, the values in a fixed-width font, so that the boxes read as tables.
+    const auto box = [page](const QString& title) {
+        auto* group = new QGroupBox(title, page);
+        auto* layout = new QGridLayout(group);
+        layout->setColumnStretch(1, 1);
+        layout->setVerticalSpacing(0);
+        return std::pair{group, layout};
+    };
+    const QString lat = QStringLiteral("Lat:");
+    const QString lon = QStringLiteral("Lon:");
+    auto [target, targetLayout] = box(QStringLiteral("Target"));
+    m_targetLat = new CColumnField(QStringLiteral("targetLat"), {lat}, targetLayout, 0, target);
+    m_targetLon = new CColumnField(QStringLiteral("targetLon"), {lon}, targetLayout, 1, target);
+    m_target = new CColumnField(QStringLiteral("target"), {"ETT:", "NTT:", "DTT:", "CTT:"}, targetLayout, 2, target);
+    auto [geo, geoLayout] = box(QStringLiteral("Geo"));
+    m_position = new CColumnField(QStringLiteral("position"), {lat, lon, QStringLiteral("Alt:")}, geoLayout, 0, geo);
+    auto [xyz, xyzLayout] = box(QStringLiteral("XYZ"));
+    m_cartesian = new CColumnField(QStringLiteral("cartesian"), {"X:", "Y:", "Z:"}, xyzLayout, 0, xyz);
 
     grid->addWidget(target, 0, 0, 1, 2);
     grid->addWidget(geo, 1, 0, 1, 2);
@@ -239,7 +253,10 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
     SetText(m_oscOffset, s.oscOffset);
     SetText(m_trackingTime, s.trackingTime);
     SetText(m_summary, s.summary);
-    SetText(m_solution, s.solution);
+    if (m_solution->text() != s.solution) {
+        m_solution->setText(s.solution);
+        ShowSolutionKind();
+    }
     SetText(m_linkQuality, s.linkQuality);
     SetText(m_eventA, s.eventA);
     SetText(m_eventB, s.eventB);
@@ -274,6 +291,17 @@ void CMainView::ShowList(int list)
             }
         }
     }
+}
+
+void CMainView::ShowSolutionKind()
+{
+    const SolutionLook look = SolutionLookOf(SolutionKindOf(m_solution->text()));
+    m_solution->setToolTip(look.tip);
+    m_solution->setStyleSheet(look.background.isValid()
+                                  ? QStringLiteral("QLabel { background: %1; color: %2; font-weight: bold; "
+                                                   "padding: 1px 4px; }")
+                                        .arg(look.background.name(), look.text.name())
+                                  : QString());
 }
 
 void CMainView::ResetStatus()
@@ -331,6 +359,9 @@ std::vector<QStringList> CMainView::ShownRows(int list) const
 
 QString CMainView::Field(const QString& name) const
 {
+    if (const auto* field = findChild<CColumnField*>(name)) {
+        return field->Text();
+    }
     const QLabel* label = findChild<QLabel*>(name);
     return label ? label->text() : QString();
 }

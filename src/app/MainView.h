@@ -8,6 +8,7 @@
 #include <array>
 #include <vector>
 
+class CColumnField;
 class QLabel;
 class QPushButton;
 class QTabWidget;
@@ -69,15 +70,17 @@ private:
     QWidget* BuildLocationPage();
     QLabel* AddField(const QString& name, QWidget* parent);
     void ShowList(int list);
+    // Colours the solution field by its kind and says in its tooltip what the kind means.
+    void ShowSolutionKind();
     void OnPageChanged(int page);
 
     QTabWidget* m_tabs = nullptr;
     std::array<SatListView, kListCount> m_lists;
-    QLabel* m_targetLat = nullptr;
-    QLabel* m_targetLon = nullptr;
-    QLabel* m_target = nullptr;
-    QLabel* m_position = nullptr;
-    QLabel* m_cartesian = nullptr;
+    CColumnField* m_targetLat = nullptr;
+    CColumnField* m_targetLon = nullptr;
+    CColumnField* m_target = nullptr;
+    CColumnField* m_position = nullptr;
+    CColumnField* m_cartesian = nullptr;
     QLabel* m_velocity = nullptr;
     QLabel* m_rmsPos = nullptr;
     QLabel* m_rmsVel = nullptr;

@@ -37,7 +37,12 @@ CNemolaApp::CNemolaApp(TimeServices time, QObject* parent)
       m_waiter(&CEventPumpWaiter::Instance())
 {
     m_chooser = [this](CONNECTION_INFO& info) {
-        return ChooseFromCommandLine(info) || ChooseReceiverWithDialog(*m_profile, info, m_frame.get());
+        // "--simulator" chooses the first connect only: afterwards the user may pick a real receiver, which is
+        // why the program was disconnected. A receiver named with "--receiver" is tried again and again.
+        const bool simulatorChosen = m_options.simulator && m_simulatorChosen;
+        m_simulatorChosen = m_simulatorChosen || m_options.simulator;
+        return (!simulatorChosen && ChooseFromCommandLine(info)) ||
+               ChooseReceiverWithDialog(*m_profile, info, m_frame.get(), m_options.simulator);
     };
     m_manualRunner = [](const ManualModeContext& context, QWidget* parent) { return RunManualMode(context, parent); };
 

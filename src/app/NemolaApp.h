@@ -147,4 +147,5 @@ private:
     QString m_exeDir;
     int m_exitCode = 0;
     bool m_exiting = false;
+    bool m_simulatorChosen = false;
 };

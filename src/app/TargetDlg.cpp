@@ -51,7 +51,8 @@ bool ReadTargetAngle(const DmsText& text, double limit, double* radians)
     if (!std::isfinite(value) || value > limit) {
         return false;
     }
-    *radians = std::fmod(value, limit) * (text.negative ? -kDegToRad : kDegToRad);
+    // The pole and the antimeridian are positions like any other: no folding of the limit to 0.
+    *radians = value * (text.negative ? -kDegToRad : kDegToRad);
     return true;
 }
 

@@ -15,7 +15,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -88,17 +87,10 @@ CPosition::~CPosition()
 
 void CPosition::BuildControls()
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("positionScroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
+    // The sheet scrolls the page; a scroll area of its own would nest one inside the other.
+    QWidget* content = this;
     auto* grid = new QGridLayout(content);
     grid->setContentsMargins(4, 4, 4, 4);
-    scroll->setWidget(content);
 
     // Positioning mode and enabled solutions.
     auto* modeBox = new QGroupBox(QStringLiteral("Positioning Mode"), content);
@@ -156,11 +148,12 @@ void CPosition::BuildControls()
     m_alarm->addItems(AlarmLabels());
     m_alarmLimitLabel = Named(new QLabel(QStringLiteral("Alarm limit(m):"), raimBox), "alarmLimitLabel");
     m_alarmLimit = Named(new QLineEdit(raimBox), "alarmLimit");
-    raimLayout->addWidget(m_raim, 0, 0, 1, 2);
+    // Labels above their fields: side by side they made the page wider than a handheld's screen.
+    raimLayout->addWidget(m_raim, 0, 0);
     raimLayout->addWidget(m_alarmLabel, 1, 0);
-    raimLayout->addWidget(m_alarm, 1, 1);
-    raimLayout->addWidget(m_alarmLimitLabel, 2, 0);
-    raimLayout->addWidget(m_alarmLimit, 2, 1);
+    raimLayout->addWidget(m_alarm, 2, 0);
+    raimLayout->addWidget(m_alarmLimitLabel, 3, 0);
+    raimLayout->addWidget(m_alarmLimit, 4, 0);
     connect(m_raim, &QCheckBox::clicked, this, [this] { UpdateRaimControls(true); });
     connect(m_alarm, &QComboBox::activated, this, [this] { UpdateRaimControls(true); });
     connect(m_alarmLimit, &QLineEdit::textEdited, this, &CPosition::MarkChanged);
@@ -202,16 +195,16 @@ void CPosition::BuildControls()
     // Master boxes and the satellite sub-pages.
     auto* trackedBox = new QGroupBox(QStringLiteral("Satellites tracked"), content);
     auto* usedBox = new QGroupBox(QStringLiteral("Satellites used in pos."), content);
-    auto* trackedLayout = new QHBoxLayout(trackedBox);
-    auto* usedLayout = new QHBoxLayout(usedBox);
+    auto* trackedLayout = new QGridLayout(trackedBox);
+    auto* usedLayout = new QGridLayout(usedBox);
     const QStringList masterTexts{"GPS", "GLONASS", "GAL"};
     const char* trackedNames[] = {"trackedGps", "trackedGlonass", "trackedGal"};
     const char* usedNames[] = {"usedGps", "usedGlonass", "usedGal"};
     for (int i = 0; i < 3; ++i) {
         m_tracked[size_t(i)] = Named(new CMasterBox(masterTexts[i], trackedBox), trackedNames[i]);
         m_used[size_t(i)] = Named(new CMasterBox(masterTexts[i], usedBox), usedNames[i]);
-        trackedLayout->addWidget(m_tracked[size_t(i)]);
-        usedLayout->addWidget(m_used[size_t(i)]);
+        trackedLayout->addWidget(m_tracked[size_t(i)], i / 2, i % 2);
+        usedLayout->addWidget(m_used[size_t(i)], i / 2, i % 2);
         connect(m_tracked[size_t(i)], &QCheckBox::clicked, this, [this, i](bool on) { OnMasterClicked(i, true, on); });
         connect(m_used[size_t(i)], &QCheckBox::clicked, this, [this, i](bool on) { OnMasterClicked(i, false, on); });
     }
@@ -227,7 +220,7 @@ QWidget* CPosition::BuildSatArea()
 {
     m_satTabs = new QTabWidget;
     m_satTabs->setObjectName(QStringLiteral("satTabs"));
-    m_satTabs->setMinimumHeight(420);
+    m_satTabs->setMinimumHeight(300);
     m_satPages = {new CPosGPS, new CPosGLONASS, new CPosGalileo, new CPosSBAS};
     const QStringList captions{"GPS", "GLONASS", "GALILEO", "SBAS"};
     for (size_t i = 0; i < m_satPages.size(); ++i) {

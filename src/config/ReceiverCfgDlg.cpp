@@ -8,6 +8,7 @@
 #include "link/ReceiverHolder.h"
 #include "ui/Prompts.h"
 #include "ui/WaitBox.h"
+#include "ui/WheelGuard.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,8 +16,9 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QPushButton>
-#include <QResizeEvent>
-#include <QScrollBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -26,49 +28,19 @@ Q_LOGGING_CATEGORY(lcConfig, "nemola.config")
 
 namespace {
 
-// Holds the tab area and moves it sideways, so that pages wider than a narrow screen can be reached.
-class CSideViewport : public QWidget
+// The one scroll area of a page: a scroll bar appears only when the sheet is too small for the page's layout, so
+// every page, present and future, fits a small screen without code of its own.
+QScrollArea* MakePageArea(CConfigPage* page, QWidget* parent)
 {
-public:
-    CSideViewport(QWidget* content, QWidget* parent) : QWidget(parent), m_content(content)
-    {
-        m_content->setParent(this);
-    }
-
-    void SetOffset(int offset)
-    {
-        m_offset = offset;
-        Place();
-    }
-
-    // How far the content reaches past the right edge.
-    int Overflow() const { return std::max(0, ContentWidth() - width()); }
-
-    QSize sizeHint() const override { return m_content->sizeHint(); }
-    QSize minimumSizeHint() const override { return QSize(160, m_content->minimumSizeHint().height()); }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QWidget::resizeEvent(event);
-        Place();
-    }
-
-private:
-    // Pages are laid out for the handheld's 480-pixel screen; narrower windows scroll to reach their right side.
-    static constexpr int kPageWidth = 440;
-
-    int ContentWidth() const { return std::max({width(), m_content->minimumSizeHint().width(), kPageWidth}); }
-
-    void Place()
-    {
-        const int offset = std::clamp(m_offset, 0, Overflow());
-        m_content->setGeometry(-offset, 0, ContentWidth(), height());
-    }
-
-    QWidget* m_content;
-    int m_offset = 0;
-};
+    auto* area = new QScrollArea(parent);
+    area->setObjectName(page->objectName() + QStringLiteral("Area"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->setWidget(page);
+    return area;
+}
 
 QPushButton* MakeButton(const QString& text, const char* name, QWidget* parent)
 {
@@ -120,20 +92,14 @@ CReceiverCfgDlg::CReceiverCfgDlg(ConfigSheetContext context, QWidget* parent)
     m_tabs = new QTabWidget;
     m_tabs->setObjectName(QStringLiteral("pages"));
     m_tabs->setUsesScrollButtons(true);
-    m_viewport = new CSideViewport(m_tabs, m_body);
-    m_viewport->setObjectName(QStringLiteral("pageArea"));
-    layout->addWidget(m_viewport, 1);
+    layout->addWidget(m_tabs, 1);
+    m_wheelGuard = new CWheelGuard(this);
 
     m_status = new QLabel(m_body);
     m_status->setObjectName(QStringLiteral("statusLine"));
     m_status->setWordWrap(true);
     m_status->hide();
     layout->addWidget(m_status);
-
-    m_scroll = new QScrollBar(Qt::Horizontal, m_body);
-    m_scroll->setObjectName(QStringLiteral("sideScroll"));
-    m_scroll->setRange(0, 0);
-    layout->addWidget(m_scroll);
 
     auto* buttons = new QGridLayout;
     m_apply = MakeButton(QStringLiteral("Apply"), "applyButton", m_body);
@@ -154,7 +120,6 @@ CReceiverCfgDlg::CReceiverCfgDlg(ConfigSheetContext context, QWidget* parent)
     connect(m_apply, &QPushButton::clicked, this, &CReceiverCfgDlg::Apply);
     connect(findChild<QPushButton*>(QStringLiteral("defaultsButton")), &QPushButton::clicked, this,
             &CReceiverCfgDlg::SetToDefaults);
-    connect(m_scroll, &QScrollBar::valueChanged, this, &CReceiverCfgDlg::ScrollTo);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CReceiverCfgDlg::OnTabChanged);
 
     resize(480, 600);
@@ -181,11 +146,7 @@ bool CReceiverCfgDlg::Open()
     }
 
     BuildPages();
-    m_scroll->setRange(0, kScrollRange);
-    m_scroll->setSingleStep(2);
-    m_scroll->setPageStep(40);
-    m_scroll->setTracking(true);
-    m_scroll->setValue(0);
+    FitToScreen();
 
     // The link calls back on its own thread: only the shared buffer is touched there.
     const auto keepPosition = [](CReceiver* r) {
@@ -224,9 +185,25 @@ void CReceiverCfgDlg::BuildPages()
         }
         page->setObjectName(QStringLiteral("page%1").arg(i));
         m_pages.push_back(page);
-        m_tabs->addTab(page, captions[i]);
+        m_tabs->addTab(MakePageArea(page, m_tabs), captions[i]);
     }
     m_tabs->setCurrentIndex(0);
+}
+
+void CReceiverCfgDlg::FitToScreen()
+{
+    // The handheld's screen is the least; a desktop gives the largest page its whole height, up to the screen.
+    QSize pages;
+    for (CConfigPage* page : m_pages) {
+        pages = pages.expandedTo(page->sizeHint());
+    }
+    const auto* area = static_cast<QScrollArea*>(m_tabs->widget(0));
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize wanted = (sizeHint() - area->sizeHint() + pages + QSize(bar, bar)).expandedTo(QSize(480, 600));
+    if (const QScreen* screen = this->screen()) {
+        wanted = wanted.boundedTo(screen->availableSize());
+    }
+    resize(wanted);
 }
 
 CConfigPage* CReceiverCfgDlg::Page(int index) const
@@ -425,12 +402,6 @@ QString CReceiverCfgDlg::WriteSetupScript(const QString& path)
         return m_script.Refused() ? m_script.ErrorText() : QStringLiteral("Can't write file! ") + m_script.ErrorText();
     }
     return QString();
-}
-
-void CReceiverCfgDlg::ScrollTo(int position)
-{
-    m_offset = std::clamp(position, 0, kScrollRange);
-    static_cast<CSideViewport*>(m_viewport)->SetOffset(m_offset);
 }
 
 void CReceiverCfgDlg::SetStatusText(const QString& text)

@@ -14,9 +14,9 @@
 class CConfigPage;
 class CConnection;
 class CWaitBox;
+class CWheelGuard;
 class QLabel;
 class QPushButton;
-class QScrollBar;
 class QTabWidget;
 
 // What the sheet needs from whoever opens it.
@@ -41,7 +41,6 @@ class CReceiverCfgDlg : public QDialog, public IConfigSheet
 
 public:
     static constexpr int kPageCount = 8;
-    static constexpr int kScrollRange = 288;
     // The Attach channel of the sheet's "PG" callback.
     static constexpr unsigned char kPgChannel = 20;
 
@@ -71,7 +70,6 @@ public:
     CConfigPage* Page(int index) const;
     int CurrentIndex() const { return m_current; }
     bool IsSheetShown() const;
-    int ScrollOffset() const { return m_offset; }
 
     // IConfigSheet
     void SetStatusText(const QString& text) override;
@@ -85,10 +83,10 @@ public:
 
 private:
     void BuildPages();
+    void FitToScreen();
     void OnTabChanged(int index);
     void RunTabChange();
     void RefreshPage();
-    void ScrollTo(int position);
     // The page's ApplySettings, with an unsafe typed value reported as invalid.
     QString ApplyPage(CConfigPage* page);
     // Null on success, else the status text of the failure.
@@ -98,13 +96,11 @@ private:
     std::vector<CConfigPage*> m_pages;
     int m_current = 0;
     bool m_showAfterQuery = true;
-    int m_offset = 0;
     CScriptFile m_script;
 
     QWidget* m_body = nullptr;
-    QWidget* m_viewport = nullptr;
     QTabWidget* m_tabs = nullptr;
-    QScrollBar* m_scroll = nullptr;
+    CWheelGuard* m_wheelGuard = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_apply = nullptr;
     QString m_statusText;

@@ -9,14 +9,25 @@ CParamBatch::CParamBatch() : m_holder(CReceiverHolder::Shared()) {}
 bool CParamBatch::Run(const QString& batch)
 {
     if (!m_holder.Send(batch)) {
+        Clear();
         return false;
     }
     ParseReply(batch, m_holder.Reply());
     return true;
 }
 
+void CParamBatch::Clear()
+{
+    // A batch used for a second query must not show the first one's answers in slots the second left empty.
+    m_values.fill(QString());
+    m_present.reset();
+    m_lineCount = 0;
+    m_errorCount = 0;
+}
+
 void CParamBatch::ParseReply(const QString& batchText, const QString& reply)
 {
+    Clear();
     m_lineCount = int(batchText.mid(1).count(QLatin1Char('\n')));
     int pos = 0;
     int index = 0;

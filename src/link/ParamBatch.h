@@ -29,6 +29,8 @@ public:
     int ErrorCount() const { return m_errorCount; }
 
 private:
+    void Clear();
+
     CReceiverHolder& m_holder;
     std::array<QString, kSlots> m_values;
     std::bitset<kSlots> m_present;

@@ -105,6 +105,9 @@ CManualMode::CManualMode(const ManualModeContext& context, QWidget* parent)
     m_commandLine->setEditable(true);
     m_commandLine->setInsertPolicy(QComboBox::NoInsert);  // the history has its own rules
     m_commandLine->setMaxVisibleItems(CCommandHistory::kMaxEntries);
+    // A long history entry must not widen the terminal past a handheld's screen; the list pops up wide enough.
+    m_commandLine->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_commandLine->setMinimumContentsLength(kCommandLineChars);
 
     m_window = new QPlainTextEdit(this);
     m_window->setObjectName(QStringLiteral("output"));

@@ -46,6 +46,9 @@ class CManualMode : public QDialog
     Q_OBJECT
 
 public:
+    // The command line's width in characters, whatever the history holds.
+    static constexpr int kCommandLineChars = 16;
+
     // Opens the shared receiver at once; when that fails only "Exit" is usable and the status line says why.
     explicit CManualMode(const ManualModeContext& context, QWidget* parent = nullptr);
     ~CManualMode() override;

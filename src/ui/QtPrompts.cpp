@@ -129,14 +129,25 @@ CQtPrompts::CQtPrompts(QWidget* parent) : m_parent(parent) {}
 
 QWidget* CQtPrompts::Parent() const
 {
-    if (m_parent) {
-        return m_parent;
-    }
     // A tool's modal window is the owner even while another application has the focus.
     if (QWidget* modal = QApplication::activeModalWidget()) {
         return modal;
     }
-    return QApplication::activeWindow();
+    if (QWidget* active = QApplication::activeWindow()) {
+        return active;
+    }
+    // Without an active window (another program has the focus, or the frame is hidden while a tool works) a box
+    // still belongs over the program's window rather than in the middle of the screen.
+    if (m_parent) {
+        return m_parent;
+    }
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->isVisible() && !top->isMinimized() && top->windowType() != Qt::ToolTip &&
+            top->windowType() != Qt::Popup) {
+            return top;
+        }
+    }
+    return nullptr;
 }
 
 PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon)

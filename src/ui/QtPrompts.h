@@ -9,7 +9,8 @@ class QWidget;
 class CQtPrompts : public IPrompts
 {
 public:
-    // `parent` (may be null) becomes the parent of every box; the active window is used when it is null.
+    // A box's parent is the active modal window, else the active window, else `parent` (the program's main
+    // window; may be null), else a visible top-level window.
     explicit CQtPrompts(QWidget* parent = nullptr);
 
     void SetParent(QWidget* parent) { m_parent = parent; }
@@ -19,8 +20,8 @@ public:
     FileChoice SaveFile(const FileChooserOptions& options) override;
     QString ChooseFolder(const QString& title, const QString& startFolder) override;
 
-private:
     QWidget* Parent() const;
 
+private:
     QWidget* m_parent = nullptr;
 };

@@ -2,6 +2,7 @@
 #include "app/AboutReport.h"
 #include "app/AppTestSupport.h"
 #include "app/CommandIds.h"
+#include "app/ConnectionDialog.h"
 #include "app/Connector.h"
 #include "app/MainFrame.h"
 #include "app/MainView.h"
@@ -10,6 +11,7 @@
 #include "link/Connection.h"
 #include "link/ConnectionInfo.h"
 #include "link/InProcessDevice.h"
+#include "link/Profile.h"
 #include "link/ReceiverHolder.h"
 #include "link/ReceiverName.h"
 #include "manual/ManualMode.h"
@@ -24,7 +26,10 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
@@ -352,6 +357,26 @@ TEST_F(SimApp, SimulatorOptionConnectsToABuiltInReceiverWithoutAsking)
     EXPECT_EQ(State().receiverName, QStringLiteral("SIM:"));
     // The basic receiver has no rover parameter: the error reply does not count as "on".
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Nemola-M to Vireo-B1:SIM"));
+
+    // After a disconnect "Connection" asks, so that a real receiver can be reached; the simulator comes first even
+    // when another kind was chosen last time.
+    CProfile::Instance()->WriteString(QStringLiteral("Connection"), QStringLiteral("Kind"), QStringLiteral("tcp"));
+    m_app->DisconnectCommand();
+    bool asked = false;
+    bool simulatorPreset = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<CConnectionDialog*>(QApplication::activeModalWidget());
+        asked = dialog != nullptr;
+        if (dialog) {
+            simulatorPreset = dialog->Choice().kind == ConnectionChoice::Kind::Simulator;
+            dialog->accept();
+        }
+    });
+    Frame().OnConnection();
+    m_app->Connector().WaitFinished();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(simulatorPreset);
+    EXPECT_TRUE(State().running) << Frame().StatusText(0).toStdString();
     m_app.reset();
     EXPECT_EQ(FindInProcessDevice(QString()), nullptr);
 }
@@ -408,6 +433,37 @@ TEST_F(SimApp, AboutReportHoldsEachPrintsOwnValueOrUnknown)
         }
         Close();
     }
+}
+
+// The About box was once tiny, with both scroll bars and the firmware version cut.
+TEST_F(SimApp, AboutBoxShowsItsReportWholeInAlignedColumns)
+{
+    Connect(Profile("full"));
+    ASSERT_TRUE(State().running);
+    CAboutDialog dialog(&CReceiverHolder::Shared());
+    auto* view = dialog.findChild<QPlainTextEdit*>(QStringLiteral("receiverReport"));
+    ASSERT_NE(view, nullptr);
+    const QStringList lines = view->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 51);
+    const qsizetype column = lines[0].indexOf(m_sim->Sim().Param("/par/rcv/model"));
+    for (const QString& line : lines) {
+        if (!line.startsWith(QLatin1Char('-'))) {
+            EXPECT_FALSE(line.at(column).isSpace()) << line.toStdString();
+            EXPECT_TRUE(line.at(column - 1).isSpace()) << line.toStdString();
+        }
+    }
+    EXPECT_TRUE(view->toPlainText().contains(m_sim->Sim().Param("/par/version/main")));
+    dialog.show();
+    QCoreApplication::processEvents();
+    const QSize screen = dialog.screen()->availableSize();
+    EXPECT_LE(dialog.width(), screen.width());
+    EXPECT_LE(dialog.height(), screen.height());
+    if (dialog.height() < screen.height()) {  // room for all of it: nothing hidden
+        EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+    }
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    dialog.hide();
+    Close();
 }
 
 TEST_F(SimApp, ManualOnlyConnectGoesStraightToManualMode)

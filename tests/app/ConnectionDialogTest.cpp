@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -71,6 +72,21 @@ TEST_F(ConnectionSettings, TheLastChoiceIsKept)
     EXPECT_EQ(ReadConnectionChoice(*profile), chosen);
     profile->WriteInt(QStringLiteral("Connection"), QStringLiteral("Baud"), -5);
     EXPECT_EQ(ReadConnectionChoice(*profile).baud, ConnectionChoice::kDefaultBaud);
+
+    // A TCP receiver's password reaches the link but never the settings file.
+    ConnectionChoice tcp;
+    tcp.kind = ConnectionChoice::Kind::Tcp;
+    tcp.tcpAddress = QStringLiteral("rcv.local:8002");
+    tcp.password = QStringLiteral("s3cr3t-pw");
+    CONNECTION_INFO info;
+    ASSERT_TRUE(FillConnectionInfo(tcp, info));
+    EXPECT_EQ(info.password, tcp.password);
+    WriteConnectionChoice(*profile, tcp);
+    EXPECT_TRUE(ReadConnectionChoice(*profile).password.isEmpty());
+    profile->Sync();
+    QFile file(CProfile::FileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains("s3cr3t-pw"));
     CProfile::Release();
 }
 

@@ -1,9 +1,12 @@
 #include "app/EpochDispatcher.h"
 #include "app/MainView.h"
 #include "app/MessageTable.h"
+#include "app/StatusLegend.h"
 #include "app/StreamFrames.h"
 
 #include <QHeaderView>
+#include <QLabel>
+#include <QSet>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -50,11 +53,10 @@ TEST(MessageTable, EntriesIdsFlagsAndSets)
     }
     EXPECT_EQ(keepAll, (std::set<uint16_t>{MsgId('|', '|'), MsgId('M', 'S'), MsgId('S', 'G'), MsgId('X', 'A'),
                                            MsgId('X', 'B')}));
-    EXPECT_EQ(MessageSetFor(false),
-              QStringLiteral("PG,PV,DP,MS,RT,RD,OO,TT,XA,SG,SI,SE,NN,EL,DO,GA,NA,DC,AZ,EC,TC,SS,EE"));
-    // The local set is checked as the receiver is asked for it in AppSimTest. Every id of either set has its entry
-    // ("RT" and "EE" arrive as "~~" and "||").
-    for (const QString& name : QString::fromLatin1(kLocalMessageSet).split(QLatin1Char(','))) {
+    // Every id of either set has its entry ("RT" and "EE" arrive as "~~" and "||"); the local set is checked as
+    // the receiver is asked for it in AppSimTest.
+    for (const QString& name :
+         (MessageSetFor(false) + QLatin1Char(',') + QString::fromLatin1(kLocalMessageSet)).split(QLatin1Char(','))) {
         const QByteArray id = name == QLatin1String("RT")   ? QByteArray("~~")
                               : name == QLatin1String("EE") ? QByteArray("||")
                                                             : name.toLatin1();
@@ -282,6 +284,67 @@ TEST_F(MainView, ShowsASnapshotSortsByHeaderClicksAndResets)
                                 "eventA", "eventB", "summary"}) {
         EXPECT_TRUE(m_view.Field(QLatin1String(cleared)).isEmpty()) << cleared;
     }
+}
+
+// The solution reads at a glance: each kind its own colour and a tooltip saying what it means; the text stays.
+TEST_F(MainView, SolutionIsColouredByKindWithItsMeaningInTheTooltip)
+{
+    auto* solution = m_view.findChild<QLabel*>(QStringLiteral("solution"));
+    ASSERT_NE(solution, nullptr);
+    QSet<QString> looks;
+    const struct
+    {
+        const char* text;
+        const char* tip;
+    } kKinds[] = {{"(no solution)", "No position"}, {"(standalone)", "Standalone"}, {"(code differential)", "DGPS"},
+                  {"(RTK float)", "RTK float"},     {"(RTK fixed)", "RTK fixed"}};
+    for (const auto& kind : kKinds) {
+        StatusSnapshot snapshot = m_dispatcher.Snapshot();
+        snapshot.solution = QLatin1String(kind.text);
+        m_view.ApplySnapshot(snapshot);
+        EXPECT_EQ(m_view.Field(QStringLiteral("solution")), QLatin1String(kind.text));
+        EXPECT_TRUE(solution->toolTip().startsWith(QLatin1String(kind.tip))) << solution->toolTip().toStdString();
+        EXPECT_TRUE(solution->styleSheet().contains(QStringLiteral("background"))) << kind.text;
+        looks.insert(solution->styleSheet());
+    }
+    EXPECT_EQ(looks.size(), 5);
+    // The initial text is the standalone kind; a type the receiver does not define shows uncoloured.
+    EXPECT_EQ(SolutionKindOf(QStringLiteral("standalone")), SolutionKind::Standalone);
+    m_view.ResetStatus();
+    EXPECT_TRUE(solution->styleSheet().isEmpty());
+    // Every column of every list says what it and its marks mean.
+    for (int list = 0; list < kListCount; ++list) {
+        for (int c = 0; c < SatColumnCount(list); ++c) {
+            EXPECT_FALSE(m_view.List(list)->headerItem()->toolTip(c).isEmpty()) << list << "," << c;
+        }
+    }
+    EXPECT_TRUE(m_view.List(kListGps)->headerItem()->toolTip(kColEl).contains(QStringLiteral("\"^\"")));
+    EXPECT_TRUE(m_view.List(kListGlonass)->headerItem()->toolTip(0).startsWith(QStringLiteral("Sn")));
+}
+
+// The Geo box once showed its values out of line and, without data, in the order Lon/Lat.
+TEST_F(MainView, GeoValuesStayInTheirRowsAndColumn)
+{
+    const auto value = [this](const char* name) { return m_view.findChild<QLabel*>(QLatin1String(name))->text(); };
+    StatusSnapshot snapshot = m_dispatcher.Snapshot();
+    snapshot.position = QString::fromUtf8("Lat: 50°05'02.1234\" N\nLon: 14°25' 03.0000\" E\nAlt:  250.0000 m");
+    m_view.ApplySnapshot(snapshot);
+    EXPECT_EQ(m_view.Field(QStringLiteral("position")), snapshot.position);
+    EXPECT_EQ(value("position0"), QString::fromUtf8("50°05'02.1234\" N"));
+    EXPECT_EQ(value("position1"), QString::fromUtf8("14°25' 03.0000\" E"));
+    EXPECT_EQ(value("position2"), QStringLiteral("250.0000 m"));
+    m_view.ResetStatus();
+    EXPECT_EQ(m_view.Field(QStringLiteral("position")), QStringLiteral("Lon:\nLat:\nAlt:"));
+    for (const char* row : {"position0", "position1", "position2"}) {
+        EXPECT_TRUE(value(row).isEmpty()) << row;
+    }
+    m_view.resize(480, 640);
+    m_view.show();
+    auto* lat = m_view.findChild<QLabel*>(QStringLiteral("position0"));
+    auto* alt = m_view.findChild<QLabel*>(QStringLiteral("position2"));
+    EXPECT_LT(lat->y(), alt->y());
+    EXPECT_EQ(lat->geometry().right(), alt->geometry().right());
+    m_view.hide();
 }
 
 }  // namespace

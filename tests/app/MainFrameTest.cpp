@@ -12,8 +12,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -86,7 +89,7 @@ TEST_F(MainFrame, MenuStatusBarAndEntryIds)
                              "Manual Mode Ctrl+M|Exit Ctrl+X|[Configuration]|Receiver Ctrl+V|Site Ctrl+I|"
                              "Set Target Position Ctrl+T|Set Satellite Time|[Tools]|Initialize File System|"
                              "Clear NVRAM|Reset Receiver|Message Ctrl+S|Firmware Loader Ctrl+L|[Plot]|Scatter|"
-                             "Satellites|Position|[Help]|About Nemola-M"));
+                             "Satellites|Position|[Help]|About Nemola-M|Status Legend"));
     // Other windows find entries by name; the command ids are fixed numbers.
     for (const auto& [id, name] : {std::pair{32771, "actionConnection"}, std::pair{57665, "actionExit"},
                                    std::pair{32889, "actionSetSatelliteTime"}, std::pair{57664, "actionAbout"}}) {
@@ -227,6 +230,25 @@ TEST_F(MainFrame, OnlyExitOrClosingTheFrameEndsTheProgram)
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(exited);
+}
+
+// The legend explains the solution kinds and every column, and fits the screen it opens on.
+TEST_F(MainFrame, StatusLegendOpensBesideTheViewWithinTheScreen)
+{
+    m_frame->findChild<QAction*>(QStringLiteral("actionLegend"))->trigger();
+    auto* legend = m_frame->findChild<QDialog*>(QStringLiteral("statusLegend"));
+    ASSERT_NE(legend, nullptr);
+    EXPECT_TRUE(legend->isVisible());
+    EXPECT_FALSE(legend->isModal());
+    const QSize screen = legend->screen()->availableSize();
+    EXPECT_LE(legend->width(), screen.width());
+    EXPECT_LE(legend->height(), screen.height());
+    const QString text = legend->findChild<QTextBrowser*>(QStringLiteral("legendText"))->toPlainText();
+    for (const char* meaning : {"RTK fixed", "RTK float", "DGPS", "Standalone", "No position", "almanac", "Doppler",
+                                "slot", "frequency channel", "used in the position", "13 : 9 : 10 : 3"}) {
+        EXPECT_TRUE(text.contains(QLatin1String(meaning))) << meaning;
+    }
+    legend->close();
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ TEST(TargetPosition, ReadsAnglesStrictly)
     // degrees, minutes, seconds, south or west, limit, accepted, degrees stored
     const std::vector<std::tuple<const char*, const char*, const char*, bool, double, bool, double>> cases = {
         {"50", "30", "36", true, 90, true, -50.51},
-        {"90", "0", "0", false, 90, true, 0},  // the stored rule: the limit itself folds to 0
+        {"90", "0", "0", false, 90, true, 90},  // the pole, not folded to the equator
         {"90", "0", "0.1", false, 90, false, 0},
         {"91", "0", "0", false, 90, false, 0},  // never folded to 1 degree
         {"179", "59", "59.9", true, 180, true, -(179 + 59 / 60.0 + 59.9 / 3600)},

@@ -9,13 +9,18 @@
 #include "config/Toolkit.h"
 #include "support/ScriptedPrompts.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -324,19 +329,65 @@ TEST_F(SheetTest, SaveRefusesUnappliedChangesAndWritesNothingWhenCancelledOrUnwr
     }
 }
 
-TEST_F(SheetTest, TheTabAreaMovesSidewaysOnNarrowScreens)
+// Layout faults of a handheld screen: the Positioning page fits 480x640 with no sideways scrolling, sits in one
+// scroll area, and the mouse wheel scrolls the page instead of changing a combo it passes over.
+TEST_F(SheetTest, PagesFitTheHandheldScreenInOneScrollArea)
 {
     OpenSheet();
-    sheet->resize(240, 500);
+    sheet->resize(480, 640);
     sheet->show();
-    auto* scroll = Child<QScrollBar>(sheet.get(), "sideScroll");
-    EXPECT_EQ(scroll->maximum(), CReceiverCfgDlg::kScrollRange);
-    scroll->setValue(1000);
-    EXPECT_EQ(sheet->ScrollOffset(), CReceiverCfgDlg::kScrollRange);
-    auto* tabs = Child<QTabWidget>(sheet.get(), "pages");
-    EXPECT_LT(tabs->x(), 0);
-    EXPECT_GE(tabs->x(), -CReceiverCfgDlg::kScrollRange);
-    scroll->setValue(0);
-    EXPECT_EQ(tabs->x(), 0);
+    sheet->SelectPage(2);
+    QApplication::processEvents();
+    auto* page = sheet->Page(2);
+    auto* area = qobject_cast<QScrollArea*>(Child<QTabWidget>(sheet.get(), "pages")->currentWidget());
+    ASSERT_NE(area, nullptr);
+    EXPECT_EQ(area->widget(), page);
+    EXPECT_TRUE(page->findChildren<QScrollArea*>(QStringLiteral("positionScroll")).isEmpty());
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << "page wants " << page->minimumSizeHint().width();
+    const QRect screen(0, 0, 480, 640);
+    auto* button = Child<QPushButton>(page, "datumParameters");
+    const QRect onSheet(button->mapTo(sheet.get(), QPoint(0, 0)), button->size());
+    EXPECT_TRUE(screen.contains(onSheet)) << onSheet.x() << "," << onSheet.width();
+    EXPECT_LE(sheet->width(), 480);
+
+    // Narrower than any layout can go: the bar appears because something is hidden, and reaches it.
+    sheet->resize(200, 640);
+    QApplication::processEvents();
+    EXPECT_TRUE(area->horizontalScrollBar()->isVisible());
+    EXPECT_GT(area->horizontalScrollBar()->maximum(), 0);
+    sheet->hide();
+}
+
+TEST_F(SheetTest, CombosTakeTheWheelOnlyWhenFocused)
+{
+    OpenSheet();
+    sheet->resize(480, 640);
+    sheet->show();
+    sheet->SelectPage(2);
+    QApplication::processEvents();
+    auto* datum = Child<QComboBox>(sheet->Page(2), "datum");
+    ASSERT_GT(datum->count(), 1);
+    datum->setCurrentIndex(0);
+    EXPECT_NE(datum->focusPolicy() & Qt::WheelFocus, Qt::WheelFocus);
+    const auto wheel = [](QWidget* target) {
+        QWheelEvent event(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    };
+    EXPECT_FALSE(wheel(datum));
+    EXPECT_EQ(datum->currentIndex(), 0);
+    EXPECT_FALSE(datum->hasFocus());
+    // Nor does the wheel turn the satellite sub-pages it passes over.
+    auto* satTabs = Child<QTabWidget>(sheet->Page(2), "satTabs");
+    EXPECT_FALSE(wheel(satTabs->tabBar()));
+    EXPECT_EQ(satTabs->currentIndex(), 0);
+
+    sheet->activateWindow();
+    datum->setFocus();
+    if (datum->hasFocus()) {  // the offscreen platform may not give a window the focus
+        wheel(datum);
+        EXPECT_EQ(datum->currentIndex(), 1);
+    }
     sheet->hide();
 }

@@ -163,7 +163,7 @@ TEST(Framer, AcceptsTheLargestBodyAndWaitsForItWhole)
     EXPECT_EQ(framer.PendingFrameId(), 0);
 }
 
-TEST(Framer, GivesTheSameResultHoweverTheStreamIsCut)
+TEST(Framer, GivesTheSameResultHoweverTheStreamIsCutAlsoThroughNoise)
 {
     std::mt19937 rng(7);
     std::string stream;
@@ -181,8 +181,8 @@ TEST(Framer, GivesTheSameResultHoweverTheStreamIsCut)
         case 3:
             stream += "$GPGSV,3,1," + std::to_string(i) + "\r\n";
             break;
-        case 4:
-            for (int k = 0; k < 5; ++k) {
+        case 4:  // noise, now and then long enough to hold a false header and body
+            for (int k = 0, n = int(rng() % 400); k < n; ++k) {
                 stream += char(rng());
             }
             break;
@@ -213,22 +213,6 @@ TEST(Framer, GivesTheSameResultHoweverTheStreamIsCut)
         ASSERT_EQ(parts.bad, whole.bad);
     }
     EXPECT_GT(whole.frames.size(), 80u);
-}
-
-TEST(Framer, SurvivesRandomBytes)
-{
-    std::mt19937 rng(99);
-    CFramer framer;
-    std::string noise(200000, '\0');
-    for (char& c : noise) {
-        c = char(rng());
-    }
-    size_t seen = 0;
-    framer.Feed(noise.data(), noise.size(), [&](const CFramer::Event& e) {
-        ASSERT_GE(e.size, 0);
-        seen += size_t(e.size);
-    });
-    EXPECT_GT(framer.GetStats().skippedBytes, 0u);
 }
 
 TEST(Framer, ResynchronisesInLinearTimeAndGivesUpAGuessWhenTheStreamGoesQuiet)

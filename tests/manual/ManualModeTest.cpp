@@ -148,6 +148,26 @@ TEST_F(ManualModeTest, HistoryMovesSentCommandToTopAndKeepsItsLimit)
     EXPECT_EQ(Stored("PathScript"), folder);
 }
 
+// A long history entry once sized the terminal past a handheld's screen, pushing buttons off its right edge.
+TEST_F(ManualModeTest, LongHistoryEntryKeepsTheTerminalWithinTheHandheldScreen)
+{
+    m_profile->WriteString(kSection, "Command0", "print," + QString(120, 'x'));
+    auto m = Open();
+    m->show();
+    QCoreApplication::processEvents();
+    EXPECT_LE(m->minimumSizeHint().width(), 480);
+    EXPECT_LE(m->sizeHint().width(), 480);
+    m->resize(480, 640);
+    QCoreApplication::processEvents();
+    const QRect screen(0, 0, 480, 640);
+    for (const char* name : {"logButton", "disconButton", "commandLine", "horizontalScroll"}) {
+        auto* w = m->findChild<QWidget*>(name);
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_TRUE(screen.contains(QRect(w->mapTo(m.get(), QPoint(0, 0)), w->size()))) << name;
+    }
+    m->hide();
+}
+
 TEST_F(ManualModeTest, LogHoldsRepliesAndRawOutputButNotEchoOrEmptyAnswers)
 {
     const QString logPath = m_dir.filePath("terminal.log");

@@ -47,14 +47,13 @@ void ExpectRestart(const char* command, bool clearsNvram)
 
 }  // namespace
 
-TEST(SimLifecycleTest, ResetAnswersThenGoesAwayAndComesBackWithItsParameters)
+// A reset keeps the almanac, an NVRAM clear does not; both keep the parameters.
+TEST(SimLifecycleTest, ResetAndNvramClearAnswerThenGoAwayAndComeBackWithTheirParameters)
 {
-    ExpectRestart("%%set,reset,yes", false);
-}
-
-TEST(SimLifecycleTest, NvramClearAnswersThenGoesAwayAndComesBackWithoutAlmanac)
-{
-    ExpectRestart("%%init,/dev/nvm/a", true);
+    for (const auto& [command, clearsNvram] : {std::pair{"%%set,reset,yes", false}, {"%%init,/dev/nvm/a", true}}) {
+        SCOPED_TRACE(command);
+        ExpectRestart(command, clearsNvram);
+    }
 }
 
 TEST(SimLifecycleTest, WithheldReplyFailsTheCommandAndTheLateOneIsNotTakenForTheNext)

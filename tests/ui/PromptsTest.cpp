@@ -30,44 +30,41 @@ TEST(ScriptedPrompts, AnswersExpectedPromptsInOrderAndRecordsThem)
     EXPECT_EQ(prompts.PendingCount(), 0);
 }
 
-TEST(ScriptedPrompts, UnexpectedPromptFailsAndIsAnsweredAsCancelled)
+// Each case: whether OK/Cancel with answer `scripted` is expected, the box actually shown, the failure said and
+// the answer the code under test gets.
+TEST(ScriptedPrompts, MismatchedMessageBoxesFailAndGetACancellingAnswer)
 {
-    CScriptedPrompts prompts;
-    PromptButton answer = PromptButton::Ok;
-    EXPECT_NONFATAL_FAILURE(answer = Prompts().Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::None),
-                            "Unexpected message box \"Clear NVRAM\"");
-    EXPECT_EQ(answer, PromptButton::Cancel);
-    EXPECT_EQ(prompts.Records().size(), 1u);
-}
-
-TEST(ScriptedPrompts, DifferentTextCaptionOrButtonsFail)
-{
-    CScriptedPrompts prompts;
-    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
-    EXPECT_NONFATAL_FAILURE(
-        Prompts().Message(kText + QLatin1Char('!'), kCaption, PromptButtons::OkCancel, PromptIcon::None),
-        "expected text \"Push OK to proceed,\\nCancel to abort.\"");
-
-    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
-    EXPECT_NONFATAL_FAILURE(
-        Prompts().Message(kText, QStringLiteral("Reset Receiver"), PromptButtons::OkCancel, PromptIcon::None),
-        "expected caption \"Clear NVRAM\"");
-
-    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok);
-    PromptButton answer = PromptButton::Ok;
-    EXPECT_NONFATAL_FAILURE(answer = Prompts().Message(kText, kCaption, PromptButtons::YesNo, PromptIcon::None),
-                            "expected buttons OK/Cancel, got Yes/No");
-    EXPECT_EQ(answer, PromptButton::No);
-}
-
-TEST(ScriptedPrompts, AnswerNotOfferedFails)
-{
-    CScriptedPrompts prompts;
-    prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Yes);
-    PromptButton answer = PromptButton::Ok;
-    EXPECT_NONFATAL_FAILURE(answer = Prompts().Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::None),
-                            "the scripted answer Yes is not among its buttons OK/Cancel");
-    EXPECT_EQ(answer, PromptButton::Cancel);
+    const struct
+    {
+        bool expected;
+        PromptButton scripted;
+        QString text, caption;
+        PromptButtons buttons;
+        const char* failure;
+        PromptButton answer;
+    } cases[] = {
+        {false, PromptButton::Ok, kText, kCaption, PromptButtons::OkCancel, "Unexpected message box \"Clear NVRAM\"",
+         PromptButton::Cancel},
+        {true, PromptButton::Ok, kText + QLatin1Char('!'), kCaption, PromptButtons::OkCancel,
+         "expected text \"Push OK to proceed,\\nCancel to abort.\"", PromptButton::Cancel},
+        {true, PromptButton::Ok, kText, QStringLiteral("Reset Receiver"), PromptButtons::OkCancel,
+         "expected caption \"Clear NVRAM\"", PromptButton::Cancel},
+        {true, PromptButton::Ok, kText, kCaption, PromptButtons::YesNo, "expected buttons OK/Cancel, got Yes/No",
+         PromptButton::No},
+        {true, PromptButton::Yes, kText, kCaption, PromptButtons::OkCancel,
+         "the scripted answer Yes is not among its buttons OK/Cancel", PromptButton::Cancel},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        CScriptedPrompts prompts;
+        if (c.expected) {
+            prompts.ExpectMessage(kCaption, kText, PromptButtons::OkCancel, c.scripted);
+        }
+        PromptButton answer = PromptButton::Ok;
+        EXPECT_NONFATAL_FAILURE(answer = Prompts().Message(c.text, c.caption, c.buttons, PromptIcon::None), c.failure);
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(prompts.Records().size(), 1u);
+    }
 }
 
 TEST(ScriptedPrompts, MissingPromptFailsOnVerifyAndOnDestruction)
@@ -184,6 +181,35 @@ TEST(QtPrompts, ClosedMessageBoxAnswersWithItsCancellingButton)
     EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::None), PromptButton::Cancel);
     PressWhenShown(QMessageBox::Escape, &seen);
     EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::YesNo, PromptIcon::None), PromptButton::No);
+}
+
+}  // namespace
+
+namespace {
+
+// Boxes once opened in the middle of the screen whenever the program's window was not the active one.
+TEST(QtPrompts, BoxesBelongToTheProgramsWindowWithoutAnActiveOne)
+{
+    QWidget frame;
+    frame.setObjectName(QStringLiteral("frame"));
+    CQtPrompts prompts(&frame);
+    if (QApplication::activeWindow() == nullptr && QApplication::activeModalWidget() == nullptr) {
+        EXPECT_EQ(prompts.Parent(), &frame);
+    }
+    CQtPrompts unowned;
+    frame.show();
+    QWidget* parent = unowned.Parent();
+    EXPECT_NE(parent, nullptr);
+    QWidget* seen = nullptr;
+    QTimer::singleShot(0, [&seen] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen = box->parentWidget();
+            box->reject();
+        }
+    });
+    unowned.Message(QStringLiteral("text"), QStringLiteral("caption"), PromptButtons::Ok, PromptIcon::None);
+    EXPECT_EQ(seen, parent);
+    frame.hide();
 }
 
 }  // namespace

@@ -8,9 +8,7 @@ namespace {
 TEST(TimeServices, SystemServicesAreUsableAndTheTickNeverGoesBack)
 {
     const TimeServices time = TimeServices::System();
-    ASSERT_NE(time.tick, nullptr);
-    ASSERT_NE(time.wallClock, nullptr);
-    ASSERT_NE(time.clockSetter, nullptr);
+    ASSERT_TRUE(time.tick && time.wallClock && time.clockSetter);
     int64_t last = time.tick->TickMs();
     for (int i = 0; i < 1000; ++i) {
         const int64_t now = time.tick->TickMs();

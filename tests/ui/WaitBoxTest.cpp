@@ -6,24 +6,19 @@
 
 namespace {
 
-TEST(WaitBox, IsOnScreenAsSoonAsItIsCreatedAndGoneWhenClosed)
+// On screen as soon as it is created, without blocking, narrow enough for the handheld even with a long text.
+TEST(WaitBox, IsOnScreenAsSoonAsItIsCreatedFitsTheHandheldAndIsGoneWhenClosed)
 {
-    const QString text = QStringLiteral("Please, wait while Nemola is querying receiver\n parameters");
-    auto box = std::make_unique<CWaitBox>(text);
-    EXPECT_TRUE(box->isVisible());
-    EXPECT_FALSE(box->isModal());
-    EXPECT_EQ(box->findChild<QLabel*>(QStringLiteral("waitText"))->text(), text);
-
-    box->SetText(QStringLiteral("Almost done"));
-    EXPECT_EQ(box->Text(), QStringLiteral("Almost done"));
-    box->Close();
-    EXPECT_FALSE(box->isVisible());
-}
-
-TEST(WaitBox, FitsTheHandheldScreen)
-{
-    CWaitBox box(QStringLiteral("Please wait while the receiver erases its file system. ").repeated(8));
+    const QString text = QStringLiteral("Please wait while the receiver erases its file system. ").repeated(8);
+    CWaitBox box(text);
+    EXPECT_TRUE(box.isVisible());
+    EXPECT_FALSE(box.isModal());
     EXPECT_LE(box.width(), 480);
+    EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("waitText"))->text(), text);
+    box.SetText(QStringLiteral("Almost done"));
+    EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("waitText"))->text(), QStringLiteral("Almost done"));
+    box.Close();
+    EXPECT_FALSE(box.isVisible());
 }
 
 }  // namespace

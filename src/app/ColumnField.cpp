@@ -1,0 +1,51 @@
+#include "app/ColumnField.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QLabel>
+
+CColumnField::CColumnField(const QString& name, const QStringList& keys, QGridLayout* grid, int firstRow,
+                           QWidget* parent)
+    : QObject(parent), m_keys(keys)
+{
+    setObjectName(name);
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    for (int i = 0; i < int(keys.size()); ++i) {
+        auto* key = new QLabel(keys[i], parent);
+        key->setFont(fixed);
+        auto* value = new QLabel(parent);
+        value->setObjectName(name + QString::number(i));
+        value->setFont(fixed);
+        // Right-aligned in a fixed-width font: degrees, decimal points and hemisphere letters line up.
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(key, firstRow + i, 0);
+        grid->addWidget(value, firstRow + i, 1);
+        m_values.push_back(value);
+    }
+}
+
+void CColumnField::SetText(const QString& text)
+{
+    if (text == m_text) {
+        return;
+    }
+    m_text = text;
+    std::vector<QString> shown(m_values.size());
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        const QString key = line.left(colon + 1).trimmed();
+        const qsizetype row = colon < 0 ? -1 : m_keys.indexOf(key);
+        if (row >= 0) {
+            shown[size_t(row)] = line.mid(colon + 1).trimmed();
+        }
+    }
+    for (size_t i = 0; i < m_values.size(); ++i) {
+        m_values[i]->setText(shown[i]);
+    }
+}
+
+QString CColumnField::Value(int row) const
+{
+    return row >= 0 && row < int(m_values.size()) ? m_values[size_t(row)]->text() : QString();
+}

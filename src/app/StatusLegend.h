@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+// What the status texts of the main view mean, for tooltips and the legend of the Help menu. The texts themselves
+// stay as the receiver state writes them; this only explains and colours them.
+
+enum class SolutionKind { Unknown, None, Standalone, Dgps, Float, Fixed };
+
+// The kind of a solution text ("(RTK fixed)", "(no solution)", the initial "standalone", ...).
+SolutionKind SolutionKindOf(const QString& text);
+
+// Colours that keep their contrast in sunlight on a handheld: saturated backgrounds, black or white text.
+struct SolutionLook
+{
+    QColor background;  // invalid: the window's own
+    QColor text;
+    QString tip;
+};
+SolutionLook SolutionLookOf(SolutionKind kind);
+
+// The tooltip of a satellite list's column (`list` and `column` as in ReceiverState.h), marks included.
+QString SatColumnTip(int list, int column);
+QString SatSummaryTip();
+
+// The legend of the Help menu, as rich text.
+QString StatusLegendText();
