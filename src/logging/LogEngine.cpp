@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -15,6 +17,7 @@ constexpr uint16_t Id(char a, char b)
     return static_cast<uint16_t>((static_cast<uint8_t>(a) << 8) | static_cast<uint8_t>(b));
 }
 
+constexpr int kIdRange = 0x7F - 0x30;
 constexpr uint16_t kTime = Id('~', '~');
 constexpr uint16_t kDate = Id('R', 'D');
 constexpr uint16_t kFormat = Id('M', 'F');
@@ -133,6 +136,9 @@ struct CLogEngine::Impl
     std::unique_ptr<ILogFileWriter> file;
     QString fileName;
     QByteArray buffer;  // written messages not yet handed to the writer
+    // Messages by identifier, both characters 0x30..0x7E as on the wire: a counter per message at the cost of
+    // an index, not a tree lookup.
+    std::vector<int64_t> byId = std::vector<int64_t>(kIdRange * kIdRange, 0);
     int64_t bufferMessages = 0;
     int64_t goodBytes = 0;  // of the current file, known to be on the medium
     std::chrono::steady_clock::time_point lastFlush;
@@ -196,7 +202,7 @@ bool CLogEngine::Impl::Flush(QString* failure)
         return false;
     }
     goodBytes += buffer.size();
-    buffer.clear();
+    buffer.resize(0);  // keeps the capacity for the next batch
     bufferMessages = 0;
     lastFlush = std::chrono::steady_clock::now();
     return true;
@@ -252,7 +258,11 @@ void CLogEngine::Impl::Put(const char* data, int size, uint16_t id, bool lf)
     ++counts.fileMessages;
     counts.bytes += size;
     counts.fileBytes += size;
-    ++counts.byType[id];
+    const int hi = (id >> 8) - 0x30;
+    const int lo = (id & 0xFF) - 0x30;
+    if (hi >= 0 && hi < kIdRange && lo >= 0 && lo < kIdRange) {
+        ++byId[size_t(hi * kIdRange + lo)];
+    }
 }
 
 // A file that starts at an epoch: the format, the date, this epoch's time and the satellite lists the receiver
@@ -337,6 +347,8 @@ bool CLogEngine::Start(const LogOptions& options, QString* error)
         d->counts = LogCounts();
         d->error.clear();
         d->buffer.clear();
+        d->buffer.reserve(d->opt.flushBytes + 8192);
+        std::fill(d->byId.begin(), d->byId.end(), 0);
         d->bufferMessages = 0;
         // The day count starts again with the next date; the time saved before Start still gives the boundary.
         d->firstDay = -1;
@@ -522,8 +534,13 @@ void CLogEngine::Feed(const char* data, int size, int channel)
                 failedNow = true;
             }
         }
-        stopped = m.stopped;
-        done = m.fileDone;
+        // Only copied when needed: this runs for every message.
+        if (failedNow) {
+            stopped = m.stopped;
+        }
+        if (!finished.isEmpty()) {
+            done = m.fileDone;
+        }
     }
     if (!finished.isEmpty() && done) {
         done(finished);
@@ -548,7 +565,13 @@ QString CLogEngine::LastError() const
 LogCounts CLogEngine::Counts() const
 {
     std::lock_guard guard(d->lock);
-    return d->counts;
+    LogCounts c = d->counts;
+    for (int i = 0; i < kIdRange * kIdRange; ++i) {
+        if (d->byId[size_t(i)] > 0) {
+            c.byType[uint16_t(((i / kIdRange + 0x30) << 8) | (i % kIdRange + 0x30))] = d->byId[size_t(i)];
+        }
+    }
+    return c;
 }
 
 QString CLogEngine::FileName() const

@@ -1,4 +1,5 @@
 #include "logging/LogEngine.h"
+#include "logging/LogSelection.h"
 
 #include <QDir>
 #include <QFile>
@@ -322,6 +323,70 @@ TEST(LogEngine, DiskFullStopsAtOnceWithTheLostCountAndKeepsEveryEarlierByte)
     EXPECT_EQ(c.bytes - c.lostBytes, medium.size());  // nothing counted after the failure
     EXPECT_EQ(medium, all.left(medium.size()));       // every earlier byte
     EXPECT_TRUE(ends.contains(int(medium.size())));   // and no half message
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LogSelection, ListRepliesSavedSelectionsAndTheCatalogue)
+{
+    EXPECT_EQ(ParseMessageList(QStringLiteral("{PG,PV,DP}"), LogType::Kvs), (QStringList{"PG", "PV", "DP"}));
+    EXPECT_EQ(ParseMessageList(QStringLiteral(" {1,03,LONGNAME9}"), LogType::Rtcm), (QStringList{"1", "", "LONGNAM"}));
+    EXPECT_TRUE(ParseMessageList(QStringLiteral("{PG,PV"), LogType::Kvs).isEmpty());
+
+    std::vector<LogMessageEntry> rows{{"PG", false, {}}, {"PV", false, {}}, {"RT", false, {}}, {"", false, {}}};
+    struct Case
+    {
+        const char* saved;
+        std::vector<bool> marks;
+        const char* savedAgain;
+    } cases[] = {
+        {"ALL", {true, true, true, false}, ",PG,PV,RT,"},
+        {",", {false, false, false, false}, ","},
+        {",PV,", {false, true, false, false}, ",PV,"},
+        {",PVX,P,", {false, false, false, false}, ","},
+    };
+    for (const Case& c : cases) {
+        ApplySavedSelection(rows, QString::fromLatin1(c.saved));
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].use, c.marks[i]) << c.saved << " row " << i;
+        }
+        EXPECT_EQ(SavedSelection(rows), QString::fromLatin1(c.savedAgain));
+    }
+    ApplySavedSelection(rows, QStringLiteral("ALL"));
+    EXPECT_EQ(SelectedMessages(rows), (QStringList{"PG", "PV"}));  // RT comes with every recording
+
+    // The section decides, whichever line ends are used; "PG" is not "PGX".
+    for (const char* eol : {"\r\n", "\n"}) {
+        const QByteArray cat = QByteArray("kvs") + eol + "PGX Other" + eol + "PG Geodetic Position 3.2.5.4" + eol +
+                               "nmea" + eol + "PG Not this one" + eol + "GGA Fix data" + eol;
+        EXPECT_EQ(CatalogueDescription(cat, LogType::Kvs, QStringLiteral("PG")), "Geodetic Position 3.2.5.4");
+        EXPECT_EQ(CatalogueDescription(cat, LogType::Nmea, QStringLiteral("PG")), "Not this one");
+        EXPECT_EQ(CatalogueDescription(cat, LogType::Rtcm, QStringLiteral("PG")), "");
+    }
+    const QByteArray longLine = "kvs\nPG " + QByteArray(100, 'd') + "\n";
+    EXPECT_EQ(CatalogueDescription(longLine, LogType::Kvs, QStringLiteral("PG")).size(), kMaxDescriptionLength);
+}
+
+// 45 messages make a line too long for the receiver: several statements, each short enough, none lost.
+TEST(LogSelection, LongSelectionsAreSplitIntoStatements)
+{
+    QStringList ids;
+    for (int i = 0; i < kMaxSelectedMessages; ++i) {
+        ids << QStringLiteral("M%1").arg(i, 2, 10, QLatin1Char('0'));
+    }
+    const QStringList lines = EmStatements(LogType::Kvs, ids, QStringLiteral("1.00"));
+    EXPECT_GT(lines.size(), 1);
+    QStringList joined;
+    for (const QString& line : lines) {
+        EXPECT_LE(line.size(), kMaxEmLength);
+        ASSERT_TRUE(line.startsWith("em,,kvs/"));
+        joined += line.mid(4).split(',');
+    }
+    EXPECT_EQ(joined.size(), kMaxSelectedMessages);
+    EXPECT_EQ(joined.first(), "kvs/M00:{1.00}");
+    EXPECT_EQ(EmStatements(LogType::Nmea, {"GGA"}, "0.05"), QStringList{"em,,nmea/GGA:{0.05}"});
 }
 
 }  // namespace
