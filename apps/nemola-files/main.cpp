@@ -214,6 +214,10 @@ int Remove(CReceiver& r, const Options& o)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--help")) || app.arguments().contains(QStringLiteral("-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     QString error;
     if (!ParseOptions(app.arguments().mid(1), &options, &error)) {

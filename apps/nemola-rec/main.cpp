@@ -333,6 +333,10 @@ int Record(CReceiver& receiver, const Options& o)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--help")) || app.arguments().contains(QStringLiteral("-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     QString error;
     if (!ParseOptions(app.arguments().mid(1), &options, &error)) {
