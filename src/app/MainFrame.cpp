@@ -282,7 +282,6 @@ void CMainFrame::OnAbout()
 }
 
 // Tools that arrive with later parts of the program.
-void CMainFrame::OnRealTimeLogging() {}
 // The user-message window comes with the receiver server.
 void CMainFrame::OnMessage() {}
 void CMainFrame::OnFirmwareLoader() {}
