@@ -252,6 +252,15 @@ TEST(LogEngine, MidnightGapsAndTimeJumps)
     r.engine.Stop();
     EXPECT_EQ(r.done, (QStringList{"Site261206 235950.kvs", "Site261206 235959.kvs"}));
 
+    // A date-and-time name waits for the receiver's date and the first epoch after it.
+    Recording w;
+    o = w.Options();
+    o.timeNames = true;
+    ASSERT_TRUE(w.engine.Start(o));
+    w.Feed({Time(Hms(10, 0, 0)), Date(2026, 12, 6), Time(Hms(10, 0, 1)), Date(2026, 12, 6)});
+    w.engine.Stop();
+    EXPECT_EQ(w.done, QStringList{"Site261206 100001.kvs"});
+
     Recording g;
     g.Feed({Time(Hms(10, 13, 58)), Date(2026, 12, 6)});
     o = g.Options();
