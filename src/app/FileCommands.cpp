@@ -4,6 +4,7 @@
 #include "files/FileManager.h"
 #include "files/Format.h"
 #include "link/ReceiverHolder.h"
+#include "logging/ui/RealTimeLogging.h"
 #include "ui/Prompts.h"
 
 #ifndef NEMOLA_VERSION
@@ -20,6 +21,19 @@ void CMainFrame::OnFileManager()
         context.tick = [tick = m_app.Time().tick] { return tick->TickMs(); };
         context.siteDialog = [this](QWidget*) { OnSite(); };
         RunFileManager(context, parent);
+    });
+}
+
+void CMainFrame::OnRealTimeLogging()
+{
+    m_app.RunDialogCommand([this](QWidget* parent) {
+        const AppSettings& settings = m_app.Settings();
+        RealTimeLoggingContext context;
+        context.holder = &CReceiverHolder::Shared();
+        context.receiverName = m_app.State().receiverName;
+        context.site = SiteInfo{settings.siteName, settings.antennaHeight, settings.slantHeight, settings.antennaStatus,
+                                settings.antennaType};
+        RunRealTimeLogging(context, parent);
     });
 }
 

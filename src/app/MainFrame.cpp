@@ -283,7 +283,6 @@ void CMainFrame::OnAbout()
 }
 
 // Tools that arrive with later parts of the program.
-void CMainFrame::OnRealTimeLogging() {}
 void CMainFrame::OnFirmwareLoader() {}
 void CMainFrame::OnScatterPlot() {}
 void CMainFrame::OnPositionPlot() {}

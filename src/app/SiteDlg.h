@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SiteEvents.h"
+#include "link/SiteEvents.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
 #include "app/TargetDlg.h"
 
-#include "app/SiteEvents.h"
+#include "link/SiteEvents.h"
 
 #include <QComboBox>
 #include <QGridLayout>

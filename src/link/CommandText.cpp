@@ -142,6 +142,17 @@ QByteArray BuildFrame(const char id[2], const QByteArray& body)
     return frame;
 }
 
+QString KvsMessageName(const QByteArray& id)
+{
+    static const char* const kNamed[][2] = {{"~~", "RT"}, {"||", "EE"}, {"::", "ET"}, {"==", "EV"}};
+    for (const auto& n : kNamed) {
+        if (id == n[0]) {
+            return QLatin1String(n[1]);
+        }
+    }
+    return QString::fromLatin1(id);
+}
+
 QByteArray KvsStreamId(const QString& name)
 {
     if (name == QLatin1String("RT")) {

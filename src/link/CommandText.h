@@ -43,6 +43,8 @@ ReplyBody SplitReplyBody(const QByteArray& body);
 
 // The stream identifier of a message name: "RT" = "~~", "EE" = "||", "ET" = "::", "EV" = "==", others as written.
 QByteArray KvsStreamId(const QString& name);
+// The message name of a stream identifier, the other way round: "~~" = "RT", and so on.
+QString KvsMessageName(const QByteArray& id);
 
 // A frame with the given identifier and body; bodies longer than a frame can hold are cut.
 QByteArray BuildFrame(const char id[2], const QByteArray& body);

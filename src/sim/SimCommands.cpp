@@ -11,6 +11,28 @@
 
 namespace {
 
+// What "list" answers for a message family: names, not stream identifiers ("RT", not "~~").
+QStringList ListedMessages(const QString& dir)
+{
+    if (dir == QLatin1String("/msg/kvs/")) {
+        QStringList names;
+        for (const QString& id : KnownKvsIds()) {
+            names << KvsMessageName(id.toLatin1());
+        }
+        return names;
+    }
+    if (dir == QLatin1String("/msg/cmr/")) {
+        return {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")};
+    }
+    if (dir == QLatin1String("/msg/nmea/")) {
+        return QStringLiteral("GGA,GLL,GSA,GSV,RMC,VTG,ZDA").split(QLatin1Char(','));
+    }
+    if (dir == QLatin1String("/msg/rtcm/")) {
+        return QStringLiteral("1,3,9,16,18,19,20,21,22,31,32").split(QLatin1Char(','));
+    }
+    return {};
+}
+
 // Error texts of the receiver: {code,,text}.
 constexpr const char* kErrSyntax = "{1,,syntax error}";
 constexpr const char* kErrUnknownCommand = "{1,,unknown command}";
@@ -311,8 +333,8 @@ Result CStatementRunner::List(const QStringList& args)
     if (!dir.endsWith(QLatin1Char('/'))) {
         dir += QLatin1Char('/');
     }
-    if (dir == QLatin1String("/msg/kvs/")) {
-        return Result::Value(QLatin1Char('{') + KnownKvsIds().join(QLatin1Char(',')) + QLatin1Char('}'));
+    if (const QStringList names = ListedMessages(dir); !names.isEmpty()) {
+        return Result::Value(QLatin1Char('{') + names.join(QLatin1Char(',')) + QLatin1Char('}'));
     }
     if (!m_core.params->IsDirectory(dir)) {
         return Result::Fail(kErrFirst);

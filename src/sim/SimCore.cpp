@@ -348,6 +348,10 @@ void CSimCore::EmitEpoch(int64_t t)
             bytes += frames;
         };
         for (const auto& [rank, item] : due) {
+            if (item.first == "KV" || item.first == "MF") {
+                bytes += SimLogHeaderFrame(item.first);
+                continue;
+            }
             add(generator->Frames(item.first, t, item.second, status));
         }
         // The epoch end closes every epoch that said anything, whatever its own period.

@@ -162,6 +162,13 @@ QByteArray SimLogHeader()
     return kv + mf + QByteArray::number(cs, 16).toUpper().rightJustified(2, '0') + "\r\n";
 }
 
+QByteArray SimLogHeaderFrame(const QByteArray& id)
+{
+    const QByteArray header = SimLogHeader();
+    const int mf = int(header.indexOf("MF009"));
+    return id == "KV" ? header.left(mf) : id == "MF" ? header.mid(mf) : QByteArray();
+}
+
 QByteArray SimLogContent(int64_t size, uint32_t seed)
 {
     QByteArray out = SimLogHeader();

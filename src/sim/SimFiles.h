@@ -60,6 +60,8 @@ struct SimFiles
 // message stream (deterministic for a seed).
 QByteArray SimLogContent(int64_t size, uint32_t seed);
 QByteArray SimLogHeader();
+// One frame of that header ("KV" or "MF"), with its CR LF, as the receiver outputs it when asked.
+QByteArray SimLogHeaderFrame(const QByteArray& id);
 
 // Commands of the memory. Each returns an empty text on success or the receiver's error text.
 QByteArray SimCreateFile(CSimCore& core, const QString& arg);

@@ -11,6 +11,8 @@ const char* const kKvsIds[] = {
     "~~", "::", "==", "||", "RD", "PG", "PO", "VE", "PV", "SG", "DP", "DO", "OO", "TT", "XA", "XB",
     "SI", "NN", "EL", "AZ", "EC", "E1", "E2", "E3", "E5", "TC", "SS", "DC", "FC", "F1", "F2", "RC",
     "R1", "R2", "PC", "P1", "P2", "GA", "NA", "GE", "NE", "SE", "MS", "GS", "NS", "WL",
+    // The log header frames, output like messages when asked for.
+    "KV", "MF",
 };
 
 struct PredefinedSet
@@ -21,7 +23,7 @@ struct PredefinedSet
 };
 
 const PredefinedSet kSets[] = {
-    {"/msg/def", "~~,RD,SI,NN,EL,AZ,EC,SS,TT,PG,PV,DP,SG,||", false},
+    {"/msg/def", "MF,~~,RD,SI,NN,EL,AZ,EC,SS,TT,PG,PV,DP,SG,||", false},
     {"/msg/rtk/kvs/min", "~~,RD,SI,NN,RC,PC,P2,||", true},
     {"/msg/rtk/kvs/max", "~~,RD,SI,NN,RC,R2,PC,P2,DC,EC,E2,||", true},
 };
@@ -212,7 +214,7 @@ int EpochRank(const QByteArray& id)
     // Time first, satellite lists in the order of their index list, then the solution, then the rest;
     // the epoch ends last.
     static const char* const kOrder[] = {
-        "~~", "RD", "SI", "NN", "EL", "AZ", "EC", "E1", "E2", "E3", "E5", "TC", "SS", "DC", "FC", "F1",
+        "KV", "MF", "~~", "RD", "SI", "NN", "EL", "AZ", "EC", "E1", "E2", "E3", "E5", "TC", "SS", "DC", "FC", "F1",
         "F2", "RC", "R1", "R2", "PC", "P1", "P2", "GS", "NS", "PG", "PO", "VE", "PV", "SG", "DP", "DO",
         "OO", "TT", "XA", "XB", "MS", "SE", "GA", "NA", "GE", "NE", "WL", "==", "::", "||",
     };

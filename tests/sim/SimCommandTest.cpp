@@ -195,7 +195,13 @@ TEST(SimCommandTest, DirectoriesPrintTheirValuesAndListTheirNames)
     EXPECT_EQ(Value(h, S("print,/par/pwr/charge/")), S("{auto,a,fast,fast}"));
     EXPECT_EQ(Value(h, S("print,/par/rcv/ver/")), S("{3.4.1,MBV-2.1,1.3,1.07,QM-GX 4.2}"));
     EXPECT_TRUE(h.Send(S("list,/par/rcv/model")).startsWith(S("ER")));
-    EXPECT_TRUE(Value(h, S("list,/msg/kvs")).contains(S("~~")));
+    // Message families list names, as the logging dialog reads them: "RT", never the stream's "~~".
+    const QString kvs = Value(h, S("list,/msg/kvs"));
+    EXPECT_TRUE(kvs.contains(S("{RT,ET,EV,EE,RD,PG,")) && kvs.contains(S(",KV,MF}")) && !kvs.contains(S("~~")))
+        << kvs.toStdString();
+    EXPECT_EQ(Value(h, S("list,/msg/nmea")), S("{GGA,GLL,GSA,GSV,RMC,VTG,ZDA}"));
+    EXPECT_EQ(Value(h, S("list,/msg/cmr")), S("{0,1,2,3}"));
+    EXPECT_TRUE(Value(h, S("list,/msg/rtcm")).startsWith(S("{1,3,")));
     // Attributes.
     EXPECT_EQ(Value(h, S("print,/dev/blk/a&block_size")), S("16384"));
     EXPECT_EQ(Value(h, S("print,/dev/blk/a&blocks")), S("8192"));

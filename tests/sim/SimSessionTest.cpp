@@ -145,7 +145,7 @@ TEST_F(SimSessionTest, EmAndDmRememberMessagesPerPort)
                                                               "/msg/kvs/~~:1000", "/msg/nmea/GGA:200"}));
     EXPECT_EQ(sim.EnabledMessages("/dev/ser/b"),
               QStringList({"/msg/rtcm/1:1000", "/msg/rtcm/31:1000", "/msg/rtcm/3:10000"}));
-    EXPECT_EQ(sim.EnabledMessages("/cur/log").size(), 14);
+    EXPECT_EQ(sim.EnabledMessages("/cur/log").size(), 15);  // the default set, MF included
 
     s.Write("dm,,kvs{/PG,/EE}\r\n");
     EXPECT_EQ(sim.EnabledMessages("/dev/ser/a"),

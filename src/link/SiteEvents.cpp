@@ -1,4 +1,4 @@
-#include "app/SiteEvents.h"
+#include "link/SiteEvents.h"
 
 #include "link/ReceiverHolder.h"
 

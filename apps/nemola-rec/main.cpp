@@ -1,0 +1,387 @@
+// nemola-rec: records a receiver's message stream into files, unattended, on the engine of the program's
+// real-time logging. Exit status: 0 stopped by a signal or at the end of --duration, 1 a write error, 2 bad
+// arguments or no connection, 3 the link was lost.
+#include "link/CommandText.h"
+#include "link/Connection.h"
+#include "link/Framer.h"
+#include "link/InProcessDevice.h"
+#include "link/Receiver.h"
+#include "link/ReceiverName.h"
+#include "logging/LogEngine.h"
+#include "logging/LogHealth.h"
+#ifdef NEMOLA_REC_WITH_SIM
+#include "sim/Simulator.h"
+#endif
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitWriteError = 1;
+constexpr int kExitNoReceiver = 2;  // also bad arguments
+constexpr int kExitLinkLost = 3;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int)
+{
+    g_stop = 1;
+}
+
+struct Options
+{
+    QString receiverName;
+    bool simulator = true;
+    QString password;
+    QString folder;
+    QStringList messages;  // KVS message names; empty: the receiver's default set
+    QString interval = QStringLiteral("1.00");
+    int every = 1;
+    int unitSeconds = 3600;
+    bool timeNames = false;
+    bool listenOnly = false;
+    double duration = 0;  // seconds; 0 until a signal
+};
+
+const char kUsage[] =
+    "Usage: nemola-rec [--simulator | --tcp HOST:PORT | --serial DEV[,BAUD]] [--password TEXT] --folder DIR\n"
+    "                  [--messages LIST] [--interval S] [--split 15m|1h|1d] [--names count|time]\n"
+    "                  [--listen-only] [--duration S]\n"
+    "Records the receiver's messages (LIST, e.g. PG,SI,RC; default: the receiver's default set) into DIR,\n"
+    "a new file at every split boundary of the receiver's time. --listen-only sends no command and records\n"
+    "what the receiver already outputs. Stops on SIGINT/SIGTERM. Exit: 0 stopped, 1 write error, 2 bad\n"
+    "arguments or no connection, 3 link lost.\n";
+
+void Print(std::FILE* to, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fputc('\n', to);
+    std::fflush(to);
+}
+
+void Error(const QString& text)
+{
+    Print(stderr, QStringLiteral("nemola-rec: ") + text);
+}
+
+bool ParseSplit(const QString& text, Options* o)
+{
+    if (text.size() < 2) {
+        return false;
+    }
+    bool ok = false;
+    const int n = text.left(text.size() - 1).toInt(&ok);
+    const QChar unit = text.back();
+    o->unitSeconds = unit == QLatin1Char('m')   ? 60
+                     : unit == QLatin1Char('h') ? 3600
+                     : unit == QLatin1Char('d') ? 86400
+                                                : 0;
+    o->every = n;
+    return ok && n >= 1 && o->unitSeconds > 0;
+}
+
+bool ParseOptions(const QStringList& args, Options* o, QString* error)
+{
+    bool targetGiven = false;
+    auto value = [&](int& i, QString* out) {
+        if (i + 1 >= args.size()) {
+            *error = args[i] + QStringLiteral(" needs a value");
+            return false;
+        }
+        *out = args[++i];
+        return true;
+    };
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        QString v;
+        if (a == QLatin1String("--simulator") || a == QLatin1String("--tcp") || a == QLatin1String("--serial")) {
+            if (targetGiven) {
+                *error = QStringLiteral("give only one of --simulator, --tcp and --serial");
+                return false;
+            }
+            targetGiven = true;
+            o->simulator = a == QLatin1String("--simulator");
+            if (o->simulator) {
+                continue;
+            }
+            if (!value(i, &v)) {
+                return false;
+            }
+            if (a == QLatin1String("--serial")) {
+                const int comma = int(v.indexOf(QLatin1Char(',')));
+                v = (comma < 0 ? v : v.left(comma)) + QLatin1Char(':') + (comma < 0 ? QString() : v.mid(comma + 1));
+            }
+            const auto kind = ParseReceiverName(v).kind;
+            if (kind != (a == QLatin1String("--tcp") ? ReceiverAddress::Kind::Tcp : ReceiverAddress::Kind::Serial)) {
+                *error = QStringLiteral("%1 can't use \"%2\"").arg(a, args[i]);
+                return false;
+            }
+            o->receiverName = v;
+        } else if (a == QLatin1String("--password")) {
+            if (!value(i, &o->password)) {
+                return false;
+            }
+        } else if (a == QLatin1String("--folder")) {
+            if (!value(i, &o->folder)) {
+                return false;
+            }
+        } else if (a == QLatin1String("--messages")) {
+            if (!value(i, &v)) {
+                return false;
+            }
+            o->messages = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
+            for (const QString& m : o->messages) {
+                if (m.size() != 2 || !m[0].isLetterOrNumber() || !m[1].isLetterOrNumber()) {
+                    *error = QStringLiteral("--messages: \"%1\" is not a message name").arg(m);
+                    return false;
+                }
+            }
+        } else if (a == QLatin1String("--interval")) {
+            bool ok = false;
+            if (!value(i, &v)) {
+                return false;
+            }
+            const double s = v.toDouble(&ok);
+            if (!ok || s < 0.05 || s > 86400) {
+                *error = QStringLiteral("--interval needs seconds from 0.05 to 86400");
+                return false;
+            }
+            o->interval = QString::number(s, 'f', 2);
+        } else if (a == QLatin1String("--split")) {
+            if (!value(i, &v) || !ParseSplit(v, o)) {
+                *error = QStringLiteral("--split needs a count and m, h or d (15m, 1h, 1d)");
+                return false;
+            }
+        } else if (a == QLatin1String("--names")) {
+            if (!value(i, &v) || (v != QLatin1String("count") && v != QLatin1String("time"))) {
+                *error = QStringLiteral("--names needs count or time");
+                return false;
+            }
+            o->timeNames = v == QLatin1String("time");
+        } else if (a == QLatin1String("--duration")) {
+            bool ok = false;
+            if (!value(i, &v)) {
+                return false;
+            }
+            o->duration = v.toDouble(&ok);
+            if (!ok || o->duration <= 0) {
+                *error = QStringLiteral("--duration needs seconds");
+                return false;
+            }
+        } else if (a == QLatin1String("--listen-only")) {
+            o->listenOnly = true;
+        } else {
+            *error = QStringLiteral("unknown argument ") + a;
+            return false;
+        }
+    }
+    if (o->folder.isEmpty()) {
+        *error = QStringLiteral("--folder is needed");
+        return false;
+    }
+    if (o->listenOnly && !o->messages.isEmpty()) {
+        *error = QStringLiteral("--listen-only sends no command: leave --messages out");
+        return false;
+    }
+    return true;
+}
+
+// The message set of a list-mode recording: time and date at the interval, the header frames once, the
+// messages and the epoch end.
+QString SelectionText(const Options& o)
+{
+    QStringList items{QStringLiteral("RD:") + o.interval, QStringLiteral("RT:") + o.interval, QStringLiteral("KV"),
+                      QStringLiteral("MF")};
+    for (const QString& m : o.messages) {
+        if (m != QLatin1String("RT") && m != QLatin1String("RD") && m != QLatin1String("KV") &&
+            m != QLatin1String("MF") && m != QLatin1String("EE")) {
+            items << m + QLatin1Char(':') + o.interval;
+        }
+    }
+    items << QStringLiteral("EE:") + o.interval;
+    return items.join(QLatin1Char(','));
+}
+
+int Record(CReceiver& receiver, const Options& o)
+{
+    CLogEngine engine;
+    LogOptions lo;
+    lo.folder = QDir(o.folder).absolutePath() + QLatin1Char('/');
+    lo.prefix = QStringLiteral("Site");
+    lo.timeNames = o.timeNames;
+    lo.every = o.every;
+    lo.unitSeconds = o.unitSeconds;
+    lo.interval = o.interval.toDouble();
+    // Without a header of the receiver's own (default set or listening), each file opens at an epoch with the
+    // engine's, so that no date and time message is held back.
+    lo.ownHeader = o.messages.isEmpty();
+    std::atomic<bool> failed{false};
+    engine.SetStoppedCallback([&failed](const QString&) { failed = true; });
+    engine.SetFileDoneCallback([](const QString& path) { Print(stdout, QStringLiteral("closed ") + path); });
+    if (!QDir().mkpath(lo.folder)) {
+        Error(QStringLiteral("can't create the folder ") + lo.folder);
+        return kExitWriteError;
+    }
+    QString error;
+    if (!engine.Start(lo, &error)) {
+        Error(error);
+        return kExitWriteError;
+    }
+
+    // The whole stream, whatever it holds, goes through a framer of the recorder's own.
+    auto framer = std::make_shared<CFramer>();
+    auto raw = [&engine, framer](const char* data, int size) {
+        framer->Feed(data, size_t(size), [&engine](const CFramer::Event& e) {
+            if (e.kind == CFramer::EventKind::Frame) {
+                engine.Feed(e.data, e.size, 0);
+            }
+        });
+    };
+    bool ok = true;
+    if (o.listenOnly) {
+        ok = receiver.SendCommand(QString(), raw);
+    } else if (o.messages.isEmpty()) {
+        ok = receiver.SendCommand(QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(o.interval), raw);
+    } else {
+        auto feed = [&engine](CReceiver* r) {
+            if (!r->IsMsgBufEmpty()) {
+                engine.Feed(r->getMsgBuf(0), r->getMsgBufSize(), r->getMsgChannel());
+            }
+        };
+        ok = receiver.Attach(0, feed, SelectionText(o), nullptr);
+    }
+    if (!ok) {
+        Error(QStringLiteral("can't start the messages: ") + receiver.GetReplyString().trimmed());
+        engine.Stop();
+        return kExitNoReceiver;
+    }
+
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    const auto start = std::chrono::steady_clock::now();
+    auto lastLine = start;
+    LogCounts before = engine.Counts();
+    int code = kExitOk;
+    while (!g_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto now = std::chrono::steady_clock::now();
+        if (failed || engine.GetState() == CLogEngine::State::Failed) {
+            const LogCounts c = engine.Counts();
+            Error(QStringLiteral("write error: %1; lost %2 messages, %3 bytes since the last good write")
+                      .arg(engine.LastError())
+                      .arg(c.lostMessages)
+                      .arg(c.lostBytes));
+            code = kExitWriteError;
+            break;
+        }
+        if (!receiver.IsOpen()) {
+            Error(QStringLiteral("the link to the receiver was lost; the files written so far are closed"));
+            code = kExitLinkLost;
+            break;
+        }
+        if (terminal && now - lastLine >= std::chrono::seconds(1)) {
+            const LogCounts c = engine.Counts();
+            const double s = std::chrono::duration<double>(now - lastLine).count();
+            std::fprintf(stderr, "\r%s\033[K",
+                         LogHealthLine(c, before, s, receiver.GetStreamStats().badChecksums, FreeBytesAt(lo.folder))
+                             .toLocal8Bit()
+                             .constData());
+            std::fflush(stderr);
+            before = c;
+            lastLine = now;
+        }
+        if (o.duration > 0 && std::chrono::duration<double>(now - start).count() >= o.duration) {
+            break;
+        }
+    }
+    if (terminal) {
+        std::fputc('\n', stderr);
+    }
+    // No more messages first, so that the last one in the file is whole.
+    if (receiver.IsOpen()) {
+        if (o.listenOnly) {
+            receiver.SendCommand(QString(), nullptr);
+        } else if (o.messages.isEmpty()) {
+            receiver.SendCommand(QStringLiteral("dm"), nullptr);
+        } else {
+            receiver.Detach(0);
+        }
+    }
+    engine.Stop();
+    if (code == kExitOk && engine.GetState() == CLogEngine::State::Failed) {
+        Error(QStringLiteral("write error: ") + engine.LastError());
+        code = kExitWriteError;
+    }
+    const LogCounts c = engine.Counts();
+    Print(stdout, QStringLiteral("%1 messages, %2 bytes in %3 files").arg(c.messages).arg(c.bytes).arg(c.files));
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--help")) || app.arguments().contains(QStringLiteral("-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    Options options;
+    QString error;
+    if (!ParseOptions(app.arguments().mid(1), &options, &error)) {
+        Error(error);
+        std::fputs(kUsage, stderr);
+        return kExitNoReceiver;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    // A file-size limit is a write error like a full disk, reported with what was lost, not a crash.
+    std::signal(SIGXFSZ, SIG_IGN);
+    QString receiverName = options.receiverName;
+#ifdef NEMOLA_REC_WITH_SIM
+    std::shared_ptr<CSimReceiver> sim;
+    if (options.simulator) {
+        sim = std::make_shared<CSimReceiver>(SimOptions());
+        RegisterInProcessDevice(QStringLiteral("nemola-rec"), sim);
+        receiverName = QStringLiteral("SIM:nemola-rec");
+    }
+#else
+    if (options.simulator) {
+        Error(QStringLiteral("this build has no simulator; give --tcp or --serial"));
+        return kExitNoReceiver;
+    }
+#endif
+    int code = kExitOk;
+    {
+        CConnection connection;
+        CReceiver receiver;
+        if (!connection.Open(QString(), QString(), options.password, QStringLiteral("nemola-rec"))) {
+            Error(connection.GetMsgText());
+            code = kExitNoReceiver;
+        } else if (!receiver.Open(&connection, receiverName)) {
+            Error(QStringLiteral("can't connect to %1: %2").arg(receiverName, receiver.GetReplyString()));
+            code = kExitNoReceiver;
+        } else {
+            code = Record(receiver, options);
+        }
+        receiver.Close();
+        connection.Close();
+    }
+#ifdef NEMOLA_REC_WITH_SIM
+    if (sim) {
+        UnregisterInProcessDevice(QStringLiteral("nemola-rec"));
+    }
+#endif
+    return code;
+}
