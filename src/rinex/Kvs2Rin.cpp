@@ -18,6 +18,7 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
 {
     QString input, folder, profile;
     RinexOptions options;
+    bool nav = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         auto value = [&](QString* out) {
@@ -45,7 +46,7 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
         } else if (a == QLatin1String("-L2")) {
             options.noL2 = true;
         } else if (a == QLatin1String("--nav")) {
-            // Navigation files are not written yet; the switch is accepted so that option strings keep working.
+            nav = true;
         } else {
             *report += QStringLiteral("unknown argument: %1\n").arg(a);
             return Kvs2RinExit::BadCommandLine;
@@ -100,6 +101,15 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
     }
     if (outputPath) {
         *outputPath = path;
+    }
+    if (nav) {
+        QSaveFile navOut(QDir(folder).filePath(CRinexWriter::LongName(
+            r, info.Field("MARKER NAME"), QFileInfo(input).completeBaseName(), options, QStringLiteral("MN"))));
+        if (!navOut.open(QIODevice::WriteOnly) || navOut.write(CRinexWriter::Navigation(r, info, options)) < 0 ||
+            !navOut.commit()) {
+            *report += QStringLiteral("%1: %2\n").arg(navOut.fileName(), navOut.errorString());
+            return Kvs2RinExit::OutputError;
+        }
     }
     if (r.badTime) {
         *report += QStringLiteral("%1: epochs in an unknown time scale were left out\n").arg(input);

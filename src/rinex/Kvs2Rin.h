@@ -18,6 +18,7 @@ enum : int {
 }
 
 // kvs2rin: -i <input.kvs> [-o <folder>] [-p <profile.ini>] [-G] [-R] [-L1] [-L2] [--nav]
-// Writes <folder>/<RINEX 3 long name> (the input's folder when -o is missing). `report` gets one line per fault.
+// Writes <folder>/<RINEX 3 long name> (the input's folder when -o is missing), with --nav also the navigation file
+// (the same name with the period and "MN" in place of the rate and "MO"). `report` gets one line per fault.
 // `outputPath` (optional) gets the observation file written.
 int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath = nullptr);

@@ -224,6 +224,17 @@ private:
             m_havePos = m_r.x == m_r.x && (m_r.x != 0 || m_r.y != 0 || m_r.z != 0);
             return;
         }
+        // Ephemerides: keyed by satellite and reference time (toe; day and tb), the first copy kept.
+        if (id == "GE" && b.size() >= 122) {
+            m_r.gpsEphemerides.try_emplace({uint8_t(b[0]), Get<uint32_t>(b.constData() + 32)}, b);
+            return;
+        }
+        if (id == "NE" && b.size() >= 87) {
+            const uint32_t when =
+                uint32_t(Get<uint16_t>(b.constData() + 2)) * 86400u + Get<uint32_t>(b.constData() + 8);
+            m_r.glonassEphemerides.try_emplace({uint8_t(b[0]), when}, b);
+            return;
+        }
         static const char* const kPerSat[] = {"DC", "EC", "E1", "E2", "FC", "F1", "F2",
                                               "RC", "R1", "R2", "PC", "P1", "P2"};
         for (const char* k : kPerSat) {

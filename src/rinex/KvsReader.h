@@ -51,6 +51,9 @@ struct KvsResult
     int skipped = 0;               // epochs, messages or byte runs left out because they could not be trusted
     std::vector<KvsEpoch> epochs;  // in time order, one per time
     double x = 0, y = 0, z = 0;    // approximate position (ECEF), 0 when none was reported
+    // Ephemeris message bodies (GE, NE) whose checksum held, without the checksum byte, one per satellite and
+    // reference time.
+    std::map<std::pair<int, uint32_t>, QByteArray> gpsEphemerides, glonassEphemerides;
 };
 
 class CKvsReader

@@ -170,7 +170,7 @@ double CRinexWriter::Interval(const KvsResult& data)
 }
 
 QString CRinexWriter::LongName(const KvsResult& data, const QString& markerName, const QString& fallback,
-                               const RinexOptions& options)
+                               const RinexOptions& options, const QString& kind)
 {
     auto station = [](const QString& s) {
         QString out;
@@ -214,8 +214,8 @@ QString CRinexWriter::LongName(const KvsResult& data, const QString& markerName,
     const QChar sys = types.size() == 1 ? QLatin1Char(SystemLetter(types.begin()->first)) : QLatin1Char('M');
     return st + QStringLiteral("00XXX_R_") +
            QString::asprintf("%04d%03d", start.date().year(), start.date().dayOfYear()) +
-           start.toString(QStringLiteral("HHmm")) + QLatin1Char('_') + period + QLatin1Char('_') + rate +
-           QLatin1Char('_') + sys + QStringLiteral("O.rnx");
+           start.toString(QStringLiteral("HHmm")) + QLatin1Char('_') + period + QLatin1Char('_') +
+           (kind.isEmpty() ? rate + QLatin1Char('_') + sys + QStringLiteral("O") : kind) + QStringLiteral(".rnx");
 }
 
 QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& o)

@@ -26,11 +26,13 @@ class CRinexWriter
 public:
     // The whole file for `data`. A value that does not fit its field, or NaN, is left blank.
     static QByteArray Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& options);
+    // The navigation file (GPS and GLONASS ephemerides) in RINEX 3.04, angles in radians, GLONASS in km.
+    static QByteArray Navigation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& options);
     // RINEX 3 long name: station (4) + monument and receiver digits "00" + "XXX" (country not known), data source
     // R, start time, period, rate, mixed or single-system observations. The station is the marker name (else
     // `fallback`) cut to its first four letters and digits, upper case, padded with "0".
     static QString LongName(const KvsResult& data, const QString& markerName, const QString& fallback,
-                            const RinexOptions& options);
+                            const RinexOptions& options, const QString& kind = QString());
     // The observation interval in seconds (the most frequent epoch spacing), 0 when fewer than two epochs.
     static double Interval(const KvsResult& data);
     // F14.3-style field: `width` columns, `decimals` after the point; blank when NaN or too wide.

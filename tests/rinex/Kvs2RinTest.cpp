@@ -327,3 +327,43 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
 }
 
 }  // namespace
+
+namespace {
+
+// The navigation file carries the simulator's orbits in RINEX units: radians, GLONASS in km.
+TEST_F(Kvs2RinTest, NavigationFileInRinexUnits)
+{
+    CMessageGenerator g(50.087, 14.421, 245, 7, kStartUtcMs);
+    const QByteArray kvs = RecordKvs(g, 60000, 120000);
+    QString report, obs;
+    ASSERT_EQ(RunKvs2Rin({QStringLiteral("-i"), Write(kvs), QStringLiteral("--nav")}, &report, &obs), 0);
+    QFile f(QString(obs).replace(QStringLiteral("_01S_MO.rnx"), QStringLiteral("_MN.rnx")));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    EXPECT_TRUE(lines[0].startsWith("     3.04           N: GNSS NAV DATA    M: MIXED"));
+    auto num = [](const QByteArray& l, int k) { return l.mid(4 + 19 * k, 19).trimmed().toDouble(); };
+    int gps = 0, glonass = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray& l = lines[i];
+        if (l.startsWith('G')) {
+            const SimSatellite* s = nullptr;
+            for (const SimSatellite& x : g.Sky().Satellites()) {
+                s = x.system == GnssSystem::Gps && x.number == l.mid(1, 2).toInt() ? &x : s;
+            }
+            ASSERT_TRUE(s);
+            EXPECT_NEAR(num(lines[i + 2], 3), s->orbit.sqrtA, 1e-6);
+            EXPECT_NEAR(num(lines[i + 4], 2), s->orbit.argPerigee, 1e-6) << "omega in radians";
+            EXPECT_NEAR(num(lines[i + 4], 0), s->orbit.i0, 0.02) << "i0 in radians";
+            ++gps;
+        } else if (l.startsWith('R')) {
+            const double x = num(lines[i + 1], 0), y = num(lines[i + 2], 0), z = num(lines[i + 3], 0);
+            EXPECT_NEAR(std::sqrt(x * x + y * y + z * z), 25510.0, 200.0) << "GLONASS orbit radius in km";
+            EXPECT_LT(std::fabs(num(lines[i + 1], 1)), 5.0) << "km/s";
+            ++glonass;
+        }
+    }
+    EXPECT_GT(gps, 3);
+    EXPECT_GT(glonass, 3);
+}
+
+}  // namespace

@@ -9,8 +9,8 @@
 
 #include <functional>
 
-inline const char* const kRawIds[] = {"~~", "RD", "SI", "NN", "EC", "E1", "E2", "DC", "FC", "F1",
-                                      "F2", "RC", "R1", "R2", "PC", "P1", "P2", "PO", "||"};
+inline const char* const kRawIds[] = {"~~", "RD", "SI", "NN", "EC", "E1", "E2", "DC", "FC", "F1", "F2",
+                                      "RC", "R1", "R2", "PC", "P1", "P2", "PO", "GE", "NE", "||"};
 
 // `edit` may change or drop a frame (return an empty array) before it is written.
 inline QByteArray RecordKvs(CMessageGenerator& g, int64_t fromMs, int64_t toMs, int64_t stepMs = 1000,
