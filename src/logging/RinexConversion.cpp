@@ -7,11 +7,13 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QThread>
 
 namespace {
 
 const char* const kGroup = "KVS2RIN";
+const char* const kMakerConverter = "KVS2RIN.EXE";
 
 QString Quoted(const QString& s)
 {
@@ -30,6 +32,10 @@ RinexConverterSettings RinexConverterSettings::Load(QSettings& q)
     q.beginGroup(QLatin1String(kGroup));
     RinexConverterSettings s;
     s.application = q.value(QStringLiteral("Application"), DefaultConverterApplication()).toString();
+    if (s.application == QLatin1String(kMakerConverter) && QStandardPaths::findExecutable(s.application).isEmpty()) {
+        // A profile from the maker's tool set names a program that does not exist here: ours does the same.
+        s.application = DefaultConverterApplication();
+    }
     s.runBy = q.value(QStringLiteral("RUN BY")).toString();
     s.observer = q.value(QStringLiteral("OBSERVER")).toString();
     s.agency = q.value(QStringLiteral("AGENCY")).toString();
@@ -82,7 +88,7 @@ QString DefaultConverterApplication()
             return beside;
         }
     }
-    return QStringLiteral("KVS2RIN.EXE");
+    return QLatin1String(kMakerConverter);
 }
 
 QByteArray RinexProfileText(const RinexConverterSettings& s, const RinexReceiverText& receiver)

@@ -167,6 +167,11 @@ TEST_F(RinexConversionTest, SettingsDialog)
     }
     const RinexConverterSettings s = RinexConverterSettings::Load(settings);
     EXPECT_EQ(s.application, QStringLiteral("/opt/kvs2rin"));
+    // Without a stored application, or with the maker's program that does not exist here: ours beside the program
+    // when installed there.
+    QSettings empty(m_dir.filePath(QStringLiteral("empty.ini")), QSettings::IniFormat);
+    empty.setValue(QStringLiteral("KVS2RIN/Application"), QStringLiteral("KVS2RIN.EXE"));
+    EXPECT_EQ(RinexConverterSettings::Load(empty).application, DefaultConverterApplication());
     EXPECT_EQ(s.markerName, QStringLiteral("Roof"));
     EXPECT_TRUE(s.noGlonass);
     EXPECT_FALSE(s.noGps);
