@@ -14,7 +14,7 @@ FuzzEntry FindFuzzTarget(const std::string& name)
         FuzzEntry entry;
     } kTargets[] = {
         {"framer", FuzzFramer}, {"receiver", FuzzReceiver}, {"decoders", FuzzDecoders},
-        {"script", FuzzScript}, {"toolkit", FuzzToolkit},
+        {"script", FuzzScript}, {"toolkit", FuzzToolkit}, {"kvsreader", FuzzKvsReader},
     };
     for (const auto& t : kTargets) {
         if (name == t.name) {

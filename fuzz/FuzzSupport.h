@@ -14,6 +14,7 @@ void FuzzReceiver(const uint8_t* data, size_t size);
 void FuzzDecoders(const uint8_t* data, size_t size);
 void FuzzScript(const uint8_t* data, size_t size);
 void FuzzToolkit(const uint8_t* data, size_t size);
+void FuzzKvsReader(const uint8_t* data, size_t size);
 
 using FuzzEntry = void (*)(const uint8_t* data, size_t size);
 // The entry point of a target named in fuzz/Targets.cmake, or null.

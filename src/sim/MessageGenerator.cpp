@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -305,7 +305,8 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
 
         // Measured Doppler holds the receiver clock's drift too; readers take it out with DO.
         const double f1 = CarrierHz(s, SimSignal::CaL1);
-        const double dopplerHz = -es.view.rangeRate * f1 / Wgs84::kC - e.drift * f1;
+        // Positive while the range grows, as the receiver reports it (the opposite of RINEX's sign).
+        const double dopplerHz = es.view.rangeRate * f1 / Wgs84::kC + e.drift * f1;
         es.doppler = int32_t(std::lround(dopplerHz * 1e4));
 
         // Raw data: code and carrier on CA/L1, P/L1, P/L2.
@@ -314,7 +315,8 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
         const double tropo = 2.4 / std::sin(std::max(es.view.elevationDeg, 2.0) * kDegToRad);
         const double clocks = Wgs84::kC * (e.clockOffset - SatClock(s, ts));
         const uint8_t rawSignals[3] = {SimSignal::CaL1, SimSignal::PL1, SimSignal::PL2};
-        const uint64_t lockKey = uint64_t(std::llround(lock * 1000));
+        const uint64_t lockKey = uint64_t(std::llround(lock * 1000)) + (uint64_t(SlipCount(s, t)) << 40);
+        const bool slipped = SlipAt(s, t);
         for (size_t k = 0; k < 3; ++k) {
             const uint8_t sig = rawSignals[k];
             if (!(s.signalMask & sig) || (status.l1Only && sig != SimSignal::CaL1)) {
@@ -330,7 +332,7 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
             const double lambda = Wgs84::kC / f;
             es.phase[k] = (es.view.range + clocks + tropo - iono) / lambda + ambiguity +
                           0.002 * SimNoise::Gauss(m_seed, kNoiseCarrier + 16 * k, i, uint64_t(t));
-            es.lockFlags[k] = es.lockSeconds >= 2.0 ? 0x11 : 0x10;
+            es.lockFlags[k] = es.lockSeconds >= 2.0 && !slipped ? 0x11 : 0x10;
         }
         e.sats.push_back(es);
         if (es.used) {
@@ -455,6 +457,9 @@ QByteArray CMessageGenerator::Frames(const QByteArray& id, int64_t t, int64_t pe
         return frame;
     }
 
+    if (SuppressSi(id, e)) {
+        return QByteArray();
+    }
     QByteArray body;
     if (!Body(id, e, t, periodMs, status, NextFaultIs(id, SimFault::OutOfRangeSatellites), &body) ||
         body.size() + 3 > kMaxBody) {
@@ -490,16 +495,17 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
     const char a = id[0], c = id[1];
     auto is = [&](const char* x) { return a == x[0] && c == x[1]; };
 
+    (void)gpsMs;
     if (is("~~") || is("::")) {
-        PutU4(b, uint32_t(((gpsMs % kDayMs) + kDayMs) % kDayMs));
+        PutU4(b, uint32_t(((ScaleMs(t) % kDayMs) + kDayMs) % kDayMs));
         return true;
     }
     if (is("RD")) {
-        const QDate d = QDateTime::fromMSecsSinceEpoch(gpsMs, Qt::UTC).date();
+        const QDate d = QDateTime::fromMSecsSinceEpoch(ScaleMs(t), Qt::UTC).date();
         PutU2(b, uint32_t(d.year()));
         PutU1(b, d.month());
         PutU1(b, d.day());
-        PutU1(b, 0);  // GPS time
+        PutU1(b, m_raw.timeScale);
         return true;
     }
     if (is("||")) {
@@ -507,7 +513,8 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
     }
     if (is("SI")) {
         for (const EpochSat& s : e.sats) {
-            PutU1(b, s.sat->siIndex);
+            const bool noChannel = s.sat->system == GnssSystem::Glonass && s.sat->number == m_raw.noChannelSlot;
+            PutU1(b, noChannel ? 70 : s.sat->siIndex);
         }
         if (outOfRange) {
             // Beyond every system's range, and the reserved 0.
@@ -518,7 +525,7 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
     if (is("NN")) {
         for (const EpochSat& s : e.sats) {
             if (s.sat->system == GnssSystem::Glonass) {
-                PutU1(b, s.sat->number);
+                PutU1(b, s.sat->number == m_raw.unknownSlot ? 255 : s.sat->number);
             }
         }
         if (outOfRange) {
@@ -849,4 +856,69 @@ QByteArray CMessageGenerator::Text(const QByteArray& id, const EpochData& e, con
     return (glonass ? QByteArrayLiteral(",GLSVST,") : QByteArrayLiteral(",GPSVST,")) +
            QByteArray::number(entries.size()) + ',' +
            (entries.isEmpty() ? QByteArrayLiteral("{}") : entries.join(',')) + ',';
+}
+
+void CMessageGenerator::SetRawProfile(const RawDataProfile& profile)
+{
+    m_raw = profile;
+    m_lastSi.clear();
+}
+
+void CMessageGenerator::InjectCycleSlip(GnssSystem system, int number, int64_t atMs)
+{
+    m_slips.push_back({system, number, atMs});
+    m_epoch.t = -1;
+}
+
+int CMessageGenerator::SlipCount(const SimSatellite& sat, int64_t t) const
+{
+    int n = 0;
+    for (const Slip& s : m_slips) {
+        n += s.system == sat.system && s.number == sat.number && s.atMs <= t;
+    }
+    return n;
+}
+
+bool CMessageGenerator::SlipAt(const SimSatellite& sat, int64_t t) const
+{
+    for (const Slip& s : m_slips) {
+        if (s.system == sat.system && s.number == sat.number && s.atMs == t) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int64_t CMessageGenerator::ScaleMs(int64_t t) const
+{
+    const int64_t utc = m_startUtcMs + t;
+    switch (m_raw.timeScale) {
+        case 1:
+        case 3:
+            return utc;
+        case 2:
+            return utc + kGlonassMinusUtcMs;
+        default:
+            return utc + kGpsMinusUtcMs;
+    }
+}
+
+bool CMessageGenerator::SuppressSi(const QByteArray& id, const EpochData& e)
+{
+    if (!m_raw.siOnlyOnChange || (id != "SI" && id != "NN")) {
+        return false;
+    }
+    QByteArray set;
+    for (const EpochSat& s : e.sats) {
+        set += char(s.sat->siIndex);
+    }
+    if (id == "SI") {
+        const bool same = set == m_lastSi;
+        m_lastSi = set;
+        if (!same) {
+            m_siSentAt = e.t;
+        }
+        return same;
+    }
+    return m_siSentAt != e.t;  // NN goes with its SI
 }

@@ -19,6 +19,15 @@ enum class SimFault {
     OutOfRangeSatellites,  // numbers outside their ranges in SI, NN, GA, NA, GS or NS
 };
 
+// Receivers differ in how they report raw data; a profile picks one behaviour of each.
+struct RawDataProfile
+{
+    int timeScale = 0;            // of ~~ and RD: 0 GPS, 1 UTC(USNO), 2 GLONASS, 3 UTC(SU)
+    bool siOnlyOnChange = false;  // SI (and NN) only when the set of satellites changes
+    int unknownSlot = 0;          // this GLONASS slot is reported as 255 in NN
+    int noChannelSlot = 0;        // this GLONASS slot is listed in SI as index 70 (channel unknown)
+};
+
 // What the generator reads from the receiver's state, once per epoch.
 struct ReceiverStatus
 {
@@ -119,6 +128,14 @@ public:
     // The next `count` frames of `id` carry the fault (for the SI faults: the next `count` SI).
     void InjectFault(SimFault fault, const QByteArray& id, int count);
 
+    // Raw-data behaviours of particular receivers (see RawDataProfile).
+    void SetRawProfile(const RawDataProfile& profile);
+    // The satellite loses phase lock at `atMs` (its lock flags say so for that epoch) and its carrier
+    // ambiguity changes from then on.
+    void InjectCycleSlip(GnssSystem system, int number, int64_t atMs);
+    // Whether the satellite's carrier was re-acquired (a slip) at the epoch `t`.
+    bool SlipAt(const SimSatellite& sat, int64_t t) const;
+
     // The epoch as the messages describe it.
     const EpochData& Epoch(int64_t t, const ReceiverStatus& status);
     const CSkyModel& Sky() const { return m_sky; }
@@ -139,6 +156,10 @@ private:
         int left;
     };
 
+    int64_t ScaleMs(int64_t t) const;  // receiver time of the epoch in the profile's time scale
+    int SlipCount(const SimSatellite& sat, int64_t t) const;
+    bool SuppressSi(const QByteArray& id, const EpochData& e);
+
     bool NextFaultIs(const QByteArray& id, SimFault fault) const;
     bool TakeFault(const QByteArray& id, SimFault* fault);
     bool Body(const QByteArray& id, const EpochData& e, int64_t t, int64_t periodMs, const ReceiverStatus& status,
@@ -156,6 +177,16 @@ private:
     EpochData m_epoch;
     std::deque<Event> m_events;
     std::vector<PendingFault> m_faults;
+    RawDataProfile m_raw;
+    struct Slip
+    {
+        GnssSystem system;
+        int number;
+        int64_t atMs;
+    };
+    std::vector<Slip> m_slips;
+    QByteArray m_lastSi;  // the last SI sent, for siOnlyOnChange
+    int64_t m_siSentAt = -1;
 };
 
 // A text message frame: identifier, length digits, the text, "@" and the two hex digits of the checksum.

@@ -30,7 +30,8 @@ CSimCore::CSimCore(const SimOptions& opts, std::unique_ptr<CParamStore> store)
     if (options.startUtcMs >= 0) {
         startUtcMs = options.startUtcMs;
     } else {
-        startUtcMs = options.virtualClock ? kFixedStartUtcMs : QDateTime::currentMSecsSinceEpoch();
+        // Epochs fall on whole seconds of the receiver's time, as a receiver's do.
+        startUtcMs = options.virtualClock ? kFixedStartUtcMs : QDateTime::currentMSecsSinceEpoch() / 1000 * 1000;
     }
     if (params) {
         // Each seed gives a receiver of its own identity.

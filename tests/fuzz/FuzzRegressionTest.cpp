@@ -36,7 +36,7 @@ TEST_P(FuzzReplayTest, CorpusAndRegressionsPassTheOracles)
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplayTest,
-                         ::testing::Values("framer", "receiver", "decoders", "script", "toolkit"),
+                         ::testing::Values("framer", "receiver", "decoders", "script", "toolkit", "kvsreader"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

@@ -340,11 +340,11 @@ TEST_F(MessageStreamTest, SatelliteListsFollowTheGeometryOverHours)
             } else {
                 EXPECT_EQ(uint8_t(m["E2"].body[i]), 255);  // Galileo and SBAS do not
             }
-            // Doppler without the clock's share has the sign of the approach: positive while rising.
+            // Doppler without the clock's share follows the range rate: negative while rising.
             const int32_t dc = int32_t(U4(m["DC"].body, 4 * i));
             ASSERT_NE(dc, 0x7FFFFFFF);
             if (k > 0 && index <= 37 && elevations[index][k - 1] != -99 && el > 5 && el < 60) {
-                const double r = -(dc * 1e-4 + drift * 1575.42e6);
+                const double r = dc * 1e-4 - drift * 1575.42e6;
                 const int trend = el - elevations[index][k - 1];
                 if (std::abs(trend) >= 1 && std::fabs(r) > 1000) {
                     EXPECT_EQ(trend > 0, r < 0) << index << " el " << el << " r " << r;
