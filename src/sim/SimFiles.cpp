@@ -13,7 +13,6 @@ constexpr const char* kErrFirst = "{2,,wrong 1st parameter}";
 constexpr const char* kErrSecond = "{3,,wrong 2nd parameter}";
 constexpr const char* kErrNoFile = "{10,,file not found}";
 constexpr const char* kErrExists = "{11,,file exists}";
-constexpr const char* kErrFull = "{12,,no space left}";
 constexpr const char* kErrBusy = "{13,,file system busy}";
 
 constexpr char kNak = 0x15;
