@@ -94,7 +94,8 @@ void CFramer::Append(const char* data, size_t size)
     }
     const size_t base = m_buf.size();
     m_buf.insert(m_buf.end(), data, data + size);
-    m_sums.reserve(m_buf.size() + 1);
+    // No exact reserve here: with a guessed frame waiting and bytes trickling in, an exact reserve would copy the
+    // whole sum table on every call; push_back's own growth keeps appending linear.
     for (size_t j = base; j < m_buf.size(); ++j) {
         m_sums.push_back(m_sums.back() ^ Rotl(static_cast<uint8_t>(m_buf[j]), 8 - 2 * (j & 3)));
     }
