@@ -30,6 +30,9 @@ public:
         std::vector<QByteArray> staleTags;         // of the line before
         std::map<QByteArray, bool> answeredError;  // first frame carrying the tag was an error frame
         bool fullFrameSent = false;
+        // Raw bytes were sent: they may open a "#" line or a guessed frame that swallows the next reply, so which
+        // reply the link saw first is no longer known and the error oracle stands down for this input.
+        bool garbled = false;
     };
 
     std::unique_ptr<IDeviceSession> OpenSession(Sink sink, QString* /*error*/) override;
@@ -82,7 +85,7 @@ void CFuzzDevice::OnLine(const QByteArray& line, const Sink& sink)
         auto reply = [&](const char* id, const QByteArray& tag, bool tagged, const QByteArray& body) {
             out += BuildFrame(id, (tagged ? '%' + tag + '%' : QByteArray()) + body) + "\r\n";
             if (tagged && !s.answeredError.count(tag)) {
-                s.answeredError[tag] = id[0] == 'E';
+                s.answeredError[tag] = id[0] == 'E' && !s.garbled;
             }
         };
         for (size_t k = 0; k < statements.size(); ++k) {
@@ -136,6 +139,7 @@ void CFuzzDevice::OnLine(const QByteArray& line, const Sink& sink)
                         break;
                     default:
                         out += in->Bytes(size_t(in->Pick(8)));
+                        s.garbled = true;
                         break;
                 }
             }
