@@ -7,7 +7,7 @@
 #include "link/FileListing.h"
 #include "link/InProcessDevice.h"
 #include "link/Receiver.h"
-#include "link/ReceiverName.h"
+#include "link/ReceiverOptions.h"
 #include "link/Scan.h"
 #ifdef NEMOLA_FILES_WITH_SIM
 #include "sim/Simulator.h"
@@ -30,9 +30,7 @@ constexpr int kExitNoReceiver = 2;  // also bad arguments
 
 struct Options
 {
-    QString receiverName;
-    bool simulator = true;
-    QString password;
+    ReceiverOptions receiver;
     QString command;  // list, get, rm
     QStringList names;
     QString folder = QStringLiteral(".");
@@ -60,52 +58,23 @@ void Error(const QString& text)
 
 bool ParseOptions(const QStringList& args, Options* o, QString* error)
 {
-    bool targetGiven = false;
-    auto value = [&](int& i, QString* out) {
-        if (i + 1 >= args.size()) {
-            *error = args[i] + QStringLiteral(" needs a value");
+    for (int i = 0; i < args.size(); ++i) {
+        const OptionStep step = ParseReceiverOption(args, i, &o->receiver, error);
+        if (step == OptionStep::Failed) {
             return false;
         }
-        *out = args[++i];
-        return true;
-    };
-    for (int i = 0; i < args.size(); ++i) {
+        if (step == OptionStep::Taken) {
+            continue;
+        }
         const QString& a = args[i];
         QString v;
-        if (a == QLatin1String("--simulator") || a == QLatin1String("--tcp") || a == QLatin1String("--serial")) {
-            if (targetGiven) {
-                *error = QStringLiteral("give only one of --simulator, --tcp and --serial");
-                return false;
-            }
-            targetGiven = true;
-            o->simulator = a == QLatin1String("--simulator");
-            if (o->simulator) {
-                continue;
-            }
-            if (!value(i, &v)) {
-                return false;
-            }
-            if (a == QLatin1String("--serial")) {
-                const int comma = int(v.indexOf(QLatin1Char(',')));
-                v = (comma < 0 ? v : v.left(comma)) + QLatin1Char(':') + (comma < 0 ? QString() : v.mid(comma + 1));
-            }
-            const auto kind = ParseReceiverName(v).kind;
-            if (kind != (a == QLatin1String("--tcp") ? ReceiverAddress::Kind::Tcp : ReceiverAddress::Kind::Serial)) {
-                *error = QStringLiteral("%1 can't use \"%2\"").arg(a, args[i]);
-                return false;
-            }
-            o->receiverName = v;
-        } else if (a == QLatin1String("--password")) {
-            if (!value(i, &o->password)) {
-                return false;
-            }
-        } else if (a == QLatin1String("--to")) {
-            if (!value(i, &o->folder)) {
+        if (a == QLatin1String("--to")) {
+            if (!TakeOptionValue(args, i, &o->folder, error)) {
                 return false;
             }
         } else if (a == QLatin1String("--block")) {
             bool ok = false;
-            if (!value(i, &v)) {
+            if (!TakeOptionValue(args, i, &v, error)) {
                 return false;
             }
             o->blockSize = v.toInt(&ok);
@@ -226,10 +195,10 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stderr);
         return kExitNoReceiver;
     }
-    QString receiverName = options.receiverName;
+    QString receiverName = options.receiver.receiverName;
 #ifdef NEMOLA_FILES_WITH_SIM
     std::shared_ptr<CSimReceiver> sim;
-    if (options.simulator) {
+    if (options.receiver.simulator) {
         SimOptions simOptions;
         simOptions.sampleFiles = 3;
         sim = std::make_shared<CSimReceiver>(simOptions);
@@ -237,7 +206,7 @@ int main(int argc, char** argv)
         receiverName = QStringLiteral("SIM:nemola-files");
     }
 #else
-    if (options.simulator) {
+    if (options.receiver.simulator) {
         Error(QStringLiteral("this build has no simulator; give --tcp or --serial"));
         return kExitNoReceiver;
     }
@@ -246,7 +215,7 @@ int main(int argc, char** argv)
     {
         CConnection connection;
         CReceiver receiver;
-        if (!connection.Open(QString(), QString(), options.password, QStringLiteral("nemola-files"))) {
+        if (!connection.Open(QString(), QString(), options.receiver.password, QStringLiteral("nemola-files"))) {
             Error(connection.GetMsgText());
             code = kExitNoReceiver;
         } else if (!receiver.Open(&connection, receiverName)) {

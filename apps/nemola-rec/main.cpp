@@ -6,7 +6,7 @@
 #include "link/Framer.h"
 #include "link/InProcessDevice.h"
 #include "link/Receiver.h"
-#include "link/ReceiverName.h"
+#include "link/ReceiverOptions.h"
 #include "logging/LogEngine.h"
 #include "logging/LogHealth.h"
 #ifdef NEMOLA_REC_WITH_SIM
@@ -42,9 +42,7 @@ void OnSignal(int)
 
 struct Options
 {
-    QString receiverName;
-    bool simulator = true;
-    QString password;
+    ReceiverOptions receiver;
     QString folder;
     QStringList messages;  // KVS message names; empty: the receiver's default set
     QString interval = QStringLiteral("1.00");
@@ -94,51 +92,22 @@ bool ParseSplit(const QString& text, Options* o)
 
 bool ParseOptions(const QStringList& args, Options* o, QString* error)
 {
-    bool targetGiven = false;
-    auto value = [&](int& i, QString* out) {
-        if (i + 1 >= args.size()) {
-            *error = args[i] + QStringLiteral(" needs a value");
+    for (int i = 0; i < args.size(); ++i) {
+        const OptionStep step = ParseReceiverOption(args, i, &o->receiver, error);
+        if (step == OptionStep::Failed) {
             return false;
         }
-        *out = args[++i];
-        return true;
-    };
-    for (int i = 0; i < args.size(); ++i) {
+        if (step == OptionStep::Taken) {
+            continue;
+        }
         const QString& a = args[i];
         QString v;
-        if (a == QLatin1String("--simulator") || a == QLatin1String("--tcp") || a == QLatin1String("--serial")) {
-            if (targetGiven) {
-                *error = QStringLiteral("give only one of --simulator, --tcp and --serial");
-                return false;
-            }
-            targetGiven = true;
-            o->simulator = a == QLatin1String("--simulator");
-            if (o->simulator) {
-                continue;
-            }
-            if (!value(i, &v)) {
-                return false;
-            }
-            if (a == QLatin1String("--serial")) {
-                const int comma = int(v.indexOf(QLatin1Char(',')));
-                v = (comma < 0 ? v : v.left(comma)) + QLatin1Char(':') + (comma < 0 ? QString() : v.mid(comma + 1));
-            }
-            const auto kind = ParseReceiverName(v).kind;
-            if (kind != (a == QLatin1String("--tcp") ? ReceiverAddress::Kind::Tcp : ReceiverAddress::Kind::Serial)) {
-                *error = QStringLiteral("%1 can't use \"%2\"").arg(a, args[i]);
-                return false;
-            }
-            o->receiverName = v;
-        } else if (a == QLatin1String("--password")) {
-            if (!value(i, &o->password)) {
-                return false;
-            }
-        } else if (a == QLatin1String("--folder")) {
-            if (!value(i, &o->folder)) {
+        if (a == QLatin1String("--folder")) {
+            if (!TakeOptionValue(args, i, &o->folder, error)) {
                 return false;
             }
         } else if (a == QLatin1String("--messages")) {
-            if (!value(i, &v)) {
+            if (!TakeOptionValue(args, i, &v, error)) {
                 return false;
             }
             o->messages = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -150,7 +119,7 @@ bool ParseOptions(const QStringList& args, Options* o, QString* error)
             }
         } else if (a == QLatin1String("--interval")) {
             bool ok = false;
-            if (!value(i, &v)) {
+            if (!TakeOptionValue(args, i, &v, error)) {
                 return false;
             }
             const double s = v.toDouble(&ok);
@@ -160,19 +129,19 @@ bool ParseOptions(const QStringList& args, Options* o, QString* error)
             }
             o->interval = QString::number(s, 'f', 2);
         } else if (a == QLatin1String("--split")) {
-            if (!value(i, &v) || !ParseSplit(v, o)) {
+            if (!TakeOptionValue(args, i, &v, error) || !ParseSplit(v, o)) {
                 *error = QStringLiteral("--split needs a count and m, h or d (15m, 1h, 1d)");
                 return false;
             }
         } else if (a == QLatin1String("--names")) {
-            if (!value(i, &v) || (v != QLatin1String("count") && v != QLatin1String("time"))) {
+            if (!TakeOptionValue(args, i, &v, error) || (v != QLatin1String("count") && v != QLatin1String("time"))) {
                 *error = QStringLiteral("--names needs count or time");
                 return false;
             }
             o->timeNames = v == QLatin1String("time");
         } else if (a == QLatin1String("--duration")) {
             bool ok = false;
-            if (!value(i, &v)) {
+            if (!TakeOptionValue(args, i, &v, error)) {
                 return false;
             }
             o->duration = v.toDouble(&ok);
@@ -348,16 +317,16 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, OnSignal);
     // A file-size limit is a write error like a full disk, reported with what was lost, not a crash.
     std::signal(SIGXFSZ, SIG_IGN);
-    QString receiverName = options.receiverName;
+    QString receiverName = options.receiver.receiverName;
 #ifdef NEMOLA_REC_WITH_SIM
     std::shared_ptr<CSimReceiver> sim;
-    if (options.simulator) {
+    if (options.receiver.simulator) {
         sim = std::make_shared<CSimReceiver>(SimOptions());
         RegisterInProcessDevice(QStringLiteral("nemola-rec"), sim);
         receiverName = QStringLiteral("SIM:nemola-rec");
     }
 #else
-    if (options.simulator) {
+    if (options.receiver.simulator) {
         Error(QStringLiteral("this build has no simulator; give --tcp or --serial"));
         return kExitNoReceiver;
     }
@@ -366,7 +335,7 @@ int main(int argc, char** argv)
     {
         CConnection connection;
         CReceiver receiver;
-        if (!connection.Open(QString(), QString(), options.password, QStringLiteral("nemola-rec"))) {
+        if (!connection.Open(QString(), QString(), options.receiver.password, QStringLiteral("nemola-rec"))) {
             Error(connection.GetMsgText());
             code = kExitNoReceiver;
         } else if (!receiver.Open(&connection, receiverName)) {
