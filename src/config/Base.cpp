@@ -1,7 +1,7 @@
 #include "config/Base.h"
 
 #include "config/ConfigGlobals.h"
-#include "config/DatumParam.h"
+#include "config/PageParts.h"
 #include "config/ScriptWriter.h"
 #include "config/SpinEdit.h"
 #include "link/ParamBatch.h"
@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QScrollArea>
 #include <QTabBar>
 #include <QVBoxLayout>
 #include <QtEndian>
@@ -43,13 +42,6 @@ const char* const kPositionPaths[2] = {"/par/ref/pos/gps/geo", "/par/ref/pos/glo
 constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr int kGloTypeLow = 3;
 constexpr int kGloTypeHigh = 7;
-
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 // An edit or check list whose controls are all disabled is not sent: "{,,}" says nothing and is refused.
 template <typename List>
@@ -160,17 +152,8 @@ CBase::CBase(QWidget* parent) : CConfigPage(parent)
 
 void CBase::BuildControls()
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("baseScroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(4, 4, 4, 4);
-    scroll->setWidget(content);
+    auto* column = AddScrolledContent<QVBoxLayout>(this, "baseScroll");
+    QWidget* content = column->parentWidget();
     auto mark = [this] { MarkChanged(); };
 
     // Reference mode.
@@ -665,17 +648,7 @@ void CBase::GetFromReceiver()
 
 void CBase::OpenDatumParameters()
 {
-    const QString code = m_datum->currentText();
-    int index = -1;
-    if (m_datumRunner) {
-        index = m_datumRunner(code, this);
-    } else {
-        CDatumParam dialog(code, this);
-        dialog.exec();
-        index = dialog.ResultIndex();
-    }
-    if (index >= 0 && index < m_datum->count()) {
-        m_datum->setCurrentIndex(index);
+    if (RunDatumDialog(m_datum, m_datumRunner, this)) {
         MarkChanged();
     }
 }

@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace {
@@ -58,16 +57,8 @@ CEVent::CEVent(QWidget* parent) : CConfigPage(parent)
 
 void CEVent::BuildControls()
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = Named(new QScrollArea(this), "eventScroll");
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* grid = new QGridLayout(content);
-    grid->setContentsMargins(4, 4, 4, 4);
-    scroll->setWidget(content);
+    auto* grid = AddScrolledContent<QGridLayout>(this, "eventScroll");
+    QWidget* content = grid->parentWidget();
     grid->addWidget(BuildPps(m_pps[0], content), 0, 0);
     grid->addWidget(BuildPps(m_pps[1], content), 0, 1);
     grid->addWidget(BuildEvent(m_events[0], 0, content), 1, 0);

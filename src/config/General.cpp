@@ -9,7 +9,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace {
@@ -45,16 +44,8 @@ CGeneral::CGeneral(QWidget* parent) : CConfigPage(parent)
 
 void CGeneral::BuildControls()
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = Named(new QScrollArea(this), "generalScroll");
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* grid = new QGridLayout(content);
-    grid->setContentsMargins(4, 4, 4, 4);
-    scroll->setWidget(content);
+    auto* grid = AddScrolledContent<QGridLayout>(this, "generalScroll");
+    QWidget* content = grid->parentWidget();
     auto mark = [this] { MarkChanged(); };
     auto combo = [&](QGridLayout* g, const QString& caption, const char* name, const QStringList& labels,
                      QLabel** label) {

@@ -1,5 +1,20 @@
 #include "config/PageParts.h"
 
+#include "config/DatumParam.h"
+#include "config/ScriptWriter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+
+namespace {
+
+const QStringList kModeValues{"sp", "cd", "wd", "pf", "pd"};
+const char* const kSolutionPaths[4] = {"/par/pos/mode/sp", "/par/pos/mode/cd", "/par/pos/mode/pf", "/par/pos/mode/pd"};
+const QString kOn = QStringLiteral("on");
+const QString kOff = QStringLiteral("off");
+
+}  // namespace
+
 QLineEdit* AddEditRow(QGridLayout* grid, const QString& caption, const char* name, QLabel** label)
 {
     const int row = grid->rowCount();
@@ -41,4 +56,56 @@ bool ReadFloat(const QLineEdit* edit, float* value)
     bool ok = false;
     *value = edit->text().trimmed().toFloat(&ok);
     return ok;
+}
+
+bool RunDatumDialog(QComboBox* datum, const DatumDialogRunner& runner, QWidget* parent)
+{
+    const QString code = datum->currentText();
+    int index = -1;
+    if (runner) {
+        index = runner(code, parent);
+    } else {
+        CDatumParam dialog(code, parent);
+        dialog.exec();
+        index = dialog.ResultIndex();
+    }
+    if (index < 0 || index >= datum->count()) {
+        return false;
+    }
+    datum->setCurrentIndex(index);
+    return true;
+}
+
+void LoadModeAndSolutions(const QString* mode, const std::array<const QString*, 4>& solutions, const RadioList& modes,
+                          const SolutionChecks& boxes)
+{
+    LoadRadio(mode, modes, kModeValues);
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        LoadCheckYes(solutions[i], boxes[i]);
+    }
+    if (!boxes[3]->isEnabled()) {
+        boxes[3]->setChecked(true);
+    }
+}
+
+QString ApplyModeAndSolutions(const RadioList& modes, const SolutionChecks& boxes,
+                              const std::array<const char*, 5>& errors)
+{
+    if (!SetRadioParam(QStringLiteral("/par/pos/mode/cur"), modes, kModeValues)) {
+        return QLatin1String(errors[0]);
+    }
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        if (!SetCheckParam(QLatin1String(kSolutionPaths[i]), boxes[i], kOn, kOff)) {
+            return QLatin1String(errors[i + 1]);
+        }
+    }
+    return QString();
+}
+
+void WriteModeAndSolutions(const RadioList& modes, const SolutionChecks& boxes)
+{
+    WriteRadioParam(QStringLiteral("/par/pos/mode/cur"), modes, kModeValues);
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        WriteCheckParam(QLatin1String(kSolutionPaths[i]), boxes[i], kOn, kOff);
+    }
 }

@@ -7,13 +7,38 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QString>
+#include <QVBoxLayout>
+
+#include <array>
+#include <functional>
+
+class QComboBox;
 
 template <typename T>
 T* Named(T* widget, const char* name)
 {
     widget->setObjectName(QLatin1String(name));
     return widget;
+}
+
+// Fills a page with a scroll area named `scrollName` that scrolls vertically only, and returns the layout of its
+// content widget (layout->parentWidget() is the parent for the page's controls).
+template <typename Layout>
+Layout* AddScrolledContent(QWidget* page, const char* scrollName)
+{
+    auto* outer = new QVBoxLayout(page);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = Named(new QScrollArea(page), scrollName);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+    auto* content = new QWidget;
+    auto* layout = new Layout(content);
+    layout->setContentsMargins(4, 4, 4, 4);
+    scroll->setWidget(content);
+    return layout;
 }
 
 // A label and an edit in the next row of a grid; the label is named `name` + "Label".
@@ -28,3 +53,18 @@ QString SendEditStep(const QString& path, QLineEdit* edit, bool quoted, const QS
 // is no number is out of every range rather than whatever a scan left behind.
 bool ReadInt(const QLineEdit* edit, int* value);
 bool ReadFloat(const QLineEdit* edit, float* value);
+
+// The datum dialog for the datum selected in `datum`: `runner` stands in for it when set (tests). True when the
+// user picked another entry of the combo, which is then selected.
+using DatumDialogRunner = std::function<int(const QString& code, QWidget* parent)>;
+bool RunDatumDialog(QComboBox* datum, const DatumDialogRunner& runner, QWidget* parent);
+
+// The positioning mode (sp, cd, wd, pf, pd) and the solutions it may use (sp, cd, pf, pd), shown alike on the
+// Rover and the Positioning pages. `errors` are the page's refusal texts, the mode's first.
+using SolutionChecks = std::array<QCheckBox*, 4>;
+// A receiver that does not report the fixed solution's switch always uses it: the box stays checked.
+void LoadModeAndSolutions(const QString* mode, const std::array<const QString*, 4>& solutions, const RadioList& modes,
+                          const SolutionChecks& boxes);
+QString ApplyModeAndSolutions(const RadioList& modes, const SolutionChecks& boxes,
+                              const std::array<const char*, 5>& errors);
+void WriteModeAndSolutions(const RadioList& modes, const SolutionChecks& boxes);

@@ -1,7 +1,7 @@
 #include "config/Position.h"
 
 #include "config/ConfigGlobals.h"
-#include "config/DatumParam.h"
+#include "config/PageParts.h"
 #include "config/PosSatPages.h"
 #include "config/ScriptWriter.h"
 #include "link/ParamBatch.h"
@@ -61,13 +61,6 @@ void ShowMaster(QCheckBox* box, MasterState state)
             box->setCheckState(Qt::Checked);
             break;
     }
-}
-
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
 }
 
 }  // namespace
@@ -305,18 +298,11 @@ void CPosition::QuerySettings()
     }
     auto r = [&batch](int i) { return batch.Value(i); };
 
-    LoadRadio(r(0), m_modes, ModeValues());
+    LoadModeAndSolutions(r(0), {r(2), r(13), r(14), r(15)}, m_modes, m_solutions);
     if (!r(1)) {
         // No RTK engine.
         m_modes[3]->setEnabled(false);
         m_modes[4]->setEnabled(false);
-    }
-    LoadCheckYes(r(2), m_solutions[0]);
-    LoadCheckYes(r(13), m_solutions[1]);
-    LoadCheckYes(r(14), m_solutions[2]);
-    LoadCheckYes(r(15), m_solutions[3]);
-    if (!m_solutions[3]->isEnabled()) {
-        m_solutions[3]->setChecked(true);
     }
     LoadEditPlain(r(3), m_elevation, true);
     LoadEditPlain(r(4), m_pdop, true);
@@ -346,20 +332,13 @@ void CPosition::QuerySettings()
 
 QString CPosition::ApplySettings()
 {
-    if (!SetRadioParam(QStringLiteral("/par/pos/mode/cur"), m_modes, ModeValues())) {
-        return QStringLiteral("Can't set positioning mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/sp"), m_solutions[0], kOn, kOff)) {
-        return QStringLiteral("Can't set Standalone solution mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/cd"), m_solutions[1], kOn, kOff)) {
-        return QStringLiteral("Can't set Code Differential solution mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/pf"), m_solutions[2], kOn, kOff)) {
-        return QStringLiteral("Can't set Phase Float solution mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/pd"), m_solutions[3], kOn, kOff)) {
-        return QStringLiteral("Can't set Phase Fixed solution mode");
+    if (QString e =
+            ApplyModeAndSolutions(m_modes, m_solutions,
+                                  {"Can't set positioning mode", "Can't set Standalone solution mode",
+                                   "Can't set Code Differential solution mode", "Can't set Phase Float solution mode",
+                                   "Can't set Phase Fixed solution mode"});
+        !e.isEmpty()) {
+        return e;
     }
     if (m_elevation->isEnabled() && !IsNumberText(m_elevation->text())) {
         m_elevation->setFocus(Qt::OtherFocusReason);
@@ -417,11 +396,7 @@ QString CPosition::ApplySettings()
 
 void CPosition::WriteScript()
 {
-    WriteRadioParam(QStringLiteral("/par/pos/mode/cur"), m_modes, ModeValues());
-    WriteCheckParam(QStringLiteral("/par/pos/mode/sp"), m_solutions[0], kOn, kOff);
-    WriteCheckParam(QStringLiteral("/par/pos/mode/cd"), m_solutions[1], kOn, kOff);
-    WriteCheckParam(QStringLiteral("/par/pos/mode/pf"), m_solutions[2], kOn, kOff);
-    WriteCheckParam(QStringLiteral("/par/pos/mode/pd"), m_solutions[3], kOn, kOff);
+    WriteModeAndSolutions(m_modes, m_solutions);
     WriteEditParam(QStringLiteral("/par/pos/elm"), m_elevation, false);
     WriteEditParam(QStringLiteral("/par/pos/pdop"), m_pdop, false);
     WriteCheckListParam(QStringLiteral("/par/pos/sys"), m_systems, kOn, kOff, false);
@@ -446,17 +421,7 @@ void CPosition::WriteScript()
 
 void CPosition::OpenDatumParameters()
 {
-    const QString code = m_datum->currentText();
-    int index = -1;
-    if (m_datumRunner) {
-        index = m_datumRunner(code, this);
-    } else {
-        CDatumParam dialog(code, this);
-        dialog.exec();
-        index = dialog.ResultIndex();
-    }
-    if (index >= 0 && index < m_datum->count()) {
-        m_datum->setCurrentIndex(index);
+    if (RunDatumDialog(m_datum, m_datumRunner, this)) {
         MarkChanged();
     }
 }

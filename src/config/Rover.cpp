@@ -1,6 +1,7 @@
 #include "config/Rover.h"
 
 #include "config/ConfigGlobals.h"
+#include "config/PageParts.h"
 #include "config/ScriptWriter.h"
 #include "config/SpinEdit.h"
 #include "link/ParamBatch.h"
@@ -15,7 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace {
@@ -43,13 +43,6 @@ const QString kKinematic = QStringLiteral("1.0");
 constexpr int kGloTypeLow = 3;
 constexpr int kGloTypeHigh = 7;
 
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
 void EnableAll(const RadioList& radios, bool enable)
 {
     for (QRadioButton* radio : radios) {
@@ -74,17 +67,8 @@ CRover::~CRover()
 
 void CRover::BuildControls()
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("roverScroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* grid = new QGridLayout(content);
-    grid->setContentsMargins(4, 4, 4, 4);
-    scroll->setWidget(content);
+    auto* grid = AddScrolledContent<QGridLayout>(this, "roverScroll");
+    QWidget* content = grid->parentWidget();
     auto mark = [this] { MarkChanged(); };
     auto modeUpdate = [this] { UpdateMode(true); };
     auto radios = [&](QGroupBox* box, const QStringList& texts, const std::vector<const char*>& names, bool update) {
@@ -285,14 +269,7 @@ void CRover::QuerySettings()
     }
     FillSources(ports);
 
-    LoadRadio(r(12), m_modes, ModeValues());
-    LoadCheckYes(r(13), m_solutions[0]);
-    LoadCheckYes(r(34), m_solutions[1]);
-    LoadCheckYes(r(35), m_solutions[2]);
-    LoadCheckYes(r(36), m_solutions[3]);
-    if (!m_solutions[3]->isEnabled()) {
-        m_solutions[3]->setChecked(true);
-    }
+    LoadModeAndSolutions(r(12), {r(13), r(34), r(35), r(36)}, m_modes, m_solutions);
     LoadEdit(r(37), m_stationId, m_stationIdLabel, true);
 
     m_has = Reported{};
@@ -344,20 +321,12 @@ void CRover::QuerySettings()
 
 QString CRover::ApplySettings()
 {
-    if (!SetRadioParam(QStringLiteral("/par/pos/mode/cur"), m_modes, ModeValues())) {
-        return QStringLiteral("Can't set rover positioning mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/sp"), m_solutions[0], kOn, kOff)) {
-        return QStringLiteral("Can't set Standalone solution mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/cd"), m_solutions[1], kOn, kOff)) {
-        return QStringLiteral("Can't set Code Diff. solution mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/pf"), m_solutions[2], kOn, kOff)) {
-        return QStringLiteral("Can't set Rover Float solution mode");
-    }
-    if (!SetCheckParam(QStringLiteral("/par/pos/mode/pd"), m_solutions[3], kOn, kOff)) {
-        return QStringLiteral("Can't set Rover Fixed solution mode");
+    if (QString e = ApplyModeAndSolutions(m_modes, m_solutions,
+                                          {"Can't set rover positioning mode", "Can't set Standalone solution mode",
+                                           "Can't set Code Diff. solution mode", "Can't set Rover Float solution mode",
+                                           "Can't set Rover Fixed solution mode"});
+        !e.isEmpty()) {
+        return e;
     }
     if (IsDgps()) {
         if (!SetRadioParam(QStringLiteral("/par/pos/cd/src/mode"), m_usage, UsageValues())) {
@@ -416,11 +385,7 @@ QString CRover::ApplySettings()
 
 void CRover::WriteScript()
 {
-    WriteRadioParam(QStringLiteral("/par/pos/mode/cur"), m_modes, ModeValues());
-    WriteCheckParam(QStringLiteral("/par/pos/mode/sp"), m_solutions[0], kOn, kOff);
-    WriteCheckParam(QStringLiteral("/par/pos/mode/cd"), m_solutions[1], kOn, kOff);
-    WriteCheckParam(QStringLiteral("/par/pos/mode/pf"), m_solutions[2], kOn, kOff);
-    WriteCheckParam(QStringLiteral("/par/pos/mode/pd"), m_solutions[3], kOn, kOff);
+    WriteModeAndSolutions(m_modes, m_solutions);
     if (m_modes[3]->isChecked() || m_modes[4]->isChecked()) {
         WriteRadioParam(QStringLiteral("/par/pos/pd/mode"), m_rtkMode, RtkModeValues());
         if (m_dynamics[0]->isEnabled()) {

@@ -7,7 +7,6 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace {
@@ -45,16 +44,8 @@ CTovel::CTovel(QWidget* parent) : CConfigPage(parent)
 
 void CTovel::BuildControls()
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = Named(new QScrollArea(this), "tovelScroll");
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* grid = new QGridLayout(content);
-    grid->setContentsMargins(4, 4, 4, 4);
-    scroll->setWidget(content);
+    auto* grid = AddScrolledContent<QGridLayout>(this, "tovelScroll");
+    QWidget* content = grid->parentWidget();
     auto mark = [this] { MarkChanged(); };
     auto rule = [this] { UpdateRules(true); };
     auto radios = [&](const QString& title, const QStringList& texts, const std::vector<const char*>& names,
