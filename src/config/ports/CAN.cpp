@@ -5,7 +5,6 @@
 #include "config/ports/PortGroup.h"
 #include "config/ports/PortTables.h"
 #include "link/ParamBatch.h"
-#include "link/ReceiverHolder.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -97,9 +96,8 @@ QString CCAN::ApplySettings()
             continue;
         }
         const QString& port = group->Port();
-        if (group->Input()->isEnabled() &&
-            !CReceiverHolder::Shared().Send(QStringLiteral("%%set,/par") + port + QStringLiteral("/imode,cmd"))) {
-            return PortError("Can't change imode to port : ", port);
+        if (QString e = group->SwitchToCommandInput(); !e.isEmpty()) {
+            return e;
         }
         if (!group->ApplyInput()) {
             return PortError("Can't set input mode for ", port);

@@ -170,6 +170,35 @@ void CPortGroup::WriteMessages() const
     WritePortMessages(m_port);
 }
 
+bool CPortGroup::IsConfigurable() const
+{
+    return m_available && !IsControllerPort(m_port);
+}
+
+QString CPortGroup::SwitchToCommandInput()
+{
+    if (m_input->isEnabled() &&
+        !CReceiverHolder::Shared().Send(QStringLiteral("%%set,/par") + m_port + QStringLiteral("/imode,cmd"))) {
+        return PortError("Can't change imode to port : ", m_port);
+    }
+    return QString();
+}
+
+QString CPortGroup::ApplyInputAndOutput()
+{
+    if (!ApplyInput()) {
+        return PortError("Can't set input mode for ", m_port);
+    }
+    QString period;
+    if (!CheckPeriod(&period)) {
+        return PortError("Invalid messages output period for ", m_port);
+    }
+    if (!ApplyOutput(period)) {
+        return PortError("Can't set output mode for ", m_port);
+    }
+    return QString();
+}
+
 QString PortError(const char* text, const QString& port)
 {
     return QLatin1String(text) + port;

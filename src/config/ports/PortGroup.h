@@ -45,6 +45,13 @@ public:
     // The period text to send (empty when the edit is disabled); false when the enabled edit holds no number.
     bool CheckPeriod(QString* period);
     bool ApplyOutput(const QString& period);
+    // Available and not the controller's own port: a port its page sends and writes.
+    bool IsConfigurable() const;
+    // Switches the port's input to commands first, so that it still answers while it is being set; only when its
+    // input mode is to be set at all. The page's error text, empty on success.
+    QString SwitchToCommandInput();
+    // The input mode, then the output preset with its period. The page's error text, empty on success.
+    QString ApplyInputAndOutput();
 
     // Script lines: the input mode, the current values of `suffixes` ("/echo", ...), and the port's messages.
     void WriteInput() const;

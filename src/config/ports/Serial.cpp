@@ -63,12 +63,6 @@ CSerial::CSerial(QWidget* parent) : CConfigPage(parent)
     column->addStretch(1);
 }
 
-bool CSerial::IsConfigurable(int i) const
-{
-    const CPortGroup* group = m_groups[size_t(i)];
-    return group->IsAvailable() && !IsControllerPort(group->Port());
-}
-
 void CSerial::QuerySettings()
 {
     CParamBatch batch;
@@ -118,7 +112,7 @@ void CSerial::QuerySettings()
 QString CSerial::ApplySettings()
 {
     for (int i = 0; i < kPorts; ++i) {
-        if (!IsConfigurable(i)) {
+        if (!m_groups[size_t(i)]->IsConfigurable()) {
             continue;
         }
         CPortGroup* group = m_groups[size_t(i)];
@@ -129,15 +123,8 @@ QString CSerial::ApplySettings()
         if (!SetCheckParam(group->Param("/rtscts"), m_rtscts[size_t(i)], kOn, kOff)) {
             return PortError("Can't set RTS/CTS mode for ", port);
         }
-        if (!group->ApplyInput()) {
-            return PortError("Can't set input mode for ", port);
-        }
-        QString period;
-        if (!group->CheckPeriod(&period)) {
-            return PortError("Invalid messages output period for ", port);
-        }
-        if (!group->ApplyOutput(period)) {
-            return PortError("Can't set output mode for ", port);
+        if (QString e = group->ApplyInputAndOutput(); !e.isEmpty()) {
+            return e;
         }
     }
     return QString();
@@ -146,7 +133,7 @@ QString CSerial::ApplySettings()
 void CSerial::WriteScript()
 {
     for (int i = 0; i < kPorts; ++i) {
-        if (!IsConfigurable(i)) {
+        if (!m_groups[size_t(i)]->IsConfigurable()) {
             continue;
         }
         CPortGroup* group = m_groups[size_t(i)];

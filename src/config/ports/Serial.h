@@ -30,9 +30,6 @@ signals:
     void Changed();
 
 private:
-    // Available and not the controller's own port.
-    bool IsConfigurable(int i) const;
-
     std::array<CPortGroup*, kPorts> m_groups{};
     std::array<QLabel*, kPorts> m_baudLabels{};
     std::array<QComboBox*, kPorts> m_bauds{};

@@ -3,7 +3,6 @@
 #include "config/ports/PortGroup.h"
 #include "config/ports/PortTables.h"
 #include "link/ParamBatch.h"
-#include "link/ReceiverHolder.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -95,12 +94,6 @@ CTCP::CTCP(QWidget* parent) : CConfigPage(parent)
     column->addStretch(1);
 }
 
-bool CTCP::IsConfigurable(int i) const
-{
-    const CPortGroup* group = m_groups[size_t(i)];
-    return group->IsAvailable() && !IsControllerPort(group->Port());
-}
-
 void CTCP::QuerySettings()
 {
     CParamBatch batch;
@@ -127,26 +120,16 @@ void CTCP::QuerySettings()
 QString CTCP::ApplySettings()
 {
     for (int i = 0; i < kPorts; ++i) {
-        if (!IsConfigurable(i)) {
+        if (!m_groups[size_t(i)]->IsConfigurable()) {
             continue;
         }
         CPortGroup* group = m_groups[size_t(i)];
-        const QString& port = group->Port();
-        // Command input first, so that the port still answers while it is being set; only when its input mode
-        // is to be set at all.
-        if (group->Input()->isEnabled() &&
-            !CReceiverHolder::Shared().Send(QStringLiteral("%%set,/par") + port + QStringLiteral("/imode,cmd"))) {
-            return PortError("Can't change imode to port : ", port);
+        QString e = group->SwitchToCommandInput();
+        if (e.isEmpty()) {
+            e = group->ApplyInputAndOutput();
         }
-        if (!group->ApplyInput()) {
-            return PortError("Can't set input mode for ", port);
-        }
-        QString period;
-        if (!group->CheckPeriod(&period)) {
-            return PortError("Invalid messages output period for ", port);
-        }
-        if (!group->ApplyOutput(period)) {
-            return PortError("Can't set output mode for ", port);
+        if (!e.isEmpty()) {
+            return e;
         }
     }
     return QString();
@@ -155,7 +138,7 @@ QString CTCP::ApplySettings()
 void CTCP::WriteScript()
 {
     for (int i = 0; i < kPorts; ++i) {
-        if (!IsConfigurable(i)) {
+        if (!m_groups[size_t(i)]->IsConfigurable()) {
             continue;
         }
         CPortGroup* group = m_groups[size_t(i)];

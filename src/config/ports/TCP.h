@@ -32,8 +32,6 @@ signals:
     void Changed();
 
 private:
-    bool IsConfigurable(int i) const;
-
     std::array<CPortGroup*, kPorts> m_groups{};
     std::array<QLineEdit*, kPorts> m_clients{};
     std::array<QString, kPorts> m_clientText;

@@ -25,11 +25,6 @@ CUSB::CUSB(QWidget* parent) : CConfigPage(parent)
     });
 }
 
-bool CUSB::IsConfigurable() const
-{
-    return m_group->IsAvailable() && !IsControllerPort(m_group->Port());
-}
-
 void CUSB::QuerySettings()
 {
     CParamBatch batch;
@@ -48,26 +43,15 @@ void CUSB::QuerySettings()
 
 QString CUSB::ApplySettings()
 {
-    if (!IsConfigurable()) {
+    if (!m_group->IsConfigurable()) {
         return QString();
     }
-    const QString& port = m_group->Port();
-    if (!m_group->ApplyInput()) {
-        return PortError("Can't set input mode for ", port);
-    }
-    QString period;
-    if (!m_group->CheckPeriod(&period)) {
-        return PortError("Invalid messages output period for ", port);
-    }
-    if (!m_group->ApplyOutput(period)) {
-        return PortError("Can't set output mode for ", port);
-    }
-    return QString();
+    return m_group->ApplyInputAndOutput();
 }
 
 void CUSB::WriteScript()
 {
-    if (!IsConfigurable()) {
+    if (!m_group->IsConfigurable()) {
         return;
     }
     m_group->WriteInput();

@@ -22,7 +22,5 @@ signals:
     void Changed();
 
 private:
-    bool IsConfigurable() const;
-
     CPortGroup* m_group = nullptr;
 };
