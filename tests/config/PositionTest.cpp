@@ -1,11 +1,10 @@
 // The Positioning page, its satellite sub-pages and the datum dialog against the simulator.
 
-#include "ConfigTestSupport.h"
+#include "PageTestSupport.h"
 
 #include "config/DatumParam.h"
 #include "config/PosSatPages.h"
 #include "config/Position.h"
-#include "support/ScriptedPrompts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,49 +19,7 @@ namespace {
 
 const auto Ys = [](int n) { return "{" + QStringList(n, "y").join(',') + "}"; };  // a braced list of n "y"
 
-class PositionTest : public ::testing::Test
-{
-protected:
-    // A receiver of `profile` with some values of its own, and the page queried from it.
-    void Open(const char* profile = "full", const std::vector<std::pair<const char*, const char*>>& values = {})
-    {
-        sim = std::make_unique<CSharedSim>(profile);
-        for (const auto& [path, value] : values) {
-            sim->Sim().SetParamValue(QString::fromLatin1(path), QString::fromLatin1(value));
-        }
-        page = std::make_unique<CPosition>();
-        page->QuerySettings();
-        sim->TakeCommands();
-    }
-    template <typename T = QWidget>
-    T* W(const char* name) const
-    {
-        T* w = Child<T>(page.get(), name);
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-    // The commands of an apply, and its result.
-    QStringList Applied(QString* result = nullptr)
-    {
-        const QString r = page->ApplySettings();
-        if (result) {
-            *result = r;
-        }
-        return sim->TakeCommands();
-    }
-    QStringList Script()
-    {
-        sheet.lines.clear();
-        page->WriteScript();
-        return sheet.lines;
-    }
-
-    CFakeSheet sheet;
-    CConfigSheetScope scope{&sheet};
-    CScriptedPrompts prompts;
-    std::unique_ptr<CSharedSim> sim;
-    std::unique_ptr<CPosition> page;
-};
+using PositionTest = CPageTest<CPosition>;
 
 }  // namespace
 

@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 
 #include <mutex>
+#include <span>
 
 #include <gtest/gtest.h>
 
@@ -102,12 +103,54 @@ T* In(QWidget* page, const char* name)
     return w;
 }
 
+void Click(QWidget* page, std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        In<QAbstractButton>(page, name)->click();
+    }
+}
+
+void TypeAll(QWidget* page, std::initializer_list<std::pair<const char*, const char*>> edits)
+{
+    for (const auto& [name, text] : edits) {
+        Type(In<QLineEdit>(page, name), QString::fromLatin1(text));
+    }
+}
+
+void ApplyOk(CReceiverCfgDlg& sheet)
+{
+    sheet.Apply();
+    ASSERT_EQ(sheet.StatusText(), QString());
+}
+
+// Saves the sheet's setup as setup.kvc in `dir` and reads `paths` back from the receiver: what the replay must
+// reproduce.
+void SaveSetup(CReceiverCfgDlg& sheet, CScriptedPrompts& prompts, CSharedSim& receiver, const QTemporaryDir& dir,
+               std::span<const char* const> paths, std::map<QString, QString>* expected)
+{
+    prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
+    sheet.Save();
+    ASSERT_EQ(sheet.StatusText(), QString());
+    for (const char* p : paths) {
+        (*expected)[QString::fromLatin1(p)] = receiver.Sim().Param(QString::fromLatin1(p));
+    }
+}
+
+// The edits reached the receiver, so that the replay has something to reproduce.
+void ExpectEdited(const std::map<QString, QString>& expected,
+                  std::initializer_list<std::pair<const char*, const char*>> contained)
+{
+    for (const auto& [path, value] : contained) {
+        const QString& got = expected.at(QString::fromLatin1(path));
+        EXPECT_TRUE(got.contains(QLatin1String(value))) << path << ": " << got.toStdString();
+    }
+}
+
 }  // namespace
 
 TEST(ReplayTest, SavedSetupReproducesTheReceiverOnAnotherOne)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("setup.kvc"));
     std::map<QString, QString> expected;
     {
         CSharedSim a;
@@ -153,12 +196,7 @@ TEST(ReplayTest, SavedSetupReproducesTheReceiverOnAnotherOne)
         Type(Child<QLineEdit>(&p90, "scale"), "0.5");
         p90.Ok();
 
-        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), path);
-        sheet.Save();
-        ASSERT_EQ(sheet.StatusText(), QString());
-        for (const char* p : kShownParameters) {
-            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
-        }
+        ASSERT_NO_FATAL_FAILURE(SaveSetup(sheet, prompts, a, dir, kShownParameters, &expected));
     }
     ASSERT_EQ(expected["/par/pos/elm"], QStringLiteral("12"));
     ASSERT_EQ(expected["/par/pos/datum/cur"], QStringLiteral("EUR-M"));
@@ -183,47 +221,29 @@ TEST(ReplayTest, BaseAndRoverPagesToo)
         In<QRadioButton>(base, "separately")->click();
         Type(In<QLineEdit>(base, "latSeconds"), "1.5");
         base->SelectCoordinateTab(1);
-        Type(In<QLineEdit>(base, "height"), "-20.25");
-        for (const auto& [name, text] : {std::pair{"offsetNorth", "0.0123"},
-                                         {"rtcmStationId", "101"},
-                                         {"cmrStationId", "7"},
-                                         {"cmrGloType", "6"},
-                                         {"cmrLongId", "Base on roof"}}) {
-            Type(In<QLineEdit>(base, name), QString::fromLatin1(text));
-        }
+        TypeAll(base, {{"height", "-20.25"},
+                       {"offsetNorth", "0.0123"},
+                       {"rtcmStationId", "101"},
+                       {"cmrStationId", "7"},
+                       {"cmrGloType", "6"},
+                       {"cmrLongId", "Base on roof"}});
         Choose(In<QComboBox>(base, "rtcmHealth"), "Bad");
         Choose(In<QComboBox>(base, "cmrMotion"), "Kinematic");
-        for (const char* name : {"rtcmP1", "rtcmGlonass", "rtcmSmoothing", "cmrP1"}) {
-            In<QAbstractButton>(base, name)->click();
-        }
-        sheet.Apply();
-        ASSERT_EQ(sheet.StatusText(), QString());
+        Click(base, {"rtcmP1", "rtcmGlonass", "rtcmSmoothing", "cmrP1"});
+        ASSERT_NO_FATAL_FAILURE(ApplyOk(sheet));
 
         sheet.SelectPage(4);
         CConfigPage* rover = sheet.Page(4);
-        for (const char* name : {"modePd", "rtkDelay", "dynStatic", "fixHigh", "rtkP1", "keepRef"}) {
-            In<QAbstractButton>(rover, name)->click();
-        }
-        Type(In<QLineEdit>(rover, "period"), "5");
-        Type(In<QLineEdit>(rover, "gloType"), "4");
+        Click(rover, {"modePd", "rtkDelay", "dynStatic", "fixHigh", "rtkP1", "keepRef"});
+        TypeAll(rover, {{"period", "5"}, {"gloType", "4"}});
         Choose(In<QComboBox>(rover, "rtkSource"), "TCP B");
-        sheet.Apply();
-        ASSERT_EQ(sheet.StatusText(), QString());
-
-        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
-        sheet.Save();
-        ASSERT_EQ(sheet.StatusText(), QString());
-        for (const char* p : kBaseRoverParameters) {
-            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
-        }
+        ASSERT_NO_FATAL_FAILURE(ApplyOk(sheet));
+        ASSERT_NO_FATAL_FAILURE(SaveSetup(sheet, prompts, a, dir, kBaseRoverParameters, &expected));
     }
-    // The edits reached the receiver, so that the replay has something to reproduce.
-    for (const auto& [dir, value] : {std::pair{"/par/ref/", "-20.2500}"},
-                                     {"/par/cmr/", "\"Base on roof\"}"},
-                                     {"/par/pos/pd/", "delay,0.0,high"},
-                                     {"/par/pos/pd/", "/dev/tcp/b"}}) {
-        ASSERT_TRUE(expected[dir].contains(QLatin1String(value))) << expected[dir].toStdString();
-    }
+    ExpectEdited(expected, {{"/par/ref/", "-20.2500}"},
+                            {"/par/cmr/", "\"Base on roof\"}"},
+                            {"/par/pos/pd/", "delay,0.0,high"},
+                            {"/par/pos/pd/", "/dev/tcp/b"}});
     ExpectReplayed(dir.path(), expected);
 }
 
@@ -265,36 +285,26 @@ TEST(ReplayTest, PortPagesToo)
         Choose(In<QComboBox>(p, "tcpEOutput"), "RTK RTCM {20,21,23,24}");
         Choose(In<QComboBox>(p, "canARate"), "500");
         Type(In<QLineEdit>(p, "canBOutCount"), "8");
-        for (const auto& [name, text] : {std::pair{"ethAddress", "10.0.0.7"},
-                                         {"ethGateway", "10.0.0.1"},
-                                         {"ethTcpTimeout", "60"},
-                                         {"ethFtpPort", "2121"},
-                                         {"ethPassword", "secret word"},
-                                         {"wifiAddress", "10.1.0.7"},
-                                         {"wifiAccessPoint", "A0:B1:C2:D3:E4:F5"},
-                                         {"gsmPin", "1234"}}) {
-            Type(In<QLineEdit>(p, name), QString::fromLatin1(text));
-        }
+        TypeAll(p, {{"ethAddress", "10.0.0.7"},
+                    {"ethGateway", "10.0.0.1"},
+                    {"ethTcpTimeout", "60"},
+                    {"ethFtpPort", "2121"},
+                    {"ethPassword", "secret word"},
+                    {"wifiAddress", "10.1.0.7"},
+                    {"wifiAccessPoint", "A0:B1:C2:D3:E4:F5"},
+                    {"gsmPin", "1234"}});
         In<QCheckBox>(p, "wifiOn")->click();
         Choose(In<QComboBox>(p, "gsmMode"), "slave");
-        sheet.Apply();
-        ASSERT_EQ(sheet.StatusText(), QString());
-        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
-        sheet.Save();
-        ASSERT_EQ(sheet.StatusText(), QString());
-        for (const char* p : kPortParameters) {
-            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
-        }
+        ASSERT_NO_FATAL_FAILURE(ApplyOk(sheet));
+        ASSERT_NO_FATAL_FAILURE(SaveSetup(sheet, prompts, a, dir, kPortParameters, &expected));
     }
-    for (const auto& [path, value] : {std::pair{"/par/dev/ser/b/", "38400"},
-                                      {"/par/out/dev/ser/b:on", "rtcm3/1012={2.00"},
-                                      {"/par/out/dev/usb/a:on", "kvs/RT={1.00"},
-                                      {"/par/out/dev/tcp/a:on", "cmr/0="},
-                                      {"/par/net/ip/", "10.0.0.7"},
-                                      {"/par/blt/name", "Rover 7"},
-                                      {"/par/modem/c/", "\"1234\""}}) {
-        ASSERT_TRUE(expected[path].contains(QLatin1String(value))) << path << ": " << expected[path].toStdString();
-    }
+    ExpectEdited(expected, {{"/par/dev/ser/b/", "38400"},
+                            {"/par/out/dev/ser/b:on", "rtcm3/1012={2.00"},
+                            {"/par/out/dev/usb/a:on", "kvs/RT={1.00"},
+                            {"/par/out/dev/tcp/a:on", "cmr/0="},
+                            {"/par/net/ip/", "10.0.0.7"},
+                            {"/par/blt/name", "Rover 7"},
+                            {"/par/modem/c/", "\"1234\""}});
     ExpectReplayed(dir.path(), expected);
 }
 
@@ -350,20 +360,6 @@ const char* const kTimingTrackingParameters[] = {
     "/par/lock/pcode",
 };
 
-void Click(QWidget* page, std::initializer_list<const char*> names)
-{
-    for (const char* name : names) {
-        In<QAbstractButton>(page, name)->click();
-    }
-}
-
-void TypeAll(QWidget* page, std::initializer_list<std::pair<const char*, const char*>> edits)
-{
-    for (const auto& [name, text] : edits) {
-        Type(In<QLineEdit>(page, name), QString::fromLatin1(text));
-    }
-}
-
 // Runs a program to its end (at most a minute); its exit code and output.
 std::pair<int, QString> RunProgram(const QString& program, const QStringList& arguments)
 {
@@ -391,8 +387,7 @@ TEST(ReplayTest, GeneralTovelEventAndAdvancedPagesToo)
         ASSERT_TRUE(sheet.Open());
         const auto apply = [&sheet] {
             ASSERT_TRUE(sheet.IsApplyEnabled());
-            sheet.Apply();
-            ASSERT_EQ(sheet.StatusText(), QString());
+            ApplyOk(sheet);
         };
 
         QWidget* general = sheet.Page(0);
@@ -421,8 +416,7 @@ TEST(ReplayTest, GeneralTovelEventAndAdvancedPagesToo)
         for (int i = 0; i < CAdvanced::kSubPageCount; ++i) {
             advanced->ShowSubPage(i);  // each sub-page's own Apply state
         }
-        sheet.Apply();
-        ASSERT_EQ(sheet.StatusText(), QString());
+        ASSERT_NO_FATAL_FAILURE(ApplyOk(sheet));
         advanced->SheetClosing();
 
         sheet.SelectPage(1);
@@ -444,12 +438,7 @@ TEST(ReplayTest, GeneralTovelEventAndAdvancedPagesToo)
         TypeAll(event, {{"ppsAPeriod", "500"}, {"ppsAOffsetNs", "100"}, {"ppsAMarked", "2000"}});
         apply();
 
-        prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
-        sheet.Save();
-        ASSERT_EQ(sheet.StatusText(), QString());
-        for (const char* p : kTimingTrackingParameters) {
-            expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
-        }
+        ASSERT_NO_FATAL_FAILURE(SaveSetup(sheet, prompts, a, dir, kTimingTrackingParameters, &expected));
     }
     for (const auto& [path, value] : {std::pair{"/par/pwr/mode", "a"},
                                       {"/par/log/sc/period", "0.05"},
