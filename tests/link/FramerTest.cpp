@@ -26,18 +26,18 @@ Collected FeedInChunks(const std::string& stream, const std::vector<size_t>& cut
     Collected c;
     auto sink = [&](const CFramer::Event& e) {
         switch (e.kind) {
-        case CFramer::EventKind::Frame:
-            c.frames.emplace_back(e.data, size_t(e.size));
-            break;
-        case CFramer::EventKind::TextLine:
-            c.lines.emplace_back(e.data, size_t(e.size));
-            break;
-        case CFramer::EventKind::Skipped:
-            c.other.append(e.data, size_t(e.size));
-            break;
-        case CFramer::EventKind::BadChecksum:
-            ++c.bad;
-            break;
+            case CFramer::EventKind::Frame:
+                c.frames.emplace_back(e.data, size_t(e.size));
+                break;
+            case CFramer::EventKind::TextLine:
+                c.lines.emplace_back(e.data, size_t(e.size));
+                break;
+            case CFramer::EventKind::Skipped:
+                c.other.append(e.data, size_t(e.size));
+                break;
+            case CFramer::EventKind::BadChecksum:
+                ++c.bad;
+                break;
         }
     };
     size_t pos = 0;
@@ -79,9 +79,15 @@ TEST(Checksum, MatchesTheProtocolVectors)
     EXPECT_EQ(Crc16("123456789", 9), 0x31C3);
     // Download blocks chain their CRCs: the second block starts from the first one's.
     // Stored little-endian in the block: D9 5B, then BC 7A.
-    const uint16_t first = Crc16("\x02\x00\x00" "ABCD", 7);
+    const uint16_t first = Crc16(
+        "\x02\x00\x00"
+        "ABCD",
+        7);
     EXPECT_EQ(first, 0x5BD9);
-    EXPECT_EQ(Crc16("\x04\x02\x00" "EF\x00\x00", 7, first), 0x7ABC);
+    EXPECT_EQ(Crc16("\x04\x02\x00"
+                    "EF\x00\x00",
+                    7, first),
+              0x7ABC);
 }
 
 TEST(Framer, VerifiesEveryKindOfFrame)
@@ -99,34 +105,36 @@ TEST(Framer, VerifiesEveryKindOfFrame)
     EXPECT_EQ(c.other, "\n\r\n\r\n\r\n\r\n\n");
 }
 
-TEST(Framer, DropsBadChecksumsAndFindsTheNextFrame)
+TEST(Framer, DropsBadFramesAndFindsTheGoodOnes)
 {
     std::string corrupted = Binary("PG", std::string(29, '\x11'));
     corrupted[10] ^= 0x40;
     std::string badText = Text("MS", ",RTCMST,1,");
-    badText[badText.size() - 1] = badText[badText.size() - 1] == '0' ? '1' : '0';
+    badText.back() = badText.back() == '0' ? '1' : '0';
     const std::string good = Binary("TT", "\x10\x00\x00\x00");
-    const Collected c = FeedInChunks(corrupted + "\n" + badText + "\r\n" + good + "\n", {});
-    ASSERT_EQ(c.frames.size(), 1u);
-    EXPECT_EQ(c.frames[0], good);
-    EXPECT_EQ(c.bad, 2);
-}
-
-TEST(Framer, ResynchronisesAfterGarbageAndTruncatedFrames)
-{
-    const std::string good = Binary("SI", "\x01\x02\x03");
+    const std::string si = Binary("SI", "\x01\x02\x03");
     // A frame cut short by a reset swallows the next header into its length; the search starts again after it.
     const std::string truncated = Binary("PG", std::string(29, '\x22')).substr(0, 12);
     const std::string garbage = std::string("\x00\xff\x80zz9\x01", 7) + "E";
-    std::string goods;
-    for (int i = 0; i < 5; ++i) {
-        goods += good + "\n";
-    }
-    const Collected c = FeedInChunks(garbage + truncated + goods, {});
-    EXPECT_EQ(c.frames.size(), 5u);
-    EXPECT_EQ(c.bad, 1);
-    for (const auto& f : c.frames) {
-        EXPECT_EQ(f, good);
+    // Out of sync, a frame also has to end at a line end: one at the very end of the bytes so far waits for it.
+    const std::string lostSync = "\x01" + good;
+    const struct
+    {
+        const char* what;
+        std::string stream;
+        std::vector<size_t> cuts;
+        std::vector<std::string> frames;
+        int bad;
+    } cases[] = {
+        {"bad checksums", corrupted + "\n" + badText + "\r\n" + good + "\n", {}, {good}, 2},
+        {"garbage and a truncated frame", garbage + truncated + si + "\n" + si + "\n" + si + "\n", {}, {si, si, si}, 1},
+        {"resync: line end after the cut", lostSync + "\n", {lostSync.size()}, {good}, 0},
+        {"resync: no line end after the cut", lostSync + "X", {lostSync.size()}, {}, 1},
+    };
+    for (const auto& c : cases) {
+        const Collected got = FeedInChunks(c.stream, c.cuts);
+        EXPECT_EQ(got.frames, c.frames) << c.what;
+        EXPECT_EQ(got.bad, c.bad) << c.what;
     }
 }
 
@@ -169,30 +177,30 @@ TEST(Framer, GivesTheSameResultHoweverTheStreamIsCutAlsoThroughNoise)
     std::string stream;
     for (int i = 0; i < 300; ++i) {
         switch (rng() % 6) {
-        case 0:
-            stream += Binary("PG", std::string(29, char(rng()))) + "\n";
-            break;
-        case 1:
-            stream += Text("MS", ",RTCMST," + std::to_string(rng() % 1000) + ",") + "\r\n";
-            break;
-        case 2:
-            stream += "RE005%nm1%\r\n";
-            break;
-        case 3:
-            stream += "$GPGSV,3,1," + std::to_string(i) + "\r\n";
-            break;
-        case 4:  // noise, now and then long enough to hold a false header and body
-            for (int k = 0, n = int(rng() % 400); k < n; ++k) {
-                stream += char(rng());
+            case 0:
+                stream += Binary("PG", std::string(29, char(rng()))) + "\n";
+                break;
+            case 1:
+                stream += Text("MS", ",RTCMST," + std::to_string(rng() % 1000) + ",") + "\r\n";
+                break;
+            case 2:
+                stream += "RE005%nm1%\r\n";
+                break;
+            case 3:
+                stream += "$GPGSV,3,1," + std::to_string(i) + "\r\n";
+                break;
+            case 4:  // noise, now and then long enough to hold a false header and body
+                for (int k = 0, n = int(rng() % 400); k < n; ++k) {
+                    stream += char(rng());
+                }
+                break;
+            default: {
+                std::string f = Binary("EL", std::string(rng() % 40, '\x05'));
+                if (rng() % 3 == 0) {
+                    f[f.size() / 2] ^= 0x10;
+                }
+                stream += f + "\n";
             }
-            break;
-        default: {
-            std::string f = Binary("EL", std::string(rng() % 40, '\x05'));
-            if (rng() % 3 == 0) {
-                f[f.size() / 2] ^= 0x10;
-            }
-            stream += f + "\n";
-        }
         }
     }
     const Collected whole = FeedInChunks(stream, {});
