@@ -67,7 +67,7 @@ TEST(ScriptedPrompts, MismatchedMessageBoxesFailAndGetACancellingAnswer)
     }
 }
 
-TEST(ScriptedPrompts, MissingPromptFailsOnVerifyAndOnDestruction)
+TEST(ScriptedPrompts, MissingPromptOrAnotherKindFails)
 {
     {
         CScriptedPrompts prompts;
@@ -81,10 +81,8 @@ TEST(ScriptedPrompts, MissingPromptFailsOnVerifyAndOnDestruction)
             prompts.ExpectSaveFile(QStringLiteral("Save script"), QStringLiteral("/tmp/a.kvc"));
         },
         "Expected save-file chooser \"Save script\" never came");
-}
 
-TEST(ScriptedPrompts, WrongKindFails)
-{
+    // Another kind of prompt than the one expected.
     CScriptedPrompts prompts;
     prompts.ExpectOpenFile(QStringLiteral("Open"), QStringLiteral("/tmp/x"));
     FileChooserOptions options;
@@ -161,31 +159,25 @@ void PressWhenShown(QMessageBox::StandardButton button, QString* seenText)
     });
 }
 
-TEST(QtPrompts, MessageBoxReportsThePressedButton)
+TEST(QtPrompts, MessageBoxAnswersWithThePressedButtonOrWhenClosedItsCancellingOne)
 {
     CQtPrompts prompts;
-    QString seen;
-    PressWhenShown(QMessageBox::No, &seen);
-    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::YesNoCancel, PromptIcon::Question), PromptButton::No);
-    EXPECT_EQ(seen, kText);
-
-    PressWhenShown(QMessageBox::Retry, &seen);
-    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::RetryCancel, PromptIcon::Warning), PromptButton::Retry);
+    const struct
+    {
+        QMessageBox::StandardButton press;  // Escape: the box is closed
+        PromptButtons buttons;
+        PromptButton answer;
+    } cases[] = {{QMessageBox::No, PromptButtons::YesNoCancel, PromptButton::No},
+                 {QMessageBox::Retry, PromptButtons::RetryCancel, PromptButton::Retry},
+                 {QMessageBox::Escape, PromptButtons::OkCancel, PromptButton::Cancel},
+                 {QMessageBox::Escape, PromptButtons::YesNo, PromptButton::No}};
+    for (const auto& c : cases) {
+        QString seen;
+        PressWhenShown(c.press, &seen);
+        EXPECT_EQ(prompts.Message(kText, kCaption, c.buttons, PromptIcon::Question), c.answer);
+        EXPECT_EQ(seen, kText);
+    }
 }
-
-TEST(QtPrompts, ClosedMessageBoxAnswersWithItsCancellingButton)
-{
-    CQtPrompts prompts;
-    QString seen;
-    PressWhenShown(QMessageBox::Escape, &seen);
-    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::OkCancel, PromptIcon::None), PromptButton::Cancel);
-    PressWhenShown(QMessageBox::Escape, &seen);
-    EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::YesNo, PromptIcon::None), PromptButton::No);
-}
-
-}  // namespace
-
-namespace {
 
 // Boxes once opened in the middle of the screen whenever the program's window was not the active one.
 TEST(QtPrompts, BoxesBelongToTheProgramsWindowWithoutAnActiveOne)
