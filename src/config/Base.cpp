@@ -430,8 +430,7 @@ void CBase::QuerySettings()
 
     m_datumFilled = FillDatumCombo(m_datum, true);
     LoadCheckYes(r(0), m_averaged);
-    LoadEdit(r(1), m_span, m_spanLabel, false);
-    m_spanReported = r(1) != nullptr;
+    m_spanReported = LoadEditReported(r(1), m_span, m_spanLabel, false);
     // A reference the receiver reports in a form the page can't read completely counts as not reported: sending
     // back a half-read position would move the base.
     for (int set : {kGps, kGlonass}) {
@@ -453,8 +452,7 @@ void CBase::QuerySettings()
     LoadComboValue(r(14), MotionValues(), m_motion, MotionLabels(), m_motionLabel);
     LoadRadio(r(15), m_cmrPcode, {kOff, kOn});
     LoadCheckYes(r(16), m_cmrP2);
-    LoadEdit(r(17), m_gloType, m_gloTypeLabel, true);
-    m_gloTypeReported = r(17) != nullptr;
+    m_gloTypeReported = LoadEditReported(r(17), m_gloType, m_gloTypeLabel, true);
     m_gloSpin->setEnabled(m_gloTypeReported);
     LoadEditList(r(18), m_description, m_descriptionLabels);
 

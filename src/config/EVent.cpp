@@ -207,15 +207,11 @@ void CEVent::LoadPps(Pps& pps, const CParamBatch& batch, int first)
     if (r(0)) {
         const int replySlots[] = {1, 2, 3, 6};
         for (size_t i = 0; i < pps.edits.size(); ++i) {
-            LoadEdit(r(replySlots[i]), pps.edits[i], pps.labels[i], false);
-            pps.editReported[i] = r(replySlots[i]) != nullptr;
+            pps.editReported[i] = LoadEditReported(r(replySlots[i]), pps.edits[i], pps.labels[i], false);
         }
-        LoadRadio(r(4), pps.edge, EdgeValues());
-        pps.edgeReported = pps.edge[0]->isEnabled();
-        LoadRadio(r(5), pps.time, TimeValues());
-        pps.timeReported = pps.time[0]->isEnabled();
-        LoadCheckYes(r(7), pps.tied);
-        pps.tiedReported = r(7) != nullptr;
+        pps.edgeReported = LoadRadioReported(r(4), pps.edge, EdgeValues());
+        pps.timeReported = LoadRadioReported(r(5), pps.time, TimeValues());
+        pps.tiedReported = LoadCheckReported(r(7), pps.tied);
     }
     UpdatePps(pps, false);
 }
@@ -226,16 +222,11 @@ void CEVent::LoadEvent(Event& event, const CParamBatch& batch, int first)
     LoadCheckYes(r(0), event.enabled);
     event.lockReported = event.statusReported = event.edgeReported = event.timeReported = event.tiedReported = false;
     if (r(0)) {
-        LoadCheckYes(r(1), event.lock);
-        event.lockReported = r(1) != nullptr;
-        LoadEdit(r(2), event.status, event.statusLabel, false);
-        event.statusReported = r(2) != nullptr;
-        LoadRadio(r(3), event.edge, EdgeValues());
-        event.edgeReported = event.edge[0]->isEnabled();
-        LoadRadio(r(4), event.time, TimeValues());
-        event.timeReported = event.time[0]->isEnabled();
-        LoadCheckYes(r(5), event.tied);
-        event.tiedReported = r(5) != nullptr;
+        event.lockReported = LoadCheckReported(r(1), event.lock);
+        event.statusReported = LoadEditReported(r(2), event.status, event.statusLabel, false);
+        event.edgeReported = LoadRadioReported(r(3), event.edge, EdgeValues());
+        event.timeReported = LoadRadioReported(r(4), event.time, TimeValues());
+        event.tiedReported = LoadCheckReported(r(5), event.tied);
     }
     UpdateEvent(event, false);
 }

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QRadioButton>
 
 namespace {
 
@@ -28,6 +29,31 @@ QLineEdit* AddEditRow(QGridLayout* grid, const QString& caption, const char* nam
         *label = l;
     }
     return edit;
+}
+
+bool LoadEditReported(const QString* value, QLineEdit* edit, QWidget* companion, bool enable)
+{
+    LoadEdit(value, edit, companion, enable);
+    return value != nullptr;
+}
+
+bool LoadCheckReported(const QString* value, QCheckBox* box)
+{
+    LoadCheckYes(value, box);
+    return value != nullptr;
+}
+
+bool LoadRadioReported(const QString* value, const RadioList& radios, const QStringList& values)
+{
+    LoadRadio(value, radios, values);
+    return !radios.empty() && radios.front()->isEnabled();
+}
+
+bool LoadComboReported(const QString* value, const QStringList& values, QComboBox* combo, const QStringList& labels,
+                       QWidget* companion)
+{
+    LoadComboValue(value, values, combo, labels, companion);
+    return combo->isEnabled();
 }
 
 QString SendEditStep(const QString& path, QLineEdit* edit, bool quoted, const QString& refusal)

@@ -23,6 +23,14 @@ T* Named(T* widget, const char* name)
     return widget;
 }
 
+// Load routines that also say whether the receiver reported the value: an edit or a check box that the reply
+// had a line for, radios or a combo that the reply's value selected.
+bool LoadEditReported(const QString* value, QLineEdit* edit, QWidget* companion, bool enable);
+bool LoadCheckReported(const QString* value, QCheckBox* box);
+bool LoadRadioReported(const QString* value, const RadioList& radios, const QStringList& values);
+bool LoadComboReported(const QString* value, const QStringList& values, QComboBox* combo, const QStringList& labels,
+                       QWidget* companion);
+
 // Fills a page with a scroll area named `scrollName` that scrolls vertically only, and returns the layout of its
 // content widget (layout->parentWidget() is the parent for the page's controls).
 template <typename Layout>

@@ -319,10 +319,8 @@ void CPosition::QuerySettings()
     const bool datum = FillDatumCombo(m_datum, true);
     m_datumLabel->setEnabled(datum);
     m_datumButton->setEnabled(datum);
-    LoadCheckYes(r(11), m_iono);
-    m_ionoReported = r(11) != nullptr;
-    LoadCheckYes(r(12), m_tropo);
-    m_tropoReported = r(12) != nullptr;
+    m_ionoReported = LoadCheckReported(r(11), m_iono);
+    m_tropoReported = LoadCheckReported(r(12), m_tropo);
     for (CPosSatPage* page : m_satPages) {
         page->Query();
     }

@@ -279,8 +279,7 @@ void CRover::QuerySettings()
         m_modes[3]->setEnabled(false);
         m_modes[4]->setEnabled(false);
     } else {
-        LoadRadio(r(15), m_rtkMode, RtkModeValues());
-        m_has.rtkMode = m_rtkMode[0]->isEnabled();
+        m_has.rtkMode = LoadRadioReported(r(15), m_rtkMode, RtkModeValues());
         // Dynamics that are no number can't be shown as either radio.
         float dynamics = 0;
         m_has.dynamics = r(16) && IsNumberText(*r(16));
@@ -289,32 +288,23 @@ void CRover::QuerySettings()
         }
         SetRadioChecked(m_dynamics[0], m_has.dynamics && dynamics <= 0.5f);
         SetRadioChecked(m_dynamics[1], m_has.dynamics && dynamics > 0.5f);
-        LoadRadio(r(17), m_fixLevel, FixLevelValues());
-        m_has.fixLevel = m_fixLevel[0]->isEnabled();
+        m_has.fixLevel = LoadRadioReported(r(17), m_fixLevel, FixLevelValues());
         for (size_t i = 0; i < m_rtkMeas.size(); ++i) {
-            m_has.meas[i] = r(18 + int(i)) != nullptr;
-            LoadCheckYes(r(18 + int(i)), m_rtkMeas[i]);
+            m_has.meas[i] = LoadCheckReported(r(18 + int(i)), m_rtkMeas[i]);
         }
-        LoadCheckYes(r(21), m_keepRef);
-        m_has.keepRef = r(21) != nullptr;
-        LoadEdit(r(22), m_period, m_periodLabel, false);
-        m_has.period = r(22) != nullptr;
-        LoadComboValue(r(23), PortSourceValues(), m_rtkSource, PortSourceLabels(), m_rtkSourceLabel);
-        m_has.rtkSource = m_rtkSource->isEnabled();
-        LoadEdit(r(24), m_gloType, m_gloTypeLabel, false);
-        m_has.gloType = r(24) != nullptr;
+        m_has.keepRef = LoadCheckReported(r(21), m_keepRef);
+        m_has.period = LoadEditReported(r(22), m_period, m_periodLabel, false);
+        m_has.rtkSource =
+            LoadComboReported(r(23), PortSourceValues(), m_rtkSource, PortSourceLabels(), m_rtkSourceLabel);
+        m_has.gloType = LoadEditReported(r(24), m_gloType, m_gloTypeLabel, false);
     }
 
-    LoadRadio(r(25), m_usage, UsageValues());
-    m_has.usage = m_usage[0]->isEnabled();
-    LoadEdit(r(30), m_cdMaxAge, m_cdMaxAgeLabel, false);
-    m_has.cdMaxAge = r(30) != nullptr;
-    LoadEdit(r(31), m_ionoMaxAge, m_ionoMaxAgeLabel, false);
-    m_has.ionoMaxAge = r(31) != nullptr;
-    LoadCheckYes(r(32), m_useIono);
-    m_has.useIono = r(32) != nullptr;
-    LoadComboValue(r(33), PortSourceValues(), m_dgpsSource, PortSourceLabels(), m_dgpsSourceLabel);
-    m_has.dgpsSource = m_dgpsSource->isEnabled();
+    m_has.usage = LoadRadioReported(r(25), m_usage, UsageValues());
+    m_has.cdMaxAge = LoadEditReported(r(30), m_cdMaxAge, m_cdMaxAgeLabel, false);
+    m_has.ionoMaxAge = LoadEditReported(r(31), m_ionoMaxAge, m_ionoMaxAgeLabel, false);
+    m_has.useIono = LoadCheckReported(r(32), m_useIono);
+    m_has.dgpsSource =
+        LoadComboReported(r(33), PortSourceValues(), m_dgpsSource, PortSourceLabels(), m_dgpsSourceLabel);
 
     UpdateMode(false);
 }

@@ -130,16 +130,12 @@ void CTovel::QuerySettings()
     }
     LoadRadio(r(4), m_rotation, kRotValues);
     for (size_t i = 0; i < m_afrm.size(); ++i) {
-        LoadEdit(r(5 + int(i)), m_afrm[i], m_afrmLabels[i], false);
-        m_afrmReported[i] = r(5 + int(i)) != nullptr;
+        m_afrmReported[i] = LoadEditReported(r(5 + int(i)), m_afrm[i], m_afrmLabels[i], false);
     }
-    LoadEdit(r(8), m_remain, m_remainLabel, false);
-    m_remainReported = r(8) != nullptr;
-    LoadCheckYes(r(9), m_removeOld);
-    m_removeOldReported = r(9) != nullptr;
+    m_remainReported = LoadEditReported(r(8), m_remain, m_remainLabel, false);
+    m_removeOldReported = LoadCheckReported(r(9), m_removeOld);
     LoadRadio(r(10), m_action, kActionValues);
-    LoadRadio(r(11), m_dynamic, kDynValues);
-    m_dynamicReported = m_dynamic[0]->isEnabled();
+    m_dynamicReported = LoadRadioReported(r(11), m_dynamic, kDynValues);
     LoadRadio(r(12), m_auto, kAutoValues);
     UpdateRules(false);
 }
