@@ -3,6 +3,7 @@
 #include "link/ParamBatch.h"
 #include "link/ReceiverHolder.h"
 #include "link/ReceiverName.h"
+#include "link/ReceiverOptions.h"
 #include "link/Scan.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +155,39 @@ TEST(ReceiverName, ParsesEveryForm)
     EXPECT_TRUE(IsSerialReceiverName(QStringLiteral("COM12:")));
     EXPECT_FALSE(IsSerialReceiverName(QStringLiteral("SIM:")));
     EXPECT_EQ(ParseReceiverName(SerialReceiverName(QStringLiteral("/dev/ttyS1"), 38400, true)).baud, 38400);
+}
+
+TEST(ReceiverOptions, TakeOneReceiverAndLeaveTheRest)
+{
+    const struct
+    {
+        QStringList args;
+        const char* result;  // receiver name, "SIM", "rest" (not a receiver option) or the error
+    } cases[] = {
+        {{"--serial", "ttyUSB0,9600"}, "ttyUSB0:9600"},
+        {{"--serial", "/dev/pts/3"}, "/dev/pts/3:"},
+        {{"--tcp", "rcv.local:8002"}, "rcv.local:8002"},
+        {{"--password", "pw", "--simulator"}, "SIM"},
+        {{"--tcp", "ttyUSB0:"}, "--tcp can't use \"ttyUSB0:\""},
+        {{"--serial", "ttyS0,fast"}, "--serial can't use \"ttyS0,fast\""},
+        {{"--simulator", "--tcp", "a:1"}, "give only one of --simulator, --tcp and --serial"},
+        {{"--tcp"}, "--tcp needs a value"},
+        {{"list", "--tcp", "a:1"}, "rest"},
+    };
+    for (const auto& c : cases) {
+        ReceiverOptions o;
+        QString result;
+        for (int i = 0; i < c.args.size() && result.isEmpty(); ++i) {
+            const OptionStep step = ParseReceiverOption(c.args, i, &o, &result);
+            if (step == OptionStep::NotMine) {
+                result = QStringLiteral("rest");
+            }
+        }
+        if (result.isEmpty()) {
+            result = o.simulator ? QStringLiteral("SIM") : o.receiverName;
+        }
+        EXPECT_EQ(result, QLatin1String(c.result)) << c.args.join(' ').toStdString();
+    }
 }
 
 TEST(Scan, ReadsRepliesWithBoundedConversions)
