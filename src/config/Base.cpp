@@ -152,7 +152,7 @@ CBase::CBase(QWidget* parent) : CConfigPage(parent)
 
 void CBase::BuildControls()
 {
-    auto* column = AddScrolledContent<QVBoxLayout>(this, "baseScroll");
+    auto* column = AddPageContent<QVBoxLayout>(this);
     QWidget* content = column->parentWidget();
     auto mark = [this] { MarkChanged(); };
 

@@ -57,7 +57,7 @@ CEVent::CEVent(QWidget* parent) : CConfigPage(parent)
 
 void CEVent::BuildControls()
 {
-    auto* grid = AddScrolledContent<QGridLayout>(this, "eventScroll");
+    auto* grid = AddPageContent<QGridLayout>(this);
     QWidget* content = grid->parentWidget();
     grid->addWidget(BuildPps(m_pps[0], content), 0, 0);
     grid->addWidget(BuildPps(m_pps[1], content), 0, 1);

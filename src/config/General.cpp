@@ -44,7 +44,7 @@ CGeneral::CGeneral(QWidget* parent) : CConfigPage(parent)
 
 void CGeneral::BuildControls()
 {
-    auto* grid = AddScrolledContent<QGridLayout>(this, "generalScroll");
+    auto* grid = AddPageContent<QGridLayout>(this);
     QWidget* content = grid->parentWidget();
     auto mark = [this] { MarkChanged(); };
     auto combo = [&](QGridLayout* g, const QString& caption, const char* name, const QStringList& labels,

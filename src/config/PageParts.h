@@ -7,7 +7,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScrollArea>
 #include <QString>
 #include <QVBoxLayout>
 
@@ -31,21 +30,13 @@ bool LoadRadioReported(const QString* value, const RadioList& radios, const QStr
 bool LoadComboReported(const QString* value, const QStringList& values, QComboBox* combo, const QStringList& labels,
                        QWidget* companion);
 
-// Fills a page with a scroll area named `scrollName` that scrolls vertically only, and returns the layout of its
-// content widget (layout->parentWidget() is the parent for the page's controls).
+// Gives a page its content layout. The sheet puts every page into one scroll area of its own; a second one inside
+// the page would cut the page off sideways on a handheld instead of letting the sheet scroll to it.
 template <typename Layout>
-Layout* AddScrolledContent(QWidget* page, const char* scrollName)
+Layout* AddPageContent(QWidget* page)
 {
-    auto* outer = new QVBoxLayout(page);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = Named(new QScrollArea(page), scrollName);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* layout = new Layout(content);
+    auto* layout = new Layout(page);
     layout->setContentsMargins(4, 4, 4, 4);
-    scroll->setWidget(content);
     return layout;
 }
 

@@ -67,7 +67,7 @@ CRover::~CRover()
 
 void CRover::BuildControls()
 {
-    auto* grid = AddScrolledContent<QGridLayout>(this, "roverScroll");
+    auto* grid = AddPageContent<QGridLayout>(this);
     QWidget* content = grid->parentWidget();
     auto mark = [this] { MarkChanged(); };
     auto modeUpdate = [this] { UpdateMode(true); };

@@ -44,7 +44,7 @@ CTovel::CTovel(QWidget* parent) : CConfigPage(parent)
 
 void CTovel::BuildControls()
 {
-    auto* grid = AddScrolledContent<QGridLayout>(this, "tovelScroll");
+    auto* grid = AddPageContent<QGridLayout>(this);
     QWidget* content = grid->parentWidget();
     auto mark = [this] { MarkChanged(); };
     auto rule = [this] { UpdateRules(true); };

@@ -9,7 +9,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 CPortGroup::CPortGroup(const QString& port, const QString& caption, QWidget* parent)
@@ -206,14 +205,6 @@ QString PortError(const char* text, const QString& port)
 
 QVBoxLayout* PageColumn(QWidget* page)
 {
-    auto* outer = new QVBoxLayout(page);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(page);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    scroll->setWidget(content);
-    return column;
+    // No scroll area of its own: the sheet scrolls every page, and a nested one would cut the page off sideways.
+    return new QVBoxLayout(page);
 }
