@@ -61,8 +61,8 @@ TEST_P(SkyPlotSizes, RoundHorizonSatelliteInPlaceAndBarsBelow)
 
     const QRect bars = CSkyPlot::BarArea(size);
     EXPECT_GT(bars.top(), t.map(QPointF(0, 100)).y() + 10);  // the "S" and the bars keep apart
-    // All 61 bars fit: the last GLONASS one is drawn inside the window, at its bottom.
-    const auto last = [](QRgb p) { return QColor(p) == SatColours()[60]; };
+    // A bar for every slot fits: the last SBAS one is drawn inside the window, at its bottom.
+    const auto last = [](QRgb p) { return QColor(p) == SatColours()[satslot::kCount - 1]; };
     EXPECT_TRUE(Near(image, QPointF(size.width() / 2, bars.bottom() - bars.height() / 6), size.width() / 2, last));
 }
 
