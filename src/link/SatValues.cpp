@@ -4,7 +4,6 @@
 
 #include <QtEndian>
 
-
 namespace satvalues {
 
 namespace {
@@ -20,21 +19,21 @@ int Trailer(uint16_t id)
 int Width(uint16_t id)
 {
     switch (id) {
-    case MsgId('E', 'L'):
-    case MsgId('A', 'Z'):
-    case MsgId('E', 'C'):
-    case MsgId('E', '1'):
-    case MsgId('E', '2'):
-    case MsgId('E', '3'):
-    case MsgId('E', '5'):
-    case MsgId('S', 'S'):
-        return 1;
-    case MsgId('T', 'C'):
-        return 2;
-    case MsgId('D', 'C'):
-        return 4;
-    default:
-        return 0;
+        case MsgId('E', 'L'):
+        case MsgId('A', 'Z'):
+        case MsgId('E', 'C'):
+        case MsgId('E', '1'):
+        case MsgId('E', '2'):
+        case MsgId('E', '3'):
+        case MsgId('E', '5'):
+        case MsgId('S', 'S'):
+            return 1;
+        case MsgId('T', 'C'):
+            return 2;
+        case MsgId('D', 'C'):
+            return 4;
+        default:
+            return 0;
     }
 }
 
@@ -52,22 +51,22 @@ std::optional<int> Read(uint16_t id, const char* body, int bodySize, int i)
     const char* at = body + i * Width(id);
     const int u1 = static_cast<unsigned char>(at[0]);
     switch (id) {
-    case MsgId('E', 'L'): {
-        const int el = static_cast<signed char>(at[0]);
-        return el == 127 ? std::nullopt : std::optional<int>(el);
-    }
-    case MsgId('A', 'Z'):
-        return u1 == 255 ? std::nullopt : std::optional<int>(u1 * 2);
-    case MsgId('T', 'C'):
-        return qFromLittleEndian<quint16>(at);
-    case MsgId('S', 'S'):
-        return u1;
-    case MsgId('D', 'C'): {
-        const qint32 dc = qFromLittleEndian<qint32>(at);
-        return dc == 0x7FFFFFFF ? std::nullopt : std::optional<int>(dc);
-    }
-    default:  // the C/N0 messages
-        return u1 == 255 ? std::nullopt : std::optional<int>(u1);
+        case MsgId('E', 'L'): {
+            const int el = static_cast<signed char>(at[0]);
+            return el == 127 ? std::nullopt : std::optional<int>(el);
+        }
+        case MsgId('A', 'Z'):
+            return u1 == 255 ? std::nullopt : std::optional<int>(u1 * 2);
+        case MsgId('T', 'C'):
+            return qFromLittleEndian<quint16>(at);
+        case MsgId('S', 'S'):
+            return u1;
+        case MsgId('D', 'C'): {
+            const qint32 dc = qFromLittleEndian<qint32>(at);
+            return dc == 0x7FFFFFFF ? std::nullopt : std::optional<int>(dc);
+        }
+        default:  // the C/N0 messages
+            return u1 == 255 ? std::nullopt : std::optional<int>(u1);
     }
 }
 

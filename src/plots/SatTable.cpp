@@ -46,8 +46,10 @@ int ForIndex(int index)
 
 System SystemOf(int slot)
 {
-    return slot < kGps ? System::Gps : slot < kFirstGalileo ? System::Glonass : slot < kFirstSbas ? System::Galileo
-                                                                                                 : System::Sbas;
+    return slot < kGps            ? System::Gps
+           : slot < kFirstGalileo ? System::Glonass
+           : slot < kFirstSbas    ? System::Galileo
+                                  : System::Sbas;
 }
 
 bool IsGlonass(int slot)
@@ -58,14 +60,14 @@ bool IsGlonass(int slot)
 int Number(int slot)
 {
     switch (SystemOf(slot)) {
-    case System::Gps:
-        return slot + 1;
-    case System::Glonass:
-        return slot - kGps + 1;
-    case System::Galileo:
-        return slot - kFirstGalileo + 1;
-    case System::Sbas:
-        break;
+        case System::Gps:
+            return slot + 1;
+        case System::Glonass:
+            return slot - kGps + 1;
+        case System::Galileo:
+            return slot - kFirstGalileo + 1;
+        case System::Sbas:
+            break;
     }
     return slot - kFirstSbas + kFirstSbasPrn;
 }
@@ -254,32 +256,32 @@ SatParse CSatTable::ApplyValues(uint16_t id, const char* body, int length)
         SatEntry& e = entries[size_t(slot)];
         const std::optional<int> v = satvalues::Read(id, body, length, i);
         switch (id) {
-        case MsgId('E', 'L'):
-            if (!v || std::abs(*v) <= 90) {
-                e.elevation = v.value_or(0);
+            case MsgId('E', 'L'):
+                if (!v || std::abs(*v) <= 90) {
+                    e.elevation = v.value_or(0);
+                }
+                break;
+            case MsgId('A', 'Z'):
+                if (!v || *v <= 360) {
+                    e.azimuth = v.value_or(-1);
+                }
+                break;
+            case MsgId('S', 'S'):
+                e.status = v.value_or(-1);
+                break;
+            case MsgId('T', 'C'):
+            case MsgId('D', 'C'):
+                break;
+            default: {
+                static constexpr uint16_t kCn0[satslot::kSignals] = {MsgId('E', 'C'), MsgId('E', '1'), MsgId('E', '2'),
+                                                                     MsgId('E', '3'), MsgId('E', '5')};
+                const auto k = std::find(std::begin(kCn0), std::end(kCn0), id) - std::begin(kCn0);
+                if (k < satslot::kSignals) {
+                    e.cn0[size_t(k)] = v.value_or(0);
+                    ApplyStatusRule(e);
+                }
+                break;
             }
-            break;
-        case MsgId('A', 'Z'):
-            if (!v || *v <= 360) {
-                e.azimuth = v.value_or(-1);
-            }
-            break;
-        case MsgId('S', 'S'):
-            e.status = v.value_or(-1);
-            break;
-        case MsgId('T', 'C'):
-        case MsgId('D', 'C'):
-            break;
-        default: {
-            static constexpr uint16_t kCn0[satslot::kSignals] = {MsgId('E', 'C'), MsgId('E', '1'), MsgId('E', '2'),
-                                                                  MsgId('E', '3'), MsgId('E', '5')};
-            const auto k = std::find(std::begin(kCn0), std::end(kCn0), id) - std::begin(kCn0);
-            if (k < satslot::kSignals) {
-                e.cn0[size_t(k)] = v.value_or(0);
-                ApplyStatusRule(e);
-            }
-            break;
-        }
         }
     }
     return SatParse::Values;
@@ -340,25 +342,24 @@ std::array<QColor, satslot::kCount> SatColours()
 {
     std::array<QColor, satslot::kCount> colours;
     // `make(level, second)` builds a colour from the walking level and the stepped second component.
-    const auto walk = [&colours](int first, int count, int start, const std::vector<int>& seconds, auto make) {
+    const auto walk = [&colours](int first, int count, int start, int last, const std::vector<int>& seconds,
+                                 auto make) {
         int level = start;
         size_t second = 0;
         for (int k = 0; k < count; ++k) {
             colours[size_t(first + k)] = make(level, seconds[second]);
             level += 16;
-            if (level > 255) {
+            if (level > last) {
                 level = start;
                 second = (second + 1) % seconds.size();
             }
         }
     };
-    walk(0, satslot::kGps, 127, {0, 127, 159, 191, 223}, [](int b, int g) { return QColor(0, g, b); });
-    walk(satslot::kGps, satslot::kGlonass, 127, {0, 127, 191}, [](int r, int g) { return QColor(r, g, 0); });
+    walk(0, satslot::kGps, 127, 255, {0, 127, 159, 191, 223}, [](int b, int g) { return QColor(0, g, b); });
+    walk(satslot::kGps, satslot::kGlonass, 127, 255, {0, 127, 191}, [](int r, int g) { return QColor(r, g, 0); });
     // Darker than the GPS and GLONASS walks, so that labels in these colours stay readable on white.
-    walk(satslot::kFirstGalileo, satslot::kGalileo, 111, {0, 60, 110},
-         [](int g, int b) { return QColor(0, std::min(g, 175), b); });
-    walk(satslot::kFirstSbas, satslot::kSbas, 111, {0, 50, 90},
-         [](int rb, int g) { return QColor(std::min(rb, 190), g, std::min(rb, 190)); });
+    walk(satslot::kFirstGalileo, satslot::kGalileo, 95, 191, {0, 50, 90}, [](int g, int b) { return QColor(0, g, b); });
+    walk(satslot::kFirstSbas, satslot::kSbas, 111, 207, {0, 50, 90}, [](int rb, int g) { return QColor(rb, g, rb); });
     return colours;
 }
 

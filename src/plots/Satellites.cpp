@@ -1,7 +1,7 @@
 #include "plots/Satellites.h"
 
-#include "link/Receiver.h"
 #include "link/Profile.h"
+#include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
 #include "plots/SkyPlot.h"
@@ -15,8 +15,7 @@
 
 // The GPS and GLONASS status texts, and for Galileo and SBAS the satellite indices with their elevation,
 // azimuth, C/N0 and status: the texts have no form for those systems.
-const QString CSatellites::kMessageSet =
-    QStringLiteral("GS:2,NS:2,EE:2,SI:2,EL:2,AZ:2,EC:2,E1:2,E2:2,E3:2,E5:2,SS:2");
+const QString CSatellites::kMessageSet = QStringLiteral("GS:2,NS:2,EE:2,SI:2,EL:2,AZ:2,EC:2,E1:2,E2:2,E3:2,E5:2,SS:2");
 const QString CSatellites::kSettingsSection = QStringLiteral("Satellites");
 const QString CSatellites::kSignalKey = QStringLiteral("Signal");
 

@@ -212,7 +212,8 @@ void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
         p.setBrush(Qt::white);
         p.drawRect(QRectF(x, kBarTop, w, kBarHeight));
         const QColor& colour = colours[size_t(slot)];
-        p.fillRect(QRectF(x, kBarTop + kBarHeight - v, w, v), e.Used() ? QBrush(colour) : QBrush(colour, Qt::BDiagPattern));
+        p.fillRect(QRectF(x, kBarTop + kBarHeight - v, w, v),
+                   e.Used() ? QBrush(colour) : QBrush(colour, Qt::BDiagPattern));
         DrawFitted(p, QRectF(x - 1, 0, slotWidth, kBarTop), QString::number(level));
         DrawFitted(p, QRectF(x - 1, kBarTop + kBarHeight, slotWidth, kBarStrip - kBarTop - kBarHeight),
                    QString::number(satslot::Number(slot)));
