@@ -367,7 +367,7 @@ QString SatPopupText(int slot, const SatEntry& e)
 {
     const satslot::System system = satslot::SystemOf(slot);
     if (system == satslot::System::Galileo || system == satslot::System::Sbas) {
-        return QString::asprintf("el  az   ca l5 ss\n%2d%4d%3d%3d%3d", e.elevation, e.azimuth, e.cn0[0], e.cn0[4],
+        return QString::asprintf("el  az ca l5 ss\n%2d%4d%3d%3d%3d", e.elevation, e.azimuth, e.cn0[0], e.cn0[4],
                                  e.status);
     }
     if (system == satslot::System::Glonass) {

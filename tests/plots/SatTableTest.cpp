@@ -132,6 +132,7 @@ TEST(SatTable, GalileoAndSbasFromThePerSatelliteMessages)
     const SatEntry& e = table.entries[size_t(e5)];
     EXPECT_EQ(std::vector<int>({e.elevation, e.azimuth, e.cn0[0], e.Level(4)}), std::vector<int>({40, 90, 44, 50}));
     EXPECT_TRUE(e.Used());
+    EXPECT_EQ(SatPopupText(e5, e), QStringLiteral("el  az ca l5 ss\n40  90 44 50  0"));
     const SatEntry& s = table.entries[size_t(s142)];
     EXPECT_FALSE(s.Used());    // status 24: tracked, left out of the solution
     EXPECT_EQ(s.Level(4), 0);  // 70 dB-Hz is no reading
