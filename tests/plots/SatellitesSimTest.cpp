@@ -1,3 +1,4 @@
+#include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 #include "plots/Satellites.h"
 #include "plots/SkyPlot.h"
@@ -74,6 +75,8 @@ TEST(SatellitesSim, PlotsTheSimulatedSkyAndReportsSilenceOnTheInjectedClock)
     }
 
     sim.Sim().WithholdEpochEnds(true);
+    // A reply comes after every message sent before it: no epoch end is still on its way after this.
+    ASSERT_TRUE(holder.GetReceiver()->SendCommand(QStringLiteral("print,/par/pos/elm")));
     const int64_t last = dialog.Model().LastEpochMs();
     tick.Advance(CSatellites::kSilenceMs);
     sim.Advance(2000);
