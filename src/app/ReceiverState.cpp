@@ -2,11 +2,13 @@
 
 #include "link/Checksum.h"
 #include "link/GpsData.h"
+#include "link/SatValues.h"
 
 #include <QtEndian>
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -587,15 +589,6 @@ void CReceiverState::OnSlots(const QByteArray& body)
 
 void CReceiverState::OnSatValues(uint16_t id, const QByteArray& body)
 {
-    int width = 1;
-    int extra = 1;  // the checksum byte
-    if (id == MsgId('T', 'C')) {
-        width = 2;
-    } else if (id == MsgId('D', 'C')) {
-        width = 4;
-    } else if (id == MsgId('S', 'S')) {
-        extra = 2;  // and the solution type
-    }
     // After a status reset the rows come back from the last "SI".
     std::array<int, kListCount> expected{};
     for (const SatRef& ref : m_sats) {
@@ -609,27 +602,25 @@ void CReceiverState::OnSatValues(uint16_t id, const QByteArray& body)
             break;
         }
     }
-    const int count = std::max(0, int(body.size()) - extra) / width;
+    const int size = int(body.size());
     // A list that disagrees with the last "SI" only fills the satellites both know.
-    const int n = std::min(count, int(m_sats.size()));
+    const int n = std::min(satvalues::Count(id, size), int(m_sats.size()));
     for (int i = 0; i < n; ++i) {
         const SatRef& ref = m_sats[size_t(i)];
         if (ref.list < 0 || ref.row >= int(m_snapshot.lists[size_t(ref.list)].size())) {
             continue;
         }
         QStringList& row = m_snapshot.lists[size_t(ref.list)][size_t(ref.row)];
-        const int off = i * width;
-        const int u1 = static_cast<unsigned char>(body[off]);
+        const std::optional<int> v = satvalues::Read(id, body.constData(), size, i);
         auto set = [&](SatColumn column, const QString& text) { row[SatColumnIndex(ref.list, column)] = text; };
-        auto signal = [&](SatColumn column) { set(column, u1 == 255 ? QStringLiteral("??") : TwoDigits(u1)); };
+        auto number = [&](SatColumn column) { set(column, v ? QString::number(*v) : QStringLiteral("??")); };
+        auto signal = [&](SatColumn column) { set(column, v ? TwoDigits(*v) : QStringLiteral("??")); };
         switch (id) {
-        case MsgId('E', 'L'): {
-            const int el = static_cast<signed char>(body[off]);
-            set(kColEl, el == 127 ? QStringLiteral("??") : QString::number(el));
+        case MsgId('E', 'L'):
+            number(kColEl);
             break;
-        }
         case MsgId('A', 'Z'):
-            set(kColAz, u1 == 255 ? QStringLiteral("??") : QString::number(u1 * 2));
+            number(kColAz);
             break;
         case MsgId('E', 'C'):
             signal(kColCa);
@@ -647,20 +638,19 @@ void CReceiverState::OnSatValues(uint16_t id, const QByteArray& body)
             signal(kColL5);
             break;
         case MsgId('T', 'C'): {
-            const int tc = Read<quint16>(body, off);
+            const int tc = v.value_or(0);
             set(kColTc, tc < 60      ? QString::asprintf(":%02d", tc)
                         : tc == 65535 ? QStringLiteral("inf")
                                       : QString::number(tc / 60));
             break;
         }
         case MsgId('S', 'S'):
-            set(kColSs, TwoDigits(u1) + ((u1 <= 3 || (u1 >= 51 && u1 <= 55)) ? QStringLiteral("+")
-                                                                               : QStringLiteral("-")));
+            set(kColSs, TwoDigits(v.value_or(0)) + (satvalues::IsUsed(v.value_or(0)) ? QStringLiteral("+")
+                                                                                    : QStringLiteral("-")));
             break;
         case MsgId('D', 'C'): {
             QString& cell = row[SatColumnIndex(ref.list, kColEl)];
-            const qint32 dc = Read<qint32>(body, off);
-            if (dc == 0x7FFFFFFF) {
+            if (!v) {
                 cell += QStringLiteral("  ");
                 break;
             }
@@ -669,7 +659,7 @@ void CReceiverState::OnSatValues(uint16_t id, const QByteArray& body)
             if (ref.list == kListGlonass && ref.number != 70) {
                 f = kGloL1BaseHz + kGloL1StepHz * (ref.number - 45);
             }
-            const double r = -(dc * 1e-4 + m_drift * f);
+            const double r = -(*v * 1e-4 + m_drift * f);
             if (!cell.isEmpty() && !cell.endsWith(QLatin1Char('+')) && !cell.endsWith(QLatin1Char('-'))) {
                 cell += std::fabs(r) < 1 ? QStringLiteral("^") : r < 0 ? QStringLiteral("--") : QStringLiteral("+");
             }

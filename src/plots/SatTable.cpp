@@ -1,11 +1,18 @@
 #include "plots/SatTable.h"
 
 #include "link/Checksum.h"
+#include "link/Framer.h"
+#include "link/GpsData.h"
+#include "link/SatValues.h"
 #include "ui/TimeServices.h"
 
 #include <QMetaObject>
 #include <QObject>
 
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -21,19 +28,54 @@ int ForGlonass(int number)
     return number >= 1 && number <= kGlonass ? number + kGps - 1 : -1;
 }
 
+int ForGalileo(int prn)
+{
+    return prn >= 1 && prn <= kGalileo ? kFirstGalileo + prn - 1 : -1;
+}
+
+int ForSbas(int prn)
+{
+    return prn >= kFirstSbasPrn && prn < kFirstSbasPrn + kSbas ? kFirstSbas + prn - kFirstSbasPrn : -1;
+}
+
+int ForIndex(int index)
+{
+    // Galileo satellites are listed as 70 + PRN, SBAS ones by their PRN.
+    return index > 70 && index < kFirstSbasPrn ? ForGalileo(index - 70) : ForSbas(index);
+}
+
+System SystemOf(int slot)
+{
+    return slot < kGps            ? System::Gps
+           : slot < kFirstGalileo ? System::Glonass
+           : slot < kFirstSbas    ? System::Galileo
+                                  : System::Sbas;
+}
+
 bool IsGlonass(int slot)
 {
-    return slot >= kGps && slot < kCount;
+    return SystemOf(slot) == System::Glonass;
 }
 
 int Number(int slot)
 {
-    return IsGlonass(slot) ? slot - kGps + 1 : slot + 1;
+    switch (SystemOf(slot)) {
+        case System::Gps:
+            return slot + 1;
+        case System::Glonass:
+            return slot - kGps + 1;
+        case System::Galileo:
+            return slot - kFirstGalileo + 1;
+        case System::Sbas:
+            break;
+    }
+    return slot - kFirstSbas + kFirstSbasPrn;
 }
 
 QString Label(int slot)
 {
-    return QString::asprintf(IsGlonass(slot) ? "R%d" : "G%d", Number(slot));
+    static const char* const kPrefix[] = {"G%d", "R%d", "E%d", "S%d"};
+    return QString::asprintf(kPrefix[int(SystemOf(slot))], Number(slot));
 }
 
 }  // namespace satslot
@@ -79,6 +121,20 @@ bool ToInts(std::string_view s, std::vector<int>* out)
     }
 }
 
+// Readings of 1, below zero or from 61 on stand for an absent signal.
+bool IsReading(int cn0)
+{
+    return cn0 > 1 && cn0 < 61;
+}
+
+void ApplyStatusRule(SatEntry& e)
+{
+    for (int i = 0; i < 3; ++i) {
+        int& v = e.cn0[size_t(i)];
+        v = IsReading(v) ? v : 0;
+    }
+}
+
 // One entry without its outer braces: "prn,el,az,{ca,p1,p2,l2c,l5},status", GLONASS with the frequency number
 // after the slot number.
 bool ParseEntry(std::string_view body, bool glonass, int* slot, SatEntry* entry)
@@ -116,13 +172,7 @@ bool ParseEntry(std::string_view body, bool glonass, int* slot, SatEntry* entry)
         e.cn0[i] = levels[i];
     }
     e.status = status;
-    // Readings of 1, below zero or from 61 on stand for an absent signal.
-    for (int i = 0; i < 3; ++i) {
-        int& v = e.cn0[size_t(i)];
-        if (v == 1 || v < 0 || v >= 61) {
-            v = 0;
-        }
-    }
+    ApplyStatusRule(e);
     e.visible = true;
     *slot = s;
     *entry = e;
@@ -131,14 +181,25 @@ bool ParseEntry(std::string_view body, bool glonass, int* slot, SatEntry* entry)
 
 }  // namespace
 
+bool SatEntry::Used() const
+{
+    return satvalues::IsUsed(status);
+}
+
+int SatEntry::Level(int signal) const
+{
+    const int v = signal >= 0 && signal < satslot::kSignals ? cn0[size_t(signal)] : 0;
+    return IsReading(v) ? v : 0;
+}
+
 SatParse CSatTable::Apply(const char* data, int size)
 {
     if (!data || size < 5) {
         return SatParse::Ignored;
     }
-    const bool gps = data[0] == 'G' && data[1] == 'S';
-    const bool glonass = data[0] == 'N' && data[1] == 'S';
-    if (!gps && !glonass) {
+    const uint16_t id = MsgId(data[0], data[1]);
+    const bool text = id == MsgId('G', 'S') || id == MsgId('N', 'S');
+    if (!text && id != MsgId('S', 'I') && satvalues::Width(id) == 0) {
         return SatParse::Ignored;
     }
     int length = 0;
@@ -149,16 +210,85 @@ SatParse CSatTable::Apply(const char* data, int size)
         }
         length = length * 16 + d;
     }
-    if (length < 3 || size - 5 < length) {
+    if (length < (text ? 3 : 1) || size - 5 < length) {
         return SatParse::BadFrame;
     }
-    const int total = 5 + length;
-    const int hi = HexDigitValue(data[total - 2]);
-    const int lo = HexDigitValue(data[total - 1]);
-    if (data[total - 3] != '@' || hi < 0 || lo < 0 || Checksum8(data, size_t(total - 2)) != hi * 16 + lo) {
+    if (!CFramer::VerifyFrame(data, 5 + length)) {
         return SatParse::BadFrame;
     }
+    if (text) {
+        return ApplyText(data, length, id == MsgId('N', 'S'));
+    }
+    return id == MsgId('S', 'I') ? ApplyIndices(data + 5, length) : ApplyValues(id, data + 5, length);
+}
 
+SatParse CSatTable::ApplyIndices(const char* body, int length)
+{
+    indices.assign(body, body + length - 1);
+    std::array<bool, satslot::kCount> listed{};
+    for (uint8_t index : indices) {
+        const int slot = satslot::ForIndex(index);
+        if (slot >= 0) {
+            listed[size_t(slot)] = true;
+        }
+    }
+    for (int slot = satslot::kFirstGalileo; slot < satslot::kCount; ++slot) {
+        SatEntry& e = entries[size_t(slot)];
+        // A satellite that comes back starts without the values it had when it left.
+        if (!listed[size_t(slot)] || !e.visible) {
+            e = SatEntry();
+            e.azimuth = -1;
+            e.status = -1;
+            e.visible = listed[size_t(slot)];
+        }
+    }
+    return SatParse::Indices;
+}
+
+SatParse CSatTable::ApplyValues(uint16_t id, const char* body, int length)
+{
+    const int n = std::min(satvalues::Count(id, length), int(indices.size()));
+    for (int i = 0; i < n; ++i) {
+        const int slot = satslot::ForIndex(indices[size_t(i)]);
+        if (slot < 0) {
+            continue;
+        }
+        SatEntry& e = entries[size_t(slot)];
+        const std::optional<int> v = satvalues::Read(id, body, length, i);
+        switch (id) {
+            case MsgId('E', 'L'):
+                if (!v || std::abs(*v) <= 90) {
+                    e.elevation = v.value_or(0);
+                }
+                break;
+            case MsgId('A', 'Z'):
+                if (!v || *v <= 360) {
+                    e.azimuth = v.value_or(-1);
+                }
+                break;
+            case MsgId('S', 'S'):
+                e.status = v.value_or(-1);
+                break;
+            case MsgId('T', 'C'):
+            case MsgId('D', 'C'):
+                break;
+            default: {
+                static constexpr uint16_t kCn0[satslot::kSignals] = {MsgId('E', 'C'), MsgId('E', '1'), MsgId('E', '2'),
+                                                                     MsgId('E', '3'), MsgId('E', '5')};
+                const auto k = std::find(std::begin(kCn0), std::end(kCn0), id) - std::begin(kCn0);
+                if (k < satslot::kSignals) {
+                    e.cn0[size_t(k)] = v.value_or(0);
+                    ApplyStatusRule(e);
+                }
+                break;
+            }
+        }
+    }
+    return SatParse::Values;
+}
+
+SatParse CSatTable::ApplyText(const char* data, int length, bool glonass)
+{
     std::string_view text(data + 5, size_t(length - 3));
     const std::string_view header = glonass ? ",GLSVST," : ",GPSVST,";
     if (text.substr(0, header.size()) != header) {
@@ -211,26 +341,36 @@ SatParse CSatTable::Apply(const char* data, int size)
 std::array<QColor, satslot::kCount> SatColours()
 {
     std::array<QColor, satslot::kCount> colours;
-    const auto walk = [&colours](int first, int count, const std::vector<int>& greens, bool red) {
-        int level = 127;
-        size_t green = 0;
+    // `make(level, second)` builds a colour from the walking level and the stepped second component.
+    const auto walk = [&colours](int first, int count, int start, int last, const std::vector<int>& seconds,
+                                 auto make) {
+        int level = start;
+        size_t second = 0;
         for (int k = 0; k < count; ++k) {
-            colours[size_t(first + k)] = red ? QColor(level, greens[green], 0) : QColor(0, greens[green], level);
+            colours[size_t(first + k)] = make(level, seconds[second]);
             level += 16;
-            if (level > 255) {
-                level = 127;
-                green = (green + 1) % greens.size();
+            if (level > last) {
+                level = start;
+                second = (second + 1) % seconds.size();
             }
         }
     };
-    walk(0, satslot::kGps, {0, 127, 159, 191, 223}, false);
-    walk(satslot::kGps, satslot::kGlonass, {0, 127, 191}, true);
+    walk(0, satslot::kGps, 127, 255, {0, 127, 159, 191, 223}, [](int b, int g) { return QColor(0, g, b); });
+    walk(satslot::kGps, satslot::kGlonass, 127, 255, {0, 127, 191}, [](int r, int g) { return QColor(r, g, 0); });
+    // Darker than the GPS and GLONASS walks, so that labels in these colours stay readable on white.
+    walk(satslot::kFirstGalileo, satslot::kGalileo, 95, 191, {0, 50, 90}, [](int g, int b) { return QColor(0, g, b); });
+    walk(satslot::kFirstSbas, satslot::kSbas, 111, 207, {0, 50, 90}, [](int rb, int g) { return QColor(rb, g, rb); });
     return colours;
 }
 
 QString SatPopupText(int slot, const SatEntry& e)
 {
-    if (satslot::IsGlonass(slot)) {
+    const satslot::System system = satslot::SystemOf(slot);
+    if (system == satslot::System::Galileo || system == satslot::System::Sbas) {
+        return QString::asprintf("el  az ca l5 ss\n%2d%4d%3d%3d%3d", e.elevation, e.azimuth, e.cn0[0], e.cn0[4],
+                                 e.status);
+    }
+    if (system == satslot::System::Glonass) {
         return QString::asprintf("el  az   ca p1 p2 ca2 l3 ss\n%2d %3d %2d %2d % 2d % 2d % 2d % 2d", e.elevation,
                                  e.azimuth, e.cn0[0], e.cn0[1], e.cn0[2], e.cn0[3], e.cn0[4], e.status);
     }

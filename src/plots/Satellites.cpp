@@ -1,16 +1,23 @@
 #include "plots/Satellites.h"
 
+#include "link/Profile.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
 #include "plots/SkyPlot.h"
 #include "ui/TimeServices.h"
 
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
 
-const QString CSatellites::kMessageSet = QStringLiteral("GS:2,NS:2,EE:2");
+// The GPS and GLONASS status texts, and for Galileo and SBAS the satellite indices with their elevation,
+// azimuth, C/N0 and status: the texts have no form for those systems.
+const QString CSatellites::kMessageSet = QStringLiteral("GS:2,NS:2,EE:2,SI:2,EL:2,AZ:2,EC:2,E1:2,E2:2,E3:2,E5:2,SS:2");
+const QString CSatellites::kSettingsSection = QStringLiteral("Satellites");
+const QString CSatellites::kSignalKey = QStringLiteral("Signal");
 
 namespace {
 
@@ -39,11 +46,33 @@ CSatellites::CSatellites(const SatellitesContext& context, QWidget* parent) : QD
     m_plot = new CSkyPlot(m_model, this);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("statusText"));
+    m_signal = new QComboBox(this);
+    m_signal->setObjectName(QStringLiteral("signalCombo"));
+    m_signal->addItems({QStringLiteral("CA"), QStringLiteral("P1"), QStringLiteral("P2"), QStringLiteral("L2C/CA2"),
+                        QStringLiteral("L5/L3")});
+    auto* signalLabel = new QLabel(QStringLiteral("Bars:"), this);
+    signalLabel->setBuddy(m_signal);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_status, 1);
+    bottom->addWidget(signalLabel);
+    bottom->addWidget(m_signal);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addWidget(m_plot, 1);
-    layout->addWidget(m_status);
+    layout->addLayout(bottom);
     resize(480, 640);
+
+    {
+        const CProfile* profile = CProfile::Instance();
+        const int stored = profile->ReadInt(kSettingsSection, kSignalKey, 0);
+        CProfile::Release();
+        ChooseSignal(stored >= 0 && stored < satslot::kSignals ? stored : 0);
+    }
+    connect(m_signal, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_plot->SetSignal(index);
+        CProfile::Instance()->WriteInt(kSettingsSection, kSignalKey, index);
+        CProfile::Release();
+    });
 
     m_timer = new QTimer(this);
     m_timer->setInterval(kSilenceMs);
@@ -109,6 +138,12 @@ void CSatellites::CheckSilence()
 void CSatellites::Refresh()
 {
     m_plot->update();
+}
+
+void CSatellites::ChooseSignal(int signal)
+{
+    m_signal->setCurrentIndex(signal);
+    m_plot->SetSignal(signal);
 }
 
 QString CSatellites::StatusText() const

@@ -11,6 +11,7 @@ class CConnection;
 class CReceiverHolder;
 class CSkyPlot;
 class ITickSource;
+class QComboBox;
 class QLabel;
 class QTimer;
 
@@ -22,8 +23,9 @@ struct SatellitesContext
     const ITickSource* tick = nullptr;  // null: the system's tick count
 };
 
-// The satellites window: opens the receiver, subscribes to the GPS and GLONASS satellite status and the epoch
-// end on a channel of its own, and shows them as a sky plot with signal bars. A timer reports a receiver that
+// The satellites window: opens the receiver, subscribes to the satellite status of GPS and GLONASS (texts) and of
+// Galileo and SBAS (per-satellite messages) and the epoch end on a channel of its own, and shows them as a sky
+// plot with signal bars of the signal chosen below it (kept in the settings). A timer reports a receiver that
 // has gone quiet. Closing it detaches before the window goes, so no callback reaches a destroyed window.
 class CSatellites : public QDialog
 {
@@ -33,6 +35,9 @@ public:
     static constexpr unsigned char kChannel = 7;
     static constexpr int kSilenceMs = 60000;
     static const QString kMessageSet;
+    // Where the choice of the bars' signal is kept.
+    static const QString kSettingsSection;
+    static const QString kSignalKey;
 
     explicit CSatellites(const SatellitesContext& context, QWidget* parent = nullptr);
     ~CSatellites() override;
@@ -40,6 +45,7 @@ public:
     QString StatusText() const;
     CSkyPlot* Plot() const { return m_plot; }
     CSatModel& Model() { return *m_model; }
+    QComboBox* SignalChoice() const { return m_signal; }
     bool Attached() const { return m_attached; }
 
     // One tick of the silence timer.
@@ -57,12 +63,14 @@ protected:
 private:
     void Open();
     void SetStatus(const QString& text);
+    void ChooseSignal(int signal);
 
     SatellitesContext m_context;
     std::unique_ptr<ITickSource> m_ownTick;
     std::shared_ptr<CSatModel> m_model;
     CSkyPlot* m_plot = nullptr;
     QLabel* m_status = nullptr;
+    QComboBox* m_signal = nullptr;
     QTimer* m_timer = nullptr;
     bool m_attached = false;
 };

@@ -1,6 +1,7 @@
 #include "plots/SkyPlot.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -34,6 +35,57 @@ QPen Cosmetic(const QColor& colour, Qt::PenStyle style = Qt::SolidLine)
     QPen pen(colour, 0, style);
     pen.setCosmetic(true);
     return pen;
+}
+
+// `text` centred in `box`, in a font made smaller where the text would run into its neighbours (three-digit SBAS
+// numbers under narrow bars).
+void DrawFitted(QPainter& p, const QRectF& box, const QString& text)
+{
+    // Two digits leave a gap to the next bar's.
+    const double size = std::min(9.0, box.width() * 0.55);
+    QFont font = PixelFont(size);
+    const double wide = QFontMetricsF(font).horizontalAdvance(text);
+    if (wide > box.width()) {
+        font.setPixelSize(std::max(1, int(size * box.width() / wide)));
+    }
+    p.setFont(font);
+    p.drawText(box, Qt::AlignCenter, text);
+}
+
+constexpr double kOutline = 1.2;  // logical width of a hollow square's border
+
+// A satellite's square centred on `at`: filled when used in the solution, hollow when only tracked.
+void DrawSquare(QPainter& p, QPointF at, const QColor& colour, bool used)
+{
+    const double side = CSkyPlot::kSquare;
+    if (used) {
+        p.fillRect(QRectF(at.x() - side / 2, at.y() - side / 2, side, side), colour);
+        return;
+    }
+    const double inset = kOutline / 2;
+    p.setPen(QPen(colour, kOutline, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(at.x() - side / 2 + inset, at.y() - side / 2 + inset, side - kOutline, side - kOutline));
+}
+
+// In the corner left of "N", outside the horizon circle at every size.
+void DrawLegend(QPainter& p)
+{
+    p.setFont(PixelFont(8));
+    const QColor ink(64, 64, 64);
+    const double x = -113;
+    const struct
+    {
+        double y;
+        bool used;
+        const char* text;
+    } rows[] = {{-109, true, "used"}, {-99, false, "tracked"}};
+    for (const auto& row : rows) {
+        DrawSquare(p, QPointF(x + CSkyPlot::kSquare / 2, row.y), ink, row.used);
+        p.setPen(ink);
+        p.drawText(QRectF(x + CSkyPlot::kSquare + 2, row.y - 5, 40, 10), Qt::AlignLeft | Qt::AlignVCenter,
+                   QLatin1String(row.text));
+    }
 }
 
 }  // namespace
@@ -78,8 +130,14 @@ QPointF CSkyPlot::SkyPoint(int elevation, int azimuth)
     return QPointF(r * std::sin(a), -r * std::cos(a));
 }
 
+void CSkyPlot::SetSignal(int signal)
+{
+    m_signal = std::clamp(signal, 0, satslot::kSignals - 1);
+    update();
+}
+
 void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
-                     const std::array<QColor, satslot::kCount>& colours)
+                     const std::array<QColor, satslot::kCount>& colours, int signal)
 {
     p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
     p.setRenderHint(QPainter::Antialiasing);
@@ -109,6 +167,7 @@ void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
         p.setPen(Cosmetic(QColor(204, 0, 0), Qt::DotLine));
         p.drawEllipse(QPointF(0, 0), Radius(mask), Radius(mask));
     }
+    DrawLegend(p);
     p.setFont(PixelFont(8));
     for (int slot = 0; slot < satslot::kCount; ++slot) {
         const SatEntry& e = table.entries[size_t(slot)];
@@ -117,40 +176,46 @@ void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
         }
         const QPointF at = SkyPoint(e.elevation, e.azimuth);
         const QColor& colour = colours[size_t(slot)];
-        p.fillRect(QRectF(at.x() - kSquare / 2, at.y() - kSquare / 2, kSquare, kSquare), colour);
+        DrawSquare(p, at, colour, e.Used());
         p.setPen(colour);
         p.drawText(QRectF(at.x() - 20, at.y() + kSquare / 2, 40, 10), Qt::AlignHCenter | Qt::AlignTop,
                    satslot::Label(slot));
     }
     p.restore();
 
-    // The bars: one per plotted satellite, narrowed (never dropped) when many are up.
+    // The bars: one per plotted satellite with a reading of the chosen signal, narrowed (never dropped) when many
+    // are up.
     const QRect area = BarArea(size);
     const double scale = area.height() / kBarStrip;
     const double logicalWidth = area.width() / scale;
+    const auto barred = [signal](const SatEntry& e) { return e.Shown() && e.Level(signal) > 0; };
     int count = 0;
     for (const SatEntry& e : table.entries) {
-        count += e.Shown() ? 1 : 0;
+        count += barred(e) ? 1 : 0;
     }
     const double slotWidth = std::min(kBarSlot, (logicalWidth - 2) / std::max(count, 1));
     p.save();
+    // Upright rectangles gain nothing from smoothing, and narrow bars would lose their colour to it.
+    p.setRenderHint(QPainter::Antialiasing, false);
     p.translate(area.left(), area.top());
     p.scale(scale, scale);
-    p.setFont(PixelFont(std::min(9.0, slotWidth * 0.55)));
     double x = 1;
     for (int slot = 0; slot < satslot::kCount; ++slot) {
         const SatEntry& e = table.entries[size_t(slot)];
-        if (!e.Shown()) {
+        if (!barred(e)) {
             continue;
         }
-        const double v = std::clamp(e.cn0[0], 0, int(kBarHeight));
+        const int level = e.Level(signal);
+        const double v = std::min(level, int(kBarHeight));
         const double w = slotWidth - 2;
         p.setPen(Cosmetic(Qt::black));
         p.setBrush(Qt::white);
         p.drawRect(QRectF(x, kBarTop, w, kBarHeight));
-        p.fillRect(QRectF(x, kBarTop + kBarHeight - v, w, v), colours[size_t(slot)]);
-        p.drawText(QRectF(x - 2, 0, w + 4, kBarTop), Qt::AlignCenter, QString::number(e.cn0[0]));
-        p.drawText(QRectF(x - 2, kBarTop + kBarHeight, w + 4, kBarStrip - kBarTop - kBarHeight), Qt::AlignCenter,
+        const QColor& colour = colours[size_t(slot)];
+        p.fillRect(QRectF(x, kBarTop + kBarHeight - v, w, v),
+                   e.Used() ? QBrush(colour) : QBrush(colour, Qt::BDiagPattern));
+        DrawFitted(p, QRectF(x - 1, 0, slotWidth, kBarTop), QString::number(level));
+        DrawFitted(p, QRectF(x - 1, kBarTop + kBarHeight, slotWidth, kBarStrip - kBarTop - kBarHeight),
                    QString::number(satslot::Number(slot)));
         x += slotWidth;
     }
@@ -161,7 +226,7 @@ QImage CSkyPlot::Render(QSize size) const
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&image);
-    Paint(painter, size, m_model->Table(), m_mask, m_colours);
+    Paint(painter, size, m_model->Table(), m_mask, m_colours, m_signal);
     return image;
 }
 

@@ -26,18 +26,23 @@ public:
 
     void SetElevationMask(int degrees) { m_mask = degrees; }
     int ElevationMask() const { return m_mask; }
+    // Which C/N0 the bars show: 0 ca, 1 p1, 2 p2, 3 L2C (GLONASS ca2), 4 L5 (GLONASS l3).
+    void SetSignal(int signal);
+    int Signal() const { return m_signal; }
 
     // The layout for a client area of `size`: sky logical coordinates to pixels, and the bar strip.
     static QTransform SkyTransform(QSize size);
     static QRect BarArea(QSize size);
     // Where a satellite stands on the sky, in logical coordinates (north up, east right).
     static QPointF SkyPoint(int elevation, int azimuth);
-    // Draws the whole window content (the memory image of the double buffer, and tests).
+    // Draws the whole window content (the memory image of the double buffer, and tests). Satellites used in the
+    // solution are filled squares, those only tracked hollow ones (and hatched bars); a legend in the top left
+    // corner says so.
     static void Paint(QPainter& painter, QSize size, const CSatTable& table, int mask,
-                      const std::array<QColor, satslot::kCount>& colours);
+                      const std::array<QColor, satslot::kCount>& colours, int signal = 0);
     QImage Render(QSize size) const;
 
-    // The first shown slot (0..60 in order) whose square is under the point in widget pixels, or -1.
+    // The first shown slot (in slot order) whose square is under the point in widget pixels, or -1.
     int HitTest(QPoint point) const;
     QLabel* Popup() const { return m_popup; }
 
@@ -50,5 +55,6 @@ private:
     std::shared_ptr<CSatModel> m_model;
     std::array<QColor, satslot::kCount> m_colours;
     int m_mask = 0;
+    int m_signal = 0;
     QLabel* m_popup = nullptr;
 };

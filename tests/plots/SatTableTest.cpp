@@ -1,5 +1,6 @@
 #include "plots/SatTable.h"
 #include "sim/MessageGenerator.h"
+#include "sim/SimMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,19 @@ QByteArray Gs(const QByteArray& text)
 QByteArray Ns(const QByteArray& text)
 {
     return TextFrame("NS", ",GLSVST," + text);
+}
+
+// A per-satellite message with one byte per value ("SS" with its solution type after them).
+QByteArray PerSat(const char id[2], std::initializer_list<int> values)
+{
+    QByteArray body;
+    for (int v : values) {
+        body += char(v);
+    }
+    if (QByteArray(id, 2) == "SS") {
+        body += char(1);
+    }
+    return BinaryFrame(id, body);
 }
 
 SatParse Apply(CSatTable& table, const QByteArray& frame)
@@ -89,6 +103,52 @@ TEST(SatTable, SkipsEntriesOutOfRangeOrMalformed)
         Apply(table, c.glonass ? Ns(text) : Gs(text));
         EXPECT_EQ(Visible(table), c.glonass ? (std::vector<int>{38, 40}) : (std::vector<int>{6, 8}));
     }
+}
+
+TEST(SatTable, GalileoAndSbasFromThePerSatelliteMessages)
+{
+    CSatTable table;
+    Apply(table, PerSat("EL", {40}));  // before any "SI": nobody to give it to
+    EXPECT_EQ(Visible(table), std::vector<int>{});
+
+    const int e5 = satslot::ForGalileo(5), s120 = satslot::ForSbas(120), e49 = satslot::ForGalileo(49);
+    const int e7 = satslot::ForGalileo(7), s142 = satslot::ForSbas(142);
+    // GPS 3, GLONASS without channel (70), 0, 143 and 250 have no slot here: GPS and GLONASS come from the texts.
+    ASSERT_EQ(Apply(table, PerSat("SI", {75, 120, 119, 3, 0, 70, 143, 250, 77, 142})), SatParse::Indices);
+    EXPECT_EQ(Visible(table), (std::vector<int>{e5, e7, e49, s120, s142}));
+    // E49's elevation of 91 and S120's azimuth of 400 degrees are skipped; E7's elevation is unknown (127).
+    Apply(table, PerSat("EL", {40, 30, 91, 1, 1, 1, 1, 1, 127, 20}));
+    Apply(table, PerSat("AZ", {45, 200, 10, 1, 1, 1, 1, 1, 10, 5}));
+    Apply(table, PerSat("EC", {44, 40, 40, 1, 1, 1, 1, 1, 40, 38}));
+    Apply(table, PerSat("E5", {50, 255, 1, 1, 1, 1, 1, 1, 1, 70}));
+    Apply(table, PerSat("SS", {0, 0, 0, 0, 0, 0, 0, 0, 0, 24}));
+    const auto shown = [&](int slot) { return table.entries[size_t(slot)].Shown(); };
+    EXPECT_EQ(std::vector<bool>({shown(e5), shown(e7), shown(e49), shown(s120), shown(s142)}),
+              std::vector<bool>({true, false, false, false, true}));
+    const SatEntry& e = table.entries[size_t(e5)];
+    EXPECT_EQ(std::vector<int>({e.elevation, e.azimuth, e.cn0[0], e.Level(4)}), std::vector<int>({40, 90, 44, 50}));
+    EXPECT_TRUE(e.Used());
+    EXPECT_EQ(SatPopupText(e5, e), QStringLiteral("el  az ca l5 ss\n40  90 44 50  0"));
+    const SatEntry& s = table.entries[size_t(s142)];
+    EXPECT_FALSE(s.Used());    // status 24: tracked, left out of the solution
+    EXPECT_EQ(s.Level(4), 0);  // 70 dB-Hz is no reading
+    EXPECT_EQ(table.entries[size_t(s120)].azimuth, -1);
+
+    // A damaged value message changes nothing; a shorter one fills only the satellites it reaches.
+    QByteArray damaged = PerSat("EL", {10, 10});
+    damaged[damaged.size() - 2] = char(damaged[damaged.size() - 2] ^ 0x20);
+    EXPECT_EQ(Apply(table, damaged), SatParse::BadFrame);
+    Apply(table, PerSat("EL", {41}));
+    EXPECT_EQ(table.entries[size_t(e5)].elevation, 41);
+    EXPECT_EQ(table.entries[size_t(s142)].elevation, 20);
+
+    // E5 leaves and comes back: its old values are gone. The GPS slots never change with "SI".
+    Apply(table, Gs("1,{5,45,120,{44},0},"));
+    Apply(table, PerSat("SI", {142}));
+    EXPECT_EQ(Visible(table), (std::vector<int>{4, s142}));
+    Apply(table, PerSat("SI", {75, 142}));
+    EXPECT_FALSE(table.entries[size_t(e5)].Shown());
+    EXPECT_EQ(table.entries[size_t(e5)].status, -1);
 }
 
 TEST(SatTable, BrokenFramesAndOverlongListsStaySafe)

@@ -25,12 +25,25 @@ bool Near(const QImage& image, QPointF at, int reach, F test)
     return false;
 }
 
-QImage Draw(QSize size, const CSatTable& table, int mask)
+QImage Draw(QSize size, const CSatTable& table, int mask, int signal = 0)
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     QPainter p(&image);
-    CSkyPlot::Paint(p, size, table, mask, SatColours());
+    CSkyPlot::Paint(p, size, table, mask, SatColours(), signal);
     return image;
+}
+
+// The highest row of the bar strip with a pixel of `colour`, or -1.
+int BarTop(const QImage& image, QRect bars, const QColor& colour)
+{
+    for (int y = bars.top(); y <= bars.bottom(); ++y) {
+        for (int x = bars.left(); x <= bars.right(); ++x) {
+            if (QColor(image.pixel(x, y)) == colour) {
+                return y;
+            }
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -61,9 +74,9 @@ TEST_P(SkyPlotSizes, RoundHorizonSatelliteInPlaceAndBarsBelow)
 
     const QRect bars = CSkyPlot::BarArea(size);
     EXPECT_GT(bars.top(), t.map(QPointF(0, 100)).y() + 10);  // the "S" and the bars keep apart
-    // All 61 bars fit: the last GLONASS one is drawn inside the window, at its bottom.
-    const auto last = [](QRgb p) { return QColor(p) == SatColours()[60]; };
-    EXPECT_TRUE(Near(image, QPointF(size.width() / 2, bars.bottom() - bars.height() / 6), size.width() / 2, last));
+    // A bar for every slot fits: the last SBAS one is drawn inside the window, at its bottom right.
+    const QRect right(bars.right() - bars.width() / 10, bars.top(), bars.width() / 10, bars.height());
+    EXPECT_NE(BarTop(image, right, SatColours()[satslot::kCount - 1]), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, SkyPlotSizes, ::testing::Values(QSize(480, 640), QSize(1280, 900)));
@@ -75,6 +88,37 @@ TEST(SkyPlot, MaskRingOnlyBetweenTheLimits)
     const auto red = [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 120 && qBlue(p) < 120; };
     EXPECT_TRUE(Near(Draw(size, CSatTable(), 30), at, 2, red));
     EXPECT_FALSE(Near(Draw(size, CSatTable(), 0), at, 2, red) || Near(Draw(size, CSatTable(), 90), at, 2, red));
+}
+
+// G5 is used in the solution, E11 only tracked (status 24); their L5 readings differ from their C/A ones.
+TEST(SkyPlot, UsedFilledTrackedHollowBarsOfTheChosenSignal)
+{
+    const QSize size(480, 640);
+    const int g5 = satslot::ForGps(5), e11 = satslot::ForGalileo(11);
+    CSatTable table;
+    table.entries[size_t(g5)] = SatEntry{0, 45, 90, {40, 0, 0, 0, 20}, 0, true};
+    table.entries[size_t(e11)] = SatEntry{0, 45, 270, {40, 0, 0, 0, 50}, 24, true};
+    const auto colours = SatColours();
+    const QTransform t = CSkyPlot::SkyTransform(size);
+    const QRect bars = CSkyPlot::BarArea(size);
+    const double unit = bars.height() / 100.0;  // pixels per C/N0 dB-Hz of a bar
+
+    const QImage ca = Draw(size, table, 0, 0);
+    const QPointF used = t.map(CSkyPlot::SkyPoint(45, 90));
+    const QPointF tracked = t.map(CSkyPlot::SkyPoint(45, 270));
+    EXPECT_EQ(QColor(ca.pixel(used.toPoint())), colours[size_t(g5)]);
+    EXPECT_EQ(QColor(ca.pixel(tracked.toPoint())), QColor(Qt::white));
+    const auto e11Ink = [&](QRgb p) { return QColor(p) == colours[size_t(e11)]; };
+    EXPECT_TRUE(Near(ca, t.map(CSkyPlot::SkyPoint(45, 270) + QPointF(CSkyPlot::kSquare / 2 - 0.6, 0)), 1, e11Ink));
+
+    const QImage l5 = Draw(size, table, 0, 4);
+    // G5's bar falls by 20 dB-Hz, E11's (hatched) rises by 10.
+    EXPECT_NEAR(BarTop(l5, bars, colours[size_t(g5)]) - BarTop(ca, bars, colours[size_t(g5)]), 20 * unit, 2);
+    EXPECT_NEAR(BarTop(ca, bars, colours[size_t(e11)]) - BarTop(l5, bars, colours[size_t(e11)]), 10 * unit, 8);
+    // P1: neither has a reading, so neither has a bar.
+    const QImage p1 = Draw(size, table, 0, 1);
+    EXPECT_EQ(BarTop(p1, bars, colours[size_t(g5)]), -1);
+    EXPECT_EQ(BarTop(p1, bars, colours[size_t(e11)]), -1);
 }
 
 TEST(SkyPlot, TapShowsTheSatelliteUnderTheFinger)
