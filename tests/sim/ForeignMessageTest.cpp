@@ -1,0 +1,191 @@
+// NMEA sentences and RTCM 3 frames beside the receiver's own messages: checksums, CRC-24Q, content that fits
+// the same epoch; the file identifier once per stream; gaps and time jumps of the output.
+
+#include "SimTestUtil.h"
+
+#include "sim/SimForeign.h"
+#include "sim/Simulator.h"
+#include "sim/SkyModel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+struct Stream
+{
+    std::vector<RawFrame> frames;  // the receiver's own
+    std::vector<QByteArray> nmea;  // whole sentences with CR LF
+    std::vector<QByteArray> rtcm;  // whole frames
+    int rtcmBad = 0;               // CRC wrong
+};
+
+Stream Split(const QByteArray& b)
+{
+    Stream s;
+    for (int i = 0; i < b.size();) {
+        const uint8_t c = uint8_t(b[i]);
+        if (c == '$') {
+            const int end = int(b.indexOf('\n', i));
+            s.nmea.push_back(b.mid(i, end - i + 1));
+            i = end + 1;
+        } else if (c == 0xD3 && i + 3 <= b.size()) {
+            const int len = (uint8_t(b[i + 1]) & 3) << 8 | uint8_t(b[i + 2]);
+            const QByteArray f = b.mid(i, len + 6);
+            const uint32_t crc = uint32_t(uint8_t(f[len + 3])) << 16 | uint8_t(f[len + 4]) << 8 | uint8_t(f[len + 5]);
+            s.rtcmBad += Crc24q(reinterpret_cast<const uint8_t*>(f.constData()), size_t(len + 3)) != crc;
+            s.rtcm.push_back(f);
+            i += len + 6;
+        } else if (c == '\r' || c == '\n') {
+            ++i;
+        } else {
+            const int len = b.mid(i + 2, 3).toInt(nullptr, 16);
+            const auto one = SplitFrames(b.mid(i, len + 5));
+            s.frames.insert(s.frames.end(), one.begin(), one.end());
+            i += len + 5;
+        }
+    }
+    return s;
+}
+
+bool NmeaChecksumRight(const QByteArray& line)
+{
+    const int star = int(line.lastIndexOf('*'));
+    uint8_t sum = 0;
+    for (int i = 1; i < star; ++i) {
+        sum ^= uint8_t(line[i]);
+    }
+    return star > 0 && line.endsWith("\r\n") && line.mid(star + 1, 2).toInt(nullptr, 16) == sum;
+}
+
+uint64_t Bits(const QByteArray& f, int from, int count)
+{
+    uint64_t v = 0;
+    for (int i = from; i < from + count; ++i) {
+        v = v << 1 | ((uint8_t(f[3 + i / 8]) >> (7 - i % 8)) & 1u);
+    }
+    return v;
+}
+
+int64_t SignedBits(const QByteArray& f, int from, int count)
+{
+    const uint64_t v = Bits(f, from, count);
+    return v >> (count - 1) ? int64_t(v) - (int64_t(1) << count) : int64_t(v);
+}
+
+double NmeaDegrees(const QByteArray& value, const QByteArray& hemisphere)
+{
+    const double v = value.toDouble();
+    const double deg = std::floor(v / 100) + std::fmod(v, 100) / 60;
+    return hemisphere == "S" || hemisphere == "W" ? -deg : deg;
+}
+
+}  // namespace
+
+TEST(ForeignMessageTest, Crc24qVector)
+{
+    EXPECT_EQ(Crc24q(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCDE703u);
+}
+
+TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
+{
+    CSimReceiver sim(VirtualSim());
+    CRawSession s(sim);
+    s.Write(
+        "em,,kvs{/RT:1,/PG:1,/SI:1,/EE:1}\r\n"
+        "em,,nmea{/GGA:1,/RMC:1,/GSV:1},rtcm3{/1004:1,/1012:1,/1005:10}\r\n");
+    sim.AdvanceTime(19000);
+    const Stream before = Split(s.Take());
+    EXPECT_EQ(before.rtcmBad, 0);
+    EXPECT_EQ(before.rtcm.size(), 19u * 2 + 1);
+    sim.AdvanceTime(1000);  // one epoch, tracking by now
+    const Stream st = Split(s.Take());
+    EXPECT_EQ(st.rtcmBad, 0);
+    ASSERT_FALSE(st.nmea.empty());
+    auto last = ById(st.frames);
+    const RawFrame& pg = last["PG"];
+    const RawFrame& si = last["SI"];
+    const RawFrame& rt = last["~~"];
+    QByteArray gga;
+    int gsvInView = 0;
+    for (const QByteArray& line : st.nmea) {
+        EXPECT_TRUE(NmeaChecksumRight(line)) << line.constData();
+        const QList<QByteArray> f = line.left(line.indexOf('*')).split(',');
+        if (f[0] == "$GPGGA") {
+            gga = line;
+        } else if (f[0].endsWith("GSV") && f[2] == "1") {
+            gsvInView += f[3].toInt();
+        }
+    }
+    ASSERT_FALSE(gga.isEmpty());
+    const QList<QByteArray> g = gga.split(',');
+    // The last epoch: UTC of the sentence is the receiver's GPS time less 18 s; the position is PG's.
+    const int64_t gpsMs = U4(rt.body);
+    const int64_t utcMs = (gpsMs - 18000 + 86400000) % 86400000;
+    EXPECT_EQ(g[1], QString::asprintf("%02d%02d%02d.00", int(utcMs / 3600000), int(utcMs / 60000 % 60),
+                                      int(utcMs / 1000 % 60))
+                        .toLatin1());
+    EXPECT_NEAR(NmeaDegrees(g[2], g[3]), F8(pg.body, 0) * 180 / kPi, 1e-6);
+    EXPECT_NEAR(NmeaDegrees(g[4], g[5]), F8(pg.body, 8) * 180 / kPi, 1e-6);
+    EXPECT_EQ(gsvInView, si.body.size() - 1);
+
+    int obs = 0, stations = 0;
+    for (const QByteArray& f : st.rtcm) {
+        const int number = int(Bits(f, 0, 12));
+        if (number == 1005) {
+            ++stations;
+            const Vec3 site = GeodeticToEcef(50.0870 * kPi / 180, 14.4210 * kPi / 180, 245.0);
+            EXPECT_NEAR(SignedBits(f, 34, 38) * 1e-4, site.x, 1e-3);
+            EXPECT_NEAR(SignedBits(f, 74, 38) * 1e-4, site.y, 1e-3);
+            EXPECT_NEAR(SignedBits(f, 114, 38) * 1e-4, site.z, 1e-3);
+        } else if (number == 1004) {
+            ++obs;
+            // Time of week of the epoch, the synchronous flag (1012 follows), 125 bits a satellite.
+            EXPECT_EQ(int64_t(Bits(f, 24, 30) % 86400000), gpsMs);
+            EXPECT_EQ(Bits(f, 54, 1), 1u);
+            const int n = int(Bits(f, 55, 5));
+            EXPECT_GT(n, 3);
+            EXPECT_LT((f.size() - 6) * 8 - 64 - 125 * n, 8);
+        } else {
+            EXPECT_EQ(number, 1012);
+            EXPECT_EQ(Bits(f, 51, 1), 0u);
+        }
+    }
+    EXPECT_EQ(obs, 1);
+    EXPECT_EQ(stations, 1);
+}
+
+TEST(ForeignMessageTest, IdentifierOnceGapsAndTimeJumps)
+{
+    CSimReceiver sim(VirtualSim());
+    CRawSession s(sim);
+    s.Write("em,,kvs{/KV:1,/MF:1,/RT:1,/EE:1}\r\n");
+    sim.AdvanceTime(3000);
+    std::map<QByteArray, int> count;
+    for (const RawFrame& f : SplitFrames(s.Take())) {
+        ++count[f.id];
+    }
+    // The file identifier opens the stream; the format frame keeps its period.
+    EXPECT_EQ(count["KV"], 1);
+    EXPECT_EQ(count["MF"], 3);
+
+    auto times = [&](int64_t ms) {
+        sim.AdvanceTime(ms);
+        std::vector<int64_t> out;
+        for (const RawFrame& f : SplitFrames(s.Take())) {
+            if (f.id == "~~") {
+                out.push_back(U4(f.body));
+            }
+        }
+        return out;
+    };
+    const int64_t t0 = times(1000).at(0);
+    sim.InjectOutputGap(2500);
+    EXPECT_TRUE(times(2000).empty());
+    EXPECT_EQ(times(1000), std::vector<int64_t>{t0 + 3000});  // time ran on through the gap
+    sim.InjectTimeJump(-7000);
+    EXPECT_EQ(times(1000), std::vector<int64_t>{t0 + 4000 - 7000});
+    sim.InjectTimeJump(3600000);
+    EXPECT_EQ(times(1000), std::vector<int64_t>{t0 + 5000 - 7000 + 3600000});
+}
