@@ -104,7 +104,10 @@ QStringList EmStatements(LogType type, const QStringList& ids, const QString& in
     QStringList out;
     QString line;
     for (const QString& id : ids) {
-        const QString item = family + id + QStringLiteral(":{") + interval + QLatin1Char('}');
+        // Four-digit RTCM numbers (1001 and up) are RTCM 3 messages, which the receiver names apart.
+        const bool rtcm3 = type == LogType::Rtcm && id.size() == 4 && id.toInt() >= 1001;
+        const QString item = (rtcm3 ? QStringLiteral("rtcm3/") : family) + id + QStringLiteral(":{") + interval +
+                             QLatin1Char('}');
         if (!line.isEmpty() && line.size() + 1 + item.size() > maxLength) {
             out << line;
             line.clear();
