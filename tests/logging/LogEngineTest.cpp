@@ -1,8 +1,10 @@
 #include "link/Checksum.h"
+#include "link/CommandText.h"
 #include "logging/ForeignSplitter.h"
 #include "logging/LogEngine.h"
 #include "logging/LogSelection.h"
 #include "sim/SimForeign.h"
+#include "sim/SimMessages.h"
 
 #include <QDir>
 #include <QFile>
@@ -379,6 +381,23 @@ TEST(LogSelection, ListRepliesSavedSelectionsAndTheCatalogue)
     }
     const QByteArray longLine = "kvs\nPG " + QByteArray(100, 'd') + "\n";
     EXPECT_EQ(CatalogueDescription(longLine, LogType::Kvs, QStringLiteral("PG")).size(), kMaxDescriptionLength);
+
+    // Without a file beside the program the built-in catalogue (CR LF lines) describes every message the
+    // receiver lists; a file there takes its place.
+    QTemporaryDir folder;
+    const QByteArray builtIn = LoadCatalogue(folder.path());
+    EXPECT_EQ(CatalogueDescription(builtIn, LogType::Kvs, QStringLiteral("PG")), "Geodetic Position 3.2.5.4");
+    for (const QString& id : KnownKvsIds()) {
+        const QString name = KvsMessageName(id.toLatin1());
+        EXPECT_FALSE(CatalogueDescription(builtIn, LogType::Kvs, name).isEmpty()) << name.toStdString();
+    }
+    EXPECT_EQ(CatalogueDescription(builtIn, LogType::Nmea, QStringLiteral("GSV")), "Satellites in view");
+    EXPECT_FALSE(CatalogueDescription(builtIn, LogType::Rtcm, QStringLiteral("1004")).isEmpty());
+    QFile own(QDir(folder.path()).filePath(QStringLiteral("comment.txt")));
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("kvs\nPG Mine\n");
+    own.close();
+    EXPECT_EQ(CatalogueDescription(LoadCatalogue(folder.path()), LogType::Kvs, QStringLiteral("PG")), "Mine");
 }
 
 // 45 messages make a line too long for the receiver: several statements, each short enough, none lost.

@@ -306,12 +306,7 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
     } else {
         m_status->setText(QStringLiteral("Error reading MSG info."));
     }
-    QByteArray catalogue;
-    QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/comment.txt"));
-    if (file.open(QIODevice::ReadOnly)) {
-        catalogue = file.read(1 << 20);
-    }
-    messagePage->Fill(values, saved, catalogue);
+    messagePage->Fill(values, saved, LoadCatalogue(QCoreApplication::applicationDirPath()));
     AttachTimeOnly();
 }
 
