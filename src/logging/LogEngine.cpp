@@ -431,6 +431,34 @@ void CLogEngine::Feed(const char* data, int size, int channel)
         return;
     }
     const uint16_t id = Id(data[0], data[1]);
+    // Most messages only go into the block: nothing saved, no file change, no header rule.
+    const bool plain = id != kTime && id != kDate && id != kSats && id != kSlots && id != kFormat && id != kIdent;
+    if (plain) {
+        std::unique_lock guard(d->lock);
+        Impl& m = *d;
+        if (m.state != State::Running || m.waitingForFile || !m.file) {
+            return;
+        }
+        if (channel == static_cast<int>(m.opt.type)) {
+            const bool kvs = m.opt.type == LogType::Kvs;
+            m.firstWritten = m.firstWritten || kvs;
+            m.Put(data, size, id, kvs);
+        }
+        if (m.buffered < size_t(m.opt.flushBytes)) {
+            return;
+        }
+        QString failure;
+        if (m.Flush(&failure)) {
+            return;
+        }
+        m.Fail(failure);
+        const StoppedCallback stopped = m.stopped;
+        guard.unlock();
+        if (stopped) {
+            stopped(failure);
+        }
+        return;
+    }
     QString finished;
     QString failure;
     bool failedNow = false;
