@@ -156,7 +156,7 @@ TEST_F(RealTimeLoggingTest, OverwriteQuestionAndCloseStopsTheRecording)
 namespace {
 
 // Whole NMEA sentences (CR LF, checksum right) or whole CRC-checked RTCM 3 frames, back to back: the count of
-// each kind, or -1 at the first byte that is neither.
+// each sentence or message number; "?" counts the bytes that are neither.
 std::map<QByteArray, int> ForeignItems(const QByteArray& b)
 {
     std::map<QByteArray, int> count;

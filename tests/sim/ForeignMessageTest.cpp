@@ -13,50 +13,20 @@
 
 namespace {
 
-struct Stream
+// Whole RTCM 3 frames; false at the first one whose CRC-24Q is wrong.
+bool RtcmFrames(const QByteArray& b, std::vector<QByteArray>* out)
 {
-    std::vector<RawFrame> frames;  // the receiver's own
-    std::vector<QByteArray> nmea;  // whole sentences with CR LF
-    std::vector<QByteArray> rtcm;  // whole frames
-    int rtcmBad = 0;               // CRC wrong
-};
-
-Stream Split(const QByteArray& b)
-{
-    Stream s;
-    for (int i = 0; i < b.size();) {
-        const uint8_t c = uint8_t(b[i]);
-        if (c == '$') {
-            const int end = int(b.indexOf('\n', i));
-            s.nmea.push_back(b.mid(i, end - i + 1));
-            i = end + 1;
-        } else if (c == 0xD3 && i + 3 <= b.size()) {
-            const int len = (uint8_t(b[i + 1]) & 3) << 8 | uint8_t(b[i + 2]);
-            const QByteArray f = b.mid(i, len + 6);
-            const uint32_t crc = uint32_t(uint8_t(f[len + 3])) << 16 | uint8_t(f[len + 4]) << 8 | uint8_t(f[len + 5]);
-            s.rtcmBad += Crc24q(reinterpret_cast<const uint8_t*>(f.constData()), size_t(len + 3)) != crc;
-            s.rtcm.push_back(f);
-            i += len + 6;
-        } else if (c == '\r' || c == '\n') {
-            ++i;
-        } else {
-            const int len = b.mid(i + 2, 3).toInt(nullptr, 16);
-            const auto one = SplitFrames(b.mid(i, len + 5));
-            s.frames.insert(s.frames.end(), one.begin(), one.end());
-            i += len + 5;
+    for (int i = 0; i + 6 <= b.size();) {
+        const int len = (uint8_t(b[i + 1]) & 3) << 8 | uint8_t(b[i + 2]);
+        const QByteArray f = b.mid(i, len + 6);
+        const uint32_t crc = uint32_t(uint8_t(f[len + 3])) << 16 | uint8_t(f[len + 4]) << 8 | uint8_t(f[len + 5]);
+        if (uint8_t(b[i]) != 0xD3 || Crc24q(reinterpret_cast<const uint8_t*>(f.constData()), size_t(len + 3)) != crc) {
+            return false;
         }
+        out->push_back(f);
+        i += len + 6;
     }
-    return s;
-}
-
-bool NmeaChecksumRight(const QByteArray& line)
-{
-    const int star = int(line.lastIndexOf('*'));
-    uint8_t sum = 0;
-    for (int i = 1; i < star; ++i) {
-        sum ^= uint8_t(line[i]);
-    }
-    return star > 0 && line.endsWith("\r\n") && line.mid(star + 1, 2).toInt(nullptr, 16) == sum;
+    return true;
 }
 
 uint64_t Bits(const QByteArray& f, int from, int count)
@@ -83,40 +53,44 @@ double NmeaDegrees(const QByteArray& value, const QByteArray& hemisphere)
 
 }  // namespace
 
-TEST(ForeignMessageTest, Crc24qVector)
-{
-    EXPECT_EQ(Crc24q(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCDE703u);
-}
-
 TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
 {
+    EXPECT_EQ(Crc24q(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCDE703u);
     CSimReceiver sim(VirtualSim());
     CRawSession s(sim);
-    s.Write(
-        "em,,kvs{/RT:1,/PG:1,/SI:1,/EE:1}\r\n"
-        "em,,nmea{/GGA:1,/RMC:1,/GSV:1},rtcm3{/1004:1,/1012:1,/1005:10}\r\n");
+    // Three ports, one epoch: the receiver's own messages, NMEA, RTCM 3.
+    CRawSession nmeaPort(sim, QStringLiteral("/dev/ser/b"));
+    CRawSession rtcmPort(sim, QStringLiteral("/dev/ser/c"));
+    s.Write("em,,kvs{/RT:1,/PG:1,/SI:1,/EE:1}\r\n");
+    nmeaPort.Write("em,,nmea{/GGA:1,/RMC:1,/GSV:1}\r\n");
+    rtcmPort.Write("em,,rtcm3{/1004:1,/1012:1,/1005:10}\r\n");
     sim.AdvanceTime(19000);
-    const Stream before = Split(s.Take());
-    EXPECT_EQ(before.rtcmBad, 0);
-    EXPECT_EQ(before.rtcm.size(), 19u * 2 + 1);
+    s.Take();
+    nmeaPort.Take();
+    std::vector<QByteArray> rtcm;
+    EXPECT_TRUE(RtcmFrames(rtcmPort.Take(), &rtcm));
+    EXPECT_EQ(rtcm.size(), 19u * 2 + 1);
     sim.AdvanceTime(1000);  // one epoch, tracking by now
-    const Stream st = Split(s.Take());
-    EXPECT_EQ(st.rtcmBad, 0);
-    ASSERT_FALSE(st.nmea.empty());
-    auto last = ById(st.frames);
+    auto last = ById(SplitFrames(s.Take()));
     const RawFrame& pg = last["PG"];
-    const RawFrame& si = last["SI"];
     const RawFrame& rt = last["~~"];
     QByteArray gga;
     int gsvInView = 0;
-    for (const QByteArray& line : st.nmea) {
-        EXPECT_TRUE(NmeaChecksumRight(line)) << line.constData();
-        const QList<QByteArray> f = line.left(line.indexOf('*')).split(',');
-        if (f[0] == "$GPGGA") {
-            gga = line;
-        } else if (f[0].endsWith("GSV") && f[2] == "1") {
-            gsvInView += f[3].toInt();
+    for (const QByteArray& body : nmeaPort.Take().split('\n')) {
+        if (body.isEmpty()) {
+            continue;
         }
+        const QByteArray line = body + '\n';
+        uint8_t sum = 0;
+        for (int i = 1; i < line.size() - 5; ++i) {
+            sum ^= uint8_t(line[i]);
+        }
+        EXPECT_TRUE(line.startsWith('$') && line.endsWith("\r\n") &&
+                    line.mid(line.size() - 4, 2).toInt(nullptr, 16) == sum)
+            << line.constData();
+        const QList<QByteArray> f = line.split(',');
+        gga = f[0] == "$GPGGA" ? line : gga;
+        gsvInView += f[0].endsWith("GSV") && f[2] == "1" ? f[3].toInt() : 0;
     }
     ASSERT_FALSE(gga.isEmpty());
     const QList<QByteArray> g = gga.split(',');
@@ -128,10 +102,12 @@ TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
                         .toLatin1());
     EXPECT_NEAR(NmeaDegrees(g[2], g[3]), F8(pg.body, 0) * 180 / kPi, 1e-6);
     EXPECT_NEAR(NmeaDegrees(g[4], g[5]), F8(pg.body, 8) * 180 / kPi, 1e-6);
-    EXPECT_EQ(gsvInView, si.body.size() - 1);
+    EXPECT_EQ(gsvInView, last["SI"].body.size() - 1);
 
     int obs = 0, stations = 0;
-    for (const QByteArray& f : st.rtcm) {
+    rtcm.clear();
+    EXPECT_TRUE(RtcmFrames(rtcmPort.Take(), &rtcm));
+    for (const QByteArray& f : rtcm) {
         const int number = int(Bits(f, 0, 12));
         if (number == 1005) {
             ++stations;
