@@ -2,7 +2,7 @@
 //   nemola-sim --tcp 8002 [--login] [--bind 0.0.0.0]
 //   nemola-sim --pty                 prints the slave device path on a line of its own
 //   nemola-sim --pty --line-rate 115200 [--latency 2]   paced like a serial line through a USB adapter
-//   --profile full|basic  --seed N
+//   --profile full|basic  --seed N  --start-time 2024-06-01T23:58:00 (UTC)  --drop-after S
 // On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
 
 #include "sim/SimPty.h"
@@ -11,7 +11,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -60,8 +62,14 @@ int main(int argc, char** argv)
     const QCommandLineOption latencyOption(QStringLiteral("latency"),
                                            QStringLiteral("Delay every byte on the pty by <ms>, as a USB adapter."),
                                            QStringLiteral("ms"), QStringLiteral("0"));
-    parser.addOptions(
-        {tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption, rateOption, latencyOption});
+    const QCommandLineOption startOption(QStringLiteral("start-time"),
+                                         QStringLiteral("Receiver UTC at start, e.g. 2024-06-01T23:58:00."),
+                                         QStringLiteral("utc"));
+    const QCommandLineOption dropOption(QStringLiteral("drop-after"),
+                                        QStringLiteral("Drop every session <s> seconds after start (link-loss tests)."),
+                                        QStringLiteral("s"));
+    parser.addOptions({tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption, rateOption,
+                       latencyOption, startOption, dropOption});
     parser.process(app);
 
     if (!parser.isSet(tcpOption) && !parser.isSet(ptyOption)) {
@@ -78,6 +86,20 @@ int main(int argc, char** argv)
         return 2;
     }
     options.tcpLogin = parser.isSet(loginOption);
+    if (parser.isSet(startOption)) {
+        QDateTime start = QDateTime::fromString(parser.value(startOption), Qt::ISODateWithMs);
+        start.setTimeSpec(Qt::UTC);
+        if (!start.isValid()) {
+            std::fprintf(stderr, "nemola-sim: --start-time needs a UTC date and time (2024-06-01T23:58:00)\n");
+            return 2;
+        }
+        options.startUtcMs = start.toMSecsSinceEpoch();
+    }
+    const double dropAfter = parser.isSet(dropOption) ? parser.value(dropOption).toDouble(&ok) : 0;
+    if (parser.isSet(dropOption) && (!ok || dropAfter <= 0)) {
+        std::fprintf(stderr, "nemola-sim: --drop-after needs seconds\n");
+        return 2;
+    }
     QString error;
     auto receiver = CSimReceiver::Create(options, &error);
     if (!receiver) {
@@ -137,6 +159,10 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (dropAfter > 0) {
+        QTimer::singleShot(int(dropAfter * 1000), &app,
+                           [receiver] { receiver->DropSessions(QStringLiteral("The receiver's port went away")); });
+    }
     const int rc = app.exec();
     pty.reset();
     tcp.reset();

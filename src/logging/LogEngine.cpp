@@ -35,6 +35,15 @@ uint32_t U32(const char* p)
     return v;  // the wire is little-endian, as are the hosts this runs on
 }
 
+// A copy of a message with its LF; the array's block is reused, so that keeping the time of every epoch
+// allocates nothing.
+void Keep(QByteArray& to, const char* data, int size)
+{
+    to.resize(size + 1);
+    std::memcpy(to.data(), data, size_t(size));
+    to[size] = '\n';
+}
+
 class CFileWriter : public ILogFileWriter
 {
 public:
@@ -135,7 +144,10 @@ struct CLogEngine::Impl
 
     std::unique_ptr<ILogFileWriter> file;
     QString fileName;
-    QByteArray buffer;  // written messages not yet handed to the writer
+    // Written messages not yet handed to the writer: a plain block that only grows, so that a message costs one
+    // copy and no allocation.
+    std::vector<char> buffer;
+    size_t buffered = 0;
     // Messages by identifier, both characters 0x30..0x7E as on the wire: a counter per message at the cost of
     // an index, not a tree lookup.
     std::vector<int64_t> byId = std::vector<int64_t>(kIdRange * kIdRange, 0);
@@ -195,14 +207,14 @@ QString CLogEngine::Impl::NextName()
 
 bool CLogEngine::Impl::Flush(QString* failure)
 {
-    if (buffer.isEmpty() || !file) {
+    if (buffered == 0 || !file) {
         return true;
     }
-    if (!file->Write(buffer.constData(), buffer.size(), failure)) {
+    if (!file->Write(buffer.data(), int64_t(buffered), failure)) {
         return false;
     }
-    goodBytes += buffer.size();
-    buffer.resize(0);  // keeps the capacity for the next batch
+    goodBytes += int64_t(buffered);
+    buffered = 0;
     bufferMessages = 0;
     lastFlush = std::chrono::steady_clock::now();
     return true;
@@ -248,11 +260,16 @@ bool CLogEngine::Impl::OpenNext(QString* failure, QString* finished)
 
 void CLogEngine::Impl::Put(const char* data, int size, uint16_t id, bool lf)
 {
-    buffer.append(data, size);
+    const size_t need = buffered + size_t(size) + 1;
+    if (need > buffer.size()) {
+        buffer.resize(std::max(need, buffer.size() * 2));
+    }
+    std::memcpy(buffer.data() + buffered, data, size_t(size));
     if (lf) {
-        buffer.append('\n');
+        buffer[buffered + size_t(size)] = '\n';
         ++size;
     }
+    buffered += size_t(size);
     ++bufferMessages;
     ++counts.messages;
     ++counts.fileMessages;
@@ -284,8 +301,8 @@ void CLogEngine::Impl::WriteHeader(const QByteArray& time)
 void CLogEngine::Impl::Fail(const QString& why)
 {
     counts.lostMessages = bufferMessages;
-    counts.lostBytes = buffer.size();
-    buffer.clear();
+    counts.lostBytes = int64_t(buffered);
+    buffered = 0;
     bufferMessages = 0;
     if (file) {
         // Keep every byte that reached the medium and nothing of a half-written message.
@@ -346,8 +363,8 @@ bool CLogEngine::Start(const LogOptions& options, QString* error)
         }
         d->counts = LogCounts();
         d->error.clear();
-        d->buffer.clear();
-        d->buffer.reserve(d->opt.flushBytes + 8192);
+        d->buffered = 0;
+        d->buffer.resize(size_t(std::max(0, d->opt.flushBytes)) + 8192);
         std::fill(d->byId.begin(), d->byId.end(), 0);
         d->bufferMessages = 0;
         // The day count starts again with the next date; the time saved before Start still gives the boundary.
@@ -414,6 +431,34 @@ void CLogEngine::Feed(const char* data, int size, int channel)
         return;
     }
     const uint16_t id = Id(data[0], data[1]);
+    // Most messages only go into the block: nothing saved, no file change, no header rule.
+    const bool plain = id != kTime && id != kDate && id != kSats && id != kSlots && id != kFormat && id != kIdent;
+    if (plain) {
+        std::unique_lock guard(d->lock);
+        Impl& m = *d;
+        if (m.state != State::Running || m.waitingForFile || !m.file) {
+            return;
+        }
+        if (channel == static_cast<int>(m.opt.type)) {
+            const bool kvs = m.opt.type == LogType::Kvs;
+            m.firstWritten = m.firstWritten || kvs;
+            m.Put(data, size, id, kvs);
+        }
+        if (m.buffered < size_t(m.opt.flushBytes)) {
+            return;
+        }
+        QString failure;
+        if (m.Flush(&failure)) {
+            return;
+        }
+        m.Fail(failure);
+        const StoppedCallback stopped = m.stopped;
+        guard.unlock();
+        if (stopped) {
+            stopped(failure);
+        }
+        return;
+    }
     QString finished;
     QString failure;
     bool failedNow = false;
@@ -426,7 +471,7 @@ void CLogEngine::Feed(const char* data, int size, int channel)
         bool epochStart = false;
         // Copies with their own LF: the frame itself is never written past its end.
         if (id == kTime && size >= 10) {
-            m.savedTime = QByteArray(data, 10) + '\n';
+            Keep(m.savedTime, data, 10);
             const int64_t ms = U32(data + 5);
             // The first time of a new day arrives before its date: count the day now, the date confirms it.
             if (m.lastTimeMs >= 0 && ms + 43200000 < m.lastTimeMs) {
@@ -436,7 +481,7 @@ void CLogEngine::Feed(const char* data, int size, int channel)
             m.recordingTime = double(m.day) * 86400.0 + ms / 1000.0;
             epochStart = true;
         } else if (id == kDate && size >= 11) {
-            m.savedDate = QByteArray(data, 11) + '\n';
+            Keep(m.savedDate, data, 11);
             // Every date, not only a changed one, corrects a day counted from a time that went back.
             {
                 m.lastDate = U32(data + 5);
@@ -451,11 +496,11 @@ void CLogEngine::Feed(const char* data, int size, int channel)
                 }
             }
         } else if (kvs && channel == 0 && id == kSats) {
-            m.savedSats = QByteArray(data, size) + '\n';
+            Keep(m.savedSats, data, size);
         } else if (kvs && channel == 0 && id == kSlots) {
-            m.savedSlots = QByteArray(data, size) + '\n';
+            Keep(m.savedSlots, data, size);
         } else if (id == kFormat && size >= 14) {
-            m.savedFormat = QByteArray(data, size) + '\n';
+            Keep(m.savedFormat, data, size);
         }
         if (m.state != State::Running) {
             return;
@@ -527,7 +572,7 @@ void CLogEngine::Feed(const char* data, int size, int channel)
         }
         if (!failedNow && m.file) {
             const bool due =
-                m.buffer.size() >= m.opt.flushBytes ||
+                m.buffered >= size_t(m.opt.flushBytes) ||
                 (epochStart && std::chrono::steady_clock::now() - m.lastFlush >= std::chrono::milliseconds(kFlushMs));
             if (due && !m.Flush(&failure)) {
                 m.Fail(failure);

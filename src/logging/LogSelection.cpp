@@ -1,5 +1,8 @@
 #include "logging/LogSelection.h"
 
+#include <QDir>
+#include <QFile>
+
 namespace {
 
 const char* SectionName(LogType type)
@@ -84,6 +87,17 @@ QString CatalogueDescription(const QByteArray& catalogue, LogType type, const QS
     return QString();
 }
 
+QByteArray LoadCatalogue(const QString& programFolder)
+{
+    constexpr qint64 kMaxCatalogue = 1 << 20;
+    QFile disk(QDir(programFolder).filePath(QStringLiteral("comment.txt")));
+    if (disk.open(QIODevice::ReadOnly)) {
+        return disk.read(kMaxCatalogue);
+    }
+    QFile builtIn(QStringLiteral(":/TextFile"));
+    return builtIn.open(QIODevice::ReadOnly) ? builtIn.read(kMaxCatalogue) : QByteArray();
+}
+
 QStringList SelectedMessages(const std::vector<LogMessageEntry>& entries)
 {
     static const QStringList kAdded = {QStringLiteral("RT"), QStringLiteral("RD"), QStringLiteral("MF"),
@@ -104,7 +118,10 @@ QStringList EmStatements(LogType type, const QStringList& ids, const QString& in
     QStringList out;
     QString line;
     for (const QString& id : ids) {
-        const QString item = family + id + QStringLiteral(":{") + interval + QLatin1Char('}');
+        // Four-digit RTCM numbers (1001 and up) are RTCM 3 messages, which the receiver names apart.
+        const bool rtcm3 = type == LogType::Rtcm && id.size() == 4 && id.toInt() >= 1001;
+        const QString item =
+            (rtcm3 ? QStringLiteral("rtcm3/") : family) + id + QStringLiteral(":{") + interval + QLatin1Char('}');
         if (!line.isEmpty() && line.size() + 1 + item.size() > maxLength) {
             out << line;
             line.clear();

@@ -35,6 +35,9 @@ QString SavedSelection(const std::vector<LogMessageEntry>& entries);
 // (lines ended by CR LF or LF alone); empty when the section or the line is missing.
 QString CatalogueDescription(const QByteArray& catalogue, LogType type, const QString& id);
 
+// The message catalogue: "comment.txt" in `programFolder` when it exists, else the built-in one.
+QByteArray LoadCatalogue(const QString& programFolder);
+
 // The identifiers a recording asks for: the marked ones without those the recording adds itself.
 QStringList SelectedMessages(const std::vector<LogMessageEntry>& entries);
 

@@ -111,6 +111,8 @@ public:
 
     CMessageGenerator(double latDeg, double lonDeg, double heightM, uint32_t seed, int64_t startUtcMs);
 
+    // The receiver's clock jumps by `ms` (a clock reset, a leap): every time it reports moves with it.
+    void ShiftClock(int64_t ms) { m_startUtcMs += ms; }
     // Positions are the site itself, without noise.
     void SetExactPosition(bool exact) { m_exactPosition = exact; }
 

@@ -467,6 +467,10 @@ Result CStatementRunner::Em(const QStringList& args)
         const int64_t grid = CSimCore::kTickMs;
         o.periodMs = std::max<int64_t>(grid, (o.periodMs + grid / 2) / grid * grid);
         o.phaseMs = (o.phaseMs / grid * grid) % o.periodMs;
+        // The file identifier opens a stream once; it is not repeated at its period.
+        if (r.path == QLatin1String("/msg/kvs/KV")) {
+            o.count = 1;
+        }
         outputs[r.path] = o;
     }
     return Result::Done();

@@ -1,6 +1,7 @@
 #include "sim/SimCore.h"
 
 #include "sim/SimCommands.h"
+#include "sim/SimForeign.h"
 
 #include <QDateTime>
 #include <QLoggingCategory>
@@ -301,6 +302,7 @@ void CSimCore::EmitEpoch(int64_t t)
     ReceiverStatus status;
     for (auto& [port, outs] : outputs) {
         std::vector<std::pair<int, std::pair<QByteArray, int64_t>>> due;
+        std::vector<QString> foreign;  // NMEA sentences and RTCM 3 frames, after the receiver's own epoch
         bool endDue = false;
         for (auto it = outs.begin(); it != outs.end();) {
             MsgOutput& o = it->second;
@@ -309,7 +311,10 @@ void CSimCore::EmitEpoch(int64_t t)
                 ++it;
                 continue;
             }
-            if (it->first.startsWith(QLatin1String("/msg/kvs/"))) {
+            if (it->first.startsWith(QLatin1String("/msg/nmea/")) ||
+                it->first.startsWith(QLatin1String("/msg/rtcm3/"))) {
+                foreign.push_back(it->first);
+            } else if (it->first.startsWith(QLatin1String("/msg/kvs/"))) {
                 const QByteArray id = it->first.mid(9).toLatin1();
                 if (id == "||") {
                     endDue = true;
@@ -323,7 +328,7 @@ void CSimCore::EmitEpoch(int64_t t)
             }
             ++it;
         }
-        if (due.empty() && !endDue) {
+        if (t < silentUntilMs || (due.empty() && !endDue && foreign.empty())) {
             continue;
         }
         SimSession* target = nullptr;
@@ -359,10 +364,33 @@ void CSimCore::EmitEpoch(int64_t t)
         if (!withholdEpochEnds && (endDue || (!bytes.isEmpty() && outs.count(QStringLiteral("/msg/kvs/||")) > 0))) {
             add(generator->Frames("||", t, 0, status));
         }
+        bytes += ForeignOutput(foreign, t, status);
         if (toLog) {
             files.files[files.current].content += bytes;
         } else {
             SendMessages(*target, bytes);
         }
     }
+}
+
+QByteArray CSimCore::ForeignOutput(const std::vector<QString>& paths, int64_t t, const ReceiverStatus& status)
+{
+    if (paths.empty()) {
+        return QByteArray();
+    }
+    const EpochData& e = generator->Epoch(t, status);
+    const int64_t utc = UtcMs(t);
+    const CParamStore::Entry* stid = params ? params->Find(QStringLiteral("/par/rtcm/base/stid")) : nullptr;
+    const int station = stid ? stid->value.toInt() : 0;
+    const bool glonassToo = std::find(paths.begin(), paths.end(), QStringLiteral("/msg/rtcm3/1012")) != paths.end();
+    QByteArray out;
+    for (const QString& path : paths) {
+        if (path.startsWith(QLatin1String("/msg/nmea/"))) {
+            out += NmeaSentences(path.mid(10).toLatin1(), e, utc);
+        } else {
+            const int number = path.mid(11).toInt();
+            out += Rtcm3Frame(number, e, generator->Sky().SiteEcef(), station, utc, number == 1004 && glonassToo);
+        }
+    }
+    return out;
 }

@@ -118,12 +118,14 @@ public:
     bool corruptOutput = false;
     bool refuseEvents = false;
     bool withholdEpochEnds = false;
+    int64_t silentUntilMs = -1;  // a gap in the output: no message before this time
     std::deque<DelayedOutput> delayed;
     SimFiles files;
     QStringList received;
 
 private:
     void EmitEpoch(int64_t t);
+    QByteArray ForeignOutput(const std::vector<QString>& paths, int64_t t, const ReceiverStatus& status);
     void GoDown();
     void ComeBack();
 };

@@ -279,6 +279,19 @@ void CSimReceiver::InjectEvent(char input)
     m_state->core->generator->AddEvent(input, m_state->core->Now());
 }
 
+void CSimReceiver::InjectTimeJump(int64_t ms)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->startUtcMs += ms;
+    m_state->core->generator->ShiftClock(ms);
+}
+
+void CSimReceiver::InjectOutputGap(int64_t ms)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    m_state->core->silentUntilMs = m_state->core->Now() + ms;
+}
+
 void CSimReceiver::DropSessions(const QString& why)
 {
     std::lock_guard lock(m_state->core->mutex);

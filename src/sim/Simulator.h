@@ -105,6 +105,10 @@ public:
     void InjectFault(SimFault fault, const QString& id, int count = 1);
     // An event input ('A' or 'B') fires now; XA or XB reports it at its next output.
     void InjectEvent(char input);
+    // The receiver's time jumps by `ms` (back when negative) from the next epoch on.
+    void InjectTimeJump(int64_t ms);
+    // No message goes out for the next `ms`; the receiver's time runs on.
+    void InjectOutputGap(int64_t ms);
     void DropSessions(const QString& why);  // every open session is dropped
     QStringList ReceivedCommands() const;   // the newest statements received, in order
     void ClearReceivedCommands();

@@ -1,5 +1,10 @@
+#include "link/Checksum.h"
+#include "link/CommandText.h"
+#include "logging/ForeignSplitter.h"
 #include "logging/LogEngine.h"
 #include "logging/LogSelection.h"
+#include "sim/SimForeign.h"
+#include "sim/SimMessages.h"
 
 #include <QDir>
 #include <QFile>
@@ -376,6 +381,23 @@ TEST(LogSelection, ListRepliesSavedSelectionsAndTheCatalogue)
     }
     const QByteArray longLine = "kvs\nPG " + QByteArray(100, 'd') + "\n";
     EXPECT_EQ(CatalogueDescription(longLine, LogType::Kvs, QStringLiteral("PG")).size(), kMaxDescriptionLength);
+
+    // Without a file beside the program the built-in catalogue (CR LF lines) describes every message the
+    // receiver lists; a file there takes its place.
+    QTemporaryDir folder;
+    const QByteArray builtIn = LoadCatalogue(folder.path());
+    EXPECT_EQ(CatalogueDescription(builtIn, LogType::Kvs, QStringLiteral("PG")), "Geodetic Position 3.2.5.4");
+    for (const QString& id : KnownKvsIds()) {
+        const QString name = KvsMessageName(id.toLatin1());
+        EXPECT_FALSE(CatalogueDescription(builtIn, LogType::Kvs, name).isEmpty()) << name.toStdString();
+    }
+    EXPECT_EQ(CatalogueDescription(builtIn, LogType::Nmea, QStringLiteral("GSV")), "Satellites in view");
+    EXPECT_FALSE(CatalogueDescription(builtIn, LogType::Rtcm, QStringLiteral("1004")).isEmpty());
+    QFile own(QDir(folder.path()).filePath(QStringLiteral("comment.txt")));
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("kvs\nPG Mine\n");
+    own.close();
+    EXPECT_EQ(CatalogueDescription(LoadCatalogue(folder.path()), LogType::Kvs, QStringLiteral("PG")), "Mine");
 }
 
 // 45 messages make a line too long for the receiver: several statements, each short enough, none lost.
@@ -396,6 +418,33 @@ TEST(LogSelection, LongSelectionsAreSplitIntoStatements)
     EXPECT_EQ(joined.size(), kMaxSelectedMessages);
     EXPECT_EQ(joined.first(), "kvs/M00:{1.00}");
     EXPECT_EQ(EmStatements(LogType::Nmea, {"GGA"}, "0.05"), QStringList{"em,,nmea/GGA:{0.05}"});
+    EXPECT_EQ(EmStatements(LogType::Rtcm, {"1", "1004"}, "1"), QStringList{"em,,rtcm/1:{1},rtcm3/1004:{1}"});
+}
+
+// NMEA, RTCM 3 and CMR items come out whole and alone from a stream that also carries the receiver's own frames
+// and noise, however the stream is cut.
+TEST(ForeignSplitter, TakesWholeCheckedItemsWhereverTheStreamIsCut)
+{
+    const QByteArray sentence = "$GPGGA,120000.00,5005.22000,N,01425.26000,E,1,08,1.0,245.000,M,0.000,M,,*53\r\n";
+    QByteArray rtcm = QByteArray::fromHex("d300133ed00003a5b2e3f18c2ea4b15a6fc6b55d2e89");  // a 1005 message
+    const uint32_t crc = Crc24q(reinterpret_cast<const uint8_t*>(rtcm.constData()), size_t(rtcm.size()));
+    rtcm += char(crc >> 16);
+    rtcm += char(crc >> 8);
+    rtcm += char(crc);
+    const QByteArray cmr = QByteArray::fromHex("02000003010203") + char(0x09) + char(0x03);
+    QByteArray time = QByteArray("~~005") + QByteArray(4, '\0');
+    time += char(Checksum8(time.constData(), size_t(time.size())));
+    const QByteArray stream =
+        time + "\n" + sentence + "junk" + rtcm + time + "\n" + cmr + "$GPGGA,bad*00\r\n" + sentence;
+    for (int cut = 1; cut <= stream.size(); ++cut) {
+        CForeignSplitter splitter;
+        QList<QByteArray> got;
+        for (int at = 0; at < stream.size(); at += cut) {
+            splitter.Feed(stream.constData() + at, int(std::min<qsizetype>(cut, stream.size() - at)),
+                          [&](const char* d, int n, CForeignSplitter::Kind) { got << QByteArray(d, n); });
+        }
+        ASSERT_EQ(got, (QList<QByteArray>{sentence, rtcm, cmr, sentence})) << "cut " << cut;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "files/DownloadPathDlg.h"
+#include "link/Framer.h"
 #include "link/Profile.h"
 #include "link/ReceiverHolder.h"
+#include "logging/ForeignSplitter.h"
 #include "logging/ui/RealTimeLogging.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SimHarness.h"
@@ -18,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 class RealTimeLoggingTest : public ::testing::Test
@@ -34,6 +38,9 @@ protected:
         c.site = SiteInfo{QStringLiteral("Roof"), QStringLiteral("1.5"), false, false, QStringLiteral("UNKNOWN")};
         auto d = std::make_unique<CRealTimeLogging>(c);
         d->pathPage->tree->SelectFolder(dir.path());
+        // Choices saved on Exit by an earlier case would carry over.
+        d->filePage->overwrite->setChecked(false);
+        d->filePage->prefix->setText("Site");
         return d;
     }
     // Receiver time passes; the link's thread delivers what it brought.
@@ -143,5 +150,157 @@ TEST_F(RealTimeLoggingTest, OverwriteQuestionAndCloseStopsTheRecording)
     const QByteArray bytes = Read("Site001.kvs");
     EXPECT_TRUE(bytes.startsWith("MF009KV01010BF\n")) << bytes.left(16).toStdString();
     EXPECT_EQ(bytes.count("MF009"), 1);  // the default set's own MF of every epoch is dropped
+    EXPECT_EQ(bytes.count("~~005"), bytes.count("||001"));  // each epoch's time once
     EXPECT_TRUE(bytes.endsWith("\n"));
+}
+
+namespace {
+
+// Whole NMEA sentences (CR LF, checksum right) or whole CRC-checked RTCM 3 frames, back to back: the count of
+// each sentence or message number; "?" counts the bytes that are neither.
+std::map<QByteArray, int> ForeignItems(const QByteArray& b)
+{
+    std::map<QByteArray, int> count;
+    CForeignSplitter splitter;
+    int taken = 0;
+    splitter.Feed(b.constData(), int(b.size()), [&](const char* d, int n, CForeignSplitter::Kind kind) {
+        taken += n;
+        const QByteArray item(d, n);
+        ++count[kind == CForeignSplitter::Kind::Nmea ? item.left(6)
+                                                     : QByteArray::number(uint8_t(d[3]) << 4 | uint8_t(d[4]) >> 4)];
+    });
+    if (taken != b.size()) {
+        count["?"] = int(b.size()) - taken;
+    }
+    return count;
+}
+
+}  // namespace
+
+// Other formats reach their files exactly as the receiver sent them: no LF added, nothing of the receiver's own
+// frames mixed in, every sentence and frame whole.
+TEST_F(RealTimeLoggingTest, NmeaAndRtcm3RecordingsHoldEverySentenceAndFrameWhole)
+{
+    auto d = Open();
+    Run(2000);
+    d->messagePage->type->setCurrentIndex(2);
+    d->StartStop();
+    ASSERT_TRUE(d->Running()) << d->Status().toStdString();
+    Run(10000);
+    d->StartStop();
+    ASSERT_EQ(Files(), QStringList{"Site001.nmea"});
+    const auto nmea = ForeignItems(Read("Site001.nmea"));
+    EXPECT_EQ(nmea.count("?"), 0u);
+    EXPECT_GE(nmea.at("$GPGGA"), 9);
+    EXPECT_EQ(nmea.at("$GPGGA"), nmea.at("$GPRMC"));
+    EXPECT_GT(nmea.at("$GPGSV"), 0);
+
+    d->messagePage->type->setCurrentIndex(3);
+    auto& rtcm = d->messagePage->Entries(3);
+    rtcm = {{"1004", true, {}}, {"1012", true, {}}, {"1005", true, {}}};
+    d->StartStop();
+    ASSERT_TRUE(d->Running()) << d->Status().toStdString();
+    Run(5000);
+    d->StartStop();
+    ASSERT_TRUE(Files().contains("Site001.rtcm")) << Files().join(',').toStdString();
+    const auto frames = ForeignItems(Read("Site001.rtcm"));
+    EXPECT_EQ(frames.count("?"), 0u);
+    EXPECT_GE(frames.at("1004"), 4);
+    EXPECT_EQ(frames.at("1004"), frames.at("1012"));
+    EXPECT_EQ(frames.at("1004"), frames.at("1005"));
+}
+
+// A start count of 7 with the prefix A: A007, A008; an existing B007 is skipped, or replaced after "Yes".
+TEST_F(RealTimeLoggingTest, CountedNamesWithAndWithoutOverwrite)
+{
+    auto d = Open();
+    d->filePage->prefix->setText("A");
+    d->filePage->startCount->setText("7");
+    d->filePage->every->setText("1");
+    d->filePage->unit->setCurrentIndex(0);
+    auto record = [&] {
+        d->StartStop();
+        EXPECT_TRUE(d->Running()) << d->Status().toStdString();
+        Run(60000);
+        d->StartStop();
+    };
+    Run(2000);
+    record();
+    EXPECT_EQ(Files(), (QStringList{"A007.kvs", "A008.kvs"}));
+
+    QFile old(QDir(dir.path()).filePath("B007.kvs"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    d->filePage->prefix->setText("B");
+    record();
+    EXPECT_EQ(Files(), (QStringList{"A007.kvs", "A008.kvs", "B007.kvs", "B008.kvs", "B009.kvs"}));
+    EXPECT_EQ(Read("B007.kvs"), "old");
+
+    d->filePage->overwrite->setChecked(true);
+    prompts.ExpectMessage("Real-Time Logging",
+                          "All the files with names like B000.kvs, B001.kvs etc. in the folder\n" + d->OutputFolder() +
+                              "\nwill be overwritten without a warning. Continue?",
+                          PromptButtons::YesNo, PromptButton::Yes);
+    record();
+    EXPECT_TRUE(Read("B007.kvs").startsWith("MF009")) << Read("B007.kvs").left(8).toStdString();
+}
+
+// 46 marked messages are refused before anything is sent; 45 start, in statements the receiver accepts. A link
+// lost during that recording is shown within 2 s and the file written so far is closed whole.
+TEST_F(RealTimeLoggingTest, FortySixRefusedFortyFiveRecordUntilTheLinkIsLost)
+{
+    auto d = Open();
+    d->DefMsg();
+    auto& entries = d->messagePage->Entries(0);
+    std::vector<LogMessageEntry> picked;
+    for (const LogMessageEntry& e : entries) {
+        const LogMessageEntry marked{e.id, true, e.description};
+        if (!SelectedMessages({marked}).isEmpty()) {
+            picked.push_back(marked);
+        }
+    }
+    ASSERT_GE(picked.size(), 40u);
+    while (picked.size() < 46) {
+        picked.push_back(picked[picked.size() % 10]);  // a name twice asks for it twice, which a receiver takes
+    }
+    picked.resize(46);
+    entries = picked;
+    Run(2000);
+    sim.ClearSentStatements();
+    d->StartStop();
+    EXPECT_FALSE(d->Running());
+    EXPECT_EQ(d->Status(), "Messages > 48!!!");
+    EXPECT_EQ(d->startButton->text(), "Start");
+    EXPECT_FALSE(sim.SentStatements().join('\n').contains("em,")) << sim.SentStatements().join('\n').toStdString();
+
+    entries.pop_back();
+    d->StartStop();
+    ASSERT_TRUE(d->Running()) << d->Status().toStdString();
+    int ems = 0;
+    for (const QString& s : sim.SentStatements()) {
+        ems += s.startsWith("em,") ? 1 : 0;
+        EXPECT_LE(s.size(), kMaxEmLength) << s.toStdString();
+    }
+    EXPECT_GE(ems, 3);
+    Run(5000);
+    sim.Sim().DropSessions("The receiver's port went away");
+    QElapsedTimer shown;
+    shown.start();
+    while (d->Running() && shown.elapsed() < 3000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_LE(shown.elapsed(), 2000);
+    EXPECT_FALSE(d->Running());
+    EXPECT_TRUE(d->Status().contains("lost")) << d->Status().toStdString();
+    EXPECT_EQ(d->startButton->text(), "Start");
+    const QByteArray bytes = Read("Site001.kvs");
+    ASSERT_GT(bytes.size(), 100);
+    // Every byte belongs to a whole frame followed by its LF; each epoch's time is there once, besides the saved
+    // time after MF.
+    CFramer framer;
+    int64_t framed = 0;
+    framer.Feed(bytes.constData(), size_t(bytes.size()),
+                [&](const CFramer::Event& e) { framed += e.kind == CFramer::EventKind::Frame ? e.size + 1 : 0; });
+    EXPECT_EQ(framed, bytes.size());
+    EXPECT_EQ(bytes.count("~~005"), bytes.count("||001") + 1);
 }

@@ -79,3 +79,39 @@ TEST(RecToolTest, StopsCleanlyOnSignalAndExitsNonZeroOnAFullMedium)
 }
 
 }  // namespace
+
+namespace {
+
+// A recording across midnight whose receiver goes away: date-and-time names from the receiver's clock, a new
+// file just before midnight, exit status 3 and every file whole.
+TEST(RecToolTest, MidnightThenLostLinkExitsThreeWithWholeFiles)
+{
+    QTemporaryDir dir;
+    QProcess sim;
+    // The receiver's time is GPS time, 18 s ahead of UTC: it starts at 23:59:53.
+    sim.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE),
+              {"--tcp", "0", "--start-time", "2024-06-01T23:59:35", "--drop-after", "9"});
+    ASSERT_TRUE(sim.waitForReadyRead(10000));
+    const QByteArray line = sim.readLine().trimmed();
+    ASSERT_TRUE(line.startsWith("tcp port ")) << line.constData();
+    const RecRun lost = Rec({"--tcp", "127.0.0.1:" + QString::fromLatin1(line.mid(9)), "--folder", dir.path(),
+                             "--split", "1d", "--names", "time"});
+    sim.terminate();
+    sim.waitForFinished(5000);
+    EXPECT_EQ(lost.code, 3) << lost.err.toStdString();
+    EXPECT_TRUE(lost.err.contains("lost")) << lost.err.toStdString();
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 2) << files.join(',').toStdString();
+    EXPECT_TRUE(files[0].startsWith("Site240601 23595")) << files[0].toStdString();  // the first epoch's time
+    EXPECT_EQ(files[1], "Site240601 235959.kvs");  // opened by the last epoch before midnight
+    const QByteArray nextDay = QByteArray("RD006") + char(0xE8) + char(0x07) + char(6) + char(2);
+    for (const QString& f : files) {
+        const QByteArray b = Read(dir.filePath(f));
+        EXPECT_TRUE(b.startsWith("MF009KV01010BF\nRD006")) << f.toStdString();
+        EXPECT_TRUE(b.endsWith("\n")) << f.toStdString();
+        EXPECT_EQ(b.count("~~005"), b.count("||001")) << f.toStdString();
+    }
+    EXPECT_TRUE(Read(dir.filePath(files[1])).contains(nextDay));
+}
+
+}  // namespace

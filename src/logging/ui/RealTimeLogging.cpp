@@ -7,6 +7,7 @@
 #include "link/Profile.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "logging/ForeignSplitter.h"
 #include "logging/LogHealth.h"
 #include "ui/Prompts.h"
 
@@ -305,12 +306,7 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
     } else {
         m_status->setText(QStringLiteral("Error reading MSG info."));
     }
-    QByteArray catalogue;
-    QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/comment.txt"));
-    if (file.open(QIODevice::ReadOnly)) {
-        catalogue = file.read(1 << 20);
-    }
-    messagePage->Fill(values, saved, catalogue);
+    messagePage->Fill(values, saved, LoadCatalogue(QCoreApplication::applicationDirPath()));
     AttachTimeOnly();
 }
 
@@ -454,43 +450,50 @@ bool CRealTimeLogging::Start()
     }
     m_running = true;
     m_lastCounts = LogCounts();
+    // Every recording reads the receiver's raw output, so that long selections can be enabled in several
+    // statements and the default set arrives whole; the time attachment of the idle dialog stays only for the
+    // other formats, whose files change at the receiver's time.
     CLogEngine* engine = &m_engine;
-    auto feed = [engine](CReceiver* r) {
-        if (!r->IsMsgBufEmpty()) {
-            engine->Feed(r->getMsgBuf(0), r->getMsgBufSize(), r->getMsgChannel());
-        }
-    };
-    bool attached = true;
-    if (defaults) {
-        // The whole default stream, not only what an attachment names, goes to the engine.
-        auto framer = std::make_shared<CFramer>();
-        attached = m_receiver->SendCommand(
-            QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(interval.isEmpty() ? QStringLiteral("1.00") : interval),
-            [engine, framer](const char* data, int size) {
-                framer->Feed(data, size_t(size), [engine](const CFramer::Event& e) {
-                    if (e.kind == CFramer::EventKind::Frame) {
-                        engine->Feed(e.data, e.size, 0);
-                    }
-                });
-            });
-    } else if (kvs) {
+    const QString period = interval.isEmpty() ? QStringLiteral("1.00") : interval;
+    QStringList statements;
+    CReceiver::RawOutputCallback raw;
+    if (kvs) {
         m_receiver->Detach(0);
-        QStringList items{QStringLiteral("RD:") + interval, QStringLiteral("RT:") + interval, QStringLiteral("KV"),
-                          QStringLiteral("MF")};
-        for (const QString& id : ids) {
-            items << id + QLatin1Char(':') + interval;
-        }
-        items << QStringLiteral("EE:") + interval;
-        attached = m_receiver->Attach(0, feed, items.join(QLatin1Char(',')), nullptr);
+        statements = defaults ? QStringList{QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(period)}
+                              : EmStatements(LogType::Kvs,
+                                             QStringList{QStringLiteral("RD"), QStringLiteral("RT"),
+                                                         QStringLiteral("KV"), QStringLiteral("MF")} +
+                                                 ids + QStringList{QStringLiteral("EE")},
+                                             period);
+        auto framer = std::make_shared<CFramer>();
+        raw = [engine, framer](const char* data, int size) {
+            framer->Feed(data, size_t(size), [engine](const CFramer::Event& e) {
+                if (e.kind == CFramer::EventKind::Frame) {
+                    engine->Feed(e.data, e.size, 0);
+                }
+            });
+        };
     } else {
-        QStringList items;
-        for (const QString& id : ids) {
-            items << id + QLatin1Char(':') + interval;
+        statements = EmStatements(LogType(m_type), ids, period);
+        auto splitter = std::make_shared<CForeignSplitter>();
+        const int channel = m_type;
+        raw = [engine, splitter, channel](const char* data, int size) {
+            splitter->Feed(data, size, [engine, channel](const char* d, int n, CForeignSplitter::Kind) {
+                engine->Feed(d, n, channel);
+            });
+        };
+    }
+    bool attached = !statements.isEmpty();
+    QString why = QStringLiteral("Empty message set");
+    for (const QString& statement : statements) {
+        if (!m_receiver->SendCommand(statement, raw)) {
+            attached = false;
+            why = m_receiver->GetReplyString().trimmed();
+            break;
         }
-        attached = m_receiver->Attach(static_cast<unsigned char>(m_type), feed, items.join(QLatin1Char(',')), nullptr);
     }
     if (!attached) {
-        StopLogging(m_receiver->GetReplyString().trimmed());
+        StopLogging(why);
         startButton->setText(QStringLiteral("Start"));
         SetControlsEnabled(true);
         return false;
@@ -503,19 +506,14 @@ void CRealTimeLogging::StopLogging(const QString& message)
     m_status->setText(message);
     // Messages stop first (never under the engine's lock), then the file is closed with its last message whole.
     if (m_receiver && m_receiver->IsOpen()) {
-        if (m_type == 0 && defButton->text() == QLatin1String("Def.Msg.")) {
-            m_receiver->SendCommand(QStringLiteral("dm"), nullptr);
-        }
-        m_receiver->Detach(static_cast<unsigned char>(m_type));
+        m_receiver->SendCommand(QStringLiteral("dm"), nullptr);
     }
     m_engine.Stop();
     if (m_engine.GetState() == CLogEngine::State::Failed && message == kAborted) {
         m_status->setText(m_engine.LastError());
     }
     if (m_receiver && m_receiver->IsOpen()) {
-        if (m_type != 0) {
-            m_receiver->Detach(0);
-        }
+        m_receiver->Detach(0);
         AttachTimeOnly();
     }
     m_running = false;
