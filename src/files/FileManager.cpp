@@ -9,6 +9,7 @@
 #include "link/Profile.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
+#include "ui/FolderTree.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -108,6 +109,7 @@ CFileManager::CFileManager(const FileManagerContext& context, QWidget* parent) :
     m_tabs->addTab(m_download, QStringLiteral("Download files"));
     m_tabs->addTab(m_log, QStringLiteral("Current log file"));
     m_tabs->addTab(m_path, QStringLiteral("Download path"));
+    connect(m_path->Tree(), &CFolderTree::PathChanged, m_download, &CDownloadFilesDlg::ShowPath);
     List(kDownloadPage);
     List(kLogPage);
     m_tabs->setCurrentIndex(kLogPage);
