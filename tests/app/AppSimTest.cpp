@@ -729,8 +729,7 @@ TEST_F(SimApp, FileManagerAndInitializeFileSystemOpenTheirDialogsOnTheReceiver)
     const QString question = QStringLiteral(
         "This operation will erase all the files inside the receiver.\nIt may take up to 10 minutes, depending on the "
         "receiver memory size.\nDo you really wish to continue?");
-    m_prompts.ExpectMessage(QStringLiteral("Initialize File System"), question, PromptButtons::YesNo,
-                            PromptButton::No);
+    m_prompts.ExpectMessage(QStringLiteral("Initialize File System"), question, PromptButtons::YesNo, PromptButton::No);
     Frame().Action(cmd::kInitFileSystem)->trigger();
     EXPECT_TRUE(State().running);
     m_prompts.ExpectMessage(QStringLiteral("Initialize File System"), question, PromptButtons::YesNo,
