@@ -429,7 +429,7 @@ void CLinkWorker::OnBlockTimeout()
     if (!m_download) {
         return;
     }
-    // The timer is not restarted for every block (that costs more than a block's bytes): it runs out once per
+    // The timer is not restarted for every block (a timer registration each time): it runs out once per
     // time-out and looks at when the last block came.
     const qint64 left = m_blockTimeoutMs - m_blockClock.elapsed();
     if (left > 0) {
