@@ -3,10 +3,8 @@
 #include <QString>
 #include <QWidget>
 
-class QFileSystemModel;
+class CFolderTree;
 class QLineEdit;
-class QPushButton;
-class QTreeView;
 
 // The "Download path" page: the controller's folders under "My Device", and "New folder".
 class CDownloadPathDlg : public QWidget
@@ -19,12 +17,9 @@ public:
     void SelectFolder(const QString& folder);
     // Creates the "New folder:" name under the selected folder; false with the status text.
     bool CreateFolder(QString* status);
-    QLineEdit* NewFolderEdit() const { return m_name; }
+    QLineEdit* NewFolderEdit() const;
+    CFolderTree* Tree() const { return m_tree; }
 
 private:
-    QFileSystemModel* m_model;
-    QTreeView* m_tree;
-    QLineEdit* m_name;
-    QPushButton* m_create;
-    QString m_folder;
+    CFolderTree* m_tree;
 };

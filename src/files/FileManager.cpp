@@ -9,12 +9,15 @@
 #include "link/Profile.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
+#include "ui/FolderTree.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -108,14 +111,34 @@ CFileManager::CFileManager(const FileManagerContext& context, QWidget* parent) :
     m_tabs->addTab(m_download, QStringLiteral("Download files"));
     m_tabs->addTab(m_log, QStringLiteral("Current log file"));
     m_tabs->addTab(m_path, QStringLiteral("Download path"));
+    connect(m_path->Tree(), &CFolderTree::PathChanged, m_download, &CDownloadFilesDlg::ShowPath);
     List(kDownloadPage);
     List(kLogPage);
     m_tabs->setCurrentIndex(kLogPage);
     m_currentTab = kLogPage;
+    FitToScreen();
     connect(m_tabs, &QTabWidget::currentChanged, this, &CFileManager::OnTabChanged);
 }
 
 CFileManager::~CFileManager() = default;
+
+void CFileManager::FitToScreen()
+{
+    // The handheld's whole screen at the least; on a desktop wide enough for every column of the lists.
+    QTreeWidget* list = m_download->List();
+    int columns = 2 * list->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    for (int c = 0; c < list->columnCount(); ++c) {
+        columns += list->columnWidth(c);
+    }
+    // Around the list: the dialog's and the page's margins and the tab frame.
+    const int margins =
+        4 * style()->pixelMetric(QStyle::PM_LayoutLeftMargin) + 4 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    QSize wanted(std::max(480, columns + margins), std::max(640, sizeHint().height()));
+    if (const QScreen* screen = this->screen()) {
+        wanted = wanted.boundedTo(screen->availableSize());
+    }
+    resize(wanted);
+}
 
 CReceiver* CFileManager::Receiver() const
 {
@@ -205,12 +228,6 @@ void CFileManager::FillList(QTreeWidget* list, const QString& firstTitle)
     list->clear();
     list->setHeaderLabels(
         {firstTitle, QStringLiteral("Name"), QStringLiteral("Sise"), QStringLiteral("Date"), QStringLiteral("Time")});
-    // The unit scales with the font, so that a handheld and a desktop show the same columns.
-    const double unit = list->fontMetrics().averageCharWidth() * 4.0;
-    const double factors[] = {0.7, 3.5, 3.0, 3.7, 3.0};
-    for (int c = 0; c < 5; ++c) {
-        list->setColumnWidth(c, int(factors[c] * unit));
-    }
     int index = 0;
     for (const ReceiverFileRecord& r : m_records) {
         auto* item = new QTreeWidgetItem;
@@ -229,6 +246,25 @@ void CFileManager::FillList(QTreeWidget* list, const QString& firstTitle)
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(kColTarget, Qt::Unchecked);  // state 1: not downloaded
         list->addTopLevelItem(item);
+    }
+    FitColumns(list);
+}
+
+void FitColumns(QTreeWidget* list)
+{
+    // Each column is as wide as its title (with room for the sort mark, whichever column is sorted) and its texts.
+    // The size gets room for ten digits (a file being logged into grows), date and time for their whole text.
+    const QFontMetrics metrics = list->fontMetrics();
+    const char* widest[] = {"", "", "0000000000", "00.00.0000", "00:00:00"};
+    const int padding = metrics.averageCharWidth() * 2;
+    const int mark = list->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, list) +
+                     2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list);
+    list->header()->setStretchLastSection(false);  // a centred time stays by its date
+    for (int c = 0; c < list->columnCount() && c < 5; ++c) {
+        list->resizeColumnToContents(c);
+        const int title = metrics.horizontalAdvance(list->headerItem()->text(c)) + mark;
+        const int text = metrics.horizontalAdvance(QLatin1String(widest[c])) + padding;
+        list->setColumnWidth(c, std::max({list->columnWidth(c), title, text}));
     }
 }
 

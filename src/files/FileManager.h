@@ -80,6 +80,7 @@ protected:
 
 private:
     void OnTabChanged(int index);
+    void FitToScreen();
 
     FileManagerContext m_context;
     QTabWidget* m_tabs = nullptr;
@@ -108,3 +109,5 @@ void RunFileManager(const FileManagerContext& context, QWidget* parent);
 enum FileColumn { kColTarget = 0, kColName = 1, kColSize = 2, kColDate = 3, kColTime = 4 };
 int CompareFileItems(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column);
 void SortFileList(QTreeWidget* list, int column, int direction);
+// Widens each column of a file list to its title and texts (never below the handheld's widths).
+void FitColumns(QTreeWidget* list);

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // The host's side of the "get" block protocol, without I/O or time: bytes from the receiver go in, the answers
 // to send and the verified file bytes come out. Blocks are checked against the CRC chain of this get (it starts
@@ -23,7 +24,9 @@ public:
     struct Output
     {
         QByteArray answer;  // bytes for the receiver
-        QByteArray data;    // verified file bytes, in order
+        QByteArray data;    // verified file bytes, in order (when `write` is not set)
+        // Takes the verified bytes straight from the received block instead of `data` (no copy in between).
+        std::function<void(const char* data, qsizetype size)> write;
     };
 
     CBlockReceiver(int blockSize, int64_t limit);
@@ -45,14 +48,17 @@ public:
     int BlockLength() const { return m_blockSize + 6; }
 
 private:
-    void HandleBlock(Output& out);
+    // Reads blocks from `data`; returns how many bytes were used up (the rest is an unfinished block).
+    qsizetype Consume(const char* data, qsizetype size, Output& out);
+    // False when the rest of the input is to be dropped (a bad block, the end).
+    bool HandleBlock(const char* block, Output& out);
     void Retry(Output& out, const QString& why);
     void Fail(Output& out, const QString& why, bool abort);
     void Take(const char* data, int64_t n, Output& out);
 
     int m_blockSize;
     int64_t m_limit;
-    QByteArray m_buf;
+    QByteArray m_buf;         // an unfinished block, kept between calls
     uint16_t m_crc = 0;       // chain value after the last good block
     uint16_t m_prevCrc = 0;   // chain value before it, for a repeated block
     uint16_t m_expected = 0;  // number of the next ordinary block

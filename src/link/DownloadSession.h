@@ -50,7 +50,10 @@ public:
     // The final notice: "RE:" + what was received, or "ER:Aborted..." + why.
     QByteArray FinalNotice() const { return m_notice; }
 
+    static constexpr int kWriteBufferBytes = 1 << 20;
+
 private:
+    CBlockReceiver::Output NewOutput();
     QByteArray Handle(const CBlockReceiver::Output& out);
     void Finish();
     void Abort(const QString& why);
@@ -59,6 +62,7 @@ private:
     CBlockReceiver m_blocks;
     std::FILE* m_file = nullptr;
     bool m_finished = false;
+    bool m_writeFailed = false;
     QByteArray m_notice;
     QElapsedTimer m_lastProgress;
 };

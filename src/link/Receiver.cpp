@@ -10,6 +10,7 @@
 #include "link/Scan.h"
 #include "link/Transports.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -168,6 +169,7 @@ private:
     bool m_afterReply = false;
     std::shared_ptr<CDownloadSession> m_download;
     QTimer* m_blockTimer = nullptr;
+    QElapsedTimer m_blockClock;  // since the last step of the download
     QTimer* m_drainTimer = nullptr;
     int m_blockTimeoutMs = 0;
     QByteArray m_finalNotice;
@@ -424,9 +426,17 @@ void CLinkWorker::OnDownloadBytes(const QByteArray& bytes)
 
 void CLinkWorker::OnBlockTimeout()
 {
-    if (m_download) {
-        AfterDownloadStep(m_download->OnTimeout());
+    if (!m_download) {
+        return;
     }
+    // The timer is not restarted for every block (a timer registration each time): it runs out once per
+    // time-out and looks at when the last block came.
+    const qint64 left = m_blockTimeoutMs - m_blockClock.elapsed();
+    if (left > 0) {
+        m_blockTimer->start(int(left));
+        return;
+    }
+    AfterDownloadStep(m_download->OnTimeout());
 }
 
 void CLinkWorker::AfterDownloadStep(const QByteArray& answer)
@@ -440,7 +450,10 @@ void CLinkWorker::AfterDownloadStep(const QByteArray& answer)
         EndDownload();
         return;
     }
-    m_blockTimer->start(m_blockTimeoutMs);
+    m_blockClock.start();
+    if (!m_blockTimer->isActive()) {
+        m_blockTimer->start(m_blockTimeoutMs);
+    }
     if (m_download->ProgressDue()) {
         Notify("IN:");
     }

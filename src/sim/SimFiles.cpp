@@ -56,8 +56,9 @@ QByteArray BuildBlock(char type, uint16_t field, const QByteArray& data, int blo
     b.append(type);
     b.append(static_cast<char>(field & 0xFF));
     b.append(static_cast<char>(field >> 8));
-    b.append(data.left(blockSize));
-    b.append(QByteArray(blockSize - int(std::min<qsizetype>(data.size(), blockSize)), '\0'));
+    const qsizetype n = std::min<qsizetype>(data.size(), blockSize);
+    b.append(data.constData(), n);  // one copy of the file's bytes per block (a download asks for every byte)
+    b.append(blockSize - n, '\0');
     const uint16_t crc = Crc16(b.constData(), size_t(b.size()), crcBefore);
     b.append(static_cast<char>(crc & 0xFF));
     b.append(static_cast<char>(crc >> 8));

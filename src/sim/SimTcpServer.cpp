@@ -209,7 +209,14 @@ void CSimTcpWorker::OnReadyRead(int id)
         }
     }
     if (c->state == State::Open && c->session && !bytes.isEmpty()) {
+        // What the receiver answers while it takes these bytes goes out right after them, not a pass of the event
+        // loop later: a download waits for each block.
+        {
+            std::lock_guard lock(c->outbox->mutex);
+            c->outbox->posted = true;
+        }
         c->session->Write(bytes);
+        Drain(id);
     }
 }
 
@@ -259,6 +266,7 @@ void CSimTcpWorker::Drain(int id)
     }
     if (!bytes.isEmpty()) {
         c->socket->write(bytes);
+        c->socket->flush();
     }
     if (dropped) {
         CloseClient(id, true);

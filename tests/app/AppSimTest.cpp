@@ -8,6 +8,8 @@
 #include "app/MainView.h"
 #include "app/NemolaApp.h"
 #include "app/TargetDlg.h"
+#include "files/FileManager.h"
+#include "files/Format.h"
 #include "link/Connection.h"
 #include "link/ConnectionInfo.h"
 #include "link/InProcessDevice.h"
@@ -30,6 +32,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
@@ -659,11 +662,11 @@ void OnModal(QAction* action, const std::function<void(T&)>& handle)
 {
     bool seen = false;
     QTimer::singleShot(0, [&] {
-        T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        T* dialog = dynamic_cast<T*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         seen = true;
         handle(*dialog);
-        dialog->reject();
+        static_cast<QDialog*>(dialog)->reject();
     });
     action->trigger();
     EXPECT_TRUE(seen);
@@ -699,6 +702,47 @@ TEST_F(SimApp, SatellitesPlotSubscribesAndHandsTheStreamBack)
     for (const QString& m : m_sim->Sim().EnabledMessages(QStringLiteral("/dev/ser/a"))) {
         EXPECT_FALSE(m.startsWith(QLatin1String("/msg/kvs/GS"))) << m.toStdString();
     }
+}
+
+// Both need the receiver for themselves: enabled while running, the live view stops and comes back.
+TEST_F(SimApp, FileManagerAndInitializeFileSystemOpenTheirDialogsOnTheReceiver)
+{
+    Connect(CSimHarness::VirtualClock(), [](CSimReceiver& sim) {
+        sim.AddFile(QStringLiteral("LOG1"), QByteArray(1000, 'x'));
+        sim.SetFsinitSteps({{120, 120}});
+    });
+    ASSERT_TRUE(State().running);
+    Frame().UpdateCommandStates();
+    ASSERT_TRUE(Frame().Action(cmd::kFileManager)->isEnabled());
+    ASSERT_TRUE(Frame().Action(cmd::kInitFileSystem)->isEnabled());
+    OnModal<CFileManager>(Frame().Action(cmd::kFileManager), [this](CFileManager& fm) {
+        EXPECT_FALSE(Frame().isVisible());
+        EXPECT_TRUE(m_sim->Sim().EnabledMessages(QStringLiteral("/dev/ser/a")).isEmpty());  // the stream stopped
+        EXPECT_EQ(fm.Tabs()->currentIndex(), CFileManager::kLogPage);
+        ASSERT_EQ(fm.Records().size(), 1u);
+        EXPECT_EQ(fm.Records()[0].name, QStringLiteral("LOG1"));
+    });
+    m_app->Connector().WaitFinished();
+    EXPECT_TRUE(State().running);
+
+    const QString question = QStringLiteral(
+        "This operation will erase all the files inside the receiver.\nIt may take up to 10 minutes, depending on the "
+        "receiver memory size.\nDo you really wish to continue?");
+    m_prompts.ExpectMessage(QStringLiteral("Initialize File System"), question, PromptButtons::YesNo, PromptButton::No);
+    Frame().Action(cmd::kInitFileSystem)->trigger();
+    EXPECT_TRUE(State().running);
+    m_prompts.ExpectMessage(QStringLiteral("Initialize File System"), question, PromptButtons::YesNo,
+                            PromptButton::Yes);
+    OnModal<CFormat>(Frame().Action(cmd::kInitFileSystem), [this](CFormat& format) {
+        EXPECT_FALSE(Frame().isVisible());
+        format.findChild<QPushButton*>(QStringLiteral("startButton"))->click();
+        EXPECT_EQ(format.ProgressValue(), 100);
+        EXPECT_TRUE(format.Report().startsWith(QLatin1String("------- File System Information -------")));
+    });
+    m_prompts.Verify();
+    EXPECT_TRUE(m_sim->Sim().FileNames().isEmpty());
+    m_app->Connector().WaitFinished();
+    EXPECT_TRUE(State().running);
 }
 
 }  // namespace

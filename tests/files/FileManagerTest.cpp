@@ -272,11 +272,27 @@ TEST_F(FileManagerTest, LogStartStopAndDelete)
 TEST_F(FileManagerTest, SortingPollingMaskAndClosing)
 {
     sim.Sim().AddFile("big", QByteArray(100000, 'b'), 50);
+    sim.Sim().AddFile("Site_2024-06-01_rover_long", QByteArray(10, 'b'), 60);
     sim.Sim().SetParamValue("/par/dev/blk/a/size", "3221225472");
     sim.Sim().SetListingFault(SimListingFault::None, -3);  // a count below the listing hides nothing
     auto fm = Open();
     CDownloadFilesDlg* page = fm->DownloadPage();
-    EXPECT_EQ(page->List()->topLevelItemCount(), 4);
+    EXPECT_EQ(page->List()->topLevelItemCount(), 5);
+    // Every title and text fits its column; the size has room for a file that grows to ten digits.
+    for (QTreeWidget* list : {page->List(), fm->LogPage()->List()}) {
+        const QFontMetrics metrics = list->fontMetrics();
+        for (int c = 0; c < 5; ++c) {
+            int widest = metrics.horizontalAdvance(list->headerItem()->text(c));
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                widest = std::max(widest, metrics.horizontalAdvance(list->topLevelItem(i)->text(c)));
+            }
+            EXPECT_GT(list->columnWidth(c), widest) << c;
+        }
+        EXPECT_GT(list->columnWidth(kColSize), metrics.horizontalAdvance("4294967296"));
+    }
+    sim.Sim().DeleteFile("Site_2024-06-01_rover_long");
+    fm->ForgetListing();
+    fm->List(CFileManager::kDownloadPage);
     struct Case
     {
         int column;

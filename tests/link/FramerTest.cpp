@@ -90,6 +90,30 @@ TEST(Checksum, MatchesTheProtocolVectors)
               0x7ABC);
 }
 
+TEST(Checksum, Crc16EightBytesAStepMatchesTheBitwiseDefinition)
+{
+    auto bitwise = [](const std::string& s, uint16_t crc) {
+        for (const char ch : s) {
+            crc ^= uint16_t(uint8_t(ch) << 8);
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
+            }
+        }
+        return crc;
+    };
+    std::string data;
+    uint32_t x = 12345;
+    for (int i = 0; i < 1000; ++i) {
+        x = x * 1103515245u + 12345u;
+        data += char(x >> 16);
+    }
+    for (const size_t n : {size_t(0), size_t(7), size_t(8), size_t(9), size_t(63), size_t(1000)}) {
+        for (const uint16_t start : {uint16_t(0), uint16_t(0xBEEF)}) {
+            EXPECT_EQ(Crc16(data.data(), n, start), bitwise(data.substr(0, n), start)) << n;
+        }
+    }
+}
+
 TEST(Framer, VerifiesEveryKindOfFrame)
 {
     const std::string mf = "MF009KV01010BF";  // "KV", "01", "01", "0", checksum
