@@ -309,19 +309,19 @@ TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)
         QByteArrayList greeting;  // pieces 50 ms apart
         QByteArray verdict;       // sent after the password; empty: no login
         const char* password;
-        double maxSeconds;
+        double maxSeconds;  // with room for a loaded machine
         const char* failure;  // empty: opens
     } cases[] = {
-        {"silence", {}, {}, "pw", 0.3, ""},
-        {"greeting lines and no login", {"#Receiver\r\n#Ready\r\n"}, {}, "pw", 1.0, ""},
-        {"a login prompt split in two", {"#Receiver\r\nlog", "in: "}, loggedIn, "pw", 1.0, ""},
+        {"silence", {}, {}, "pw", 1.0, ""},
+        {"greeting lines and no login", {"#Receiver\r\n#Ready\r\n"}, {}, "pw", 2.0, ""},
+        {"a login prompt split in two", {"#Receiver\r\nlog", "in: "}, loggedIn, "pw", 2.0, ""},
         {"chatter with ER in it",
          {"# RECEIVER ERROR LOG EMPTY\r\nlogin: "},
          "# ERASE DONE\r\n" + loggedIn,
          "pw",
-         1.0,
+         2.0,
          ""},
-        {"a wrong password", {"login: "}, BuildFrame("ER", "{3,,wrong password}") + "\r\n", "guess", 1.0, "refused"},
+        {"a wrong password", {"login: "}, BuildFrame("ER", "{3,,wrong password}") + "\r\n", "guess", 2.0, "refused"},
         {"a greeting without end",
          QByteArrayList(200, QByteArray(1000, '#') + "\r\n"),
          {},
