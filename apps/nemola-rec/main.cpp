@@ -9,6 +9,7 @@
 #include "link/ReceiverOptions.h"
 #include "logging/LogEngine.h"
 #include "logging/LogHealth.h"
+#include "logging/LogSelection.h"
 #ifdef NEMOLA_REC_WITH_SIM
 #include "sim/Simulator.h"
 #endif
@@ -117,6 +118,11 @@ bool ParseOptions(const QStringList& args, Options* o, QString* error)
                     return false;
                 }
             }
+            if (o->messages.size() > kMaxSelectedMessages) {
+                *error = QStringLiteral("--messages: more than %1 messages do not fit the receiver's output table")
+                             .arg(kMaxSelectedMessages);
+                return false;
+            }
         } else if (a == QLatin1String("--interval")) {
             bool ok = false;
             if (!TakeOptionValue(args, i, &v, error)) {
@@ -167,20 +173,19 @@ bool ParseOptions(const QStringList& args, Options* o, QString* error)
     return true;
 }
 
-// The message set of a list-mode recording: time and date at the interval, the header frames once, the
-// messages and the epoch end.
-QString SelectionText(const Options& o)
+// The statements of a list-mode recording: time and date, the header frames, the messages and the epoch end, all
+// at the interval; split as the logging dialog splits them, since one line for a long list is more than a
+// receiver takes.
+QStringList SelectionStatements(const Options& o)
 {
-    QStringList items{QStringLiteral("RD:") + o.interval, QStringLiteral("RT:") + o.interval, QStringLiteral("KV"),
-                      QStringLiteral("MF")};
+    QStringList ids{QStringLiteral("RD"), QStringLiteral("RT"), QStringLiteral("KV"), QStringLiteral("MF")};
     for (const QString& m : o.messages) {
-        if (m != QLatin1String("RT") && m != QLatin1String("RD") && m != QLatin1String("KV") &&
-            m != QLatin1String("MF") && m != QLatin1String("EE")) {
-            items << m + QLatin1Char(':') + o.interval;
+        if (!ids.contains(m) && m != QLatin1String("EE")) {
+            ids << m;
         }
     }
-    items << QStringLiteral("EE:") + o.interval;
-    return items.join(QLatin1Char(','));
+    ids << QStringLiteral("EE");
+    return EmStatements(LogType::Kvs, ids, o.interval);
 }
 
 int Record(CReceiver& receiver, const Options& o)
@@ -221,15 +226,15 @@ int Record(CReceiver& receiver, const Options& o)
     bool ok = true;
     if (o.listenOnly) {
         ok = receiver.SendCommand(QString(), raw);
-    } else if (o.messages.isEmpty()) {
-        ok = receiver.SendCommand(QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(o.interval), raw);
     } else {
-        auto feed = [&engine](CReceiver* r) {
-            if (!r->IsMsgBufEmpty()) {
-                engine.Feed(r->getMsgBuf(0), r->getMsgBufSize(), r->getMsgChannel());
+        const QStringList statements =
+            o.messages.isEmpty() ? QStringList{QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(o.interval)}
+                                 : SelectionStatements(o);
+        for (const QString& statement : statements) {
+            if (!(ok = receiver.SendCommand(statement, raw))) {
+                break;
             }
-        };
-        ok = receiver.Attach(0, feed, SelectionText(o), nullptr);
+        }
     }
     if (!ok) {
         Error(QStringLiteral("can't start the messages: ") + receiver.GetReplyString().trimmed());
@@ -281,10 +286,8 @@ int Record(CReceiver& receiver, const Options& o)
     if (receiver.IsOpen()) {
         if (o.listenOnly) {
             receiver.SendCommand(QString(), nullptr);
-        } else if (o.messages.isEmpty()) {
-            receiver.SendCommand(QStringLiteral("dm"), nullptr);
         } else {
-            receiver.Detach(0);
+            receiver.SendCommand(QStringLiteral("dm"), nullptr);
         }
     }
     engine.Stop();

@@ -52,15 +52,17 @@ TEST(RecToolTest, StopsCleanlyOnSignalAndExitsNonZeroOnAFullMedium)
     EXPECT_TRUE(a.startsWith("MF009KV01010BF\n~~005")) << a.left(20).toStdString();
     EXPECT_TRUE(a.endsWith('\n'));
 
-    // A medium that fills: exit 1 with the system's text and the loss, every earlier record kept whole.
-    const RecRun full = Rec({"--simulator", "--folder", dir.filePath("b"), "--messages", "PG,SI,RC,PC", "--interval",
+    // A medium that fills: exit 1 with the system's text and the loss, every earlier record kept whole. The list is
+    // longer than one statement a receiver takes.
+    const RecRun full = Rec({"--simulator", "--folder", dir.filePath("b"), "--messages",
+                             "PG,PO,VE,PV,SG,DP,DO,SI,NN,EL,AZ,EC,E1,E2,SS,DC,RC,R1,PC,P1", "--interval",
                              "0.05", "--duration", "20"},
-                            2048);
+                            16384);
     EXPECT_EQ(full.code, 1);
     EXPECT_TRUE(full.err.contains("write error: File too large; lost ")) << full.err.toStdString();
     const QByteArray b = Read(dir.filePath("b/Site001.kvs"));
-    EXPECT_GT(b.size(), 0);
-    EXPECT_LE(b.size(), 2048);
+    EXPECT_LE(b.size(), 16384);
+    EXPECT_TRUE(b.contains("\nP1")) << "the second statement's messages";
     EXPECT_TRUE(b.endsWith("\n"));
 
     struct Case
@@ -71,6 +73,7 @@ TEST(RecToolTest, StopsCleanlyOnSignalAndExitsNonZeroOnAFullMedium)
         {{"--simulator"}, 2},                                          // no folder
         {{"--folder", "x", "--split", "5s"}, 2},                       // no such unit
         {{"--folder", "x", "--listen-only", "--messages", "PG"}, 2},   // listening sends nothing
+        {{"--folder", "x", "--messages", QStringList(46, "PG").join(',')}, 2},  // more than the receiver holds
         {{"--tcp", "127.0.0.1:1", "--folder", dir.filePath("c")}, 2},  // nobody there
     };
     for (const Case& c : cases) {
