@@ -12,6 +12,9 @@ struct CServerClient::Shared
     bool up = false;
     QString why;
     quint64 nextId = 1;
+    int timeoutMs = CServerClient::kRequestTimeoutMs;
+    // Requests still waiting: only their answers are kept, so a late one cannot pile up.
+    std::set<quint64> waiting;
     std::map<quint64, Answer> answers;
     NoticeHandler onNotice;
 };
@@ -69,7 +72,7 @@ CServerClient::CServerClient(ServerLogin login, NoticeHandler onNotice) : m_shar
         a.ok = a.words.takeFirst() == QLatin1String("OK");
         a.text = a.words.value(0);
         std::lock_guard lock(shared->mutex);
-        if (ok) {
+        if (ok && shared->waiting.count(id) != 0) {
             shared->answers[id] = std::move(a);
             shared->cv.notify_all();
         }
@@ -107,6 +110,7 @@ bool CServerClient::Open(QString& why)
 CServerClient::Answer CServerClient::Request(const QStringList& words, const QByteArray& body)
 {
     quint64 id = 0;
+    int timeoutMs = 0;
     {
         std::lock_guard lock(m_shared->mutex);
         if (!m_shared->up) {
@@ -115,12 +119,15 @@ CServerClient::Answer CServerClient::Request(const QStringList& words, const QBy
             return a;
         }
         id = m_shared->nextId++;
+        m_shared->waiting.insert(id);
+        timeoutMs = m_shared->timeoutMs;
     }
     QByteArray payload = Pack(QStringList{QString::number(id)} + words, body);
     QMetaObject::invokeMethod(m_link, [link = m_link, p = std::move(payload)] { link->Send(kRequest, p); });
     std::unique_lock lock(m_shared->mutex);
-    const bool done = m_shared->cv.wait_for(lock, std::chrono::milliseconds(kRequestTimeoutMs),
+    const bool done = m_shared->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                             [&] { return m_shared->answers.count(id) != 0 || !m_shared->up; });
+    m_shared->waiting.erase(id);
     auto it = m_shared->answers.find(id);
     if (it == m_shared->answers.end()) {
         Answer a;
@@ -130,4 +137,16 @@ CServerClient::Answer CServerClient::Request(const QStringList& words, const QBy
     Answer a = std::move(it->second);
     m_shared->answers.erase(it);
     return a;
+}
+
+void CServerClient::SetRequestTimeout(int ms)
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->timeoutMs = ms;
+}
+
+size_t CServerClient::HeldAnswers() const
+{
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->answers.size();
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 
 class QThread;
 
@@ -33,7 +34,11 @@ public:
 
     // Logs in; false with `why` set.
     bool Open(QString& why);
+    // Waits at most the request time-out; an answer that comes later is dropped on arrival.
     Answer Request(const QStringList& words, const QByteArray& body = {});
+    void SetRequestTimeout(int ms);
+    // Answers that arrived and were not yet taken by their request (only while one is waiting).
+    size_t HeldAnswers() const;
 
 private:
     struct Shared;
