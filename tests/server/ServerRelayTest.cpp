@@ -32,7 +32,7 @@ namespace {
 class CInProcessServer
 {
 public:
-    explicit CInProcessServer(const QList<QPair<QString, QString>>& receivers)
+    explicit CInProcessServer(const QList<QPair<QString, QString>>& receivers, qint64 maxQueueBytes = 0)
     {
         m_thread.start();
         m_context.moveToThread(&m_thread);
@@ -49,6 +49,10 @@ public:
                 config.listenPort = 0;
                 config.storeDir = m_dir.filePath(QStringLiteral("store"));
                 config.receivers = receivers;
+                if (maxQueueBytes > 0) {
+                    config.maxQueueBytes = maxQueueBytes;
+                    config.sendBufferBytes = 8192;
+                }
                 m_server = std::make_unique<CReceiverServer>(config, m_users.get());
                 m_port = m_server->Start(&error) ? m_server->Port() : 0;
             },
@@ -85,7 +89,7 @@ protected:
     {
         RegisterInProcessDevice(QStringLiteral("dl"), m_sim);
         m_server = std::make_unique<CInProcessServer>(
-            QList<QPair<QString, QString>>{{QStringLiteral("dl"), QStringLiteral("SIM:dl")}});
+            QList<QPair<QString, QString>>{{QStringLiteral("dl"), QStringLiteral("SIM:dl")}}, 65536);
         ASSERT_TRUE(m_alice.Open(m_server->Address(), QStringLiteral("alice")));
         ASSERT_TRUE(m_receiver.Open(&m_alice.connection, QStringLiteral("dl")))
             << m_receiver.GetReplyString().toStdString();
@@ -151,30 +155,37 @@ TEST_F(ServerDownloadTest, AReceiverLostInADownloadEndsItAndIsReportedAs247)
         << m_alice.connection.GetMsgText().toStdString();
 }
 
+// Logs in as the holder of "dl" with a plain socket and starts a get of `file`; true once the first block came.
+bool StartRawGet(QTcpSocket& holder, const QString& address, const QByteArray& file, int blockSize)
+{
+    if (!RawLogin(holder, address, QStringLiteral("alice"), QStringLiteral("alice-pw"), QStringLiteral("dl"))) {
+        return false;
+    }
+    holder.write(Frame(kData, "%1%get,/log/" + file + ":{10," + QByteArray::number(blockSize) + "}\r\n"));
+    QByteArray relayed;
+    CFrameReader reader;
+    for (int i = 0; i < 30 && relayed.size() < 600; ++i) {
+        holder.waitForReadyRead(100);
+        reader.Append(holder.readAll());
+        char type = 0;
+        QByteArray payload;
+        while (reader.Next(type, payload) == CFrameReader::Result::Frame) {
+            relayed += type == kData ? payload : QByteArray();
+            if (type == kData && payload.contains("%1%")) {
+                holder.write(Frame(kData, QByteArray(1, CBlockReceiver::kNak)));
+            }
+        }
+    }
+    return relayed.size() >= blockSize + 6;
+}
+
 TEST_F(ServerDownloadTest, AHolderVanishingMidDownloadLeavesTheReceiverUsable)
 {
     m_receiver.Close();
     m_sim->AddFile(QStringLiteral("long"), SimLogContent(256 * 1024, 4));
     // A holder that starts a get, takes a block and is gone without a word.
     auto holder = std::make_unique<QTcpSocket>();
-    ASSERT_TRUE(RawLogin(*holder, m_server->Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"),
-                         QStringLiteral("dl")));
-    holder->write(Frame(kData, "%1%get,/log/long:{10,512}\r\n"));
-    QByteArray relayed;
-    CFrameReader reader;
-    for (int i = 0; i < 30 && relayed.size() < 600; ++i) {
-        holder->waitForReadyRead(100);
-        reader.Append(holder->readAll());
-        char type = 0;
-        QByteArray payload;
-        while (reader.Next(type, payload) == CFrameReader::Result::Frame) {
-            relayed += type == kData ? payload : QByteArray();
-            if (type == kData && payload.contains("%1%")) {
-                holder->write(Frame(kData, QByteArray(1, CBlockReceiver::kNak)));
-            }
-        }
-    }
-    ASSERT_GE(relayed.size(), 512 + 6) << relayed.left(64).toStdString();
+    ASSERT_TRUE(StartRawGet(*holder, m_server->Address(), "long", 512));
     holder->abort();
     ServerClient bob;
     ASSERT_TRUE(bob.Open(m_server->Address(), QStringLiteral("bob")));
@@ -191,6 +202,30 @@ TEST_F(ServerDownloadTest, AHolderVanishingMidDownloadLeavesTheReceiverUsable)
     }
     EXPECT_TRUE(answered) << next.GetReplyString().toStdString();
     EXPECT_EQ(m_sim->Param(QStringLiteral("/par/pos/elm")), QStringLiteral("7"));
+}
+
+TEST_F(ServerDownloadTest, AHolderThatAcksWithoutReadingIsDroppedAtTheQueueLimit)
+{
+    m_receiver.Close();
+    m_sim->AddFile(QStringLiteral("huge"), SimLogContent(2 * 1024 * 1024, 5));
+    QTcpSocket holder;
+    holder.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    ASSERT_TRUE(StartRawGet(holder, m_server->Address(), "huge", 16384));
+    holder.setReadBufferSize(256);
+    // Blocks pile up only as fast as the holder answers; one that answers unread is cut off at the limit.
+    bool dropped = false;
+    for (int i = 0; i < 100 && !dropped; ++i) {
+        holder.write(Frame(kData, QByteArray(1, CBlockReceiver::kAck)));
+        holder.waitForBytesWritten(100);
+        QThread::msleep(20);
+        dropped = holder.state() != QAbstractSocket::ConnectedState;
+    }
+    for (int i = 0; i < 100 && !dropped; ++i) {
+        holder.waitForReadyRead(50);
+        holder.readAll();
+        dropped = holder.state() != QAbstractSocket::ConnectedState;
+    }
+    EXPECT_TRUE(dropped);
 }
 
 TEST(ServerResyncTest, AGuessedFrameFollowedBySilenceDoesNotSwallowTheStream)
