@@ -250,6 +250,7 @@ void CServedReceiver::Detach(CClientSession* client)
         }
         m_transfer = Transfer::Draining;
         m_transferTimer->start(kDrainQuietMs);
+        m_drainClock.start();
     }
     if (m_holder == client) {
         // The longest watcher takes the command channel over, so the receiver is never left without one.
@@ -430,14 +431,17 @@ void CServedReceiver::OnResyncQuiet()
 void CServedReceiver::OnReceived(const QByteArray& bytes)
 {
     if (m_transfer == Transfer::Active) {
+        m_transferTimer->start(m_transferQuietMs);
+        // A holder that does not read is dropped right here, which turns the transfer into a drain.
         if (m_holder) {
             m_holder->SendData(bytes);
         }
-        m_transferTimer->start(m_transferQuietMs);
         return;
     }
     if (m_transfer == Transfer::Draining) {
-        m_transferTimer->start(kDrainQuietMs);
+        if (m_drainClock.elapsed() < kDrainMaxMs) {
+            m_transferTimer->start(kDrainQuietMs);
+        }
         return;
     }
     m_framer.Feed(bytes.constData(), size_t(bytes.size()), [this](const CFramer::Event& e) { Route(e); });

@@ -2,6 +2,7 @@
 
 #include "link/Framer.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -36,6 +37,8 @@ public:
     static constexpr int kResyncQuietMs = 100;
     // After a download ended without the holder (it left), the receiver's last block is let pass unseen.
     static constexpr int kDrainQuietMs = 200;
+    // A receiver that streams again once out of the get is never quiet: the drain ends by then at the latest.
+    static constexpr int kDrainMaxMs = 1000;
     // A get whose holder says nothing for the receiver's own time-out plus this margin is over.
     static constexpr int kTransferMarginMs = 2000;
     static constexpr int kDefaultGetTimeoutS = 10;
@@ -85,6 +88,7 @@ private:
     QByteArray m_transferTag;
     int m_transferQuietMs = 0;
     QTimer* m_transferTimer = nullptr;
+    QElapsedTimer m_drainClock;
     QList<CClientSession*> m_clients;
     CClientSession* m_holder = nullptr;
     QHash<CClientSession*, QByteArray> m_lines;
