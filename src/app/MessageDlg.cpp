@@ -1,10 +1,10 @@
 #include "app/MessageDlg.h"
 
 #include "link/Connection.h"
+#include "link/ServerClient.h"
 #include "ui/Prompts.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -93,6 +93,14 @@ CMessageDlg::CMessageDlg(std::function<CConnection*()> connection, QWidget* pare
     connect(m_getList, &QPushButton::clicked, this, &CMessageDlg::GetList);
     connect(m_delete, &QPushButton::clicked, this, &CMessageDlg::Delete);
     connect(m_cancel, &QPushButton::clicked, this, &CMessageDlg::CancelOrClose);
+}
+
+CMessageDlg::~CMessageDlg()
+{
+    if (m_upload) {
+        m_upload->Cancel();
+        m_upload->Forget();
+    }
 }
 
 void CMessageDlg::SetStatus(const QString& text)
@@ -249,18 +257,30 @@ void CMessageDlg::Send()
     }
     if (!path.isEmpty()) {
         SetBusy(true);
-        m_continue = true;
         m_progress->setValue(0);
         SetStatus(QStringLiteral("Set Msg. to server"));
-        // The transfer runs here, chunk by chunk; between chunks the window takes input, so "Stop" can end it.
-        const bool ok = c->SetMsg(user, subject, path, [this](qint64 done, qint64 total) {
-            m_progress->setValue(Percent(done, total));
-            QCoreApplication::processEvents();
-            return m_continue;
-        });
-        SetStatus(c->GetMsgText());
-        Q_UNUSED(ok);
-        SetBusy(false);
+        // The steps report on the connection's thread; the window hears of them through its own event queue, and
+        // Forget() (on "Stop" and in the destructor) silences them before the window could be gone.
+        m_upload = c->StartSetMsg(
+            user, subject, path,
+            [this](qint64 done, qint64 total) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, done, total] {
+                        if (m_busy) {
+                            m_progress->setValue(Percent(done, total));
+                        }
+                    },
+                    Qt::QueuedConnection);
+            },
+            [this, send = ++m_sends](bool, const QString& text) {
+                QMetaObject::invokeMethod(
+                    this, [this, send, text] { OnSendDone(send, text); }, Qt::QueuedConnection);
+            });
+        if (!m_upload) {
+            SetStatus(c->GetMsgText());
+            SetBusy(false);
+        }
         return;
     }
     if (text.isEmpty()) {
@@ -271,11 +291,27 @@ void CMessageDlg::Send()
     SetStatus(c->GetMsgText());
 }
 
+void CMessageDlg::OnSendDone(int send, const QString& text)
+{
+    if (!m_busy || send != m_sends) {
+        return;  // stopped meanwhile (a later send may be under way)
+    }
+    m_upload.reset();
+    SetStatus(text);
+    SetBusy(false);
+}
+
 void CMessageDlg::CancelOrClose()
 {
     if (m_busy) {
         // Stops this window's own transfer; nothing else on the connection is touched.
-        m_continue = false;
+        if (m_upload) {
+            m_upload->Cancel();
+            m_upload->Forget();
+            m_upload.reset();
+        }
+        SetStatus(QStringLiteral("Aborted by user!"));
+        SetBusy(false);
         return;
     }
     close();

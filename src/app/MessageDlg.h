@@ -3,8 +3,10 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 
 class CConnection;
+class CMessageUpload;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -24,13 +26,17 @@ public:
     static constexpr int kShownBytes = 1024;
 
     CMessageDlg(std::function<CConnection*()> connection, QWidget* parent = nullptr);
+    ~CMessageDlg() override;
 
     // Fills "To User :" from the server's users and the list (the window's opening steps).
     void Open();
     void GetList();
     void Get();
     void Delete();
+    // A text is sent at once; a file goes out in the background, chunk after chunk, while the window (and the
+    // rest of the program) carries on: no event loop runs inside it.
     void Send();
+    bool Busy() const { return m_busy; }
     void CancelOrClose();
     // A transfer notice of the server: "progress <done>/<total>", "done <text>" or "error <text>".
     void OnServerNotice(const QString& notice);
@@ -45,6 +51,7 @@ public:
 private:
     void Browse();
     void SetBusy(bool busy);
+    void OnSendDone(int send, const QString& text);
 
     std::function<CConnection*()> m_connection;
     QComboBox* m_toUser;
@@ -59,6 +66,7 @@ private:
     QPushButton* m_getList;
     QPushButton* m_delete;
     QPushButton* m_cancel;
-    bool m_continue = true;
+    std::shared_ptr<CMessageUpload> m_upload;
     bool m_busy = false;
+    int m_sends = 0;
 };

@@ -302,6 +302,23 @@ int CConnection::SetMsg(const QString& user, const QString& subject, const QStri
     return Succeed(a.text);
 }
 
+std::shared_ptr<CMessageUpload> CConnection::StartSetMsg(const QString& user, const QString& subject,
+                                                         const QString& path,
+                                                         std::function<void(qint64 done, qint64 total)> progress,
+                                                         std::function<void(bool ok, const QString& text)> done)
+{
+    if (!m_server) {
+        Fail(NotConnected());
+        return nullptr;
+    }
+    QString why;
+    auto upload = CMessageUpload::Start(*m_server, user, subject, path, std::move(progress), std::move(done), why);
+    if (!upload) {
+        Fail(why);
+    }
+    return upload;
+}
+
 int CConnection::DeleteMsg(const QString& name)
 {
     if (!m_server) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 class CProfile;
+class CMessageUpload;
 class CServerClient;
 struct ConnectionCore;
 struct ReceiverAddress;
@@ -90,6 +91,11 @@ public:
     using ProgressCallback = std::function<bool(qint64 done, qint64 total)>;
     int SetMsg(const QString& user, const QString& subject, const QString& text);
     int SetMsg(const QString& user, const QString& subject, const QString& path, ProgressCallback progress);
+    // The file form without blocking: see CMessageUpload (its callbacks run on the connection's session thread).
+    // Null when it cannot start; GetMsgText() then says why.
+    std::shared_ptr<CMessageUpload> StartSetMsg(const QString& user, const QString& subject, const QString& path,
+                                                std::function<void(qint64 done, qint64 total)> progress,
+                                                std::function<void(bool ok, const QString& text)> done);
     int DeleteMsg(const QString& name);
     static constexpr int kMaxInlineMsg = 64 * 1024;
     static CProfile* getProfile();

@@ -299,7 +299,8 @@ void CLinkWorker::OnDropped(const QString& why)
         EndDownload();
     }
     if (report && m_link->conn) {
-        m_link->conn->PostSystemMessage(CConnection::kMsgLinkLost, why);
+        m_link->conn->PostSystemMessage(m_transport ? m_transport->DropCode() : uint8_t(CConnection::kMsgLinkLost),
+                                        why);
     }
 }
 

@@ -288,8 +288,9 @@ void CServerTransport::OnFrame(char type, const QByteArray& payload)
             emit Failed(w.value(1, QStringLiteral("The server refused the receiver")));
             m_link->Close();
         }
-    } else if (type == kNotice && payload.startsWith("247") && m_open) {
+    } else if (type == kNotice && payload.startsWith("247 ") && m_open) {
         m_open = false;
+        m_receiverLost = true;
         emit Dropped(QString::fromUtf8(payload.mid(4)));
         m_link->Close();
     }

@@ -68,6 +68,7 @@ public:
     void Open() override;
     void Close() override;
     void Write(const QByteArray& bytes) override;
+    uint8_t DropCode() const override { return m_receiverLost ? 247 : 255; }
 
 private:
     void OnFrame(char type, const QByteArray& payload);
@@ -76,6 +77,7 @@ private:
     QString m_receiver;
     bool m_open = false;
     bool m_done = false;
+    bool m_receiverLost = false;
 };
 
 // "host:port" or "tls://host:port" split; false for anything else.

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
+
 // Moves bytes between the link and one receiver port. Lives on the link's I/O thread.
 class CTransport : public QObject
 {
@@ -16,6 +18,9 @@ public:
     virtual void Open() = 0;
     virtual void Close() = 0;
     virtual void Write(const QByteArray& bytes) = 0;
+    // The system message code a drop is reported with: 255 (the link was lost) unless the transport knows that
+    // the receiver itself went away behind it (247).
+    virtual uint8_t DropCode() const { return 255; }
 
 signals:
     void Opened();

@@ -3,6 +3,7 @@
 #include "server/ClientSession.h"
 #include "server/ReceiverServer.h"
 
+#include "link/BlockReceiver.h"
 #include "link/ReceiverName.h"
 #include "link/Transports.h"
 
@@ -76,6 +77,18 @@ Statement Parse(const QByteArray& text)
     return s;
 }
 
+// The receiver's own wait for a block answer, from "get,<file>[,offset]:{timeout,block size}".
+int GetTimeoutS(const QByteArray& statement, int fallback)
+{
+    const qsizetype open = statement.lastIndexOf(":{");
+    if (open < 0) {
+        return fallback;
+    }
+    bool ok = false;
+    const int seconds = statement.mid(open + 2).split(',').value(0).split('}').value(0).trimmed().toInt(&ok);
+    return ok && seconds > 0 && seconds <= 600 ? seconds : fallback;
+}
+
 // The current port: "em,,x", "dm", "dm,/cur/term".
 bool CurrentPort(const Statement& s)
 {
@@ -127,10 +140,19 @@ void StreamFilter::Apply(const QByteArray& messages, bool add)
 }
 
 CServedReceiver::CServedReceiver(QString name, QString address, QObject* parent)
-    : QObject(parent), m_name(std::move(name)), m_address(std::move(address)), m_retry(new QTimer(this))
+    : QObject(parent),
+      m_name(std::move(name)),
+      m_address(std::move(address)),
+      m_retry(new QTimer(this)),
+      m_resync(new QTimer(this)),
+      m_transferTimer(new QTimer(this))
 {
     m_retry->setSingleShot(true);
     connect(m_retry, &QTimer::timeout, this, &CServedReceiver::Connect);
+    m_resync->setSingleShot(true);
+    connect(m_resync, &QTimer::timeout, this, &CServedReceiver::OnResyncQuiet);
+    m_transferTimer->setSingleShot(true);
+    connect(m_transferTimer, &QTimer::timeout, this, &CServedReceiver::OnTransferQuiet);
 }
 
 CServedReceiver::~CServedReceiver()
@@ -160,7 +182,7 @@ void CServedReceiver::Connect()
         return;
     }
     m_transport->setParent(this);
-    m_framer.Reset();
+    EndTransfer();
     connect(m_transport, &CTransport::Opened, this, [this] {
         m_up = true;
         qCInfo(lcServer).noquote() << "receiver" << m_name << "is up";
@@ -175,6 +197,7 @@ void CServedReceiver::OnDown(const QString& why)
 {
     const bool wasUp = m_up;
     m_up = false;
+    EndTransfer();
     if (wasUp) {
         qCWarning(lcServer).noquote() << "receiver" << m_name << "lost:" << why;
     }
@@ -219,6 +242,16 @@ void CServedReceiver::Detach(CClientSession* client)
     if (m_replyOwner == client) {
         m_replyOwner = nullptr;
     }
+    if (m_holder == client && (m_transfer == Transfer::Requested || m_transfer == Transfer::Active)) {
+        // The receiver may be waiting inside a get for a holder that is gone: end it, and let its last block
+        // pass before anyone's commands go out again. A line end after the abort is an empty line either way.
+        if (m_up) {
+            m_transport->Write(QByteArray(1, CBlockReceiver::kAbort) + "\r\n");
+        }
+        m_transfer = Transfer::Draining;
+        m_transferTimer->start(kDrainQuietMs);
+        m_drainClock.start();
+    }
     if (m_holder == client) {
         // The longest watcher takes the command channel over, so the receiver is never left without one.
         m_holder = m_clients.isEmpty() ? nullptr : m_clients.first();
@@ -251,6 +284,18 @@ bool CServedReceiver::OthersStream(const CClientSession* client) const
 
 bool CServedReceiver::FromClient(CClientSession* client, const QByteArray& bytes)
 {
+    if (client == m_holder && m_transfer == Transfer::Active && !bytes.contains('\n') && !bytes.contains('\r')) {
+        if (bytes.size() > kMaxLineBytes) {
+            return false;
+        }
+        m_transport->Write(bytes);
+        m_transferTimer->start(m_transferQuietMs);
+        return true;
+    }
+    if (client == m_holder && (m_transfer == Transfer::Requested || m_transfer == Transfer::Active)) {
+        // A command line: the holder's download is over, however it ended.
+        EndTransfer();
+    }
     QByteArray& pending = m_lines[client];
     pending += bytes;
     // Each round removes one line, so the loop ends with the bytes.
@@ -291,6 +336,15 @@ void CServedReceiver::HandleLine(CClientSession* client, const QByteArray& line)
         statements.append(Parse(t));
     }
     const bool holder = client == m_holder;
+    if (m_transfer != Transfer::None) {
+        // Any byte sent now would be read as a block answer by the receiver.
+        for (const Statement& s : statements) {
+            if (!s.tag.isEmpty()) {
+                Reply(client, "ER", s.tag, "{409,the receiver is busy with a file transfer}");
+            }
+        }
+        return;
+    }
     if (statements.size() == 1 && statements[0].command == "dm" && CurrentPort(statements[0])) {
         // A "dm" on the shared port stops only this client's share while others still stream.
         m_filters[client].Apply(statements[0].rest, false);
@@ -328,11 +382,78 @@ void CServedReceiver::HandleLine(CClientSession* client, const QByteArray& line)
         }
     }
     m_transport->Write(line + "\r\n");
+    for (qsizetype i = 0; i < statements.size(); ++i) {
+        if (statements[i].command == "get") {
+            StartTransfer(statements[i].tag, texts[i]);
+            break;
+        }
+    }
+}
+
+void CServedReceiver::StartTransfer(const QByteArray& tag, const QByteArray& statement)
+{
+    m_transferTag = tag;
+    m_transferQuietMs = GetTimeoutS(statement, kDefaultGetTimeoutS) * 1000 + kTransferMarginMs;
+    // A tagged get is answered once the receiver is ready; an untagged one only fails aloud.
+    m_transfer = tag.isEmpty() ? Transfer::Active : Transfer::Requested;
+    if (m_transfer == Transfer::Active) {
+        m_framer.Reset();
+        m_resync->stop();
+    }
+    m_transferTimer->start(m_transferQuietMs);
+}
+
+void CServedReceiver::EndTransfer()
+{
+    m_transfer = Transfer::None;
+    m_transferTag.clear();
+    m_transferTimer->stop();
+    m_resync->stop();
+    m_framer.Reset();
+}
+
+void CServedReceiver::OnTransferQuiet()
+{
+    // The receiver has given the get up by now (or, draining, sent its last block).
+    if (m_transfer != Transfer::None) {
+        qCInfo(lcServer).noquote() << "receiver" << m_name << ": file transfer over after silence";
+        EndTransfer();
+    }
+}
+
+void CServedReceiver::OnResyncQuiet()
+{
+    if (m_transfer == Transfer::None) {
+        m_framer.GiveUpGuess([this](const CFramer::Event& e) { Route(e); });
+    }
 }
 
 void CServedReceiver::OnReceived(const QByteArray& bytes)
 {
+    if (m_transfer == Transfer::Active) {
+        m_transferTimer->start(m_transferQuietMs);
+        // A holder that does not read is dropped right here, which turns the transfer into a drain.
+        if (m_holder) {
+            m_holder->SendData(bytes);
+        }
+        return;
+    }
+    if (m_transfer == Transfer::Draining) {
+        if (m_drainClock.elapsed() < kDrainMaxMs) {
+            m_transferTimer->start(kDrainQuietMs);
+        }
+        return;
+    }
     m_framer.Feed(bytes.constData(), size_t(bytes.size()), [this](const CFramer::Event& e) { Route(e); });
+    if (m_transfer == Transfer::Active) {
+        // The get was accepted inside this feed: what follows is blocks, never frames.
+        m_framer.Reset();
+        m_resync->stop();
+    } else if (m_framer.WaitingOnGuess()) {
+        m_resync->start(kResyncQuietMs);
+    } else {
+        m_resync->stop();
+    }
 }
 
 void CServedReceiver::Route(const CFramer::Event& e)
@@ -344,6 +465,13 @@ void CServedReceiver::Route(const CFramer::Event& e)
             const QByteArray kind = data.left(2);
             if (kind == "RE" || kind == "ER") {
                 const QByteArray body = data.mid(5);
+                if (m_transfer == Transfer::Requested && body.startsWith(m_transferTag)) {
+                    // Refused: nothing to relay unframed (the framer is not reset from inside its own feed).
+                    m_transfer = kind == "RE" ? Transfer::Active : Transfer::None;
+                    if (m_transfer == Transfer::None) {
+                        m_transferTimer->stop();
+                    }
+                }
                 CClientSession* owner = nullptr;
                 if (body.startsWith('%')) {
                     const qsizetype end = body.indexOf('%', 1);

@@ -2,6 +2,7 @@
 
 #include "link/Framer.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -31,6 +32,16 @@ public:
     static constexpr int kRetryMs = 2000;
     static constexpr int kMaxLineBytes = 8192;
     static constexpr int kMaxPendingTags = 4096;
+    // A guessed frame header (garbage that looks like one) waits this long for its body before the bytes after
+    // it are searched again, as the link's own framer does.
+    static constexpr int kResyncQuietMs = 100;
+    // After a download ended without the holder (it left), the receiver's last block is let pass unseen.
+    static constexpr int kDrainQuietMs = 200;
+    // A receiver that streams again once out of the get is never quiet: the drain ends by then at the latest.
+    static constexpr int kDrainMaxMs = 1000;
+    // A get whose holder says nothing for the receiver's own time-out plus this margin is over.
+    static constexpr int kTransferMarginMs = 2000;
+    static constexpr int kDefaultGetTimeoutS = 10;
 
     CServedReceiver(QString name, QString address, QObject* parent = nullptr);
     ~CServedReceiver() override;
@@ -44,9 +55,19 @@ public:
     bool IsHolder(const CClientSession* client) const { return m_holder == client; }
     // Bytes a client sent; false when the client broke the rules hard enough to be dropped.
     bool FromClient(CClientSession* client, const QByteArray& bytes);
+    // A file download ("get") runs between the holder and the receiver; its bytes pass unframed.
+    bool Transferring() const { return m_transfer != Transfer::None; }
 
 private:
+    // A get's block protocol is not framed: while it runs, the receiver's bytes go to the holder as they are and
+    // the holder's block answers (each in a data frame of its own, without a line end) to the receiver.
+    enum class Transfer { None, Requested, Active, Draining };
+
     void Connect();
+    void StartTransfer(const QByteArray& tag, const QByteArray& options);
+    void EndTransfer();
+    void OnTransferQuiet();
+    void OnResyncQuiet();
     void OnReceived(const QByteArray& bytes);
     void OnDown(const QString& why);
     void HandleLine(CClientSession* client, const QByteArray& line);
@@ -62,6 +83,12 @@ private:
     QTimer* m_retry = nullptr;
     bool m_up = false;
     CFramer m_framer;
+    QTimer* m_resync = nullptr;
+    Transfer m_transfer = Transfer::None;
+    QByteArray m_transferTag;
+    int m_transferQuietMs = 0;
+    QTimer* m_transferTimer = nullptr;
+    QElapsedTimer m_drainClock;
     QList<CClientSession*> m_clients;
     CClientSession* m_holder = nullptr;
     QHash<CClientSession*, QByteArray> m_lines;

@@ -5,15 +5,18 @@
 #include "app/MessageDlg.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -62,7 +65,8 @@ TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << dlg.Status().toStdString();
     EXPECT_EQ(saved.readAll(), QByteArray(1025, 'b'));
 
-    // "Stop" ends the window's own file transfer, and nothing arrives.
+    // A file goes out in the background: Send returns at once, and the window's commands (the main frame's
+    // "Message" refreshes the list) work meanwhile, without an event loop inside the transfer.
     QFile big(folder.filePath(QStringLiteral("big.bin")));
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(3 * 1024 * 1024, 'z'));
@@ -70,16 +74,36 @@ TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
     path->setText(big.fileName());
     subject->setText(QStringLiteral("big"));
     auto* cancel = dlg.findChild<QPushButton*>(QStringLiteral("cancel"));
-    QTimer::singleShot(0, cancel, [cancel] {
-        EXPECT_EQ(cancel->text(), QStringLiteral("Stop"));
-        cancel->click();
-    });
+    auto pumpUntil = [](const std::function<bool()>& done, int ms = 10000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return done();
+    };
     dlg.Send();
-    EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));
-    EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
+    EXPECT_TRUE(dlg.Busy());
+    EXPECT_EQ(cancel->text(), QStringLiteral("Stop"));
+    dlg.GetList();
+    EXPECT_EQ(list->topLevelItemCount(), 2);
+    ASSERT_TRUE(pumpUntil([&] { return !dlg.Busy(); }));
+    EXPECT_EQ(dlg.Status(), QStringLiteral("Message sent to alice"));
     std::vector<REMOTE_MSG> aliceList;
     ASSERT_TRUE(alice.connection.GetMsgList(aliceList));
-    EXPECT_TRUE(aliceList.empty());
+    ASSERT_EQ(aliceList.size(), 1u);
+    EXPECT_EQ(aliceList[0].size, QStringLiteral("3145728"));
+
+    // "Stop" ends the window's own transfer at once, and nothing more arrives.
+    subject->setText(QStringLiteral("stopped"));
+    dlg.Send();
+    cancel->click();
+    EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));
+    EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
+    pumpUntil([] { return false; }, 500);  // the abort reaches the server
+    ASSERT_TRUE(alice.connection.GetMsgList(aliceList));
+    EXPECT_EQ(aliceList.size(), 1u);
+    EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));
 
     // A failed "Get list" says why instead of showing an empty list as if there were no messages.
     server.Kill();

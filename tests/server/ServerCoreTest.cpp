@@ -84,49 +84,6 @@ TEST(ServerCoreTest, ProofsProveThePasswordOnlyForTheirOwnNonce)
     EXPECT_EQ(reader.Next(type, payload), CFrameReader::Result::Bad);
 }
 
-// Logs in with a plain blocking socket that reads only what it is told to.
-bool RawLogin(QTcpSocket& s, const QString& address, const QString& user, const QString& password)
-{
-    const QStringList hp = address.split(QLatin1Char(':'));
-    s.connectToHost(hp[0], quint16(hp[1].toUInt()));
-    if (!s.waitForConnected(3000)) {
-        return false;
-    }
-    CFrameReader reader;
-    auto next = [&](char want, QByteArray& payload) {
-        char type = 0;
-        for (int i = 0; i < 50; ++i) {
-            while (reader.Next(type, payload) == CFrameReader::Result::Frame) {
-                if (type != kBeat && type != kNotice) {
-                    return type == want;
-                }
-            }
-            s.waitForReadyRead(100);
-            reader.Append(s.readAll());
-        }
-        return false;
-    };
-    QByteArray p;
-    QStringList w;
-    QByteArray body;
-    const QByteArray cn = RandomBytes(16);
-    if (!next(kHello, p)) {
-        return false;
-    }
-    s.write(Frame(kUser, Pack({user, QString::fromLatin1(cn.toBase64())})));
-    if (!next(kSalt, p) || !Unpack(p, w, body)) {
-        return false;
-    }
-    const QByteArray nonce = QByteArray::fromBase64(w[2].toLatin1());
-    const auto keys = DeriveKeys(password, QByteArray::fromBase64(w[0].toLatin1()), w[1].toInt());
-    s.write(Frame(kProof, ClientProof(keys, AuthMessage(user, cn, nonce)).toBase64()));
-    if (!next(kWelcome, p)) {
-        return false;
-    }
-    s.write(Frame(kOpen, Pack({QStringLiteral("sim")})));
-    return next(kAnswer, p) && p.startsWith("OK");
-}
-
 TEST(ServerSlowClientTest, AClientThatDoesNotReadIsDroppedWithoutHoldingUpOthers)
 {
     CServerProcess server;
@@ -134,7 +91,8 @@ TEST(ServerSlowClientTest, AClientThatDoesNotReadIsDroppedWithoutHoldingUpOthers
     QTcpSocket slow;
     slow.setReadBufferSize(256);
     slow.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    ASSERT_TRUE(RawLogin(slow, server.Address(), QStringLiteral("carol"), QStringLiteral("carol-pw")));
+    ASSERT_TRUE(
+        RawLogin(slow, server.Address(), QStringLiteral("carol"), QStringLiteral("carol-pw"), QStringLiteral("sim")));
     ServerClient alice;
     ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
     // Thousands of replies the slow client never takes.

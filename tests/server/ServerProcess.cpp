@@ -1,5 +1,9 @@
 #include "ServerProcess.h"
 
+#include "link/ServerWire.h"
+
+#include <QTcpSocket>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -113,4 +117,48 @@ bool ServerClient::WaitFor(int code, int timeoutMs)
         QThread::msleep(20);
     }
     return false;
+}
+
+bool RawLogin(QTcpSocket& s, const QString& address, const QString& user, const QString& password,
+              const QString& receiver)
+{
+    const QStringList hp = address.split(QLatin1Char(':'));
+    s.connectToHost(hp[0], quint16(hp[1].toUInt()));
+    if (!s.waitForConnected(3000)) {
+        return false;
+    }
+    ServerWire::CFrameReader reader;
+    auto next = [&](char want, QByteArray& payload) {
+        char type = 0;
+        for (int i = 0; i < 50; ++i) {
+            while (reader.Next(type, payload) == ServerWire::CFrameReader::Result::Frame) {
+                if (type != ServerWire::kBeat && type != ServerWire::kNotice) {
+                    return type == want;
+                }
+            }
+            s.waitForReadyRead(100);
+            reader.Append(s.readAll());
+        }
+        return false;
+    };
+    QByteArray p;
+    QStringList w;
+    QByteArray body;
+    const QByteArray cn = ServerWire::RandomBytes(16);
+    if (!next(ServerWire::kHello, p)) {
+        return false;
+    }
+    s.write(ServerWire::Frame(ServerWire::kUser, ServerWire::Pack({user, QString::fromLatin1(cn.toBase64())})));
+    if (!next(ServerWire::kSalt, p) || !ServerWire::Unpack(p, w, body)) {
+        return false;
+    }
+    const QByteArray nonce = QByteArray::fromBase64(w[2].toLatin1());
+    const auto keys = ServerWire::DeriveKeys(password, QByteArray::fromBase64(w[0].toLatin1()), w[1].toInt());
+    s.write(ServerWire::Frame(ServerWire::kProof,
+                              ServerWire::ClientProof(keys, ServerWire::AuthMessage(user, cn, nonce)).toBase64()));
+    if (!next(ServerWire::kWelcome, p)) {
+        return false;
+    }
+    s.write(ServerWire::Frame(ServerWire::kOpen, ServerWire::Pack({receiver})));
+    return next(ServerWire::kAnswer, p) && p.startsWith("OK");
 }

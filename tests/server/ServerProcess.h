@@ -3,6 +3,7 @@
 #include "link/Connection.h"
 
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -45,3 +46,7 @@ struct ServerClient
     // Waits (bounded) until a system message with `code` came.
     bool WaitFor(int code, int timeoutMs);
 };
+
+// Logs in with a plain blocking socket that reads only what it is told to, and opens `receiver` on it.
+bool RawLogin(QTcpSocket& s, const QString& address, const QString& user, const QString& password,
+              const QString& receiver);

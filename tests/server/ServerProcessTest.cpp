@@ -278,7 +278,7 @@ TEST(ServerReceiverLostTest, AReceiverLostBehindTheServerReachesTheClient)
     ASSERT_TRUE(opened) << receiver.GetReplyString().toStdString();
     sim.kill();
     sim.waitForFinished(5000);
-    EXPECT_TRUE(client.WaitFor(CConnection::kMsgLinkLost, 5000));
+    EXPECT_TRUE(client.WaitFor(CConnection::kMsgReceiverLost, 5000));
     EXPECT_TRUE(client.connection.GetMsgText().contains(QStringLiteral("far lost")))
         << client.connection.GetMsgText().toStdString();
 }

@@ -1,0 +1,216 @@
+// A receiver relayed by an in-process server core: file downloads, misbehaving holders, a garbled stream; and a
+// server that answers a request too late.
+
+#include "ServerProcess.h"
+
+#include "files/FileTransfer.h"
+#include "link/BlockReceiver.h"
+#include "link/InProcessDevice.h"
+#include "link/Receiver.h"
+#include "link/ServerClient.h"
+#include "server/ReceiverServer.h"
+#include "server/UserStore.h"
+#include "sim/SimFiles.h"
+#include "sim/Simulator.h"
+
+#include <QFile>
+#include <QTcpServer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace ServerWire;
+
+namespace {
+
+// Users alice and bob; on a thread of its own, so that the test's thread may block in client calls.
+class CInProcessServer
+{
+public:
+    explicit CInProcessServer(const QString& name, const QString& address)
+    {
+        m_thread.start();
+        m_context.moveToThread(&m_thread);
+        QMetaObject::invokeMethod(
+            &m_context,
+            [&] {
+                QString error;
+                m_users = std::make_unique<CUserStore>(m_dir.filePath(QStringLiteral("users")));
+                for (const QString& user : {QStringLiteral("alice"), QStringLiteral("bob")}) {
+                    m_users->Add(user, user + QStringLiteral("-pw"), kMinIterations, &error);
+                }
+                ServerConfig config;
+                config.listenPort = 0;
+                config.storeDir = m_dir.filePath(QStringLiteral("store"));
+                config.receivers = {{name, address}};
+                config.maxQueueBytes = 65536;
+                config.sendBufferBytes = 8192;
+                m_server = std::make_unique<CReceiverServer>(config, m_users.get());
+                m_server->Start(&error);
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~CInProcessServer()
+    {
+        QMetaObject::invokeMethod(
+            &m_context, [&] { m_server.reset(); }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server->Port()); }
+
+private:
+    QTemporaryDir m_dir;
+    QThread m_thread;
+    QObject m_context;
+    std::unique_ptr<CUserStore> m_users;
+    std::unique_ptr<CReceiverServer> m_server;
+};
+
+// Reads relayed receiver bytes until `enough` says so (bounded); `onData` may answer each piece.
+QByteArray Relayed(QTcpSocket& s, const std::function<bool(const QByteArray&)>& enough,
+                   const std::function<void(const QByteArray&)>& onData = {})
+{
+    QByteArray relayed;
+    CFrameReader reader;
+    for (int i = 0; i < 30 && !enough(relayed); ++i) {
+        s.waitForReadyRead(100);
+        reader.Append(s.readAll());
+        char type = 0;
+        QByteArray payload;
+        while (reader.Next(type, payload) == CFrameReader::Result::Frame) {
+            relayed += type == kData ? payload : QByteArray();
+            if (type == kData && onData) {
+                onData(payload);
+            }
+        }
+    }
+    return relayed;
+}
+
+class ServerDownloadTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RegisterInProcessDevice(QStringLiteral("dl"), m_sim);
+        m_server = std::make_unique<CInProcessServer>(QStringLiteral("dl"), QStringLiteral("SIM:dl"));
+        ASSERT_TRUE(m_alice.Open(m_server->Address(), QStringLiteral("alice")));
+    }
+    void TearDown() override
+    {
+        m_server.reset();
+        UnregisterInProcessDevice(QStringLiteral("dl"));
+    }
+
+    std::shared_ptr<CSimReceiver> m_sim = std::make_shared<CSimReceiver>();
+    std::unique_ptr<CInProcessServer> m_server;
+    ServerClient m_alice;
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ServerDownloadTest, FilesComeThroughByteIdenticalAlsoAfterALostAck)
+{
+    CReceiver receiver;
+    ASSERT_TRUE(receiver.Open(&m_alice.connection, QStringLiteral("dl"))) << receiver.GetReplyString().toStdString();
+    // Runs of line ends inside the blocks, an empty file, and a block sent twice because its ACK was lost.
+    for (const auto& [name, size, blockSize, loseAck] :
+         {std::tuple{"plain", 40013, 1024, false}, {"empty", 0, 512, false}, {"lostack", 3 * 4096, 4096, true}}) {
+        const QByteArray content = SimLogContent(size, uint32_t(size + 1)) + QByteArray(size ? 64 : 0, '\n');
+        m_sim->AddFile(QLatin1String(name), content);
+        if (loseAck) {
+            m_sim->InjectTransferFault(SimTransferFault::LoseAck, 2);
+        }
+        const auto r = CFileTransfer(receiver).Download(QLatin1String(name), m_dir.filePath(QLatin1String(name)),
+                                                        blockSize, {}, {}, 20);
+        ASSERT_TRUE(r.ok) << name << " " << r.text.toStdString();
+        QFile local(m_dir.filePath(QLatin1String(name)));
+        ASSERT_TRUE(local.open(QIODevice::ReadOnly));
+        EXPECT_EQ(local.readAll(), content) << name;
+    }
+    // Framed again afterwards.
+    EXPECT_TRUE(receiver.SendCommand(QStringLiteral("print,/par/rcv/model"), nullptr));
+}
+
+TEST_F(ServerDownloadTest, AHolderThatAcknowledgesUnreadBlocksIsDroppedAndItsGetEnded)
+{
+    m_sim->AddFile(QStringLiteral("big"), SimLogContent(2 * 1024 * 1024, 4));
+    QTcpSocket holder;
+    ASSERT_TRUE(RawLogin(holder, m_server->Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"),
+                         QStringLiteral("dl")));
+    holder.write(Frame(kData, "%1%get,/log/big:{10,16384}\r\n"));
+    const QByteArray first = Relayed(
+        holder, [](const QByteArray& r) { return r.size() > 16384; },
+        [&](const QByteArray& data) {
+            if (data.contains("%1%")) {
+                holder.write(Frame(kData, QByteArray(1, CBlockReceiver::kNak)));
+            }
+        });
+    ASSERT_GT(first.size(), 16384);
+    // The server's queue for it is bounded: it is dropped, however fast the receiver sends.
+    holder.setReadBufferSize(256);
+    for (int i = 0; i < 100 && holder.state() == QAbstractSocket::ConnectedState; ++i) {
+        holder.write(Frame(kData, QByteArray(1, CBlockReceiver::kAck)));
+        holder.waitForBytesWritten(100);
+        QThread::msleep(20);
+    }
+    EXPECT_NE(holder.state(), QAbstractSocket::ConnectedState);
+    // The receiver is out of the get: the next holder's first command that goes out is run.
+    CReceiver next;
+    ASSERT_TRUE(next.Open(&m_alice.connection, QStringLiteral("dl"))) << next.GetReplyString().toStdString();
+    int answered = 0;
+    for (int i = 0; i < 50; ++i) {  // refused (409) while the get is being ended
+        answered = next.SendCommand(QStringLiteral("%%set,/par/pos/elm,7"), nullptr);
+        if (!next.GetReplyString().contains(QStringLiteral("{409,"))) {
+            break;
+        }
+        QThread::msleep(50);
+    }
+    EXPECT_TRUE(answered) << next.GetReplyString().toStdString();
+    EXPECT_EQ(m_sim->Param(QStringLiteral("/par/pos/elm")), QStringLiteral("7"));
+}
+
+TEST(ServerResyncTest, AGuessedFrameFollowedBySilenceDoesNotSwallowTheStream)
+{
+    QTcpServer fakeReceiver;
+    ASSERT_TRUE(fakeReceiver.listen(QHostAddress::LocalHost));
+    CInProcessServer server(QStringLiteral("far"), QStringLiteral("127.0.0.1:%1").arg(fakeReceiver.serverPort()));
+    ASSERT_TRUE(fakeReceiver.waitForNewConnection(5000));
+    QTcpSocket* port = fakeReceiver.nextPendingConnection();
+    QTcpSocket client;
+    for (int i = 0; i < 20 && !RawLogin(client, server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"),
+                                        QStringLiteral("far"));
+         ++i) {
+        client.abort();  // the server hears a moment later that the port is up
+        QThread::msleep(100);
+    }
+    // A stray byte, what looks like the header of a 255-byte frame, silence, then a real frame.
+    port->write("\x01PG0FF");
+    port->waitForBytesWritten(1000);
+    QThread::msleep(300);
+    port->write("RE005hello\r\n");
+    port->waitForBytesWritten(1000);
+    const QByteArray relayed = Relayed(client, [](const QByteArray& r) { return r.contains("RE005hello\r\n"); });
+    EXPECT_TRUE(relayed.contains("RE005hello\r\n")) << relayed.toStdString();
+}
+
+TEST(ServerLateAnswerTest, AnAnswerAfterTheTimeOutIsDroppedAndTheNextRequestGetsItsOwn)
+{
+    CServerProcess server;
+    ASSERT_TRUE(server.Start());
+    CServerClient client(ServerLogin{server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw")}, nullptr);
+    QString why;
+    ASSERT_TRUE(client.Open(why)) << why.toStdString();
+    client.SetRequestTimeout(300);
+    server.Signal(SIGSTOP);
+    EXPECT_FALSE(client.Request({QStringLiteral("USRLIST")}).ok);
+    server.Signal(SIGCONT);
+    QThread::msleep(500);  // the answer comes now
+    EXPECT_EQ(client.HeldAnswers(), 0u);
+    client.SetRequestTimeout(5000);
+    EXPECT_EQ(client.Request({QStringLiteral("RCVLIST")}).body, QByteArray("sim"));
+}
+
+}  // namespace
