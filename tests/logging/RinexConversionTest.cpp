@@ -273,7 +273,7 @@ TEST_F(RinexConversionTest, LoggingDialogConvertsEachFinishedFile)
         }
     };
     auto settle = [&] {
-        for (int k = 0; k < 400 && d.ConversionsRunning() > 0; ++k) {
+        for (int k = 0; k < 1200 && d.ConversionsRunning() > 0; ++k) {
             QTest::qWait(25);
         }
         EXPECT_EQ(d.ConversionsRunning(), 0);
