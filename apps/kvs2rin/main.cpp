@@ -10,11 +10,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        std::fputs("usage: kvs2rin -i file.kvs [-o folder] [-p profile.ini] [-G] [-R] [-L1] [-L2] [--nav]\n"
-                   "Writes the RINEX 3.04 observation file (and with --nav the navigation file) of a recording.\n"
-                   "Exit codes: 0 ok, 1 cannot read, 2 not KVS, 3 data skipped, 10 bad time, 12 cannot write,\n"
-                   "255 invalid command line.\n",
-                   stdout);
+        std::fputs(
+            "usage: kvs2rin -i file.kvs [-o folder] [-p profile.ini] [-G] [-R] [-L1] [-L2] [--nav] [--overwrite]\n"
+            "Writes the RINEX 3.04 observation file (and with --nav the navigation file) of a recording;\n"
+            "an existing file of the same name is kept unless --overwrite is given.\n"
+            "Exit codes: 0 ok, 1 cannot read, 2 not KVS, 3 data skipped, 10 bad time, 12 cannot write,\n"
+            "255 invalid command line.\n",
+            stdout);
         return 0;
     }
     QString report;

@@ -3,6 +3,7 @@
 //   nemola-sim --pty                 prints the slave device path on a line of its own
 //   nemola-sim --pty --line-rate 115200 [--latency 2]   paced like a serial line through a USB adapter
 //   --profile full|basic  --seed N  --start-time 2024-06-01T23:58:00 (UTC)  --drop-after S
+//   --raw-profile ITEMS  --slips SAT@S,...   raw-data behaviour and cycle slips (see --help)
 // On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
 
 #include "sim/SimPty.h"
@@ -68,8 +69,20 @@ int main(int argc, char** argv)
     const QCommandLineOption dropOption(QStringLiteral("drop-after"),
                                         QStringLiteral("Drop every session <s> seconds after start (link-loss tests)."),
                                         QStringLiteral("s"));
+    const QCommandLineOption rawOption(
+        QStringLiteral("raw-profile"),
+        QStringLiteral("Raw data as a particular receiver reports them, comma-separated: the time scale of its time "
+                       "and date (gps, utc-usno, glonass, utc-su), si-on-change (satellite indices only when they "
+                       "change), unknown-slot=N (GLONASS slot N reported as 255), no-channel-slot=N (GLONASS slot N "
+                       "listed without its channel)."),
+        QStringLiteral("items"));
+    const QCommandLineOption slipsOption(
+        QStringLiteral("slips"),
+        QStringLiteral("Cycle slips, comma-separated satellite@seconds since start: G (GPS PRN), R (GLONASS slot), "
+                       "E (Galileo), S (SBAS), e.g. G05@120,R07@300."),
+        QStringLiteral("list"));
     parser.addOptions({tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption, rateOption,
-                       latencyOption, startOption, dropOption});
+                       latencyOption, startOption, dropOption, rawOption, slipsOption});
     parser.process(app);
 
     if (!parser.isSet(tcpOption) && !parser.isSet(ptyOption)) {
@@ -101,6 +114,11 @@ int main(int argc, char** argv)
         return 2;
     }
     QString error;
+    if (!ParseRawProfile(parser.value(rawOption), &options.raw, &error) ||
+        !ParseCycleSlips(parser.value(slipsOption), &options.slips, &error)) {
+        std::fprintf(stderr, "nemola-sim: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
     auto receiver = CSimReceiver::Create(options, &error);
     if (!receiver) {
         std::fprintf(stderr, "nemola-sim: %s\n", error.toLocal8Bit().constData());

@@ -33,6 +33,7 @@ void CMainFrame::OnRealTimeLogging()
         context.receiverName = m_app.State().receiverName;
         context.site = SiteInfo{settings.siteName, settings.antennaHeight, settings.slantHeight, settings.antennaStatus,
                                 settings.antennaType};
+        context.receiver = RinexReceiverText{m_app.State().receiverId, m_app.State().model};
         RunRealTimeLogging(context, parent);
     });
 }

@@ -1,5 +1,6 @@
 #include "logging/Convert2RinexDlg.h"
 
+#include "link/Profile.h"
 #include "ui/Prompts.h"
 
 #include <QCheckBox>
@@ -9,14 +10,15 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QVBoxLayout>
 
-CConvert2RINEX::CConvert2RINEX(QSettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
+CConvert2RINEX::CConvert2RINEX(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Convert2RinexDlg"));
     setWindowTitle(QStringLiteral("Converter to RINEX Retup"));
-    const RinexConverterSettings s = RinexConverterSettings::Load(settings);
+    CProfile* profile = CProfile::Instance();
+    const RinexConverterSettings s = RinexConverterSettings::Load(*profile);
+    CProfile::Release();
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     layout->addLayout(form);
@@ -77,8 +79,9 @@ void CConvert2RINEX::Browse()
 #ifdef Q_OS_WIN
     o.filters = {QStringLiteral("Application files(*.exe)")};
 #else
-    // Programs here have no suffix; the chooser shows every file and the choice must be executable.
+    // Programs here have no suffix: the chooser lists the files that may be run, whatever their names.
     o.filters = {QStringLiteral("Application files(*)")};
+    o.executablesOnly = true;
 #endif
     const FileChoice choice = Prompts().OpenFile(o);
     if (choice.Accepted()) {
@@ -109,6 +112,8 @@ void CConvert2RINEX::accept()
     s.noL2 = m_noL2->isChecked();
     s.deleteKvs = m_deleteKvs->isChecked();
     s.options = m_options->text();
-    s.Store(m_settings);
+    CProfile* profile = CProfile::Instance();
+    s.Store(*profile);
+    CProfile::Release();
     QDialog::accept();
 }

@@ -1,14 +1,20 @@
 #include "logging/RinexConversion.h"
 
+#include "link/Profile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
 
 namespace {
 
@@ -25,67 +31,127 @@ bool EndsWithSeparator(const QString& folder)
     return folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\'));
 }
 
+using S = RinexConverterSettings;
+const std::pair<const char*, QString S::*> kTextKeys[] = {
+    {"RUN BY", &S::runBy},           {"OBSERVER", &S::observer},          {"AGENCY", &S::agency},
+    {"ANT #", &S::antNumber},        {"ANT TYPE", &S::antType},           {"COMMENT", &S::comment},
+    {"MARKER NAME", &S::markerName}, {"MARKER NUMBER", &S::markerNumber}, {"Options", &S::options}};
+const std::pair<const char*, bool S::*> kFlagKeys[] = {{"NoGPS", &S::noGps},
+                                                       {"NoGLO", &S::noGlonass},
+                                                       {"NoL1", &S::noL1},
+                                                       {"NoL2", &S::noL2},
+                                                       {"DeleteKVS", &S::deleteKvs}};
+
+// The header files in use: conversions that run at once share a folder's "profile.ini" while its text is theirs;
+// one that needs another text (the settings changed meanwhile) waits until no converter reads the file, so that
+// no converter ever reads a header meant for another recording.
+class CProfileLease
+{
+public:
+    CProfileLease(const QString& path, const QByteArray& text) : m_key(QFileInfo(path).absoluteFilePath())
+    {
+        std::unique_lock lock(s_mutex);
+        s_changed.wait(lock, [&] {
+            const auto it = s_files.find(m_key);
+            return it == s_files.end() || it->second.readers == 0 || it->second.text == text;
+        });
+        File& f = s_files[m_key];
+        if (f.readers == 0) {
+            // Written whole and renamed into place, also when nobody reads it: it may have been changed by hand.
+            QSaveFile file(path);
+            if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0 || !file.commit()) {
+                m_error = file.errorString();
+                s_files.erase(m_key);
+                return;
+            }
+            f.text = text;
+        }
+        ++f.readers;
+        m_held = true;
+    }
+    ~CProfileLease()
+    {
+        if (!m_held) {
+            return;
+        }
+        {
+            std::lock_guard lock(s_mutex);
+            const auto it = s_files.find(m_key);
+            if (it != s_files.end() && --it->second.readers == 0) {
+                s_files.erase(it);
+            }
+        }
+        s_changed.notify_all();
+    }
+    CProfileLease(const CProfileLease&) = delete;
+    CProfileLease& operator=(const CProfileLease&) = delete;
+
+    QString Error() const { return m_error; }
+
+private:
+    struct File
+    {
+        QByteArray text;
+        int readers = 0;
+    };
+    static inline std::mutex s_mutex;
+    static inline std::condition_variable s_changed;
+    static inline std::map<QString, File> s_files;
+
+    QString m_key;
+    QString m_error;
+    bool m_held = false;
+};
+
 }  // namespace
 
-RinexConverterSettings RinexConverterSettings::Load(QSettings& q)
+RinexConverterSettings RinexConverterSettings::Load(const CProfile& profile)
 {
-    q.beginGroup(QLatin1String(kGroup));
+    const QString section = QLatin1String(kGroup);
     RinexConverterSettings s;
-    s.application = q.value(QStringLiteral("Application"), DefaultConverterApplication()).toString();
+    s.application = profile.ReadString(section, QStringLiteral("Application"), DefaultConverterApplication());
     if (s.application == QLatin1String(kMakerConverter) && QStandardPaths::findExecutable(s.application).isEmpty()) {
         // A profile from the maker's tool set names a program that does not exist here: ours does the same.
         s.application = DefaultConverterApplication();
     }
-    s.runBy = q.value(QStringLiteral("RUN BY")).toString();
-    s.observer = q.value(QStringLiteral("OBSERVER")).toString();
-    s.agency = q.value(QStringLiteral("AGENCY")).toString();
-    s.antNumber = q.value(QStringLiteral("ANT #")).toString();
-    s.antType = q.value(QStringLiteral("ANT TYPE")).toString();
-    s.comment = q.value(QStringLiteral("COMMENT")).toString();
-    s.markerName = q.value(QStringLiteral("MARKER NAME")).toString();
-    s.markerNumber = q.value(QStringLiteral("MARKER NUMBER")).toString();
-    s.noGps = q.value(QStringLiteral("NoGPS"), false).toBool();
-    s.noGlonass = q.value(QStringLiteral("NoGLO"), false).toBool();
-    s.noL1 = q.value(QStringLiteral("NoL1"), false).toBool();
-    s.noL2 = q.value(QStringLiteral("NoL2"), false).toBool();
-    s.deleteKvs = q.value(QStringLiteral("DeleteKVS"), false).toBool();
-    s.options = q.value(QStringLiteral("Options")).toString();
-    q.endGroup();
+    for (const auto& [key, member] : kTextKeys) {
+        s.*member = profile.ReadString(section, QLatin1String(key), QString());
+    }
+    for (const auto& [key, member] : kFlagKeys) {
+        s.*member = profile.ReadBool(section, QLatin1String(key), false);
+    }
     return s;
 }
 
-void RinexConverterSettings::Store(QSettings& q) const
+void RinexConverterSettings::Store(CProfile& profile) const
 {
-    q.beginGroup(QLatin1String(kGroup));
-    q.setValue(QStringLiteral("Application"), application);
-    q.setValue(QStringLiteral("RUN BY"), runBy);
-    q.setValue(QStringLiteral("OBSERVER"), observer);
-    q.setValue(QStringLiteral("AGENCY"), agency);
-    q.setValue(QStringLiteral("ANT #"), antNumber);
-    q.setValue(QStringLiteral("ANT TYPE"), antType);
-    q.setValue(QStringLiteral("COMMENT"), comment);
-    q.setValue(QStringLiteral("MARKER NAME"), markerName);
-    q.setValue(QStringLiteral("MARKER NUMBER"), markerNumber);
-    q.setValue(QStringLiteral("NoGPS"), noGps);
-    q.setValue(QStringLiteral("NoGLO"), noGlonass);
-    q.setValue(QStringLiteral("NoL1"), noL1);
-    q.setValue(QStringLiteral("NoL2"), noL2);
-    q.setValue(QStringLiteral("DeleteKVS"), deleteKvs);
-    q.setValue(QStringLiteral("Options"), options);
-    q.endGroup();
+    const QString section = QLatin1String(kGroup);
+    profile.WriteString(section, QStringLiteral("Application"), application);
+    for (const auto& [key, member] : kTextKeys) {
+        profile.WriteString(section, QLatin1String(key), this->*member);
+    }
+    for (const auto& [key, member] : kFlagKeys) {
+        profile.WriteBool(section, QLatin1String(key), this->*member);
+    }
 }
 
 QString DefaultConverterApplication()
+{
+    return DefaultConverterApplication(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                                    : QString());
+}
+
+QString DefaultConverterApplication(const QString& programDir)
 {
 #ifdef Q_OS_WIN
     const QString ours = QStringLiteral("kvs2rin.exe");
 #else
     const QString ours = QStringLiteral("kvs2rin");
 #endif
-    if (QCoreApplication::instance()) {
-        const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(ours);
-        if (QFileInfo(beside).isExecutable()) {
-            return beside;
+    if (!programDir.isEmpty()) {
+        const QFileInfo beside(QDir(programDir).filePath(ours));
+        if (beside.isFile() && beside.isExecutable()) {
+            return beside.absoluteFilePath();
         }
     }
     return QLatin1String(kMakerConverter);
@@ -162,12 +228,11 @@ QString ConverterExitMessage(int code)
 QString RunRinexConversion(const RinexConversionJob& job)
 {
     const RinexCommand c = BuildRinexCommand(job.settings, job.kvsPath, job.folder);
+    std::optional<CProfileLease> profile;
     if (!c.profilePath.isEmpty()) {
-        // Written whole and renamed into place: a conversion starting meanwhile never reads half a file.
-        QSaveFile profile(c.profilePath);
-        if (!profile.open(QIODevice::WriteOnly) || profile.write(RinexProfileText(job.settings, job.receiver)) < 0 ||
-            !profile.commit()) {
-            return profile.errorString();
+        profile.emplace(c.profilePath, RinexProfileText(job.settings, job.receiver));
+        if (!profile->Error().isEmpty()) {
+            return profile->Error();
         }
     }
     QProcess p;
@@ -179,6 +244,7 @@ QString RunRinexConversion(const RinexConversionJob& job)
         return p.errorString();
     }
     p.waitForFinished(-1);
+    profile.reset();
     if (p.exitStatus() != QProcess::NormalExit) {
         return p.errorString();  // a crashed converter has no exit code to trust
     }

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-class QSettings;
+class CProfile;
 
 // Converting a finished recording to RINEX with the external converter (kvs2rin by default). UI-free: the logging
 // run calls Start() for each finished file and shows the result text on its status line.
@@ -18,13 +18,14 @@ struct RinexConverterSettings
     bool deleteKvs = false;
     QString options;
 
-    static RinexConverterSettings Load(QSettings& settings);
-    void Store(QSettings& settings) const;
+    static RinexConverterSettings Load(const CProfile& profile);
+    void Store(CProfile& profile) const;
 };
 
-// Where the converter is when the settings name none: our kvs2rin installed beside the running program, else
-// the name the receiver maker's tool set uses.
+// Where the converter is when the settings name none: our kvs2rin installed beside the running program (or in
+// `programDir`), else the name the receiver maker's tool set uses.
 QString DefaultConverterApplication();
+QString DefaultConverterApplication(const QString& programDir);
 
 // The connected receiver, as the header file names it.
 struct RinexReceiverText
@@ -61,7 +62,8 @@ struct RinexConversionJob
 };
 
 // One conversion, blocking: header file, converter run, DeleteKVS after a normal exit with code 0 only.
-// Returns the result message (empty on success).
+// Returns the result message (empty on success). Conversions running at once share a folder's header file: one
+// whose header text differs waits until no converter reads the file before it replaces it.
 QString RunRinexConversion(const RinexConversionJob& job);
 
 // Runs conversions on threads of their own, several at once; each reports its result once.

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kMaxPathLength = 4096;
+constexpr qint64 kHeadBytes = 64 * 1024;  // where an existing RINEX file names its recording
 
 }  // namespace
 
@@ -19,6 +20,7 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
     QString input, folder, profile;
     RinexOptions options;
     bool nav = false;
+    bool overwrite = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         auto value = [&](QString* out) {
@@ -47,13 +49,16 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
             options.noL2 = true;
         } else if (a == QLatin1String("--nav")) {
             nav = true;
+        } else if (a == QLatin1String("--overwrite")) {
+            overwrite = true;
         } else {
             *report += QStringLiteral("unknown argument: %1\n").arg(a);
             return Kvs2RinExit::BadCommandLine;
         }
     }
     if (input.isEmpty() || (options.noGps && options.noGlonass)) {
-        *report += QStringLiteral("usage: kvs2rin -i file.kvs [-o folder] [-p profile.ini] [-G] [-R] [-L1] [-L2]\n");
+        *report += QStringLiteral(
+            "usage: kvs2rin -i file.kvs [-o folder] [-p profile.ini] [-G] [-R] [-L1] [-L2] [--nav] [--overwrite]\n");
         return Kvs2RinExit::BadCommandLine;
     }
     QFile in(input);
@@ -93,6 +98,20 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
     if (path.size() > kMaxPathLength) {
         return Kvs2RinExit::NameTooLong;
     }
+    // Another recording's RINEX file of the same name (one started in the same minute) is never replaced
+    // unasked: its recording may already be deleted. One made from this recording is.
+    options.source = QFileInfo(input).fileName();
+    const QString navPath = QDir(folder).filePath(CRinexWriter::LongName(
+        r, info.Field("MARKER NAME"), QFileInfo(input).completeBaseName(), options, QStringLiteral("MN")));
+    for (const QString& target : nav ? QStringList{path, navPath} : QStringList{path}) {
+        QFile existing(target);
+        if (!overwrite && existing.exists() &&
+            !(existing.open(QIODevice::ReadOnly) &&
+              existing.read(kHeadBytes).contains(CRinexWriter::SourceComment(options.source)))) {
+            *report += QStringLiteral("%1: made from another recording (--overwrite replaces it)\n").arg(target);
+            return Kvs2RinExit::OutputError;
+        }
+    }
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(CRinexWriter::Observation(r, info, options)) < 0 ||
         !out.commit()) {
@@ -103,8 +122,7 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
         *outputPath = path;
     }
     if (nav) {
-        QSaveFile navOut(QDir(folder).filePath(CRinexWriter::LongName(
-            r, info.Field("MARKER NAME"), QFileInfo(input).completeBaseName(), options, QStringLiteral("MN"))));
+        QSaveFile navOut(navPath);
         if (!navOut.open(QIODevice::WriteOnly) || navOut.write(CRinexWriter::Navigation(r, info, options)) < 0 ||
             !navOut.commit()) {
             *report += QStringLiteral("%1: %2\n").arg(navOut.fileName(), navOut.errorString());

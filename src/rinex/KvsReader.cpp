@@ -59,6 +59,10 @@ struct Pending
     std::optional<QDate> date;
     int scale = -1;
     std::map<QByteArray, QByteArray> messages;  // per-satellite messages of this epoch, by id
+
+    // Only a time (and date): a recording's file header repeats the last ones before its first epoch. Nothing of
+    // it is lost when no end follows.
+    bool Bare() const { return !tainted && messages.empty(); }
 };
 
 class CParser
@@ -144,7 +148,7 @@ public:
                 Take(f);
             }
         }
-        if (m_epoch.open) {
+        if (m_epoch.open && !m_epoch.Bare()) {
             ++m_r.skipped;  // the last epoch never ended
         }
         if (m_sawEpoch && !m_sawDate) {
@@ -174,7 +178,7 @@ private:
             if (b.size() < 4) {
                 return Corrupt();
             }
-            if (m_epoch.open) {
+            if (m_epoch.open && !m_epoch.Bare()) {
                 ++m_r.skipped;  // an epoch without its end
             }
             m_epoch = Pending{};

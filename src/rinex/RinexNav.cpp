@@ -68,6 +68,7 @@ QByteArray CRinexWriter::Navigation(const KvsResult& data, const RinexHeaderInfo
                      info.Field("RUN BY").toLatin1().left(20).leftJustified(20, ' ') +
                      created.toString(QStringLiteral("yyyyMMdd HHmmss")).toLatin1() + " UTC",
                  "PGM / RUN BY / DATE");
+    out += SourceComment(o.source);
     if (!data.epochs.empty()) {
         const int leap = CKvsReader::LeapSeconds(data.epochs.front().gpsTime.date());
         if (leap >= 0) {
@@ -88,6 +89,8 @@ QByteArray CRinexWriter::Navigation(const KvsResult& data, const RinexHeaderInfo
             out += Line({toe, Get<float>(b, 114), Get<double>(b, 62) * kPi, Get<float>(b, 118)});
             out +=
                 Line({Get<double>(b, 70) * kPi, Get<float>(b, 98), Get<double>(b, 78) * kPi, Get<float>(b, 90) * kPi});
+            // Codes on L2 and the L2 P data flag: the message layouts do not carry them (its flags byte has no
+            // documented meaning), so 0, unknown.
             out += Line({Get<float>(b, 94) * kPi, 0.0, week, 0.0});
             // URA index to metres (the broadcast table's upper bounds, within the indices a receiver sends).
             static const double kUra[] = {2.4, 3.4, 4.85, 6.85, 9.65, 13.65, 24,  48,

@@ -187,9 +187,16 @@ QString CRinexWriter::LongName(const KvsResult& data, const QString& markerName,
         st = station(fallback);
     }
     st = st.leftJustified(4, QLatin1Char('0'));
-    const QDateTime start =
+    QDateTime start =
         data.epochs.empty() ? QDateTime(QDate(1980, 1, 6), QTime(0, 0), QTimeZone::utc()) : data.epochs.front().gpsTime;
     const double interval = Interval(data);
+    // A logging run changes files one and a half intervals before a whole minute, so a file's first epoch may lie
+    // just before the minute it stands for: named after the minute before, it would take the previous file's name.
+    const QDateTime minute(start.date(), QTime(start.time().hour(), start.time().minute()), QTimeZone::utc());
+    const qint64 toNext = start.msecsTo(minute.addSecs(60));
+    if (interval > 0 && toNext < 60000 && toNext <= 1500 * interval) {
+        start = minute.addSecs(60);
+    }
     const double span =
         data.epochs.empty() ? 0 : data.epochs.front().gpsTime.msecsTo(data.epochs.back().gpsTime) / 1000.0 + interval;
     QString period;
@@ -218,6 +225,11 @@ QString CRinexWriter::LongName(const KvsResult& data, const QString& markerName,
            (kind.isEmpty() ? rate + QLatin1Char('_') + sys + QStringLiteral("O") : kind) + QStringLiteral(".rnx");
 }
 
+QByteArray CRinexWriter::SourceComment(const QString& source)
+{
+    return source.isEmpty() ? QByteArray() : Label(Cut(QStringLiteral("converted from ") + source, 60), "COMMENT");
+}
+
 QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& o)
 {
     const auto types = Types(data, o);
@@ -228,6 +240,7 @@ QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInf
     h += Label(Cut(o.program, 20) + Cut(info.Field("RUN BY"), 20) +
                    created.toString(QStringLiteral("yyyyMMdd HHmmss")).toLatin1() + " UTC",
                "PGM / RUN BY / DATE");
+    h += SourceComment(o.source);
     const QString comment = info.Field("COMMENT");
     if (!comment.isEmpty()) {
         h += Label(Cut(comment, 60), "COMMENT");

@@ -18,6 +18,9 @@ struct RinexOptions
     bool noGps = false, noGlonass = false, noL1 = false, noL2 = false;
     QString program = QStringLiteral("kvs2rin");
     QDateTime created;  // the "PGM / RUN BY / DATE" time; now when invalid
+    // The recording's file name, named in a COMMENT line: a later conversion of the same recording may replace
+    // the file, one of another recording that got the same name may not.
+    QString source;
 };
 
 // Writes RINEX 3.04 observation files.
@@ -35,6 +38,8 @@ public:
                             const RinexOptions& options, const QString& kind = QString());
     // The observation interval in seconds (the most frequent epoch spacing), 0 when fewer than two epochs.
     static double Interval(const KvsResult& data);
+    // The COMMENT line naming the recording; empty without one.
+    static QByteArray SourceComment(const QString& source);
     // F14.3-style field: `width` columns, `decimals` after the point; blank when NaN or too wide.
     static QByteArray Fixed(double value, int width, int decimals);
 };

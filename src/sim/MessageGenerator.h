@@ -28,6 +28,23 @@ struct RawDataProfile
     int noChannelSlot = 0;        // this GLONASS slot is listed in SI as index 70 (channel unknown)
 };
 
+// A cycle slip to inject: the satellite (PRN; the slot for GLONASS) loses phase lock at `atMs` (simulated ms
+// since the receiver started).
+struct CycleSlip
+{
+    GnssSystem system = GnssSystem::Gps;
+    int number = 0;
+    int64_t atMs = 0;
+};
+
+// Command-line forms, for nemola-sim and tests:
+//   raw profile  comma-separated items: a time scale ("gps", "utc-usno", "glonass", "utc-su"), "si-on-change",
+//                "unknown-slot=N", "no-channel-slot=N"; e.g. "utc-su,si-on-change,unknown-slot=3"
+//   cycle slips  comma-separated satellite@seconds (whole seconds since start): G (GPS PRN), R (GLONASS slot),
+//                E (Galileo), S (SBAS PRN), e.g. "G05@120,R07@300"
+bool ParseRawProfile(const QString& text, RawDataProfile* out, QString* error);
+bool ParseCycleSlips(const QString& text, std::vector<CycleSlip>* out, QString* error);
+
 // What the generator reads from the receiver's state, once per epoch.
 struct ReceiverStatus
 {

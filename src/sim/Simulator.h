@@ -59,6 +59,9 @@ struct SimOptions
     int64_t startUtcMs = -1;
     // Log files the receiver's memory holds at start ("LOG0001", ...; a few hundred kilobytes each).
     int sampleFiles = 0;
+    // How this receiver reports raw data, and the cycle slips its carrier phases show.
+    RawDataProfile raw;
+    std::vector<CycleSlip> slips;
 };
 
 // A simulated receiver: command language, parameter tree, ports, message output, receiver memory.

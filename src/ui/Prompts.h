@@ -30,6 +30,7 @@ struct FileChooserOptions
     int selectedFilter = -1;
     QString defaultSuffix;         // without the dot; appended when the user typed a name without one
     bool confirmOverwrite = true;  // save choosers: ask before replacing a file
+    bool executablesOnly = false;  // open choosers: list only the files the user may run (and the folders)
 };
 
 struct FileChoice

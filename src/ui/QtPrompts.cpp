@@ -107,6 +107,9 @@ void Prepare(QFileDialog& dialog, const FileChooserOptions& options)
     if (!options.fileName.isEmpty()) {
         dialog.selectFile(options.fileName);
     }
+    if (options.executablesOnly) {
+        dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDot);
+    }
     // The platform's own dialogs cannot be sized for the handheld screen.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     FitToScreen(&dialog);

@@ -3,18 +3,27 @@
 
 #include "rinex/KvsRecording.h"  // tests/rinex
 #include "support/ScriptedPrompts.h"
+#include "support/SimHarness.h"
 
+#include "files/DownloadPathDlg.h"
+#include "link/ReceiverHolder.h"
+#include "logging/ui/RealTimeLogging.h"
+
+#include "link/Profile.h"
 #include "logging/Convert2RinexDlg.h"
 #include "logging/RinexConversion.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
-#include <QSettings>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimeZone>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +70,12 @@ TEST(RinexCommandTest, ExitCodeWords)
 class RinexConversionTest : public ::testing::Test
 {
 protected:
+    // Each case has settings of its own.
+    RinexConversionTest() : m_settings(CProfile::FileName())
+    {
+        CProfile::SetFileName(m_dir.filePath(QStringLiteral("nemola.ini")));
+    }
+    ~RinexConversionTest() override { CProfile::SetFileName(m_settings); }
     QString Recording(const QString& name, bool damaged = false, int64_t fromMs = 60000)
     {
         CMessageGenerator g(50.087, 14.421, 245, 7, kStartUtcMs);
@@ -86,8 +101,19 @@ protected:
         return j;
     }
     QStringList Rinex() const { return QDir(m_dir.path()).entryList({QStringLiteral("*.rnx")}); }
+    QString Script(const QString& name, const char* body)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile script(path);
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QByteArray("#!/bin/sh\n") + body);
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        return path;
+    }
 
     QTemporaryDir m_dir;
+    QString m_settings;
 };
 
 // DeleteKVS deletes only after a normal exit with code 0: not after skipped data (3), a crash or a converter that
@@ -105,52 +131,54 @@ TEST_F(RinexConversionTest, DeleteOnlyAfterCleanSuccess)
                          "MARKER NAME= Site\nMARKER NUMBER= \nREC #= 0123\nREC TYPE= SIM\n"
                          "ANT DELTA H= 0\nANT DELTA E= 0\nANT DELTA N= 0\n"));
 
-    const QString damaged = Recording(QStringLiteral("Site002.kvs"), true);
+    const QString damaged = Recording(QStringLiteral("Site002.kvs"), true, 180000);
     EXPECT_EQ(RunRinexConversion(Job(damaged)),
               QStringLiteral("KVS to RINEX : Terminated with error code 3 (Inconsistent or corrupt data in KVS file)"));
     EXPECT_TRUE(QFile::exists(damaged));
 
-    const QString crasher = m_dir.filePath(QStringLiteral("crash.sh"));
-    QFile script(crasher);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nkill -SEGV $$\n");
-    script.close();
-    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
     RinexConversionJob job = Job(damaged);
-    job.settings.application = crasher;
+    job.settings.application = Script(QStringLiteral("crash.sh"), "kill -SEGV $$\n");
     EXPECT_FALSE(RunRinexConversion(job).isEmpty());
     job.settings.application = m_dir.filePath(QStringLiteral("no-such-converter"));
     EXPECT_FALSE(RunRinexConversion(job).isEmpty());
     EXPECT_TRUE(QFile::exists(damaged));
 }
 
-TEST_F(RinexConversionTest, SeveralAtOnce)
+// Conversions that overlap (several run at once) each read the header written for them, although the settings
+// changed in between.
+TEST_F(RinexConversionTest, OverlappingConversionsReadTheirOwnHeader)
 {
+    // Called as: -i KVS -o FOLDER -p PROFILE; keeps what the header said when the converter read it.
+    const QString reader = Script(QStringLiteral("reader.sh"), "sleep 0.3\ncat \"$6\" > \"$2.header\"\n");
     CRinexConversion conversions;
     QSignalSpy finished(&conversions, &CRinexConversion::Finished);
-    for (int i = 0; i < 3; ++i) {
-        // Files of one recording run, one after the other; the header file is shared and replaced whole.
-        conversions.Start(Job(Recording(QStringLiteral("Site00%1.kvs").arg(i), false, 60000 + 120000 * i)));
+    const QStringList markers{QStringLiteral("First"), QStringLiteral("Second")};
+    for (const QString& marker : markers) {
+        RinexConversionJob job = Job(m_dir.filePath(marker + QStringLiteral(".kvs")));
+        job.settings.application = reader;
+        job.settings.markerName = marker;
+        conversions.Start(job);
     }
-    for (int k = 0; k < 100 && finished.size() < 3; ++k) {
-        finished.wait(500);
+    for (int k = 0; k < 40 && finished.size() < 2; ++k) {
+        finished.wait(250);
     }
-    ASSERT_EQ(finished.size(), 3);
-    for (const auto& args : finished) {
-        EXPECT_EQ(args[1].toString(), QString()) << args[0].toString().toStdString();
+    ASSERT_EQ(finished.size(), 2);
+    for (const QString& marker : markers) {
+        QFile header(m_dir.filePath(marker + QStringLiteral(".kvs.header")));
+        ASSERT_TRUE(header.open(QIODevice::ReadOnly)) << marker.toStdString();
+        EXPECT_TRUE(header.readAll().contains("MARKER NAME= " + marker.toUtf8())) << marker.toStdString();
     }
-    EXPECT_EQ(Rinex().size(), 3);
-    EXPECT_EQ(conversions.Running(), 0);
 }
 
-TEST_F(RinexConversionTest, SettingsDialog)
+TEST_F(RinexConversionTest, SettingsDialogAndDefaultConverter)
 {
-    QSettings settings(m_dir.filePath(QStringLiteral("nemola.ini")), QSettings::IniFormat);
     CScriptedPrompts prompts;
     {
-        CConvert2RINEX dlg(settings);
+        CConvert2RINEX dlg;
         prompts.ExpectOpenFile(QStringLiteral("Find Converter to RINEX"), QStringLiteral("/opt/kvs2rin"));
         dlg.Browse();
+        ASSERT_FALSE(prompts.Records().empty());
+        EXPECT_TRUE(prompts.Records().back().file.executablesOnly) << "programs have no suffix to filter on";
         EXPECT_EQ(dlg.findChild<QLineEdit*>(QStringLiteral("application"))->text(), QStringLiteral("/opt/kvs2rin"));
         dlg.findChild<QCheckBox*>(QStringLiteral("noGps"))->setChecked(true);
         dlg.findChild<QCheckBox*>(QStringLiteral("noGlonass"))->setChecked(true);
@@ -159,22 +187,92 @@ TEST_F(RinexConversionTest, SettingsDialog)
                               PromptButton::Ok);
         dlg.accept();
         EXPECT_NE(dlg.result(), QDialog::Accepted);
-        EXPECT_FALSE(settings.contains(QStringLiteral("KVS2RIN/Application")));
         dlg.findChild<QCheckBox*>(QStringLiteral("noGps"))->setChecked(false);
         dlg.findChild<QLineEdit*>(QStringLiteral("markerName"))->setText(QStringLiteral("Roof"));
         dlg.accept();
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
     }
-    const RinexConverterSettings s = RinexConverterSettings::Load(settings);
+    CProfile* profile = CProfile::Instance();
+    const RinexConverterSettings s = RinexConverterSettings::Load(*profile);
     EXPECT_EQ(s.application, QStringLiteral("/opt/kvs2rin"));
-    // Without a stored application, or with the maker's program that does not exist here: ours beside the program
-    // when installed there.
-    QSettings empty(m_dir.filePath(QStringLiteral("empty.ini")), QSettings::IniFormat);
-    empty.setValue(QStringLiteral("KVS2RIN/Application"), QStringLiteral("KVS2RIN.EXE"));
-    EXPECT_EQ(RinexConverterSettings::Load(empty).application, DefaultConverterApplication());
     EXPECT_EQ(s.markerName, QStringLiteral("Roof"));
     EXPECT_TRUE(s.noGlonass);
     EXPECT_FALSE(s.noGps);
+    // The maker's program, which does not exist here, gives way to ours.
+    profile->WriteString("KVS2RIN", "Application", "KVS2RIN.EXE");
+    EXPECT_EQ(RinexConverterSettings::Load(*profile).application, DefaultConverterApplication());
+    CProfile::Release();
+
+    // Ours is found beside the program (as built and as installed) only when it is an executable file.
+    EXPECT_EQ(DefaultConverterApplication(QFileInfo(QStringLiteral(NEMOLA_M_EXECUTABLE)).path()),
+              QFileInfo(QStringLiteral(KVS2RIN_EXECUTABLE)).absoluteFilePath());
+    const QString beside = m_dir.filePath(QStringLiteral("kvs2rin"));
+    EXPECT_EQ(DefaultConverterApplication(m_dir.path()), QStringLiteral("KVS2RIN.EXE"));
+    QFile plain(beside);
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    EXPECT_EQ(DefaultConverterApplication(m_dir.path()), QStringLiteral("KVS2RIN.EXE")) << "not executable";
+    plain.setPermissions(plain.permissions() | QFileDevice::ExeOwner);
+    EXPECT_EQ(DefaultConverterApplication(m_dir.path()), beside);
+}
+
+// The logging dialog converts every finished file of a recording in one-minute files against the simulator:
+// one RINEX file per recording file, the result on the status line, the recordings deleted only after exit 0.
+TEST_F(RinexConversionTest, LoggingDialogConvertsEachFinishedFile)
+{
+    CScriptedPrompts prompts;
+    CSimHarness sim(CSimHarness::VirtualClock(), &CReceiverHolder::Shared());
+    auto setting = [](const char* key, const QString& value) {
+        CProfile::Instance()->WriteString(QStringLiteral("KVS2RIN"), QLatin1String(key), value);
+        CProfile::Release();
+    };
+    setting("Application", QStringLiteral(KVS2RIN_EXECUTABLE));
+    setting("DeleteKVS", QStringLiteral("true"));
+    RealTimeLoggingContext context{&CReceiverHolder::Shared(), sim.Name(), {}, {"0123", "SIM"}};
+    auto d = std::make_unique<CRealTimeLogging>(context);
+    d->pathPage->tree->SelectFolder(m_dir.path());
+    auto record = [&](int64_t ms) {
+        d->StartStop();
+        ASSERT_TRUE(d->Running()) << d->Status().toStdString();
+        EXPECT_FALSE(d->filePage->convert->isEnabled());
+        for (int64_t t = 0; t < ms; t += 1000) {
+            sim.Advance(1000);
+            QTest::qWait(5);
+        }
+        d->StartStop();
+        for (int k = 0; k < 1200 && d->ConversionsRunning() > 0; ++k) {
+            QTest::qWait(25);
+        }
+    };
+    auto files = [&](const char* pattern) { return QDir(m_dir.path()).entryList({QLatin1String(pattern)}); };
+    d->DefMsg();  // the raw data, not the default set
+    d->messagePage->allLock->click();
+    for (const char* id : {"SI", "NN", "RC", "PC", "DC", "EC", "FC", "PO"}) {
+        const auto rows = d->messagePage->list->findItems(QLatin1String(id), Qt::MatchExactly);
+        ASSERT_EQ(rows.size(), 1) << id;
+        rows[0]->setCheckState(0, Qt::Checked);
+    }
+    d->filePage->every->setText(QStringLiteral("1"));
+    d->filePage->convert->setChecked(true);
+    d->filePage->setupConvert->click();
+    ASSERT_NE(d->findChild<CConvert2RINEX*>(), nullptr);
+    d->findChild<CConvert2RINEX*>()->reject();
+
+    sim.Advance(10000);  // past the first epochs of a receiver that just came up, which track no satellite
+    record(150000);
+    EXPECT_GE(files("*.rnx").size(), 3) << files("*.rnx").join(',').toStdString();
+    EXPECT_TRUE(files("*.kvs").isEmpty()) << files("*.kvs").join(',').toStdString();
+    EXPECT_TRUE(d->Status().startsWith("KVS to RINEX : Site00") && d->Status().endsWith(".kvs converted"))
+        << d->Status().toStdString();
+
+    // A converter that refuses the file: its words on the status line, the recording kept.
+    setting("Application", Script(QStringLiteral("refuse.sh"), "exit 2\n"));
+    d->filePage->every->setText(QStringLiteral("10"));
+    record(5000);
+    EXPECT_EQ(d->Status(), "KVS to RINEX : Terminated with error code 2 (Not a KVS file format)");
+    EXPECT_EQ(files("*.kvs").size(), 1);
+    d.reset();
+    CReceiverHolder::Shared().CloseReceiver();
 }
 
 }  // namespace

@@ -292,6 +292,10 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
              return f;
          }),
          Kvs2RinExit::BadTime, -1},
+        {"a file header's last time and date before the first epoch",
+         good.left(good.indexOf('\n') + 1) + BinaryFrame("RD", QByteArray::fromHex("e807060100")) +
+             BinaryFrame("~~", QByteArray::fromHex("10270000")) + good.mid(good.indexOf('\n') + 1),
+         0, 11},
         {"an epoch with no satellites",
          good + BinaryFrame("~~", QByteArray::fromHex("10270000")) + BinaryFrame("SI", QByteArray()) +
              BinaryFrame("||", QByteArray()),
@@ -324,6 +328,20 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
     EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), input, QStringLiteral("-o"), m_dir.filePath(QStringLiteral("no/such"))},
                          &report),
               Kvs2RinExit::OutputError);
+
+    // A recording whose first epoch lies a second before a whole minute (a logging run's next file) is named after
+    // that minute; the RINEX file of another recording with that name is kept unless --overwrite is given.
+    CMessageGenerator early(50.087, 14.421, 245, 7, kStartUtcMs);
+    const QString next = Write(RecordKvs(early, 41000, 50000), QStringLiteral("Site002.kvs"));
+    QString path;
+    EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), next, QStringLiteral("-o"), m_dir.path()}, &report, &path),
+              Kvs2RinExit::OutputError);
+    EXPECT_TRUE(report.contains("made from another recording")) << report.toStdString();
+    EXPECT_EQ(
+        RunKvs2Rin({QStringLiteral("-i"), next, QStringLiteral("-o"), m_dir.path(), QStringLiteral("--overwrite")},
+                   &report, &path),
+        0);
+    EXPECT_TRUE(path.endsWith("_20241531201_01M_01S_MO.rnx")) << path.toStdString();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "link/Profile.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "logging/Convert2RinexDlg.h"
 #include "logging/ForeignSplitter.h"
 #include "logging/LogHealth.h"
 #include "ui/Prompts.h"
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -169,9 +171,6 @@ CMultipleFile::CMultipleFile(QWidget* parent) : QWidget(parent)
     convert->setObjectName(QStringLiteral("convertCheck"));
     setupConvert = new QPushButton(QStringLiteral("Setup convert"), this);
     setupConvert->setObjectName(QStringLiteral("setupConvertButton"));
-    // The converter comes with its own dialog; until then the choice is kept but not offered.
-    convert->setEnabled(false);
-    setupConvert->setEnabled(false);
     auto* everyRow = new QHBoxLayout;
     everyRow->addWidget(every);
     everyRow->addWidget(unit);
@@ -260,8 +259,11 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
         defButton->setEnabled(kvs);
         filePage->saveTo->setText(QStringLiteral("Log.") + LogTypeExtension(LogType(t)));
         messagePage->SetListEnabled(!kvs || defButton->text() != QLatin1String("Def.Msg."));
+        filePage->convert->setEnabled(kvs);
+        filePage->setupConvert->setEnabled(kvs);
     });
     messagePage->SetListEnabled(false);
+    connect(filePage->setupConvert, &QPushButton::clicked, this, [this] { SetupConvert(); });
 
     // A stop the engine decides on the link's thread reaches the window here.
     std::weak_ptr<bool> alive = m_alive;
@@ -278,6 +280,22 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
                 }
             },
             Qt::QueuedConnection);
+    });
+    // Each finished recording file is converted on a thread of its own; the file change that finishes one runs on
+    // the link's thread, so the conversion is started from here.
+    m_engine.SetFileDoneCallback([this](const QString& path) {
+        if (QThread::currentThread() == thread()) {
+            ConvertFinishedFile(path);
+        } else {
+            QMetaObject::invokeMethod(
+                this, [this, path] { ConvertFinishedFile(path); }, Qt::QueuedConnection);
+        }
+    });
+    m_conversions = new CRinexConversion(this);
+    connect(m_conversions, &CRinexConversion::Finished, this, [this](const QString& path, const QString& result) {
+        m_status->setText(result.isEmpty() ? QStringLiteral("KVS to RINEX : ") + QFileInfo(path).fileName() +
+                                                 QStringLiteral(" converted")
+                                           : result);
     });
     m_timer = new QTimer(this);
     m_timer->setInterval(1000);
@@ -353,6 +371,37 @@ void CRealTimeLogging::SetControlsEnabled(bool on)
     filePage->single->setEnabled(on);
     filePage->multiple->setEnabled(on);
     messagePage->type->setEnabled(on);
+    filePage->convert->setEnabled(on && messagePage->Type() == 0);
+    filePage->setupConvert->setEnabled(on && messagePage->Type() == 0);
+}
+
+void CRealTimeLogging::SetupConvert()
+{
+    auto* dialog = new CConvert2RINEX(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+int CRealTimeLogging::ConversionsRunning() const
+{
+    return m_conversions ? m_conversions->Running() : 0;
+}
+
+void CRealTimeLogging::ConvertFinishedFile(const QString& path)
+{
+    if (m_type != 0 || !filePage->convert->isChecked() || !m_conversions) {
+        return;
+    }
+    RinexConversionJob job;
+    CProfile* profile = CProfile::Instance();
+    job.settings = RinexConverterSettings::Load(*profile);
+    CProfile::Release();
+    job.receiver = m_context.receiver;
+    // The folder the file was written to, not the one shown now: the output path may have changed since.
+    const QFileInfo file(path);
+    job.kvsPath = file.absoluteFilePath();
+    job.folder = file.absolutePath() + QLatin1Char('/');
+    m_conversions->Start(job);
 }
 
 void CRealTimeLogging::DefMsg()
@@ -562,6 +611,20 @@ void CRealTimeLogging::Exit()
         profile->WriteString(kSection, QLatin1String(kSelectionKeys[t]), SavedSelection(messagePage->Entries(t)));
     }
     CProfile::Release();
+    // A file change just before the stop may still be on its way from the link's thread.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (m_conversions && m_conversions->Running() > 0 && QCoreApplication::instance()) {
+        // The conversions still running end on their own after the window is gone; nobody waits for them here.
+        CRinexConversion* conversions = m_conversions;
+        m_conversions = nullptr;
+        conversions->disconnect(this);
+        conversions->setParent(QCoreApplication::instance());
+        connect(conversions, &CRinexConversion::Finished, conversions, [conversions] {
+            if (conversions->Running() == 0) {
+                conversions->deleteLater();
+            }
+        });
+    }
     QDialog::reject();
 }
 

@@ -3,6 +3,7 @@
 #include "link/SiteEvents.h"
 #include "logging/LogEngine.h"
 #include "logging/LogSelection.h"
+#include "logging/RinexConversion.h"
 
 #include <QDialog>
 #include <QWidget>
@@ -29,7 +30,8 @@ struct RealTimeLoggingContext
 {
     CReceiverHolder* holder = nullptr;
     QString receiverName;
-    SiteInfo site;  // sent as the site event batch when a recording starts
+    SiteInfo site;               // sent as the site event batch when a recording starts
+    RinexReceiverText receiver;  // the header file's "REC #" and "REC TYPE" for the RINEX conversions
 };
 
 // "Message": the type, the recording interval, the elevation mask and the messages of each type.
@@ -103,6 +105,10 @@ public:
     CLogEngine& Engine() { return m_engine; }
     // Once a second: the progress and health lines, and a lost link stops the recording.
     void Tick();
+    // "Setup convert": the converter settings, window-modal.
+    void SetupConvert();
+    // Conversions of finished files still running.
+    int ConversionsRunning() const;
 
     CMessageRTL* messagePage;
     CMultipleFile* filePage;
@@ -120,6 +126,7 @@ private:
     void StopLogging(const QString& message);
     void SetControlsEnabled(bool on);
     void AttachTimeOnly();
+    void ConvertFinishedFile(const QString& path);
 
     RealTimeLoggingContext m_context;
     std::shared_ptr<CReceiver> m_receiver;
@@ -134,6 +141,7 @@ private:
     QTimer* m_timer;
     LogCounts m_lastCounts;
     std::shared_ptr<bool> m_alive;
+    CRinexConversion* m_conversions = nullptr;  // handed to the application on Exit while conversions still run
 };
 
 // Opens the dialog modally.
