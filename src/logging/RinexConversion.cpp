@@ -3,6 +3,7 @@
 #include "link/Profile.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -225,7 +226,7 @@ QString ConverterExitMessage(int code)
     return text;
 }
 
-QString RunRinexConversion(const RinexConversionJob& job)
+QString RunRinexConversion(const RinexConversionJob& job, const std::atomic<bool>* abandon)
 {
     const RinexCommand c = BuildRinexCommand(job.settings, job.kvsPath, job.folder);
     std::optional<CProfileLease> profile;
@@ -243,7 +244,13 @@ QString RunRinexConversion(const RinexConversionJob& job)
     if (!p.waitForStarted(-1)) {
         return p.errorString();
     }
-    p.waitForFinished(-1);
+    while (!p.waitForFinished(100)) {
+        if (abandon && *abandon) {
+            p.kill();
+            p.waitForFinished(-1);
+            return QStringLiteral("KVS to RINEX : stopped when the program ended");
+        }
+    }
     profile.reset();
     if (p.exitStatus() != QProcess::NormalExit) {
         return p.errorString();  // a crashed converter has no exit code to trust
@@ -255,12 +262,16 @@ QString RunRinexConversion(const RinexConversionJob& job)
     return result;
 }
 
-CRinexConversion::CRinexConversion(QObject* parent) : QObject(parent) {}
+CRinexConversion::CRinexConversion(QObject* parent, int exitGraceMs) : QObject(parent), m_exitGraceMs(exitGraceMs) {}
 
 CRinexConversion::~CRinexConversion()
 {
+    const QDeadlineTimer grace(m_exitGraceMs);
     for (QThread* t : std::as_const(m_threads)) {
-        t->wait();
+        if (!t->wait(grace)) {
+            *m_abandon = true;
+            t->wait();
+        }
         delete t;
     }
 }
@@ -268,8 +279,8 @@ CRinexConversion::~CRinexConversion()
 void CRinexConversion::Start(const RinexConversionJob& job)
 {
     ++m_running;
-    QThread* thread = QThread::create([this, job] {
-        const QString result = RunRinexConversion(job);
+    QThread* thread = QThread::create([this, job, abandon = m_abandon] {
+        const QString result = RunRinexConversion(job, abandon.get());
         QMetaObject::invokeMethod(
             this,
             [this, path = job.kvsPath, result] {

@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <memory>
+
 class CProfile;
 
 // Converting a finished recording to RINEX with the external converter (kvs2rin by default). UI-free: the logging
@@ -64,15 +67,21 @@ struct RinexConversionJob
 // One conversion, blocking: header file, converter run, DeleteKVS after a normal exit with code 0 only.
 // Returns the result message (empty on success). Conversions running at once share a folder's header file: one
 // whose header text differs waits until no converter reads the file before it replaces it.
-QString RunRinexConversion(const RinexConversionJob& job);
+// `abandon`, when given and set, kills the converter: its file is kept, as after any failed conversion.
+QString RunRinexConversion(const RinexConversionJob& job, const std::atomic<bool>* abandon = nullptr);
 
 // Runs conversions on threads of their own, several at once; each reports its result once.
 class CRinexConversion : public QObject
 {
     Q_OBJECT
 public:
-    explicit CRinexConversion(QObject* parent = nullptr);
-    ~CRinexConversion() override;  // waits for the conversions still running
+    // How long the destructor lets running conversions finish before it kills their converters.
+    static constexpr int kExitGraceMs = 30000;
+
+    explicit CRinexConversion(QObject* parent = nullptr, int exitGraceMs = kExitGraceMs);
+    // Waits for the conversions still running, at most the grace time: a converter that hangs must not keep the
+    // program from ending. A killed conversion deletes nothing.
+    ~CRinexConversion() override;
 
     void Start(const RinexConversionJob& job);
     int Running() const { return m_running; }
@@ -83,5 +92,7 @@ signals:
 
 private:
     int m_running = 0;
+    int m_exitGraceMs;
+    std::shared_ptr<std::atomic<bool>> m_abandon = std::make_shared<std::atomic<bool>>(false);
     QList<class QThread*> m_threads;
 };

@@ -21,11 +21,14 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 #include <QTimeZone>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 namespace {
 
@@ -168,6 +171,23 @@ TEST_F(RinexConversionTest, OverlappingConversionsReadTheirOwnHeader)
         ASSERT_TRUE(header.open(QIODevice::ReadOnly)) << marker.toStdString();
         EXPECT_TRUE(header.readAll().contains("MARKER NAME= " + marker.toUtf8())) << marker.toStdString();
     }
+}
+
+// A converter that never ends does not keep the program from ending: past the grace time it is killed and its
+// recording kept.
+TEST_F(RinexConversionTest, AHungConverterIsKilledWhenTheProgramEnds)
+{
+    const QString kvs = Recording(QStringLiteral("Site001.kvs"));
+    RinexConversionJob job = Job(kvs);
+    job.settings.application = Script(QStringLiteral("hang.sh"), "exec sleep 600\n");
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CRinexConversion conversions(nullptr, 300);
+        conversions.Start(job);
+        QThread::msleep(100);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_TRUE(QFile::exists(kvs));
 }
 
 TEST_F(RinexConversionTest, SettingsDialogAndDefaultConverter)
