@@ -2,7 +2,7 @@
 //   nemola-sim --tcp 8002 [--login] [--bind 0.0.0.0]
 //   nemola-sim --pty                 prints the slave device path on a line of its own
 //   nemola-sim --pty --line-rate 115200 [--latency 2]   paced like a serial line through a USB adapter
-//   --profile full|basic  --seed N
+//   --profile full|basic  --seed N  --rate HZ (messages asked for once a second come HZ times a second)
 // On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
 
 #include "sim/SimPty.h"
@@ -62,6 +62,10 @@ int main(int argc, char** argv)
                                            QStringLiteral("ms"), QStringLiteral("0"));
     parser.addOptions(
         {tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption, rateOption, latencyOption});
+    const QCommandLineOption epochRateOption(
+        QStringLiteral("rate"), QStringLiteral("Output messages asked for once a second <hz> times a second."),
+        QStringLiteral("hz"), QStringLiteral("0"));
+    parser.addOption(epochRateOption);
     parser.process(app);
 
     if (!parser.isSet(tcpOption) && !parser.isSet(ptyOption)) {
@@ -78,6 +82,11 @@ int main(int argc, char** argv)
         return 2;
     }
     options.tcpLogin = parser.isSet(loginOption);
+    options.epochRateHz = parser.value(epochRateOption).toInt(&ok);
+    if (!ok || options.epochRateHz < 0 || options.epochRateHz > 100) {
+        std::fprintf(stderr, "nemola-sim: --rate needs a number of epochs a second up to 100\n");
+        return 2;
+    }
     QString error;
     auto receiver = CSimReceiver::Create(options, &error);
     if (!receiver) {

@@ -124,6 +124,8 @@ public:
 
 private:
     void EmitEpoch(int64_t t);
+    // The period a message is output at, after the options' epoch rate.
+    int64_t OutputPeriod(int64_t periodMs) const;
     void GoDown();
     void ComeBack();
 };

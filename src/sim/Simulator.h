@@ -59,6 +59,9 @@ struct SimOptions
     int64_t startUtcMs = -1;
     // Log files the receiver's memory holds at start ("LOG0001", ...; a few hundred kilobytes each).
     int sampleFiles = 0;
+    // Epochs a second for messages asked for once a second (0: as asked). Every message period is divided by it,
+    // so a program that asks for 1 s output sees a receiver updating at this rate (live view benchmarks).
+    int epochRateHz = 0;
 };
 
 // A simulated receiver: command language, parameter tree, ports, message output, receiver memory.
