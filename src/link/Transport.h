@@ -4,6 +4,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class CDirectWriter;
+
 // Moves bytes between the link and one receiver port. Lives on the link's I/O thread.
 class CTransport : public QObject
 {
@@ -16,6 +20,9 @@ public:
     virtual void Open() = 0;
     virtual void Close() = 0;
     virtual void Write(const QByteArray& bytes) = 0;
+    // A writer that other threads may use once the transport has opened, or null when every write must go through
+    // this object on its own thread. Asked on the transport's thread after Opened().
+    virtual std::shared_ptr<CDirectWriter> DirectWriter() const { return nullptr; }
 
 signals:
     void Opened();
