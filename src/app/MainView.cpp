@@ -239,10 +239,6 @@ QWidget* CMainView::BuildLocationPage()
 void CMainView::ApplySnapshot(const StatusSnapshot& s)
 {
     const int page = CurrentPage();
-    QTreeWidget* current = page < kListCount ? m_lists[size_t(page)].tree : nullptr;
-    if (current) {
-        current->setUpdatesEnabled(false);
-    }
     m_lastPg = s.lastPg;
     m_location = s;
     m_location.lists = {};
@@ -264,12 +260,10 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
             v.rows = s.lists[size_t(list)];
             v.stale = true;
         }
+        // Cell by cell: each changed cell asks for its own repaint, and the view paints them together.
         if (list == page && v.stale) {
             ShowList(list);
         }
-    }
-    if (current) {
-        current->setUpdatesEnabled(true);
     }
 }
 
