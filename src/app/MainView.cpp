@@ -338,15 +338,27 @@ void CMainView::ShowList(int list)
     while (tree->topLevelItemCount() < int(rows.size())) {
         tree->addTopLevelItem(new QTreeWidgetItem());
     }
+    // One change notice per row instead of one per cell: the view measures its first row again at every notice
+    // of a cell there, and repaints only the changed span of each row.
+    QAbstractItemModel* model = tree->model();
     const int columns = SatColumnCount(list);
     for (int r = 0; r < int(rows.size()); ++r) {
         QTreeWidgetItem* item = tree->topLevelItem(r);
         const QStringList& row = rows[size_t(v.order[size_t(r)])];
+        int first = -1;
+        int last = -1;
+        QSignalBlocker quiet(model);
         for (int c = 0; c < columns; ++c) {
             const QString text = row.value(c);
             if (item->text(c) != text) {
                 item->setText(c, text);
+                first = first < 0 ? c : first;
+                last = c;
             }
+        }
+        if (first >= 0) {
+            quiet.unblock();
+            emit model->dataChanged(model->index(r, first), model->index(r, last));
         }
     }
 }
