@@ -94,6 +94,26 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // SIGTERM and SIGINT end the event loop through a pipe, so that everything is closed in order; set up before
+    // the port lines are printed, since a client may stop the simulator as soon as it has read them.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
+        return 1;
+    }
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
+        char c = 0;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa
+    {
+    };
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
     std::unique_ptr<CSimTcpServer> tcp;
     if (parser.isSet(tcpOption)) {
         const uint port = parser.value(tcpOption).toUInt(&ok);
@@ -126,25 +146,6 @@ int main(int argc, char** argv)
         }
         PrintLine(pty->SlavePath());
     }
-
-    // SIGTERM and SIGINT end the event loop through a pipe, so that everything is closed in order.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
-        return 1;
-    }
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
-        char c = 0;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction sa
-    {
-    };
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     const int rc = app.exec();
     pty.reset();
