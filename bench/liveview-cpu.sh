@@ -13,8 +13,11 @@ SIM="$BUILD/apps/nemola-sim/nemola-sim"
 DIR=$(mktemp -d)
 SIM_PID=
 APP_PID=
+pid=
+# The program itself is stopped, not xvfb-run: xvfb-run then ends its X server on its own.
 cleanup() {
-    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    [ -n "$APP_PID" ] && wait "$APP_PID" 2>/dev/null
     [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$DIR"
@@ -35,8 +38,7 @@ measure() { # rate
     xvfb-run -a -s "-screen 0 1024x768x24" "$APP" --settings "$DIR/settings.ini" \
         --receiver "127.0.0.1:$port" > "$DIR/app.out" 2>&1 &
     APP_PID=$!
-    pid=
-    while [ -z "$pid" ]; do sleep 0.2; pid=$(pgrep -n -f "^$APP " || true); done
+    while [ -z "$pid" ]; do sleep 0.2; pid=$(pgrep -n -P "$APP_PID" -f "^$APP " || true); done
     sleep 8 # start-up and connecting are not the live view
     t0=$(cpu_ticks "$pid")
     sleep "$SECONDS_"
@@ -44,9 +46,9 @@ measure() { # rate
     load=$(cut -d' ' -f1-3 /proc/loadavg)
     python3 -c "t=($t1-$t0)/$TICKS; print('%3d epochs/s: %6.2f %% of one core (%.2f s CPU in $SECONDS_ s, %.0f us an epoch)  load %s' % ($rate, t/$SECONDS_*100, t, t/($SECONDS_*$rate)*1e6, '$load'))"
     kill "$pid" 2>/dev/null || true
-    kill "$APP_PID" 2>/dev/null || true
     wait "$APP_PID" 2>/dev/null || true
     APP_PID=
+    pid=
     kill "$SIM_PID"
     wait "$SIM_PID" 2>/dev/null || true
     SIM_PID=
