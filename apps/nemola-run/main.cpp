@@ -45,6 +45,8 @@ constexpr int kExitOutputFailed = 4;
 // How long a signalled run may take to end on its own before the process ends without cleaning up.
 constexpr auto kSignalGrace = std::chrono::milliseconds(800);
 constexpr auto kCancelRepeat = std::chrono::milliseconds(50);
+// How often a running script lets the main thread's posted events through.
+constexpr int64_t kEventPassMs = 20;
 
 // Set by SIGINT/SIGTERM; a run that sees it ends as the terminal's "Stop script" would end it.
 std::atomic<bool> g_interrupted{false};
@@ -183,7 +185,15 @@ public:
     void ClearOutput() override {}
     void SetControlsEnabled(bool) override {}
     void SetScriptButton(const QString&, bool) override {}
-    void ProcessPendingInput() override { QCoreApplication::processEvents(); }
+    // No user waits on this loop: posted events need a pass now and then, not a poll at every line.
+    void ProcessPendingInput() override
+    {
+        const int64_t now = TickMs();
+        if (now - m_lastEventPassMs >= kEventPassMs) {
+            m_lastEventPassMs = now;
+            QCoreApplication::processEvents();
+        }
+    }
     // A signal is final: unlike the terminal's button it is not cleared when a called script starts.
     bool StopRequested() const override { return m_stop || g_interrupted || !m_outputError.isEmpty(); }
     void ClearStopRequest() override { m_stop = false; }
@@ -218,6 +228,7 @@ private:
     QString m_outputError;
     bool m_stop = false;
     bool m_unflushed = false;
+    int64_t m_lastEventPassMs = 0;
 };
 
 int ExitCode(CScriptInterpreter::Outcome outcome)

@@ -2,7 +2,7 @@
 //   nemola-sim --tcp 8002 [--login] [--bind 0.0.0.0]
 //   nemola-sim --pty                 prints the slave device path on a line of its own
 //   nemola-sim --pty --line-rate 115200 [--latency 2]   paced like a serial line through a USB adapter
-//   --profile full|basic  --seed N  --start-time 2024-06-01T23:58:00 (UTC)  --drop-after S
+//   --profile full|basic  --seed N  --rate HZ  --start-time 2024-06-01T23:58:00 (UTC)  --drop-after S
 //   --raw-profile ITEMS  --slips SAT@S,...   raw-data behaviour and cycle slips (see --help)
 // On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
 
@@ -81,8 +81,11 @@ int main(int argc, char** argv)
         QStringLiteral("Cycle slips, comma-separated satellite@seconds since start: G (GPS PRN), R (GLONASS slot), "
                        "E (Galileo), S (SBAS), e.g. G05@120,R07@300."),
         QStringLiteral("list"));
+    const QCommandLineOption epochRateOption(
+        QStringLiteral("rate"), QStringLiteral("Output messages asked for once a second <hz> times a second."),
+        QStringLiteral("hz"), QStringLiteral("0"));
     parser.addOptions({tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption, rateOption,
-                       latencyOption, startOption, dropOption, rawOption, slipsOption});
+                       latencyOption, startOption, dropOption, rawOption, slipsOption, epochRateOption});
     parser.process(app);
 
     if (!parser.isSet(tcpOption) && !parser.isSet(ptyOption)) {
@@ -111,6 +114,11 @@ int main(int argc, char** argv)
     const double dropAfter = parser.isSet(dropOption) ? parser.value(dropOption).toDouble(&ok) : 0;
     if (parser.isSet(dropOption) && (!ok || dropAfter <= 0)) {
         std::fprintf(stderr, "nemola-sim: --drop-after needs seconds\n");
+        return 2;
+    }
+    options.epochRateHz = parser.value(epochRateOption).toInt(&ok);
+    if (!ok || options.epochRateHz < 0 || options.epochRateHz > 100) {
+        std::fprintf(stderr, "nemola-sim: --rate needs a number of epochs a second up to 100\n");
         return 2;
     }
     QString error;
@@ -177,7 +185,6 @@ int main(int argc, char** argv)
         }
         PrintLine(pty->SlavePath());
     }
-
 
     if (dropAfter > 0) {
         QTimer::singleShot(int(dropAfter * 1000), &app,

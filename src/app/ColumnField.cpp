@@ -1,11 +1,13 @@
 #include "app/ColumnField.h"
 
+#include "ui/SteadyLabel.h"
+
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QLabel>
 
 CColumnField::CColumnField(const QString& name, const QStringList& keys, QGridLayout* grid, int firstRow,
-                           QWidget* parent)
+                           QWidget* parent, const QString& widest)
     : QObject(parent), m_keys(keys)
 {
     setObjectName(name);
@@ -13,14 +15,14 @@ CColumnField::CColumnField(const QString& name, const QStringList& keys, QGridLa
     for (int i = 0; i < int(keys.size()); ++i) {
         auto* key = new QLabel(keys[i], parent);
         key->setFont(fixed);
-        auto* value = new QLabel(parent);
+        auto* value = new CSteadyLabel(parent);
         value->setObjectName(name + QString::number(i));
         value->setFont(fixed);
         // Right-aligned in a fixed-width font: degrees, decimal points and hemisphere letters line up.
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        value->Reserve(widest);
         grid->addWidget(key, firstRow + i, 0);
-        grid->addWidget(value, firstRow + i, 1);
+        grid->addWidget(value, firstRow + i, 1, Qt::AlignRight);
         m_values.push_back(value);
     }
 }
@@ -41,8 +43,13 @@ void CColumnField::SetText(const QString& text)
         }
     }
     for (size_t i = 0; i < m_values.size(); ++i) {
-        m_values[i]->setText(shown[i]);
+        m_values[i]->SetText(shown[i]);
     }
+}
+
+QLabel* CColumnField::ValueLabel(int row) const
+{
+    return m_values[size_t(row)];
 }
 
 QString CColumnField::Value(int row) const

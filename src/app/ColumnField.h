@@ -6,6 +6,7 @@
 
 #include <vector>
 
+class CSteadyLabel;
 class QGridLayout;
 class QLabel;
 class QWidget;
@@ -18,17 +19,19 @@ class CColumnField : public QObject
     Q_OBJECT
 
 public:
-    // One row per key ("Lat:", "ETT:", ...), from `firstRow` of `grid`; the labels are children of `parent`.
-    CColumnField(const QString& name, const QStringList& keys, QGridLayout* grid, int firstRow, QWidget* parent);
+    // One row per key ("Lat:", "ETT:", ...), from `firstRow` of `grid`; the labels are children of `parent`. The
+    // values keep the width of `widest` (or of the widest value shown), so that new values do not move the page.
+    CColumnField(const QString& name, const QStringList& keys, QGridLayout* grid, int firstRow, QWidget* parent,
+                 const QString& widest = QString());
 
     void SetText(const QString& text);
     QString Text() const { return m_text; }
     // The value shown in a row ("" when the text has no line with that key).
     QString Value(int row) const;
-    QLabel* ValueLabel(int row) const { return m_values[size_t(row)]; }
+    QLabel* ValueLabel(int row) const;
 
 private:
     QStringList m_keys;
-    std::vector<QLabel*> m_values;
+    std::vector<CSteadyLabel*> m_values;
     QString m_text;
 };

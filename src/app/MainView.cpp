@@ -2,6 +2,7 @@
 
 #include "app/ColumnField.h"
 #include "app/StatusLegend.h"
+#include "ui/SteadyLabel.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -36,11 +37,9 @@ StatusSnapshot ResetSnapshot()
     return state.Snapshot();
 }
 
-void SetText(QLabel* label, const QString& text)
+void SetText(CSteadyLabel* label, const QString& text)
 {
-    if (label->text() != text) {
-        label->setText(text);
-    }
+    label->SetText(text);
 }
 
 void SetText(CColumnField* field, const QString& text)
@@ -129,48 +128,52 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
     layout->addWidget(m_tabs, 1);
 
     auto* below = new QGridLayout();
-    m_summary = AddField(QStringLiteral("summary"), this);
-    m_solution = AddField(QStringLiteral("solution"), this);
-    m_linkQuality = AddField(QStringLiteral("linkQuality"), this);
-    m_eventA = AddField(QStringLiteral("eventA"), this);
-    m_eventB = AddField(QStringLiteral("eventB"), this);
+    m_summary = AddField(QStringLiteral("summary"), this, QStringLiteral("Satellites  99 : 99 : 99 : 99"));
+    // Coloured as wide as its text, so it keeps a label's own size; it changes only with the kind of solution.
+    m_solution = new QLabel(this);
+    m_solution->setObjectName(QStringLiteral("solution"));
+    m_solution->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_linkQuality = AddField(QStringLiteral("linkQuality"), this, QStringLiteral("LQ:100.0%(0000000000000)"));
+    m_eventA = AddField(QStringLiteral("eventA"), this, QStringLiteral("Event A: 99999"));
+    m_eventB = AddField(QStringLiteral("eventB"), this, QStringLiteral("Event B: 99999"));
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
     m_stop->setObjectName(QStringLiteral("stopButton"));
     m_stop->hide();
     connect(m_stop, &QPushButton::clicked, this, &CMainView::StopClicked);
-    below->addWidget(m_summary, 0, 0);
+    // Steady labels sit at the left of their cells, which stretch as before.
+    below->addWidget(m_summary, 0, 0, Qt::AlignLeft);
     below->addWidget(m_solution, 0, 1, Qt::AlignLeft);  // coloured as wide as its text
-    below->addWidget(m_linkQuality, 1, 0, 1, 2);
-    below->addWidget(m_eventA, 2, 0);
-    below->addWidget(m_eventB, 2, 1);
+    below->addWidget(m_linkQuality, 1, 0, 1, 2, Qt::AlignLeft);
+    below->addWidget(m_eventA, 2, 0, Qt::AlignLeft);
+    below->addWidget(m_eventB, 2, 1, Qt::AlignLeft);
     below->addWidget(m_stop, 3, 0, 1, 2);
     layout->addLayout(below);
 
     // The texts before the first connect.
-    m_summary->setText(QStringLiteral("Satellites  0 : 0 : 0"));
+    SetText(m_summary, QStringLiteral("Satellites  0 : 0 : 0"));
     m_solution->setText(QStringLiteral("standalone"));
     m_summary->setToolTip(SatSummaryTip());
     ShowSolutionKind();
-    m_eventA->setText(QStringLiteral("EVENTA"));
-    m_eventB->setText(QStringLiteral("EVENTB"));
+    SetText(m_eventA, QStringLiteral("EVENTA"));
+    SetText(m_eventB, QStringLiteral("EVENTB"));
     const StatusSnapshot initial = ResetSnapshot();
     m_targetLat->SetText(initial.targetLat);
     m_targetLon->SetText(initial.targetLon);
     m_target->SetText(initial.target);
     m_position->SetText(initial.position);
     m_cartesian->SetText(initial.cartesian);
-    m_velocity->setText(initial.velocity);
-    m_rmsPos->setText(initial.rmsPos);
-    m_rmsVel->setText(initial.rmsVel);
-    m_pdop->setText(initial.pdop);
-    m_hdop->setText(initial.hdop);
+    SetText(m_velocity, initial.velocity);
+    SetText(m_rmsPos, initial.rmsPos);
+    SetText(m_rmsVel, initial.rmsVel);
+    SetText(m_pdop, initial.pdop);
+    SetText(m_hdop, initial.hdop);
 }
 
-QLabel* CMainView::AddField(const QString& name, QWidget* parent)
+CSteadyLabel* CMainView::AddField(const QString& name, QWidget* parent, const QString& widest)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new CSteadyLabel(parent);
     label->setObjectName(name);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->Reserve(widest);
     return label;
 }
 
@@ -190,37 +193,41 @@ QWidget* CMainView::BuildLocationPage()
     };
     const QString lat = QStringLiteral("Lat:");
     const QString lon = QStringLiteral("Lon:");
+    // The widest value of every box (a longitude with its seconds), so that the value columns line up.
+    const QString widest = QStringLiteral("179°59' 59.9999\" W");
     auto [target, targetLayout] = box(QStringLiteral("Target"));
-    m_targetLat = new CColumnField(QStringLiteral("targetLat"), {lat}, targetLayout, 0, target);
-    m_targetLon = new CColumnField(QStringLiteral("targetLon"), {lon}, targetLayout, 1, target);
-    m_target = new CColumnField(QStringLiteral("target"), {"ETT:", "NTT:", "DTT:", "CTT:"}, targetLayout, 2, target);
+    m_targetLat = new CColumnField(QStringLiteral("targetLat"), {lat}, targetLayout, 0, target, widest);
+    m_targetLon = new CColumnField(QStringLiteral("targetLon"), {lon}, targetLayout, 1, target, widest);
+    m_target =
+        new CColumnField(QStringLiteral("target"), {"ETT:", "NTT:", "DTT:", "CTT:"}, targetLayout, 2, target, widest);
     auto [geo, geoLayout] = box(QStringLiteral("Geo"));
-    m_position = new CColumnField(QStringLiteral("position"), {lat, lon, QStringLiteral("Alt:")}, geoLayout, 0, geo);
+    m_position =
+        new CColumnField(QStringLiteral("position"), {lat, lon, QStringLiteral("Alt:")}, geoLayout, 0, geo, widest);
     auto [xyz, xyzLayout] = box(QStringLiteral("XYZ"));
-    m_cartesian = new CColumnField(QStringLiteral("cartesian"), {"X:", "Y:", "Z:"}, xyzLayout, 0, xyz);
+    m_cartesian = new CColumnField(QStringLiteral("cartesian"), {"X:", "Y:", "Z:"}, xyzLayout, 0, xyz, widest);
 
     grid->addWidget(target, 0, 0, 1, 2);
     grid->addWidget(geo, 1, 0, 1, 2);
     grid->addWidget(xyz, 2, 0, 1, 2);
 
     auto* left = new QVBoxLayout();
-    m_time = AddField(QStringLiteral("time"), page);
-    m_date = AddField(QStringLiteral("date"), page);
-    m_clockOffset = AddField(QStringLiteral("clockOffset"), page);
-    m_oscOffset = AddField(QStringLiteral("oscOffset"), page);
-    m_trackingTime = AddField(QStringLiteral("trackingTime"), page);
-    for (QLabel* l : {m_time, m_date, m_clockOffset, m_oscOffset, m_trackingTime}) {
-        left->addWidget(l);
+    m_time = AddField(QStringLiteral("time"), page, QStringLiteral("Receiver time: 23:59:59"));
+    m_date = AddField(QStringLiteral("date"), page, QStringLiteral("Receiver data: 31.12.2099"));
+    m_clockOffset = AddField(QStringLiteral("clockOffset"), page, QStringLiteral("Clock offset: +0.0000 ppm"));
+    m_oscOffset = AddField(QStringLiteral("oscOffset"), page, QStringLiteral("Osc. offset: +0.0000 ppm"));
+    m_trackingTime = AddField(QStringLiteral("trackingTime"), page, QStringLiteral("Tracking time: 23:59:59"));
+    for (QWidget* l : {m_time, m_date, m_clockOffset, m_oscOffset, m_trackingTime}) {
+        left->addWidget(l, 0, Qt::AlignLeft);
     }
     left->addStretch(1);
     auto* right = new QVBoxLayout();
-    m_velocity = AddField(QStringLiteral("velocity"), page);
-    m_rmsPos = AddField(QStringLiteral("rmsPos"), page);
-    m_rmsVel = AddField(QStringLiteral("rmsVel"), page);
-    m_pdop = AddField(QStringLiteral("pdop"), page);
-    m_hdop = AddField(QStringLiteral("hdop"), page);
-    for (QLabel* l : {m_velocity, m_rmsPos, m_rmsVel, m_pdop, m_hdop}) {
-        right->addWidget(l);
+    m_velocity = AddField(QStringLiteral("velocity"), page, QStringLiteral("Vel: 999.9999 m/s"));
+    m_rmsPos = AddField(QStringLiteral("rmsPos"), page, QStringLiteral("RMS Pos: 99.9999 m"));
+    m_rmsVel = AddField(QStringLiteral("rmsVel"), page, QStringLiteral("RMS Vel:  99.9999 m/s"));
+    m_pdop = AddField(QStringLiteral("pdop"), page, QStringLiteral("PDOP: 99.9999"));
+    m_hdop = AddField(QStringLiteral("hdop"), page, QStringLiteral("HDOP: 99.9999"));
+    for (QWidget* l : {m_velocity, m_rmsPos, m_rmsVel, m_pdop, m_hdop}) {
+        right->addWidget(l, 0, Qt::AlignLeft);
     }
     right->addStretch(1);
     grid->addLayout(left, 3, 0);
@@ -232,10 +239,6 @@ QWidget* CMainView::BuildLocationPage()
 void CMainView::ApplySnapshot(const StatusSnapshot& s)
 {
     const int page = CurrentPage();
-    QTreeWidget* current = page < kListCount ? m_lists[size_t(page)].tree : nullptr;
-    if (current) {
-        current->setUpdatesEnabled(false);
-    }
     m_lastPg = s.lastPg;
     m_location = s;
     m_location.lists = {};
@@ -257,12 +260,10 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
             v.rows = s.lists[size_t(list)];
             v.stale = true;
         }
+        // Cell by cell: each changed cell asks for its own repaint, and the view paints them together.
         if (list == page && v.stale) {
             ShowList(list);
         }
-    }
-    if (current) {
-        current->setUpdatesEnabled(true);
     }
 }
 
@@ -337,15 +338,27 @@ void CMainView::ShowList(int list)
     while (tree->topLevelItemCount() < int(rows.size())) {
         tree->addTopLevelItem(new QTreeWidgetItem());
     }
+    // One change notice per row instead of one per cell: the view measures its first row again at every notice
+    // of a cell there, and repaints only the changed span of each row.
+    QAbstractItemModel* model = tree->model();
     const int columns = SatColumnCount(list);
     for (int r = 0; r < int(rows.size()); ++r) {
         QTreeWidgetItem* item = tree->topLevelItem(r);
         const QStringList& row = rows[size_t(v.order[size_t(r)])];
+        int first = -1;
+        int last = -1;
+        QSignalBlocker quiet(model);
         for (int c = 0; c < columns; ++c) {
             const QString text = row.value(c);
             if (item->text(c) != text) {
                 item->setText(c, text);
+                first = first < 0 ? c : first;
+                last = c;
             }
+        }
+        if (first >= 0) {
+            quiet.unblock();
+            emit model->dataChanged(model->index(r, first), model->index(r, last));
         }
     }
 }
@@ -368,8 +381,8 @@ void CMainView::ResetStatus()
 
 void CMainView::ClearEvents()
 {
-    m_eventA->clear();
-    m_eventB->clear();
+    SetText(m_eventA, QString());
+    SetText(m_eventB, QString());
 }
 
 void CMainView::SetStopVisible(bool visible)

@@ -9,6 +9,7 @@
 #include <vector>
 
 class CColumnField;
+class CSteadyLabel;
 class QLabel;
 class QPushButton;
 class QTabWidget;
@@ -75,7 +76,8 @@ private:
     };
 
     QWidget* BuildLocationPage();
-    QLabel* AddField(const QString& name, QWidget* parent);
+    // A status label that keeps the size of its `widest` text.
+    CSteadyLabel* AddField(const QString& name, QWidget* parent, const QString& widest);
     void ShowList(int list);
     // The Location page's fields from the last snapshot.
     void ShowLocation();
@@ -92,21 +94,21 @@ private:
     CColumnField* m_target = nullptr;
     CColumnField* m_position = nullptr;
     CColumnField* m_cartesian = nullptr;
-    QLabel* m_velocity = nullptr;
-    QLabel* m_rmsPos = nullptr;
-    QLabel* m_rmsVel = nullptr;
-    QLabel* m_pdop = nullptr;
-    QLabel* m_hdop = nullptr;
-    QLabel* m_time = nullptr;
-    QLabel* m_date = nullptr;
-    QLabel* m_clockOffset = nullptr;
-    QLabel* m_oscOffset = nullptr;
-    QLabel* m_trackingTime = nullptr;
-    QLabel* m_summary = nullptr;
+    CSteadyLabel* m_velocity = nullptr;
+    CSteadyLabel* m_rmsPos = nullptr;
+    CSteadyLabel* m_rmsVel = nullptr;
+    CSteadyLabel* m_pdop = nullptr;
+    CSteadyLabel* m_hdop = nullptr;
+    CSteadyLabel* m_time = nullptr;
+    CSteadyLabel* m_date = nullptr;
+    CSteadyLabel* m_clockOffset = nullptr;
+    CSteadyLabel* m_oscOffset = nullptr;
+    CSteadyLabel* m_trackingTime = nullptr;
+    CSteadyLabel* m_summary = nullptr;
     QLabel* m_solution = nullptr;
-    QLabel* m_linkQuality = nullptr;
-    QLabel* m_eventA = nullptr;
-    QLabel* m_eventB = nullptr;
+    CSteadyLabel* m_linkQuality = nullptr;
+    CSteadyLabel* m_eventA = nullptr;
+    CSteadyLabel* m_eventB = nullptr;
     QPushButton* m_stop = nullptr;
     QByteArray m_lastPg;
     StatusSnapshot m_location;  // the last snapshot's Location page fields

@@ -3,6 +3,7 @@
 #include "link/AutoResetEvent.h"
 #include "link/CommandText.h"
 #include "link/Connection.h"
+#include "link/DirectWriter.h"
 #include "link/DownloadSession.h"
 #include "link/FileListing.h"
 #include "link/ReceiverName.h"
@@ -95,6 +96,8 @@ struct LinkShared
     QString openError;
     QString dropReason;
     CReplyPairing pairing;
+    // The transport's writer for other threads, null when writes go through the I/O thread.
+    std::shared_ptr<CDirectWriter> writer;
     // Counts Cancel() calls; a command compares it with the value it started with.
     uint64_t cancels = 0;
     CReceiver::RawOutputCallback raw;
@@ -114,6 +117,7 @@ struct LinkShared
         openError.clear();
         dropReason.clear();
         pairing = CReplyPairing{};
+        writer.reset();
         raw = nullptr;
         attachments.clear();
         stats = CFramer::Stats{};
@@ -206,6 +210,13 @@ struct ReceiverLink
     {
         QMetaObject::invokeMethod(worker, std::move(fn), Qt::QueuedConnection);
     }
+    // With `shared->mutex` held: writes from this thread when the transport allows it, else through the I/O thread.
+    void Send(const QByteArray& bytes)
+    {
+        if (!shared->writer || shared->writer->Write(bytes) == CDirectWriter::Result::Closed) {
+            Post([w = worker, bytes] { w->Write(bytes); });
+        }
+    }
 
     struct LineResult
     {
@@ -252,8 +263,9 @@ void CLinkWorker::Start()
     m_resyncTimer = new QTimer(this);
     m_resyncTimer->setSingleShot(true);
     connect(m_resyncTimer, &QTimer::timeout, this, &CLinkWorker::OnResyncQuiet);
-    connect(m_transport, &CTransport::Opened, this, [shared] {
+    connect(m_transport, &CTransport::Opened, this, [this, shared] {
         std::lock_guard lock(shared->mutex);
+        shared->writer = m_transport->DirectWriter();
         shared->linkUp = true;
         shared->openDone = true;
         shared->cv.notify_all();
@@ -623,8 +635,7 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
     }
     CReplyPairing& p = shared->pairing;
     p.Start(expected, silenceMs, Clock::now());
-    const QByteArray bytes = wire.toLatin1();
-    Post([w = worker, bytes] { w->Write(bytes); });
+    Send(wire.toLatin1());
     WaitForReplies(lock, cancelsAtStart, result);
 
     for (size_t k = 0; k < n; ++k) {
@@ -685,7 +696,7 @@ ReceiverLink::LineResult ReceiverLink::RunPipelined(const QStringList& lines, ui
         }
         if (!bytes.isEmpty()) {
             p.OnMoreSent(Clock::now());
-            Post([w = worker, bytes] { w->Write(bytes); });
+            Send(bytes);
         }
     };
     sendMore();

@@ -5,6 +5,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+
+class CDirectWriter;
 
 // Moves bytes between the link and one receiver port. Lives on the link's I/O thread.
 class CTransport : public QObject
@@ -21,6 +24,9 @@ public:
     // The system message code a drop is reported with: 255 (the link was lost) unless the transport knows that
     // the receiver itself went away behind it (247).
     virtual uint8_t DropCode() const { return 255; }
+    // A writer that other threads may use once the transport has opened, or null when every write must go through
+    // this object on its own thread. Asked on the transport's thread after Opened().
+    virtual std::shared_ptr<CDirectWriter> DirectWriter() const { return nullptr; }
 
 signals:
     void Opened();

@@ -1,12 +1,15 @@
 #include "link/Transports.h"
 
 #include "link/Checksum.h"
+#include "link/DirectWriter.h"
 #include "link/InProcessDevice.h"
 #include "link/ReceiverName.h"
 #include "link/ServerTransport.h"
 
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -151,16 +154,14 @@ void CTcpTransport::Open()
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         const QString why = Where() + QStringLiteral(": ") + m_socket->errorString();
         if (m_state == State::Open) {
-            m_state = State::Closed;
-            emit Dropped(why);
+            ReportDrop(why);
         } else if (m_state != State::Closed) {
             Fail(why);
         }
     });
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         if (m_state == State::Open) {
-            m_state = State::Closed;
-            emit Dropped(Where() + QStringLiteral(": connection closed by the receiver"));
+            ReportDrop(Where() + QStringLiteral(": connection closed by the receiver"));
         } else if (m_state != State::Closed) {
             Fail(Where() + QStringLiteral(": connection closed by the receiver"));
         }
@@ -283,6 +284,20 @@ void CTcpTransport::FinishOpen(QByteArray pending)
     m_timer->stop();
     m_greeting.clear();
     m_state = State::Open;
+    // Login bytes still in the socket's buffer would be overtaken: then this connection writes through the socket.
+    if (m_socket->bytesToWrite() == 0) {
+        auto writer = std::make_shared<CDirectWriter>();
+        QPointer<CTcpTransport> self(this);
+        const auto wake = [self] {
+            QMetaObject::invokeMethod(self, &CTcpTransport::OnWriterWake, Qt::QueuedConnection);
+        };
+        if (writer->Open(int(m_socket->socketDescriptor()), wake)) {
+            m_writer = writer;
+            m_writable = new QSocketNotifier(writer->Descriptor(), QSocketNotifier::Write, this);
+            m_writable->setEnabled(false);
+            connect(m_writable, &QSocketNotifier::activated, this, &CTcpTransport::OnWriterWake);
+        }
+    }
     emit Opened();
     if (!pending.isEmpty()) {
         emit Received(pending);
@@ -298,9 +313,45 @@ void CTcpTransport::Fail(const QString& why)
     emit Failed(why);
 }
 
+void CTcpTransport::ReportDrop(const QString& why)
+{
+    m_state = State::Closed;
+    // Our duplicate would keep the connection open after the socket closed its own descriptor.
+    if (m_writer) {
+        m_writer->Close();
+    }
+    emit Dropped(why);
+}
+
+void CTcpTransport::OnWriterWake()
+{
+    if (!m_writer || m_state != State::Open) {
+        return;
+    }
+    const bool drained = m_writer->WritePending();
+    const QString error = m_writer->Error();
+    if (!error.isEmpty()) {
+        m_writable->setEnabled(false);
+        ReportDrop(Where() + QStringLiteral(": ") + error);
+        return;
+    }
+    m_writable->setEnabled(!drained);
+}
+
+std::shared_ptr<CDirectWriter> CTcpTransport::DirectWriter() const
+{
+    return m_writer;
+}
+
 void CTcpTransport::Close()
 {
     m_state = State::Closed;
+    if (m_writer) {
+        m_writer->Close();
+    }
+    if (m_writable) {
+        m_writable->setEnabled(false);
+    }
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -312,6 +363,12 @@ void CTcpTransport::Close()
 
 void CTcpTransport::Write(const QByteArray& bytes)
 {
+    if (m_writer && m_state == State::Open) {
+        // On this thread too, so that the bytes keep their order with those written from others.
+        if (m_writer->Write(bytes) != CDirectWriter::Result::Closed) {
+            return;
+        }
+    }
     if (m_socket && m_state == State::Open) {
         m_socket->write(bytes);
         m_socket->flush();  // now, not at the next pass of the event loop: a command waits for it

@@ -9,6 +9,7 @@
 
 class IDeviceSession;
 class QSerialPort;
+class QSocketNotifier;
 class QTcpSocket;
 class QTimer;
 struct ReceiverAddress;
@@ -55,9 +56,13 @@ public:
     void Open() override;
     void Close() override;
     void Write(const QByteArray& bytes) override;
+    std::shared_ptr<CDirectWriter> DirectWriter() const override;
 
 private:
     enum class State { Closed, Connecting, Greeting, Password, Verdict, Open };
+    // The direct writer has bytes waiting or failed.
+    void OnWriterWake();
+    void ReportDrop(const QString& why);
     void OnConnected();
     void OnReadyRead();
     void OnGreetingTimeout();
@@ -72,6 +77,9 @@ private:
     QString m_password;
     QTcpSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
+    // Commands are written from the sending thread once the port is open; see link/DirectWriter.h.
+    std::shared_ptr<CDirectWriter> m_writer;
+    QSocketNotifier* m_writable = nullptr;
     State m_state = State::Closed;
     QByteArray m_greeting;  // unread greeting bytes
     qint64 m_greetingBytes = 0;

@@ -300,6 +300,14 @@ void CSimCore::Tick(int64_t nowMs)
     }
 }
 
+int64_t CSimCore::OutputPeriod(int64_t periodMs) const
+{
+    if (options.epochRateHz <= 1 || periodMs <= 0) {
+        return periodMs;
+    }
+    return std::max<int64_t>(kTickMs, (periodMs / options.epochRateHz + kTickMs / 2) / kTickMs * kTickMs);
+}
+
 void CSimCore::EmitEpoch(int64_t t)
 {
     bool haveStatus = false;
@@ -310,8 +318,9 @@ void CSimCore::EmitEpoch(int64_t t)
         bool endDue = false;
         for (auto it = outs.begin(); it != outs.end();) {
             MsgOutput& o = it->second;
+            const int64_t period = OutputPeriod(o.periodMs);
             // Runs every tick for every enabled message: only the period check until something is due.
-            if (o.periodMs <= 0 || t < o.phaseMs || (t - o.phaseMs) % o.periodMs != 0) {
+            if (period <= 0 || t < o.phaseMs % period || (t - o.phaseMs % period) % period != 0) {
                 ++it;
                 continue;
             }
@@ -323,7 +332,7 @@ void CSimCore::EmitEpoch(int64_t t)
                 if (id == "||") {
                     endDue = true;
                 } else {
-                    due.push_back({EpochRank(id), {id, o.periodMs}});
+                    due.push_back({EpochRank(id), {id, period}});
                 }
             }
             if (o.count > 0 && --o.count == 0) {

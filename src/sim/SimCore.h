@@ -126,6 +126,8 @@ public:
 private:
     void EmitEpoch(int64_t t);
     QByteArray ForeignOutput(const std::vector<QString>& paths, int64_t t, const ReceiverStatus& status);
+    // The period a message is output at, after the options' epoch rate.
+    int64_t OutputPeriod(int64_t periodMs) const;
     void GoDown();
     void ComeBack();
 };

@@ -62,6 +62,9 @@ struct SimOptions
     // How this receiver reports raw data, and the cycle slips its carrier phases show.
     RawDataProfile raw;
     std::vector<CycleSlip> slips;
+    // Epochs a second for messages asked for once a second (0: as asked). Every message period is divided by it,
+    // so a program that asks for 1 s output sees a receiver updating at this rate (live view benchmarks).
+    int epochRateHz = 0;
 };
 
 // A simulated receiver: command language, parameter tree, ports, message output, receiver memory.

@@ -4,6 +4,9 @@
 #include "app/StatusLegend.h"
 #include "app/StreamFrames.h"
 
+#include "ui/SteadyLabel.h"
+
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSet>
@@ -367,6 +370,52 @@ TEST_F(MainView, GeoValuesStayInTheirRowsAndColumn)
     auto* alt = m_view.findChild<QLabel*>(QStringLiteral("position2"));
     EXPECT_LT(lat->y(), alt->y());
     EXPECT_EQ(lat->geometry().right(), alt->geometry().right());
+    m_view.hide();
+}
+
+// New values repaint their labels only: the window is not laid out again, nothing moves, and every text fits (a
+// value wider than foreseen widens its label).
+TEST_F(MainView, NewValuesNeitherLayOutThePageNorGetCutOff)
+{
+    m_view.resize(480, 640);
+    m_view.show();
+    Show();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();  // the first layout's own requests
+    struct LayoutRequests : QObject
+    {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            count += e->type() == QEvent::LayoutRequest;
+            return false;
+        }
+    } requests;
+    m_view.installEventFilter(&requests);
+    for (QWidget* w : m_view.findChildren<QWidget*>()) {
+        w->installEventFilter(&requests);
+    }
+    const auto labels = m_view.findChildren<CSteadyLabel*>();
+    std::vector<QRect> before;
+    for (const CSteadyLabel* l : labels) {
+        before.push_back(l->geometry());
+    }
+    StatusSnapshot next = m_dispatcher.Snapshot();
+    next.position = QString::fromUtf8("Lat: 9°5'  2.1234\" S\nLon: 179°59' 59.9999\" W\nAlt:  -12.0000 m");
+    next.cartesian = QStringLiteral("X:   -6378137.1234\nY:          1.0000\nZ:    11111111.1111");
+    next.time = QStringLiteral("Receiver time: 23:59:58");
+    next.summary = QStringLiteral("Satellites  12 : 10 : 9 : 3");
+    m_view.ApplySnapshot(next);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requests.count, 0);
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        EXPECT_EQ(labels[i]->geometry(), before[size_t(i)]) << labels[i]->objectName().toStdString();
+    }
+    next.velocity = QStringLiteral("Vel: 123456.7890 m/s");
+    m_view.ApplySnapshot(next);
+    for (const CSteadyLabel* l : labels) {
+        EXPECT_GE(l->width(), l->fontMetrics().horizontalAdvance(l->text())) << l->objectName().toStdString();
+    }
     m_view.hide();
 }
 

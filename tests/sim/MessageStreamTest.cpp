@@ -611,3 +611,23 @@ TEST_F(MessageStreamTest, TheProgramsMessageSetsArriveThroughAttachUntilDetach)
     ASSERT_TRUE(h.Receiver().Detach(1));
     EXPECT_TRUE(h.Sim().EnabledMessages(QStringLiteral("/dev/ser/a")).isEmpty());
 }
+
+// The benchmarks' faster receiver: a 1 s output comes at the epoch rate, each epoch with values of its own.
+TEST(MessageStreamRate, OutputAskedOnceASecondComesAtTheEpochRate)
+{
+    SimOptions options = VirtualSim();
+    options.epochRateHz = 20;
+    CSimReceiver sim(options);
+    CRawSession s(sim);
+    s.Write("em,,kvs{/PG:1,/SI:2,/EE:1}\r\n");
+    sim.AdvanceTime(6000);  // past the first fix
+    std::map<QByteArray, std::vector<QByteArray>> bodies;
+    for (const RawFrame& f : SplitFrames(s.Take())) {
+        bodies[f.id].push_back(f.body);
+    }
+    EXPECT_EQ(bodies["PG"].size(), 120u);
+    EXPECT_EQ(bodies["SI"].size(), 60u);
+    EXPECT_EQ(bodies["||"].size(), 120u);
+    ASSERT_GE(bodies["PG"].size(), 2u);
+    EXPECT_NE(bodies["PG"].back(), bodies["PG"][bodies["PG"].size() - 2]);
+}

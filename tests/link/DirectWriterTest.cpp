@@ -1,0 +1,86 @@
+#include "link/DirectWriter.h"
+
+#include <QList>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct SocketPair
+{
+    SocketPair() { EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fd), 0); }
+    ~SocketPair()
+    {
+        for (int f : fd) {
+            if (f >= 0) {
+                ::close(f);
+            }
+        }
+    }
+    int fd[2] = {-1, -1};
+};
+
+}  // namespace
+
+// Two threads write numbered lines into a socket nobody reads yet, so that most of them wait in the writer; the
+// I/O thread's part (WritePending when woken) then gets everything out, each thread's lines in their order.
+TEST(DirectWriterTest, KeepsOrderWhenTheSocketIsFullAndDrainsWhatWaits)
+{
+    SocketPair pair;
+    CDirectWriter writer;
+    std::atomic<int> wakes{0};
+    ASSERT_TRUE(writer.Open(pair.fd[0], [&] { ++wakes; }));
+    constexpr int kLines = 20000;
+    const auto writeLines = [&](char who) {
+        for (int i = 0; i < kLines; ++i) {
+            writer.Write(QByteArray(1, who) + QByteArray::number(i) + QByteArray(40, '.') + '\n');
+        }
+    };
+    std::thread a(writeLines, 'a');
+    std::thread b(writeLines, 'b');
+    a.join();
+    b.join();
+    EXPECT_GT(wakes.load(), 0);  // a socket pair holds far less than 1.7 MB
+
+    QByteArray received;
+    char buffer[65536];
+    while (!writer.WritePending() || received.count('\n') < 2 * kLines) {
+        const ssize_t n = ::read(pair.fd[1], buffer, sizeof buffer);
+        ASSERT_GT(n, 0);
+        received.append(buffer, qsizetype(n));
+    }
+    int next[2] = {0, 0};
+    for (const QByteArray& line : received.split('\n')) {
+        if (!line.isEmpty()) {
+            const int who = line[0] - 'a';
+            ASSERT_EQ(line.mid(1, line.indexOf('.') - 1).toInt(), next[who]++) << line.constData();
+        }
+    }
+    EXPECT_EQ(next[0], kLines);
+    EXPECT_EQ(next[1], kLines);
+    EXPECT_TRUE(writer.Error().isEmpty());
+}
+
+TEST(DirectWriterTest, ReportsALostPeerAndStepsAsideOnceClosed)
+{
+    SocketPair pair;
+    CDirectWriter writer;
+    EXPECT_EQ(writer.Write("x"), CDirectWriter::Result::Closed);
+    std::atomic<int> wakes{0};
+    ASSERT_TRUE(writer.Open(pair.fd[0], [&] { ++wakes; }));
+    ::close(pair.fd[1]);
+    pair.fd[1] = -1;
+    writer.Write("lost\r\n");
+    EXPECT_FALSE(writer.Error().isEmpty());
+    EXPECT_EQ(wakes.load(), 1);                                       // the I/O thread reports the drop
+    EXPECT_EQ(writer.Write("more"), CDirectWriter::Result::Written);  // dropped, as into a lost link
+    writer.Close();
+    EXPECT_EQ(writer.Descriptor(), -1);
+    EXPECT_EQ(writer.Write("x"), CDirectWriter::Result::Closed);
+}
