@@ -268,7 +268,9 @@ TEST(Framer, ResynchronisesInLinearTimeAndGivesUpAGuessWhenTheStreamGoesQuiet)
         if (framer.WaitingOnGuess()) {
             framer.GiveUpGuess(sink);
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        // Linear: well under a second, also under ASan on a loaded machine; quadratic rescanning of this megabyte
+        // would take minutes.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
         ASSERT_FALSE(frames.empty());
         EXPECT_EQ(frames.back(), reply.substr(0, reply.size() - 2));
         EXPECT_FALSE(framer.WaitingOnGuess());
