@@ -11,9 +11,9 @@
 #include "rinex/RinexWriter.h"
 #include "sim/SimMessages.h"
 #include "sim/SkyModel.h"
+#include "support/SimHarness.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -40,9 +40,7 @@ protected:
     QString Write(const QByteArray& kvs, const QString& name = QStringLiteral("Site001.kvs"))
     {
         const QString path = m_dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kvs);
+        EXPECT_TRUE(WriteFile(path, kvs));
         return path;
     }
     Outcome Convert(const QByteArray& kvs, QStringList extra = {})
@@ -51,9 +49,7 @@ protected:
         r.code = RunKvs2Rin(QStringList{QStringLiteral("-i"), Write(kvs), QStringLiteral("-o"), m_dir.path()} + extra,
                             &r.report, &r.path);
         if (!r.path.isEmpty()) {
-            QFile f(r.path);
-            EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-            r.rinex = RnxFile::Parse(f.readAll());
+            r.rinex = RnxFile::Parse(ReadFile(r.path));
             EXPECT_TRUE(r.rinex.ok);
         }
         return r;
@@ -210,12 +206,10 @@ TEST_F(Kvs2RinTest, HeaderColumnsAndExclusions)
     CMessageGenerator g(50.087, 14.421, 245, 7, kStartUtcMs);
     const QByteArray kvs = RecordKvs(g, 60000, 65000);
     const QString profile = m_dir.filePath(QStringLiteral("profile.ini"));
-    QFile p(profile);
-    ASSERT_TRUE(p.open(QIODevice::WriteOnly));
-    p.write(
-        "[KVS2RIN]\nRUN BY= a run-by name longer than twenty\nOBSERVER= Ann\nAGENCY= Survey\nMARKER NAME= my "
-        "site/1\nREC #= 0123456789ABCDEFGHJK\nREC TYPE= SIM\nANT DELTA H= 0\n");
-    p.close();
+    ASSERT_TRUE(WriteFile(profile,
+                          "[KVS2RIN]\nRUN BY= a run-by name longer than twenty\nOBSERVER= Ann\nAGENCY= "
+                          "Survey\nMARKER NAME= my site/1\nREC #= 0123456789ABCDEFGHJK\nREC TYPE= SIM\n"
+                          "ANT DELTA H= 0\n"));
     const Outcome r = Convert(kvs, {QStringLiteral("-p"), profile, QStringLiteral("-R"), QStringLiteral("-L2")});
     ASSERT_EQ(r.code, 0) << r.report.toStdString();
     EXPECT_EQ(QFileInfo(r.path).fileName(), QStringLiteral("MYSI00XXX_R_20241531201_01M_01S_MO.rnx"));
@@ -344,10 +338,6 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
     EXPECT_TRUE(path.endsWith("_20241531201_01M_01S_MO.rnx")) << path.toStdString();
 }
 
-}  // namespace
-
-namespace {
-
 // The navigation file carries the simulator's orbits in RINEX units: radians, GLONASS in km.
 TEST_F(Kvs2RinTest, NavigationFileInRinexUnits)
 {
@@ -355,9 +345,8 @@ TEST_F(Kvs2RinTest, NavigationFileInRinexUnits)
     const QByteArray kvs = RecordKvs(g, 60000, 120000);
     QString report, obs;
     ASSERT_EQ(RunKvs2Rin({QStringLiteral("-i"), Write(kvs), QStringLiteral("--nav")}, &report, &obs), 0);
-    QFile f(QString(obs).replace(QStringLiteral("_01S_MO.rnx"), QStringLiteral("_MN.rnx")));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
-    const QList<QByteArray> lines = f.readAll().split('\n');
+    const QList<QByteArray> lines =
+        ReadFile(QString(obs).replace(QStringLiteral("_01S_MO.rnx"), QStringLiteral("_MN.rnx"))).split('\n');
     EXPECT_TRUE(lines[0].startsWith("     3.04           N: GNSS NAV DATA    M: MIXED"));
     auto num = [](const QByteArray& l, int k) { return l.mid(4 + 19 * k, 19).trimmed().toDouble(); };
     int gps = 0, glonass = 0;
