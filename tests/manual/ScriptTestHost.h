@@ -5,6 +5,7 @@
 #include "support/SimHarness.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
