@@ -310,31 +310,30 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
         }
     }
     QString report;
-    EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), m_dir.filePath(QStringLiteral("missing.kvs"))}, &report),
-              Kvs2RinExit::ReadError);
-    for (const QStringList& args :
-         {QStringList{}, QStringList{QStringLiteral("-i")},
-          QStringList{QStringLiteral("-i"), QStringLiteral("x"), QStringLiteral("-Q")},
-          QStringList{QStringLiteral("-i"), QStringLiteral("x"), QStringLiteral("-G"), QStringLiteral("-R")}}) {
-        EXPECT_EQ(RunKvs2Rin(args, &report), Kvs2RinExit::BadCommandLine) << args.join(' ').toStdString();
+    const struct
+    {
+        QStringList args;
+        int code;
+    } lines[] = {
+        {{"-i", m_dir.filePath("missing.kvs")}, Kvs2RinExit::ReadError},
+        {{}, Kvs2RinExit::BadCommandLine},
+        {{"-i"}, Kvs2RinExit::BadCommandLine},
+        {{"-i", "x", "-Q"}, Kvs2RinExit::BadCommandLine},
+        {{"-i", "x", "-G", "-R"}, Kvs2RinExit::BadCommandLine},
+        {{"-i", Write(good), "-o", m_dir.filePath("no/such")}, Kvs2RinExit::OutputError},
+    };
+    for (const auto& l : lines) {
+        EXPECT_EQ(RunKvs2Rin(l.args, &report), l.code) << l.args.join(' ').toStdString();
     }
-    const QString input = Write(good);
-    EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), input, QStringLiteral("-o"), m_dir.filePath(QStringLiteral("no/such"))},
-                         &report),
-              Kvs2RinExit::OutputError);
 
     // A recording whose first epoch lies a second before a whole minute (a logging run's next file) is named after
     // that minute; the RINEX file of another recording with that name is kept unless --overwrite is given.
     CMessageGenerator early(50.087, 14.421, 245, 7, kStartUtcMs);
     const QString next = Write(RecordKvs(early, 41000, 50000), QStringLiteral("Site002.kvs"));
     QString path;
-    EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), next, QStringLiteral("-o"), m_dir.path()}, &report, &path),
-              Kvs2RinExit::OutputError);
+    EXPECT_EQ(RunKvs2Rin({"-i", next, "-o", m_dir.path()}, &report, &path), Kvs2RinExit::OutputError);
     EXPECT_TRUE(report.contains("made from another recording")) << report.toStdString();
-    EXPECT_EQ(
-        RunKvs2Rin({QStringLiteral("-i"), next, QStringLiteral("-o"), m_dir.path(), QStringLiteral("--overwrite")},
-                   &report, &path),
-        0);
+    EXPECT_EQ(RunKvs2Rin({"-i", next, "-o", m_dir.path(), "--overwrite"}, &report, &path), 0);
     EXPECT_TRUE(path.endsWith("_20241531201_01M_01S_MO.rnx")) << path.toStdString();
 }
 
