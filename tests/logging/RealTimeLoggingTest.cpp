@@ -228,6 +228,7 @@ TEST_F(RealTimeLoggingTest, CountedNamesWithAndWithoutOverwrite)
     EXPECT_EQ(d->Status(), "Aborted by user!");
     EXPECT_EQ(d->startButton->text(), "Start");
     EXPECT_EQ(Read("B007.kvs"), "old");
+    EXPECT_EQ(Files().size(), 5);  // nothing written
     prompts.ExpectMessage("Real-Time Logging", question, PromptButtons::YesNo, PromptButton::Yes);
     record();
     EXPECT_TRUE(Read("B007.kvs").startsWith("MF009")) << Read("B007.kvs").left(8).toStdString();
