@@ -360,20 +360,6 @@ const char* const kTimingTrackingParameters[] = {
     "/par/lock/pcode",
 };
 
-// Runs a program to its end (at most a minute); its exit code and output.
-std::pair<int, QString> RunProgram(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ended = process.waitForFinished(60000);
-    if (!ended) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
-}
-
 }  // namespace
 
 TEST(ReplayTest, GeneralTovelEventAndAdvancedPagesToo)
@@ -460,26 +446,18 @@ TEST(ReplayTest, GeneralTovelEventAndAdvancedPagesToo)
 #if defined(NEMOLA_RUN_PATH) && defined(NEMOLA_SIM_PATH)
     // The same file outside the program: nemola-run against nemola-sim, two processes on a free TCP port.
     QProcess simulator;
-    simulator.start(QStringLiteral(NEMOLA_SIM_PATH), {"--tcp", "0"});
-    ASSERT_TRUE(simulator.waitForStarted(10000));
-    int port = 0;
-    QByteArray out;
-    for (int i = 0; i < 100 && port == 0; ++i) {
-        simulator.waitForReadyRead(200);
-        out += simulator.readAll();
-        port = QRegularExpression("tcp port (\\d+)").match(QString::fromLatin1(out)).captured(1).toInt();
-    }
-    ASSERT_NE(port, 0) << out.toStdString();
+    const quint16 port = StartTcpSim(simulator, QStringLiteral(NEMOLA_SIM_PATH));
+    ASSERT_NE(port, 0);
     const QStringList args{"--tcp", QStringLiteral("127.0.0.1:%1").arg(port), "--folder", dir.path()};
-    const auto [code, output] = RunProgram(QStringLiteral(NEMOLA_RUN_PATH), args + QStringList{"setup.kvc"});
-    EXPECT_EQ(code, 0) << output.toStdString();
+    const ProgramRun setup = RunProgram(QStringLiteral(NEMOLA_RUN_PATH), args + QStringList{"setup.kvc"});
+    EXPECT_EQ(setup.code, 0) << (setup.out + setup.err).toStdString();
     // The runner's own port still takes commands, and the receiver has the setup.
-    QFile check(dir.filePath(QStringLiteral("check.kvc")));
-    ASSERT_TRUE(check.open(QIODevice::WriteOnly));
-    check.write("%a%print,/cur/term\r\n@echo port=@0\r\n%b%print,/par/dev/pps/a/per/ms\r\n@echo period=@0\r\n");
-    check.close();
-    const auto [checkCode, checkOutput] = RunProgram(QStringLiteral(NEMOLA_RUN_PATH), args + QStringList{"check.kvc"});
-    EXPECT_EQ(checkCode, 0) << checkOutput.toStdString();
+    ASSERT_TRUE(
+        WriteFile(dir.filePath(QStringLiteral("check.kvc")),
+                  "%a%print,/cur/term\r\n@echo port=@0\r\n%b%print,/par/dev/pps/a/per/ms\r\n@echo period=@0\r\n"));
+    const ProgramRun check = RunProgram(QStringLiteral(NEMOLA_RUN_PATH), args + QStringList{"check.kvc"});
+    const QString checkOutput = check.out + check.err;
+    EXPECT_EQ(check.code, 0) << checkOutput.toStdString();
     EXPECT_TRUE(checkOutput.contains(QLatin1String("port=/dev/tcp/"))) << checkOutput.toStdString();
     EXPECT_TRUE(checkOutput.contains(QLatin1String("period=500"))) << checkOutput.toStdString();
     simulator.kill();

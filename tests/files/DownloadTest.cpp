@@ -16,12 +16,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 class DownloadTest : public ::testing::Test
 {
 protected:
@@ -77,21 +71,6 @@ TEST(BlockReceiverTest, ProtocolPageVectorRepeatedBlockAndLostBlocks)
     EXPECT_TRUE(lost.NeedsDrain());
 }
 
-TEST_F(DownloadTest, ByteIdenticalAtEveryBlockSize)
-{
-    for (int bs = 512; bs <= 16384; bs *= 2) {
-        for (const int64_t size : {int64_t(0), int64_t(3) * bs, int64_t(40013)}) {
-            const QString name = QStringLiteral("f%1_%2").arg(bs).arg(size);
-            const QByteArray content = SimLogContent(size, uint32_t(bs + size));
-            sim.Sim().AddFile(name, content);
-            const auto r = Get(name, bs);
-            ASSERT_TRUE(r.ok) << bs << " " << size << " " << r.text.toStdString();
-            EXPECT_EQ(ReadAll(Local(name)), content) << bs << " " << size;
-            EXPECT_FALSE(QFile::exists(Local(name) + ".part"));
-        }
-    }
-}
-
 TEST_F(DownloadTest, EachInjectedFaultIsRecoveredOrReported)
 {
     struct Case
@@ -120,7 +99,7 @@ TEST_F(DownloadTest, EachInjectedFaultIsRecoveredOrReported)
         EXPECT_TRUE(r.text.startsWith(QLatin1String(c.text))) << r.text.toStdString();
         EXPECT_EQ(QFile::exists(Local(name)), c.recovered);
         if (c.recovered) {
-            EXPECT_EQ(ReadAll(Local(name)), content);
+            EXPECT_EQ(ReadFile(Local(name)), content);
         } else {
             EXPECT_EQ(QFileInfo(Local(name) + ".part").size(), 3 * 1024);  // only verified blocks
         }
@@ -147,7 +126,7 @@ TEST_F(DownloadTest, LinkCutMidFileResumesOnlyForTheSameFile)
     r = Get(QStringLiteral("cut"), 512);
     ASSERT_TRUE(r.ok) << r.text.toStdString();
     EXPECT_TRUE(SentGet("get,/log/cut,2560:{10,512}")) << sim.SentStatements().join('|').toStdString();
-    EXPECT_EQ(ReadAll(Local("cut")), content);
+    EXPECT_EQ(ReadFile(Local("cut")), content);
 
     // A receiver that reused the name for another file (another time) gets a fresh download.
     QFile::remove(Local("cut"));
@@ -159,7 +138,7 @@ TEST_F(DownloadTest, LinkCutMidFileResumesOnlyForTheSameFile)
     sim.ClearSentStatements();
     ASSERT_TRUE(Get(QStringLiteral("cut"), 512).ok);
     EXPECT_TRUE(SentGet("get,/log/cut:{10,512}"));
-    EXPECT_EQ(ReadAll(Local("cut")), other);
+    EXPECT_EQ(ReadFile(Local("cut")), other);
 }
 
 TEST_F(DownloadTest, FileGrowingOrRemovedDuringTheTransfer)
@@ -177,7 +156,7 @@ TEST_F(DownloadTest, FileGrowingOrRemovedDuringTheTransfer)
     });
     ASSERT_TRUE(r.ok) << r.text.toStdString();
     EXPECT_TRUE(r.text.contains(QLatin1String("logged into"))) << r.text.toStdString();
-    EXPECT_EQ(ReadAll(Local("grow")), content);
+    EXPECT_EQ(ReadFile(Local("grow")), content);
 
     sim.Sim().AddFile(QStringLiteral("gone"), content);
     sim.Sim().InjectTransferFault(SimTransferFault::Silence, 4);
@@ -193,7 +172,7 @@ TEST_F(DownloadTest, BlockNumbersWrapAfter65535)
     sim.Sim().AddFile(QStringLiteral("big"), content);
     const auto r = Get(QStringLiteral("big"), 512);
     ASSERT_TRUE(r.ok) << r.text.toStdString();
-    EXPECT_TRUE(ReadAll(Local("big")) == content);
+    EXPECT_TRUE(ReadFile(Local("big")) == content);
 }
 
 TEST_F(DownloadTest, HostileNamesAndExistingFilesNeverReachTheReceiver)
@@ -208,12 +187,9 @@ TEST_F(DownloadTest, HostileNamesAndExistingFilesNeverReachTheReceiver)
     EXPECT_TRUE(FileNameProblem(QStringLiteral("LOG0001 a.jps")).isEmpty());
 
     sim.Sim().AddFile(QStringLiteral("kept"), "new");
-    QFile keep(Local("kept"));
-    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
-    keep.write("mine");
-    keep.close();
+    ASSERT_TRUE(WriteFile(Local("kept"), "mine"));
     EXPECT_FALSE(Get(QStringLiteral("kept"), 512).ok);
-    EXPECT_EQ(ReadAll(Local("kept")), QByteArray("mine"));
+    EXPECT_EQ(ReadFile(Local("kept")), QByteArray("mine"));
     EXPECT_TRUE(sim.SentStatements().isEmpty()) << sim.SentStatements().join('|').toStdString();
 }
 
@@ -328,7 +304,7 @@ TEST_F(DownloadTest, CancelKeepsThePartAndTheLineAndOtherCommandsWait)
     sim.Send(QStringLiteral("print,/par/rcv/model"), &ok);
     EXPECT_TRUE(ok);
     ASSERT_TRUE(Get(QStringLiteral("stop"), 512).ok);
-    EXPECT_EQ(ReadAll(Local("stop")), content);
+    EXPECT_EQ(ReadFile(Local("stop")), content);
 }
 
 TEST_F(DownloadTest, ReceiverMemoryCommandsListingFaultsAndLogging)

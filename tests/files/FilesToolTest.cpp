@@ -4,31 +4,20 @@
 #include "sim/SimFiles.h"
 #include "sim/SimTcpServer.h"
 #include "sim/Simulator.h"
+#include "support/SimHarness.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
-#include <QProcess>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct ToolRun
+ProgramRun Tool(const QStringList& args)
 {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun Tool(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral(NEMOLA_FILES_EXECUTABLE), args);
-    p.waitForFinished(30000);
-    return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    return RunProgram(QStringLiteral(NEMOLA_FILES_EXECUTABLE), args);
 }
 
 }  // namespace
@@ -36,28 +25,21 @@ ToolRun Tool(const QStringList& args)
 TEST(FilesToolTest, ExitCodesListingAndAResumedDownload)
 {
     QTemporaryDir dir;
-    const ToolRun list = Tool({"--simulator", "list"});
+    const ProgramRun list = Tool({"--simulator", "list"});
     EXPECT_EQ(list.code, 0) << list.err.toStdString();
     // name, size, date and time in UTC, one file a line
     EXPECT_TRUE(list.out.startsWith("LOG0001\t151234\t01.06.2024 09:00:00\n")) << list.out.toStdString();
 
     // A download cut after 50000 bytes left its partial file: the tool goes on from there.
     const QByteArray content = SimLogContent(151234, 2);
-    QFile part(dir.filePath("LOG0001.kvs.part"));
-    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
-    part.write(content.left(50000));
-    part.close();
-    QFile source(dir.filePath("LOG0001.kvs.part.src"));
-    ASSERT_TRUE(source.open(QIODevice::WriteOnly));
-    source.write("LOG0001\n151234\n" + QByteArray::number(1717228800LL - 567993600LL + 3600) + "\n");
-    source.close();
-    ToolRun get = Tool({"--simulator", "get", "LOG0001", "--to", dir.path(), "--block", "512"});
+    ASSERT_TRUE(WriteFile(dir.filePath("LOG0001.kvs.part"), content.left(50000)));
+    ASSERT_TRUE(WriteFile(dir.filePath("LOG0001.kvs.part.src"),
+                          "LOG0001\n151234\n" + QByteArray::number(1717228800LL - 567993600LL + 3600) + "\n"));
+    ProgramRun get = Tool({"--simulator", "get", "LOG0001", "--to", dir.path(), "--block", "512"});
     EXPECT_EQ(get.code, 0) << get.err.toStdString();
     EXPECT_TRUE(get.out.contains("151234 bytes (resumed after 50000)")) << get.out.toStdString();
-    QFile done(dir.filePath("LOG0001.kvs"));
-    ASSERT_TRUE(done.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(done.readAll() == content);
-    EXPECT_FALSE(QFile::exists(part.fileName()));
+    EXPECT_TRUE(ReadFile(dir.filePath("LOG0001.kvs")) == content);
+    EXPECT_FALSE(QFile::exists(dir.filePath("LOG0001.kvs.part")));
 
     struct Case
     {
@@ -75,7 +57,7 @@ TEST(FilesToolTest, ExitCodesListingAndAResumedDownload)
         {{"--tcp", "127.0.0.1:1", "list"}, 2},
     };
     for (const Case& c : cases) {
-        const ToolRun r = Tool(c.args);
+        const ProgramRun r = Tool(c.args);
         EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString() << ": " << r.err.toStdString();
     }
 }
@@ -93,30 +75,28 @@ TEST(FilesToolTest, LinkCutOverTcpAndResumed)
     QString error;
     ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
     QTemporaryDir dir;
-    const QStringList args = {"--tcp", QStringLiteral("127.0.0.1:%1").arg(server.Port()), "get", "CUT", "--to",
-                              dir.path(), "--block", "4096"};
-    ToolRun first = Tool(args);
+    const QStringList args = {
+        "--tcp", QStringLiteral("127.0.0.1:%1").arg(server.Port()), "get", "CUT", "--to", dir.path(), "--block",
+        "4096"};
+    ProgramRun first = Tool(args);
     EXPECT_EQ(first.code, 2) << first.err.toStdString();
     EXPECT_TRUE(first.err.contains("link lost")) << first.err.toStdString();
     EXPECT_EQ(QFileInfo(dir.filePath("CUT.kvs.part")).size(), 7 * 4096);
     EXPECT_FALSE(QFile::exists(dir.filePath("CUT.kvs")));
 
-    ToolRun second = Tool(args);
+    ProgramRun second = Tool(args);
     EXPECT_EQ(second.code, 0) << second.err.toStdString();
     EXPECT_TRUE(second.out.contains("(resumed after 28672)")) << second.out.toStdString();
-    QFile done(dir.filePath("CUT.kvs"));
-    ASSERT_TRUE(done.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(done.readAll() == content);
+    EXPECT_TRUE(ReadFile(dir.filePath("CUT.kvs")) == content);
 }
 
-// Over TCP a block arrives in pieces and a corrupted one is asked for again.
+// Over TCP a block arrives in pieces: every block size, for an empty file, a whole number of blocks and a
+// remainder, byte-identical with a corrupted block asked for again and no partial file left.
 TEST(FilesToolTest, TcpDownloadAtEveryBlockSizeWithACorruptBlock)
 {
     SimOptions options;
     options.virtualClock = true;
     auto sim = std::make_shared<CSimReceiver>(options);
-    const QByteArray content = SimLogContent(100003, 5);
-    sim->AddFile("F", content);
     CSimTcpServer server(sim, false);
     QString error;
     ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error));
@@ -127,12 +107,17 @@ TEST(FilesToolTest, TcpDownloadAtEveryBlockSizeWithACorruptBlock)
     QTemporaryDir dir;
     CFileTransfer transfer(receiver);
     for (int bs = 512; bs <= 16384; bs *= 2) {
-        sim->InjectTransferFault(SimTransferFault::CorruptBlock, 2);
-        const QString path = dir.filePath(QString::number(bs));
-        const auto r = transfer.Download("F", path, bs);
-        ASSERT_TRUE(r.ok) << bs << r.text.toStdString();
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(f.readAll() == content) << bs;
+        for (const int size : {0, 3 * bs, 40013}) {
+            const QString name = QStringLiteral("f%1_%2").arg(bs).arg(size);
+            const QByteArray content = SimLogContent(size, uint32_t(bs + size));
+            sim->AddFile(name, content);
+            if (size > 0) {
+                sim->InjectTransferFault(SimTransferFault::CorruptBlock, 2);
+            }
+            const auto r = transfer.Download(name, dir.filePath(name), bs);
+            ASSERT_TRUE(r.ok) << bs << " " << size << " " << r.text.toStdString();
+            EXPECT_TRUE(ReadFile(dir.filePath(name)) == content) << bs << " " << size;
+            EXPECT_FALSE(QFile::exists(dir.filePath(name) + ".part"));
+        }
     }
 }

@@ -3,7 +3,6 @@
 #include "support/ScriptedPrompts.h"
 #include "support/SimHarness.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -62,9 +61,7 @@ TEST_F(FormatTest, ProgressEndsAtOrPastTheTotalAndTheReportFollows)
     const QString path = dir.filePath("report.txt");
     prompts.ExpectSaveFile("Save to file", path);
     ASSERT_TRUE(dialog.SaveToFile());
-    QFile saved(path);
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = saved.readAll().split('\n');
+    const QList<QByteArray> lines = ReadFile(path).split('\n');
     EXPECT_EQ(lines.value(0), QByteArray("Created by Nemola-M Dec  6 2026 1.2.3\r"));
     EXPECT_EQ(lines.value(2), QByteArray("------- File System Information -------\r"));
 }

@@ -5,9 +5,9 @@
 #include "logging/LogSelection.h"
 #include "sim/SimForeign.h"
 #include "sim/SimMessages.h"
+#include "support/SimHarness.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,20 +16,11 @@
 
 namespace {
 
-uint8_t Cs(const QByteArray& bytes)
-{
-    uint8_t c = 0;
-    for (char b : bytes) {
-        c = static_cast<uint8_t>((c << 2) | (c >> 6)) ^ static_cast<uint8_t>(b);
-    }
-    return static_cast<uint8_t>((c << 2) | (c >> 6));
-}
-
 QByteArray Frame(const char* id, const QByteArray& body)
 {
     QByteArray f =
         QByteArray(id, 2) + QByteArray::number(int(body.size() + 1), 16).toUpper().rightJustified(3, '0') + body;
-    return f + char(Cs(f));
+    return f + char(Checksum8(f.constData(), size_t(f.size())));
 }
 
 QByteArray U32(uint32_t v)
@@ -44,13 +35,7 @@ QByteArray Time(int64_t ms)
 
 QByteArray Date(int y, int m, int d)
 {
-    QByteArray body;
-    body += char(y & 0xFF);
-    body += char(y >> 8);
-    body += char(m);
-    body += char(d);
-    body += char(0);
-    return Frame("RD", body);
+    return Frame("RD", QByteArray(1, char(y & 0xFF)) + char(y >> 8) + char(m) + char(d) + '\0');
 }
 
 constexpr int64_t Hms(int h, int m, double s)
@@ -86,12 +71,6 @@ QList<QByteArray> Records(const QByteArray& file)
     }
     EXPECT_EQ(at, file.size());
     return out;
-}
-
-QByteArray Read(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 struct Recording
@@ -148,10 +127,7 @@ TEST(LogBoundary, FirstBoundaryAndOneStepAfterGaps)
 TEST(LogEngine, ThreeRotationsKeepEveryMessageOnceAndNoEpochSplit)
 {
     Recording r;
-    QFile existing(r.dir.path() + QStringLiteral("/Site002.kvs"));
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.write("keep");
-    existing.close();
+    ASSERT_TRUE(WriteFile(r.dir.path() + QStringLiteral("/Site002.kvs"), "keep"));
 
     r.Feed({Time(Hms(10, 7, 30)), Date(2026, 12, 6)});  // before Start, as the dialog's RT:1,RD:1 give them
     LogOptions o = r.Options();
@@ -169,11 +145,11 @@ TEST(LogEngine, ThreeRotationsKeepEveryMessageOnceAndNoEpochSplit)
     r.engine.Stop();
 
     EXPECT_EQ(r.done, (QStringList{"Site001.kvs", "Site003.kvs", "Site004.kvs", "Site005.kvs"}));
-    EXPECT_EQ(Read(r.dir.path() + QStringLiteral("/Site002.kvs")), QByteArray("keep"));
+    EXPECT_EQ(ReadFile(r.dir.path() + QStringLiteral("/Site002.kvs")), QByteArray("keep"));
 
     QList<QByteArray> joined;
     for (int i = 0; i < r.done.size(); ++i) {
-        QList<QByteArray> recs = Records(Read(r.dir.path() + QLatin1Char('/') + r.done[i]));
+        QList<QByteArray> recs = Records(ReadFile(r.dir.path() + QLatin1Char('/') + r.done[i]));
         ASSERT_GE(recs.size(), 5);
         if (i == 0) {
             // The first message, then MF followed at once by the saved date and time.
@@ -224,7 +200,7 @@ TEST(LogEngine, FirstFileRulesAndOtherTypes)
     r.Feed({pg, Time(Hms(8, 0, 1)), kMf, kKv, Time(Hms(8, 0, 2)), kMf, pg});
     r.Feed({pg}, 2);  // another channel: not this recording's
     r.engine.Stop();
-    const QList<QByteArray> recs = Records(Read(r.dir.path() + QStringLiteral("/Site001.kvs")));
+    const QList<QByteArray> recs = Records(ReadFile(r.dir.path() + QStringLiteral("/Site001.kvs")));
     EXPECT_TRUE(recs == (QList<QByteArray>{pg, kMf, Date(2026, 12, 6), Time(Hms(8, 0, 1)), Time(Hms(8, 0, 2)), pg}));
 
     Recording n;
@@ -238,7 +214,7 @@ TEST(LogEngine, FirstFileRulesAndOtherTypes)
     n.Feed({Time(Hms(8, 0, 1))}, 0);
     n.engine.Stop();
     EXPECT_EQ(n.done, QStringList{"A007.nmea"});
-    EXPECT_EQ(Read(n.dir.path() + QStringLiteral("/A007.nmea")), gga + gga);
+    EXPECT_EQ(ReadFile(n.dir.path() + QStringLiteral("/A007.nmea")), gga + gga);
 }
 
 // Day files across midnight, date-and-time names, a gap and a jump back: one file change each at most.
@@ -339,10 +315,6 @@ TEST(LogEngine, DiskFullStopsAtOnceWithTheLostCountAndKeepsEveryEarlierByte)
     EXPECT_TRUE(ends.contains(int(medium.size())));   // and no half message
 }
 
-}  // namespace
-
-namespace {
-
 TEST(LogSelection, ListRepliesSavedSelectionsAndTheCatalogue)
 {
     EXPECT_EQ(ParseMessageList(QStringLiteral("{PG,PV,DP}"), LogType::Kvs), (QStringList{"PG", "PV", "DP"}));
@@ -393,10 +365,7 @@ TEST(LogSelection, ListRepliesSavedSelectionsAndTheCatalogue)
     }
     EXPECT_EQ(CatalogueDescription(builtIn, LogType::Nmea, QStringLiteral("GSV")), "Satellites in view");
     EXPECT_FALSE(CatalogueDescription(builtIn, LogType::Rtcm, QStringLiteral("1004")).isEmpty());
-    QFile own(QDir(folder.path()).filePath(QStringLiteral("comment.txt")));
-    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
-    own.write("kvs\nPG Mine\n");
-    own.close();
+    ASSERT_TRUE(WriteFile(QDir(folder.path()).filePath(QStringLiteral("comment.txt")), "kvs\nPG Mine\n"));
     EXPECT_EQ(CatalogueDescription(LoadCatalogue(folder.path()), LogType::Kvs, QStringLiteral("PG")), "Mine");
 }
 
@@ -432,8 +401,7 @@ TEST(ForeignSplitter, TakesWholeCheckedItemsWhereverTheStreamIsCut)
     rtcm += char(crc >> 8);
     rtcm += char(crc);
     const QByteArray cmr = QByteArray::fromHex("02000003010203") + char(0x09) + char(0x03);
-    QByteArray time = QByteArray("~~005") + QByteArray(4, '\0');
-    time += char(Checksum8(time.constData(), size_t(time.size())));
+    const QByteArray time = Frame("~~", QByteArray(4, '\0'));
     const QByteArray stream =
         time + "\n" + sentence + "junk" + rtcm + time + "\n" + cmr + "$GPGGA,bad*00\r\n" + sentence;
     for (int cut = 1; cut <= stream.size(); ++cut) {

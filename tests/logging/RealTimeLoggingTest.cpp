@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -56,11 +55,7 @@ protected:
         }
     }
     QStringList Files() const { return QDir(dir.path()).entryList(QDir::Files, QDir::Name); }
-    QByteArray Read(const QString& name) const
-    {
-        QFile f(QDir(dir.path()).filePath(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray Read(const QString& name) const { return ReadFile(QDir(dir.path()).filePath(name)); }
 
     CScriptedPrompts prompts;
     CSimHarness sim;
@@ -69,12 +64,7 @@ protected:
 
 QTreeWidgetItem* Row(QTreeWidget* list, const QString& id)
 {
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        if (list->topLevelItem(i)->text(0) == id) {
-            return list->topLevelItem(i);
-        }
-    }
-    return nullptr;
+    return list->findItems(id, Qt::MatchExactly).value(0);
 }
 
 }  // namespace
@@ -112,8 +102,14 @@ TEST_F(RealTimeLoggingTest, ListModeRecordingAcrossFilesAndSettingsOnExit)
     const QStringList files = Files();
     ASSERT_GE(files.size(), 2) << files.join(',').toStdString();
     EXPECT_EQ(files[0], "Site001.kvs");
-    for (int i = 1; i < files.size(); ++i) {
-        EXPECT_TRUE(Read(files[i]).startsWith("MF009KV01010BF\nRD006")) << files[i].toStdString();
+    // Later files start with the engine's own header; every file but the last ends with its epoch's end.
+    for (int i = 0; i < files.size(); ++i) {
+        const QByteArray bytes = Read(files[i]);
+        EXPECT_TRUE(i == 0 || bytes.startsWith("MF009KV01010BF\nRD006")) << files[i].toStdString();
+        EXPECT_EQ(bytes.count("MF009"), 1) << files[i].toStdString();
+        if (i + 1 < files.size()) {
+            EXPECT_EQ(bytes.mid(bytes.size() - 7, 5), QByteArray("||001")) << files[i].toStdString();
+        }
     }
     EXPECT_TRUE(Read(files[0]).contains("PG01E"));
     d->Exit();
@@ -123,21 +119,10 @@ TEST_F(RealTimeLoggingTest, ListModeRecordingAcrossFilesAndSettingsOnExit)
     CProfile::Release();
 }
 
-// "Overwrite files" asks first; "No" leaves the dialog idle. A closed window stops a default-set recording.
-TEST_F(RealTimeLoggingTest, OverwriteQuestionAndCloseStopsTheRecording)
+// A closed window stops a default-set recording.
+TEST_F(RealTimeLoggingTest, CloseStopsTheRecording)
 {
     auto d = Open();
-    d->filePage->overwrite->setChecked(true);
-    prompts.ExpectMessage("Real-Time Logging",
-                          "All the files with names like Site000.kvs, Site001.kvs etc. in the folder\n" +
-                              d->OutputFolder() + "\nwill be overwritten without a warning. Continue?",
-                          PromptButtons::YesNo, PromptButton::No);
-    d->StartStop();
-    EXPECT_EQ(d->Status(), "Aborted by user!");
-    EXPECT_EQ(d->startButton->text(), "Start");
-    EXPECT_TRUE(Files().isEmpty());
-
-    d->filePage->overwrite->setChecked(false);
     Run(2000);
     d->StartStop();
     ASSERT_TRUE(d->Running()) << d->Status().toStdString();
@@ -149,7 +134,7 @@ TEST_F(RealTimeLoggingTest, OverwriteQuestionAndCloseStopsTheRecording)
     ASSERT_EQ(Files(), QStringList{"Site001.kvs"});
     const QByteArray bytes = Read("Site001.kvs");
     EXPECT_TRUE(bytes.startsWith("MF009KV01010BF\n")) << bytes.left(16).toStdString();
-    EXPECT_EQ(bytes.count("MF009"), 1);  // the default set's own MF of every epoch is dropped
+    EXPECT_EQ(bytes.count("MF009"), 1);                     // the default set's own MF of every epoch is dropped
     EXPECT_EQ(bytes.count("~~005"), bytes.count("||001"));  // each epoch's time once
     EXPECT_TRUE(bytes.endsWith("\n"));
 }
@@ -228,19 +213,23 @@ TEST_F(RealTimeLoggingTest, CountedNamesWithAndWithoutOverwrite)
     record();
     EXPECT_EQ(Files(), (QStringList{"A007.kvs", "A008.kvs"}));
 
-    QFile old(QDir(dir.path()).filePath("B007.kvs"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-    old.close();
+    ASSERT_TRUE(WriteFile(QDir(dir.path()).filePath("B007.kvs"), "old"));
     d->filePage->prefix->setText("B");
     record();
     EXPECT_EQ(Files(), (QStringList{"A007.kvs", "A008.kvs", "B007.kvs", "B008.kvs", "B009.kvs"}));
     EXPECT_EQ(Read("B007.kvs"), "old");
 
+    // "Overwrite files" asks first; "No" leaves the dialog idle.
     d->filePage->overwrite->setChecked(true);
-    prompts.ExpectMessage("Real-Time Logging",
-                          "All the files with names like B000.kvs, B001.kvs etc. in the folder\n" + d->OutputFolder() +
-                              "\nwill be overwritten without a warning. Continue?",
-                          PromptButtons::YesNo, PromptButton::Yes);
+    const QString question = "All the files with names like B000.kvs, B001.kvs etc. in the folder\n" +
+                             d->OutputFolder() + "\nwill be overwritten without a warning. Continue?";
+    prompts.ExpectMessage("Real-Time Logging", question, PromptButtons::YesNo, PromptButton::No);
+    d->StartStop();
+    EXPECT_EQ(d->Status(), "Aborted by user!");
+    EXPECT_EQ(d->startButton->text(), "Start");
+    EXPECT_EQ(Read("B007.kvs"), "old");
+    EXPECT_EQ(Files().size(), 5);  // nothing written
+    prompts.ExpectMessage("Real-Time Logging", question, PromptButtons::YesNo, PromptButton::Yes);
     record();
     EXPECT_TRUE(Read("B007.kvs").startsWith("MF009")) << Read("B007.kvs").left(8).toStdString();
 }
@@ -284,13 +273,7 @@ TEST_F(RealTimeLoggingTest, FortySixRefusedFortyFiveRecordUntilTheLinkIsLost)
     EXPECT_GE(ems, 3);
     Run(5000);
     sim.Sim().DropSessions("The receiver's port went away");
-    QElapsedTimer shown;
-    shown.start();
-    while (d->Running() && shown.elapsed() < 3000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    EXPECT_LE(shown.elapsed(), 2000);
-    EXPECT_FALSE(d->Running());
+    EXPECT_TRUE(PumpUntil([&] { return !d->Running(); }, 2000));
     EXPECT_TRUE(d->Status().contains("lost")) << d->Status().toStdString();
     EXPECT_EQ(d->startButton->text(), "Start");
     const QByteArray bytes = Read("Site001.kvs");

@@ -21,8 +21,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 #include <QTimeZone>
 #include <QTreeWidget>
 
@@ -87,9 +87,7 @@ protected:
             kvs[kvs.size() / 2] = char(kvs[kvs.size() / 2] ^ 0x20);
         }
         const QString path = QDir(m_dir.path()).filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kvs);
+        EXPECT_TRUE(WriteFile(path, kvs));
         return path;
     }
     RinexConversionJob Job(const QString& kvs)
@@ -107,11 +105,7 @@ protected:
     QString Script(const QString& name, const char* body)
     {
         const QString path = m_dir.filePath(name);
-        QFile script(path);
-        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QByteArray("#!/bin/sh\n") + body);
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        EXPECT_TRUE(WriteFile(path, QByteArray("#!/bin/sh\n") + body, true));
         return path;
     }
 
@@ -127,9 +121,7 @@ TEST_F(RinexConversionTest, DeleteOnlyAfterCleanSuccess)
     EXPECT_EQ(RunRinexConversion(Job(good)), QString());
     EXPECT_FALSE(QFile::exists(good));
     EXPECT_EQ(Rinex().size(), 1);
-    QFile profile(m_dir.filePath(QStringLiteral("profile.ini")));
-    ASSERT_TRUE(profile.open(QIODevice::ReadOnly));
-    EXPECT_EQ(profile.readAll(),
+    EXPECT_EQ(ReadFile(m_dir.filePath(QStringLiteral("profile.ini"))),
               QByteArray("[KVS2RIN]\nRUN BY= \nOBSERVER= \nAGENCY= \nANT #= \nANT TYPE= \nCOMMENT= \n"
                          "MARKER NAME= Site\nMARKER NUMBER= \nREC #= 0123\nREC TYPE= SIM\n"
                          "ANT DELTA H= 0\nANT DELTA E= 0\nANT DELTA N= 0\n"));
@@ -167,9 +159,9 @@ TEST_F(RinexConversionTest, OverlappingConversionsReadTheirOwnHeader)
     }
     ASSERT_EQ(finished.size(), 2);
     for (const QString& marker : markers) {
-        QFile header(m_dir.filePath(marker + QStringLiteral(".kvs.header")));
-        ASSERT_TRUE(header.open(QIODevice::ReadOnly)) << marker.toStdString();
-        EXPECT_TRUE(header.readAll().contains("MARKER NAME= " + marker.toUtf8())) << marker.toStdString();
+        EXPECT_TRUE(ReadFile(m_dir.filePath(marker + QStringLiteral(".kvs.header")))
+                        .contains("MARKER NAME= " + marker.toUtf8()))
+            << marker.toStdString();
     }
 }
 
@@ -228,11 +220,9 @@ TEST_F(RinexConversionTest, SettingsDialogAndDefaultConverter)
               QFileInfo(QStringLiteral(KVS2RIN_EXECUTABLE)).absoluteFilePath());
     const QString beside = m_dir.filePath(QStringLiteral("kvs2rin"));
     EXPECT_EQ(DefaultConverterApplication(m_dir.path()), QStringLiteral("KVS2RIN.EXE"));
-    QFile plain(beside);
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-    plain.close();
+    ASSERT_TRUE(WriteFile(beside, {}));
     EXPECT_EQ(DefaultConverterApplication(m_dir.path()), QStringLiteral("KVS2RIN.EXE")) << "not executable";
-    plain.setPermissions(plain.permissions() | QFileDevice::ExeOwner);
+    ASSERT_TRUE(WriteFile(beside, {}, true));
     EXPECT_EQ(DefaultConverterApplication(m_dir.path()), beside);
 }
 
@@ -260,9 +250,7 @@ TEST_F(RinexConversionTest, LoggingDialogConvertsEachFinishedFile)
             QTest::qWait(5);
         }
         d->StartStop();
-        for (int k = 0; k < 1200 && d->ConversionsRunning() > 0; ++k) {
-            QTest::qWait(25);
-        }
+        PumpUntil([&] { return d->ConversionsRunning() == 0; }, 30000);
     };
     auto files = [&](const char* pattern) { return QDir(m_dir.path()).entryList({QLatin1String(pattern)}); };
     d->DefMsg();  // the raw data, not the default set

@@ -190,7 +190,7 @@ TEST_F(ManualModeTest, LogHoldsRepliesAndRawOutputButNotEchoOrEmptyAnswers)
     EXPECT_EQ(Button(*m, "logButton")->text(), "Start log");
     Send(*m, "print,/par/rcv/model");  // after the log was closed
 
-    EXPECT_EQ(ReadBytes(logPath), QByteArray("RE00A/dev/ser/a\r\nRE00D%t%/dev/ser/a\r\n$GP\x07\xB0\n"));
+    EXPECT_EQ(ReadFile(logPath), QByteArray("RE00A/dev/ser/a\r\nRE00D%t%/dev/ser/a\r\n$GP\x07\xB0\n"));
     EXPECT_EQ(Window(*m).count("> hello"), 1);
     EXPECT_TRUE(Window(*m).contains(">%t%print,/cur/term"));
     EXPECT_TRUE(Window(*m).contains("$GP..\n"));
@@ -273,7 +273,7 @@ TEST_F(ManualModeTest, EditorSavesUtf16AndAsksOnCloseOnlyWhenModified)
     EXPECT_FALSE(m->EditorModified());
     EXPECT_TRUE(m->EditorOpen());
     const QByteArray saved = Utf16File(QString::fromUtf16(u"@echo 25\u00b0\r\nprint,/par/rcv/model\r\n@echo \u20ac"));
-    EXPECT_EQ(ReadBytes(path), saved);
+    EXPECT_EQ(ReadFile(path), saved);
 
     // Unchanged since the save: closes without a question.
     Button(*m, "exitButton")->click();
@@ -290,7 +290,7 @@ TEST_F(ManualModeTest, EditorSavesUtf16AndAsksOnCloseOnlyWhenModified)
     ExpectCloseQuestion(PromptButton::No);
     Button(*m, "exitButton")->click();
     EXPECT_TRUE(m->EditorOpen());
-    EXPECT_EQ(ReadBytes(path), saved);
+    EXPECT_EQ(ReadFile(path), saved);
 
     ASSERT_TRUE(QDir(m_dir.filePath("sub")).removeRecursively());
     Button(*m, "editButton")->click();

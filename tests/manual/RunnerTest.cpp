@@ -78,18 +78,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_sim.start(QStringLiteral(NEMOLA_SIM_PATH), {"--tcp", "0"});
-        ASSERT_TRUE(m_sim.waitForStarted(10000));
-        const QRegularExpression portLine("tcp port (\\d+)");
-        QByteArray out;
-        for (int i = 0; i < 100 && m_port == 0; ++i) {
-            if (!m_sim.canReadLine()) {
-                m_sim.waitForReadyRead(200);
-            }
-            out += m_sim.readAll();
-            m_port = portLine.match(QString::fromLatin1(out)).captured(1).toInt();
-        }
-        ASSERT_NE(m_port, 0) << out.toStdString();
+        m_port = StartTcpSim(m_sim, QStringLiteral(NEMOLA_SIM_PATH));
+        ASSERT_NE(m_port, 0);
     }
     void TearDown() override
     {

@@ -207,17 +207,17 @@ TEST_F(ScriptInterpreterTest, EchoRules)
 
 TEST_F(ScriptInterpreterTest, FileFormsAndLineEnds)
 {
-    WriteBytes(PathOf("wide.kvc"), Utf16File(QString::fromUtf16(u"@echo Gr\u00fc\u00dfe \u20ac\r\n@echo last")));
+    WriteFile(PathOf("wide.kvc"), Utf16File(QString::fromUtf16(u"@echo Gr\u00fc\u00dfe \u20ac\r\n@echo last")));
     EXPECT_FALSE(Run("wide.kvc"));
     EXPECT_EQ(m_host.Printed(), (QStringList{QString::fromUtf16(u"> Gr\u00fc\u00dfe \u20ac"), "> last"}));
 
-    WriteBytes(PathOf("narrow.kvc"), QByteArray("@echo 25\xB0\n\n   \r\n  @echo mixed  \r\n@echo end"));
+    WriteFile(PathOf("narrow.kvc"), QByteArray("@echo 25\xB0\n\n   \r\n  @echo mixed  \r\n@echo end"));
     EXPECT_FALSE(Run("narrow.kvc"));
     EXPECT_EQ(m_host.Printed(), (QStringList{QString::fromUtf16(u"> 25\u00b0"), "> mixed", "> end"}));
 
     // A CR alone ends a line; a tab separates like a blank.
-    WriteBytes(PathOf("cr.kvc"),
-               "@echo\toff\r@set\t@1\tx\r@sleep\t250\r@goto\tend\r@echo skipped\r@:end\r@echo\t@1 done");
+    WriteFile(PathOf("cr.kvc"),
+              "@echo\toff\r@set\t@1\tx\r@sleep\t250\r@goto\tend\r@echo skipped\r@:end\r@echo\t@1 done");
     EXPECT_FALSE(Run("cr.kvc"));
     EXPECT_EQ(m_host.Printed(), QStringList{"> x done"});
     EXPECT_EQ(m_host.waited, 250);
@@ -232,7 +232,7 @@ TEST_F(ScriptInterpreterTest, CalledNamesStayInsideTheScriptFolderAndFilesAreBou
     Write("in.kvc", "@echo inside\n");
     ASSERT_TRUE(QFile::link(PathOf("in.kvc"), PathOf("alias.kvc")));
     ASSERT_EQ(mkfifo(PathOf("fifo.kvc").toLocal8Bit().constData(), 0600), 0);
-    WriteBytes(PathOf("big.kvc"), QByteArray(kMaxScriptFileBytes + 1, '#'));
+    WriteFile(PathOf("big.kvc"), QByteArray(kMaxScriptFileBytes + 1, '#'));
     // Each copy of itself it calls holds another 700 000 characters.
     Write("self.kvc", "@call self.kvc\n" + QString("# padding\n").repeated(70000));
 

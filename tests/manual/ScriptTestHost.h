@@ -2,6 +2,7 @@
 
 #include "link/ReceiverHolder.h"
 #include "manual/ScriptHost.h"
+#include "support/SimHarness.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -66,24 +67,10 @@ private:
     QString m_folder;
 };
 
-inline void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(bytes);
-    }
-}
-
 // Writes a script file in 8-bit form (the text's characters as Latin-1 bytes).
 inline void WriteLatin1Script(const QString& path, const QString& text)
 {
-    WriteBytes(path, text.toLatin1());
-}
-
-inline QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    WriteFile(path, text.toLatin1());
 }
 
 // A script file in its UTF-16 form, built byte by byte: the mark FF FE, then each character low byte first.

@@ -7,24 +7,10 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-template <typename F>
-bool PumpUntil(F done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return done();
-}
 
 // How many satellites of the system are plotted, and how many of them are used in the solution.
 std::pair<int, int> Plotted(const CSatTable& table, satslot::System system)

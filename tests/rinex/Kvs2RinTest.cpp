@@ -11,9 +11,9 @@
 #include "rinex/RinexWriter.h"
 #include "sim/SimMessages.h"
 #include "sim/SkyModel.h"
+#include "support/SimHarness.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -40,9 +40,7 @@ protected:
     QString Write(const QByteArray& kvs, const QString& name = QStringLiteral("Site001.kvs"))
     {
         const QString path = m_dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kvs);
+        EXPECT_TRUE(WriteFile(path, kvs));
         return path;
     }
     Outcome Convert(const QByteArray& kvs, QStringList extra = {})
@@ -51,9 +49,7 @@ protected:
         r.code = RunKvs2Rin(QStringList{QStringLiteral("-i"), Write(kvs), QStringLiteral("-o"), m_dir.path()} + extra,
                             &r.report, &r.path);
         if (!r.path.isEmpty()) {
-            QFile f(r.path);
-            EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-            r.rinex = RnxFile::Parse(f.readAll());
+            r.rinex = RnxFile::Parse(ReadFile(r.path));
             EXPECT_TRUE(r.rinex.ok);
         }
         return r;
@@ -210,12 +206,10 @@ TEST_F(Kvs2RinTest, HeaderColumnsAndExclusions)
     CMessageGenerator g(50.087, 14.421, 245, 7, kStartUtcMs);
     const QByteArray kvs = RecordKvs(g, 60000, 65000);
     const QString profile = m_dir.filePath(QStringLiteral("profile.ini"));
-    QFile p(profile);
-    ASSERT_TRUE(p.open(QIODevice::WriteOnly));
-    p.write(
-        "[KVS2RIN]\nRUN BY= a run-by name longer than twenty\nOBSERVER= Ann\nAGENCY= Survey\nMARKER NAME= my "
-        "site/1\nREC #= 0123456789ABCDEFGHJK\nREC TYPE= SIM\nANT DELTA H= 0\n");
-    p.close();
+    ASSERT_TRUE(WriteFile(profile,
+                          "[KVS2RIN]\nRUN BY= a run-by name longer than twenty\nOBSERVER= Ann\nAGENCY= "
+                          "Survey\nMARKER NAME= my site/1\nREC #= 0123456789ABCDEFGHJK\nREC TYPE= SIM\n"
+                          "ANT DELTA H= 0\n"));
     const Outcome r = Convert(kvs, {QStringLiteral("-p"), profile, QStringLiteral("-R"), QStringLiteral("-L2")});
     ASSERT_EQ(r.code, 0) << r.report.toStdString();
     EXPECT_EQ(QFileInfo(r.path).fileName(), QStringLiteral("MYSI00XXX_R_20241531201_01M_01S_MO.rnx"));
@@ -316,37 +310,32 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
         }
     }
     QString report;
-    EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), m_dir.filePath(QStringLiteral("missing.kvs"))}, &report),
-              Kvs2RinExit::ReadError);
-    for (const QStringList& args :
-         {QStringList{}, QStringList{QStringLiteral("-i")},
-          QStringList{QStringLiteral("-i"), QStringLiteral("x"), QStringLiteral("-Q")},
-          QStringList{QStringLiteral("-i"), QStringLiteral("x"), QStringLiteral("-G"), QStringLiteral("-R")}}) {
-        EXPECT_EQ(RunKvs2Rin(args, &report), Kvs2RinExit::BadCommandLine) << args.join(' ').toStdString();
+    const struct
+    {
+        QStringList args;
+        int code;
+    } lines[] = {
+        {{"-i", m_dir.filePath("missing.kvs")}, Kvs2RinExit::ReadError},
+        {{}, Kvs2RinExit::BadCommandLine},
+        {{"-i"}, Kvs2RinExit::BadCommandLine},
+        {{"-i", "x", "-Q"}, Kvs2RinExit::BadCommandLine},
+        {{"-i", "x", "-G", "-R"}, Kvs2RinExit::BadCommandLine},
+        {{"-i", Write(good), "-o", m_dir.filePath("no/such")}, Kvs2RinExit::OutputError},
+    };
+    for (const auto& l : lines) {
+        EXPECT_EQ(RunKvs2Rin(l.args, &report), l.code) << l.args.join(' ').toStdString();
     }
-    const QString input = Write(good);
-    EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), input, QStringLiteral("-o"), m_dir.filePath(QStringLiteral("no/such"))},
-                         &report),
-              Kvs2RinExit::OutputError);
 
     // A recording whose first epoch lies a second before a whole minute (a logging run's next file) is named after
     // that minute; the RINEX file of another recording with that name is kept unless --overwrite is given.
     CMessageGenerator early(50.087, 14.421, 245, 7, kStartUtcMs);
     const QString next = Write(RecordKvs(early, 41000, 50000), QStringLiteral("Site002.kvs"));
     QString path;
-    EXPECT_EQ(RunKvs2Rin({QStringLiteral("-i"), next, QStringLiteral("-o"), m_dir.path()}, &report, &path),
-              Kvs2RinExit::OutputError);
+    EXPECT_EQ(RunKvs2Rin({"-i", next, "-o", m_dir.path()}, &report, &path), Kvs2RinExit::OutputError);
     EXPECT_TRUE(report.contains("made from another recording")) << report.toStdString();
-    EXPECT_EQ(
-        RunKvs2Rin({QStringLiteral("-i"), next, QStringLiteral("-o"), m_dir.path(), QStringLiteral("--overwrite")},
-                   &report, &path),
-        0);
+    EXPECT_EQ(RunKvs2Rin({"-i", next, "-o", m_dir.path(), "--overwrite"}, &report, &path), 0);
     EXPECT_TRUE(path.endsWith("_20241531201_01M_01S_MO.rnx")) << path.toStdString();
 }
-
-}  // namespace
-
-namespace {
 
 // The navigation file carries the simulator's orbits in RINEX units: radians, GLONASS in km.
 TEST_F(Kvs2RinTest, NavigationFileInRinexUnits)
@@ -355,9 +344,8 @@ TEST_F(Kvs2RinTest, NavigationFileInRinexUnits)
     const QByteArray kvs = RecordKvs(g, 60000, 120000);
     QString report, obs;
     ASSERT_EQ(RunKvs2Rin({QStringLiteral("-i"), Write(kvs), QStringLiteral("--nav")}, &report, &obs), 0);
-    QFile f(QString(obs).replace(QStringLiteral("_01S_MO.rnx"), QStringLiteral("_MN.rnx")));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
-    const QList<QByteArray> lines = f.readAll().split('\n');
+    const QList<QByteArray> lines =
+        ReadFile(QString(obs).replace(QStringLiteral("_01S_MO.rnx"), QStringLiteral("_MN.rnx"))).split('\n');
     EXPECT_TRUE(lines[0].startsWith("     3.04           N: GNSS NAV DATA    M: MIXED"));
     auto num = [](const QByteArray& l, int k) { return l.mid(4 + 19 * k, 19).trimmed().toDouble(); };
     int gps = 0, glonass = 0;

@@ -6,8 +6,6 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -61,33 +59,21 @@ TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
     text->clear();
     dlg.Get();
     EXPECT_TRUE(text->toPlainText().isEmpty());
-    QFile saved(folder.filePath(list->topLevelItem(1)->text(0)));
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << dlg.Status().toStdString();
-    EXPECT_EQ(saved.readAll(), QByteArray(1025, 'b'));
+    EXPECT_EQ(ReadFile(folder.filePath(list->topLevelItem(1)->text(0))), QByteArray(1025, 'b'))
+        << dlg.Status().toStdString();
 
     // A file goes out in the background: Send returns at once, and the window's commands (the main frame's
     // "Message" refreshes the list) work meanwhile, without an event loop inside the transfer.
-    QFile big(folder.filePath(QStringLiteral("big.bin")));
-    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
-    big.write(QByteArray(3 * 1024 * 1024, 'z'));
-    big.close();
-    path->setText(big.fileName());
+    ASSERT_TRUE(WriteFile(folder.filePath(QStringLiteral("big.bin")), QByteArray(3 * 1024 * 1024, 'z')));
+    path->setText(folder.filePath(QStringLiteral("big.bin")));
     subject->setText(QStringLiteral("big"));
     auto* cancel = dlg.findChild<QPushButton*>(QStringLiteral("cancel"));
-    auto pumpUntil = [](const std::function<bool()>& done, int ms = 10000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return done();
-    };
     dlg.Send();
     EXPECT_TRUE(dlg.Busy());
     EXPECT_EQ(cancel->text(), QStringLiteral("Stop"));
     dlg.GetList();
     EXPECT_EQ(list->topLevelItemCount(), 2);
-    ASSERT_TRUE(pumpUntil([&] { return !dlg.Busy(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !dlg.Busy(); }));
     EXPECT_EQ(dlg.Status(), QStringLiteral("Message sent to alice"));
     std::vector<REMOTE_MSG> aliceList;
     ASSERT_TRUE(alice.connection.GetMsgList(aliceList));
@@ -100,7 +86,7 @@ TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
     cancel->click();
     EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));
     EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
-    pumpUntil([] { return false; }, 500);  // the abort reaches the server
+    PumpUntil([] { return false; }, 500);  // the abort reaches the server
     ASSERT_TRUE(alice.connection.GetMsgList(aliceList));
     EXPECT_EQ(aliceList.size(), 1u);
     EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));

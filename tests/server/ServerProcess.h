@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/Connection.h"
+#include "support/SimHarness.h"
 
 #include <QProcess>
 #include <QTcpSocket>

@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QThread>
 
@@ -59,10 +58,7 @@ TEST_F(ServerProcessTest, TwoClientsExchangeTextsAndFilesThatSurviveARestart)
         big[i] = char(i * 7);
     }
     const QString src = files.filePath(QStringLiteral("track log.bin"));
-    QFile f(src);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(big);
-    f.close();
+    ASSERT_TRUE(WriteFile(src, big));
     std::vector<qint64> progress;
     ASSERT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("file"), src,
                                         [&](qint64 done, qint64 total) {
@@ -78,7 +74,7 @@ TEST_F(ServerProcessTest, TwoClientsExchangeTextsAndFilesThatSurviveARestart)
 
     // An empty file is a message too, not a division by zero.
     const QString empty = files.filePath(QStringLiteral("empty"));
-    QFile(empty).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(WriteFile(empty, {}));
     ASSERT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("nothing"), empty, nullptr));
     ASSERT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("nothing"), empty, nullptr));
 
@@ -103,9 +99,7 @@ TEST_F(ServerProcessTest, TwoClientsExchangeTextsAndFilesThatSurviveARestart)
 
     QTemporaryDir into;
     ASSERT_TRUE(bob.connection.GetMsg(fileName, into.path())) << bob.connection.GetMsgText().toStdString();
-    QFile got(into.filePath(fileName));
-    ASSERT_TRUE(got.open(QIODevice::ReadOnly));
-    EXPECT_EQ(got.readAll(), big);
+    EXPECT_EQ(ReadFile(into.filePath(fileName)), big);
 
     // Carol can neither read nor delete Bob's messages, also not by a path.
     ServerClient carol;
@@ -149,9 +143,8 @@ TEST_F(ServerProcessTest, WrongPasswordsAreRefusedAndSlowedDown)
     ServerClient bob;
     EXPECT_TRUE(bob.Open(m_server.Address(), QStringLiteral("bob")));
     // Nothing on the server holds the password in clear.
-    QFile users(QDir(m_server.Dir()).filePath(QStringLiteral("users")));
-    ASSERT_TRUE(users.open(QIODevice::ReadOnly));
-    EXPECT_FALSE(users.readAll().contains("bob-pw"));
+    const QByteArray users = ReadFile(QDir(m_server.Dir()).filePath(QStringLiteral("users")));
+    EXPECT_TRUE(users.contains("bob") && !users.contains("bob-pw"));
 }
 
 TEST_F(ServerProcessTest, AHostileMessageNameStaysInsideTheStore)
@@ -167,16 +160,9 @@ TEST_F(ServerProcessTest, AHostileMessageNameStaysInsideTheStore)
             raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), name, name, QStringLiteral("1")}, "x").ok);
     }
     // Sizes are checked numbers, and a body longer than announced is refused.
-    EXPECT_FALSE(raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), QStringLiteral("s"), QString(),
-                              QStringLiteral("-1")})
-                     .ok);
-    EXPECT_FALSE(raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), QStringLiteral("s"), QString(),
-                              QStringLiteral("99999999999")})
-                     .ok);
-    EXPECT_FALSE(raw.Request({QStringLiteral("SEND"), QStringLiteral("bob"), QStringLiteral("s"), QString(),
-                              QStringLiteral("1")},
-                             "xy")
-                     .ok);
+    for (const auto& [size, body] : {std::pair{"-1", ""}, {"99999999999", ""}, {"1", "xy"}}) {
+        EXPECT_FALSE(raw.Request({"SEND", "bob", "s", QString(), QLatin1String(size)}, body).ok) << size;
+    }
     const QDir store(QDir(m_server.Dir()).filePath(QStringLiteral("messages/bob")));
     const QStringList files = store.entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(files.size(), 8) << files.join(QLatin1Char(' ')).toStdString();
@@ -254,16 +240,9 @@ TEST_F(ServerProcessTest, AWatcherKeepsItsStreamWhenTheHolderStopsOutput)
 TEST(ServerReceiverLostTest, AReceiverLostBehindTheServerReachesTheClient)
 {
     QProcess sim;
-    sim.start(QStringLiteral(NEMOLA_SIM_BIN), {QStringLiteral("--tcp"), QStringLiteral("0")});
-    QByteArray out;
-    for (int i = 0; i < 50 && !out.contains("tcp port"); ++i) {
-        sim.waitForReadyRead(200);
-        out += sim.readAllStandardOutput();
-    }
-    const int at = out.indexOf("tcp port ");
-    ASSERT_GE(at, 0);
-    const QByteArray port = out.mid(at + 9).split('\n').value(0).trimmed();
-    CServerProcess server(QStringLiteral("far=127.0.0.1:%1\n").arg(QString::fromLatin1(port)));
+    const quint16 port = StartTcpSim(sim, QStringLiteral(NEMOLA_SIM_BIN));
+    ASSERT_NE(port, 0);
+    CServerProcess server(QStringLiteral("far=127.0.0.1:%1\n").arg(port));
     ASSERT_TRUE(server.Start());
     ServerClient client;
     ASSERT_TRUE(client.Open(server.Address(), QStringLiteral("alice")));

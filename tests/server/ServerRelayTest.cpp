@@ -13,7 +13,6 @@
 #include "sim/SimFiles.h"
 #include "sim/Simulator.h"
 
-#include <QFile>
 #include <QTcpServer>
 #include <QThread>
 
@@ -126,9 +125,7 @@ TEST_F(ServerDownloadTest, FilesComeThroughByteIdenticalAlsoAfterALostAck)
         const auto r = CFileTransfer(receiver).Download(QLatin1String(name), m_dir.filePath(QLatin1String(name)),
                                                         blockSize, {}, {}, 20);
         ASSERT_TRUE(r.ok) << name << " " << r.text.toStdString();
-        QFile local(m_dir.filePath(QLatin1String(name)));
-        ASSERT_TRUE(local.open(QIODevice::ReadOnly));
-        EXPECT_EQ(local.readAll(), content) << name;
+        EXPECT_EQ(ReadFile(m_dir.filePath(QLatin1String(name))), content) << name;
     }
     // Framed again afterwards.
     EXPECT_TRUE(receiver.SendCommand(QStringLiteral("print,/par/rcv/model"), nullptr));

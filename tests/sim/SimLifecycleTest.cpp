@@ -27,7 +27,7 @@ void ExpectRestart(const char* command, bool clearsNvram)
     EXPECT_TRUE(ok);
     EXPECT_TRUE(h.Sim().IsAway());
     h.Advance(100);
-    ASSERT_TRUE(WaitUntil([&] { return lost.Count() == 1; })) << "the link never heard of the drop";
+    ASSERT_TRUE(PumpUntil([&] { return lost.Count() == 1; })) << "the link never heard of the drop";
     EXPECT_FALSE(h.IsOpen());
 
     // Away for rebootMs of receiver time.
@@ -78,7 +78,7 @@ TEST(SimLifecycleTest, WithheldReplyFailsTheCommandAndTheLateOneIsNotTakenForThe
     h.Sim().ClearReceivedCommands();
     QString second;
     std::thread waiter([&] { second = h.Send(QStringLiteral("print,/par/rcv/sn"), &ok); });
-    ASSERT_TRUE(WaitUntil([&] { return h.Sim().ReceivedCommands().size() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return h.Sim().ReceivedCommands().size() == 1; }));
     h.Advance(1000);
     waiter.join();
     EXPECT_TRUE(ok);
@@ -95,11 +95,11 @@ TEST(SimLifecycleTest, DroppedSessionFailsAWaitingCommandAtOnce)
     bool ok = true;
     QString reply;
     std::thread waiter([&] { reply = h.Send(QStringLiteral("print,/par/rcv/model"), &ok); });
-    ASSERT_TRUE(WaitUntil([&] { return !h.Sim().ReceivedCommands().isEmpty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !h.Sim().ReceivedCommands().isEmpty(); }));
     h.Sim().DropSessions(QStringLiteral("cable pulled"));
     waiter.join();
     EXPECT_FALSE(ok);
     EXPECT_TRUE(reply.contains(QStringLiteral("cable pulled"))) << reply.toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return lost.Count() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return lost.Count() == 1; }));
     EXPECT_EQ(h.Sim().SessionCount(), 0);
 }

@@ -4,10 +4,6 @@
 #include "link/Framer.h"
 #include "sim/Simulator.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
-#include <chrono>
 #include <cstring>
 
 SimOptions VirtualSim(uint32_t seed, const QString& profile)
@@ -106,19 +102,6 @@ double F8(const QByteArray& b, int at)
     double d = 0;
     std::memcpy(&d, &u, 8);
     return d;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
-    return true;
 }
 
 CLinkLostCounter::CLinkLostCounter(CConnection& connection)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/InProcessDevice.h"
+#include "support/SimHarness.h"  // PumpUntil for events that arrive on another thread
 
 #include <QByteArray>
 #include <QString>
@@ -56,9 +57,6 @@ QByteArray Bodies(const std::vector<RawFrame>& frames);
 uint32_t U4(const QByteArray& b, int at = 0);
 double F4(const QByteArray& b, int at);
 double F8(const QByteArray& b, int at);
-
-// Polls `done` until it holds or `timeoutMs` passed; for events that arrive on another thread.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
 // Counts the "link lost" system messages of a connection.
 class CLinkLostCounter

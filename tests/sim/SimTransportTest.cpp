@@ -47,7 +47,7 @@ TEST(SimTransportTest, TcpClientsGetTcpPortsOfTheirOwn)
     EXPECT_EQ(Ask(first, QStringLiteral("%%em,,kvs/RT:1")), QStringLiteral("RE002%%\r\n"));
     EXPECT_EQ(sim->EnabledMessages(QStringLiteral("/dev/tcp/a")).size(), 1);
     first.Close();
-    EXPECT_TRUE(WaitUntil([&] { return sim->SessionCount() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return sim->SessionCount() == 1; }));
     EXPECT_TRUE(sim->EnabledMessages(QStringLiteral("/dev/tcp/a")).isEmpty());
 }
 
@@ -115,7 +115,7 @@ TEST(SimTransportTest, PseudoTerminalServesAsSerialPortThroughResetsUntilTheSimu
     connection.SetTimeout(5);
     EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,/cur/term")), 0);
     sim->AdvanceTime(sim->Options().rebootMs);
-    EXPECT_TRUE(WaitUntil([&] { return sim->SessionCount() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return sim->SessionCount() == 1; }));
     connection.SetTimeout(75);
     EXPECT_EQ(Ask(receiver, QStringLiteral("print,/cur/term")), QStringLiteral("RE00A/dev/ser/a\r\n"));
     EXPECT_EQ(lost.Count(), 0);
@@ -123,7 +123,7 @@ TEST(SimTransportTest, PseudoTerminalServesAsSerialPortThroughResetsUntilTheSimu
     // The hang-up is noticed by itself, and the next command fails at once instead of waiting out its minute
     // of silence.
     pty.Close();
-    EXPECT_TRUE(WaitUntil([&] { return lost.Count() == 1; })) << "the link did not report the line going away";
+    EXPECT_TRUE(PumpUntil([&] { return lost.Count() == 1; })) << "the link did not report the line going away";
     connection.SetTimeout(3000);
     EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,/par/pos/elm")), 0);
     EXPECT_TRUE(receiver.GetReplyString().contains(QStringLiteral("Link lost")))
@@ -161,16 +161,7 @@ TEST(SimTransportTest, PacedLineGivesPipelinedBatchesTheOneByOneOutcome)
 TEST(SimTransportTest, SimulatorProgramServesTcpUntilTerminated)
 {
     QProcess sim;
-    sim.start(QStringLiteral(NEMOLA_SIM_EXECUTABLE),
-              {QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--profile"), QStringLiteral("basic"),
-               QStringLiteral("--login")});
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    QByteArray out;
-    while (!out.contains('\n') && sim.waitForReadyRead(10000)) {
-        out += sim.readAllStandardOutput();
-    }
-    ASSERT_TRUE(out.startsWith("tcp port ")) << out.toStdString();
-    const quint16 port = quint16(out.mid(9).trimmed().toUInt());
+    const quint16 port = StartTcpSim(sim, NEMOLA_SIM_EXECUTABLE, {"--profile", "basic", "--login"});
     ASSERT_NE(port, 0);
 
     CConnection connection;

@@ -5,7 +5,14 @@
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
 #include <atomic>
+#include <csignal>
 
 namespace {
 std::atomic<int> g_harnessCount{0};
@@ -83,4 +90,61 @@ QString CSimHarness::Send(const QString& text, bool* ok)
         *ok = sent;
     }
     return m_holder->Reply();
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes, bool executable)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+        return false;
+    }
+    f.close();
+    return !executable || f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+}
+
+ProgramRun RunProgram(const QString& program, const QStringList& args, int stopAfterMs,
+                      const std::function<void()>& inChild)
+{
+    QProcess p;
+    if (inChild) {
+        p.setChildProcessModifier(inChild);
+    }
+    p.start(program, args);
+    if (stopAfterMs > 0 && !p.waitForFinished(stopAfterMs)) {
+        ::kill(pid_t(p.processId()), SIGTERM);
+    }
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return done();
+}
+
+quint16 StartTcpSim(QProcess& sim, const QString& program, const QStringList& args)
+{
+    sim.start(program, QStringList{QStringLiteral("--tcp"), QStringLiteral("0")} + args);
+    QByteArray out;
+    for (int i = 0; i < 50 && !out.contains('\n'); ++i) {
+        sim.waitForReadyRead(200);
+        out += sim.readAllStandardOutput();
+    }
+    return out.startsWith("tcp port ") ? quint16(out.mid(9).split('\n').value(0).trimmed().toUInt()) : 0;
 }

@@ -2,9 +2,11 @@
 
 #include "sim/Simulator.h"
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -65,3 +67,27 @@ private:
     mutable std::mutex m_sentMutex;
     QStringList m_sent;
 };
+
+// Files, helper programs and waiting, as tests of recordings, downloads, tools and windows use them.
+
+// Runs the event loop until `done` says so or `timeoutMs` passed; what `done` says at the end.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+
+// The whole file; "<unreadable>" when it cannot be opened, so that a missing file never equals an empty one.
+QByteArray ReadFile(const QString& path);
+// Creates or replaces the file; `executable` makes it a program its owner may run (a script).
+bool WriteFile(const QString& path, const QByteArray& bytes, bool executable = false);
+
+struct ProgramRun
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+// Runs a program to its end (killed after a minute); its exit code, -1 when it crashed or was killed.
+// `stopAfterMs` > 0: SIGTERM if it still runs then; `inChild` runs in the child before the program starts (limits).
+// Starts the simulator program on a TCP port of its own ("--tcp 0" and `args`); the port it announced, 0 when it
+// announced none within 10 s.
+quint16 StartTcpSim(QProcess& sim, const QString& program, const QStringList& args = {});
+ProgramRun RunProgram(const QString& program, const QStringList& args, int stopAfterMs = 0,
+                      const std::function<void()>& inChild = {});
