@@ -61,15 +61,14 @@ TEST(LiveTree, PaintsThePixelsOfThePlainTreeWidget)
     for (const auto& c : cases) {
         QApplication::processEvents();  // the whole repaint after the last reference done
         Fill(tree, c.epoch, c.column);
-        QTreeWidgetItem* selected = c.selected >= 0 ? tree.topLevelItem(c.selected) : nullptr;
-        if (tree.currentItem() != selected) {
-            tree.setCurrentItem(selected);
+        if (QTreeWidgetItem* current = c.selected >= 0 ? tree.topLevelItem(c.selected) : nullptr;
+            tree.currentItem() != current) {
+            tree.setCurrentItem(current);
         }
         QApplication::processEvents();
-        // What reached the window after the repaints of the changed cells alone.
+        // What reached the window after the repaints of the changed cells alone, and a whole fresh paint.
         const QImage shown = tree.screen()->grabWindow(tree.winId()).toImage();
         const QImage expected = Reference(tree);
-        ASSERT_FALSE(shown.isNull()) << c.what;
         EXPECT_TRUE(shown.convertToFormat(expected.format()) == expected) << c.what;
         EXPECT_TRUE(tree.grab().toImage() == expected) << c.what;
     }
