@@ -2,12 +2,15 @@
 # CPU time of the program's live view: nemola-m under a virtual X server, connected over TCP to nemola-sim sending
 # epochs at each rate, its user+system time over a measuring window read from /proc. Figures only.
 #   bench/liveview-cpu.sh [build dir] [seconds] [rates...]      (defaults: build/release 60 1 20)
+# The program starts on the Location page; PAGE=gps measures the GPS satellite list instead (its tab clicked with
+# xdotool, the pointer then moved off the window).
 # Load average is printed beside each figure: on a saturated machine the figures mean little.
 set -eu
 BUILD=${1:-build/release}
 SECONDS_=${2:-60}
 shift 2 2>/dev/null || shift $#
 RATES=${*:-1 20}
+PAGE=${PAGE:-location}
 APP="$BUILD/apps/nemola-m/nemola-m"
 SIM="$BUILD/apps/nemola-sim/nemola-sim"
 DIR=$(mktemp -d)
@@ -40,11 +43,20 @@ measure() { # rate
     APP_PID=$!
     while [ -z "$pid" ]; do sleep 0.2; pid=$(pgrep -n -P "$APP_PID" -f "^$APP " || true); done
     sleep 8 # start-up and connecting are not the live view
+    if [ "$PAGE" = gps ]; then
+        # The first tab, below the menu bar at the window's top left.
+        display=$(tr '\0' '\n' < "/proc/$pid/environ" | sed -n 's/^DISPLAY=//p')
+        XAUTHORITY=$(tr '\0' '\n' < "/proc/$pid/environ" | sed -n 's/^XAUTHORITY=//p')
+        export XAUTHORITY
+        window=$(DISPLAY=$display xdotool search --onlyvisible --pid "$pid" | head -n 1)
+        DISPLAY=$display xdotool mousemove --window "$window" 26 34 click 1 mousemove 1000 740
+        sleep 2
+    fi
     t0=$(cpu_ticks "$pid")
     sleep "$SECONDS_"
     t1=$(cpu_ticks "$pid")
     load=$(cut -d' ' -f1-3 /proc/loadavg)
-    python3 -c "t=($t1-$t0)/$TICKS; print('%3d epochs/s: %6.2f %% of one core (%.2f s CPU in $SECONDS_ s, %.0f us an epoch)  load %s' % ($rate, t/$SECONDS_*100, t, t/($SECONDS_*$rate)*1e6, '$load'))"
+    python3 -c "t=($t1-$t0)/$TICKS; print('$PAGE %3d epochs/s: %6.2f %% of one core (%.2f s CPU in $SECONDS_ s, %.0f us an epoch)  load %s' % ($rate, t/$SECONDS_*100, t, t/($SECONDS_*$rate)*1e6, '$load'))"
     kill "$pid" 2>/dev/null || true
     wait "$APP_PID" 2>/dev/null || true
     APP_PID=

@@ -2,6 +2,7 @@
 
 #include "app/ColumnField.h"
 #include "app/StatusLegend.h"
+#include "ui/LiveTree.h"
 #include "ui/SteadyLabel.h"
 
 #include <QGridLayout>
@@ -97,7 +98,7 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("viewTabs"));
     for (int list = 0; list < kListCount; ++list) {
-        auto* tree = new QTreeWidget(m_tabs);
+        auto* tree = new CLiveTree(m_tabs);
         tree->setObjectName(QLatin1String(kListObjects[list]));
         tree->setRootIsDecorated(false);
         tree->setUniformRowHeights(true);
