@@ -52,6 +52,22 @@ inline uint16_t Crc16(const char* data, size_t size, uint16_t crc = 0)
     return crc;
 }
 
+// CRC-24Q of RTCM 3 frames (polynomial 0x1864CFB, MSB first), over the preamble, length and message.
+inline uint32_t Crc24q(const uint8_t* data, size_t size)
+{
+    uint32_t crc = 0;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= uint32_t(data[i]) << 16;
+        for (int b = 0; b < 8; ++b) {
+            crc <<= 1;
+            if (crc & 0x1000000u) {
+                crc ^= 0x1864CFBu;
+            }
+        }
+    }
+    return crc & 0xFFFFFFu;
+}
+
 // Upper-case hex digit value, or -1. The receiver writes lengths and text checksums in upper case only.
 inline int HexDigitValue(char c)
 {

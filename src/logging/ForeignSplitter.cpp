@@ -1,26 +1,12 @@
 #include "logging/ForeignSplitter.h"
 
+#include "link/Checksum.h"
 #include "link/Framer.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-uint32_t Crc24q(const uint8_t* data, size_t size)
-{
-    uint32_t crc = 0;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= uint32_t(data[i]) << 16;
-        for (int b = 0; b < 8; ++b) {
-            crc <<= 1;
-            if (crc & 0x1000000u) {
-                crc ^= 0x1864CFBu;
-            }
-        }
-    }
-    return crc & 0xFFFFFFu;
-}
 
 int HexDigit(char c)
 {

@@ -224,21 +224,6 @@ void Observables(CBits& m, const EpochSat& s, bool glonass)
 
 }  // namespace
 
-uint32_t Crc24q(const uint8_t* data, size_t size)
-{
-    uint32_t crc = 0;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= uint32_t(data[i]) << 16;
-        for (int b = 0; b < 8; ++b) {
-            crc <<= 1;
-            if (crc & 0x1000000u) {
-                crc ^= 0x1864CFBu;
-            }
-        }
-    }
-    return crc & 0xFFFFFFu;
-}
-
 QByteArray NmeaSentences(const QByteArray& id, const EpochData& e, int64_t utcMs)
 {
     if (id == "GGA") {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/Checksum.h"  // Crc24q of the RTCM 3 frames
 #include "sim/MessageGenerator.h"
 
 #include <QByteArray>
@@ -18,6 +19,3 @@ QByteArray NmeaSentences(const QByteArray& id, const EpochData& epoch, int64_t u
 // others. `more` sets the synchronous flag of the observables (another observables message of the epoch
 // follows).
 QByteArray Rtcm3Frame(int number, const EpochData& epoch, const Vec3& station, int stationId, int64_t utcMs, bool more);
-
-// CRC-24Q of RTCM 3 over `size` bytes.
-uint32_t Crc24q(const uint8_t* data, size_t size);
