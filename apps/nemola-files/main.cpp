@@ -215,11 +215,8 @@ int main(int argc, char** argv)
     {
         CConnection connection;
         CReceiver receiver;
-        if (!connection.Open(QString(), QString(), options.receiver.password, QStringLiteral("nemola-files"))) {
-            Error(connection.GetMsgText());
-            code = kExitNoReceiver;
-        } else if (!receiver.Open(&connection, receiverName)) {
-            Error(QStringLiteral("can't connect to %1: %2").arg(receiverName, receiver.GetReplyString()));
+        if (!OpenToolReceiver(connection, receiver, receiverName, options.receiver, QStringLiteral("nemola-files"), &error)) {
+            Error(error);
             code = kExitNoReceiver;
         } else if (!receiver.SendCommand(QStringLiteral("%%dm"))) {
             // The port's message output would mix with the blocks of a download.

@@ -338,11 +338,8 @@ int main(int argc, char** argv)
     {
         CConnection connection;
         CReceiver receiver;
-        if (!connection.Open(QString(), QString(), options.receiver.password, QStringLiteral("nemola-rec"))) {
-            Error(connection.GetMsgText());
-            code = kExitNoReceiver;
-        } else if (!receiver.Open(&connection, receiverName)) {
-            Error(QStringLiteral("can't connect to %1: %2").arg(receiverName, receiver.GetReplyString()));
+        if (!OpenToolReceiver(connection, receiver, receiverName, options.receiver, QStringLiteral("nemola-rec"), &error)) {
+            Error(error);
             code = kExitNoReceiver;
         } else {
             code = Record(receiver, options);

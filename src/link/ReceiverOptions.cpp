@@ -1,5 +1,7 @@
 #include "link/ReceiverOptions.h"
 
+#include "link/Connection.h"
+#include "link/Receiver.h"
 #include "link/ReceiverName.h"
 
 bool TakeOptionValue(const QStringList& args, int& i, QString* out, QString* error)
@@ -46,4 +48,18 @@ OptionStep ParseReceiverOption(const QStringList& args, int& i, ReceiverOptions*
     }
     o->receiverName = v;
     return OptionStep::Taken;
+}
+
+bool OpenToolReceiver(CConnection& connection, CReceiver& receiver, const QString& receiverName,
+                      const ReceiverOptions& o, const QString& client, QString* error)
+{
+    if (!connection.Open(QString(), QString(), o.password, client)) {
+        *error = connection.GetMsgText();
+        return false;
+    }
+    if (!receiver.Open(&connection, receiverName)) {
+        *error = QStringLiteral("can't connect to %1: %2").arg(receiverName, receiver.GetReplyString());
+        return false;
+    }
+    return true;
 }

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+class CConnection;
+class CReceiver;
+
 // The receiver choice that the command-line tools share:
 //   --simulator | --tcp HOST:PORT | --serial DEV[,BAUD]   (one of them; the simulator when none is given)
 //   --password TEXT
@@ -22,3 +25,7 @@ OptionStep ParseReceiverOption(const QStringList& args, int& i, ReceiverOptions*
 
 // Takes the value that follows the option args[i] into *out.
 bool TakeOptionValue(const QStringList& args, int& i, QString* out, QString* error);
+
+// Opens the connection and the receiver `receiverName` for the tool `client`; false with the reason in *error.
+bool OpenToolReceiver(CConnection& connection, CReceiver& receiver, const QString& receiverName,
+                      const ReceiverOptions& o, const QString& client, QString* error);
