@@ -232,6 +232,9 @@ struct ReceiverLink
     // Sends lines of one statement each ahead of their replies, at most kPipelineBytes of them unanswered, and
     // waits for all; the frames are those the lines would have got one by one (up to the first that failed).
     LineResult RunPipelined(const QStringList& lines, uint64_t cancelsAtStart);
+    // Under the shared lock: true, with the reason in `result`, when no line may go out now (the link is down, or
+    // a download owns it: any byte would be read as a block answer).
+    bool RefusesLines(LineResult& result) const;
     // Waits under `lock` until the pairing completes or fails; `progress` runs at every wake-up.
     void WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t cancelsAtStart, LineResult& result,
                         const std::function<void()>& progress = {});
@@ -622,15 +625,7 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
     const int silenceMs = conn ? conn->TimeoutMs() : CConnection::kDefaultTimeout * CConnection::kTimeoutUnitMs;
 
     std::unique_lock lock(shared->mutex);
-    if (!shared->linkUp) {
-        result.failure = CReceiver::Failure::LinkLost;
-        result.why = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
-                                                  : QStringLiteral("Link lost: ") + shared->dropReason;
-        return result;
-    }
-    if (shared->downloading) {
-        result.failure = CReceiver::Failure::LinkLost;
-        result.why = QStringLiteral("A file download is running");
+    if (RefusesLines(result)) {
         return result;
     }
     CReplyPairing& p = shared->pairing;
@@ -647,6 +642,22 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
         result.frames.push_back(ReplyFrame(k, statements[k]));
     }
     return result;
+}
+
+bool ReceiverLink::RefusesLines(LineResult& result) const
+{
+    if (!shared->linkUp) {
+        result.failure = CReceiver::Failure::LinkLost;
+        result.why = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
+                                                  : QStringLiteral("Link lost: ") + shared->dropReason;
+        return true;
+    }
+    if (shared->downloading) {
+        result.failure = CReceiver::Failure::LinkLost;
+        result.why = QStringLiteral("A file download is running");
+        return true;
+    }
+    return false;
 }
 
 ReceiverLink::LineResult ReceiverLink::RunPipelined(const QStringList& lines, uint64_t cancelsAtStart)
@@ -667,10 +678,7 @@ ReceiverLink::LineResult ReceiverLink::RunPipelined(const QStringList& lines, ui
     const int silenceMs = conn ? conn->TimeoutMs() : CConnection::kDefaultTimeout * CConnection::kTimeoutUnitMs;
 
     std::unique_lock lock(shared->mutex);
-    if (!shared->linkUp) {
-        result.failure = CReceiver::Failure::LinkLost;
-        result.why = shared->dropReason.isEmpty() ? QStringLiteral("The receiver is not connected")
-                                                  : QStringLiteral("Link lost: ") + shared->dropReason;
+    if (RefusesLines(result)) {
         return result;
     }
     CReplyPairing& p = shared->pairing;

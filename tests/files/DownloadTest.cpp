@@ -293,6 +293,10 @@ TEST_F(DownloadTest, CancelKeepsThePartAndTheLineAndOtherCommandsWait)
                 // The stream belongs to the download: a command now would be read as blocks.
                 EXPECT_FALSE(sim.Receiver().SendCommand(QStringLiteral("print,/par/rcv/model")));
                 EXPECT_TRUE(sim.Receiver().GetReplyString().contains(QLatin1String("download is running")));
+                // Nor may a pipelined batch of print lines slip in.
+                EXPECT_FALSE(sim.Receiver().SendCommand(
+                    QStringLiteral("@scr stoperrors off\nprint,/par/rcv/model\nprint,/par/rcv/id\n@end")));
+                EXPECT_TRUE(sim.Receiver().GetReplyString().contains(QLatin1String("download is running")));
             }
         },
         [&] { return checked; }, 5);
