@@ -15,6 +15,7 @@ FuzzEntry FindFuzzTarget(const std::string& name)
     } kTargets[] = {
         {"framer", FuzzFramer}, {"receiver", FuzzReceiver}, {"decoders", FuzzDecoders},
         {"script", FuzzScript}, {"toolkit", FuzzToolkit}, {"kvsreader", FuzzKvsReader},
+        {"splitter", FuzzSplitter},
     };
     for (const auto& t : kTargets) {
         if (name == t.name) {

@@ -36,7 +36,8 @@ TEST_P(FuzzReplayTest, CorpusAndRegressionsPassTheOracles)
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplayTest,
-                         ::testing::Values("framer", "receiver", "decoders", "script", "toolkit", "kvsreader"),
+                         ::testing::Values("framer", "receiver", "decoders", "script", "toolkit", "kvsreader",
+                                           "splitter"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
