@@ -47,8 +47,8 @@ bool Whole(const Item& item)
                    b.size() <= CForeignSplitter::kMaxSentence + 1;
         case CForeignSplitter::Kind::Rtcm3:
             return b.size() >= 6 && u[0] == 0xD3 && ((u[1] & 0x03) << 8 | u[2]) + 6 == b.size() &&
-                   Crc24q(u, size_t(b.size() - 3)) == (uint32_t(u[b.size() - 3]) << 16 |
-                                                       uint32_t(u[b.size() - 2]) << 8 | u[b.size() - 1]);
+                   Crc24q(u, size_t(b.size() - 3)) ==
+                       (uint32_t(u[b.size() - 3]) << 16 | uint32_t(u[b.size() - 2]) << 8 | u[b.size() - 1]);
         case CForeignSplitter::Kind::Cmr:
             return b.size() >= 6 && u[0] == 0x02 && u[3] + 6 == b.size() && u[b.size() - 1] == 0x03;
     }
