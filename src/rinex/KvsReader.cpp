@@ -198,7 +198,8 @@ private:
                 return Corrupt();
             }
             const QDate d(Get<uint16_t>(b.constData()), uint8_t(b[2]), uint8_t(b[3]));
-            if (!d.isValid()) {
+            // GNSS time begins in 1980, and RINEX writes a year in four columns.
+            if (!d.isValid() || d.year() < 1980 || d.year() > 9999) {
                 return Corrupt();
             }
             m_epoch.date = d;
