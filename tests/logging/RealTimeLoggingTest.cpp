@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <map>
 
 namespace {
@@ -177,7 +179,7 @@ TEST_F(RealTimeLoggingTest, NmeaAndRtcm3RecordingsHoldEverySentenceAndFrameWhole
     const auto nmea = ForeignItems(Read("Site001.nmea"));
     EXPECT_EQ(nmea.count("?"), 0u);
     EXPECT_GE(nmea.at("$GPGGA"), 9);
-    EXPECT_EQ(nmea.at("$GPGGA"), nmea.at("$GPRMC"));
+    EXPECT_LE(std::abs(nmea.at("$GPGGA") - nmea.at("$GPRMC")), 1);  // Start / Stop within an epoch
     EXPECT_GT(nmea.at("$GPGSV"), 0);
 
     d->messagePage->type->setCurrentIndex(3);
@@ -191,8 +193,9 @@ TEST_F(RealTimeLoggingTest, NmeaAndRtcm3RecordingsHoldEverySentenceAndFrameWhole
     const auto frames = ForeignItems(Read("Site001.rtcm"));
     EXPECT_EQ(frames.count("?"), 0u);
     EXPECT_GE(frames.at("1004"), 4);
-    EXPECT_EQ(frames.at("1004"), frames.at("1012"));
-    EXPECT_EQ(frames.at("1004"), frames.at("1005"));
+    // Start and Stop may fall between the frames of one epoch: one more or fewer of a kind at the ends.
+    EXPECT_LE(std::abs(frames.at("1004") - frames.at("1012")), 1);
+    EXPECT_LE(std::abs(frames.at("1004") - frames.at("1005")), 1);
 }
 
 // A start count of 7 with the prefix A: A007, A008; an existing B007 is skipped, or replaced after "Yes".
