@@ -1,7 +1,8 @@
 // The splitter of NMEA, RTCM 3 and CMR recordings. The input is a recipe for a receiver's raw output: whole
 // sentences and frames (some damaged), the receiver's own frames, line ends and garbage. Oracles: what comes out
-// does not depend on how the stream is cut; every item is whole and its checksum holds; a stream of undamaged
-// items and line ends only gives exactly its sentences and frames.
+// does not depend on how the stream is cut; every item is whole (a sentence may end in CR alone, as some receivers
+// end them) and its checksum holds; a stream of undamaged items and line ends only gives exactly its sentences and
+// frames.
 #include "FuzzSupport.h"
 
 #include "link/Checksum.h"
@@ -43,7 +44,7 @@ bool Whole(const Item& item)
     const auto* u = reinterpret_cast<const uint8_t*>(b.constData());
     switch (item.kind) {
         case CForeignSplitter::Kind::Nmea:
-            return (b.startsWith('$') || b.startsWith('!')) && b.endsWith('\n') &&
+            return (b.startsWith('$') || b.startsWith('!')) && (b.endsWith('\n') || b.endsWith('\r')) &&
                    b.size() <= CForeignSplitter::kMaxSentence + 1;
         case CForeignSplitter::Kind::Rtcm3:
             return b.size() >= 6 && u[0] == 0xD3 && ((u[1] & 0x03) << 8 | u[2]) + 6 == b.size() &&
