@@ -2,10 +2,11 @@
 # Commands per second of nemola-run against the in-process and the TCP simulator, beside a minimal client doing
 # the same round trips over the same TCP port in the same run. The runner's start-up (an empty script) is
 # subtracted. Figures only; nothing is asserted.
-#   bench/commands.sh [build dir] [commands]
+#   bench/commands.sh [build dir] [commands] [turns]
 set -eu
 BUILD=${1:-build/release}
 N=${2:-20000}
+ROUNDS=${3:-5}
 RUN="$BUILD/apps/nemola-run/nemola-run"
 SIM="$BUILD/apps/nemola-sim/nemola-sim"
 DIR=$(mktemp -d)
@@ -23,7 +24,7 @@ while ! grep -qs "tcp port" "$DIR/sim.out"; do sleep 0.05; done
 PORT=$(sed -n 's/^tcp port //p' "$DIR/sim.out")
 
 seconds() { python3 -c 'import time; print(time.monotonic())'; }
-rate() { # label, command...
+rate() { # label, command... ; the rate also goes to $DIR/rate
     label=$1; shift
     up=
     for k in 1 2 3; do # the quickest of three start-ups: a busy machine only adds
@@ -32,11 +33,10 @@ rate() { # label, command...
     done
     t1=$(seconds); "$@" many.kvs > /dev/null; t2=$(seconds)
     python3 -c "s=($t2-$t1)-$up; print('%-28s %8.0f commands/s  (%.1f us each, start-up %.0f ms)' % ('$label', $N/s, s/$N*1e6, $up*1e3))"
+    python3 -c "print(round($N/(($t2-$t1)-$up)))" > "$DIR/rate"
 }
-rate "nemola-run, in-process sim" "$RUN" --simulator --folder "$DIR"
-rate "nemola-run, TCP sim" "$RUN" --tcp "127.0.0.1:$PORT" --folder "$DIR"
 
-python3 - "$PORT" "$N" <<'PY'
+cat > "$DIR/client.py" <<'PY'
 import socket, sys, time
 port, n = int(sys.argv[1]), int(sys.argv[2])
 s = socket.create_connection(("127.0.0.1", port))
@@ -58,4 +58,23 @@ for i in range(1, n + 1):
     roundtrip(i)
 t = time.monotonic() - t0
 print("%-28s %8.0f commands/s  (%.1f us each)" % ("minimal client (Python), TCP", n / t, t / n * 1e6))
+open(sys.argv[3], "w").write("%d\n" % round(n / t))
+PY
+
+rate "nemola-run, in-process sim" "$RUN" --simulator --folder "$DIR"
+# The machine's wake-up latency decides most of a round trip and drifts from second to second, so the runner and
+# the minimal client take turns and the medians are compared.
+ours=
+theirs=
+for k in $(seq "$ROUNDS"); do
+    rate "nemola-run, TCP sim" "$RUN" --tcp "127.0.0.1:$PORT" --folder "$DIR"
+    ours="$ours $(cat "$DIR/rate")"
+    python3 "$DIR/client.py" "$PORT" "$N" "$DIR/rate"
+    theirs="$theirs $(cat "$DIR/rate")"
+done
+python3 - $ROUNDS $ours $theirs <<'PY'
+import statistics, sys
+r = int(sys.argv[1]); v = [int(x) for x in sys.argv[2:]]
+ours, theirs = statistics.median(v[:r]), statistics.median(v[r:])
+print("medians of %d turns: nemola-run %.0f, minimal client %.0f commands/s: ratio %.2f" % (r, ours, theirs, ours / theirs))
 PY

@@ -3,6 +3,7 @@
 #include "link/AutoResetEvent.h"
 #include "link/CommandText.h"
 #include "link/Connection.h"
+#include "link/DirectReader.h"
 #include "link/DirectWriter.h"
 #include "link/DownloadSession.h"
 #include "link/FileListing.h"
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <set>
 
@@ -98,6 +100,11 @@ struct LinkShared
     CReplyPairing pairing;
     // The transport's writer for other threads, null when writes go through the I/O thread.
     std::shared_ptr<CDirectWriter> writer;
+    // The transport's reader for a thread that waits for replies, null when only the I/O thread reads.
+    std::shared_ptr<CDirectReader> reader;
+    // Framing passes that left messages or raw output for the I/O thread, and how many of them it handed on.
+    uint64_t queued = 0;
+    uint64_t dispatched = 0;
     // Counts Cancel() calls; a command compares it with the value it started with.
     uint64_t cancels = 0;
     CReceiver::RawOutputCallback raw;
@@ -109,6 +116,15 @@ struct LinkShared
     int64_t downloadReceived = 0;
 
     // A fresh start for a new Open; cancels and the mutex stay, so that Cancel() may run at any time.
+    // With `mutex` held: wakes a command waiting for its replies, also one that reads the socket itself.
+    void WakeWaiters()
+    {
+        cv.notify_all();
+        if (reader) {
+            reader->Interrupt();
+        }
+    }
+
     void Reset()
     {
         openDone = false;
@@ -118,6 +134,7 @@ struct LinkShared
         dropReason.clear();
         pairing = CReplyPairing{};
         writer.reset();
+        reader.reset();
         raw = nullptr;
         attachments.clear();
         stats = CFramer::Stats{};
@@ -147,6 +164,15 @@ public:
     void StartDownload(std::shared_ptr<CDownloadSession> download);
     void CancelDownload();
 
+    // A command's thread that holds the reader's lease (see link/DirectReader.h): frames what it read, pairs the
+    // replies at once and leaves everything else to the I/O thread, in order.
+    void FrameAsCaller(const QByteArray& bytes);
+    // With the lease: when the stream went quiet with a guessed frame waiting, gives the guess up; else returns
+    // when that will be due (the time point's max when no guess waits).
+    Clock::time_point GiveUpQuietGuess(Clock::time_point now);
+    // With the lease, as it ends: the I/O thread's resync timer takes over a guess that still waits.
+    void HandBackGuess();
+
 private:
     void OnDownloadBytes(const QByteArray& bytes);
     void OnBlockTimeout();
@@ -155,11 +181,22 @@ private:
     void Notify(const QByteArray& notice);
     void OnReceived(const QByteArray& bytes);
     void OnResyncQuiet();
-    // Runs `step` (a framer call) with the link's handling of every event it produces.
+    // With the reader's lease, if there is a reader: runs `step` (a framer call), pairs replies at once and
+    // queues the rest of what it produces for Dispatch.
     template <typename Step>
-    void Process(Step&& step);
+    void Frame(Step&& step);
+    // I/O thread: routes the queued messages and hands the raw output on.
+    void Dispatch();
+        // I/O thread: with the lease when it is free, (re)starts or stops the resync timer.
+    void RefreshResyncTimer();
     void OnDropped(const QString& why);
-    void HandleFrame(const char* data, int size);
+    // What one framing pass leaves for the I/O thread.
+    struct Pending
+    {
+        std::vector<QByteArray> frames;  // to route, in order
+        QByteArray raw;                  // raw output (the frames included)
+    };
+    void HandleFrame(const char* data, int size, Pending& pending);
     bool TakeReply(const QByteArray& frame);
     void Route(const QByteArray& frame);
 
@@ -167,10 +204,14 @@ private:
     ReceiverAddress m_address;
     QString m_password;
     CTransport* m_transport = nullptr;
+    // Framing state: touched only under the reader's lease (or on the I/O thread when there is no reader).
     CFramer m_framer;
-    QTimer* m_resyncTimer = nullptr;
-    QByteArray m_rawOut;
     bool m_afterReply = false;
+    Clock::time_point m_guessDue = Clock::time_point::max();
+    QTimer* m_resyncTimer = nullptr;
+    std::mutex m_queueMutex;
+    std::deque<Pending> m_queue;
+    bool m_dispatchPosted = false;  // under m_queueMutex
     std::shared_ptr<CDownloadSession> m_download;
     QTimer* m_blockTimer = nullptr;
     QElapsedTimer m_blockClock;  // since the last step of the download
@@ -235,9 +276,19 @@ struct ReceiverLink
     // Under the shared lock: true, with the reason in `result`, when no line may go out now (the link is down, or
     // a download owns it: any byte would be read as a block answer).
     bool RefusesLines(LineResult& result) const;
-    // Waits under `lock` until the pairing completes or fails; `progress` runs at every wake-up.
+    // Under the shared lock, before a line goes out: true when this thread got the reader's lease and reads the
+    // replies itself.
+    bool LeaseReader();
+    // Waits under `lock` until the pairing completes or fails; `progress` runs at every wake-up. With `leased`,
+    // this thread reads the socket itself until the lease has to end (see ReadAsCaller), then waits as others do.
     void WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t cancelsAtStart, LineResult& result,
-                        const std::function<void()>& progress = {});
+                        bool leased, const std::function<void()>& progress = {});
+    // One wait of a thread that holds the lease, until `deadline` at most, with `lock` released meanwhile; false
+    // when the lease has ended (the link is closing, or the socket closed or failed: the I/O thread reads again
+    // and reports it).
+    bool ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
+    void EndCallerLease();
+    static constexpr int kHandOnWaitMs = 1000;
     // Statement k's reply as the caller sees it: its own tag or none, a split reply joined into one line.
     QByteArray ReplyFrame(size_t k, const Statement& statement) const;
     uint64_t Cancels() const
@@ -269,6 +320,7 @@ void CLinkWorker::Start()
     connect(m_transport, &CTransport::Opened, this, [this, shared] {
         std::lock_guard lock(shared->mutex);
         shared->writer = m_transport->DirectWriter();
+        shared->reader = m_transport->DirectReader();
         shared->linkUp = true;
         shared->openDone = true;
         shared->cv.notify_all();
@@ -306,7 +358,7 @@ void CLinkWorker::OnDropped(const QString& why)
         report = shared->linkUp && !shared->closing;
         shared->linkUp = false;
         shared->dropReason = why;
-        shared->cv.notify_all();
+        shared->WakeWaiters();
     }
     qCInfo(lcLink) << "link lost:" << why;
     if (m_download) {
@@ -325,23 +377,74 @@ void CLinkWorker::OnReceived(const QByteArray& bytes)
         OnDownloadBytes(bytes);
         return;
     }
-    Process([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); });
+    Frame([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); });
+    Dispatch();
 }
 
 void CLinkWorker::OnResyncQuiet()
 {
-    Process([&](auto&& sink) { m_framer.GiveUpGuess(sink); });
+    std::shared_ptr<CDirectReader> reader;
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        reader = m_link->shared->reader;
+    }
+    if (reader && !reader->TryLease(false)) {
+        return;  // the command that reads gives the guess up itself
+    }
+    Frame([&](auto&& sink) { m_framer.GiveUpGuess(sink); });
+    if (reader) {
+        reader->EndLease();
+    }
+    Dispatch();
+}
+
+void CLinkWorker::RefreshResyncTimer()
+{
+    std::shared_ptr<CDirectReader> reader;
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        reader = m_link->shared->reader;
+    }
+    if (!reader || !reader->TryLease(false)) {
+        return;  // a command reads again and watches the guess itself
+    }
+    if (m_framer.WaitingOnGuess()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_guessDue - Clock::now()).count();
+        m_resyncTimer->start(int(std::clamp<long long>(left, 0, CReceiver::kResyncQuietMs)));
+    } else {
+        m_resyncTimer->stop();
+    }
+    reader->EndLease();
+}
+
+void CLinkWorker::FrameAsCaller(const QByteArray& bytes)
+{
+    Frame([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); });
+}
+
+Clock::time_point CLinkWorker::GiveUpQuietGuess(Clock::time_point now)
+{
+    if (m_guessDue <= now) {
+        Frame([&](auto&& sink) { m_framer.GiveUpGuess(sink); });
+    }
+    return m_guessDue;
+}
+
+void CLinkWorker::HandBackGuess()
+{
+    if (m_framer.WaitingOnGuess()) {
+        QMetaObject::invokeMethod(this, &CLinkWorker::RefreshResyncTimer, Qt::QueuedConnection);
+    }
 }
 
 template <typename Step>
-void CLinkWorker::Process(Step&& step)
+void CLinkWorker::Frame(Step&& step)
 {
-    std::lock_guard dispatch(m_link->dispatchMutex);
-    m_rawOut.clear();
-    step([this](const CFramer::Event& e) {
+    Pending pending;
+    step([&](const CFramer::Event& e) {
         switch (e.kind) {
         case CFramer::EventKind::Frame:
-            HandleFrame(e.data, e.size);
+            HandleFrame(e.data, e.size, pending);
             break;
         case CFramer::EventKind::Skipped: {
             // The line end after a reply belongs to the reply, not to the raw output.
@@ -354,25 +457,27 @@ void CLinkWorker::Process(Step&& step)
                 m_afterReply = false;
             }
             m_afterReply = m_afterReply && from == e.size;
-            m_rawOut.append(e.data + from, e.size - from);
+            pending.raw.append(e.data + from, e.size - from);
             break;
         }
         case CFramer::EventKind::TextLine:
             m_afterReply = false;
-            m_rawOut.append(e.data, e.size);
+            pending.raw.append(e.data, e.size);
             break;
         case CFramer::EventKind::BadChecksum:
             // Its bytes are searched again and reach the raw output as they are passed over.
             break;
         }
     });
-    if (m_framer.WaitingOnGuess()) {
+    m_guessDue = m_framer.WaitingOnGuess()
+                     ? Clock::now() + std::chrono::milliseconds(CReceiver::kResyncQuietMs)
+                     : Clock::time_point::max();
+    const bool onIoThread = m_link->OnIoThread();
+    if (onIoThread && m_framer.WaitingOnGuess()) {
         m_resyncTimer->start(CReceiver::kResyncQuietMs);
-    } else {
+    } else if (onIoThread) {
         m_resyncTimer->stop();
     }
-
-    CReceiver::RawOutputCallback raw;
     {
         auto& shared = *m_link->shared;
         std::lock_guard lock(shared.mutex);
@@ -381,16 +486,56 @@ void CLinkWorker::Process(Step&& step)
             shared.pairing.OnReplyBytes(Clock::now());  // a long reply is still arriving
         }
         shared.stats = m_framer.GetStats();
-        if (!m_rawOut.isEmpty()) {
-            raw = shared.raw;
+        if (pending.frames.empty() && pending.raw.isEmpty()) {
+            return;
         }
+        ++shared.queued;
     }
-    if (raw) {
-        raw(m_rawOut.constData(), int(m_rawOut.size()));
+    bool post = false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back(std::move(pending));
+        post = !onIoThread && !m_dispatchPosted;
+        m_dispatchPosted = m_dispatchPosted || post;
+    }
+    if (post) {
+        // Still under the lease, so that the worker outlives the post (closing waits for the lease).
+        QMetaObject::invokeMethod(this, &CLinkWorker::Dispatch, Qt::QueuedConnection);
     }
 }
 
-void CLinkWorker::HandleFrame(const char* data, int size)
+void CLinkWorker::Dispatch()
+{
+    std::lock_guard dispatch(m_link->dispatchMutex);
+    for (;;) {
+        Pending pending;
+        {
+            std::lock_guard lock(m_queueMutex);
+            m_dispatchPosted = false;
+            if (m_queue.empty()) {
+                return;
+            }
+            pending = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        for (const QByteArray& frame : pending.frames) {
+            Route(frame);
+        }
+        CReceiver::RawOutputCallback raw;
+        {
+            std::lock_guard lock(m_link->shared->mutex);
+            raw = m_link->shared->raw;
+        }
+        if (raw && !pending.raw.isEmpty()) {
+            raw(pending.raw.constData(), int(pending.raw.size()));
+        }
+        std::lock_guard lock(m_link->shared->mutex);
+        ++m_link->shared->dispatched;
+        m_link->shared->cv.notify_all();
+    }
+}
+
+void CLinkWorker::HandleFrame(const char* data, int size, Pending& pending)
 {
     const QByteArray frame(data, size);
     const uint16_t id = MsgId(data[0], data[1]);
@@ -399,12 +544,12 @@ void CLinkWorker::HandleFrame(const char* data, int size)
         if (TakeReply(frame)) {
             m_afterReply = true;
         } else {
-            m_rawOut.append(frame);
+            pending.raw.append(frame);
         }
         return;
     }
-    Route(frame);
-    m_rawOut.append(frame);
+    pending.frames.push_back(frame);
+    pending.raw.append(frame);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -630,8 +775,9 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
     }
     CReplyPairing& p = shared->pairing;
     p.Start(expected, silenceMs, Clock::now());
+    const bool leased = LeaseReader();
     Send(wire.toLatin1());
-    WaitForReplies(lock, cancelsAtStart, result);
+    WaitForReplies(lock, cancelsAtStart, result, leased);
 
     for (size_t k = 0; k < n; ++k) {
         // A failed line keeps only the replies that are whole.
@@ -707,8 +853,9 @@ ReceiverLink::LineResult ReceiverLink::RunPipelined(const QStringList& lines, ui
             Send(bytes);
         }
     };
+    const bool leased = LeaseReader();
     sendMore();
-    WaitForReplies(lock, cancelsAtStart, result, sendMore);
+    WaitForReplies(lock, cancelsAtStart, result, leased, sendMore);
 
     for (size_t k = 0; k < n && p.IsWhole(k); ++k) {
         result.error = result.error || IsErrorFrame(p.Frames()[k].front());
@@ -717,10 +864,57 @@ ReceiverLink::LineResult ReceiverLink::RunPipelined(const QStringList& lines, ui
     return result;
 }
 
+bool ReceiverLink::LeaseReader()
+{
+    // Taken before the line goes out, so that its reply does not wake the I/O thread first.
+    return shared->reader && !shared->downloading && shared->reader->TryLease(true);
+}
+
+bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_point deadline)
+{
+    const std::shared_ptr<CDirectReader> reader = shared->reader;
+    lock.unlock();
+    Clock::time_point now = Clock::now();
+    deadline = std::min(deadline, worker->GiveUpQuietGuess(now));
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    bool keep = true;
+    switch (reader->Wait(int(std::clamp<long long>(wait, 0, 60'000)))) {
+    case CDirectReader::Wake::Readable: {
+        QByteArray bytes;
+        const CDirectReader::Status status = reader->Read(bytes, CTcpTransport::kReadChunk);
+        if (status == CDirectReader::Status::Data) {
+            worker->FrameAsCaller(bytes);
+        }
+        keep = status == CDirectReader::Status::Data || status == CDirectReader::Status::Again;
+        break;
+    }
+    case CDirectReader::Wake::TimedOut:
+        worker->GiveUpQuietGuess(Clock::now());
+        break;
+    case CDirectReader::Wake::Interrupted:
+        break;
+    case CDirectReader::Wake::Closing:
+        keep = false;
+        break;
+    }
+    if (!keep) {
+        EndCallerLease();
+    }
+    lock.lock();
+    return keep;
+}
+
+void ReceiverLink::EndCallerLease()
+{
+    worker->HandBackGuess();
+    shared->reader->EndLease();
+}
+
 void ReceiverLink::WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t cancelsAtStart, LineResult& result,
-                                  const std::function<void()>& progress)
+                                  bool leased, const std::function<void()>& progress)
 {
     CReplyPairing& p = shared->pairing;
+    const bool usedLease = leased;
     for (;;) {
         // Completion first: a reply that arrived just before the link went down still counts.
         const CReplyPairing::State state = p.Check(Clock::now());
@@ -756,9 +950,25 @@ void ReceiverLink::WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t c
         if (progress) {
             progress();
         }
+        if (leased) {
+            leased = ReadAsCaller(lock, p.NextDeadline());
+            continue;
+        }
         shared->cv.wait_until(lock, p.NextDeadline());
     }
+    if (leased) {
+        EndCallerLease();
+    }
     p.Stop();
+    if (usedLease) {
+        // What this thread read before its replies is handed on before the command returns, as when the I/O
+        // thread reads (a terminal shows the receiver's output in the order it came). Bounded: a message callback
+        // that waits for this thread must not stall it.
+        const uint64_t target = shared->queued;
+        shared->cv.wait_for(lock, std::chrono::milliseconds(kHandOnWaitMs), [&] {
+            return shared->dispatched >= target || !shared->linkUp || shared->cancels != cancelsAtStart;
+        });
+    }
     result.untagged = p.UntaggedWhileWaiting();
 }
 
@@ -788,7 +998,7 @@ void ReceiverLink::StopThread()
         std::lock_guard lock(shared->mutex);
         shared->closing = true;
         shared->linkUp = false;
-        shared->cv.notify_all();
+        shared->WakeWaiters();
     }
     CLinkWorker* w = worker;
     QMetaObject::invokeMethod(worker, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
@@ -1002,7 +1212,7 @@ void CReceiver::Cancel()
 {
     std::lock_guard lock(m_link->shared->mutex);
     ++m_link->shared->cancels;
-    m_link->shared->cv.notify_all();
+    m_link->shared->WakeWaiters();
 }
 
 int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QString& messageSet,

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+class CDirectReader;
 class CDirectWriter;
 
 // Moves bytes between the link and one receiver port. Lives on the link's I/O thread.
@@ -27,6 +28,9 @@ public:
     // A writer that other threads may use once the transport has opened, or null when every write must go through
     // this object on its own thread. Asked on the transport's thread after Opened().
     virtual std::shared_ptr<CDirectWriter> DirectWriter() const { return nullptr; }
+    // A reader that a thread waiting for a reply may use (see link/DirectReader.h), or null when only this object
+    // reads. Asked on the transport's thread after Opened(); Received() is then emitted with its lease held.
+    virtual std::shared_ptr<CDirectReader> DirectReader() const { return nullptr; }
 
 signals:
     void Opened();

@@ -1,6 +1,7 @@
 #include "link/Transports.h"
 
 #include "link/Checksum.h"
+#include "link/DirectReader.h"
 #include "link/DirectWriter.h"
 #include "link/InProcessDevice.h"
 #include "link/ReceiverName.h"
@@ -296,12 +297,24 @@ void CTcpTransport::FinishOpen(QByteArray pending)
             m_writable = new QSocketNotifier(writer->Descriptor(), QSocketNotifier::Write, this);
             m_writable->setEnabled(false);
             connect(m_writable, &QSocketNotifier::activated, this, &CTcpTransport::OnWriterWake);
+            auto reader = std::make_shared<CDirectReader>();
+            if (reader->Open(int(m_socket->socketDescriptor()))) {
+                // The socket is read through the reader from now on: the QTcpSocket must not read any more, and
+                // closing it leaves the connection to our duplicates (close() alone does not end a connection).
+                pending += m_socket->readAll();
+                m_socket->disconnect(this);
+                m_socket->abort();
+                m_reader = reader;
+                m_readable = new QSocketNotifier(reader->WatchDescriptor(), QSocketNotifier::Read, this);
+                connect(m_readable, &QSocketNotifier::activated, this, &CTcpTransport::OnReadable);
+            }
         }
     }
-    emit Opened();
+    // Before Opened: from then on a command's thread may read (and frame) in the reader's lease.
     if (!pending.isEmpty()) {
         emit Received(pending);
     }
+    emit Opened();
 }
 
 void CTcpTransport::Fail(const QString& why)
@@ -316,11 +329,53 @@ void CTcpTransport::Fail(const QString& why)
 void CTcpTransport::ReportDrop(const QString& why)
 {
     m_state = State::Closed;
-    // Our duplicate would keep the connection open after the socket closed its own descriptor.
+    // Our duplicates would keep the connection open after the socket closed its own descriptor.
+    CloseDirect();
+    emit Dropped(why);
+}
+
+void CTcpTransport::CloseDirect()
+{
+    if (m_readable) {
+        m_readable->setEnabled(false);
+    }
+    if (m_writable) {
+        m_writable->setEnabled(false);
+    }
+    if (m_reader) {
+        m_reader->Close();
+    }
     if (m_writer) {
         m_writer->Close();
     }
-    emit Dropped(why);
+}
+
+void CTcpTransport::OnReadable()
+{
+    if (!m_reader || m_state != State::Open || !m_reader->TryLease(false)) {
+        return;  // a caller reads: it took the socket out of the watch set
+    }
+    // Within the lease, so that bytes a caller reads next are framed after these. One chunk a pass: a socket
+    // with more stays readable and other events get their turn.
+    QByteArray bytes;
+    const CDirectReader::Status status = m_reader->Read(bytes, kReadChunk);
+    if (status == CDirectReader::Status::Data) {
+        emit Received(bytes);
+    }
+    m_reader->EndLease();
+    if (m_state != State::Open) {
+        return;
+    }
+    if (status == CDirectReader::Status::Closed) {
+        ReportDrop(Where() + QStringLiteral(": connection closed by the receiver"));
+    } else if (status == CDirectReader::Status::Error) {
+        ReportDrop(Where() + QStringLiteral(": ") + m_reader->Error());
+    }
+}
+
+std::shared_ptr<CDirectReader> CTcpTransport::DirectReader() const
+{
+    return m_reader;
 }
 
 void CTcpTransport::OnWriterWake()
@@ -331,7 +386,6 @@ void CTcpTransport::OnWriterWake()
     const bool drained = m_writer->WritePending();
     const QString error = m_writer->Error();
     if (!error.isEmpty()) {
-        m_writable->setEnabled(false);
         ReportDrop(Where() + QStringLiteral(": ") + error);
         return;
     }
@@ -346,12 +400,7 @@ std::shared_ptr<CDirectWriter> CTcpTransport::DirectWriter() const
 void CTcpTransport::Close()
 {
     m_state = State::Closed;
-    if (m_writer) {
-        m_writer->Close();
-    }
-    if (m_writable) {
-        m_writable->setEnabled(false);
-    }
+    CloseDirect();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();

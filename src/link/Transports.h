@@ -57,12 +57,20 @@ public:
     void Close() override;
     void Write(const QByteArray& bytes) override;
     std::shared_ptr<CDirectWriter> DirectWriter() const override;
+    std::shared_ptr<CDirectReader> DirectReader() const override;
+
+    // The most read in one go.
+    static constexpr qsizetype kReadChunk = 64 * 1024;
 
 private:
     enum class State { Closed, Connecting, Greeting, Password, Verdict, Open };
     // The direct writer has bytes waiting or failed.
     void OnWriterWake();
+    // The reader's watch set is readable: reads unless a caller does.
+    void OnReadable();
     void ReportDrop(const QString& why);
+    // Stops and closes the direct reader and writer (waiting for a caller that reads to let go).
+    void CloseDirect();
     void OnConnected();
     void OnReadyRead();
     void OnGreetingTimeout();
@@ -80,6 +88,9 @@ private:
     // Commands are written from the sending thread once the port is open; see link/DirectWriter.h.
     std::shared_ptr<CDirectWriter> m_writer;
     QSocketNotifier* m_writable = nullptr;
+    // Once open, the socket is read through this (the QTcpSocket is gone); see link/DirectReader.h.
+    std::shared_ptr<CDirectReader> m_reader;
+    QSocketNotifier* m_readable = nullptr;
     State m_state = State::Closed;
     QByteArray m_greeting;  // unread greeting bytes
     qint64 m_greetingBytes = 0;

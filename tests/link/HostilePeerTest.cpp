@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -80,6 +81,14 @@ public:
                 timer->setInterval(periodMs);
             });
             timer->start(delayMs);
+        });
+    }
+
+    // Closes the connection after `delayMs`.
+    void Hangup(int delayMs)
+    {
+        QMetaObject::invokeMethod(m_context, [this, delayMs] {
+            QTimer::singleShot(delayMs, m_context, [this] { m_client->disconnectFromHost(); });
         });
     }
 
@@ -298,6 +307,80 @@ TEST_F(HostilePeerTest, TheTimeOutAppliesFromTheNextCommandWithoutACap)
     m_connection.SetTimeout(10);
     EXPECT_EQ(Ask(QStringLiteral("init,/par/")), QStringLiteral("No reply from the receiver"));
     EXPECT_EQ(m_receiver.LastFailure(), Failure::TimedOut);
+}
+
+// A command's thread reads the socket itself while it waits; between commands the link's own thread does. The
+// receiver's output around the replies must reach the raw output whole and in order whoever read it.
+TEST_F(HostilePeerTest, OutputAroundRepliesReachesTheRawOutputInOrderWhoeverReadsIt)
+{
+    Open();
+    int next = 0;  // on the peer's thread
+    m_peer.SetHandler([&](CScriptedPeer& peer, const QByteArray& line) {
+        const auto out = [&] { return "$OUT," + QByteArray::number(next++) + "\r\n"; };
+        QByteArray bytes = out();
+        bytes += out();
+        bytes += Answer(line, "RE", "v");
+        bytes += out();
+        peer.Send(bytes);
+        peer.Send(out());  // often read by the link's thread
+    });
+    constexpr int kCommands = 300;
+    for (int i = 0; i < kCommands; ++i) {
+        ASSERT_EQ(Ask(QStringLiteral("print,x")), QStringLiteral("RE001v\r\n")) << i;
+    }
+    Ask(QStringLiteral("print,sync"));  // what the link's thread still had to hand on has been handed on
+    std::lock_guard lock(m_rawMutex);
+    QByteArray expected;
+    for (int k = 0; k < 4 * kCommands; ++k) {
+        expected += "$OUT," + QByteArray::number(k) + "\r\n";
+    }
+    qsizetype same = 0;
+    while (same < expected.size() && same < m_raw.size() && expected[same] == m_raw[same]) {
+        ++same;
+    }
+    EXPECT_EQ(same, expected.size()) << m_raw.mid(same - 40, 120).toStdString();
+}
+
+// Closing from another thread and a receiver that hangs up mid-reply both end a command that reads the socket
+// itself at once, not after its time-out.
+TEST_F(HostilePeerTest, CloseOrAHangUpEndsAWaitingCommandAtOnce)
+{
+    m_connection.SetTimeout(500);  // 10 s
+    std::atomic<int> lost{0};
+    m_connection.SetSysMsgCallback([&](CConnection* c) {
+        lost += c->GetMsgCode() == CConnection::kMsgLinkLost;
+        return 0UL;
+    });
+    Open();
+    m_peer.SetHandler([](CScriptedPeer&, const QByteArray&) {});
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        m_receiver.Close();
+    });
+    auto start = Clock::now();
+    EXPECT_EQ(m_receiver.SendCommand(QStringLiteral("print,never")), 0);
+    EXPECT_LT(Seconds(start), 1.0);
+    closer.join();
+    EXPECT_EQ(m_receiver.LastFailure(), Failure::LinkLost);
+    EXPECT_EQ(lost.load(), 0) << "closing is no lost link";
+
+    CScriptedPeer peer;
+    ASSERT_TRUE(m_receiver.Open(&m_connection, peer.Name()));
+    peer.SetHandler([](CScriptedPeer& p, const QByteArray& line) {
+        p.Send(Answer(line, "RE", "half").left(8));
+        p.Hangup(100);
+    });
+    start = Clock::now();
+    EXPECT_EQ(m_receiver.SendCommand(QStringLiteral("print,x")), 0);
+    EXPECT_LT(Seconds(start), 1.0);
+    EXPECT_EQ(m_receiver.LastFailure(), Failure::LinkLost);
+    EXPECT_TRUE(m_receiver.GetReplyString().endsWith(QLatin1String("connection closed by the receiver")))
+        << m_receiver.GetReplyString().toStdString();
+    for (int i = 0; i < 100 && lost.load() == 0; ++i) {  // reported from the link's thread, right after
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(lost.load(), 1);
+    EXPECT_EQ(m_receiver.SendCommand(QStringLiteral("print,x")), 0);
 }
 
 TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// Lets the thread that waits for a command's reply read the socket itself, so that a reply reaches its caller
+// without waking the I/O thread and then the caller (two wake-ups a command, each slow on a busy or virtual machine).
+//
+// One thread at a time reads: the holder of the lease. The I/O thread watches `WatchDescriptor()`, an epoll set
+// that holds the socket while no caller reads; a caller's lease takes the socket out of that set, so bytes that
+// arrive while it waits wake only the caller, and puts it back when the lease ends (a socket with bytes left makes
+// the set readable at once, and the I/O thread reads them). Nobody ever blocks to get the lease: a thread that
+// does not get it leaves the reading to the one that has it. The bytes must be handled (framed) under the lease
+// too, so that they are handled in the order they came.
+//
+// The socket is a duplicate of the transport's descriptor, so its number can never be reused by something else
+// while a caller polls it; Close() waits for a lease to end before closing it.
+class CDirectReader
+{
+public:
+    enum class Status {
+        Data,    // bytes were read
+        Again,   // nothing there now
+        Closed,  // the peer closed the connection
+        Error,   // see Error()
+    };
+    enum class Wake {
+        Readable,     // bytes (or the end of the connection) wait
+        Interrupted,  // Interrupt() was called
+        TimedOut,
+        Closing,  // Close() waits for the lease: end it
+    };
+
+    CDirectReader() = default;
+    ~CDirectReader();
+    CDirectReader(const CDirectReader&) = delete;
+    CDirectReader& operator=(const CDirectReader&) = delete;
+
+    // I/O thread. Starts reading a duplicate of `fd`; false when the descriptors can't be made.
+    bool Open(int fd);
+    // Any thread. Leases fail from now on; waits for a lease held by another thread to end (Interrupt() ends a
+    // caller's wait at once), then closes the descriptors.
+    void Close();
+    // The descriptor the I/O thread watches for reading, -1 when closed.
+    int WatchDescriptor() const;
+
+    // Any thread; never blocks. True when this thread now reads alone. A caller's lease (`caller`) takes the
+    // socket out of the I/O thread's watch set until it ends.
+    bool TryLease(bool caller);
+    void EndLease();
+
+    // With the lease: reads at most `max` bytes without waiting, appending them to `into`.
+    Status Read(QByteArray& into, qsizetype max);
+    // With a caller's lease: waits until the socket is readable, Interrupt() is called or `timeoutMs` passed.
+    Wake Wait(int timeoutMs);
+    // Any thread: ends the current Wait at once, or the next one when none runs.
+    void Interrupt();
+    QString Error() const;
+
+private:
+    void CloseDescriptors();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_leaseEnded;
+    int m_fd = -1;
+    int m_watch = -1;  // epoll set
+    int m_interrupt = -1;  // eventfd
+    bool m_leased = false;
+    bool m_callerLease = false;
+    bool m_closed = false;
+    std::thread::id m_holder;
+    QString m_error;
+};
