@@ -1,6 +1,10 @@
 #include "ui/SteadyLabel.h"
 
 #include <QEvent>
+#include <QPainter>
+#include <QTimer>
+
+#include <cmath>
 
 #include <algorithm>
 
@@ -50,11 +54,132 @@ void CSteadyLabel::FixSize()
 void CSteadyLabel::changeEvent(QEvent* event)
 {
     QLabel::changeEvent(event);
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+    switch (event->type()) {
+    case QEvent::FontChange:
+    case QEvent::StyleChange:
         setMinimumSize(0, 0);  // measured afresh: a smaller font needs less room
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         FixSize();
+        ForgetBackground();
+        break;
+    case QEvent::ParentChange:
+        WatchAncestors();
+        ForgetBackground();
+        break;
+    case QEvent::PaletteChange:
+    case QEvent::EnabledChange:
+    case QEvent::ActivationChange:  // the palette's colour group changes with it
+    case QEvent::LayoutDirectionChange:
+        ForgetBackground();
+        break;
+    default:
+        break;
     }
+}
+
+void CSteadyLabel::WatchAncestors()
+{
+    for (const QPointer<QWidget>& w : std::as_const(m_watched)) {
+        if (w) {
+            w->removeEventFilter(this);
+        }
+    }
+    m_watched.clear();
+    for (QWidget* w = parentWidget(); w; w = w->isWindow() ? nullptr : w->parentWidget()) {
+        w->installEventFilter(this);
+        m_watched.append(w);
+    }
+}
+
+bool CSteadyLabel::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::FontChange:
+    case QEvent::LayoutDirectionChange:
+        ForgetBackground();
+        break;
+    case QEvent::ParentChange:
+        WatchAncestors();
+        ForgetBackground();
+        break;
+    default:
+        break;
+    }
+    return QLabel::eventFilter(watched, event);
+}
+
+void CSteadyLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    ForgetBackground();
+}
+
+void CSteadyLabel::moveEvent(QMoveEvent* event)
+{
+    QLabel::moveEvent(event);
+    ForgetBackground();
+}
+
+void CSteadyLabel::showEvent(QShowEvent* event)
+{
+    QLabel::showEvent(event);
+    if (m_watched.isEmpty()) {
+        WatchAncestors();
+    }
+    ForgetBackground();
+}
+
+void CSteadyLabel::ForgetBackground()
+{
+    if (!m_background.isNull()) {
+        m_background = QPixmap();
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+        update();
+    }
+    if (!m_backgroundDue && isVisible()) {
+        m_backgroundDue = true;
+        QTimer::singleShot(0, this, &CSteadyLabel::DrawBackground);
+    }
+}
+
+void CSteadyLabel::DrawBackground()
+{
+    m_backgroundDue = false;
+    if (!isVisible() || width() <= 0 || height() <= 0) {
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    QPixmap picture(QSize(int(std::ceil(width() * ratio)), int(std::ceil(height() * ratio))));
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    {
+        // Each widget the label sits in paints its own part, outermost first, as the window's repaint does.
+        QPainter painter(&picture);
+        QList<QWidget*> chain;
+        for (QWidget* w = parentWidget(); w; w = w->isWindow() ? nullptr : w->parentWidget()) {
+            chain.prepend(w);
+        }
+        for (QWidget* w : chain) {
+            const QRect under(mapTo(w, QPoint(0, 0)), size());
+            w->render(&painter, QPoint(0, 0), QRegion(under),
+                      w->isWindow() ? QWidget::DrawWindowBackground : QWidget::RenderFlags());
+        }
+    }
+    m_background = picture;
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+}
+
+void CSteadyLabel::paintEvent(QPaintEvent* event)
+{
+    if (!m_background.isNull()) {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, m_background);
+    }
+    QLabel::paintEvent(event);
 }
 
 void CSteadyLabel::SetText(const QString& text)

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QLabel>
+#include <QList>
+#include <QPixmap>
+#include <QPointer>
 
 // A label for values that change many times a second (the live view), showing them as a QLabel with selectable
 // text would, at a fraction of the cost:
@@ -9,6 +12,10 @@
 //   shrinks, so that values alternating in width do not make the page jump.
 // - Selectable text is drawn through a text document that is laid out again at every new value. A steady label
 //   becomes selectable only while the mouse is over it or some of its text is selected.
+// - A label is transparent, so a new value repaints everything beneath it too: a group box's frame and title, a
+//   tab page's pane. A steady label keeps a picture of what lies beneath it, drawn by those widgets themselves,
+//   and paints that instead (it is opaque while it has one). The picture is drawn again after the label or one
+//   of the widgets it sits in moved, was resized or changed palette, style or font.
 class CSteadyLabel : public QLabel
 {
     Q_OBJECT
@@ -25,12 +32,26 @@ protected:
     void changeEvent(QEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     int NeededWidth(const QString& text) const;
     void FixSize();
+    // Drops the picture of the background (the label paints transparently again) and draws a new one soon, not
+    // from inside a paint event.
+    void ForgetBackground();
+    void DrawBackground();
+    // Watches the widgets the label sits in for changes that alter what lies beneath it.
+    void WatchAncestors();
 
     QString m_widest;
     // The last text measured with its digits as zeros: a text of the same shape needs no new measuring.
     QString m_measuredShape;
+    QPixmap m_background;
+    bool m_backgroundDue = false;
+    QList<QPointer<QWidget>> m_watched;
 };

@@ -1,0 +1,92 @@
+#include "ui/SteadyLabel.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A value in a group box on a tab page, as on the live view's pages.
+struct Page
+{
+    explicit Page(QLabel* label) : value(label)
+    {
+        auto* page = new QWidget;
+        auto* group = new QGroupBox(QStringLiteral("Geo"), page);
+        auto* layout = new QVBoxLayout(group);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setFixedSize(180, 22);
+        layout->addWidget(value);
+        box = group;
+        auto* outer = new QVBoxLayout(page);
+        outer->addWidget(group);
+        outer->addStretch();
+        tabs.addTab(page, QStringLiteral("Location"));
+        tabs.resize(260, 160);
+        tabs.show();
+    }
+    QImage Shown() { return tabs.screen()->grabWindow(tabs.winId()).toImage(); }
+
+    QTabWidget tabs;
+    QLabel* value;
+    QGroupBox* box = nullptr;
+};
+
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A new value repaints the label alone, and the window shows exactly what a plain label in the same place shows:
+// after new values, after the window was resized and after a palette change.
+TEST(SteadyLabel, RepaintsItselfAloneWithThePixelsOfAPlainLabel)
+{
+    auto* steady = new CSteadyLabel;
+    Page live(steady);
+    Page plain(new QLabel);
+    PaintCounter counter;
+    live.box->installEventFilter(&counter);
+    const auto show = [&](const QString& text) {
+        steady->SetText(text);
+        plain.value->setText(text);
+        QApplication::processEvents();
+        QApplication::processEvents();  // the picture of the background is drawn after the paint that needs it
+    };
+    const auto expectSame = [&](const char* what) {
+        const QImage expected = plain.Shown();
+        EXPECT_TRUE(live.Shown().convertToFormat(expected.format()) == expected) << what;
+        EXPECT_TRUE(live.tabs.grab().toImage() == plain.tabs.grab().toImage()) << what;
+    };
+    show(QStringLiteral("50°05' 13.2263\" N"));
+    expectSame("first paint");
+    EXPECT_TRUE(steady->testAttribute(Qt::WA_OpaquePaintEvent));
+
+    counter.paints = 0;
+    show(QStringLiteral("50°05' 13.2264\" N"));
+    EXPECT_EQ(counter.paints, 0) << "the group box was painted again for a new value";
+    expectSame("a new value");
+
+    live.tabs.resize(300, 200);
+    plain.tabs.resize(300, 200);
+    show(QStringLiteral("-0°00' 00.0001\" S"));
+    expectSame("resized");
+
+    const QImage before = plain.value->grab().toImage();
+    const QPalette palette(QColor(200, 230, 200));  // every role derived from a light green
+    live.tabs.setPalette(palette);
+    plain.tabs.setPalette(palette);
+    show(QStringLiteral("-0°00' 00.0001\" S"));
+    ASSERT_NE(plain.value->grab().toImage(), before) << "the palette must change what lies under the label";
+    expectSame("another palette");
+}
