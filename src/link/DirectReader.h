@@ -67,7 +67,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_leaseEnded;
     int m_fd = -1;
-    int m_watch = -1;  // epoll set
+    int m_watch = -1;      // epoll set
     int m_interrupt = -1;  // eventfd
     bool m_leased = false;
     bool m_callerLease = false;

@@ -115,7 +115,6 @@ struct LinkShared
     int64_t downloadSize = 0;
     int64_t downloadReceived = 0;
 
-    // A fresh start for a new Open; cancels and the mutex stay, so that Cancel() may run at any time.
     // With `mutex` held: wakes a command waiting for its replies, also one that reads the socket itself.
     void WakeWaiters()
     {
@@ -125,6 +124,7 @@ struct LinkShared
         }
     }
 
+    // A fresh start for a new Open; cancels and the mutex stay, so that Cancel() may run at any time.
     void Reset()
     {
         openDone = false;
@@ -187,7 +187,7 @@ private:
     void Frame(Step&& step);
     // I/O thread: routes the queued messages and hands the raw output on.
     void Dispatch();
-        // I/O thread: with the lease when it is free, (re)starts or stops the resync timer.
+    // I/O thread: with the lease when it is free, (re)starts or stops the resync timer.
     void RefreshResyncTimer();
     void OnDropped(const QString& why);
     // What one framing pass leaves for the I/O thread.
@@ -247,10 +247,7 @@ struct ReceiverLink
         failure = why;
     }
     bool OnIoThread() const { return thread && QThread::currentThread() == thread; }
-    void Post(std::function<void()> fn)
-    {
-        QMetaObject::invokeMethod(worker, std::move(fn), Qt::QueuedConnection);
-    }
+    void Post(std::function<void()> fn) { QMetaObject::invokeMethod(worker, std::move(fn), Qt::QueuedConnection); }
     // With `shared->mutex` held: writes from this thread when the transport allows it, else through the I/O thread.
     void Send(const QByteArray& bytes)
     {
@@ -261,9 +258,9 @@ struct ReceiverLink
 
     struct LineResult
     {
-        std::vector<QByteArray> frames;  // in statement order, tags restored
-        bool answered = false;           // every statement that should answer did
-        bool error = false;              // some reply was an error
+        std::vector<QByteArray> frames;                         // in statement order, tags restored
+        bool answered = false;                                  // every statement that should answer did
+        bool error = false;                                     // some reply was an error
         CReceiver::Failure failure = CReceiver::Failure::None;  // why not answered
         QString why;
         int untagged = 0;  // untagged replies that came while the line waited
@@ -281,14 +278,16 @@ struct ReceiverLink
     bool LeaseReader();
     // Waits under `lock` until the pairing completes or fails; `progress` runs at every wake-up. With `leased`,
     // this thread reads the socket itself until the lease has to end (see ReadAsCaller), then waits as others do.
-    void WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t cancelsAtStart, LineResult& result,
-                        bool leased, const std::function<void()>& progress = {});
+    void WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t cancelsAtStart, LineResult& result, bool leased,
+                        const std::function<void()>& progress = {});
     // One wait of a thread that holds the lease, until `deadline` at most, with `lock` released meanwhile; false
     // when the lease has ended (the link is closing, or the socket closed or failed: the I/O thread reads again
     // and reports it).
     bool ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
     void EndCallerLease();
     static constexpr int kHandOnWaitMs = 1000;
+    // What the lease holder reads into; kept, so that a command does not allocate a buffer for its reply.
+    QByteArray readBuffer;
     // Statement k's reply as the caller sees it: its own tag or none, a split reply joined into one line.
     QByteArray ReplyFrame(size_t k, const Statement& statement) const;
     uint64_t Cancels() const
@@ -469,9 +468,8 @@ void CLinkWorker::Frame(Step&& step)
             break;
         }
     });
-    m_guessDue = m_framer.WaitingOnGuess()
-                     ? Clock::now() + std::chrono::milliseconds(CReceiver::kResyncQuietMs)
-                     : Clock::time_point::max();
+    m_guessDue = m_framer.WaitingOnGuess() ? Clock::now() + std::chrono::milliseconds(CReceiver::kResyncQuietMs)
+                                           : Clock::time_point::max();
     const bool onIoThread = m_link->OnIoThread();
     if (onIoThread && m_framer.WaitingOnGuess()) {
         m_resyncTimer->start(CReceiver::kResyncQuietMs);
@@ -880,10 +878,10 @@ bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_
     bool keep = true;
     switch (reader->Wait(int(std::clamp<long long>(wait, 0, 60'000)))) {
     case CDirectReader::Wake::Readable: {
-        QByteArray bytes;
-        const CDirectReader::Status status = reader->Read(bytes, CTcpTransport::kReadChunk);
+        readBuffer.resize(0);  // keeps its capacity
+        const CDirectReader::Status status = reader->Read(readBuffer, CTcpTransport::kReadChunk);
         if (status == CDirectReader::Status::Data) {
-            worker->FrameAsCaller(bytes);
+            worker->FrameAsCaller(readBuffer);
         }
         keep = status == CDirectReader::Status::Data || status == CDirectReader::Status::Again;
         break;
@@ -1001,7 +999,8 @@ void ReceiverLink::StopThread()
         shared->WakeWaiters();
     }
     CLinkWorker* w = worker;
-    QMetaObject::invokeMethod(worker, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
     thread->quit();
     thread->wait();
     delete worker;
@@ -1033,8 +1032,7 @@ int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
         return 0;
     }
     if (m_link->OnIoThread()) {
-        m_link->SetReply(QStringLiteral("A receiver can't be opened from its own message callback"),
-                         Failure::LinkLost);
+        m_link->SetReply(QStringLiteral("A receiver can't be opened from its own message callback"), Failure::LinkLost);
         return 0;
     }
     if (m_link->open && m_link->name == name && m_link->conn == connection->Core()) {
@@ -1215,8 +1213,7 @@ void CReceiver::Cancel()
     m_link->shared->WakeWaiters();
 }
 
-int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QString& messageSet,
-                      GpsDataTable* table)
+int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QString& messageSet, GpsDataTable* table)
 {
     if ((callback == nullptr) == (table == nullptr)) {
         m_link->SetReply(QStringLiteral("Attach needs either a message table or a callback"));
@@ -1247,13 +1244,11 @@ int CReceiver::Attach(unsigned char channel, MessageCallback callback, const QSt
     {
         std::lock_guard lock(m_link->shared->mutex);
         auto& list = m_link->shared->attachments;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [channel](const auto& x) { return x->channel == channel; }),
+        list.erase(std::remove_if(list.begin(), list.end(), [channel](const auto& x) { return x->channel == channel; }),
                    list.end());
         list.push_back(a);
     }
-    if (group.isEmpty() ||
-        SendCommand(QStringLiteral("em,,kvs{") + group.join(QLatin1Char(',')) + QLatin1Char('}'))) {
+    if (group.isEmpty() || SendCommand(QStringLiteral("em,,kvs{") + group.join(QLatin1Char(',')) + QLatin1Char('}'))) {
         return 1;
     }
     {
@@ -1295,7 +1290,9 @@ int CReceiver::Detach(unsigned char channel)
         return 1;
     }
     // Wait until a callback of this channel that is running has returned.
-    { std::lock_guard dispatch(m_link->dispatchMutex); }
+    {
+        std::lock_guard dispatch(m_link->dispatchMutex);
+    }
     if (!stop.isEmpty() && IsOpen()) {
         const QString reply = GetReplyString();
         const Failure failure = LastFailure();

@@ -177,8 +177,7 @@ void CTcpTransport::OnConnected()
 {
     m_state = State::Greeting;
     m_connectStartMs = m_clock.elapsed();
-    const qint64 wait = std::clamp<qint64>(kGreetingRoundTrips * m_connectStartMs, kGreetingMinWaitMs,
-                                           kGreetingWaitMs);
+    const qint64 wait = std::clamp<qint64>(kGreetingRoundTrips * m_connectStartMs, kGreetingMinWaitMs, kGreetingWaitMs);
     m_timer->start(int(wait));
 }
 
@@ -357,10 +356,10 @@ void CTcpTransport::OnReadable()
     }
     // Within the lease, so that bytes a caller reads next are framed after these. One chunk a pass: a socket
     // with more stays readable and other events get their turn.
-    QByteArray bytes;
-    const CDirectReader::Status status = m_reader->Read(bytes, kReadChunk);
+    m_readBuffer.resize(0);  // keeps its capacity
+    const CDirectReader::Status status = m_reader->Read(m_readBuffer, kReadChunk);
     if (status == CDirectReader::Status::Data) {
-        emit Received(bytes);
+        emit Received(m_readBuffer);
     }
     m_reader->EndLease();
     if (m_state != State::Open) {

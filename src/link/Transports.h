@@ -91,6 +91,7 @@ private:
     // Once open, the socket is read through this (the QTcpSocket is gone); see link/DirectReader.h.
     std::shared_ptr<CDirectReader> m_reader;
     QSocketNotifier* m_readable = nullptr;
+    QByteArray m_readBuffer;
     State m_state = State::Closed;
     QByteArray m_greeting;  // unread greeting bytes
     qint64 m_greetingBytes = 0;

@@ -392,7 +392,7 @@ TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)
         QByteArrayList greeting;  // pieces 50 ms apart
         QByteArray verdict;       // sent after the password; empty: no login
         const char* password;
-        double maxSeconds;  // with room for a loaded machine
+        double maxSeconds;    // with room for a loaded machine
         const char* failure;  // empty: opens
     } cases[] = {
         {"silence", {}, {}, "pw", 1.0, ""},
