@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,39 +59,4 @@ TEST(DirectReaderTest, ACallersLeaseHidesTheSocketFromTheWatchSetUntilItEnds)
     pair.fd[1] = -1;
     EXPECT_EQ(reader.Read(bytes, 64), CDirectReader::Status::Closed);
     reader.EndLease();
-}
-
-// Interrupt() ends a wait at once, also one that starts after it; Close() ends a caller's wait and waits for its
-// lease before the descriptors go.
-TEST(DirectReaderTest, InterruptAndCloseEndACallersWait)
-{
-    Pair pair;
-    CDirectReader reader;
-    ASSERT_TRUE(reader.Open(pair.fd[0]));
-    ASSERT_TRUE(reader.TryLease(true));
-    reader.Interrupt();
-    EXPECT_EQ(reader.Wait(10000), CDirectReader::Wake::Interrupted);
-    EXPECT_EQ(reader.Wait(0), CDirectReader::Wake::TimedOut);
-    reader.EndLease();
-
-    const auto start = std::chrono::steady_clock::now();
-    CDirectReader::Wake wake = CDirectReader::Wake::TimedOut;
-    std::atomic<bool> leased{false};
-    std::thread caller([&] {
-        leased = reader.TryLease(true);
-        wake = reader.Wait(10000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // Close() must wait for this
-        reader.EndLease();
-    });
-    while (!leased) {
-        std::this_thread::yield();
-    }
-    reader.Close();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    caller.join();
-    EXPECT_EQ(wake, CDirectReader::Wake::Closing);
-    EXPECT_GE(seconds, 0.1);
-    EXPECT_LT(seconds, 5.0);
-    EXPECT_EQ(reader.WatchDescriptor(), -1);
-    EXPECT_FALSE(reader.TryLease(true));
 }
