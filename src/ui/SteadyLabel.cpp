@@ -155,7 +155,8 @@ void CSteadyLabel::DrawBackground()
     const qreal ratio = devicePixelRatioF();
     QPixmap picture(QSize(int(std::ceil(width() * ratio)), int(std::ceil(height() * ratio))));
     picture.setDevicePixelRatio(ratio);
-    picture.fill(Qt::transparent);
+    // Opaque from the start (the window's background covers it all), so that it is copied, not blended.
+    picture.fill(palette().color(QPalette::Window));
     {
         // Each widget the label sits in paints its own part, outermost first, as the window's repaint does.
         QPainter painter(&picture);
