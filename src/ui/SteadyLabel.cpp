@@ -54,27 +54,12 @@ void CSteadyLabel::FixSize()
 void CSteadyLabel::changeEvent(QEvent* event)
 {
     QLabel::changeEvent(event);
-    switch (event->type()) {
-    case QEvent::FontChange:
-    case QEvent::StyleChange:
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         setMinimumSize(0, 0);  // measured afresh: a smaller font needs less room
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         FixSize();
-        ForgetBackground();
-        break;
-    case QEvent::ParentChange:
-        WatchAncestors();
-        ForgetBackground();
-        break;
-    case QEvent::PaletteChange:
-    case QEvent::EnabledChange:
-    case QEvent::ActivationChange:  // the palette's colour group changes with it
-    case QEvent::LayoutDirectionChange:
-        ForgetBackground();
-        break;
-    default:
-        break;
     }
+    OnChange(event->type());
 }
 
 void CSteadyLabel::WatchAncestors()
@@ -93,23 +78,30 @@ void CSteadyLabel::WatchAncestors()
 
 bool CSteadyLabel::eventFilter(QObject* watched, QEvent* event)
 {
-    switch (event->type()) {
+    OnChange(event->type());
+    return QLabel::eventFilter(watched, event);
+}
+
+void CSteadyLabel::OnChange(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::ParentChange:
+        WatchAncestors();
+        ForgetBackground();
+        break;
     case QEvent::Move:
     case QEvent::Resize:
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
     case QEvent::FontChange:
+    case QEvent::EnabledChange:
+    case QEvent::ActivationChange:  // the palette's colour group changes with it
     case QEvent::LayoutDirectionChange:
-        ForgetBackground();
-        break;
-    case QEvent::ParentChange:
-        WatchAncestors();
         ForgetBackground();
         break;
     default:
         break;
     }
-    return QLabel::eventFilter(watched, event);
 }
 
 void CSteadyLabel::resizeEvent(QResizeEvent* event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QEvent>
 #include <QLabel>
 #include <QList>
 #include <QPixmap>
@@ -47,6 +48,8 @@ private:
     void DrawBackground();
     // Watches the widgets the label sits in for changes that alter what lies beneath it.
     void WatchAncestors();
+    // A change of the label or of a widget it sits in.
+    void OnChange(QEvent::Type type);
 
     QString m_widest;
     // The last text measured with its digits as zeros: a text of the same shape needs no new measuring.
