@@ -1,3 +1,4 @@
+#include "link/DirectReader.h"
 #include "link/DirectWriter.h"
 
 #include <QList>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +27,12 @@ struct SocketPair
     }
     int fd[2] = {-1, -1};
 };
+
+bool Readable(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+}
 
 }  // namespace
 
@@ -83,4 +91,35 @@ TEST(DirectWriterTest, ReportsALostPeerAndStepsAsideOnceClosed)
     writer.Close();
     EXPECT_EQ(writer.Descriptor(), -1);
     EXPECT_EQ(writer.Write("x"), CDirectWriter::Result::Closed);
+}
+
+// The I/O thread must not be woken for bytes a caller reads, and must see at once what is left when the caller
+// lets go; only one thread reads at a time.
+TEST(DirectReaderTest, ACallersLeaseHidesTheSocketFromTheWatchSetUntilItEnds)
+{
+    SocketPair pair;
+    CDirectReader reader;
+    ASSERT_TRUE(reader.Open(pair.fd[0]));
+    ASSERT_EQ(::write(pair.fd[1], "abc", 3), 3);
+    EXPECT_TRUE(Readable(reader.WatchDescriptor()));
+
+    ASSERT_TRUE(reader.TryLease(true));
+    EXPECT_FALSE(Readable(reader.WatchDescriptor()));
+    EXPECT_FALSE(reader.TryLease(false));
+    EXPECT_EQ(reader.Wait(1000), CDirectReader::Wake::Readable);
+    QByteArray bytes;
+    EXPECT_EQ(reader.Read(bytes, 2), CDirectReader::Status::Data);
+    EXPECT_EQ(bytes, "ab");
+    reader.EndLease();
+    EXPECT_TRUE(Readable(reader.WatchDescriptor())) << "the byte left must wake the I/O thread";
+
+    ASSERT_TRUE(reader.TryLease(false));  // the I/O thread's own lease leaves the set alone
+    EXPECT_TRUE(Readable(reader.WatchDescriptor()));
+    EXPECT_EQ(reader.Read(bytes, 64), CDirectReader::Status::Data);
+    EXPECT_EQ(reader.Read(bytes, 64), CDirectReader::Status::Again);
+    EXPECT_EQ(bytes, "abc");
+    ::close(pair.fd[1]);
+    pair.fd[1] = -1;
+    EXPECT_EQ(reader.Read(bytes, 64), CDirectReader::Status::Closed);
+    reader.EndLease();
 }
