@@ -16,6 +16,7 @@ constexpr double kSkyExtent = 115;  // logical half-size of the sky square: hori
 constexpr double kBarStrip = 100;   // logical height of the bar strip
 constexpr double kBarTop = 13;      // values above, numbers below the 74 units of the bars
 constexpr double kBarHeight = 74;
+constexpr int kLabelStack = 6;  // how far labels of a cluster of satellites stack up, in label heights
 constexpr double kBarSlot = 19;  // logical width per bar when there is room
 
 double Radius(int elevation)
@@ -169,17 +170,28 @@ void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
     }
     DrawLegend(p);
     p.setFont(PixelFont(8));
+    // Squares first, so that no label is placed over a square drawn later.
+    std::vector<QRectF> taken;
+    for (int slot = 0; slot < satslot::kCount; ++slot) {
+        const SatEntry& e = table.entries[size_t(slot)];
+        if (e.Shown()) {
+            const QPointF at = SkyPoint(e.elevation, e.azimuth);
+            DrawSquare(p, at, colours[size_t(slot)], e.Used());
+            taken.emplace_back(at.x() - kSquare / 2, at.y() - kSquare / 2, kSquare, kSquare);
+        }
+    }
+    const QFontMetricsF metrics(p.font());
     for (int slot = 0; slot < satslot::kCount; ++slot) {
         const SatEntry& e = table.entries[size_t(slot)];
         if (!e.Shown()) {
             continue;
         }
-        const QPointF at = SkyPoint(e.elevation, e.azimuth);
-        const QColor& colour = colours[size_t(slot)];
-        DrawSquare(p, at, colour, e.Used());
-        p.setPen(colour);
-        p.drawText(QRectF(at.x() - 20, at.y() + kSquare / 2, 40, 10), Qt::AlignHCenter | Qt::AlignTop,
-                   satslot::Label(slot));
+        const QString label = satslot::Label(slot);
+        const QRectF box = PlaceLabel(SkyPoint(e.elevation, e.azimuth),
+                                      QSizeF(metrics.horizontalAdvance(label), metrics.height()), taken);
+        taken.push_back(box);
+        p.setPen(colours[size_t(slot)]);
+        p.drawText(box, Qt::AlignCenter, label);
     }
     p.restore();
 
@@ -220,6 +232,34 @@ void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
         x += slotWidth;
     }
     p.restore();
+}
+
+QRectF CSkyPlot::PlaceLabel(QPointF at, QSizeF text, const std::vector<QRectF>& taken)
+{
+    const double w = text.width();
+    const double h = text.height();
+    const double gap = kSquare / 2;
+    const QRectF below(at.x() - w / 2, at.y() + gap, w, h);
+    const QRectF above(at.x() - w / 2, at.y() - gap - h, w, h);
+    const auto free = [&](const QRectF& side) {
+        // The own square is among `taken`; no side touches it.
+        return std::none_of(taken.begin(), taken.end(), [&](const QRectF& t) { return t.intersects(side); });
+    };
+    for (const QRectF& side : {below, above, QRectF(at.x() + gap + 1, at.y() - h / 2, w, h),
+                               QRectF(at.x() - gap - 1 - w, at.y() - h / 2, w, h)}) {
+        if (free(side)) {
+            return side;
+        }
+    }
+    // A cluster: the labels stack up under it, then over it.
+    for (int step = 1; step <= kLabelStack; ++step) {
+        for (const QRectF& side : {below.translated(0, step * h), above.translated(0, -step * h)}) {
+            if (free(side)) {
+                return side;
+            }
+        }
+    }
+    return below;
 }
 
 QImage CSkyPlot::Render(QSize size) const

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class QLabel;
 
@@ -41,6 +42,10 @@ public:
     static void Paint(QPainter& painter, QSize size, const CSatTable& table, int mask,
                       const std::array<QColor, satslot::kCount>& colours, int signal = 0);
     QImage Render(QSize size) const;
+    // Where a satellite's label of `text` size goes, in logical coordinates: centred under its square at `at`, or,
+    // when that covers a label or square already placed (`taken`), above it, then right, then left of it; in a
+    // cluster, stacked under or over it; under it when nothing is free.
+    static QRectF PlaceLabel(QPointF at, QSizeF text, const std::vector<QRectF>& taken);
 
     // The first shown slot (in slot order) whose square is under the point in widget pixels, or -1.
     int HitTest(QPoint point) const;

@@ -121,6 +121,40 @@ TEST(SkyPlot, UsedFilledTrackedHollowBarsOfTheChosenSignal)
     EXPECT_EQ(BarTop(p1, bars, colours[size_t(e11)]), -1);
 }
 
+// Satellites that stand close together keep their labels apart: each goes to the first free side of its square,
+// in a cluster stacked under or over it.
+TEST(SkyPlot, LabelsOfSatellitesCloseTogetherGoWhereTheyDoNotCoverOthers)
+{
+    const QSizeF text(12, 8);
+    const auto square = [](QPointF at) {
+        return QRectF(at.x() - CSkyPlot::kSquare / 2, at.y() - CSkyPlot::kSquare / 2, CSkyPlot::kSquare,
+                      CSkyPlot::kSquare);
+    };
+    const QPointF a(10, 10), b(11, 16);  // b's square sits right under a's
+    std::vector<QRectF> taken = {square(a), square(b)};
+    const QRectF la = CSkyPlot::PlaceLabel(a, text, taken);
+    EXPECT_LT(la.bottom(), a.y()) << "under a lies b's square: above";
+    taken.push_back(la);
+    const QRectF lb = CSkyPlot::PlaceLabel(b, text, taken);
+    EXPECT_GT(lb.top(), b.y()) << "under b is free";
+    for (const QRectF& r : {la, lb}) {
+        EXPECT_FALSE(r.intersects(square(a)) || r.intersects(square(b)));
+    }
+    EXPECT_FALSE(la.intersects(lb));
+    // Six on one spot: four sides, then stacked under and over.
+    std::vector<QRectF> cluster(6, square(a));
+    for (int i = 0; i < 6; ++i) {
+        const QRectF r = CSkyPlot::PlaceLabel(a, text, cluster);
+        for (const QRectF& other : cluster) {
+            EXPECT_FALSE(r.intersects(other)) << i;
+        }
+        cluster.push_back(r);
+    }
+    // Every side taken: under its square, as before.
+    const QRectF everywhere(-100, -100, 200, 200);
+    EXPECT_EQ(CSkyPlot::PlaceLabel(a, text, {everywhere}).top(), a.y() + CSkyPlot::kSquare / 2);
+}
+
 TEST(SkyPlot, TapShowsTheSatelliteUnderTheFinger)
 {
     CFakeTickSource tick;
