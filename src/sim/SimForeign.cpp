@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -115,6 +116,72 @@ QByteArray Gsv(const EpochData& e)
                 }
             }
             out += Sentence(body);
+        }
+    }
+    return out;
+}
+
+// The mode indicator of RMC, GLL and VTG: no fix, autonomous, differential.
+char ModeIndicator(int solution)
+{
+    return solution == 0 ? 'N' : solution == 1 ? 'A' : 'D';
+}
+
+struct Track
+{
+    double knots = 0;   // speed over ground
+    double course = 0;  // true course, degrees
+};
+
+// From the velocity's east and north parts; zero without a solution.
+Track TrackOf(const EpochData& e)
+{
+    Track t;
+    if (e.solution) {
+        const Vec3 enu = EcefDeltaToEnu(e.lat, e.lon, e.vel);
+        t.knots = std::hypot(enu.x, enu.y) * 3600.0 / 1852.0;
+        t.course = std::atan2(enu.x, enu.y) * 180.0 / kPi;
+        t.course = t.course < 0 ? t.course + 360.0 : t.course;
+    }
+    return t;
+}
+
+// GSA for each system with satellites used in the solution (GPS with SBAS, GLONASS, Galileo), twelve numbers a
+// sentence; the fix is 3D with a solution, none (1) without one (then one empty GPS sentence).
+QByteArray Gsa(const EpochData& e)
+{
+    struct Talker
+    {
+        const char* name;
+        GnssSystem a, b;
+    };
+    const Talker talkers[] = {{"GP", GnssSystem::Gps, GnssSystem::Sbas},
+                              {"GL", GnssSystem::Glonass, GnssSystem::Glonass},
+                              {"GA", GnssSystem::Galileo, GnssSystem::Galileo}};
+    char dops[48] = ",,,";
+    if (e.dops.valid && e.solution) {
+        std::snprintf(dops, sizeof dops, ",%.1f,%.1f,%.1f", e.dops.Pdop(), e.dops.hdop, e.dops.vdop);
+    }
+    QByteArray out;
+    for (const Talker& t : talkers) {
+        std::vector<int> used;
+        for (const EpochSat& s : e.sats) {
+            if (s.used && (s.sat->system == t.a || s.sat->system == t.b)) {
+                used.push_back(NmeaNumber(*s.sat));
+            }
+        }
+        if (used.empty() && (e.solution || t.a != GnssSystem::Gps)) {
+            continue;
+        }
+        // Twelve fields a sentence: more satellites take more sentences.
+        for (size_t from = 0; from == 0 || from < used.size(); from += 12) {
+            QByteArray numbers;
+            const size_t to = std::min(used.size(), from + 12);
+            for (size_t i = from; i < to; ++i) {
+                numbers += ',' + QByteArray::number(used[i]).rightJustified(2, '0');
+            }
+            out += Sentence(QByteArray(t.name) + "GSA,A," + (e.solution ? "3" : "1") + numbers +
+                            QByteArray(int(12 - (to - from)), ',') + dops);
         }
     }
     return out;
@@ -238,21 +305,28 @@ QByteArray NmeaSentences(const QByteArray& id, const EpochData& e, int64_t utcMs
     }
     if (id == "RMC") {
         const QDate d = QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).date();
-        // Speed over ground in knots and the course, from the velocity's east and north parts.
-        const Vec3 enu = EcefDeltaToEnu(e.lat, e.lon, e.vel);
-        const double speed = std::hypot(enu.x, enu.y) * 3600.0 / 1852.0;
-        double course = std::atan2(enu.x, enu.y) * 180.0 / kPi;
-        course = course < 0 ? course + 360.0 : course;
+        const Track t = TrackOf(e);
         char tail[64];
-        std::snprintf(tail, sizeof tail, ",%.3f,%.2f,%02d%02d%02d,,,%c", e.solution ? speed : 0.0,
-                      e.solution ? course : 0.0, d.day(), d.month(), d.year() % 100,
-                      e.solution == 0   ? 'N'
-                      : e.solution == 1 ? 'A'
-                                        : 'D');
+        std::snprintf(tail, sizeof tail, ",%.3f,%.2f,%02d%02d%02d,,,%c", t.knots, t.course, d.day(), d.month(),
+                      d.year() % 100, ModeIndicator(e.solution));
         return Sentence("GPRMC," + UtcText(utcMs) + (e.solution ? ",A," : ",V,") + LatLonText(e) + tail);
     }
     if (id == "GSV") {
         return Gsv(e);
+    }
+    if (id == "GSA") {
+        return Gsa(e);
+    }
+    if (id == "GLL") {
+        return Sentence("GPGLL," + LatLonText(e) + ',' + UtcText(utcMs) + (e.solution ? ",A," : ",V,") +
+                        ModeIndicator(e.solution));
+    }
+    if (id == "VTG") {
+        const Track t = TrackOf(e);
+        char body[96];
+        std::snprintf(body, sizeof body, "GPVTG,%.2f,T,,M,%.3f,N,%.3f,K,%c", t.course, t.knots, t.knots * 1.852,
+                      ModeIndicator(e.solution));
+        return Sentence(body);
     }
     if (id == "ZDA") {
         const QDate d = QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).date();

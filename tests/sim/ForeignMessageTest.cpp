@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
     CRawSession nmeaPort(sim, QStringLiteral("/dev/ser/b"));
     CRawSession rtcmPort(sim, QStringLiteral("/dev/ser/c"));
     s.Write("em,,kvs{/RT:1,/PG:1,/SI:1,/EE:1}\r\n");
-    nmeaPort.Write("em,,nmea{/GGA:1,/RMC:1,/GSV:1}\r\n");
+    nmeaPort.Write("em,,nmea{/GGA:1,/RMC:1,/GSV:1,/GLL:1,/GSA:1,/VTG:1}\r\n");
     rtcmPort.Write("em,,rtcm3{/1004:1,/1012:1,/1005:10}\r\n");
     sim.AdvanceTime(19000);  // tracking by now
     s.Take();
@@ -64,7 +65,9 @@ TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
     sim.AdvanceTime(1000);  // one epoch
     auto last = ById(SplitFrames(s.Take()));
     QByteArray gga;
+    std::map<QByteArray, QList<QByteArray>> fields;  // the last sentence of each kind
     int gsvInView = 0;
+    int gsaUsed = 0;
     for (const QByteArray& body : nmeaPort.Take().split('\n')) {
         const QByteArray line = body + '\n';
         uint8_t sum = 0;
@@ -76,7 +79,14 @@ TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
             << line.constData();
         const QList<QByteArray> f = line.split(',');
         gga = f[0] == "$GPGGA" ? line : gga;
+        fields[f[0]] = f;
         gsvInView += f[0].endsWith("GSV") && f[2] == "1" ? f[3].toInt() : 0;
+        if (f[0].endsWith("GSA")) {
+            EXPECT_EQ(f.size(), 18) << line.constData();  // mode, fix, 12 satellites, PDOP, HDOP, VDOP
+            for (int i = 3; i < 15 && i < f.size(); ++i) {
+                gsaUsed += f[i].isEmpty() ? 0 : 1;
+            }
+        }
     }
     // UTC of the sentence is the receiver's GPS time less 18 s; the position is PG's; GSV lists SI's satellites.
     const QList<QByteArray> g = gga.split(',');
@@ -89,6 +99,10 @@ TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
     const double lat = F8(last["PG"].body, 0) * 180 / kPi;
     EXPECT_NEAR(std::floor(lat) * 100 + (lat - std::floor(lat)) * 60, g[2].toDouble(), 1e-5);
     EXPECT_EQ(gsvInView, last["SI"].body.size() - 1);
+    // GLL's position is GGA's, VTG's speed RMC's, the GSA sentences list GGA's satellites in use.
+    EXPECT_EQ(fields["$GPGLL"].mid(1, 4), g.mid(2, 4));
+    EXPECT_EQ(fields["$GPVTG"].value(5), fields["$GPRMC"].value(7));
+    EXPECT_EQ(gsaUsed, g[7].toInt());
 
     std::vector<QByteArray> rtcm;
     EXPECT_TRUE(RtcmFrames(rtcmPort.Take(), &rtcm));
