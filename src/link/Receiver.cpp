@@ -189,6 +189,7 @@ private:
     void Dispatch();
     // I/O thread: with the lease when it is free, (re)starts or stops the resync timer.
     void RefreshResyncTimer();
+    std::shared_ptr<CDirectReader> Reader() const;
     void OnDropped(const QString& why);
     // What one framing pass leaves for the I/O thread.
     struct Pending
@@ -382,11 +383,7 @@ void CLinkWorker::OnReceived(const QByteArray& bytes)
 
 void CLinkWorker::OnResyncQuiet()
 {
-    std::shared_ptr<CDirectReader> reader;
-    {
-        std::lock_guard lock(m_link->shared->mutex);
-        reader = m_link->shared->reader;
-    }
+    const std::shared_ptr<CDirectReader> reader = Reader();
     if (reader && !reader->TryLease(false)) {
         return;  // the command that reads gives the guess up itself
     }
@@ -397,13 +394,15 @@ void CLinkWorker::OnResyncQuiet()
     Dispatch();
 }
 
+std::shared_ptr<CDirectReader> CLinkWorker::Reader() const
+{
+    std::lock_guard lock(m_link->shared->mutex);
+    return m_link->shared->reader;
+}
+
 void CLinkWorker::RefreshResyncTimer()
 {
-    std::shared_ptr<CDirectReader> reader;
-    {
-        std::lock_guard lock(m_link->shared->mutex);
-        reader = m_link->shared->reader;
-    }
+    const std::shared_ptr<CDirectReader> reader = Reader();
     if (!reader || !reader->TryLease(false)) {
         return;  // a command reads again and watches the guess itself
     }

@@ -78,18 +78,20 @@ int NmeaNumber(const SimSatellite& s)
     return 0;
 }
 
+// The talkers of the per-system sentences and the systems each speaks for.
+struct Talker
+{
+    const char* name;
+    GnssSystem a, b;
+};
+constexpr Talker kTalkers[] = {{"GP", GnssSystem::Gps, GnssSystem::Sbas},
+                               {"GL", GnssSystem::Glonass, GnssSystem::Glonass},
+                               {"GA", GnssSystem::Galileo, GnssSystem::Galileo}};
+
 QByteArray Gsv(const EpochData& e)
 {
-    struct Talker
-    {
-        const char* name;
-        GnssSystem a, b;
-    };
-    const Talker talkers[] = {{"GP", GnssSystem::Gps, GnssSystem::Sbas},
-                              {"GL", GnssSystem::Glonass, GnssSystem::Glonass},
-                              {"GA", GnssSystem::Galileo, GnssSystem::Galileo}};
     QByteArray out;
-    for (const Talker& t : talkers) {
+    for (const Talker& t : kTalkers) {
         std::vector<const EpochSat*> sats;
         for (const EpochSat& s : e.sats) {
             if (s.sat->system == t.a || s.sat->system == t.b) {
@@ -150,20 +152,12 @@ Track TrackOf(const EpochData& e)
 // sentence; the fix is 3D with a solution, none (1) without one (then one empty GPS sentence).
 QByteArray Gsa(const EpochData& e)
 {
-    struct Talker
-    {
-        const char* name;
-        GnssSystem a, b;
-    };
-    const Talker talkers[] = {{"GP", GnssSystem::Gps, GnssSystem::Sbas},
-                              {"GL", GnssSystem::Glonass, GnssSystem::Glonass},
-                              {"GA", GnssSystem::Galileo, GnssSystem::Galileo}};
     char dops[48] = ",,,";
     if (e.dops.valid && e.solution) {
         std::snprintf(dops, sizeof dops, ",%.1f,%.1f,%.1f", e.dops.Pdop(), e.dops.hdop, e.dops.vdop);
     }
     QByteArray out;
-    for (const Talker& t : talkers) {
+    for (const Talker& t : kTalkers) {
         std::vector<int> used;
         for (const EpochSat& s : e.sats) {
             if (s.used && (s.sat->system == t.a || s.sat->system == t.b)) {
