@@ -30,7 +30,7 @@ CConnector::~CConnector()
     if (m_thread) {
         m_state.cancelTrying = true;
         m_state.running = false;
-        m_dispatcher.Event().Set();
+        WakeLoop();
         m_thread->join();
     }
 }
@@ -220,7 +220,7 @@ void CConnector::Loop(const Request& request)
     CConnection* connection = request.connection;
     const std::shared_ptr<CReceiver> receiver = m_holder.GetReceiver();
     while (true) {
-        const bool woken = m_dispatcher.Event().Wait(m_epochTimeoutMs);
+        const bool woken = receiver->WaitTableEvent(m_dispatcher.Event(), m_epochTimeoutMs);
         if (!m_state.running) {
             break;
         }
@@ -273,13 +273,20 @@ void CConnector::ApplyPendingTarget()
     }
 }
 
+void CConnector::WakeLoop()
+{
+    m_dispatcher.Event().Set();
+    // The thread may be reading the receiver's stream while it waits.
+    m_holder.WakeTableWaiter();
+}
+
 void CConnector::Stop(bool pumpEvents)
 {
     if (!m_thread) {
         return;
     }
     m_state.running = false;
-    m_dispatcher.Event().Set();
+    WakeLoop();
     std::unique_lock lock(m_doneMutex);
     while (!m_done) {
         if (!m_doneCv.wait_for(lock, std::chrono::milliseconds(kStopStepMs), [this] { return m_done; })) {

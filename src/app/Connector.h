@@ -111,6 +111,8 @@ private:
     void Fail(const Request& request, const QString& status, const QString& lastError);
     void InstallSystemMessageHandler(CConnection* connection);
     void ApplyPendingTarget();
+    // Sets the epoch event so that the thread looks at its flags.
+    void WakeLoop();
     // The value of a single print, or empty when it got no answer.
     QString ReadMode(const QString& command);
 

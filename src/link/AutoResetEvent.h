@@ -16,6 +16,15 @@ public:
         m_cv.notify_one();
     }
 
+    // Takes the event when it is set, without waiting.
+    bool TryTake()
+    {
+        std::lock_guard lock(m_mutex);
+        const bool was = m_signalled;
+        m_signalled = false;
+        return was;
+    }
+
     // Returns true when woken by Set(), false when the time ran out.
     bool Wait(int timeoutMs)
     {

@@ -168,6 +168,15 @@ void CDirectReader::Interrupt()
     }
 }
 
+void CDirectReader::InterruptCaller()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_leased && m_callerLease && m_interrupt >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_interrupt, &one, sizeof one);
+    }
+}
+
 QString CDirectReader::Error() const
 {
     std::lock_guard lock(m_mutex);

@@ -59,6 +59,9 @@ public:
     Wake Wait(int timeoutMs);
     // Any thread: ends the current Wait at once, or the next one when none runs.
     void Interrupt();
+    // Any thread: as Interrupt(), but only while a caller holds the lease (a caller that leases afterwards looks
+    // at what it waits for before it waits).
+    void InterruptCaller();
     QString Error() const;
 
 private:

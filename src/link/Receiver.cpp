@@ -165,8 +165,9 @@ public:
     void CancelDownload();
 
     // A command's thread that holds the reader's lease (see link/DirectReader.h): frames what it read, pairs the
-    // replies at once and leaves everything else to the I/O thread, in order.
-    void FrameAsCaller(const QByteArray& bytes);
+    // replies at once and leaves everything else to the I/O thread, in order. With `routeTables`, messages that
+    // only fill tables are routed here when nothing else waits for the I/O thread (see Frame).
+    void FrameAsCaller(const QByteArray& bytes, bool routeTables = false);
     // With the lease: when the stream went quiet with a guessed frame waiting, gives the guess up; else returns
     // when that will be due (the time point's max when no guess waits).
     Clock::time_point GiveUpQuietGuess(Clock::time_point now);
@@ -182,9 +183,11 @@ private:
     void OnReceived(const QByteArray& bytes);
     void OnResyncQuiet();
     // With the reader's lease, if there is a reader: runs `step` (a framer call), pairs replies at once and
-    // queues the rest of what it produces for Dispatch.
+    // queues the rest of what it produces for Dispatch. With `routeTables` (a caller's thread), the messages are
+    // routed at once instead when every attachment fills a table, no raw output is wanted and the I/O thread has
+    // nothing left to hand on: filling a table needs no particular thread, and the I/O thread is not woken.
     template <typename Step>
-    void Frame(Step&& step);
+    void Frame(Step&& step, bool routeTables = false);
     // I/O thread: routes the queued messages and hands the raw output on.
     void Dispatch();
     // I/O thread: with the lease when it is free, (re)starts or stops the resync timer.
@@ -284,7 +287,10 @@ struct ReceiverLink
     // One wait of a thread that holds the lease, until `deadline` at most, with `lock` released meanwhile; false
     // when the lease has ended (the link is closing, or the socket closed or failed: the I/O thread reads again
     // and reports it).
-    bool ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
+    bool ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_point deadline, bool routeTables = false);
+    // Waits for a table's event, reading the socket meanwhile when this thread gets the lease (see
+    // CReceiver::WaitTableEvent).
+    bool WaitTableEvent(CAutoResetEvent& event, int timeoutMs);
     void EndCallerLease();
     static constexpr int kHandOnWaitMs = 1000;
     // What the lease holder reads into; kept, so that a command does not allocate a buffer for its reply.
@@ -415,9 +421,9 @@ void CLinkWorker::RefreshResyncTimer()
     reader->EndLease();
 }
 
-void CLinkWorker::FrameAsCaller(const QByteArray& bytes)
+void CLinkWorker::FrameAsCaller(const QByteArray& bytes, bool routeTables)
 {
-    Frame([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); });
+    Frame([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); }, routeTables);
 }
 
 Clock::time_point CLinkWorker::GiveUpQuietGuess(Clock::time_point now)
@@ -436,7 +442,7 @@ void CLinkWorker::HandBackGuess()
 }
 
 template <typename Step>
-void CLinkWorker::Frame(Step&& step)
+void CLinkWorker::Frame(Step&& step, bool routeTables)
 {
     Pending pending;
     step([&](const CFramer::Event& e) {
@@ -475,8 +481,8 @@ void CLinkWorker::Frame(Step&& step)
     } else if (onIoThread) {
         m_resyncTimer->stop();
     }
+    auto& shared = *m_link->shared;
     {
-        auto& shared = *m_link->shared;
         std::lock_guard lock(shared.mutex);
         const uint16_t partial = m_framer.PendingFrameId();
         if (partial == kIdRE || partial == kIdER) {
@@ -486,6 +492,27 @@ void CLinkWorker::Frame(Step&& step)
         if (pending.frames.empty() && pending.raw.isEmpty()) {
             return;
         }
+        routeTables = routeTables && !onIoThread && !shared.raw &&
+                      std::none_of(shared.attachments.begin(), shared.attachments.end(),
+                                   [](const auto& a) { return bool(a->callback); });
+    }
+    if (routeTables) {
+        // Under the dispatch lock, so that a pass the I/O thread is handing on is done before this one.
+        std::lock_guard dispatch(m_link->dispatchMutex);
+        bool idle = false;
+        {
+            std::lock_guard lock(m_queueMutex);
+            idle = m_queue.empty();
+        }
+        if (idle) {
+            for (const QByteArray& frame : pending.frames) {
+                Route(frame);
+            }
+            return;
+        }
+    }
+    {
+        std::lock_guard lock(shared.mutex);
         ++shared.queued;
     }
     bool post = false;
@@ -694,9 +721,11 @@ void CLinkWorker::Route(const QByteArray& frame)
 {
     const uint16_t id = MsgId(frame[0], frame[1]);
     std::vector<std::shared_ptr<Attachment>> targets;
+    std::shared_ptr<CDirectReader> reader;
     {
         auto& shared = *m_link->shared;
         std::lock_guard lock(shared.mutex);
+        reader = shared.reader;
         for (const auto& a : shared.attachments) {
             if (a->ids.count(id)) {
                 targets.push_back(a);
@@ -721,6 +750,9 @@ void CLinkWorker::Route(const QByteArray& frame)
             }
             if (wake) {
                 wake->Set();
+                if (reader && m_link->OnIoThread()) {
+                    reader->InterruptCaller();  // a thread in WaitTableEvent may be reading the socket
+                }
             }
         } else if (a->callback) {
             m_link->curMsg = frame;
@@ -867,7 +899,7 @@ bool ReceiverLink::LeaseReader()
     return shared->reader && !shared->downloading && shared->reader->TryLease(true);
 }
 
-bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_point deadline)
+bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_point deadline, bool routeTables)
 {
     const std::shared_ptr<CDirectReader> reader = shared->reader;
     lock.unlock();
@@ -880,7 +912,7 @@ bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_
         readBuffer.resize(0);  // keeps its capacity
         const CDirectReader::Status status = reader->Read(readBuffer, CTcpTransport::kReadChunk);
         if (status == CDirectReader::Status::Data) {
-            worker->FrameAsCaller(readBuffer);
+            worker->FrameAsCaller(readBuffer, routeTables);
         }
         keep = status == CDirectReader::Status::Data || status == CDirectReader::Status::Again;
         break;
@@ -899,6 +931,29 @@ bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_
     }
     lock.lock();
     return keep;
+}
+
+bool ReceiverLink::WaitTableEvent(CAutoResetEvent& event, int timeoutMs)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    {
+        std::unique_lock lock(shared->mutex);
+        bool leased = shared->linkUp && LeaseReader();
+        while (leased) {
+            if (event.TryTake()) {
+                EndCallerLease();
+                return true;
+            }
+            if (Clock::now() >= deadline) {
+                EndCallerLease();
+                return false;
+            }
+            leased = ReadAsCaller(lock, deadline, true);
+        }
+    }
+    // No lease, or it had to end: the I/O thread reads and sets the event.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return event.Wait(int(std::max<long long>(left, 0)));
 }
 
 void ReceiverLink::EndCallerLease()
@@ -1203,6 +1258,19 @@ CReceiver::Failure CReceiver::LastFailure() const
 {
     std::lock_guard lock(m_link->replyMutex);
     return m_link->failure;
+}
+
+bool CReceiver::WaitTableEvent(CAutoResetEvent& event, int timeoutMs)
+{
+    return m_link->WaitTableEvent(event, timeoutMs);
+}
+
+void CReceiver::WakeTableWaiter()
+{
+    std::lock_guard lock(m_link->shared->mutex);
+    if (m_link->shared->reader) {
+        m_link->shared->reader->Interrupt();
+    }
 }
 
 void CReceiver::Cancel()

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class CAutoResetEvent;
 class CConnection;
 struct CommandBatch;
 struct ReceiverLink;
@@ -77,6 +78,13 @@ public:
     int Attach(unsigned char channel, MessageCallback callback, const QString& messageSet, GpsDataTable* table);
     // Stops routing the channel's messages and stops those no other attachment needs.
     int Detach(unsigned char channel);
+    // Waits up to `timeoutMs` for `event`, the event of an attached table's entry; true when it was set. Over a
+    // receiver's TCP port the waiting thread reads the stream itself meanwhile (when no command does), so that a
+    // message that sets the event wakes only this thread, not the I/O thread and then this one. Set the event
+    // from another thread with WakeTableWaiter() after it.
+    bool WaitTableEvent(CAutoResetEvent& event, int timeoutMs);
+    // Any thread: a thread in WaitTableEvent looks at its event again at once.
+    void WakeTableWaiter();
 
     // Inside a MessageCallback: the current message (identifier, length digits, body).
     unsigned char readMsgBuf(int i) const;

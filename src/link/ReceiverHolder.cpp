@@ -57,6 +57,18 @@ void CReceiverHolder::Cancel()
     }
 }
 
+void CReceiverHolder::WakeTableWaiter()
+{
+    std::shared_ptr<CReceiver> receiver;
+    {
+        std::lock_guard lock(m_mutex);
+        receiver = m_receiver;
+    }
+    if (receiver) {
+        receiver->WakeTableWaiter();
+    }
+}
+
 CReceiverHolder& CReceiverHolder::Shared()
 {
     static CReceiverHolder holder;

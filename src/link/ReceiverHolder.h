@@ -25,6 +25,8 @@ public:
     CReceiver::Failure LastFailure() const;
     // Ends the command waiting on the shared handle, from any thread (CReceiver::Cancel).
     void Cancel();
+    // Lets a thread waiting in CReceiver::WaitTableEvent on the shared handle look at its event, from any thread.
+    void WakeTableWaiter();
 
     // The holder of the running program.
     static CReceiverHolder& Shared();

@@ -19,6 +19,7 @@
 #include "manual/ManualMode.h"
 #include "plots/Satellites.h"
 #include "sim/SimPty.h"
+#include "sim/SimTcpServer.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SimHarness.h"
@@ -241,6 +242,36 @@ TEST_F(SimApp, ConnectIdentifiesTheReceiverThenEpochsFlowAndASparseEpochResetsTh
     EXPECT_EQ(View().List(kListGps)->topLevelItemCount(), 0);
     EXPECT_TRUE(View().Field(QStringLiteral("time")).isEmpty());
     EXPECT_TRUE(State().noData);
+}
+
+// Over a receiver's TCP port the connection thread reads the stream while it waits for an epoch: a disconnect
+// still ends its wait at once (not after the epoch time-out), and a lost link still reaches the program.
+TEST_F(SimApp, OverTcpEpochsFlowAndTheThreadStopsAtOnce)
+{
+    Launch();
+    CSimTcpServer server(m_sim->SimPtr(), false);
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    m_receiverName = QStringLiteral("127.0.0.1:%1").arg(server.Port());
+    QCoreApplication::processEvents();
+    m_app->Connector().WaitFinished();
+    ASSERT_TRUE(State().running) << Frame().StatusText(0).toStdString();
+    RunEpochs(3);
+    EXPECT_TRUE(View().Field(QStringLiteral("time")).startsWith(QStringLiteral("Receiver time: ")));
+
+    QElapsedTimer timer;
+    timer.start();
+    Frame().Action(cmd::kDisconnect)->trigger();
+    ExpectIdle();
+    EXPECT_LT(timer.elapsed(), CConnector::kEpochTimeoutMs / 2);
+
+    Frame().Action(cmd::kConnection)->trigger();
+    m_app->Connector().WaitFinished();
+    ASSERT_TRUE(State().running);
+    RunEpochs(1);
+    server.Close();
+    ASSERT_TRUE(PumpUntil([&] { return !State().running && State().connection == nullptr; }));
+    ExpectIdle();
 }
 
 TEST_F(SimApp, TitleShowsTheReceiversModes)

@@ -1,6 +1,7 @@
 // The link against small scripted TCP receivers that misbehave: stray and stale replies, late continuations,
 // replies that never end, garbage, odd greetings. Each fault is one a review reproduced.
 
+#include "link/AutoResetEvent.h"
 #include "link/CommandText.h"
 #include "link/Connection.h"
 #include "link/Receiver.h"
@@ -381,6 +382,59 @@ TEST_F(HostilePeerTest, CloseOrAHangUpEndsAWaitingCommandAtOnce)
     }
     EXPECT_EQ(lost.load(), 1);
     EXPECT_EQ(m_receiver.SendCommand(QStringLiteral("print,x")), 0);
+}
+
+// A thread waiting for a table's event reads the stream itself: epochs wake it, a command of another thread gets
+// its reply meanwhile, an epoch the I/O thread routes (a callback is attached too) and a wake from another thread
+// end its wait at once.
+TEST_F(HostilePeerTest, AThreadWaitingForATableEventSeesEveryWayItIsWoken)
+{
+    m_connection.SetTimeout(500);  // 10 s
+    Open();
+    CAutoResetEvent epoch;
+    GpsDataTable table(2);
+    table[0].id = MsgId('|', '|');
+    table[0].event = &epoch;
+    ASSERT_TRUE(m_receiver.Attach(0, nullptr, QStringLiteral("EE"), &table));
+    const QByteArray epochEnd("||001\x46\n");
+    m_peer.Send(epochEnd, 0, 40);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(m_receiver.WaitTableEvent(epoch, 10'000));
+    }
+    std::thread asker([&] { EXPECT_EQ(Ask(QStringLiteral("print,x")), QStringLiteral("RE001v\r\n")); });
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(m_receiver.WaitTableEvent(epoch, 10'000));
+    }
+    asker.join();
+    {
+        std::lock_guard lock(m_connection.GetLock());
+        EXPECT_EQ(table[0].buffer, epochEnd.left(6));
+    }
+
+    CAutoResetEvent stop;
+    auto start = Clock::now();
+    EXPECT_FALSE(m_receiver.WaitTableEvent(stop, 150));
+    EXPECT_GE(Seconds(start), 0.14);
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        stop.Set();
+        m_receiver.WakeTableWaiter();
+    });
+    start = Clock::now();
+    EXPECT_TRUE(m_receiver.WaitTableEvent(stop, 10'000));
+    EXPECT_LT(Seconds(start), 1.0);
+    waker.join();
+
+    // With a callback attached the I/O thread routes what the waiting thread read, and must wake it.
+    CScriptedPeer quiet;
+    ASSERT_TRUE(m_receiver.Open(&m_connection, quiet.Name()));
+    ASSERT_TRUE(m_receiver.Attach(0, nullptr, QStringLiteral("EE"), &table));
+    ASSERT_TRUE(m_receiver.Attach(1, [](CReceiver*) {}, QStringLiteral("TT"), nullptr));
+    epoch.TryTake();
+    quiet.Send(epochEnd, 200);
+    start = Clock::now();
+    EXPECT_TRUE(m_receiver.WaitTableEvent(epoch, 10'000));
+    EXPECT_LT(Seconds(start), 1.0);
 }
 
 TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)
