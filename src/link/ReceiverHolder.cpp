@@ -45,26 +45,23 @@ CReceiver::Failure CReceiverHolder::LastFailure() const
     return m_receiver ? m_receiver->LastFailure() : CReceiver::Failure::None;
 }
 
+std::shared_ptr<CReceiver> CReceiverHolder::Current() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_receiver;
+}
+
 void CReceiverHolder::Cancel()
 {
-    std::shared_ptr<CReceiver> receiver;
-    {
-        std::lock_guard lock(m_mutex);
-        receiver = m_receiver;
-    }
-    if (receiver) {
+    // Outside the holder's lock: the receiver takes its own.
+    if (const std::shared_ptr<CReceiver> receiver = Current()) {
         receiver->Cancel();
     }
 }
 
 void CReceiverHolder::WakeTableWaiter()
 {
-    std::shared_ptr<CReceiver> receiver;
-    {
-        std::lock_guard lock(m_mutex);
-        receiver = m_receiver;
-    }
-    if (receiver) {
+    if (const std::shared_ptr<CReceiver> receiver = Current()) {
         receiver->WakeTableWaiter();
     }
 }

@@ -32,6 +32,9 @@ public:
     static CReceiverHolder& Shared();
 
 private:
+    // The handle, or null; never creates one.
+    std::shared_ptr<CReceiver> Current() const;
+
     mutable std::mutex m_mutex;
     std::shared_ptr<CReceiver> m_receiver;
 };
