@@ -1,9 +1,11 @@
 #!/bin/sh
 # CPU time of the program's live view: nemola-m under a virtual X server, connected over TCP to nemola-sim sending
-# epochs at each rate, its user+system time over a measuring window read from /proc. Figures only.
+# epochs at each rate, the run time of all its threads over a measuring window read from /proc. Figures only.
 #   bench/liveview-cpu.sh [build dir] [seconds] [rates...]      (defaults: build/release 60 1 20)
 # The program starts on the Location page; PAGE=gps measures the GPS satellite list instead (its tab clicked with
 # xdotool, the pointer then moved off the window).
+# OTHER=<build dir> measures that build too, the two taking turns TURNS times (default 3) at each rate: the cost
+# of an idle thread's wake-up on a virtual machine drifts from minute to minute, so only alternating runs compare.
 # Load average is printed beside each figure: on a saturated machine the figures mean little.
 set -eu
 BUILD=${1:-build/release}
@@ -26,14 +28,15 @@ cleanup() {
     rm -rf "$DIR"
 }
 trap cleanup EXIT INT TERM
-TICKS=$(getconf CLK_TCK)
+TICKS=1000000000
 
-cpu_ticks() { # utime + stime of a process, in clock ticks
-    awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"
+cpu_ticks() { # run time of all the threads of a process, in nanoseconds
+    cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { print s }'
 }
 
-measure() { # rate
+measure() { # rate [build dir]
     rate=$1
+    APP="${2:-$BUILD}/apps/nemola-m/nemola-m"
     "$SIM" --tcp 0 --rate "$rate" > "$DIR/sim.out" &
     SIM_PID=$!
     while ! grep -qs "tcp port" "$DIR/sim.out"; do sleep 0.05; done
@@ -56,7 +59,7 @@ measure() { # rate
     sleep "$SECONDS_"
     t1=$(cpu_ticks "$pid")
     load=$(cut -d' ' -f1-3 /proc/loadavg)
-    python3 -c "t=($t1-$t0)/$TICKS; print('$PAGE %3d epochs/s: %6.2f %% of one core (%.2f s CPU in $SECONDS_ s, %.0f us an epoch)  load %s' % ($rate, t/$SECONDS_*100, t, t/($SECONDS_*$rate)*1e6, '$load'))"
+    python3 -c "t=($t1-$t0)/$TICKS; print('${OTHER:+${2:-$BUILD}: }$PAGE %3d epochs/s: %6.2f %% of one core (%.2f s CPU in $SECONDS_ s, %.0f us an epoch)  load %s' % ($rate, t/$SECONDS_*100, t, t/($SECONDS_*$rate)*1e6, '$load'))"
     kill "$pid" 2>/dev/null || true
     wait "$APP_PID" 2>/dev/null || true
     APP_PID=
@@ -66,4 +69,15 @@ measure() { # rate
     SIM_PID=
 }
 
-for r in $RATES; do measure "$r"; done
+for r in $RATES; do
+    if [ -z "${OTHER:-}" ]; then
+        measure "$r"
+        continue
+    fi
+    turn=0
+    while [ "$turn" -lt "${TURNS:-3}" ]; do
+        measure "$r" "$BUILD"
+        measure "$r" "$OTHER"
+        turn=$((turn + 1))
+    done
+done
