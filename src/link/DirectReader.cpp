@@ -162,16 +162,20 @@ CDirectReader::Wake CDirectReader::Wait(int timeoutMs)
 void CDirectReader::Interrupt()
 {
     std::lock_guard lock(m_mutex);
-    if (m_interrupt >= 0) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_interrupt, &one, sizeof one);
-    }
+    Poke();
 }
 
 void CDirectReader::InterruptCaller()
 {
     std::lock_guard lock(m_mutex);
-    if (m_leased && m_callerLease && m_interrupt >= 0) {
+    if (m_leased && m_callerLease) {
+        Poke();
+    }
+}
+
+void CDirectReader::Poke()
+{
+    if (m_interrupt >= 0) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_interrupt, &one, sizeof one);
     }

@@ -66,6 +66,8 @@ public:
 
 private:
     void CloseDescriptors();
+    // With m_mutex held: makes the interrupt descriptor readable.
+    void Poke();
 
     mutable std::mutex m_mutex;
     std::condition_variable m_leaseEnded;

@@ -1268,9 +1268,7 @@ bool CReceiver::WaitTableEvent(CAutoResetEvent& event, int timeoutMs)
 void CReceiver::WakeTableWaiter()
 {
     std::lock_guard lock(m_link->shared->mutex);
-    if (m_link->shared->reader) {
-        m_link->shared->reader->Interrupt();
-    }
+    m_link->shared->WakeWaiters();
 }
 
 void CReceiver::Cancel()
