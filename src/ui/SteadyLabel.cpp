@@ -2,6 +2,9 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <cmath>
@@ -20,6 +23,82 @@ QString DigitShape(const QString& text)
         }
     }
     return shape;
+}
+
+// One line of text laid out as QPainter::drawText lays out a label's single line (left to right, no wrapping).
+struct Line
+{
+    QGlyphRun run;
+    qreal width = 0;
+    qreal advance = 0;
+    qreal height = 0;
+    bool ok = false;  // one run, one glyph per character
+};
+
+Line LayOut(const QString& text, const QFont& font)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setTextDirection(Qt::LeftToRight);
+    option.setAlignment(Qt::AlignLeft);
+    layout.setTextOption(option);
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    Line out;
+    if (!line.isValid()) {
+        layout.endLayout();
+        return out;
+    }
+    line.setLineWidth(0x01000000);
+    line.setPosition(QPointF(0, 0));
+    const bool more = layout.createLine().isValid();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    if (more || runs.size() != 1 || runs[0].glyphIndexes().size() != text.size()) {
+        return out;
+    }
+    out.run = runs[0];
+    out.width = line.naturalTextWidth();
+    out.advance = line.horizontalAdvance();
+    out.height = line.ascent() + line.descent();  // unrounded, as drawText centres it
+    out.ok = true;
+    return out;
+}
+
+// Whether any two digits side by side take the room two zeros take: every ordered pair laid out in one line.
+bool DigitsAlike(const QFont& font)
+{
+    QString pairs;
+    for (int i = 0; i < 100; ++i) {
+        pairs += QLatin1Char(char('0' + i / 10));
+        pairs += QLatin1Char(char('0' + i % 10));
+    }
+    const Line line = LayOut(pairs, font);
+    if (!line.ok) {
+        return false;
+    }
+    const QList<QPointF> at = line.run.positions();
+    const qreal step = at[1].x() - at[0].x();
+    for (qsizetype i = 1; i < at.size(); ++i) {
+        if (at[i].y() != at[0].y() || at[i].x() - at[i - 1].x() != step) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A line QLabel draws through QPainter::drawText without any processing of its characters: printable Latin-1,
+// which is laid out left to right without joining, and only ASCII digits among it.
+bool PlainLatinLine(const QString& text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0) || u > 0xff || (c.isDigit() && (u < '0' || u > '9'))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -55,6 +134,7 @@ void CSteadyLabel::changeEvent(QEvent* event)
 {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        m_shapes.clear();
         setMinimumSize(0, 0);  // measured afresh: a smaller font needs less room
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         FixSize();
@@ -168,11 +248,122 @@ void CSteadyLabel::DrawBackground()
 
 void CSteadyLabel::paintEvent(QPaintEvent* event)
 {
+    if (PaintGlyphs()) {
+        return;
+    }
     if (!m_background.isNull()) {
         QPainter painter(this);
         painter.drawPixmap(0, 0, m_background);
     }
     QLabel::paintEvent(event);
+}
+
+const CSteadyLabel::ShapeGlyphs& CSteadyLabel::GlyphsFor(const QString& shape, const QFont& font)
+{
+    // QFont's equality leaves out the resolution the glyphs were made for.
+    if (font != m_glyphFont || logicalDpiY() != m_glyphDpi || m_shapes.empty()) {
+        m_shapes.clear();
+        m_glyphFont = font;
+        m_glyphDpi = logicalDpiY();
+        m_digitsAlike = DigitsAlike(font);
+    }
+    for (const ShapeGlyphs& known : m_shapes) {
+        if (known.shape == shape) {
+            return known;
+        }
+    }
+    if (m_shapes.size() == 4) {  // values of a field take few shapes: a sign, one digit more
+        m_shapes.erase(m_shapes.begin());
+    }
+    ShapeGlyphs& glyphs = m_shapes.emplace_back();
+    glyphs.shape = shape;
+    const Line zeros = LayOut(shape, font);
+    glyphs.usable = zeros.ok && (m_digitsAlike || !shape.contains(QLatin1Char('0')));
+    if (!glyphs.usable) {
+        return glyphs;
+    }
+    glyphs.run = zeros.run;
+    glyphs.width = zeros.width;
+    glyphs.advance = zeros.advance;
+    glyphs.height = zeros.height;
+    // The same shape with each digit in every digit's place: the digits may be put into the zeros' layout only
+    // when none of them moves a glyph or changes one of the other characters' glyphs.
+    const QList<quint32> base = zeros.run.glyphIndexes();
+    for (int d = 0; d <= 9 && glyphs.usable; ++d) {
+        const Line line = d == 0 ? zeros : LayOut(QString(shape).replace(QLatin1Char('0'), QChar(u'0' + d)), font);
+        glyphs.usable = line.ok && line.run.positions() == zeros.run.positions() && line.width == zeros.width &&
+                        line.advance == zeros.advance && line.height == zeros.height;
+        const QList<quint32> indexes = glyphs.usable ? line.run.glyphIndexes() : QList<quint32>();
+        bool first = true;
+        for (qsizetype i = 0; i < indexes.size() && glyphs.usable; ++i) {
+            if (shape[i] != QLatin1Char('0')) {
+                glyphs.usable = indexes[i] == base[i];
+            } else if (first) {
+                glyphs.digits[size_t(d)] = indexes[i];
+                first = false;
+            } else {
+                glyphs.usable = indexes[i] == glyphs.digits[size_t(d)];
+            }
+        }
+    }
+    return glyphs;
+}
+
+bool CSteadyLabel::PaintGlyphs()
+{
+    // Where QLabel would draw anything else than one line through the style's drawItemText, or where that could
+    // be a style's own, it draws.
+    const QString& shown = text();
+    if ((textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)) ||
+        focusPolicy() != Qt::NoFocus || textFormat() != Qt::PlainText || wordWrap() ||
+        !isEnabled() || indent() > 0 || frameWidth() != 0 || buddy() != nullptr ||
+        qstrcmp(style()->metaObject()->className(), "QFusionStyle") != 0 || !PlainLatinLine(shown)) {
+        return false;
+    }
+    QPainter painter(this);
+    const auto background = [&] {
+        if (!m_background.isNull()) {
+            painter.drawPixmap(0, 0, m_background);
+        }
+    };
+    if (shown.isEmpty()) {
+        background();
+        return true;
+    }
+    const ShapeGlyphs& glyphs = GlyphsFor(DigitShape(shown), painter.font());
+    const int m = margin();
+    const QRectF r = contentsRect().adjusted(m, m, -m, -m);
+    const Qt::Alignment align = QStyle::visualAlignment(Qt::LeftToRight, alignment());
+    qreal top = 0;
+    if (align & Qt::AlignBottom) {
+        top = r.height() - glyphs.height;
+    } else if (align & Qt::AlignVCenter) {
+        top = (r.height() - glyphs.height) / 2;
+    }
+    const qreal spare = r.width() - glyphs.width;
+    const qreal left = (align & Qt::AlignRight) ? spare : (align & Qt::AlignHCenter) ? spare / 2 : 0;
+    // A text that does not fit is clipped by drawText: QLabel draws it.
+    if (!glyphs.usable || !r.contains(QRectF(r.x() + left, r.y() + top, glyphs.width, glyphs.height))) {
+        painter.end();
+        return false;
+    }
+    background();
+    QList<quint32> indexes = glyphs.run.glyphIndexes();
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        const char16_t u = shown[i].unicode();
+        if (u >= '0' && u <= '9') {
+            indexes[i] = glyphs.digits[size_t(u - '0')];
+        }
+    }
+    QGlyphRun run = glyphs.run;
+    run.setGlyphIndexes(indexes);
+    QStyleOption option;
+    option.initFrom(this);
+    painter.setPen(QPen(option.palette.brush(foregroundRole()), painter.pen().widthF()));
+    const qreal spareAdvance = r.width() - glyphs.advance;
+    const qreal x = (align & Qt::AlignRight) ? spareAdvance : (align & Qt::AlignHCenter) ? spareAdvance / 2 : 0;
+    painter.drawGlyphRun(QPointF(r.x() + x, r.y() + top), run);
+    return true;
 }
 
 void CSteadyLabel::SetText(const QString& text)

@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QEvent>
+#include <QFont>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QList>
 #include <QPixmap>
 #include <QPointer>
+
+#include <array>
+#include <vector>
 
 // A label for values that change many times a second (the live view), showing them as a QLabel with selectable
 // text would, at a fraction of the cost:
@@ -17,6 +22,9 @@
 //   tab page's pane. A steady label keeps a picture of what lies beneath it, drawn by those widgets themselves,
 //   and paints that instead (it is opaque while it has one). The picture is drawn again after the label or one
 //   of the widgets it sits in moved, was resized or changed palette, style or font.
+// - A label shapes its text through the font's text engine at every new value. A steady label draws the glyphs
+//   of a line laid out once per shape of its text (its digits as zeros), with the digits' glyphs put in: the same
+//   pixels, where the font shows that digits neither change the spacing nor the glyphs around them.
 class CSteadyLabel : public QLabel
 {
     Q_OBJECT
@@ -51,10 +59,30 @@ private:
     // A change of the label or of a widget it sits in.
     void OnChange(QEvent::Type type);
 
+    // The glyphs of one shape of text, laid out as QPainter::drawText lays out a line, the digits as zeros.
+    struct ShapeGlyphs
+    {
+        QString shape;
+        QGlyphRun run;  // positions from the line's top left
+        qreal width = 0;
+        qreal advance = 0;
+        qreal height = 0;
+        std::array<quint32, 10> digits{};  // the glyph of each digit in this shape
+        bool usable = false;
+    };
+    // Draws the text from laid-out glyphs; false when it must go through QLabel (selectable, styled, not a
+    // plain line of Latin-1 text, or a font whose digits shape differently).
+    bool PaintGlyphs();
+    const ShapeGlyphs& GlyphsFor(const QString& shape, const QFont& font);
+
     QString m_widest;
     // The last text measured with its digits as zeros: a text of the same shape needs no new measuring.
     QString m_measuredShape;
     QPixmap m_background;
     bool m_backgroundDue = false;
     QList<QPointer<QWidget>> m_watched;
+    QFont m_glyphFont;
+    int m_glyphDpi = 0;
+    bool m_digitsAlike = false;  // in m_glyphFont, every digit next to every digit takes the same room
+    std::vector<ShapeGlyphs> m_shapes;  // the last few shapes shown, latest last
 };

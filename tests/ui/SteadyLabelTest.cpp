@@ -1,6 +1,7 @@
 #include "ui/SteadyLabel.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QScreen>
 #include <QTabWidget>
@@ -89,4 +90,29 @@ TEST(SteadyLabel, RepaintsItselfAloneWithThePixelsOfAPlainLabel)
     show(QStringLiteral("-0°00' 00.0001\" S"));
     ASSERT_NE(plain.value->grab().toImage(), before) << "the palette must change what lies under the label";
     expectSame("another palette");
+}
+
+// Values are drawn from glyphs laid out once per shape of text, the digits put in: every digit in every place,
+// signs, units and hemisphere letters beside them, in the fixed font of the status fields and in the window's
+// font, show the pixels a plain label shows; so do the texts that go through QLabel (empty, not Latin-1).
+TEST(SteadyLabel, DrawsEveryValueWithThePixelsOfAPlainLabel)
+{
+    for (const QFont& font : {QFontDatabase::systemFont(QFontDatabase::FixedFont), QApplication::font()}) {
+        auto* steady = new CSteadyLabel;
+        auto* label = new QLabel;
+        steady->setFont(font);
+        label->setFont(font);
+        Page live(steady);
+        Page plain(label);
+        for (const char* text : {"0123456789", "9876543210", "-12.3456 m", "50°05' 13.2263\" N", "1:2/3+4",
+                                 "-0.0000", "14:07:59.95", "", "\xc2\xb1\xd0\x96 7"}) {
+            steady->SetText(QString::fromUtf8(text));
+            plain.value->setText(QString::fromUtf8(text));
+            QApplication::processEvents();
+            QApplication::processEvents();
+            const QImage expected = plain.Shown();
+            EXPECT_TRUE(live.Shown().convertToFormat(expected.format()) == expected) << font.family().toStdString()
+                                                                                      << ": " << text;
+        }
+    }
 }
