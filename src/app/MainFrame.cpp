@@ -8,7 +8,6 @@
 #include "app/NemolaApp.h"
 #include "app/LegendDialog.h"
 #include "config/ReceiverCfgDlg.h"
-#include "ui/SteadyLabel.h"
 #include "ui/TimeServices.h"
 
 #include <QAction>
@@ -95,9 +94,7 @@ void CMainFrame::AddLegendEntry()
 void CMainFrame::BuildStatusBar()
 {
     for (int i = 0; i < 3; ++i) {
-        // The clock panes change every second: as steady labels they repaint alone, not the whole status bar
-        // after laying it out again.
-        m_panes[i] = i == 0 ? new QLabel(this) : new CSteadyLabel(this);
+        m_panes[i] = new QLabel(this);
         m_panes[i]->setObjectName(QStringLiteral("statusPane%1").arg(i));
         // Pane 0 takes what the clock panes leave.
         statusBar()->addWidget(m_panes[i], i == 0 ? 1 : 0);
@@ -185,12 +182,7 @@ void CMainFrame::UpdateCommandStates()
 
 void CMainFrame::SetStatusText(int pane, const QString& text)
 {
-    if (pane < 0 || pane >= 3) {
-        return;
-    }
-    if (auto* steady = qobject_cast<CSteadyLabel*>(m_panes[pane])) {
-        steady->SetText(text);
-    } else {
+    if (pane >= 0 && pane < 3) {
         m_panes[pane]->setText(text);
     }
 }
@@ -223,9 +215,9 @@ void CMainFrame::UpdateClockPanes()
     // On a tick within the same second the pane keeps its text.
     if (seconds != m_lastSeconds) {
         m_lastSeconds = seconds;
-        SetStatusText(2, ConnectedTimeText(seconds));
+        m_panes[2]->setText(ConnectedTimeText(seconds));
     }
-    SetStatusText(1, time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));
+    m_panes[1]->setText(time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
