@@ -6,6 +6,7 @@
 #include "app/EpochDispatcher.h"
 #include "app/MainView.h"
 #include "link/Framer.h"
+#include "ui/SteadyLabel.h"
 
 #include <QApplication>
 
@@ -96,6 +97,38 @@ BENCHMARK(BM_LiveViewColdEpoch)
     ->Args({kListGps, 0})
     ->Iterations(400)
     ->Unit(benchmark::kMicrosecond);
+
+// One label in an empty window, its text changed: back to back, after 50 ms asleep, and after 50 ms of the thread
+// spinning. What a repaint costs after any pause, whatever the window holds; the pause, not the page, makes the
+// live view's figure.
+void BM_OneLabelRepaint(benchmark::State& state)
+{
+    QWidget window;
+    window.resize(480, 640);
+    auto* label = new CSteadyLabel(&window);
+    label->Reserve(QStringLiteral("Receiver time: 23:59:59"));
+    label->move(13, 365);
+    window.show();
+    QApplication::processEvents();
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (state.range(0) == 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } else if (state.range(0) == 2) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+            while (std::chrono::steady_clock::now() < end) {
+            }
+        }
+        state.ResumeTiming();
+        label->SetText(QStringLiteral("Receiver time: 02:03:%1").arg(n++ % 60, 2, 10, QLatin1Char('0')));
+        QApplication::sendPostedEvents();
+        QApplication::processEvents();
+        QApplication::processEvents();
+    }
+    state.SetLabel(state.range(0) == 0 ? "back to back" : state.range(0) == 1 ? "50 ms asleep" : "50 ms spinning");
+}
+BENCHMARK(BM_OneLabelRepaint)->Arg(0)->Arg(1)->Arg(2)->Iterations(400)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
