@@ -266,11 +266,18 @@ const CSteadyLabel::ShapeGlyphs& CSteadyLabel::GlyphsFor(const QString& shape, c
         m_glyphFont = font;
         m_glyphDpi = logicalDpiY();
         m_digitsAlike = DigitsAlike(font);
+        m_newShapes = 0;
     }
     for (const ShapeGlyphs& known : m_shapes) {
         if (known.shape == shape) {
+            m_newShapes = 0;
             return known;
         }
+    }
+    // Learning a shape costs ten layouts: a text that takes a new shape at every value is left to QLabel.
+    static const ShapeGlyphs unusable;
+    if (++m_newShapes > 4) {
+        return unusable;
     }
     if (m_shapes.size() == 4) {  // values of a field take few shapes: a sign, one digit more
         m_shapes.erase(m_shapes.begin());

@@ -85,4 +85,5 @@ private:
     int m_glyphDpi = 0;
     bool m_digitsAlike = false;  // in m_glyphFont, every digit next to every digit takes the same room
     std::vector<ShapeGlyphs> m_shapes;  // the last few shapes shown, latest last
+    int m_newShapes = 0;                // shapes laid out since one was found among them
 };
