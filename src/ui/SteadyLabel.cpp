@@ -134,7 +134,6 @@ void CSteadyLabel::changeEvent(QEvent* event)
 {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
-        m_shapes.clear();
         setMinimumSize(0, 0);  // measured afresh: a smaller font needs less room
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         FixSize();
@@ -260,8 +259,8 @@ void CSteadyLabel::paintEvent(QPaintEvent* event)
 
 const CSteadyLabel::ShapeGlyphs& CSteadyLabel::GlyphsFor(const QString& shape, const QFont& font)
 {
-    // QFont's equality leaves out the resolution the glyphs were made for.
-    if (font != m_glyphFont || logicalDpiY() != m_glyphDpi || m_shapes.empty()) {
+    // The layouts depend on the font alone; QFont's equality leaves out the resolution they were made for.
+    if (font != m_glyphFont || logicalDpiY() != m_glyphDpi) {
         m_shapes.clear();
         m_glyphFont = font;
         m_glyphDpi = logicalDpiY();

@@ -82,7 +82,7 @@ private:
     bool m_backgroundDue = false;
     QList<QPointer<QWidget>> m_watched;
     QFont m_glyphFont;
-    int m_glyphDpi = 0;
+    int m_glyphDpi = 0;  // none yet: the first paint lays out afresh
     bool m_digitsAlike = false;  // in m_glyphFont, every digit next to every digit takes the same room
     std::vector<ShapeGlyphs> m_shapes;  // the last few shapes shown, latest last
     int m_newShapes = 0;                // shapes laid out since one was found among them
