@@ -6,6 +6,7 @@
 
 #include <QtEndian>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -66,9 +67,18 @@ QString Signed(double v)
     return v > 0 ? QStringLiteral("+") : QString();
 }
 
+// The satellite lists put several of these in every satellite's row at each epoch, where formatting them was most
+// of decoding's time: those of a byte's values are shared copies of texts made once.
 QString TwoDigits(int v)
 {
-    return QString::asprintf("%02d", v);
+    static const auto kTexts = [] {
+        std::array<QString, 256> texts;
+        for (int i = 0; i < 256; ++i) {
+            texts[size_t(i)] = QString::asprintf("%02d", i);
+        }
+        return texts;
+    }();
+    return v >= 0 && v < 256 ? kTexts[size_t(v)] : QString::asprintf("%02d", v);
 }
 
 const char* const kSolutionTexts[] = {"(no solution)", "(standalone)", "(code differential)", "(RTK float)",
@@ -639,7 +649,7 @@ void CReceiverState::OnSatValues(uint16_t id, const QByteArray& body)
             break;
         case MsgId('T', 'C'): {
             const int tc = v.value_or(0);
-            set(kColTc, tc < 60      ? QString::asprintf(":%02d", tc)
+            set(kColTc, tc < 60      ? QLatin1Char(':') + TwoDigits(tc)
                         : tc == 65535 ? QStringLiteral("inf")
                                       : QString::number(tc / 60));
             break;

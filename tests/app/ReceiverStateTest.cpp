@@ -172,6 +172,7 @@ TEST(ReceiverState, FillsTheSatelliteLists)
     s.Decode(Frame("NN", Bytes({3, 255})));
     s.Decode(Frame("EL", Bytes({45, 10, 127, 80, 30, 5, 60})));
     s.Decode(Frame("SS", Bytes({0, 40, 52, 3, 56, 7, 1, 2})));
+    s.Decode(Frame("TC", Values<quint16>({5, 65535, 125, 0, 0, 0, 0})));
 
     const auto& l = s.Snapshot().lists;
     EXPECT_EQ(s.Snapshot().summary, QStringLiteral("Satellites  2 : 2 : 1 : 1"));
@@ -179,6 +180,9 @@ TEST(ReceiverState, FillsTheSatelliteLists)
     EXPECT_EQ(l[kListGps][0][0], QStringLiteral("05"));   // almanac known
     EXPECT_EQ(l[kListGps][1][0], QStringLiteral("12*"));  // no almanac yet
     EXPECT_EQ(l[kListGps][1][kColSs], QStringLiteral("52+"));
+    EXPECT_EQ(l[kListGps][0][SatColumnIndex(kListGps, kColTc)], QStringLiteral(":05"));  // seconds, then minutes
+    EXPECT_EQ(l[kListGps][1][SatColumnIndex(kListGps, kColTc)], QStringLiteral("2"));
+    EXPECT_EQ(l[kListGlonass][0][SatColumnIndex(kListGlonass, kColTc)], QStringLiteral("inf"));
     ASSERT_EQ(l[kListGlonass].size(), 2u);
     EXPECT_EQ(l[kListGlonass][0][0], QStringLiteral("03"));
     EXPECT_EQ(l[kListGlonass][1][0], QStringLiteral("??"));
