@@ -31,9 +31,21 @@ protected:
     QTemporaryDir dir;
 };
 
+// A block as the receiver builds it.
+QByteArray Block(char type, uint16_t field, const QByteArray& data, int size)
+{
+    QByteArray b;
+    b.append(type)
+        .append(char(field & 0xFF))
+        .append(char(field >> 8))
+        .append(data.left(size).leftJustified(size, '\0'));
+    const uint16_t c = Crc16(b.constData(), size_t(b.size()));
+    return b.append(char(c & 0xFF)).append(char(c >> 8)).append('\x03');
+}
+
 }  // namespace
 
-TEST(BlockReceiverTest, ProtocolPageVectorRepeatedBlockAndLostBlocks)
+TEST(BlockReceiverTest, ProtocolPageVectorRepeatedLostAndBadBlocksAndRetries)
 {
     const QByteArray b0(
         "\x02\x00\x00"
@@ -57,18 +69,59 @@ TEST(BlockReceiverTest, ProtocolPageVectorRepeatedBlockAndLostBlocks)
     EXPECT_EQ(out.data, QByteArray("ABCDEF"));
     EXPECT_EQ(r.GetState(), CBlockReceiver::State::Done);
 
-    // Block 1 where block 0 was due: blocks were lost, the host aborts.
-    QByteArray skipped = b0;
-    skipped[1] = 1;
-    const uint16_t crc = Crc16(skipped.constData(), 7);
-    skipped[7] = char(crc & 0xFF);
-    skipped[8] = char(crc >> 8);
-    CBlockReceiver lost(4, 6);
-    CBlockReceiver::Output out2;
-    lost.Feed(skipped.constData(), skipped.size(), out2);
-    EXPECT_EQ(out2.answer, QByteArray("#"));
-    EXPECT_EQ(lost.GetState(), CBlockReceiver::State::Failed);
-    EXPECT_TRUE(lost.NeedsDrain());
+    struct Case
+    {
+        const char* what;
+        QByteArray block;
+        QByteArray answer;
+        CBlockReceiver::State state;
+        const char* error;
+    };
+    QByteArray badTrailer = b0;
+    badTrailer[9] = 0x04;
+    const Case cases[] = {
+        {"bad trailer", badTrailer, "\x15", CBlockReceiver::State::Running, nullptr},
+        {"count above the block size", Block(0x04, 5, "ABCD", 4), "\x15", CBlockReceiver::State::Running, nullptr},
+        {"error block", Block(0x04, 0xFFFF, QByteArray("disk gone\0", 10), 16), "", CBlockReceiver::State::Failed,
+         "the receiver reports: disk gone"},
+        {"receiver abort", "#", "", CBlockReceiver::State::Failed, nullptr},
+        {"shorter than its size", Block(0x04, 2, "AB", 4), "\x06", CBlockReceiver::State::Failed, nullptr},
+        // Block 1 where block 0 was due: blocks were lost, the host aborts.
+        {"lost blocks", Block(0x02, 1, "ABCD", 4), "#", CBlockReceiver::State::Failed, nullptr},
+    };
+    for (const Case& c : cases) {
+        const int size = c.block.size() == 22 ? 16 : 4;
+        CBlockReceiver bad(size, 6);
+        CBlockReceiver::Output o;
+        bad.Feed(c.block.constData(), c.block.size(), o);
+        EXPECT_EQ(o.answer, c.answer) << c.what;
+        EXPECT_EQ(bad.GetState(), c.state) << c.what;
+        EXPECT_EQ(o.data.isEmpty(), c.answer != "\x06") << c.what;  // only a checked block gives bytes
+        if (c.error) {
+            EXPECT_EQ(bad.Error(), QLatin1String(c.error)) << c.what;
+        }
+        if (c.answer == "#") {
+            EXPECT_TRUE(bad.NeedsDrain()) << c.what;
+        }
+    }
+
+    // Silence: NAK after NAK, then the host gives up with an abort.
+    CBlockReceiver silent(4, 6);
+    CBlockReceiver::Output s;
+    for (int i = 0; i <= CBlockReceiver::kMaxRetries; ++i) {
+        silent.OnTimeout(s);
+    }
+    EXPECT_EQ(s.answer, QByteArray(CBlockReceiver::kMaxRetries, '\x15') + '#');
+    EXPECT_EQ(silent.GetState(), CBlockReceiver::State::Failed);
+
+    // A file that grew: the bytes up to the limit, then an abort and a drain.
+    CBlockReceiver grow(4, 3);
+    CBlockReceiver::Output g;
+    grow.Feed(b0.constData(), b0.size(), g);
+    EXPECT_EQ(g.data, QByteArray("ABC"));
+    EXPECT_EQ(g.answer, QByteArray("#"));
+    EXPECT_EQ(grow.GetState(), CBlockReceiver::State::Done);
+    EXPECT_TRUE(grow.Grew() && grow.NeedsDrain());
 }
 
 TEST_F(DownloadTest, EachInjectedFaultIsRecoveredOrReported)
@@ -191,82 +244,6 @@ TEST_F(DownloadTest, HostileNamesAndExistingFilesNeverReachTheReceiver)
     EXPECT_FALSE(Get(QStringLiteral("kept"), 512).ok);
     EXPECT_EQ(ReadFile(Local("kept")), QByteArray("mine"));
     EXPECT_TRUE(sim.SentStatements().isEmpty()) << sim.SentStatements().join('|').toStdString();
-}
-
-namespace {
-
-// A block as the receiver builds it, its CRC chained from `crc`.
-QByteArray Block(char type, uint16_t field, const QByteArray& data, int size, uint16_t crc, uint16_t* after = nullptr)
-{
-    QByteArray b;
-    b.append(type);
-    b.append(char(field & 0xFF));
-    b.append(char(field >> 8));
-    b.append(data.left(size).leftJustified(size, '\0'));
-    const uint16_t c = Crc16(b.constData(), size_t(b.size()), crc);
-    b.append(char(c & 0xFF));
-    b.append(char(c >> 8));
-    b.append('\x03');
-    if (after) {
-        *after = c;
-    }
-    return b;
-}
-
-}  // namespace
-
-TEST(BlockReceiverTest, BadBlocksAreAskedAgainUntilTheRetriesRunOut)
-{
-    struct Case
-    {
-        const char* what;
-        QByteArray block;
-        QByteArray answer;
-        CBlockReceiver::State state;
-    };
-    uint16_t crc0 = 0;
-    const QByteArray good = Block(0x02, 0, "ABCD", 4, 0, &crc0);
-    QByteArray badTrailer = good;
-    badTrailer[9] = 0x04;
-    const Case cases[] = {
-        {"bad trailer", badTrailer, "\x15", CBlockReceiver::State::Running},
-        {"count above the block size", Block(0x04, 5, "ABCD", 4, 0), "\x15", CBlockReceiver::State::Running},
-        {"error block", Block(0x04, 0xFFFF, QByteArray("disk gone\0", 10), 16, 0), "", CBlockReceiver::State::Failed},
-        {"receiver abort", "#", "", CBlockReceiver::State::Failed},
-        {"shorter than its size", Block(0x04, 2, "AB", 4, 0), "\x06", CBlockReceiver::State::Failed},
-    };
-    for (const Case& c : cases) {
-        const int size = c.block.size() == 22 ? 16 : 4;
-        CBlockReceiver r(size, 6);
-        CBlockReceiver::Output out;
-        r.Feed(c.block.constData(), c.block.size(), out);
-        EXPECT_EQ(out.answer, c.answer) << c.what;
-        EXPECT_EQ(r.GetState(), c.state) << c.what;
-        EXPECT_EQ(out.data.isEmpty(), c.answer != "\x06") << c.what;  // only a checked block gives bytes
-    }
-    CBlockReceiver error(16, 6);
-    CBlockReceiver::Output out;
-    const QByteArray e = Block(0x04, 0xFFFF, QByteArray("disk gone\0", 10), 16, 0);
-    error.Feed(e.constData(), e.size(), out);
-    EXPECT_EQ(error.Error(), QStringLiteral("the receiver reports: disk gone"));
-
-    // Silence: NAK after NAK, then the host gives up with an abort.
-    CBlockReceiver silent(4, 6);
-    CBlockReceiver::Output s;
-    for (int i = 0; i <= CBlockReceiver::kMaxRetries; ++i) {
-        silent.OnTimeout(s);
-    }
-    EXPECT_EQ(s.answer, QByteArray(CBlockReceiver::kMaxRetries, '\x15') + '#');
-    EXPECT_EQ(silent.GetState(), CBlockReceiver::State::Failed);
-
-    // A file that grew: the bytes up to the limit, then an abort and a drain.
-    CBlockReceiver grow(4, 3);
-    CBlockReceiver::Output g;
-    grow.Feed(good.constData(), good.size(), g);
-    EXPECT_EQ(g.data, QByteArray("ABC"));
-    EXPECT_EQ(g.answer, QByteArray("#"));
-    EXPECT_EQ(grow.GetState(), CBlockReceiver::State::Done);
-    EXPECT_TRUE(grow.Grew() && grow.NeedsDrain());
 }
 
 TEST_F(DownloadTest, CancelKeepsThePartAndTheLineAndOtherCommandsWait)
