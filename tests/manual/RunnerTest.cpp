@@ -15,8 +15,6 @@
 #include <csignal>
 #include <functional>
 
-#include <sys/stat.h>
-
 namespace {
 
 // Parses `args`, expecting them to be accepted or refused with a reason.
@@ -29,7 +27,7 @@ RunnerOptions Parse(const QStringList& args, bool accepted = true)
     return o;
 }
 
-TEST(RunnerOptionsTest, TargetsFolderAndScriptArguments)
+TEST(RunnerOptionsTest, TargetsFolderAndScriptArgumentsOrARefusal)
 {
     RunnerOptions o = Parse({"setup", "115200", "--on"});
     EXPECT_EQ(o.target, RunnerOptions::Target::Simulator);
@@ -55,10 +53,7 @@ TEST(RunnerOptionsTest, TargetsFolderAndScriptArguments)
     // A name with a blank is quoted for the interpreter; arguments can't hold one.
     EXPECT_EQ(Parse({"my setup.kvc", "1"}).invocation, "\"my setup.kvc\" 1");
     EXPECT_TRUE(Parse({"--help"}).help);
-}
 
-TEST(RunnerOptionsTest, RefusesWhatCannotRun)
-{
     Parse({}, false);
     Parse({"--tcp", "nohost", "a"}, false);
     Parse({"--tcp", "h:99999", "a"}, false);
@@ -132,9 +127,7 @@ TEST_F(RunnerEndToEndTest, ExitCodesTellHowTheScriptEnded)
     WriteLatin1Script(m_dir.filePath("ok.kvc"), "%m%print,/par/rcv/model\r\n@echo model=@0 rate=@1\r\n@call port\r\n");
     WriteLatin1Script(m_dir.filePath("port.kvs"), "@echo off\nprint,/cur/term\n");
     WriteLatin1Script(m_dir.filePath("bad.kvc"), "@echo off\nprint,/par/no/such\n@echo not reached\n");
-
     WriteLatin1Script(m_dir.filePath("stop.kvc"), "@echo Script execution aborted.\n@stop\n@echo not reached\n");
-    ASSERT_EQ(mkfifo(m_dir.filePath("fifo.kvc").toLocal8Bit().constData(), 0600), 0);
 
     Result r = Run({"ok.kvc", "57600"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
@@ -151,10 +144,6 @@ TEST_F(RunnerEndToEndTest, ExitCodesTellHowTheScriptEnded)
     r = Run({"absent"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains("Unable to open " + m_dir.path() + "/absent.kvs")) << r.err.toStdString();
-
-    r = Run({"fifo.kvc"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains("Unable to open " + m_dir.path() + "/fifo.kvc")) << r.err.toStdString();
 
     // A script that stops itself (a setup header that found another model) has a status of its own.
     r = Run({"stop.kvc"});

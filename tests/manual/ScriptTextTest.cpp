@@ -23,7 +23,7 @@ QString Substituted(QString line, const ScriptSlots& vars, SubstituteResult expe
     return line;
 }
 
-TEST(ScriptText, TokensVariableNamesAndReplyValues)
+TEST(ScriptText, TokensVariableNamesReplyValuesAndFileForms)
 {
     EXPECT_EQ(SplitTokens("setup.kvc  115200 on"), (QStringList{"setup.kvc", "115200", "on"}));
     EXPECT_EQ(SplitTokens(" \ta\tb  "), (QStringList{"a", "b"}));
@@ -46,9 +46,15 @@ TEST(ScriptText, TokensVariableNamesAndReplyValues)
     EXPECT_EQ(ReplyValue("RE005%a%50%x\r\n"), "x");
     EXPECT_EQ(ReplyValue("RE0"), QString());
     EXPECT_EQ(ReplyValue(QString()), QString());
+
+    // An odd last byte is no character; a lone FF is 8-bit text, not a mark.
+    EXPECT_EQ(DecodeScriptFile(QByteArray::fromHex("fffe610078")), "a\r\n");
+    EXPECT_EQ(DecodeScriptFile(QByteArray::fromHex("ff61")), QString::fromUtf16(u"\u00ffa\r\n"));
+    EXPECT_EQ(DecodeScriptFile(QByteArray()), "\r\n");
+    EXPECT_EQ(UnifyLineEnds("a\r\nb\rc\n\r\r\n"), "a\nb\nc\n\n\n");
 }
 
-TEST(ScriptText, SubstitutionReplacesDigitsOutsideFirstQuotedStretch)
+TEST(ScriptText, SubstitutionSkipsTheFirstQuotedStretchAndEndsOnLoops)
 {
     const ScriptSlots vars = Vars({{0, "zero"}, {1, "one"}, {2, "two"}});
     EXPECT_EQ(Substituted("print,@1/@2@0", vars), "print,one/twozero");
@@ -61,25 +67,9 @@ TEST(ScriptText, SubstitutionReplacesDigitsOutsideFirstQuotedStretch)
     }
     // An inserted reference is expanded again.
     EXPECT_EQ(Substituted("x@3", Vars({{3, "@1!"}, {1, "one"}})), "xone!");
-}
-
-TEST(ScriptText, SubstitutionStopsOnSelfReferenceAndGrowth)
-{
-    Substituted("@1", Vars({{1, "@1"}}), SubstituteResult::Endless);
+    // ... but not forever: a loop through two slots, or a value that grows at every round.
     Substituted("@1", Vars({{1, "@2"}, {2, "@1"}}), SubstituteResult::Endless);
     EXPECT_LE(Substituted("@1", Vars({{1, "ab@1"}}), SubstituteResult::TooLong).size(), kMaxScriptLine + 4);
-}
-
-TEST(ScriptText, ScriptFileFormsDecodeAndRoundTrip)
-{
-    // An odd last byte is no character; a lone FF is 8-bit text, not a mark.
-    EXPECT_EQ(DecodeScriptFile(QByteArray::fromHex("fffe610078")), "a\r\n");
-    EXPECT_EQ(DecodeScriptFile(QByteArray::fromHex("ff61")), QString::fromUtf16(u"\u00ffa\r\n"));
-    EXPECT_EQ(DecodeScriptFile(QByteArray()), "\r\n");
-    const QString text = QString::fromUtf16(u"@echo \u20ac\r\n");
-    EXPECT_EQ(EncodeScriptFile(text), Utf16File(text));
-    EXPECT_EQ(DecodeScriptFile(Utf16File(text)), text);
-    EXPECT_EQ(UnifyLineEnds("a\r\nb\rc\n\r\r\n"), "a\nb\nc\n\n\n");
 }
 
 TEST(ScriptText, ReadDecimalReadsLeadingNumberLikeScanfAndClamps)
