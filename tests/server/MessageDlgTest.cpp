@@ -24,28 +24,26 @@ TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
     ASSERT_TRUE(server.Start());
     ServerClient alice;
     ServerClient bob;
-    ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
-    ASSERT_TRUE(bob.Open(server.Address(), QStringLiteral("bob")));
-    ASSERT_TRUE(
-        alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("short"), QString(1024, QLatin1Char('a'))));
-    ASSERT_TRUE(
-        alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("long"), QString(1025, QLatin1Char('b'))));
+    ASSERT_TRUE(alice.Open(server.Address(), "alice"));
+    ASSERT_TRUE(bob.Open(server.Address(), "bob"));
+    ASSERT_TRUE(alice.connection.SetMsg("bob", "short", QString(1024, QLatin1Char('a'))));
+    ASSERT_TRUE(alice.connection.SetMsg("bob", "long", QString(1025, QLatin1Char('b'))));
 
     CConnection* connection = &bob.connection;
     CMessageDlg dlg([&] { return connection; });
     dlg.Open();
-    auto* to = dlg.findChild<QComboBox*>(QStringLiteral("toUser"));
-    auto* list = dlg.findChild<QTreeWidget*>(QStringLiteral("messageList"));
-    auto* text = dlg.findChild<QPlainTextEdit*>(QStringLiteral("messageText"));
-    auto* subject = dlg.findChild<QLineEdit*>(QStringLiteral("subject"));
-    auto* path = dlg.findChild<QLineEdit*>(QStringLiteral("pathFile"));
+    auto* to = dlg.findChild<QComboBox*>("toUser");
+    auto* list = dlg.findChild<QTreeWidget*>("messageList");
+    auto* text = dlg.findChild<QPlainTextEdit*>("messageText");
+    auto* subject = dlg.findChild<QLineEdit*>("subject");
+    auto* path = dlg.findChild<QLineEdit*>("pathFile");
     // Only users with the letter "e" are offered: Bob himself is not.
     ASSERT_EQ(to->count(), 2);
-    EXPECT_EQ(to->itemText(0), QStringLiteral("alice"));
+    EXPECT_EQ(to->itemText(0), "alice");
     ASSERT_EQ(list->topLevelItemCount(), 2);
 
     dlg.Delete();
-    EXPECT_EQ(dlg.Status(), QStringLiteral("Select message to delete"));
+    EXPECT_EQ(dlg.Status(), "Select message to delete");
     EXPECT_EQ(list->topLevelItemCount(), 2);
 
     // 1024 bytes are shown, 1025 go to the folder of "Path/File:".
@@ -53,7 +51,7 @@ TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
     path->setText(folder.path());
     list->setCurrentItem(list->topLevelItem(0));
     dlg.Get();
-    EXPECT_EQ(subject->text(), QStringLiteral("short"));
+    EXPECT_EQ(subject->text(), "short");
     EXPECT_EQ(text->toPlainText(), QString(1024, QLatin1Char('a')));
     list->setCurrentItem(list->topLevelItem(1));
     text->clear();
@@ -64,32 +62,32 @@ TEST(MessageDlgTest, ReadsSendsDeletesAndStops)
 
     // A file goes out in the background: Send returns at once, and the window's commands (the main frame's
     // "Message" refreshes the list) work meanwhile, without an event loop inside the transfer.
-    ASSERT_TRUE(WriteFile(folder.filePath(QStringLiteral("big.bin")), QByteArray(3 * 1024 * 1024, 'z')));
-    path->setText(folder.filePath(QStringLiteral("big.bin")));
-    subject->setText(QStringLiteral("big"));
-    auto* cancel = dlg.findChild<QPushButton*>(QStringLiteral("cancel"));
+    ASSERT_TRUE(WriteFile(folder.filePath("big.bin"), QByteArray(3 * 1024 * 1024, 'z')));
+    path->setText(folder.filePath("big.bin"));
+    subject->setText("big");
+    auto* cancel = dlg.findChild<QPushButton*>("cancel");
     dlg.Send();
     EXPECT_TRUE(dlg.Busy());
-    EXPECT_EQ(cancel->text(), QStringLiteral("Stop"));
+    EXPECT_EQ(cancel->text(), "Stop");
     dlg.GetList();
     EXPECT_EQ(list->topLevelItemCount(), 2);
     ASSERT_TRUE(PumpUntil([&] { return !dlg.Busy(); }));
-    EXPECT_EQ(dlg.Status(), QStringLiteral("Message sent to alice"));
+    EXPECT_EQ(dlg.Status(), "Message sent to alice");
     std::vector<REMOTE_MSG> aliceList;
     ASSERT_TRUE(alice.connection.GetMsgList(aliceList));
     ASSERT_EQ(aliceList.size(), 1u);
-    EXPECT_EQ(aliceList[0].size, QStringLiteral("3145728"));
+    EXPECT_EQ(aliceList[0].size, "3145728");
 
     // "Stop" ends the window's own transfer at once, and nothing more arrives.
-    subject->setText(QStringLiteral("stopped"));
+    subject->setText("stopped");
     dlg.Send();
     cancel->click();
-    EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));
-    EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(dlg.Status(), "Aborted by user!");
+    EXPECT_EQ(cancel->text(), "Cancel");
     PumpUntil([] { return false; }, 500);  // the abort reaches the server
     ASSERT_TRUE(alice.connection.GetMsgList(aliceList));
     EXPECT_EQ(aliceList.size(), 1u);
-    EXPECT_EQ(dlg.Status(), QStringLiteral("Aborted by user!"));
+    EXPECT_EQ(dlg.Status(), "Aborted by user!");
 
     // A failed "Get list" says why instead of showing an empty list as if there were no messages.
     server.Kill();
@@ -105,8 +103,7 @@ TEST(MessageDlgTest, PercentAndRecipientsStayInBounds)
     EXPECT_EQ(CMessageDlg::Percent(0, 1000), 0);
     EXPECT_EQ(CMessageDlg::Percent(1000, 1000), 99);
     EXPECT_EQ(CMessageDlg::Percent(500, 1000), 50);
-    EXPECT_EQ(CMessageDlg::Recipients(QStringLiteral("USRa b/e\nme/m\nx/e\nbroken\ny/e\n")),
-              (QStringList{QStringLiteral("a b"), QStringLiteral("x")}));
+    EXPECT_EQ(CMessageDlg::Recipients("USRa b/e\nme/m\nx/e\nbroken\ny/e\n"), (QStringList{"a b", "x"}));
 }
 
 }  // namespace

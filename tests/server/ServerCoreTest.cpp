@@ -65,13 +65,12 @@ TEST(ServerCoreTest, StreamFiltersFollowEmAndDm)
 TEST(ServerCoreTest, ProofsProveThePasswordOnlyForTheirOwnNonce)
 {
     const QByteArray salt = RandomBytes(16);
-    const ScramKeys stored = DeriveKeys(QStringLiteral("secret"), salt, kMinIterations);
-    const QByteArray auth = AuthMessage(QStringLiteral("alice"), "clientnonce", "clientnonceserver");
+    const ScramKeys stored = DeriveKeys("secret", salt, kMinIterations);
+    const QByteArray auth = AuthMessage("alice", "clientnonce", "clientnonceserver");
     const QByteArray proof = ClientProof(stored, auth);
     EXPECT_TRUE(VerifyProof(stored.storedKey, auth, proof));
-    EXPECT_FALSE(VerifyProof(stored.storedKey, AuthMessage(QStringLiteral("alice"), "clientnonce", "other"), proof));
-    EXPECT_FALSE(VerifyProof(stored.storedKey, auth,
-                             ClientProof(DeriveKeys(QStringLiteral("Secret"), salt, kMinIterations), auth)));
+    EXPECT_FALSE(VerifyProof(stored.storedKey, AuthMessage("alice", "clientnonce", "other"), proof));
+    EXPECT_FALSE(VerifyProof(stored.storedKey, auth, ClientProof(DeriveKeys("Secret", salt, kMinIterations), auth)));
     // The stored keys are not the proof's key: replaying them does not log in.
     EXPECT_FALSE(VerifyProof(stored.storedKey, auth, stored.storedKey));
 
@@ -87,36 +86,31 @@ TEST(ServerTlsTest, TheClientTrustsOnlyACertificateItCanVerify)
 {
     QTemporaryDir keys;
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"),
-                   keys.filePath(QStringLiteral("server.key")), QStringLiteral("-out"),
-                   keys.filePath(QStringLiteral("server.crt"))});
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+                              "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout",
+                              keys.filePath("server.key"), "-out", keys.filePath("server.crt")});
     ASSERT_TRUE(openssl.waitForFinished(30000));
     ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
     CServerProcess server(
-        {}, QStringLiteral("certificate=%1\nkey=%2\n")
-                .arg(keys.filePath(QStringLiteral("server.crt")), keys.filePath(QStringLiteral("server.key"))));
+        {}, QStringLiteral("certificate=%1\nkey=%2\n").arg(keys.filePath("server.crt"), keys.filePath("server.key")));
     ASSERT_TRUE(server.Start()) << server.Log().toStdString();
-    const QString address = QStringLiteral("tls://") + server.Address();
+    const QString address = "tls://" + server.Address();
 
     qunsetenv("NEMOLA_SERVER_CA");
     CConnection untrusted;
-    EXPECT_FALSE(untrusted.Open(address, QStringLiteral("alice"), QStringLiteral("alice-pw"), QString()));
-    EXPECT_TRUE(untrusted.GetMsgText().contains(QStringLiteral("certificate"), Qt::CaseInsensitive))
+    EXPECT_FALSE(untrusted.Open(address, "alice", "alice-pw", QString()));
+    EXPECT_TRUE(untrusted.GetMsgText().contains("certificate", Qt::CaseInsensitive))
         << untrusted.GetMsgText().toStdString();
     // A plain client gets nothing it could read as a server.
     CConnection plain;
-    EXPECT_FALSE(plain.Open(server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"), QString()));
+    EXPECT_FALSE(plain.Open(server.Address(), "alice", "alice-pw", QString()));
 
-    qputenv("NEMOLA_SERVER_CA", keys.filePath(QStringLiteral("server.crt")).toUtf8());
+    qputenv("NEMOLA_SERVER_CA", keys.filePath("server.crt").toUtf8());
     ServerClient alice;
-    ASSERT_TRUE(alice.Open(address, QStringLiteral("alice"))) << alice.connection.GetMsgText().toStdString();
-    EXPECT_TRUE(alice.connection.SetMsg(QStringLiteral("bob"), QStringLiteral("over TLS"), QStringLiteral("hello")));
+    ASSERT_TRUE(alice.Open(address, "alice")) << alice.connection.GetMsgText().toStdString();
+    EXPECT_TRUE(alice.connection.SetMsg("bob", "over TLS", "hello"));
     CReceiver receiver;
-    EXPECT_TRUE(receiver.Open(&alice.connection, QStringLiteral("sim"))) << receiver.GetReplyString().toStdString();
+    EXPECT_TRUE(receiver.Open(&alice.connection, "sim")) << receiver.GetReplyString().toStdString();
     receiver.Close();
     qunsetenv("NEMOLA_SERVER_CA");
 }
@@ -128,52 +122,49 @@ TEST(ServerStoreTest, UploadsBecomeMessagesWholeOrNotAtAll)
     QString error;
     {
         // Dropped half-way: nothing is listed and no file stays behind.
-        auto up = store.Begin(QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("s"),
-                              QStringLiteral("a.txt"), 4, &error);
+        auto up = store.Begin("bob", "alice", "s", "a.txt", 4, &error);
         ASSERT_TRUE(up);
         ASSERT_TRUE(up->Append("ab", &error));
         EXPECT_FALSE(store.Commit(*up, &error));
     }
-    EXPECT_TRUE(store.List(QStringLiteral("bob")).isEmpty());
-    EXPECT_TRUE(QDir(root.filePath(QStringLiteral("bob"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(store.List("bob").isEmpty());
+    EXPECT_TRUE(QDir(root.filePath("bob")).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     // Two uploads of one name at once get two names; the body is read back by range.
-    auto first = store.Begin(QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("s"),
-                             QStringLiteral("a.txt"), 4, &error);
-    auto second = store.Begin(QStringLiteral("bob"), QStringLiteral("carol"), QStringLiteral("t"),
-                              QStringLiteral("a.txt"), 0, &error);
+    auto first = store.Begin("bob", "alice", "s", "a.txt", 4, &error);
+    auto second = store.Begin("bob", "carol", "t", "a.txt", 0, &error);
     ASSERT_TRUE(first && second);
     EXPECT_NE(first->Meta().name, second->Meta().name);
     EXPECT_FALSE(first->Append("abcde", &error));  // more than announced
     ASSERT_TRUE(first->Append("abcd", &error));
     ASSERT_TRUE(store.Commit(*first, &error) && store.Commit(*second, &error));
     QByteArray bytes;
-    ASSERT_TRUE(store.Read(QStringLiteral("bob"), QStringLiteral("a.txt"), 1, 2, bytes, &error));
+    ASSERT_TRUE(store.Read("bob", "a.txt", 1, 2, bytes, &error));
     EXPECT_EQ(bytes, "bc");
-    EXPECT_FALSE(store.Read(QStringLiteral("bob"), QStringLiteral("a.txt"), 5, 1, bytes, &error));
-    EXPECT_TRUE(store.HasUnread(QStringLiteral("bob")));
-    EXPECT_TRUE(store.MarkRead(QStringLiteral("bob"), QStringLiteral("a.txt")));
-    EXPECT_TRUE(store.MarkRead(QStringLiteral("bob"), second->Meta().name));
-    EXPECT_FALSE(store.HasUnread(QStringLiteral("bob")));
+    EXPECT_FALSE(store.Read("bob", "a.txt", 5, 1, bytes, &error));
+    EXPECT_TRUE(store.HasUnread("bob"));
+    EXPECT_TRUE(store.MarkRead("bob", "a.txt"));
+    EXPECT_TRUE(store.MarkRead("bob", second->Meta().name));
+    EXPECT_FALSE(store.HasUnread("bob"));
     // Another store on the same folder (a restarted server) sees the same messages.
-    EXPECT_EQ(CMessageStore(root.path()).List(QStringLiteral("bob")).size(), 2);
+    EXPECT_EQ(CMessageStore(root.path()).List("bob").size(), 2);
 }
 
 TEST(ServerStoreTest, UsersAndConfigurationRefuseBrokenInput)
 {
     QTemporaryDir dir;
-    const QString usersPath = dir.filePath(QStringLiteral("users"));
+    const QString usersPath = dir.filePath("users");
     QString error;
     CUserStore users(usersPath);
     ASSERT_TRUE(users.Load(&error));  // no file yet: no users
-    EXPECT_FALSE(users.Add(QStringLiteral("a/b"), QStringLiteral("pw"), kMinIterations, &error));
-    ASSERT_TRUE(users.Add(QStringLiteral("alice"), QStringLiteral("pw"), kMinIterations, &error));
-    ASSERT_TRUE(users.Add(QStringLiteral("bob"), QStringLiteral("pw"), kMinIterations, &error));
-    ASSERT_TRUE(users.Remove(QStringLiteral("bob"), &error));
-    EXPECT_FALSE(users.Remove(QStringLiteral("bob"), &error));
+    EXPECT_FALSE(users.Add("a/b", "pw", kMinIterations, &error));
+    ASSERT_TRUE(users.Add("alice", "pw", kMinIterations, &error));
+    ASSERT_TRUE(users.Add("bob", "pw", kMinIterations, &error));
+    ASSERT_TRUE(users.Remove("bob", &error));
+    EXPECT_FALSE(users.Remove("bob", &error));
     CUserStore again(usersPath);
     ASSERT_TRUE(again.Load(&error));
-    EXPECT_EQ(again.Names(), QStringList{QStringLiteral("alice")});
+    EXPECT_EQ(again.Names(), QStringList{"alice"});
     ASSERT_TRUE(WriteFile(usersPath, ReadFile(usersPath) + "mallory 1 c2FsdA== a2V5 a2V5\n"));
     EXPECT_FALSE(again.Load(&error));
 
@@ -191,12 +182,12 @@ TEST(ServerStoreTest, UsersAndConfigurationRefuseBrokenInput)
         {"[receivers]\nbad name=SIM:\n", false},
     };
     for (const auto& c : configs) {
-        ASSERT_TRUE(WriteFile(dir.filePath(QStringLiteral("c.conf")), c.text));
+        ASSERT_TRUE(WriteFile(dir.filePath("c.conf"), c.text));
         ServerConfig config;
-        EXPECT_EQ(ServerConfig::Load(dir.filePath(QStringLiteral("c.conf")), config, &error), c.ok) << c.text;
+        EXPECT_EQ(ServerConfig::Load(dir.filePath("c.conf"), config, &error), c.ok) << c.text;
     }
     ServerConfig config;
-    EXPECT_FALSE(ServerConfig::Load(dir.filePath(QStringLiteral("missing.conf")), config, &error));
+    EXPECT_FALSE(ServerConfig::Load(dir.filePath("missing.conf"), config, &error));
 }
 
 // Clients that send garbage or never read their output are dropped; another client carries on meanwhile.
@@ -205,7 +196,7 @@ TEST(ServerMisbehavingClientTest, GarbageAndUnreadOutputDropTheClientOnly)
     CServerProcess server;
     ASSERT_TRUE(server.Start());
     ServerClient alice;
-    ASSERT_TRUE(alice.Open(server.Address(), QStringLiteral("alice")));
+    ASSERT_TRUE(alice.Open(server.Address(), "alice"));
     const QStringList hp = server.Address().split(QLatin1Char(':'));
     for (const QByteArray& garbage :
          {QByteArray("U\x7f\xff\xff\xffxxxx", 9), QByteArray(8192, 'G'), Frame(kRequest, "1 USRLIST\n")}) {
@@ -229,8 +220,7 @@ TEST(ServerMisbehavingClientTest, GarbageAndUnreadOutputDropTheClientOnly)
     QTcpSocket slow;
     slow.setReadBufferSize(256);
     slow.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    ASSERT_TRUE(
-        RawLogin(slow, server.Address(), QStringLiteral("carol"), QStringLiteral("carol-pw"), QStringLiteral("sim")));
+    ASSERT_TRUE(RawLogin(slow, server.Address(), "carol", "carol-pw", "sim"));
     // Thousands of replies the slow client never takes.
     const QByteArray flood = QByteArray("print,/par/rcv/model\r\n").repeated(200);
     QElapsedTimer clock;
@@ -241,7 +231,7 @@ TEST(ServerMisbehavingClientTest, GarbageAndUnreadOutputDropTheClientOnly)
         slow.waitForBytesWritten(100);
         int users = 0;
         ASSERT_TRUE(alice.connection.GetUsrList(&users));
-        dropped = server.ReadLog().contains(QStringLiteral("does not read its output"));
+        dropped = server.ReadLog().contains("does not read its output");
     }
     EXPECT_TRUE(dropped) << server.ReadLog().toStdString();
 }

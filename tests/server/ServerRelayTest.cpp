@@ -36,13 +36,13 @@ public:
             &m_context,
             [&] {
                 QString error;
-                m_users = std::make_unique<CUserStore>(m_dir.filePath(QStringLiteral("users")));
+                m_users = std::make_unique<CUserStore>(m_dir.filePath("users"));
                 for (const QString& user : {QStringLiteral("alice"), QStringLiteral("bob")}) {
-                    m_users->Add(user, user + QStringLiteral("-pw"), kMinIterations, &error);
+                    m_users->Add(user, user + "-pw", kMinIterations, &error);
                 }
                 ServerConfig config;
                 config.listenPort = 0;
-                config.storeDir = m_dir.filePath(QStringLiteral("store"));
+                config.storeDir = m_dir.filePath("store");
                 config.receivers = {{name, address}};
                 config.maxQueueBytes = 65536;
                 config.sendBufferBytes = 8192;
@@ -94,14 +94,14 @@ class ServerDownloadTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        RegisterInProcessDevice(QStringLiteral("dl"), m_sim);
-        m_server = std::make_unique<CInProcessServer>(QStringLiteral("dl"), QStringLiteral("SIM:dl"));
-        ASSERT_TRUE(m_alice.Open(m_server->Address(), QStringLiteral("alice")));
+        RegisterInProcessDevice("dl", m_sim);
+        m_server = std::make_unique<CInProcessServer>("dl", "SIM:dl");
+        ASSERT_TRUE(m_alice.Open(m_server->Address(), "alice"));
     }
     void TearDown() override
     {
         m_server.reset();
-        UnregisterInProcessDevice(QStringLiteral("dl"));
+        UnregisterInProcessDevice("dl");
     }
 
     std::shared_ptr<CSimReceiver> m_sim = std::make_shared<CSimReceiver>();
@@ -113,7 +113,7 @@ protected:
 TEST_F(ServerDownloadTest, FilesComeThroughByteIdenticalAlsoAfterALostAck)
 {
     CReceiver receiver;
-    ASSERT_TRUE(receiver.Open(&m_alice.connection, QStringLiteral("dl"))) << receiver.GetReplyString().toStdString();
+    ASSERT_TRUE(receiver.Open(&m_alice.connection, "dl")) << receiver.GetReplyString().toStdString();
     // Runs of line ends inside the blocks, an empty file, and a block sent twice because its ACK was lost.
     for (const auto& [name, size, blockSize, loseAck] :
          {std::tuple{"plain", 40013, 1024, false}, {"empty", 0, 512, false}, {"lostack", 3 * 4096, 4096, true}}) {
@@ -128,15 +128,14 @@ TEST_F(ServerDownloadTest, FilesComeThroughByteIdenticalAlsoAfterALostAck)
         EXPECT_EQ(ReadFile(m_dir.filePath(QLatin1String(name))), content) << name;
     }
     // Framed again afterwards.
-    EXPECT_TRUE(receiver.SendCommand(QStringLiteral("print,/par/rcv/model"), nullptr));
+    EXPECT_TRUE(receiver.SendCommand("print,/par/rcv/model", nullptr));
 }
 
 TEST_F(ServerDownloadTest, AHolderThatAcknowledgesUnreadBlocksIsDroppedAndItsGetEnded)
 {
-    m_sim->AddFile(QStringLiteral("big"), SimLogContent(2 * 1024 * 1024, 4));
+    m_sim->AddFile("big", SimLogContent(2 * 1024 * 1024, 4));
     QTcpSocket holder;
-    ASSERT_TRUE(RawLogin(holder, m_server->Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"),
-                         QStringLiteral("dl")));
+    ASSERT_TRUE(RawLogin(holder, m_server->Address(), "alice", "alice-pw", "dl"));
     holder.write(Frame(kData, "%1%get,/log/big:{10,16384}\r\n"));
     const QByteArray first = Relayed(
         holder, [](const QByteArray& r) { return r.size() > 16384; },
@@ -156,30 +155,28 @@ TEST_F(ServerDownloadTest, AHolderThatAcknowledgesUnreadBlocksIsDroppedAndItsGet
     EXPECT_NE(holder.state(), QAbstractSocket::ConnectedState);
     // The receiver is out of the get: the next holder's first command that goes out is run.
     CReceiver next;
-    ASSERT_TRUE(next.Open(&m_alice.connection, QStringLiteral("dl"))) << next.GetReplyString().toStdString();
+    ASSERT_TRUE(next.Open(&m_alice.connection, "dl")) << next.GetReplyString().toStdString();
     int answered = 0;
     for (int i = 0; i < 50; ++i) {  // refused (409) while the get is being ended
-        answered = next.SendCommand(QStringLiteral("%%set,/par/pos/elm,7"), nullptr);
-        if (!next.GetReplyString().contains(QStringLiteral("{409,"))) {
+        answered = next.SendCommand("%%set,/par/pos/elm,7", nullptr);
+        if (!next.GetReplyString().contains("{409,")) {
             break;
         }
         QThread::msleep(50);
     }
     EXPECT_TRUE(answered) << next.GetReplyString().toStdString();
-    EXPECT_EQ(m_sim->Param(QStringLiteral("/par/pos/elm")), QStringLiteral("7"));
+    EXPECT_EQ(m_sim->Param("/par/pos/elm"), "7");
 }
 
 TEST(ServerResyncTest, AGuessedFrameFollowedBySilenceDoesNotSwallowTheStream)
 {
     QTcpServer fakeReceiver;
     ASSERT_TRUE(fakeReceiver.listen(QHostAddress::LocalHost));
-    CInProcessServer server(QStringLiteral("far"), QStringLiteral("127.0.0.1:%1").arg(fakeReceiver.serverPort()));
+    CInProcessServer server("far", QStringLiteral("127.0.0.1:%1").arg(fakeReceiver.serverPort()));
     ASSERT_TRUE(fakeReceiver.waitForNewConnection(5000));
     QTcpSocket* port = fakeReceiver.nextPendingConnection();
     QTcpSocket client;
-    for (int i = 0; i < 20 && !RawLogin(client, server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw"),
-                                        QStringLiteral("far"));
-         ++i) {
+    for (int i = 0; i < 20 && !RawLogin(client, server.Address(), "alice", "alice-pw", "far"); ++i) {
         client.abort();  // the server hears a moment later that the port is up
         QThread::msleep(100);
     }
@@ -197,17 +194,17 @@ TEST(ServerLateAnswerTest, AnAnswerAfterTheTimeOutIsDroppedAndTheNextRequestGets
 {
     CServerProcess server;
     ASSERT_TRUE(server.Start());
-    CServerClient client(ServerLogin{server.Address(), QStringLiteral("alice"), QStringLiteral("alice-pw")}, nullptr);
+    CServerClient client(ServerLogin{server.Address(), "alice", "alice-pw"}, nullptr);
     QString why;
     ASSERT_TRUE(client.Open(why)) << why.toStdString();
     client.SetRequestTimeout(300);
     server.Signal(SIGSTOP);
-    EXPECT_FALSE(client.Request({QStringLiteral("USRLIST")}).ok);
+    EXPECT_FALSE(client.Request({"USRLIST"}).ok);
     server.Signal(SIGCONT);
     QThread::msleep(500);  // the answer comes now
     EXPECT_EQ(client.HeldAnswers(), 0u);
     client.SetRequestTimeout(5000);
-    EXPECT_EQ(client.Request({QStringLiteral("RCVLIST")}).body, QByteArray("sim"));
+    EXPECT_EQ(client.Request({"RCVLIST"}).body, QByteArray("sim"));
 }
 
 }  // namespace
