@@ -348,34 +348,10 @@ TEST_F(MainView, SolutionIsColouredByKindWithItsMeaningInTheTooltip)
     EXPECT_TRUE(m_view.List(kListGlonass)->headerItem()->toolTip(0).startsWith(QStringLiteral("Sn")));
 }
 
-// The Geo box once showed its values out of line and, without data, in the order Lon/Lat.
-TEST_F(MainView, GeoValuesStayInTheirRowsAndColumn)
-{
-    const auto value = [this](const char* name) { return m_view.findChild<QLabel*>(QLatin1String(name))->text(); };
-    StatusSnapshot snapshot = m_dispatcher.Snapshot();
-    snapshot.position = QString::fromUtf8("Lat: 50°05'02.1234\" N\nLon: 14°25' 03.0000\" E\nAlt:  250.0000 m");
-    m_view.ApplySnapshot(snapshot);
-    EXPECT_EQ(m_view.Field(QStringLiteral("position")), snapshot.position);
-    EXPECT_EQ(value("position0"), QString::fromUtf8("50°05'02.1234\" N"));
-    EXPECT_EQ(value("position1"), QString::fromUtf8("14°25' 03.0000\" E"));
-    EXPECT_EQ(value("position2"), QStringLiteral("250.0000 m"));
-    m_view.ResetStatus();
-    EXPECT_EQ(m_view.Field(QStringLiteral("position")), QStringLiteral("Lon:\nLat:\nAlt:"));
-    for (const char* row : {"position0", "position1", "position2"}) {
-        EXPECT_TRUE(value(row).isEmpty()) << row;
-    }
-    m_view.resize(480, 640);
-    m_view.show();
-    auto* lat = m_view.findChild<QLabel*>(QStringLiteral("position0"));
-    auto* alt = m_view.findChild<QLabel*>(QStringLiteral("position2"));
-    EXPECT_LT(lat->y(), alt->y());
-    EXPECT_EQ(lat->geometry().right(), alt->geometry().right());
-    m_view.hide();
-}
-
 // New values repaint their labels only: the window is not laid out again, nothing moves, and every text fits (a
-// value wider than foreseen widens its label).
-TEST_F(MainView, NewValuesNeitherLayOutThePageNorGetCutOff)
+// value wider than foreseen widens its label). The Geo box once showed its values out of line and, without data,
+// in the order Lon/Lat: each value stays in the row of its key.
+TEST_F(MainView, NewValuesStayInTheirRowsNeitherLayOutThePageNorGetCutOff)
 {
     m_view.resize(480, 640);
     m_view.show();
@@ -411,10 +387,22 @@ TEST_F(MainView, NewValuesNeitherLayOutThePageNorGetCutOff)
     for (qsizetype i = 0; i < labels.size(); ++i) {
         EXPECT_EQ(labels[i]->geometry(), before[size_t(i)]) << labels[i]->objectName().toStdString();
     }
+    const auto row = [this](int i) { return m_view.findChild<QLabel*>(QStringLiteral("position%1").arg(i)); };
+    EXPECT_EQ(m_view.Field(QStringLiteral("position")), next.position);
+    EXPECT_EQ(row(0)->text(), QString::fromUtf8("9°5'  2.1234\" S"));
+    EXPECT_EQ(row(1)->text(), QString::fromUtf8("179°59' 59.9999\" W"));
+    EXPECT_EQ(row(2)->text(), QStringLiteral("-12.0000 m"));
+    EXPECT_LT(row(0)->y(), row(2)->y());
+    EXPECT_EQ(row(0)->geometry().right(), row(2)->geometry().right());
+
     next.velocity = QStringLiteral("Vel: 123456.7890 m/s");
     m_view.ApplySnapshot(next);
     for (const CSteadyLabel* l : labels) {
         EXPECT_GE(l->width(), l->fontMetrics().horizontalAdvance(l->text())) << l->objectName().toStdString();
+    }
+    m_view.ResetStatus();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(row(i)->text().isEmpty()) << i;
     }
     m_view.hide();
 }
