@@ -698,9 +698,14 @@ TEST_F(SimApp, TargetFromTheLastPositionShowsWithTheNextEpoch)
     EXPECT_TRUE(m_last.targetLat.startsWith(QStringLiteral("Lat:    50")));
 }
 
-TEST_F(SimApp, SatellitesPlotSubscribesAndHandsTheStreamBack)
+// Each needs the receiver for itself: enabled while running, the frame hides, the live view stops and comes back.
+TEST_F(SimApp, SatellitesPlotFileManagerAndInitializeFileSystemOpenTheirDialogsOnTheReceiver)
 {
-    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(Connect(CSimHarness::VirtualClock(), [](CSimReceiver& sim) {
+        sim.AddFile(QStringLiteral("LOG1"), QByteArray(1000, 'x'));
+        sim.SetFsinitSteps({{120, 120}});
+    }));
+    // The plot subscribes to its messages itself, and hands the stream back without them.
     OnModal<CSatellites>(Frame().Action(cmd::kSatellitesPlot), [this](CSatellites& plot) {
         EXPECT_TRUE(plot.Attached());
         EXPECT_FALSE(Frame().isVisible());
@@ -709,15 +714,7 @@ TEST_F(SimApp, SatellitesPlotSubscribesAndHandsTheStreamBack)
     for (const QString& m : m_sim->Sim().EnabledMessages(QStringLiteral("/dev/ser/a"))) {
         EXPECT_FALSE(m.startsWith(QLatin1String("/msg/kvs/GS"))) << m.toStdString();
     }
-}
 
-// Both need the receiver for themselves: enabled while running, the live view stops and comes back.
-TEST_F(SimApp, FileManagerAndInitializeFileSystemOpenTheirDialogsOnTheReceiver)
-{
-    ASSERT_TRUE(Connect(CSimHarness::VirtualClock(), [](CSimReceiver& sim) {
-        sim.AddFile(QStringLiteral("LOG1"), QByteArray(1000, 'x'));
-        sim.SetFsinitSteps({{120, 120}});
-    }));
     Frame().UpdateCommandStates();
     ASSERT_TRUE(Frame().Action(cmd::kFileManager)->isEnabled());
     ASSERT_TRUE(Frame().Action(cmd::kInitFileSystem)->isEnabled());
