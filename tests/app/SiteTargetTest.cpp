@@ -60,9 +60,7 @@ TEST(SiteEvents, RefusesWhatCannotBeSentSafely)
     EXPECT_TRUE(AntennaTypes().contains(QStringLiteral("UNKNOWN")));
 }
 
-class SiteDialog : public FreshSettings
-{
-};
+using SiteDialog = FreshSettings;
 
 TEST_F(SiteDialog, StoresSendsAndReportsARefusal)
 {
