@@ -99,9 +99,6 @@ TEST_F(MainFrame, MenuStatusBarAndEntryIds)
         EXPECT_EQ(m_frame->Action(id), action);
     }
 
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_NE(m_frame->findChild<QLabel*>(QStringLiteral("statusPane%1").arg(i)), nullptr) << i;
-    }
     EXPECT_EQ(m_frame->StatusText(0), QStringLiteral("Disconnected"));
     EXPECT_TRUE(m_frame->StatusText(1).isEmpty());
     EXPECT_TRUE(m_frame->StatusText(2).isEmpty());
