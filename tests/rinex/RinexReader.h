@@ -21,7 +21,6 @@ struct RnxValue
 struct RnxEpoch
 {
     QDateTime time;
-    int flag = 0;
     std::map<std::string, std::map<std::string, RnxValue>> sats;  // "G05" -> "C1C" -> value (present ones only)
 };
 
@@ -81,7 +80,6 @@ struct RnxFile
             e.time = QDateTime(QDate(l.mid(2, 4).toInt(), l.mid(7, 2).toInt(), l.mid(10, 2).toInt()),
                                QTime(l.mid(13, 2).toInt(), l.mid(16, 2).toInt()), QTimeZone::utc())
                          .addMSecs(qint64(std::llround(sec * 1000)));
-            e.flag = l.mid(31, 1).toInt();
             const int n = l.mid(32, 3).trimmed().toInt();
             for (int k = 0; k < n && i < lines.size(); ++k) {
                 const QByteArray& s = lines[i++];
