@@ -46,10 +46,6 @@ TEST_F(PositionTest, QueryLoadsTheReceiversValuesAndApplySendsEveryStepInOrder)
     EXPECT_EQ(Applied(&result), steps.arg(Ys(32), Ys(20), Ys(24), Ys(19)).split(' '));
     EXPECT_EQ(result, QString());
 
-    Type(W<QLineEdit>("elevationMask"), "abc");
-    EXPECT_EQ(Applied(&result).size(), 5);
-    EXPECT_EQ(result, QStringLiteral("Invalid Positioning Elevation mask"));
-    Type(W<QLineEdit>("elevationMask"), "10");
     Type(W<QLineEdit>("pdopMask"), "");
     EXPECT_EQ(Applied(&result).size(), 6);
     EXPECT_EQ(result, QStringLiteral("Invalid Positioning PDOP mask"));

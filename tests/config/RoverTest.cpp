@@ -3,7 +3,6 @@
 
 #include "PageTestSupport.h"
 
-#include "config/Position.h"
 #include "config/ReceiverCfgDlg.h"
 #include "config/Rover.h"
 
@@ -23,17 +22,12 @@ const QStringList kSolutions{"set,/par/pos/mode/sp,on", "set,/par/pos/mode/cd,on
 
 }  // namespace
 
-TEST_F(RoverTest, StandaloneSendsOnlyItsStepsThenRereadsPositioning)
+TEST_F(RoverTest, StandaloneSendsOnlyItsSteps)
 {
     Open();
-    CPosition position;
-    position.QuerySettings();
-    position.m_bQueried = true;
-    sim->Sim().SetParamValue("/par/pos/elm", "33");
-    EXPECT_EQ(Sets(Applied()), QStringList{"set,/par/pos/mode/cur,sp"} + kSolutions);
-    EXPECT_EQ(Child<QLineEdit>(&position, "elevationMask")->text(), QStringLiteral("33"));
-    EXPECT_FALSE(position.m_bChanged);
-    EXPECT_EQ(Script(), AsScript(QStringList{"set,/par/pos/mode/cur,sp"} + kSolutions));
+    const QStringList steps = QStringList{"set,/par/pos/mode/cur,sp"} + kSolutions;
+    EXPECT_EQ(Sets(Applied()), steps);
+    EXPECT_EQ(Script(), AsScript(steps));
 }
 
 TEST_F(RoverTest, SourcesAreThePortsTheReceiverReports)
