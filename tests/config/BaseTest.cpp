@@ -134,18 +134,16 @@ TEST_F(BaseTest, FirmwareAndMissingParametersDecideWhatIsShownAndSent)
     const struct
     {
         const char* profile;
-        int firmware;
+        bool full;
         const char* enabled;  // rtcmCa, offsetEast, cmrGloType, cmrGloSpin
-    } cases[] = {{"fw21", 2001, "0000"}, {"fw22", 2002, "1111"}};
-    for (const auto& c : cases) {
-        Open(c.profile);
-        EXPECT_EQ(sheet.firmware, c.firmware);
-        EXPECT_EQ(Enabled({W("rtcmCa"), W("offsetEast"), W("cmrGloType"), W("cmrGloSpin")}), c.enabled) << c.profile;
+    } cases[] = {{"fw21", false, "0000"}, {"fw22", true, "1111"}};
+    for (const auto& [profile, full, enabled] : cases) {
+        Open(profile);
+        EXPECT_EQ(Enabled({W("rtcmCa"), W("offsetEast"), W("cmrGloType"), W("cmrGloSpin")}), enabled) << profile;
         const QString applied = Applied().join(' ');
-        const bool full = c.firmware >= CBase::kRtcmCaFirmware;
-        EXPECT_EQ(applied.contains(QLatin1String("meas/ca")), full) << c.profile;
-        EXPECT_EQ(applied.contains(QLatin1String("l2_l1")), full) << c.profile;
-        EXPECT_EQ(Script().join(' ').contains(QLatin1String("glo/type")), full) << c.profile;
+        EXPECT_EQ(applied.contains(QLatin1String("meas/ca")), full) << profile;
+        EXPECT_EQ(applied.contains(QLatin1String("l2_l1")), full) << profile;
+        EXPECT_EQ(Script().join(' ').contains(QLatin1String("glo/type")), full) << profile;
     }
 }
 
