@@ -41,7 +41,11 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("statusTimer"));
     connect(m_timer, &QTimer::timeout, this, [this] {
-        UpdateClockPanes();
+        // While epochs come at least once a second they bring the clock panes along in their own repaint: a
+        // second repaint half a second later, with the caches gone cold, costs about as much as the epoch's.
+        if (!m_lastEpochTick || m_app.Time().tick->TickMs() - *m_lastEpochTick >= kStatusTimerMs) {
+            UpdateClockPanes();
+        }
         UpdateCommandStates();
     });
     m_timer->start(kStatusTimerMs);
@@ -208,16 +212,28 @@ void CMainFrame::UpdateClockPanes()
     const ConnectionState& state = m_app.State();
     if (!state.running) {
         m_lastSeconds = -1;
+        m_lastWallSeconds = -1;
+        m_lastEpochTick.reset();
         return;
     }
     const TimeServices time = m_app.Time();
     const int64_t seconds = (time.tick->TickMs() - state.connectTick) / 1000;
-    // On a tick within the same second the pane keeps its text.
+    // Within the same second the panes keep their texts (epochs call this many times a second).
     if (seconds != m_lastSeconds) {
         m_lastSeconds = seconds;
         m_panes[2]->setText(ConnectedTimeText(seconds));
     }
-    m_panes[1]->setText(time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));
+    const QDateTime now = time.wallClock->LocalNow();
+    if (const int64_t wallSeconds = now.toSecsSinceEpoch(); wallSeconds != m_lastWallSeconds) {
+        m_lastWallSeconds = wallSeconds;
+        m_panes[1]->setText(now.toString(QStringLiteral("HH:mm:ss")));
+    }
+}
+
+void CMainFrame::OnEpochShown()
+{
+    m_lastEpochTick = m_app.Time().tick->TickMs();
+    UpdateClockPanes();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 
 class CMainView;
 class CMessageDlg;
@@ -41,6 +42,8 @@ public:
 
     // One tick of the status-bar timer: the clock and the time since connecting while running.
     void UpdateClockPanes();
+    // An epoch was put on the view: the clock panes change along with it (see the timer).
+    void OnEpochShown();
 
 public slots:
     void OnConnection();
@@ -81,6 +84,8 @@ private:
     QLabel* m_panes[3] = {};
     QTimer* m_timer = nullptr;
     int64_t m_lastSeconds = -1;
+    int64_t m_lastWallSeconds = -1;
+    std::optional<int64_t> m_lastEpochTick;
     bool m_newMessage = false;
     QPointer<CMessageDlg> m_messageDlg;
     int m_closeCount = 0;

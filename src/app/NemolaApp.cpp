@@ -67,6 +67,9 @@ CNemolaApp::CNemolaApp(TimeServices time, QObject* parent)
         CMainView* view = View();
         if (view && m_state.running && session == m_connector->Session()) {
             view->ApplySnapshot(snapshot);
+            if (m_frame) {
+                m_frame->OnEpochShown();
+            }
         }
     });
     connect(c, &CConnector::NewUserMessage, this, [this] {

@@ -187,6 +187,24 @@ TEST_F(MainFrame, ClockPanesShowTimeSinceConnectOnlyWhileRunning)
     state.connectTick = m_time.tick.TickMs() - 24 * 3600 * 1000;
     m_frame->UpdateClockPanes();
     EXPECT_EQ(m_frame->StatusText(2), QStringLiteral("24:00:00"));
+
+    // An epoch moves the panes on; the timer leaves them to the epochs while they come, and moves them on when a
+    // second passes without one.
+    auto* timer = m_frame->findChild<QTimer*>(QStringLiteral("statusTimer"));
+    ASSERT_NE(timer, nullptr);
+    m_time.tick.Advance(1000);
+    m_time.wallClock.Set(QDateTime(QDate(2024, 6, 1), QTime(13, 5, 10)));
+    m_frame->OnEpochShown();
+    EXPECT_EQ(m_frame->StatusText(2), QStringLiteral("24:00:01"));
+    EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:05:10"));
+    m_time.tick.Advance(999);
+    m_time.wallClock.Set(QDateTime(QDate(2024, 6, 1), QTime(13, 5, 11)));
+    QMetaObject::invokeMethod(timer, "timeout");
+    EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:05:10"));
+    m_time.tick.Advance(1);
+    QMetaObject::invokeMethod(timer, "timeout");
+    EXPECT_EQ(m_frame->StatusText(2), QStringLiteral("24:00:02"));
+    EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:05:11"));
 }
 
 TEST(SatelliteTime, ReadsTheReplyAndShowsDateAndTimeWithoutBraces)
