@@ -32,7 +32,7 @@ struct Line
     qreal width = 0;
     qreal advance = 0;
     qreal height = 0;
-    bool ok = false;  // one run, one glyph per character
+    bool ok = false;  // one run
 };
 
 Line LayOut(const QString& text, const QFont& font)
@@ -55,7 +55,7 @@ Line LayOut(const QString& text, const QFont& font)
     const bool more = layout.createLine().isValid();
     layout.endLayout();
     const QList<QGlyphRun> runs = layout.glyphRuns();
-    if (more || runs.size() != 1 || runs[0].glyphIndexes().size() != text.size()) {
+    if (more || runs.size() != 1) {
         return out;
     }
     out.run = runs[0];
@@ -75,7 +75,7 @@ bool DigitsAlike(const QFont& font)
         pairs += QLatin1Char(char('0' + i % 10));
     }
     const Line line = LayOut(pairs, font);
-    if (!line.ok) {
+    if (!line.ok || line.run.positions().size() != pairs.size()) {
         return false;
     }
     const QList<QPointF> at = line.run.positions();
@@ -293,24 +293,32 @@ const CSteadyLabel::ShapeGlyphs& CSteadyLabel::GlyphsFor(const QString& shape, c
     glyphs.advance = zeros.advance;
     glyphs.height = zeros.height;
     // The same shape with each digit in every digit's place: the digits may be put into the zeros' layout only
-    // when none of them moves a glyph or changes one of the other characters' glyphs.
+    // when none of them moves a glyph or changes one of the other characters' glyphs. A font may join letters
+    // ("ff" in "offset"), so the digits' places are found among the glyphs: those that differ between the zeros
+    // and the ones, one per digit, in the text's order.
     const QList<quint32> base = zeros.run.glyphIndexes();
-    for (int d = 0; d <= 9 && glyphs.usable; ++d) {
-        const Line line = d == 0 ? zeros : LayOut(QString(shape).replace(QLatin1Char('0'), QChar(u'0' + d)), font);
+    const qsizetype digitCount = shape.count(QLatin1Char('0'));
+    for (int d = 1; d <= 9 && glyphs.usable && digitCount > 0; ++d) {
+        const Line line = LayOut(QString(shape).replace(QLatin1Char('0'), QChar(u'0' + d)), font);
         glyphs.usable = line.ok && line.run.positions() == zeros.run.positions() && line.width == zeros.width &&
                         line.advance == zeros.advance && line.height == zeros.height;
         const QList<quint32> indexes = glyphs.usable ? line.run.glyphIndexes() : QList<quint32>();
-        bool first = true;
+        std::vector<qsizetype> places;
         for (qsizetype i = 0; i < indexes.size() && glyphs.usable; ++i) {
-            if (shape[i] != QLatin1Char('0')) {
-                glyphs.usable = indexes[i] == base[i];
-            } else if (first) {
-                glyphs.digits[size_t(d)] = indexes[i];
-                first = false;
-            } else {
-                glyphs.usable = indexes[i] == glyphs.digits[size_t(d)];
+            if (indexes[i] == base[i]) {
+                continue;
             }
+            places.push_back(i);
+            glyphs.usable = indexes[i] == indexes[places.front()] && base[i] == base[places.front()];
         }
+        if (d == 1) {
+            glyphs.places = places;
+            glyphs.usable = glyphs.usable && qsizetype(places.size()) == digitCount;
+            glyphs.digits[0] = places.empty() ? 0 : base[places.front()];
+        } else {
+            glyphs.usable = glyphs.usable && places == glyphs.places;
+        }
+        glyphs.digits[size_t(d)] = places.empty() ? 0 : indexes[places.front()];
     }
     return glyphs;
 }
@@ -355,10 +363,11 @@ bool CSteadyLabel::PaintGlyphs()
     }
     background();
     QList<quint32> indexes = glyphs.run.glyphIndexes();
-    for (qsizetype i = 0; i < shown.size(); ++i) {
-        const char16_t u = shown[i].unicode();
+    auto place = glyphs.places.begin();
+    for (const QChar c : shown) {
+        const char16_t u = c.unicode();
         if (u >= '0' && u <= '9') {
-            indexes[i] = glyphs.digits[size_t(u - '0')];
+            indexes[*place++] = glyphs.digits[size_t(u - '0')];
         }
     }
     QGlyphRun run = glyphs.run;
@@ -401,3 +410,4 @@ void CSteadyLabel::leaveEvent(QEvent* event)
     }
     QLabel::leaveEvent(event);
 }
+

@@ -68,6 +68,7 @@ private:
         qreal advance = 0;
         qreal height = 0;
         std::array<quint32, 10> digits{};  // the glyph of each digit in this shape
+        std::vector<qsizetype> places;     // where the text's digits are among the glyphs, in the text's order
         bool usable = false;
     };
     // Draws the text from laid-out glyphs; false when it must go through QLabel (selectable, styled, not a
@@ -87,3 +88,4 @@ private:
     std::vector<ShapeGlyphs> m_shapes;  // the last few shapes shown, latest last
     int m_newShapes = 0;                // shapes laid out since one was found among them
 };
+
