@@ -223,10 +223,10 @@ void CMainFrame::UpdateClockPanes()
         m_lastSeconds = seconds;
         m_panes[2]->setText(ConnectedTimeText(seconds));
     }
-    const QDateTime now = time.wallClock->LocalNow();
-    if (const int64_t wallSeconds = now.toSecsSinceEpoch(); wallSeconds != m_lastWallSeconds) {
+    // Local seconds change with UTC's: every time zone is a whole number of seconds away.
+    if (const int64_t wallSeconds = time.wallClock->UtcMs() / 1000; wallSeconds != m_lastWallSeconds) {
         m_lastWallSeconds = wallSeconds;
-        m_panes[1]->setText(now.toString(QStringLiteral("HH:mm:ss")));
+        m_panes[1]->setText(time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));
     }
 }
 

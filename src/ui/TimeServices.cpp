@@ -17,6 +17,11 @@ QDateTime CLocalWallClock::LocalNow() const
     return QDateTime::currentDateTime();
 }
 
+int64_t CLocalWallClock::UtcMs() const
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
 ISystemClockSetter::Result CSystemClockSetter::SetUtc(const QDateTime& utc)
 {
     Result result;

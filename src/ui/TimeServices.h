@@ -22,6 +22,9 @@ class IWallClock
 public:
     virtual ~IWallClock() = default;
     virtual QDateTime LocalNow() const = 0;
+    // Milliseconds since 1970 UTC: tells when the local second changes without asking for the time zone, which
+    // the C library looks up on the disk again at every local time.
+    virtual int64_t UtcMs() const { return LocalNow().toMSecsSinceEpoch(); }
 };
 
 // Sets the controller's UTC clock.
@@ -47,6 +50,7 @@ class CLocalWallClock : public IWallClock
 {
 public:
     QDateTime LocalNow() const override;
+    int64_t UtcMs() const override;
 };
 
 // Changes the real clock (clock_settime on Linux): needs administrator rights, which is reported as such.
