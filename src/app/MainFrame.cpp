@@ -8,6 +8,7 @@
 #include "app/NemolaApp.h"
 #include "app/LegendDialog.h"
 #include "config/ReceiverCfgDlg.h"
+#include "ui/SteadyLabel.h"
 #include "ui/TimeServices.h"
 
 #include <QAction>
@@ -97,8 +98,9 @@ void CMainFrame::AddLegendEntry()
 
 void CMainFrame::BuildStatusBar()
 {
+    m_clockPanes = {new CTickingLabel(this), new CTickingLabel(this)};
     for (int i = 0; i < 3; ++i) {
-        m_panes[i] = new QLabel(this);
+        m_panes[i] = i == 0 ? new QLabel(this) : m_clockPanes[size_t(i - 1)];
         m_panes[i]->setObjectName(QStringLiteral("statusPane%1").arg(i));
         // Pane 0 takes what the clock panes leave.
         statusBar()->addWidget(m_panes[i], i == 0 ? 1 : 0);
@@ -221,12 +223,12 @@ void CMainFrame::UpdateClockPanes()
     // Within the same second the panes keep their texts (epochs call this many times a second).
     if (seconds != m_lastSeconds) {
         m_lastSeconds = seconds;
-        m_panes[2]->setText(ConnectedTimeText(seconds));
+        m_clockPanes[1]->SetText(ConnectedTimeText(seconds));
     }
     // Local seconds change with UTC's: every time zone is a whole number of seconds away.
     if (const int64_t wallSeconds = time.wallClock->UtcMs() / 1000; wallSeconds != m_lastWallSeconds) {
         m_lastWallSeconds = wallSeconds;
-        m_panes[1]->setText(time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));
+        m_clockPanes[0]->SetText(time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -12,6 +13,7 @@
 class CMainView;
 class CMessageDlg;
 class CNemolaApp;
+class CTickingLabel;
 class QLabel;
 class QMenu;
 class QTimer;
@@ -82,6 +84,7 @@ private:
     CMainView* m_view = nullptr;
     std::map<int, QAction*> m_actions;
     QLabel* m_panes[3] = {};
+    std::array<CTickingLabel*, 2> m_clockPanes{};  // panes 1 and 2: controller clock, time since connecting
     QTimer* m_timer = nullptr;
     int64_t m_lastSeconds = -1;
     int64_t m_lastWallSeconds = -1;

@@ -11,9 +11,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// Digits take the same room in the fonts a status line uses, so texts that differ only in digits measure alike.
 QString DigitShape(const QString& text)
 {
     QString shape = text;
@@ -24,6 +21,8 @@ QString DigitShape(const QString& text)
     }
     return shape;
 }
+
+namespace {
 
 // One line of text laid out as QPainter::drawText lays out a label's single line (left to right, no wrapping).
 struct Line
@@ -411,3 +410,38 @@ void CSteadyLabel::leaveEvent(QEvent* event)
     QLabel::leaveEvent(event);
 }
 
+void CTickingLabel::SetText(const QString& text)
+{
+    if (text == QLabel::text()) {
+        return;
+    }
+    QString shape = DigitShape(text);
+    if (shape != m_shape) {
+        // A new shape may take other room: the layout measures it.
+        Release();
+        m_shape = std::move(shape);
+    } else if (!m_held && isVisible()) {
+        // The layout has placed the last text (a window is laid out when shown, and a text ticks later).
+        setFixedSize(sizeHint().width(), height());
+        m_held = true;
+    }
+    setText(text);
+}
+
+void CTickingLabel::Release()
+{
+    if (m_held) {
+        m_held = false;
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+}
+
+void CTickingLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        Release();
+        m_shape.clear();
+    }
+}

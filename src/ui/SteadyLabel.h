@@ -89,3 +89,29 @@ private:
     int m_newShapes = 0;                // shapes laid out since one was found among them
 };
 
+// A label placed by a layout whose text ticks (a clock in the status bar). A label's new text lays out its whole
+// window again and repaints all of the layout's row, though a time takes the room of the last time: texts of one
+// digit shape measure alike. After the first text of a shape the label holds the size the layout gave it (the
+// width its size hint asks for, the height of its row) until the shape, the font or the style changes, so that
+// the next texts repaint the label alone.
+class CTickingLabel : public QLabel
+{
+    Q_OBJECT
+
+public:
+    using QLabel::QLabel;
+
+    void SetText(const QString& text);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void Release();
+
+    QString m_shape;
+    bool m_held = false;
+};
+
+// The text with every digit a zero: texts of one shape take the same room in the fonts a status line uses.
+QString DigitShape(const QString& text);

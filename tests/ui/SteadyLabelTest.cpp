@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -126,3 +127,57 @@ TEST(SteadyLabel, DrawsEveryValueWithThePixelsOfAPlainLabel)
     }
 }
 
+// A ticking label sits where a plain label with the same texts sits, in a status bar as in the main window, while
+// its texts keep their shape, grow, and change font; and a tick of the same shape lays nothing out again.
+TEST(TickingLabel, TakesAPlainLabelsPlaceAndLaysNothingOutForATick)
+{
+    QStatusBar live;
+    QStatusBar plain;
+    auto* ticking = new CTickingLabel;
+    auto* label = new QLabel;
+    for (auto [bar, pane] : {std::pair<QStatusBar*, QLabel*>{&live, ticking}, {&plain, label}}) {
+        bar->addWidget(new QLabel(QStringLiteral("Connected")), 1);
+        bar->addWidget(pane);
+        bar->resize(300, 30);
+        bar->show();
+    }
+    struct LayoutCounter : QObject
+    {
+        int requests = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            requests += e->type() == QEvent::LayoutRequest;
+            return false;
+        }
+    } counter;
+    live.installEventFilter(&counter);
+    const auto show = [&](const char* text) {
+        ticking->SetText(QString::fromLatin1(text));
+        label->setText(QString::fromLatin1(text));
+        QApplication::processEvents();
+        EXPECT_EQ(ticking->geometry(), label->geometry()) << text;
+    };
+    for (const char* text : {"00:00:05", "00:00:06", "00:00:07"}) {
+        show(text);
+    }
+    counter.requests = 0;
+    show("00:00:08");
+    show("00:00:09");
+    EXPECT_EQ(counter.requests, 0);
+    for (const char* text : {"1d 00:00:00", "1d 00:00:01", "1d 00:00:02"}) {
+        show(text);
+    }
+    QFont big = QApplication::font();
+    big.setPointSize(big.pointSize() * 2);
+    ticking->setFont(big);
+    label->setFont(big);
+    QApplication::processEvents();
+    EXPECT_EQ(ticking->geometry(), label->geometry()) << "a new font";
+    for (const char* text : {"1d 00:00:03", "1d 00:00:04", "1d 00:00:05"}) {
+        show(text);
+    }
+    ticking->SetText(QString());
+    label->setText(QString());
+    QApplication::processEvents();
+    EXPECT_EQ(ticking->geometry(), label->geometry());
+}
