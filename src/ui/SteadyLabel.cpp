@@ -246,7 +246,7 @@ void CSteadyLabel::DrawBackground()
 
 void CSteadyLabel::paintEvent(QPaintEvent* event)
 {
-    if (PaintGlyphs()) {
+    if (m_glyphs.Paint(this, m_background)) {
         return;
     }
     if (!m_background.isNull()) {
@@ -256,13 +256,13 @@ void CSteadyLabel::paintEvent(QPaintEvent* event)
     QLabel::paintEvent(event);
 }
 
-const CSteadyLabel::ShapeGlyphs& CSteadyLabel::GlyphsFor(const QString& shape, const QFont& font)
+const CLabelGlyphs::ShapeGlyphs& CLabelGlyphs::GlyphsFor(const QString& shape, const QFont& font, int dpi)
 {
     // The layouts depend on the font alone; QFont's equality leaves out the resolution they were made for.
-    if (font != m_glyphFont || logicalDpiY() != m_glyphDpi) {
+    if (font != m_font || dpi != m_dpi) {
         m_shapes.clear();
-        m_glyphFont = font;
-        m_glyphDpi = logicalDpiY();
+        m_font = font;
+        m_dpi = dpi;
         m_digitsAlike = DigitsAlike(font);
         m_newShapes = 0;
     }
@@ -322,31 +322,31 @@ const CSteadyLabel::ShapeGlyphs& CSteadyLabel::GlyphsFor(const QString& shape, c
     return glyphs;
 }
 
-bool CSteadyLabel::PaintGlyphs()
+bool CLabelGlyphs::Paint(QLabel* label, const QPixmap& background)
 {
     // Where QLabel would draw anything else than one line through the style's drawItemText, or where that could
     // be a style's own, it draws.
-    const QString& shown = text();
-    if ((textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)) ||
-        focusPolicy() != Qt::NoFocus || textFormat() != Qt::PlainText || wordWrap() ||
-        !isEnabled() || indent() > 0 || frameWidth() != 0 || buddy() != nullptr ||
-        qstrcmp(style()->metaObject()->className(), "QFusionStyle") != 0 || !PlainLatinLine(shown)) {
+    const QString shown = label->text();
+    if ((label->textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)) ||
+        label->focusPolicy() != Qt::NoFocus || label->textFormat() != Qt::PlainText || label->wordWrap() ||
+        !label->isEnabled() || label->indent() > 0 || label->frameWidth() != 0 || label->buddy() != nullptr ||
+        qstrcmp(label->style()->metaObject()->className(), "QFusionStyle") != 0 || !PlainLatinLine(shown)) {
         return false;
     }
-    QPainter painter(this);
-    const auto background = [&] {
-        if (!m_background.isNull()) {
-            painter.drawPixmap(0, 0, m_background);
+    QPainter painter(label);
+    const auto drawBackground = [&] {
+        if (!background.isNull()) {
+            painter.drawPixmap(0, 0, background);
         }
     };
     if (shown.isEmpty()) {
-        background();
+        drawBackground();
         return true;
     }
-    const ShapeGlyphs& glyphs = GlyphsFor(DigitShape(shown), painter.font());
-    const int m = margin();
-    const QRectF r = contentsRect().adjusted(m, m, -m, -m);
-    const Qt::Alignment align = QStyle::visualAlignment(Qt::LeftToRight, alignment());
+    const ShapeGlyphs& glyphs = GlyphsFor(DigitShape(shown), painter.font(), label->logicalDpiY());
+    const int m = label->margin();
+    const QRectF r = label->contentsRect().adjusted(m, m, -m, -m);
+    const Qt::Alignment align = QStyle::visualAlignment(Qt::LeftToRight, label->alignment());
     qreal top = 0;
     if (align & Qt::AlignBottom) {
         top = r.height() - glyphs.height;
@@ -360,7 +360,7 @@ bool CSteadyLabel::PaintGlyphs()
         painter.end();
         return false;
     }
-    background();
+    drawBackground();
     QList<quint32> indexes = glyphs.run.glyphIndexes();
     auto place = glyphs.places.begin();
     for (const QChar c : shown) {
@@ -372,8 +372,8 @@ bool CSteadyLabel::PaintGlyphs()
     QGlyphRun run = glyphs.run;
     run.setGlyphIndexes(indexes);
     QStyleOption option;
-    option.initFrom(this);
-    painter.setPen(QPen(option.palette.brush(foregroundRole()), painter.pen().widthF()));
+    option.initFrom(label);
+    painter.setPen(QPen(option.palette.brush(label->foregroundRole()), painter.pen().widthF()));
     const qreal spareAdvance = r.width() - glyphs.advance;
     const qreal x = (align & Qt::AlignRight) ? spareAdvance : (align & Qt::AlignHCenter) ? spareAdvance / 2 : 0;
     painter.drawGlyphRun(QPointF(r.x() + x, r.y() + top), run);
@@ -410,6 +410,11 @@ void CSteadyLabel::leaveEvent(QEvent* event)
     QLabel::leaveEvent(event);
 }
 
+CTickingLabel::CTickingLabel(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+}
+
 void CTickingLabel::SetText(const QString& text)
 {
     if (text == QLabel::text()) {
@@ -426,6 +431,13 @@ void CTickingLabel::SetText(const QString& text)
         m_held = true;
     }
     setText(text);
+}
+
+void CTickingLabel::paintEvent(QPaintEvent* event)
+{
+    if (!m_glyphs.Paint(this, QPixmap())) {
+        QLabel::paintEvent(event);
+    }
 }
 
 void CTickingLabel::Release()

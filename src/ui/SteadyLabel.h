@@ -11,6 +11,39 @@
 #include <array>
 #include <vector>
 
+// Draws a label's text as QLabel draws one plain line, from the glyphs of a line laid out once per shape of its
+// text (its digits as zeros) with the digits' glyphs put in: the same pixels, where the font shows that digits
+// neither change the spacing nor the glyphs around them, without shaping the text at every new value.
+class CLabelGlyphs
+{
+public:
+    // Draws `background` (when it has one) and the text; false, having drawn nothing, where QLabel must draw
+    // (selectable, styled, not a plain line of Latin-1 text, a text that does not fit, or a font whose digits
+    // shape differently). Called from the label's paint event.
+    bool Paint(QLabel* label, const QPixmap& background);
+
+private:
+    // The glyphs of one shape of text, laid out as QPainter::drawText lays out a line, the digits as zeros.
+    struct ShapeGlyphs
+    {
+        QString shape;
+        QGlyphRun run;  // positions from the line's top left
+        qreal width = 0;
+        qreal advance = 0;
+        qreal height = 0;
+        std::array<quint32, 10> digits{};  // the glyph of each digit in this shape
+        std::vector<qsizetype> places;     // where the text's digits are among the glyphs, in the text's order
+        bool usable = false;
+    };
+    const ShapeGlyphs& GlyphsFor(const QString& shape, const QFont& font, int dpi);
+
+    QFont m_font;
+    int m_dpi = 0;  // none yet: the first paint lays out afresh
+    bool m_digitsAlike = false;  // in m_font, every digit next to every digit takes the same room
+    std::vector<ShapeGlyphs> m_shapes;  // the last few shapes shown, latest last
+    int m_newShapes = 0;                // shapes laid out since one was found among them
+};
+
 // A label for values that change many times a second (the live view), showing them as a QLabel with selectable
 // text would, at a fraction of the cost:
 // - A QLabel whose size may change lays its whole window out again at every new text. A steady label has a fixed
@@ -22,9 +55,8 @@
 //   tab page's pane. A steady label keeps a picture of what lies beneath it, drawn by those widgets themselves,
 //   and paints that instead (it is opaque while it has one). The picture is drawn again after the label or one
 //   of the widgets it sits in moved, was resized or changed palette, style or font.
-// - A label shapes its text through the font's text engine at every new value. A steady label draws the glyphs
-//   of a line laid out once per shape of its text (its digits as zeros), with the digits' glyphs put in: the same
-//   pixels, where the font shows that digits neither change the spacing nor the glyphs around them.
+// - A label shapes its text through the font's text engine at every new value. A steady label draws it from
+//   glyphs laid out once per shape of text (CLabelGlyphs).
 class CSteadyLabel : public QLabel
 {
     Q_OBJECT
@@ -59,34 +91,13 @@ private:
     // A change of the label or of a widget it sits in.
     void OnChange(QEvent::Type type);
 
-    // The glyphs of one shape of text, laid out as QPainter::drawText lays out a line, the digits as zeros.
-    struct ShapeGlyphs
-    {
-        QString shape;
-        QGlyphRun run;  // positions from the line's top left
-        qreal width = 0;
-        qreal advance = 0;
-        qreal height = 0;
-        std::array<quint32, 10> digits{};  // the glyph of each digit in this shape
-        std::vector<qsizetype> places;     // where the text's digits are among the glyphs, in the text's order
-        bool usable = false;
-    };
-    // Draws the text from laid-out glyphs; false when it must go through QLabel (selectable, styled, not a
-    // plain line of Latin-1 text, or a font whose digits shape differently).
-    bool PaintGlyphs();
-    const ShapeGlyphs& GlyphsFor(const QString& shape, const QFont& font);
-
     QString m_widest;
     // The last text measured with its digits as zeros: a text of the same shape needs no new measuring.
     QString m_measuredShape;
     QPixmap m_background;
     bool m_backgroundDue = false;
     QList<QPointer<QWidget>> m_watched;
-    QFont m_glyphFont;
-    int m_glyphDpi = 0;  // none yet: the first paint lays out afresh
-    bool m_digitsAlike = false;  // in m_glyphFont, every digit next to every digit takes the same room
-    std::vector<ShapeGlyphs> m_shapes;  // the last few shapes shown, latest last
-    int m_newShapes = 0;                // shapes laid out since one was found among them
+    CLabelGlyphs m_glyphs;
 };
 
 // A label placed by a layout whose text ticks (a clock in the status bar). A label's new text lays out its whole
@@ -99,18 +110,20 @@ class CTickingLabel : public QLabel
     Q_OBJECT
 
 public:
-    using QLabel::QLabel;
+    explicit CTickingLabel(QWidget* parent = nullptr);
 
     void SetText(const QString& text);
 
 protected:
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void Release();
 
     QString m_shape;
     bool m_held = false;
+    CLabelGlyphs m_glyphs;
 };
 
 // The text with every digit a zero: texts of one shape take the same room in the fonts a status line uses.

@@ -127,8 +127,9 @@ TEST(SteadyLabel, DrawsEveryValueWithThePixelsOfAPlainLabel)
     }
 }
 
-// A ticking label sits where a plain label with the same texts sits, in a status bar as in the main window, while
-// its texts keep their shape, grow, and change font; and a tick of the same shape lays nothing out again.
+// A ticking label sits where a plain label with the same texts sits and shows its pixels, in a status bar as in the
+// main window, while its texts keep their shape, grow, and change font; and a tick of the same shape lays nothing
+// out again.
 TEST(TickingLabel, TakesAPlainLabelsPlaceAndLaysNothingOutForATick)
 {
     QStatusBar live;
@@ -156,6 +157,7 @@ TEST(TickingLabel, TakesAPlainLabelsPlaceAndLaysNothingOutForATick)
         label->setText(QString::fromLatin1(text));
         QApplication::processEvents();
         EXPECT_EQ(ticking->geometry(), label->geometry()) << text;
+        EXPECT_TRUE(live.grab().toImage() == plain.grab().toImage()) << text;
     };
     for (const char* text : {"00:00:05", "00:00:06", "00:00:07"}) {
         show(text);
