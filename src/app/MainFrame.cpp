@@ -41,9 +41,9 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("statusTimer"));
+    // While epochs come at least once a second they do the timer's work (OnEpochShown) and hold the timer off: a
+    // wake-up of its own, with the caches gone cold, costs about as much as an epoch's whole work.
     connect(m_timer, &QTimer::timeout, this, [this] {
-        // While epochs come at least once a second they bring the clock panes along in their own repaint: a
-        // second repaint half a second later, with the caches gone cold, costs about as much as the epoch's.
         if (!m_lastEpochTick || m_app.Time().tick->TickMs() - *m_lastEpochTick >= kStatusTimerMs) {
             UpdateClockPanes();
         }
@@ -178,6 +178,7 @@ MenuContext CMainFrame::Context() const
 
 void CMainFrame::UpdateCommandStates()
 {
+    m_statesTick = m_app.Time().tick->TickMs();
     const MenuContext context = Context();
     for (const MenuEntry& entry : MenuEntries()) {
         if (QAction* action = Action(entry.id)) {
@@ -234,8 +235,13 @@ void CMainFrame::UpdateClockPanes()
 
 void CMainFrame::OnEpochShown()
 {
-    m_lastEpochTick = m_app.Time().tick->TickMs();
+    const int64_t now = m_app.Time().tick->TickMs();
+    m_lastEpochTick = now;
     UpdateClockPanes();
+    if (now - m_statesTick >= kStatusTimerMs) {
+        UpdateCommandStates();
+    }
+    m_timer->start(kStatusTimerMs);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

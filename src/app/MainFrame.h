@@ -44,7 +44,8 @@ public:
 
     // One tick of the status-bar timer: the clock and the time since connecting while running.
     void UpdateClockPanes();
-    // An epoch was put on the view: the clock panes change along with it (see the timer).
+    // An epoch was put on the view: the clock panes and the menu entries' states change along with it, and the
+    // status timer waits for epochs to stop.
     void OnEpochShown();
 
 public slots:
@@ -89,6 +90,7 @@ private:
     int64_t m_lastSeconds = -1;
     int64_t m_lastWallSeconds = -1;
     std::optional<int64_t> m_lastEpochTick;
+    int64_t m_statesTick = 0;  // when the menu entries' states were last brought up to date
     bool m_newMessage = false;
     QPointer<CMessageDlg> m_messageDlg;
     int m_closeCount = 0;

@@ -205,6 +205,16 @@ TEST_F(MainFrame, ClockPanesShowTimeSinceConnectOnlyWhileRunning)
     QMetaObject::invokeMethod(timer, "timeout");
     EXPECT_EQ(m_frame->StatusText(2), QStringLiteral("24:00:02"));
     EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:05:11"));
+
+    // Epochs bring the menu entries' states up to date too, once a second.
+    ASSERT_FALSE(m_frame->Action(cmd::kConnection)->isEnabled());
+    state.running = false;
+    m_time.tick.Advance(999);
+    m_frame->OnEpochShown();
+    EXPECT_FALSE(m_frame->Action(cmd::kConnection)->isEnabled());
+    m_time.tick.Advance(1);
+    m_frame->OnEpochShown();
+    EXPECT_TRUE(m_frame->Action(cmd::kConnection)->isEnabled());
 }
 
 TEST(SatelliteTime, ReadsTheReplyAndShowsDateAndTimeWithoutBraces)
