@@ -11,6 +11,9 @@
 
 #include <algorithm>
 
+namespace {
+
+// Digits take the same room in the fonts a status line uses, so texts that differ only in digits measure alike.
 QString DigitShape(const QString& text)
 {
     QString shape = text;
@@ -21,8 +24,6 @@ QString DigitShape(const QString& text)
     }
     return shape;
 }
-
-namespace {
 
 // One line of text laid out as QPainter::drawText lays out a label's single line (left to right, no wrapping).
 struct Line

@@ -104,7 +104,7 @@ private:
 // window again and repaints all of the layout's row, though a time takes the room of the last time: texts of one
 // digit shape measure alike. After the first text of a shape the label holds the size the layout gave it (the
 // width its size hint asks for, the height of its row) until the shape, the font or the style changes, so that
-// the next texts repaint the label alone.
+// the next texts repaint the label alone. It draws its text from glyphs (CLabelGlyphs).
 class CTickingLabel : public QLabel
 {
     Q_OBJECT
@@ -125,6 +125,3 @@ private:
     bool m_held = false;
     CLabelGlyphs m_glyphs;
 };
-
-// The text with every digit a zero: texts of one shape take the same room in the fonts a status line uses.
-QString DigitShape(const QString& text);
