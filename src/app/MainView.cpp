@@ -242,7 +242,6 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
     const int page = CurrentPage();
     m_lastPg = s.lastPg;
     m_location = s;
-    m_location.lists = {};
     m_locationStale = true;
     if (page == kLocationPage) {
         ShowLocation();
@@ -271,7 +270,7 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
 void CMainView::ShowLocation()
 {
     m_locationStale = false;
-    const StatusSnapshot& s = m_location;
+    const StatusTexts& s = m_location;
     SetText(m_targetLat, s.targetLat);
     SetText(m_targetLon, s.targetLon);
     SetText(m_target, s.target);

@@ -111,6 +111,6 @@ private:
     CSteadyLabel* m_eventB = nullptr;
     QPushButton* m_stop = nullptr;
     QByteArray m_lastPg;
-    StatusSnapshot m_location;  // the last snapshot's Location page fields
+    StatusTexts m_location;  // the last snapshot's Location page fields
     bool m_locationStale = false;
 };

@@ -48,8 +48,9 @@ struct DegreeParts
 };
 DegreeParts SplitDegrees(double valueDeg, int secondDecimals);
 
-// Everything the main view shows, as texts. The connection thread builds it; the GUI thread shows it.
-struct StatusSnapshot
+// Everything the main view shows, as texts (StatusSnapshot). The connection thread builds it; the GUI thread
+// shows it. Here its texts, without the satellite lists.
+struct StatusTexts
 {
     // "Location" page
     QString targetLat;
@@ -75,7 +76,10 @@ struct StatusSnapshot
     QString eventB;
     // The first body bytes of the last "PG" (empty before one and after a reset), for the target dialog.
     QByteArray lastPg;
+};
 
+struct StatusSnapshot : StatusTexts
+{
     std::array<std::vector<QStringList>, kListCount> lists;
 };
 
