@@ -42,7 +42,9 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("statusTimer"));
     // While epochs come at least once a second they do the timer's work (OnEpochShown) and hold the timer off: a
-    // wake-up of its own, with the caches gone cold, costs about as much as an epoch's whole work.
+    // wake-up of its own, with the caches gone cold, costs about as much as an epoch's whole work. Precise, so
+    // that it never fires early and finds the last epoch less than a second old.
+    m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] {
         if (!m_lastEpochTick || m_app.Time().tick->TickMs() - *m_lastEpochTick >= kStatusTimerMs) {
             UpdateClockPanes();
