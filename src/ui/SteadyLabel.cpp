@@ -208,6 +208,7 @@ void CSteadyLabel::ForgetBackground()
 {
     if (!m_background.isNull()) {
         m_background = QPixmap();
+        m_backgroundFill = QColor();
         setAttribute(Qt::WA_OpaquePaintEvent, false);
         update();
     }
@@ -242,17 +243,35 @@ void CSteadyLabel::DrawBackground()
         }
     }
     m_background = picture;
+    // Most values sit on a plain colour: filling with it spares reading the picture at every paint.
+    const QImage image = picture.toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb first = image.pixel(0, 0);
+    bool plain = true;
+    for (int y = 0; y < image.height() && plain; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        plain = std::all_of(line, line + image.width(), [first](QRgb pixel) { return pixel == first; });
+    }
+    m_backgroundFill = plain ? QColor::fromRgb(first) : QColor();
     setAttribute(Qt::WA_OpaquePaintEvent, true);
+}
+
+void CSteadyLabel::PaintBackground(QPainter& painter) const
+{
+    if (m_backgroundFill.isValid()) {
+        painter.fillRect(rect(), m_backgroundFill);
+    } else if (!m_background.isNull()) {
+        painter.drawPixmap(0, 0, m_background);
+    }
 }
 
 void CSteadyLabel::paintEvent(QPaintEvent* event)
 {
-    if (m_glyphs.Paint(this, m_background)) {
+    if (m_glyphs.Paint(this, [this](QPainter& painter) { PaintBackground(painter); })) {
         return;
     }
-    if (!m_background.isNull()) {
+    {
         QPainter painter(this);
-        painter.drawPixmap(0, 0, m_background);
+        PaintBackground(painter);
     }
     QLabel::paintEvent(event);
 }
@@ -323,7 +342,7 @@ const CLabelGlyphs::ShapeGlyphs& CLabelGlyphs::GlyphsFor(const QString& shape, c
     return glyphs;
 }
 
-bool CLabelGlyphs::Paint(QLabel* label, const QPixmap& background)
+bool CLabelGlyphs::Paint(QLabel* label, const std::function<void(QPainter&)>& background)
 {
     // Where QLabel would draw anything else than one line through the style's drawItemText, or where that could
     // be a style's own, it draws.
@@ -336,8 +355,8 @@ bool CLabelGlyphs::Paint(QLabel* label, const QPixmap& background)
     }
     QPainter painter(label);
     const auto drawBackground = [&] {
-        if (!background.isNull()) {
-            painter.drawPixmap(0, 0, background);
+        if (background) {
+            background(painter);
         }
     };
     if (shown.isEmpty()) {
@@ -436,7 +455,7 @@ void CTickingLabel::SetText(const QString& text)
 
 void CTickingLabel::paintEvent(QPaintEvent* event)
 {
-    if (!m_glyphs.Paint(this, QPixmap())) {
+    if (!m_glyphs.Paint(this, {})) {
         QLabel::paintEvent(event);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QEvent>
 #include <QFont>
 #include <QGlyphRun>
@@ -9,6 +10,7 @@
 #include <QPointer>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 // Draws a label's text as QLabel draws one plain line, from the glyphs of a line laid out once per shape of its
@@ -17,10 +19,10 @@
 class CLabelGlyphs
 {
 public:
-    // Draws `background` (when it has one) and the text; false, having drawn nothing, where QLabel must draw
+    // Draws the background (when given) and the text; false, having drawn nothing, where QLabel must draw
     // (selectable, styled, not a plain line of Latin-1 text, a text that does not fit, or a font whose digits
     // shape differently). Called from the label's paint event.
-    bool Paint(QLabel* label, const QPixmap& background);
+    bool Paint(QLabel* label, const std::function<void(QPainter&)>& background);
 
 private:
     // The glyphs of one shape of text, laid out as QPainter::drawText lays out a line, the digits as zeros.
@@ -86,6 +88,7 @@ private:
     // from inside a paint event.
     void ForgetBackground();
     void DrawBackground();
+    void PaintBackground(QPainter& painter) const;
     // Watches the widgets the label sits in for changes that alter what lies beneath it.
     void WatchAncestors();
     // A change of the label or of a widget it sits in.
@@ -95,6 +98,7 @@ private:
     // The last text measured with its digits as zeros: a text of the same shape needs no new measuring.
     QString m_measuredShape;
     QPixmap m_background;
+    QColor m_backgroundFill;  // the picture's one colour, when it has only one
     bool m_backgroundDue = false;
     QList<QPointer<QWidget>> m_watched;
     CLabelGlyphs m_glyphs;
