@@ -57,14 +57,17 @@ struct Page
     QGroupBox* box = nullptr;
 };
 
-struct PaintCounter : QObject
+// Counts the events of one type a widget gets.
+struct EventCounter : QObject
 {
-    int paints = 0;
+    explicit EventCounter(QEvent::Type counted) : type(counted) {}
     bool eventFilter(QObject*, QEvent* e) override
     {
-        paints += e->type() == QEvent::Paint;
+        count += e->type() == type;
         return false;
     }
+    QEvent::Type type;
+    int count = 0;
 };
 
 }  // namespace
@@ -76,7 +79,7 @@ TEST(SteadyLabel, RepaintsItselfAloneWithThePixelsOfAPlainLabel)
     auto* steady = new CSteadyLabel;
     Page live(steady);
     Page plain(new QLabel);
-    PaintCounter counter;
+    EventCounter counter(QEvent::Paint);
     live.box->installEventFilter(&counter);
     const auto show = [&](const QString& text) {
         steady->SetText(text);
@@ -93,9 +96,9 @@ TEST(SteadyLabel, RepaintsItselfAloneWithThePixelsOfAPlainLabel)
     expectSame("first paint");
     EXPECT_TRUE(steady->testAttribute(Qt::WA_OpaquePaintEvent));
 
-    counter.paints = 0;
+    counter.count = 0;
     show(QStringLiteral("50°05' 13.2264\" N"));
-    EXPECT_EQ(counter.paints, 0) << "the group box was painted again for a new value";
+    EXPECT_EQ(counter.count, 0) << "the group box was painted again for a new value";
     expectSame("a new value");
 
     live.tabs.resize(300, 200);
@@ -165,15 +168,7 @@ TEST(TickingLabel, TakesAPlainLabelsPlaceAndLaysNothingOutForATick)
         bar->resize(300, 30);
         bar->show();
     }
-    struct LayoutCounter : QObject
-    {
-        int requests = 0;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            requests += e->type() == QEvent::LayoutRequest;
-            return false;
-        }
-    } counter;
+    EventCounter counter(QEvent::LayoutRequest);
     live.installEventFilter(&counter);
     const auto show = [&](const char* text) {
         ticking->SetText(QString::fromLatin1(text));
@@ -185,10 +180,9 @@ TEST(TickingLabel, TakesAPlainLabelsPlaceAndLaysNothingOutForATick)
     for (const char* text : {"00:00:05", "00:00:06", "00:00:07"}) {
         show(text);
     }
-    counter.requests = 0;
+    counter.count = 0;
     show("00:00:08");
-    show("00:00:09");
-    EXPECT_EQ(counter.requests, 0);
+    EXPECT_EQ(counter.count, 0);
     for (const char* text : {"1d 00:00:00", "1d 00:00:01", "1d 00:00:02"}) {
         show(text);
     }
@@ -198,11 +192,7 @@ TEST(TickingLabel, TakesAPlainLabelsPlaceAndLaysNothingOutForATick)
     label->setFont(big);
     QApplication::processEvents();
     EXPECT_EQ(ticking->geometry(), label->geometry()) << "a new font";
-    for (const char* text : {"1d 00:00:03", "1d 00:00:04", "1d 00:00:05"}) {
+    for (const char* text : {"1d 00:00:03", "1d 00:00:04", ""}) {
         show(text);
     }
-    ticking->SetText(QString());
-    label->setText(QString());
-    QApplication::processEvents();
-    EXPECT_EQ(ticking->geometry(), label->geometry());
 }
