@@ -261,9 +261,11 @@ void Observables(CBits& m, const EpochSat& s, bool glonass)
     const double modulus = glonass ? 599584.916 : 299792.458;
     const double l1 = Wgs84::kC / CarrierHz(*s.sat, SimSignal::CaL1);
     const double l2 = Wgs84::kC / CarrierHz(*s.sat, SimSignal::PL2);
-    const double r1 = s.pseudorange[0] * Wgs84::kC;
-    const int64_t ambiguity = int64_t(std::floor(r1 / modulus));
-    const int64_t rest = std::llround((r1 - double(ambiguity) * modulus) / 0.02);
+    const int64_t ambiguity = int64_t(std::floor(s.pseudorange[0] * Wgs84::kC / modulus));
+    const int64_t rest = std::llround((s.pseudorange[0] * Wgs84::kC - double(ambiguity) * modulus) / 0.02);
+    // Every difference below is taken against the L1 pseudorange as transmitted, rounded to its 0.02 m, so that a
+    // decoder gets phase and L2 code back to their own fields' resolution.
+    const double r1 = double(ambiguity) * modulus + double(rest) * 0.02;
     m.Put(uint64_t(s.sat->number), 6);
     m.Put(0, 1);  // C/A code
     if (glonass) {

@@ -7,10 +7,14 @@
 #include "sim/Simulator.h"
 #include "sim/SkyModel.h"
 
+#include <QDateTime>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -161,4 +165,50 @@ TEST(ForeignMessageTest, IdentifierOnceGapsAndTimeJumps)
     EXPECT_EQ(times(1000), std::vector<int64_t>{t0 + 4000 - 7000});
     sim.InjectTimeJump(3600000);
     EXPECT_EQ(times(1000), std::vector<int64_t>{t0 + 5000 - 7000 + 3600000});
+}
+
+// A decoder gets back from 1004 and 1012 the receiver's own codes to 0.02 m and phases to 0.5 mm (less whole
+// 1500-cycle steps): every difference field is taken against the L1 code as it is sent.
+TEST(ForeignMessageTest, Rtcm3ObservablesDecodeToTheReceiversValuesWithinTheirResolution)
+{
+    const int64_t start = QDateTime(QDate(2024, 6, 1), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch();
+    CMessageGenerator g(50.087, 14.421, 245, 7, start);
+    int checked = 0;
+    for (int64_t t = 30000; t <= 90000; t += 20000) {
+        g.Step(t);
+        const EpochData& e = g.Epoch(t, {});
+        for (const bool glonass : {false, true}) {
+            const QByteArray f = Rtcm3Frame(glonass ? 1012 : 1004, e, g.Sky().SiteEcef(), 0, start + t, false);
+            int at = glonass ? 52 : 55;
+            auto take = [&](int count, bool isSigned = false) {
+                at += count;
+                return isSigned ? SignedBits(f, at - count, count) : int64_t(Bits(f, at - count, count));
+            };
+            const int n = int(take(9) >> 4);  // count, smoothing, interval
+            for (int i = 0; i < n; ++i, ++checked) {
+                const int number = int(take(6));
+                const int64_t rest = (take(glonass ? 6 : 1), take(glonass ? 25 : 24));  // after code, channel
+                const int64_t phase1 = take(20, true);
+                const double r1 = double((take(7), take(glonass ? 7 : 8))) * (glonass ? 599584.916 : 299792.458) +
+                                  double(rest) * 0.02;
+                const double r2 = r1 + double((take(10), take(14, true))) * 0.02;  // after C/N0, code type
+                const int64_t phase2 = (take(20, true));
+                take(15);
+                const auto s = std::find_if(e.sats.begin(), e.sats.end(), [&](const EpochSat& x) {
+                    return x.sat->number == number && (x.sat->system == GnssSystem::Glonass) == glonass &&
+                           x.sat->system <= GnssSystem::Glonass;
+                });
+                ASSERT_NE(s, e.sats.end()) << number;
+                EXPECT_LE(std::fabs(r1 - s->pseudorange[0] * Wgs84::kC), 0.01 + 1e-6) << number;
+                EXPECT_LE(std::fabs(r2 - s->pseudorange[2] * Wgs84::kC), 0.01 + 1e-6) << number;
+                for (const auto& [band, field, phase] : {std::tuple(SimSignal::CaL1, phase1, s->phase[0]),
+                                                         std::tuple(SimSignal::PL2, phase2, s->phase[2])}) {
+                    const double lambda = Wgs84::kC / CarrierHz(*s->sat, band);
+                    const double cycles = (r1 + double(field) * 0.0005) / lambda - phase;
+                    EXPECT_LE(std::fabs(cycles - std::round(cycles / 1500) * 1500) * lambda, 0.00025 + 1e-6) << number;
+                }
+            }
+        }
+    }
+    EXPECT_GE(checked, 30);
 }
