@@ -112,12 +112,10 @@ QByteArray CRinexWriter::Navigation(const KvsResult& data, const RinexHeaderInfo
             const double tk =
                 std::fmod(double(kGpsEpoch.secsTo(dayStart.addSecs(Get<int32_t>(b, 4) - 3 * 3600))), 604800.0);
             out += Head('R', slot, toc, -double(Get<float>(b, 71)), Get<float>(b, 75), tk);
-            out += Line(
-                {Get<double>(b, 15) / 1e3, Get<float>(b, 39) / 1e3, Get<float>(b, 51) / 1e3, double(uint8_t(b[12]))});
-            out += Line(
-                {Get<double>(b, 23) / 1e3, Get<float>(b, 43) / 1e3, Get<float>(b, 55) / 1e3, double(int8_t(b[1]))});
-            out += Line(
-                {Get<double>(b, 31) / 1e3, Get<float>(b, 47) / 1e3, Get<float>(b, 59) / 1e3, double(uint8_t(b[13]))});
+            // The state is in km, km/s and km/s^2 in the message as in RINEX.
+            out += Line({Get<double>(b, 15), Get<float>(b, 39), Get<float>(b, 51), double(uint8_t(b[12]))});
+            out += Line({Get<double>(b, 23), Get<float>(b, 43), Get<float>(b, 55), double(int8_t(b[1]))});
+            out += Line({Get<double>(b, 31), Get<float>(b, 47), Get<float>(b, 59), double(uint8_t(b[13]))});
         }
     }
     return out;

@@ -1,6 +1,7 @@
 #include "sim/MessageGenerator.h"
 
 #include "link/Checksum.h"
+#include "sim/GlonassOrbit.h"
 #include "sim/SimMessages.h"
 
 #include <QDateTime>
@@ -271,6 +272,9 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
     e.clockOffset = offset - std::round(offset / 1e-3) * 1e-3;
     e.oscillator = (SimNoise::Uniform(m_seed, kNoiseClock, 4) - 0.5) * 1.2e-6 + 5e-9 * std::sin(2 * kPi * ts / 3600);
 
+    // The epoch is tagged with the receiver's time: its signals arrived when true time was that less the receiver
+    // clock's offset.
+    const double arrival = ts - e.clockOffset;
     const std::vector<SimSatellite>& sats = m_sky.Satellites();
     std::vector<Vec3> los;
     std::vector<bool> ownClock;
@@ -282,7 +286,7 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
         const SimSatellite& s = sats[i];
         EpochSat es;
         es.sat = &s;
-        es.view = m_sky.View(s, ts);
+        es.view = m_sky.View(s, arrival);
         if (es.view.elevationDeg <= 0) {
             continue;  // set since the last step
         }
@@ -303,17 +307,31 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
             es.cn0[size_t(k)] = has ? uint8_t(std::clamp(std::lround(base + offsets[k]), 20L, 58L)) : 255;
         }
 
-        // Measured Doppler holds the receiver clock's drift too; readers take it out with DO.
+        // Raw data: code and carrier on CA/L1, P/L1, P/L2. The ionosphere delays the code and advances the carrier
+        // by the same amount, more the lower the satellite.
+        const double ionoScale = 2.0 + 4.0 * SimNoise::Uniform(m_seed, kNoiseIono, i);
+        auto ionoL1 = [ionoScale](double elevationDeg) {
+            return ionoScale / std::sqrt(1.0 - std::pow(0.94 * std::cos(elevationDeg * kDegToRad), 2));
+        };
+        // The L1 carrier's path without the receiver clock: range, satellite clock at transmission, atmosphere.
+        auto carrierPath = [&](const SatView& v, double at) {
+            return v.range - Wgs84::kC * SatClock(s, at - v.range / Wgs84::kC) + m_sky.Troposphere(v.elevationDeg) -
+                   ionoL1(v.elevationDeg);
+        };
         const double f1 = CarrierHz(s, SimSignal::CaL1);
-        // Positive while the range grows, as the receiver reports it (the opposite of RINEX's sign).
-        const double dopplerHz = es.view.rangeRate * f1 / Wgs84::kC + e.drift * f1;
-        es.doppler = int32_t(std::lround(dopplerHz * 1e4));
+        // Doppler is the rate of that same path (a central difference, exact to well under a millimetre a second)
+        // with the receiver clock's measured drift; positive while the path grows, as the receiver reports it
+        // (the opposite of RINEX's sign).
+        constexpr double kHalfSpan = 0.05;
+        const double pathRate = (carrierPath(m_sky.View(s, arrival + kHalfSpan), arrival + kHalfSpan) -
+                                 carrierPath(m_sky.View(s, arrival - kHalfSpan), arrival - kHalfSpan)) /
+                                (2 * kHalfSpan);
+        es.doppler = int32_t(std::lround((pathRate / Wgs84::kC + e.drift) * f1 * 1e4));
 
-        // Raw data: code and carrier on CA/L1, P/L1, P/L2.
-        const double obliquity = 1.0 / std::sqrt(1.0 - std::pow(0.94 * std::cos(es.view.elevationDeg * kDegToRad), 2));
-        const double ionoL1 = (2.0 + 4.0 * SimNoise::Uniform(m_seed, kNoiseIono, i)) * obliquity;
-        const double tropo = 2.4 / std::sin(std::max(es.view.elevationDeg, 2.0) * kDegToRad);
-        const double clocks = Wgs84::kC * (e.clockOffset - SatClock(s, ts));
+        const double tropo = m_sky.Troposphere(es.view.elevationDeg);
+        const double iono1 = ionoL1(es.view.elevationDeg);
+        es.iono = iono1;
+        const double clocks = Wgs84::kC * (e.clockOffset - SatClock(s, arrival - es.view.range / Wgs84::kC));
         const uint8_t rawSignals[3] = {SimSignal::CaL1, SimSignal::PL1, SimSignal::PL2};
         const uint64_t lockKey = uint64_t(std::llround(lock * 1000)) + (uint64_t(SlipCount(s, t)) << 40);
         const bool slipped = SlipAt(s, t);
@@ -323,15 +341,21 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
                 continue;
             }
             const double f = CarrierHz(s, sig);
-            const double iono = ionoL1 * (f1 / f) * (f1 / f);
+            const double iono = iono1 * (f1 / f) * (f1 / f);
+            // The satellite's group delay: all of TGD on L1, (f1/f2)^2 of it on L2, none in the ionosphere-free
+            // combination the broadcast clock refers to.
+            const double groupDelay = Wgs84::kC * s.tgd * (f1 / f) * (f1 / f);
+            // Tracking noise grows as the signal weakens, as the square root of the noise density over the signal: at
+            // 45 dB-Hz 0.15 m on C/A, 0.25 m on the P codes, 0.002 cycles of carrier.
+            const double weakness = std::pow(10.0, (45.0 - es.cn0[k]) / 20.0);
             const double codeNoise =
-                (k == 0 ? 0.3 : 0.5) * SimNoise::Gauss(m_seed, kNoiseCode + 16 * k, i, uint64_t(t));
-            es.pseudorange[k] = (es.view.range + clocks + tropo + iono + codeNoise) / Wgs84::kC;
+                (k == 0 ? 0.15 : 0.25) * weakness * SimNoise::Gauss(m_seed, kNoiseCode + 16 * k, i, uint64_t(t));
+            es.pseudorange[k] = (es.view.range + clocks + tropo + iono + groupDelay + codeNoise) / Wgs84::kC;
             const double ambiguity =
                 std::floor((SimNoise::Uniform(m_seed, kNoiseAmbiguity + 16 * k, i, lockKey) - 0.5) * 2e6);
             const double lambda = Wgs84::kC / f;
             es.phase[k] = (es.view.range + clocks + tropo - iono) / lambda + ambiguity +
-                          0.002 * SimNoise::Gauss(m_seed, kNoiseCarrier + 16 * k, i, uint64_t(t));
+                          0.002 * weakness * SimNoise::Gauss(m_seed, kNoiseCarrier + 16 * k, i, uint64_t(t));
             es.lockFlags[k] = es.lockSeconds >= 2.0 && !slipped ? 0x11 : 0x10;
         }
         e.sats.push_back(es);
@@ -692,7 +716,7 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
             PutU1(b, 0);
             PutU1(b, 0x0B);
             PutF4(b, sat->clockDrift);
-            PutF4(b, SatClock(*sat, ref));
+            PutF4(b, BroadcastClock(*sat, ref));
             PutF4(b, o.sqrtA);
             PutF4(b, o.e);
             PutF4(b, SemicirclesOf(br.m0));
@@ -714,7 +738,7 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
         PutU2(b, uint32_t(day));
         PutF4(b, tLambda);
         PutU1(b, 0);
-        PutF4(b, -SatClock(*sat, ts));
+        PutF4(b, -BroadcastClock(*sat, ts));
         PutF8(b, SemicirclesOf(lambda));
         PutF4(b, br.i0 / kPi - 63.0 / 180.0);
         PutF4(b, o.e);
@@ -754,10 +778,10 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
             PutU1(b, 2);
             PutU1(b, 0);
             PutU2(b, uint32_t(toeWeek));
-            PutF4(b, -1.1e-8 + 1e-9 * (sat.number % 7));
+            PutF4(b, sat.tgd);
             PutF4(b, 0.0);
             PutF4(b, sat.clockDrift);
-            PutF4(b, SatClock(sat, ref));
+            PutF4(b, BroadcastClock(sat, ref));
             PutU4(b, uint32_t(toe));
             PutU2(b, uint32_t(iode));
             PutF8(b, o.sqrtA);
@@ -781,7 +805,9 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
         GlonassDay(m_startUtcMs + t + kGlonassMinusUtcMs, &day, &n4, &sec);
         const int tb = sec / 900 * 900;
         const double ref = ts - (sec - tb) - double(((m_startUtcMs + t) % 1000 + 1000) % 1000) / 1000.0;
+        // The state at tb on the trajectory the satellite follows, in km, km/s and km/s^2 as GLONASS broadcasts it.
         const SatState st = Propagate(sat, ref);
+        const Vec3 lunisolar = sat.glonass ? sat.glonass->Lunisolar() : Vec3{};
         PutU1(b, sat.number);
         PutU1(b, sat.channel);
         PutU2(b, uint32_t(day));
@@ -790,19 +816,17 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
         PutU1(b, 0);
         PutU1(b, 0);
         PutU1(b, 0);
-        PutF8(b, st.pos.x);
-        PutF8(b, st.pos.y);
-        PutF8(b, st.pos.z);
-        PutF4(b, st.vel.x);
-        PutF4(b, st.vel.y);
-        PutF4(b, st.vel.z);
-        for (uint64_t k = 0; k < 3; ++k) {
-            PutF4(b, (SimNoise::Uniform(m_seed, 0xACE, uint64_t(sat.number), k) - 0.5) * 4e-6);
+        for (const double v : {st.pos.x, st.pos.y, st.pos.z}) {
+            PutF8(b, v / 1e3);
+        }
+        for (const double v : {st.vel.x, st.vel.y, st.vel.z, lunisolar.x, lunisolar.y, lunisolar.z}) {
+            PutF4(b, v / 1e3);
         }
         PutF8(b, -2.3e-8);
-        PutF4(b, -SatClock(sat, ref));
-        PutF4(b, -sat.clockDrift);
-        PutF4(b, 1e-9 * ((sat.number % 5) - 2));
+        // The satellite clock is -tau-n + gamma-n (t - tb); L1 and L2 leave at the same time (delta-tau-n 0).
+        PutF4(b, -BroadcastClock(sat, ref));
+        PutF4(b, sat.clockDrift);
+        PutF4(b, 0.0);
         PutU1(b, 2);
         PutU1(b, n4);
         PutU2(b, 0);

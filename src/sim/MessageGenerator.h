@@ -71,6 +71,7 @@ struct EpochSat
     std::array<double, 3> pseudorange{};           // s: CA/L1, P/L1, P/L2; 0 none
     std::array<double, 3> phase{};                 // cycles, same signals
     std::array<uint16_t, 3> lockFlags{};
+    double iono = 0;  // the ionosphere's delay of the L1 code [m], which no message carries
 };
 
 struct EpochData
@@ -112,7 +113,7 @@ struct EpochData
 //       f4 TGD; f4 af2; f4 af1; f4 af0; i4 toe; i2 IODE; f8 sqrt(A); f8 e; f8 M0; f8 Omega0; f8 i0; f8 omega;
 //       f4 delta-n; f4 Omega-dot; f4 i-dot; f4 Crc, Crs [m]; f4 Cuc, Cus, Cic, Cis [rad]
 //   NE (87 + cs): u1 slot; i1 channel; i2 day in the four-year interval; i4 tk; i4 tb [s of the GLONASS day];
-//       u1 health; u1 age [days]; u1 flags; f8 x, y, z [m]; f4 vx, vy, vz [m/s]; f4 ax, ay, az [m/s^2];
+//       u1 health; u1 age [days]; u1 flags; f8 x, y, z [km]; f4 vx, vy, vz [km/s]; f4 ax, ay, az [km/s^2] (PZ-90);
 //       f8 GLONASS to UTC(SU) [s]; f4 tau-n [s]; f4 gamma-n; f4 delta-tau-n [s]; u1 Ft; u1 N4; u2 flags
 class CMessageGenerator
 {

@@ -1,5 +1,7 @@
 #include "sim/SkyModel.h"
 
+#include "sim/GlonassOrbit.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -35,6 +37,59 @@ double Wrap2Pi(double a)
 {
     a = std::fmod(a, 2 * kPi);
     return a < 0 ? a + 2 * kPi : a;
+}
+
+// Kepler's equation by Newton's method; a near-circular orbit converges in two or three steps.
+double EccentricAnomaly(const OrbitElements& o, double tk, double* meanMotion)
+{
+    const double a = o.sqrtA * o.sqrtA;
+    *meanMotion = std::sqrt(Wgs84::kMu / (a * a * a)) + o.deltaN;
+    const double m = o.m0 + *meanMotion * tk;
+    double e = m + o.e * std::sin(m);
+    for (int i = 0; i < 8; ++i) {
+        const double step = (e - o.e * std::sin(e) - m) / (1 - o.e * std::cos(e));
+        e -= step;
+        if (std::fabs(step) < 1e-12) {
+            break;
+        }
+    }
+    return e;
+}
+
+SatState PropagateKepler(const OrbitElements& o, double t)
+{
+    SatState s;
+    const double tk = t - o.toe;
+    const double a = o.sqrtA * o.sqrtA;
+    double n = 0;
+    const double e = EccentricAnomaly(o, tk, &n);
+    const double sinE = std::sin(e), cosE = std::cos(e);
+    const double den = 1 - o.e * cosE;
+    const double root = std::sqrt(1 - o.e * o.e);
+    const double v = std::atan2(root * sinE, cosE - o.e);
+    const double phi = v + o.argPerigee;
+    const double s2 = std::sin(2 * phi), c2 = std::cos(2 * phi);
+    const double u = phi + o.cus * s2 + o.cuc * c2;
+    const double r = a * den + o.crs * s2 + o.crc * c2;
+    const double inc = o.i0 + o.cis * s2 + o.cic * c2 + o.iDot * tk;
+    const double om = o.omega0 + (o.omegaDot - Wgs84::kOmegaEarth) * tk;
+
+    const double xp = r * std::cos(u), yp = r * std::sin(u);
+    const double so = std::sin(om), co = std::cos(om), si = std::sin(inc), ci = std::cos(inc);
+    s.pos = {xp * co - yp * ci * so, xp * so + yp * ci * co, yp * si};
+
+    const double eDot = n / den;
+    const double phiDot = eDot * root / den;
+    const double uDot = phiDot * (1 + 2 * (o.cus * c2 - o.cuc * s2));
+    const double rDot = a * o.e * sinE * eDot + 2 * phiDot * (o.crs * c2 - o.crc * s2);
+    const double incDot = o.iDot + 2 * phiDot * (o.cis * c2 - o.cic * s2);
+    const double omDot = o.omegaDot - Wgs84::kOmegaEarth;
+    const double xpDot = rDot * std::cos(u) - r * uDot * std::sin(u);
+    const double ypDot = rDot * std::sin(u) + r * uDot * std::cos(u);
+    const double w = ypDot * ci - yp * si * incDot;
+    s.vel = {xpDot * co - w * so - omDot * s.pos.y, xpDot * so + w * co + omDot * s.pos.x,
+             ypDot * si + yp * ci * incDot};
+    return s;
 }
 
 uint64_t Mix(uint64_t x)
@@ -113,57 +168,33 @@ Vec3 EcefDeltaToEnu(double lat, double lon, const Vec3& d)
 
 SatState Propagate(const SimSatellite& sat, double t)
 {
-    SatState s;
     if (sat.geo) {
+        SatState s;
         s.pos = {kGeoRadius * std::cos(sat.geoLongitude), kGeoRadius * std::sin(sat.geoLongitude), 0};
         return s;
     }
-    const OrbitElements& o = sat.orbit;
-    const double tk = t - o.toe;
-    const double a = o.sqrtA * o.sqrtA;
-    const double n = std::sqrt(Wgs84::kMu / (a * a * a)) + o.deltaN;
-    const double m = o.m0 + n * tk;
-    // Newton on Kepler's equation; a near-circular orbit converges in two or three steps.
-    double e = m + o.e * std::sin(m);
-    for (int i = 0; i < 8; ++i) {
-        const double step = (e - o.e * std::sin(e) - m) / (1 - o.e * std::cos(e));
-        e -= step;
-        if (std::fabs(step) < 1e-12) {
-            break;
-        }
+    return sat.glonass ? sat.glonass->At(t) : PropagateKepler(sat.orbit, t);
+}
+
+double BroadcastClock(const SimSatellite& sat, double t)
+{
+    return sat.clockBias + sat.clockDrift * t;
+}
+
+double RelativisticClock(const SimSatellite& sat, double t)
+{
+    if (sat.geo || sat.glonass) {
+        return 0;
     }
-    const double sinE = std::sin(e), cosE = std::cos(e);
-    const double den = 1 - o.e * cosE;
-    const double root = std::sqrt(1 - o.e * o.e);
-    const double v = std::atan2(root * sinE, cosE - o.e);
-    const double phi = v + o.argPerigee;
-    const double s2 = std::sin(2 * phi), c2 = std::cos(2 * phi);
-    const double u = phi + o.cus * s2 + o.cuc * c2;
-    const double r = a * den + o.crs * s2 + o.crc * c2;
-    const double inc = o.i0 + o.cis * s2 + o.cic * c2 + o.iDot * tk;
-    const double om = o.omega0 + (o.omegaDot - Wgs84::kOmegaEarth) * tk;
-
-    const double xp = r * std::cos(u), yp = r * std::sin(u);
-    const double so = std::sin(om), co = std::cos(om), si = std::sin(inc), ci = std::cos(inc);
-    s.pos = {xp * co - yp * ci * so, xp * so + yp * ci * co, yp * si};
-
-    const double eDot = n / den;
-    const double phiDot = eDot * root / den;
-    const double uDot = phiDot * (1 + 2 * (o.cus * c2 - o.cuc * s2));
-    const double rDot = a * o.e * sinE * eDot + 2 * phiDot * (o.crs * c2 - o.crc * s2);
-    const double incDot = o.iDot + 2 * phiDot * (o.cis * c2 - o.cic * s2);
-    const double omDot = o.omegaDot - Wgs84::kOmegaEarth;
-    const double xpDot = rDot * std::cos(u) - r * uDot * std::sin(u);
-    const double ypDot = rDot * std::sin(u) + r * uDot * std::cos(u);
-    const double w = ypDot * ci - yp * si * incDot;
-    s.vel = {xpDot * co - w * so - omDot * s.pos.y, xpDot * so + w * co + omDot * s.pos.x,
-             ypDot * si + yp * ci * incDot};
-    return s;
+    // F e sqrt(A) sin(E), F = -2 sqrt(mu) / c^2.
+    constexpr double kF = -4.442807633e-10;
+    double n = 0;
+    return kF * sat.orbit.e * sat.orbit.sqrtA * std::sin(EccentricAnomaly(sat.orbit, t - sat.orbit.toe, &n));
 }
 
 double SatClock(const SimSatellite& sat, double t)
 {
-    return sat.clockBias + sat.clockDrift * t;
+    return BroadcastClock(sat, t) + RelativisticClock(sat, t);
 }
 
 double CarrierHz(const SimSatellite& sat, uint8_t signal)
@@ -253,6 +284,14 @@ CSkyModel::CSkyModel(double latDeg, double lonDeg, double heightM, uint32_t seed
     : m_lat(latDeg * kDegToRad), m_lon(lonDeg * kDegToRad), m_height(heightM), m_seed(seed)
 {
     m_site = GeodeticToEcef(m_lat, m_lon, m_height);
+    // Saastamoinen with a standard atmosphere at the site's height: 1013.25 hPa and 15 degrees C at sea level,
+    // 70 % relative humidity.
+    const double h = std::max(m_height, 0.0);
+    const double pressure = 1013.25 * std::pow(1 - 2.2557e-5 * h, 5.2568);
+    const double kelvin = 15.0 - 6.5e-3 * h + 273.16;
+    const double vapour = 6.108 * 0.7 * std::exp((17.15 * kelvin - 4684.0) / (kelvin - 38.45));
+    const double hydrostatic = 0.0022768 * pressure / (1 - 0.00266 * std::cos(2 * m_lat) - 0.00028 * h / 1e3);
+    m_zenithDelay = hydrostatic + 0.002277 * (1255.0 / kelvin + 0.05) * vapour;
     Build(seed);
     m_lockStart.assign(m_sats.size(), -1.0);
 }
@@ -304,6 +343,7 @@ void CSkyModel::Build(uint32_t seed)
             }
             s.orbit = orbit(0, prn, kGpsPeriod, 55.0, p * 60.0, k * 360.0 / perPlane[p] + p * 12.0);
             clock(s, 0);
+            s.tgd = -1.1e-8 + 1e-9 * (prn % 7);
             m_sats.push_back(s);
         }
     }
@@ -323,6 +363,13 @@ void CSkyModel::Build(uint32_t seed)
             s.signalMask |= SimSignal::L5;
         }
         s.orbit = orbit(1, slot, kGlonassPeriod, 64.8, p * 120.0 + 10.0, k * 45.0 + p * 15.0);
+        // From its nominal orbit's state at second 0 on, the satellite follows the broadcast model; the
+        // luni-solar acceleration of a few micrometres per second squared stays as broadcast.
+        auto lunisolar = [&](uint64_t axis) {
+            return (SimNoise::Uniform(seed, 0xACE, uint64_t(slot), axis) - 0.5) * 4e-6;
+        };
+        s.glonass = std::make_shared<CGlonassOrbit>(PropagateKepler(s.orbit, 0),
+                                                    Vec3{lunisolar(0), lunisolar(1), lunisolar(2)});
         clock(s, 1);
         m_sats.push_back(s);
     }
@@ -379,6 +426,12 @@ SatView CSkyModel::View(const SimSatellite& sat, double t) const
     double az = std::atan2(v.los.x, v.los.y) / kDegToRad;
     v.azimuthDeg = az < 0 ? az + 360 : az;
     return v;
+}
+
+double CSkyModel::Troposphere(double elevationDeg) const
+{
+    const double el = std::max(elevationDeg, 0.0) * kDegToRad;
+    return m_zenithDelay / (std::sin(el) + 0.00143 / (std::tan(el) + 0.0445));
 }
 
 double CSkyModel::Elevation(const SimSatellite& sat, double t) const

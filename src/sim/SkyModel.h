@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-// The simulated sky: GPS, GLONASS, Galileo and SBAS satellites on Keplerian orbits, seen from one site, and the
-// receiver's tracking of them. Times are seconds since the simulator started ("model seconds"); the absolute
+// The simulated sky: GPS, Galileo and SBAS satellites on Keplerian orbits, GLONASS satellites on orbits integrated
+// as their navigation message describes them, seen from one site through the troposphere, and the receiver's
+// tracking of them. Times are seconds since the simulator started ("model seconds"); the absolute
 // GPS time of model second 0 is given at construction. UI-free and without clocks of its own.
 
 namespace Wgs84 {
@@ -81,6 +83,8 @@ struct OrbitElements
     double toe = 0;
 };
 
+class CGlonassOrbit;
+
 struct SimSatellite
 {
     GnssSystem system = GnssSystem::Gps;
@@ -90,9 +94,12 @@ struct SimSatellite
     uint8_t signalMask = 0;
     bool geo = false;  // SBAS: fixed above the equator at `geoLongitude`
     double geoLongitude = 0;
+    // The orbit in broadcast form; for GLONASS the nominal one its integrated trajectory starts from.
     OrbitElements orbit;
+    std::shared_ptr<const CGlonassOrbit> glonass;
     double clockBias = 0;   // s at model second 0
     double clockDrift = 0;  // s/s
+    double tgd = 0;         // GPS L1 group delay [s]; L2 has (f1/f2)^2 of it
 };
 
 struct SatState
@@ -103,7 +110,12 @@ struct SatState
 
 // Position and velocity in the Earth-fixed frame at model second `t`.
 SatState Propagate(const SimSatellite& sat, double t);
-double SatClock(const SimSatellite& sat, double t);  // satellite clock error [s]
+// The satellite clock's error [s] at model second `t` (of transmission) as the signals carry it, and the part of
+// it the navigation message broadcasts: GPS and Galileo leave out the relativistic effect of the orbit's
+// eccentricity, which every user adds from the ephemeris (IS-GPS-200); GLONASS broadcasts the whole clock.
+double SatClock(const SimSatellite& sat, double t);
+double BroadcastClock(const SimSatellite& sat, double t);
+double RelativisticClock(const SimSatellite& sat, double t);
 // Carrier frequency [Hz] of L1 (signal CaL1/PL1), L2 (PL2/CaL2) or L5.
 double CarrierHz(const SimSatellite& sat, uint8_t signal);
 
@@ -141,6 +153,9 @@ public:
     const Vec3& SiteEcef() const { return m_site; }
 
     SatView View(const SimSatellite& sat, double t) const;
+    // Slant delay of the troposphere [m]: Saastamoinen's zenith delay for a standard atmosphere at the site,
+    // mapped to the elevation with Chao's function (finite down to the horizon).
+    double Troposphere(double elevationDeg) const;
     double Elevation(const SimSatellite& sat, double t) const;  // degrees, cheap (no light time)
 
     // Tracking: a receiver that came up at `bootT` locks onto each satellite above the horizon a few seconds
@@ -156,6 +171,7 @@ private:
 
     double m_lat, m_lon, m_height;
     Vec3 m_site;
+    double m_zenithDelay = 0;
     uint32_t m_seed;
     std::vector<SimSatellite> m_sats;
     std::vector<double> m_lockStart;

@@ -115,10 +115,10 @@ TEST_F(Kvs2RinTest, ObservationsEqualTheSimulatorsModel)
                 EXPECT_NEAR(o.at(std::string("L1") + p).value, s.phase[1], kField) << id;
             }
             // ...are the geometry's: range and clocks within the atmosphere and noise; Doppler positive while the
-            // satellite approaches.
+            // satellite approaches, within the rates of the atmosphere and the satellite clock.
             const double geometric = s.view.range + kC * (m.clockOffset - SatClock(*s.sat, t / 1000.0));
             EXPECT_NEAR(o.at("C1C").value, geometric, 100.0) << id;
-            EXPECT_NEAR(o.at("D1C").value, -(s.view.rangeRate / kC + m.drift) * f1, 0.001) << id;
+            EXPECT_NEAR(o.at("D1C").value, -(s.view.rangeRate / kC + m.drift) * f1, 1.0) << id;
             const bool slip = s.sat == slipper && t == slipAt;
             const bool start = s.lockSeconds < 2.0;  // phase not locked yet
             EXPECT_EQ(o.at("L1C").lli == '1', slip || start) << id << " at " << t;
