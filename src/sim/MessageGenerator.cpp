@@ -258,6 +258,7 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
     EpochData& e = m_epoch;
     e = EpochData{};
     e.t = t;
+    e.geoidSeparation = m_geoidSeparation;
     const double ts = ModelSeconds(t);
 
     // Receiver clock: a steered oscillator whose offset stays within half a millisecond (it jumps back by 1 ms).

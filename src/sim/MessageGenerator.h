@@ -80,8 +80,9 @@ struct EpochData
     std::vector<EpochSat> sats;  // in SI order: GPS, GLONASS, Galileo, SBAS, each by number
     int solution = 0;            // 0 none, 1 standalone, 2 code differential, 3 RTK float, 4 RTK fixed
     Dops dops;
-    Vec3 pos;  // ECEF; zero without a solution
-    double lat = 0, lon = 0, height = 0;
+    Vec3 pos;                             // ECEF; zero without a solution
+    double lat = 0, lon = 0, height = 0;  // height above the ellipsoid
+    double geoidSeparation = 0;           // the geoid above the ellipsoid at the site
     Vec3 vel;
     float posError = 0, velError = 0;
     float hRms = 0, vRms = 0, hVelRms = 0, vVelRms = 0;
@@ -133,6 +134,8 @@ public:
     void ShiftClock(int64_t ms) { m_startUtcMs += ms; }
     // Positions are the site itself, without noise.
     void SetExactPosition(bool exact) { m_exactPosition = exact; }
+    // The geoid's height above the ellipsoid at the site [m], for altitudes above mean sea level.
+    void SetGeoidSeparation(double metres) { m_geoidSeparation = metres; }
 
     // The receiver came up (again) at `bootMs`: tracking and the almanac start over.
     void Reboot(int64_t bootMs);
@@ -192,6 +195,7 @@ private:
     CSkyModel m_sky;
     uint32_t m_seed;
     bool m_exactPosition = false;
+    double m_geoidSeparation = 0;
     int64_t m_startUtcMs;
     int64_t m_bootMs = 0;
     EpochData m_epoch;

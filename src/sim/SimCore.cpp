@@ -47,6 +47,7 @@ CSimCore::CSimCore(const SimOptions& opts, std::unique_ptr<CParamStore> store)
     generator = std::make_unique<CMessageGenerator>(options.latitudeDeg, options.longitudeDeg, options.heightM,
                                                     options.seed, startUtcMs);
     generator->SetExactPosition(options.exactPosition);
+    generator->SetGeoidSeparation(options.geoidSeparationM);
     generator->SetRawProfile(options.raw);
     for (const CycleSlip& slip : options.slips) {
         generator->InjectCycleSlip(slip.system, slip.number, slip.atMs);

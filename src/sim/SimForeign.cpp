@@ -295,8 +295,10 @@ QByteArray NmeaSentences(const QByteArray& id, const EpochData& e, int64_t utcMs
             used += s.used ? 1 : 0;
         }
         char tail[96];
-        std::snprintf(tail, sizeof tail, ",%d,%02d,%.1f,%.3f,M,0.000,M,,", GgaQuality(e.solution), used,
-                      e.dops.valid ? e.dops.hdop : 99.9, e.solution ? e.height : 0.0);
+        // Altitude above the geoid, then the geoid above the ellipsoid: together the ellipsoidal height.
+        std::snprintf(tail, sizeof tail, ",%d,%02d,%.1f,%.3f,M,%.3f,M,,", GgaQuality(e.solution), used,
+                      e.dops.valid ? e.dops.hdop : 99.9, e.solution ? e.height - e.geoidSeparation : 0.0,
+                      e.geoidSeparation);
         return Sentence("GPGGA," + UtcText(utcMs) + ',' + LatLonText(e) + tail);
     }
     if (id == "RMC") {

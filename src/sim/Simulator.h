@@ -52,6 +52,9 @@ struct SimOptions
     // The position messages report the site itself, without noise (a surveyed base, or a test that needs exact
     // coordinates).
     bool exactPosition = false;
+    // The geoid's height above the ellipsoid at the site, for NMEA's altitudes above mean sea level: EGM96 at the
+    // default site.
+    double geoidSeparationM = 45.10;
     // How long a reset or an NVRAM clear keeps the receiver away, in simulated milliseconds.
     int rebootMs = 3000;
     // UTC of the receiver's clock at start, in ms since 1970; -1: a fixed date (2024-06-01 12:00) with the

@@ -102,6 +102,10 @@ TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
                         .toLatin1());
     const double lat = F8(last["PG"].body, 0) * 180 / kPi;
     EXPECT_NEAR(std::floor(lat) * 100 + (lat - std::floor(lat)) * 60, g[2].toDouble(), 1e-5);
+    // Altitude above the geoid and the geoid's separation (EGM96 at the site) make up the ellipsoidal height.
+    ASSERT_GT(g.size(), 11);
+    EXPECT_EQ(g[11], "45.100");
+    EXPECT_NEAR(g[9].toDouble() + g[11].toDouble(), F8(last["PG"].body, 16), 1e-3);
     EXPECT_EQ(gsvInView, last["SI"].body.size() - 1);
     // GLL's position is GGA's, VTG's speed RMC's, the GSA sentences list GGA's satellites in use.
     EXPECT_EQ(fields["$GPGLL"].mid(1, 4), g.mid(2, 4));
