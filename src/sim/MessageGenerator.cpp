@@ -426,7 +426,9 @@ QByteArray CMessageGenerator::Frames(const QByteArray& id, int64_t t, int64_t pe
     if (id.size() != 2) {
         return QByteArray();
     }
-    const EpochData& e = Epoch(t, status);
+    // Times, dates, epoch ends and event markers need no sky: a stream of only those costs nothing per epoch.
+    const bool timeOnly = id == "~~" || id == "::" || id == "RD" || id == "||" || id == "XA" || id == "XB";
+    const EpochData& e = timeOnly ? m_noEpoch : Epoch(t, status);
     if (id == "XA" || id == "XB") {
         // Every event since the previous output of this port, each in a marker of its own.
         const char input = id[1];

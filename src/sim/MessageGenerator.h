@@ -199,6 +199,7 @@ private:
     int64_t m_startUtcMs;
     int64_t m_bootMs = 0;
     EpochData m_epoch;
+    const EpochData m_noEpoch;
     std::deque<Event> m_events;
     std::vector<PendingFault> m_faults;
     RawDataProfile m_raw;

@@ -30,9 +30,15 @@ CSimCore::CSimCore(const SimOptions& opts, std::unique_ptr<CParamStore> store)
 {
     if (options.startUtcMs >= 0) {
         startUtcMs = options.startUtcMs;
+    } else if (options.virtualClock) {
+        startUtcMs = kFixedStartUtcMs;
     } else {
-        // Epochs fall on whole seconds of the receiver's time, as a receiver's do.
-        startUtcMs = options.virtualClock ? kFixedStartUtcMs : QDateTime::currentMSecsSinceEpoch() / 1000 * 1000;
+        // Epochs fall on whole seconds of the receiver's time, as a receiver's do, and go out when that time comes:
+        // the receiver's time began at the last whole second, not at this moment.
+        const int64_t nowUtcMs = QDateTime::currentMSecsSinceEpoch();
+        startUtcMs = nowUtcMs / 1000 * 1000;
+        started -= std::chrono::milliseconds(nowUtcMs - startUtcMs);
+        lastEpochMs = (nowUtcMs - startUtcMs) / kTickMs * kTickMs;
     }
     if (params) {
         // Each seed gives a receiver of its own identity.
@@ -95,6 +101,11 @@ int64_t CSimCore::Now() const
         return virtualNowMs;
     }
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+}
+
+std::chrono::steady_clock::time_point CSimCore::NextTick() const
+{
+    return started + std::chrono::milliseconds((Now() / kTickMs + 1) * kTickMs);
 }
 
 QString CSimCore::PeerText(const SimSession& session) const

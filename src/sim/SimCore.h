@@ -59,6 +59,8 @@ public:
 
     // All below: call with `mutex` held.
     int64_t Now() const;
+    // When the next epoch of the real-time clock is due (no lock needed: `started` never changes).
+    std::chrono::steady_clock::time_point NextTick() const;
     void Tick(int64_t nowMs);
     void Input(int sessionId, const QByteArray& bytes);
     std::shared_ptr<SimSession> OpenSession(const QString& port, IInProcessDevice::Sink sink, QString* error);

@@ -107,6 +107,8 @@ void CSimTcpWorker::OnNewConnection()
         c.id = m_nextId++;
         c.socket = socket;
         socket->setParent(this);
+        // An epoch goes out as it is made, not held back to fill a segment.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const int id = c.id;
         m_clients[id] = std::move(client);
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { OnReadyRead(id); });

@@ -74,7 +74,8 @@ CSimReceiver::CSimReceiver(const SimOptions& options) : m_state(std::make_unique
         state->ticker = std::thread([state] {
             std::unique_lock stopLock(state->stopMutex);
             while (!state->stop) {
-                state->stopCv.wait_for(stopLock, std::chrono::milliseconds(CSimCore::kTickMs));
+                // Woken on each epoch's time, so that its messages leave as soon as it is due.
+                state->stopCv.wait_until(stopLock, state->core->NextTick());
                 if (state->stop) {
                     break;
                 }

@@ -12,6 +12,10 @@
 #include <QProcess>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -86,6 +90,40 @@ TEST(SimTransportTest, TcpLoginAsksForThePassword)
     socket.write("sim\r\n%p%print,/cur/term\r\n");
     ASSERT_TRUE(readUntil("%p%/dev/tcp/c"));
     EXPECT_TRUE(seen.contains("RE019%Logged in on /dev/tcp/c%\r\n"));
+}
+
+// A real-time receiver's epochs leave when their time comes: its second starts on the clock's second, not when
+// it was started. On a busy machine a thread may wake late now and then: three quarters of the epochs must arrive
+// within 20 ms after the time they carry, and none before it.
+TEST(SimTransportTest, EpochsArriveOnTheirTime)
+{
+    auto sim = std::make_shared<CSimReceiver>(SimOptions{});
+    CSimTcpServer server(sim, false);
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, server.Port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    socket.write("em,,kvs/RT:0.02\r\n");  // 50 epochs a second
+    std::vector<double> late;             // ms after the epoch's time (UTC is the receiver's GPS time less 18 s)
+    QByteArray pending;
+    while (late.size() < 100 && socket.waitForReadyRead(2000)) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const double arrived = double(std::chrono::duration_cast<std::chrono::microseconds>(now).count() % 86400000000);
+        pending += socket.readAll();
+        const qsizetype end = pending.lastIndexOf('\n');
+        for (const RawFrame& f : SplitFrames(pending.left(end + 1))) {
+            if (f.id == "~~" && f.verified) {
+                const double d = arrived / 1000 - (double(U4(f.body)) - 18000);
+                late.push_back(d - std::round(d / 86400000) * 86400000);
+            }
+        }
+        pending.remove(0, end + 1);
+    }
+    ASSERT_EQ(late.size(), 100u);
+    std::sort(late.begin(), late.end());
+    EXPECT_GE(late.front(), -3.0) << "an epoch went out before its time";
+    EXPECT_LE(late[75], 20.0) << "the median " << late[50];
 }
 
 TEST(SimTransportTest, PseudoTerminalServesAsSerialPortThroughResetsUntilTheSimulatorCloses)
