@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <map>
 
 namespace {
@@ -152,4 +154,22 @@ TEST(SkyModelTest, TrackingStartsSecondsAfterBoot)
     }
     EXPECT_GE(sbas, 2);
     EXPECT_LE(sbas, CSkyModel::kMaxSbasTracked);
+}
+
+// A GLONASS position is the same bits whatever was asked before it (ports never influence each other), before the
+// start and days ahead too, past the three days after which the oldest quarter hours kept are dropped.
+TEST(SkyModelTest, GlonassTrajectoryDoesNotDependOnWhatWasAskedBefore)
+{
+    const CSkyModel a = Prague(), b = Prague();
+    const double times[] = {123.4, -1700.0, 3.2 * 86400.0 + 17.0, 899.99, 900.0, 86400.0 + 5};
+    const SimSatellite &x = a.Satellites()[32], &y = b.Satellites()[32];
+    ASSERT_EQ(x.system, GnssSystem::Glonass);
+    for (const double t : times) {
+        (void)Propagate(x, t);
+    }
+    for (auto t = std::rbegin(times); t != std::rend(times); ++t) {
+        const SatState p = Propagate(x, *t), q = Propagate(y, *t);
+        EXPECT_EQ(std::memcmp(&p, &q, sizeof p), 0) << *t;
+        EXPECT_NEAR(Norm(p.pos), 25.51e6, 0.4e6) << *t;
+    }
 }
