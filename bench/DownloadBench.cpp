@@ -5,7 +5,8 @@
 //
 // The protocol waits for the host's answer after every block, so two more figures show where the time goes:
 // - BM_PlainStopAndWait: raw sockets doing exactly that (block, one-byte answer), no checks: the ceiling of any
-//   implementation of the protocol over loopback on this machine.
+//   implementation of the protocol over loopback on this machine. The downloads also time it in each of their
+//   iterations: their "vs_stopwait" compares the two under the same load.
 // - BM_LinkSide: the link's own share (block checks with the CRC chain, the partial file, the rename), fed with
 //   ready blocks: no simulator, no transport.
 // Run: build/release/bench/bench_download   (read the ratio column)
@@ -133,59 +134,6 @@ double PlainCopy()
     });
 }
 
-// Runs `work` once per iteration after a plain copy, timing only `work`; reports both rates and their ratio.
-void Measure(benchmark::State& state, const std::function<bool(std::string*)>& work)
-{
-    double plain = 0;
-    double worked = 0;
-    for (auto _ : state) {
-        plain += PlainCopy();
-        std::string error;
-        bool ok = true;
-        const double t = Seconds([&] { ok = work(&error); });
-        if (!ok) {
-            state.SkipWithError(error.c_str());
-            return;
-        }
-        worked += t;
-        state.SetIterationTime(t);
-    }
-    const double n = double(state.iterations());
-    state.SetBytesProcessed(int64_t(state.iterations()) * kFileSize);
-    state.counters["plain_MBps"] = n * double(kFileSize) / plain / 1e6;
-    state.counters["MBps"] = n * double(kFileSize) / worked / 1e6;
-    state.counters["ratio"] = plain / worked;
-}
-
-void Download(benchmark::State& state, const QString& receiverName)
-{
-    Fixture& f = Shared();
-    CReceiver receiver;
-    if (!receiver.Open(&f.connection, receiverName)) {
-        state.SkipWithError(receiver.GetReplyString().toStdString().c_str());
-        return;
-    }
-    receiver.SendCommand(QStringLiteral("%%dm"));
-    const QString path = f.dir.filePath(QStringLiteral("big.kvs"));
-    Measure(state, [&](std::string* error) {
-        QFile::remove(path);
-        CFileTransfer transfer(receiver);
-        const auto r = transfer.Download(QStringLiteral("BIG"), path, int(state.range(0)));
-        *error = r.text.toStdString();
-        return r.ok;
-    });
-}
-
-void BM_DownloadInProcess(benchmark::State& state)
-{
-    Download(state, QStringLiteral("SIM:bench"));
-}
-
-void BM_DownloadTcp(benchmark::State& state)
-{
-    Download(state, QStringLiteral("127.0.0.1:%1").arg(Shared().tcp->Port()));
-}
-
 // The file's blocks as the receiver sends them, CRCs chained.
 QByteArray Blocks(int blockSize)
 {
@@ -214,40 +162,114 @@ QByteArray Blocks(int blockSize)
     }
 }
 
+// The blocks through a loopback socket, one answer byte after each, the data into a file: the protocol with
+// nothing else.
+void StopAndWaitCopy(const QByteArray& blocks, int blockSize)
+{
+    const int length = blockSize + 6;
+    const QString path = Shared().dir.filePath(QStringLiteral("stopwait.kvs"));
+    OverLoopback(
+        [&](int s) {
+            char answer = 0;
+            for (qsizetype pos = 0; pos < blocks.size(); pos += length) {
+                if (!SendAll(s, blocks.constData() + pos, length) || ::recv(s, &answer, 1, 0) != 1) {
+                    return;
+                }
+            }
+        },
+        [&](int c) {
+            std::FILE* out = std::fopen(QFile::encodeName(path).constData(), "wb");
+            std::vector<char> block(static_cast<size_t>(length));
+            const char ack = 0x06;
+            for (qsizetype pos = 0; pos < blocks.size(); pos += length) {
+                for (int got = 0; got < length;) {
+                    const ssize_t n = ::recv(c, block.data() + got, size_t(length - got), 0);
+                    if (n <= 0) {
+                        std::fclose(out);
+                        return;
+                    }
+                    got += int(n);
+                }
+                std::fwrite(block.data() + 3, 1, size_t(blockSize), out);
+                ::send(c, &ack, 1, 0);
+            }
+            std::fclose(out);
+        });
+}
+
+// Runs `work` once per iteration after a plain copy, timing only `work`; reports both rates and their ratio. With
+// `blocks`, every iteration also times a plain stop-and-wait copy of them: "vs_stopwait" is the share of the best
+// any implementation of the protocol could do, measured under the same load.
+void Measure(benchmark::State& state, const std::function<bool(std::string*)>& work, const QByteArray* blocks = nullptr)
+{
+    double plain = 0;
+    double stopWait = 0;
+    double worked = 0;
+    for (auto _ : state) {
+        plain += PlainCopy();
+        if (blocks) {
+            stopWait += Seconds([&] { StopAndWaitCopy(*blocks, int(state.range(0))); });
+        }
+        std::string error;
+        bool ok = true;
+        const double t = Seconds([&] { ok = work(&error); });
+        if (!ok) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        worked += t;
+        state.SetIterationTime(t);
+    }
+    const double n = double(state.iterations());
+    state.SetBytesProcessed(int64_t(state.iterations()) * kFileSize);
+    state.counters["plain_MBps"] = n * double(kFileSize) / plain / 1e6;
+    state.counters["MBps"] = n * double(kFileSize) / worked / 1e6;
+    state.counters["ratio"] = plain / worked;
+    if (blocks) {
+        state.counters["stopwait_MBps"] = n * double(kFileSize) / stopWait / 1e6;
+        state.counters["vs_stopwait"] = stopWait / worked;
+    }
+}
+
+void Download(benchmark::State& state, const QString& receiverName)
+{
+    Fixture& f = Shared();
+    CReceiver receiver;
+    if (!receiver.Open(&f.connection, receiverName)) {
+        state.SkipWithError(receiver.GetReplyString().toStdString().c_str());
+        return;
+    }
+    receiver.SendCommand(QStringLiteral("%%dm"));
+    const QString path = f.dir.filePath(QStringLiteral("big.kvs"));
+    const QByteArray blocks = Blocks(int(state.range(0)));
+    Measure(
+        state,
+        [&](std::string* error) {
+            QFile::remove(path);
+            CFileTransfer transfer(receiver);
+            const auto r = transfer.Download(QStringLiteral("BIG"), path, int(state.range(0)));
+            *error = r.text.toStdString();
+            return r.ok;
+        },
+        &blocks);
+}
+
+void BM_DownloadInProcess(benchmark::State& state)
+{
+    Download(state, QStringLiteral("SIM:bench"));
+}
+
+void BM_DownloadTcp(benchmark::State& state)
+{
+    Download(state, QStringLiteral("127.0.0.1:%1").arg(Shared().tcp->Port()));
+}
+
 void BM_PlainStopAndWait(benchmark::State& state)
 {
     const int blockSize = int(state.range(0));
     const QByteArray blocks = Blocks(blockSize);
-    const int length = blockSize + 6;
-    const QString path = Shared().dir.filePath(QStringLiteral("stopwait.kvs"));
     Measure(state, [&](std::string*) {
-        OverLoopback(
-            [&](int s) {
-                char answer = 0;
-                for (qsizetype pos = 0; pos < blocks.size(); pos += length) {
-                    if (!SendAll(s, blocks.constData() + pos, length) || ::recv(s, &answer, 1, 0) != 1) {
-                        return;
-                    }
-                }
-            },
-            [&](int c) {
-                std::FILE* out = std::fopen(QFile::encodeName(path).constData(), "wb");
-                std::vector<char> block(static_cast<size_t>(length));
-                const char ack = 0x06;
-                for (qsizetype pos = 0; pos < blocks.size(); pos += length) {
-                    for (int got = 0; got < length;) {
-                        const ssize_t n = ::recv(c, block.data() + got, size_t(length - got), 0);
-                        if (n <= 0) {
-                            std::fclose(out);
-                            return;
-                        }
-                        got += int(n);
-                    }
-                    std::fwrite(block.data() + 3, 1, size_t(blockSize), out);
-                    ::send(c, &ack, 1, 0);
-                }
-                std::fclose(out);
-            });
+        StopAndWaitCopy(blocks, blockSize);
         return true;
     });
 }
@@ -264,12 +286,13 @@ void BM_LinkSide(benchmark::State& state)
     plan.blockSize = blockSize;
     Measure(state, [&](std::string* error) {
         QFile::remove(plan.finalPath);
-        CDownloadSession session(plan);
+        CDownloadFiles files;
         QString why;
-        if (!session.OpenFile(&why)) {
+        if (!files.Open(plan.finalPath, false, &why) || !files.StartFresh(QByteArray(), &why)) {
             *error = why.toStdString();
             return false;
         }
+        CDownloadSession session(plan, std::move(files));
         session.Begin();
         for (qsizetype pos = 0; pos < blocks.size() && !session.Finished(); pos += length) {
             session.Feed(QByteArray::fromRawData(blocks.constData() + pos, length));

@@ -13,9 +13,8 @@ FuzzEntry FindFuzzTarget(const std::string& name)
         const char* name;
         FuzzEntry entry;
     } kTargets[] = {
-        {"framer", FuzzFramer}, {"receiver", FuzzReceiver}, {"decoders", FuzzDecoders},
-        {"script", FuzzScript}, {"toolkit", FuzzToolkit}, {"kvsreader", FuzzKvsReader},
-        {"splitter", FuzzSplitter},
+        {"framer", FuzzFramer},   {"receiver", FuzzReceiver},   {"decoders", FuzzDecoders}, {"script", FuzzScript},
+        {"toolkit", FuzzToolkit}, {"kvsreader", FuzzKvsReader}, {"splitter", FuzzSplitter}, {"blocks", FuzzBlocks},
     };
     for (const auto& t : kTargets) {
         if (name == t.name) {

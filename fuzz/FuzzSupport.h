@@ -16,6 +16,7 @@ void FuzzScript(const uint8_t* data, size_t size);
 void FuzzToolkit(const uint8_t* data, size_t size);
 void FuzzKvsReader(const uint8_t* data, size_t size);
 void FuzzSplitter(const uint8_t* data, size_t size);
+void FuzzBlocks(const uint8_t* data, size_t size);
 
 using FuzzEntry = void (*)(const uint8_t* data, size_t size);
 // The entry point of a target named in fuzz/Targets.cmake, or null.

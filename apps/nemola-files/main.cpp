@@ -1,6 +1,6 @@
 // nemola-files: lists, downloads and removes files of a receiver's memory from a shell, on the same link and
-// verification as the program's file manager. Exit status: 0 all done, 1 a file failed, 2 bad arguments or no
-// connection (also a receiver lost during the run).
+// verification as the program's file manager. Exit status: 0 all done, 1 a file failed or the listing had records
+// that could not be read, 2 bad arguments or no connection (also a receiver lost during the run).
 #include "files/FileCore.h"
 #include "files/FileTransfer.h"
 #include "link/Connection.h"
@@ -41,8 +41,8 @@ const char kUsage[] =
     "Usage: nemola-files [--simulator | --tcp HOST:PORT | --serial DEV[,BAUD]] [--password TEXT]\n"
     "                    list | get NAME... [--to DIR] [--block N] | rm NAME...\n"
     "get stores NAME as DIR/NAME.kvs (DIR default: the current folder), never over an existing file; an\n"
-    "interrupted download resumes from its .part file. Exit: 0 done, 1 a file failed, 2 bad arguments or\n"
-    "no connection.\n";
+    "interrupted download resumes from its .part file. Exit: 0 done, 1 a file failed or the listing was\n"
+    "incomplete, 2 bad arguments or no connection.\n";
 
 void Print(std::FILE* to, const QString& text)
 {
@@ -111,10 +111,15 @@ int List(CReceiver& r)
         Error(QStringLiteral("can't list the files: ") + r.GetReplyString().trimmed());
         return kExitNoReceiver;
     }
-    for (const ReceiverFileRecord& f : ParseFileListing(r.GetReplyString())) {
+    int skipped = 0;
+    for (const ReceiverFileRecord& f : ParseFileListing(r.GetReplyString(), &skipped)) {
         Print(stdout,
               QStringLiteral("%1\t%2\t%3 %4")
                   .arg(PrintableName(f.name), PrintableName(f.sizeText), FileDateText(f.time), FileTimeText(f.time)));
+    }
+    if (skipped > 0) {
+        Error(QStringLiteral("the listing is incomplete: %1 record(s) of the receiver could not be read").arg(skipped));
+        return kExitFileFailed;
     }
     return kExitOk;
 }
@@ -134,7 +139,7 @@ int Get(CReceiver& r, const Options& o)
         }
         auto progress = [&](int64_t received, int64_t size) {
             if (terminal) {
-                std::fprintf(stderr, "\r%s  %3d%%  %lld / %lld bytes", name.toLocal8Bit().constData(),
+                std::fprintf(stderr, "\r%s  %3d%%  %lld / %lld bytes", PrintableName(name).toLocal8Bit().constData(),
                              DownloadPercent(received, size), static_cast<long long>(received),
                              static_cast<long long>(size));
                 std::fflush(stderr);
@@ -145,10 +150,10 @@ int Get(CReceiver& r, const Options& o)
             std::fputc('\n', stderr);
         }
         if (result.ok) {
-            Print(stdout, QStringLiteral("%1 -> %2: %3").arg(name, path, result.text));
+            Print(stdout, QStringLiteral("%1 -> %2: %3").arg(PrintableName(name), PrintableName(path), result.text));
             continue;
         }
-        Error(name + QStringLiteral(": ") + result.text);
+        Error(PrintableName(name) + QStringLiteral(": ") + result.text);
         code = kExitFileFailed;
         if (LinkLost(r)) {
             return kExitNoReceiver;
@@ -168,7 +173,7 @@ int Remove(CReceiver& r, const Options& o)
             continue;
         }
         if (!r.SendCommand(QStringLiteral("remove,\"/log/%1\"").arg(name))) {
-            Error(name + QStringLiteral(": ") + r.GetReplyString().trimmed());
+            Error(PrintableName(name) + QStringLiteral(": ") + r.GetReplyString().trimmed());
             if (LinkLost(r)) {
                 return kExitNoReceiver;
             }
@@ -215,7 +220,8 @@ int main(int argc, char** argv)
     {
         CConnection connection;
         CReceiver receiver;
-        if (!OpenToolReceiver(connection, receiver, receiverName, options.receiver, QStringLiteral("nemola-files"), &error)) {
+        if (!OpenToolReceiver(connection, receiver, receiverName, options.receiver, QStringLiteral("nemola-files"),
+                              &error)) {
             Error(error);
             code = kExitNoReceiver;
         } else if (!receiver.SendCommand(QStringLiteral("%%dm"))) {

@@ -23,7 +23,7 @@ struct DmsText
 // The fields of an angle in radians: whole degrees and minutes, seconds with five decimals.
 DmsText SplitTargetAngle(double radians);
 // Reads one coordinate into radians; `limit` is 90 for a latitude and 180 for a longitude. A value of exactly
-// the limit folds to 0 as stored files expect; one beyond it, a negative or non-decimal field is refused.
+// the limit is kept (the pole, the antimeridian); one beyond it, a negative or non-decimal field is refused.
 bool ReadTargetAngle(const DmsText& text, double limit, double* radians);
 // Latitude and longitude (radians) from the first bytes of a "PG" body; false when too short or not a position.
 bool PositionFromPg(const QByteArray& pg, double* latRad, double* lonRad);

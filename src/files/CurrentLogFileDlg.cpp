@@ -13,14 +13,12 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
 
 const QString kDeleteCaption = QStringLiteral("Deleting files from receiver");
-constexpr int kTimerMs = 10000;
 
 }  // namespace
 
@@ -61,7 +59,6 @@ CCurrentLogFileDlg::CCurrentLogFileDlg(CFileManager& manager) : m_fm(manager)
     m_site = new QPushButton(QStringLiteral("Site parameters"), this);
     m_site->setObjectName(QStringLiteral("siteButton"));
     m_site->setEnabled(bool(m_fm.Context().siteDialog));
-    m_timer = new QTimer(this);
 
     connect(m_refresh, &QPushButton::clicked, this, &CCurrentLogFileDlg::Refresh);
     connect(m_startStop, &QPushButton::clicked, this, &CCurrentLogFileDlg::StartOrStop);
@@ -122,71 +119,67 @@ void CCurrentLogFileDlg::StartOrStop()
 
 void CCurrentLogFileDlg::Start()
 {
-    m_timer->stop();
-    [&] {
-        // The mask goes into a command: a plain integer of the receiver's range only.
-        bool maskOk = false;
-        const int mask = m_mask->text().trimmed().toInt(&maskOk);
-        if (!maskOk || mask < -90 || mask > 90) {
-            m_fm.SetStatus(QStringLiteral("Invalid elevation mask"));
-            m_mask->setFocus();
+    // The mask goes into a command: a plain integer of the receiver's range only.
+    bool maskOk = false;
+    const int mask = m_mask->text().trimmed().toInt(&maskOk);
+    if (!maskOk || mask < -90 || mask > 90) {
+        m_fm.SetStatus(QStringLiteral("Invalid elevation mask"));
+        m_mask->setFocus();
+        return;
+    }
+    if (!SendOrReport(QStringLiteral("%%set,/par/out/elm/cur/log,") + QString::number(mask))) {
+        m_mask->setFocus();
+        return;
+    }
+    const QString interval = m_interval->text().trimmed();
+    bool intervalOk = false;
+    const float seconds = interval.toFloat(&intervalOk);
+    if (!intervalOk || !IsNumberText(interval) || !CheckOutputPeriod(seconds)) {
+        m_fm.SetStatus(QStringLiteral("Invalid recording interval"));
+        m_interval->setFocus();
+        return;
+    }
+    LastInterval() = interval;
+    const QString name = m_name->text().trimmed();
+    if (name.isEmpty()) {
+        m_fm.SetStatus(QStringLiteral("A file name is empty!"));
+        return;
+    }
+    const QString problem = FileNameProblem(name);
+    if (!problem.isEmpty()) {
+        m_fm.SetStatus(problem + QStringLiteral(": \"") + PrintableName(name) + QLatin1Char('"'));
+        return;
+    }
+    bool exists = false;
+    for (const ReceiverFileRecord& r : m_fm.Records()) {
+        exists = exists || r.name.trimmed() == name;
+    }
+    if (exists) {
+        const PromptButton answer =
+            AskQuestion(QStringLiteral("The file\n") + name +
+                            QStringLiteral("\nalready exists inside the receiver.\nDo you wish to overwrite it?"),
+                        QStringLiteral("Attention"));
+        if (answer != PromptButton::Yes) {
+            m_fm.SetStatus(QStringLiteral("File already exists"));
             return;
         }
-        if (!SendOrReport(QStringLiteral("%%set,/par/out/elm/cur/log,") + QString::number(mask))) {
-            m_mask->setFocus();
+        m_fm.SetStatus(QStringLiteral(" Deleting old file..."));
+        if (!SendOrReport(QStringLiteral("remove,\"/log/") + name + QLatin1Char('"'))) {
             return;
         }
-        const QString interval = m_interval->text().trimmed();
-        bool intervalOk = false;
-        const float seconds = interval.toFloat(&intervalOk);
-        if (!intervalOk || !IsNumberText(interval) || !CheckOutputPeriod(seconds)) {
-            m_fm.SetStatus(QStringLiteral("Invalid recording interval"));
-            m_interval->setFocus();
-            return;
-        }
-        LastInterval() = interval;
-        const QString name = m_name->text().trimmed();
-        if (name.isEmpty()) {
-            m_fm.SetStatus(QStringLiteral("A file name is empty!"));
-            return;
-        }
-        const QString problem = FileNameProblem(name);
-        if (!problem.isEmpty()) {
-            m_fm.SetStatus(problem + QStringLiteral(": \"") + PrintableName(name) + QLatin1Char('"'));
-            return;
-        }
-        bool exists = false;
-        for (const ReceiverFileRecord& r : m_fm.Records()) {
-            exists = exists || r.name.trimmed() == name;
-        }
-        if (exists) {
-            const PromptButton answer =
-                AskQuestion(QStringLiteral("The file\n") + name +
-                                QStringLiteral("\nalready exists inside the receiver.\nDo you wish to overwrite it?"),
-                            QStringLiteral("Attention"));
-            if (answer != PromptButton::Yes) {
-                m_fm.SetStatus(QStringLiteral("File already exists"));
-                return;
-            }
-            m_fm.SetStatus(QStringLiteral(" Deleting old file..."));
-            if (!SendOrReport(QStringLiteral("remove,\"/log/") + name + QLatin1Char('"'))) {
-                return;
-            }
-        }
-        m_fm.SetStatus(QStringLiteral("Creating new file..."));
-        if (!SendOrReport(QStringLiteral("create,\"/log/") + name + QLatin1Char('"'))) {
-            return;
-        }
-        m_fm.SetStatus(QStringLiteral("Starting data collection..."));
-        if (!SendOrReport(QStringLiteral("em,/cur/log,/msg/def:{") + interval + QStringLiteral(",0}"))) {
-            return;
-        }
-        m_fm.ForgetListing();
-        m_fm.List(CFileManager::kDownloadPage);
-        m_fm.List(CFileManager::kLogPage);
-        m_fm.Poll();
-    }();
-    m_timer->start(kTimerMs);
+    }
+    m_fm.SetStatus(QStringLiteral("Creating new file..."));
+    if (!SendOrReport(QStringLiteral("create,\"/log/") + name + QLatin1Char('"'))) {
+        return;
+    }
+    m_fm.SetStatus(QStringLiteral("Starting data collection..."));
+    if (!SendOrReport(QStringLiteral("em,/cur/log,/msg/def:{") + interval + QStringLiteral(",0}"))) {
+        return;
+    }
+    m_fm.ForgetListing();
+    m_fm.List(CFileManager::kDownloadPage);
+    m_fm.List(CFileManager::kLogPage);
+    m_fm.Poll();
 }
 
 void CCurrentLogFileDlg::Stop()

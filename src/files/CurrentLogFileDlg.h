@@ -6,7 +6,6 @@
 class CFileManager;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class QTreeWidget;
 
 // The "Current log file" page: the receiver's own logging into its memory, and deleting its files.
@@ -44,7 +43,6 @@ private:
     QPushButton* m_delete;
     QPushButton* m_exit;
     QPushButton* m_site;
-    QTimer* m_timer;
     bool m_logging = false;
     int m_sortColumn = 1;
     int m_direction = -1;

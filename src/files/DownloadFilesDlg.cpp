@@ -9,7 +9,8 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFile>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +25,8 @@ namespace {
 
 const QString kSection = QStringLiteral("LoadFile");
 const QString kCaption = QStringLiteral("Download files from receiver");
+// How long a stopped download may take to end; the link ends it within its drain limit.
+constexpr int kStopWaitMs = CReceiver::kDrainLimitMs + 1000;
 
 struct Selected
 {
@@ -238,7 +241,10 @@ void CDownloadFilesDlg::Run()
             m_fm.SetStatus(PrintableName(s.receiverName) + QStringLiteral(": ") + why);
             continue;
         }
-        if (QFile::exists(local)) {
+        // Any kind of name counts, a dangling link too. "Yes" keeps the old file until the new one is complete
+        // and verified: the link replaces it then, and a failed download leaves it as it was.
+        bool replace = false;
+        if (QFileInfo(local).exists() || QFileInfo(local).isSymLink()) {
             const PromptButton answer = AskQuestion(
                 QStringLiteral("The file\n") + local + QStringLiteral("\nalready exists. Do you wish to overwrite it?"),
                 kCaption, PromptButtons::YesNoCancel);
@@ -250,10 +256,7 @@ void CDownloadFilesDlg::Run()
                 m_fm.SetStatus(QStringLiteral("Kept ") + local);
                 continue;
             }
-            if (!QFile::remove(local)) {
-                m_fm.SetStatus(QStringLiteral("Can't replace ") + local);
-                continue;
-            }
+            replace = true;
         }
         const QString blockText = m_blockSize->currentText();
         CProfile* profile = CProfile::Instance();
@@ -261,17 +264,26 @@ void CDownloadFilesDlg::Run()
         CProfile::Release();
         m_finished = false;
         m_received = false;
-        if (!receiver->DownloadFile(s.receiverName, local, blockText.toInt())) {
+        if (!receiver->DownloadFile(s.receiverName, local, blockText.toInt(), replace)) {
             m_fm.SetStatus(receiver->GetReplyString());
             continue;
         }
         const int64_t start = tick ? tick() : 0;
         m_fm.SetStatus(QStringLiteral("Download file : ") + s.receiverName + QStringLiteral("  to  ") + local);
         m_total = receiver->GetDownloadSize();
-        // Also a file of size zero is waited for: its final notice says how it went, and the run goes on.
+        // Also a file of size zero is waited for: its final notice says how it went, and the run goes on. The link
+        // sends it within its drain limit after a Stop; should it still not come, the run does not wait for ever.
+        QElapsedTimer sinceStop;
         while (!m_finished) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             QThread::msleep(10);
+            if (!m_fm.Downloading() && !sinceStop.isValid()) {
+                sinceStop.start();
+            }
+            if (sinceStop.isValid() && sinceStop.elapsed() > kStopWaitMs) {
+                m_endText = QStringLiteral("Aborted: stopped by the user; the receiver did not confirm it");
+                break;
+            }
         }
         if (m_received) {
             s.item->setCheckState(kColTarget, Qt::Checked);  // state 2: downloaded

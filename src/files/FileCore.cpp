@@ -1,15 +1,19 @@
 #include "files/FileCore.h"
 
-#include "link/FileListing.h"
+#include "link/DownloadFiles.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
+
+constexpr qsizetype kMaxFileNameBytes = 255;
 
 // 9999-12-31 23:59:59 UTC in receiver seconds: later times are not dates.
 constexpr int64_t kMaxFileTime = 253402300799LL - kReceiverEpochOffset;
@@ -83,7 +87,11 @@ QString WithTrailingSeparator(const QString& folder)
 QString TargetPath(const QString& folder, const QString& targetName, QString* why)
 {
     const QString name = targetName.trimmed();
-    const QString problem = FileNameProblem(name);
+    QString problem = FileNameProblem(name);
+    if (problem.isEmpty() &&
+        QFile::encodeName(name).size() + qsizetype(std::strlen(CDownloadFiles::kLongestSuffix)) > kMaxFileNameBytes) {
+        problem = QStringLiteral("The file name is too long");
+    }
     if (!problem.isEmpty()) {
         *why = problem + QStringLiteral(": \"") + PrintableName(targetName) + QLatin1Char('"');
         return QString();
@@ -108,15 +116,4 @@ QString DefaultDownloadFolder()
         }
     }
     return WithTrailingSeparator(QDir::tempPath());
-}
-
-QString PrintableName(const QString& name)
-{
-    QString out = name;
-    for (QChar& c : out) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            c = QLatin1Char('?');
-        }
-    }
-    return out;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/FileListing.h"  // FileNameProblem, PrintableName
+
 #include <QString>
 
 #include <cstdint>
@@ -21,10 +23,9 @@ int FsinitPercent(int64_t total, int64_t done);
 bool FsinitFinished(int64_t total, int64_t done);
 
 // The local path for a target name in a folder: the name trimmed, refused (empty result, `why` set) when it is
-// not a plain file name. The folder gets its trailing separator.
+// not a plain file name or when a name the download makes of it (the partial file's note) would be too long.
+// The folder gets its trailing separator.
 QString TargetPath(const QString& folder, const QString& targetName, QString* why);
 QString WithTrailingSeparator(const QString& folder);
 // A writable folder of the user's for downloads (the program's own folder is not writable once installed).
 QString DefaultDownloadFolder();
-// A receiver file name shown in a list or on a terminal: control characters as '?'.
-QString PrintableName(const QString& name);

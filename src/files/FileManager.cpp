@@ -200,7 +200,11 @@ void CFileManager::List(int page)
                 m_listing = holder.Reply();
                 // The listing itself says which files there are; the count only tells the Delete page when
                 // every file is selected.
-                m_records = ParseFileListing(m_listing);
+                int skipped = 0;
+                m_records = ParseFileListing(m_listing, &skipped);
+                if (skipped > 0) {
+                    SetStatus(QStringLiteral("The listing is incomplete: %1 record(s) could not be read").arg(skipped));
+                }
             } else {
                 ok = false;
             }

@@ -1,6 +1,7 @@
 #include "files/Format.h"
 
 #include "files/FileCore.h"
+#include "link/FileListing.h"
 #include "link/ParamBatch.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
@@ -65,7 +66,18 @@ CFormat::CFormat(const FormatContext& context, QWidget* parent) : QDialog(parent
     CReceiver* receiver = m_context.holder->GetReceiver().get();
     if (!receiver->Open(m_context.connection, m_context.receiverName, 0)) {
         m_warning->setText(receiver->GetReplyString());
+        m_start->setEnabled(false);
     }
+}
+
+void CFormat::EndRun(const QString& why)
+{
+    // The initialisation's end is unknown: no "Ready!", no report to save.
+    m_wait->hide();
+    m_progress->hide();
+    m_warning->setText(why);
+    m_warning->show();
+    m_start->setEnabled(m_context.holder->GetReceiver()->IsOpen());
 }
 
 void CFormat::Start()
@@ -83,6 +95,8 @@ void CFormat::Start()
     m_progress->show();
     m_wait->show();
     m_cancelled = false;
+    // A receiver whose progress never reads is given up after this many replies in a row.
+    int unreadable = 0;
     for (;;) {
         for (int waited = 0; waited < m_context.stepMs && !m_cancelled; waited += 10) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -92,19 +106,22 @@ void CFormat::Start()
             return;  // the dialog is closing
         }
         if (!holder.Send(QStringLiteral("print,stat/fsinit"))) {
-            m_warning->setText(holder.Reply());
-            m_warning->show();
-            break;
+            EndRun(holder.Reply());
+            return;
         }
         long long total = 0;
         long long done = 0;
         if (ScanText(holder.Reply(), "RE%*[^{]{%lld,%lld}", &total, &done) == 2) {
+            unreadable = 0;
             m_progress->setFormat(QString::asprintf("%lld of %lld", done, total));
             m_progress->setValue(FsinitPercent(total, done));
             // Done at or past the total; a total of 0 means there is nothing to wait for.
             if (FsinitFinished(total, done)) {
                 break;
             }
+        } else if (++unreadable >= kMaxUnreadableProgress) {
+            EndRun(QStringLiteral("The receiver's progress can't be read: ") + PrintableName(holder.Reply().trimmed()));
+            return;
         }
         QCoreApplication::processEvents();
     }

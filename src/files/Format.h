@@ -29,6 +29,7 @@ class CFormat : public QDialog
 {
 public:
     static constexpr int kReportSlots = 10;
+    static constexpr int kMaxUnreadableProgress = 10;
 
     CFormat(const FormatContext& context, QWidget* parent = nullptr);
 
@@ -46,6 +47,9 @@ public:
     static QString BuildReport(const std::array<const QString*, kReportSlots>& values);
 
 private:
+    // The run ends without a result: `why` in the warning field.
+    void EndRun(const QString& why);
+
     FormatContext m_context;
     QLabel* m_warning;
     QLabel* m_wait;

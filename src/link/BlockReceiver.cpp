@@ -1,6 +1,7 @@
 #include "link/BlockReceiver.h"
 
 #include "link/Checksum.h"
+#include "link/FileListing.h"
 
 #include <algorithm>
 
@@ -8,20 +9,29 @@ CBlockReceiver::CBlockReceiver(int blockSize, int64_t limit) : m_blockSize(block
 
 void CBlockReceiver::Feed(const char* data, qsizetype size, Output& out)
 {
-    if (m_state != State::Running) {
+    if (m_state != State::Running || size <= 0) {
         return;
     }
+    if (m_purging) {
+        // The rest of a stale block: dropped until the line is quiet. A receiver that does not stop is given up.
+        m_purged += size;
+        if (m_purged > kMaxPurgeBlocks * BlockLength()) {
+            Fail(out, QStringLiteral("the receiver does not stop sending"), true);
+        }
+        return;
+    }
+    m_abortPending = false;  // bytes came after a "#": it was none
     if (m_buf.isEmpty()) {
         // The usual case: whole blocks are read where they arrived, without a copy.
         const qsizetype used = Consume(data, size, out);
-        if (m_state == State::Running && used < size) {
+        if (m_state == State::Running && !m_purging && used < size) {
             m_buf.append(data + used, size - used);
         }
         return;
     }
     m_buf.append(data, size);
     const qsizetype used = Consume(m_buf.constData(), m_buf.size(), out);
-    if (m_state == State::Running) {
+    if (m_state == State::Running && !m_purging) {
         m_buf.remove(0, used);
     } else {
         m_buf.clear();
@@ -41,8 +51,12 @@ qsizetype CBlockReceiver::Consume(const char* data, qsizetype size, Output& out)
             break;
         }
         if (data[pos] == kAbort) {
-            Fail(out, QStringLiteral("the receiver aborted the transfer"), false);
-            return size;
+            if (pos + 1 < size) {
+                ++pos;  // bytes follow it: noise, not the receiver's abort
+                continue;
+            }
+            m_abortPending = true;  // kept; an abort once the line stays quiet
+            break;
         }
         if (size - pos < BlockLength()) {
             break;
@@ -69,10 +83,13 @@ bool CBlockReceiver::HandleBlock(const char* block, Output& out)
         // A block sent again because our ACK was lost checks out against the chain before the last good block.
         if (trailer && m_haveBlock && !last && field == uint16_t(m_expected - 1) &&
             Crc16(block, size_t(body), m_prevCrc) == stored) {
+            if (!CountRetry(out, QStringLiteral("the receiver sends block %1 again and again").arg(field))) {
+                return false;
+            }
             out.answer += kAck;
             return true;
         }
-        Retry(out, QStringLiteral("bad blocks"));
+        Purge(out, QStringLiteral("bad blocks"));
         return false;
     }
     if (!last) {
@@ -104,12 +121,13 @@ bool CBlockReceiver::HandleBlock(const char* block, Output& out)
         const qsizetype nul = text.indexOf('\0');
         Fail(out,
              QStringLiteral("the receiver reports: %1")
-                 .arg(QString::fromLatin1(text.left(nul < 0 ? 80 : std::min<qsizetype>(nul, 80))).trimmed()),
+                 .arg(PrintableName(
+                     QString::fromLatin1(text.left(nul < 0 ? 80 : std::min<qsizetype>(nul, 80))).trimmed())),
              false);
         return false;
     }
     if (count < 0 || count > m_blockSize) {
-        Retry(out, QStringLiteral("a last block of %1 bytes").arg(count));
+        Purge(out, QStringLiteral("a last block of %1 bytes").arg(count));
         return false;
     }
     Take(block + 3, count, out);
@@ -142,19 +160,45 @@ void CBlockReceiver::Take(const char* data, int64_t n, Output& out)
     }
 }
 
-void CBlockReceiver::Retry(Output& out, const QString& why)
+bool CBlockReceiver::CountRetry(Output& out, const QString& why)
 {
     if (++m_retries > kMaxRetries) {
         Fail(out, why, true);
-        return;
+        return false;
     }
-    out.answer += kNak;
+    return true;
+}
+
+void CBlockReceiver::Retry(Output& out, const QString& why)
+{
+    if (CountRetry(out, why)) {
+        out.answer += kNak;
+    }
+}
+
+void CBlockReceiver::Purge(Output& out, const QString& why)
+{
+    if (CountRetry(out, why)) {
+        m_purging = true;
+        m_purged = 0;
+    }
 }
 
 void CBlockReceiver::OnTimeout(Output& out)
 {
-    if (m_state == State::Running) {
-        m_buf.clear();  // what came of the block is asked for again whole
+    if (m_state != State::Running) {
+        return;
+    }
+    if (m_abortPending) {
+        m_buf.clear();
+        Fail(out, QStringLiteral("the receiver aborted the transfer"), false);
+    } else if (m_purging) {
+        m_purging = false;  // quiet now: the block again, whole
+        out.answer += kNak;
+    } else if (!m_buf.isEmpty()) {
+        m_buf.clear();  // a block cut off: its rest may still come, so wait for quiet before asking again
+        Purge(out, QStringLiteral("no answer from the receiver"));
+    } else {
         Retry(out, QStringLiteral("no answer from the receiver"));
     }
 }

@@ -10,14 +10,22 @@
 // to send and the verified file bytes come out. Blocks are checked against the CRC chain of this get (it starts
 // at 0); a repeated block after a lost ACK is recognised by its number and dropped; block numbers wrap after
 // 65535. At most `limit` bytes are taken: a file that grows while it is read ends there.
+//
+// Before it asks for a block again after bytes came (a bad block, a block cut off by a stall), the line must go
+// quiet: the rest of a stale block may still be on its way, and its bytes would otherwise be read as a block
+// start or as the receiver's abort. Likewise a "#" is the receiver's abort only when nothing follows it. While
+// either waits, WantsQuiet() is true and the caller calls OnTimeout() after a short quiet instead of the block
+// time-out. Every NAK, and every repeated block, counts against kMaxRetries in a row.
 class CBlockReceiver
 {
 public:
     static constexpr char kNak = 0x15;
     static constexpr char kAck = 0x06;
     static constexpr char kAbort = '#';
-    // Bad blocks or time-outs in a row before the host gives up.
+    // Bad, lost or repeated blocks in a row before the host gives up.
     static constexpr int kMaxRetries = 6;
+    // While purging, more than this many block lengths of bytes mean the receiver does not stop.
+    static constexpr int kMaxPurgeBlocks = 2;
 
     enum class State { Running, Done, Failed };
 
@@ -34,8 +42,10 @@ public:
     // The first request (a NAK).
     QByteArray Begin() const { return QByteArray(1, kNak); }
     void Feed(const char* data, qsizetype size, Output& out);
-    // No block came within the time-out.
+    // No byte came within the time-out (or, while WantsQuiet(), within the quiet interval).
     void OnTimeout(Output& out);
+    // The line has to go quiet before the next step (see above).
+    bool WantsQuiet() const { return m_purging || m_abortPending; }
 
     State GetState() const { return m_state; }
     // Why it failed (an "Aborted: ..." text is built from it).
@@ -52,7 +62,11 @@ private:
     qsizetype Consume(const char* data, qsizetype size, Output& out);
     // False when the rest of the input is to be dropped (a bad block, the end).
     bool HandleBlock(const char* block, Output& out);
+    // Counts a retry; false (and failed) past the limit.
+    bool CountRetry(Output& out, const QString& why);
     void Retry(Output& out, const QString& why);
+    // Drops what comes until the line is quiet, then asks for the block again.
+    void Purge(Output& out, const QString& why);
     void Fail(Output& out, const QString& why, bool abort);
     void Take(const char* data, int64_t n, Output& out);
 
@@ -69,4 +83,7 @@ private:
     QString m_error;
     bool m_drain = false;
     bool m_grew = false;
+    bool m_purging = false;
+    bool m_abortPending = false;  // a "#" came last: an abort if the line stays quiet
+    int64_t m_purged = 0;         // bytes dropped while purging
 };

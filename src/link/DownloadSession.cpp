@@ -1,39 +1,21 @@
 #include "link/DownloadSession.h"
 
-#include <QFile>
-
-CDownloadSession::CDownloadSession(const DownloadPlan& plan)
-    : m_plan(plan), m_blocks(plan.blockSize, plan.size - plan.offset)
+CDownloadSession::CDownloadSession(const DownloadPlan& plan, CDownloadFiles files)
+    : m_plan(plan), m_blocks(plan.blockSize, plan.size - plan.offset), m_files(std::move(files))
 {
-}
-
-CDownloadSession::~CDownloadSession()
-{
-    if (m_file) {
-        std::fclose(m_file);
-    }
-}
-
-bool CDownloadSession::OpenFile(QString* error)
-{
-    const QByteArray path = QFile::encodeName(m_plan.PartPath());
-    // A resumed download appends to a partial file of exactly `offset` bytes.
-    m_file = std::fopen(path.constData(), m_plan.offset > 0 ? "ab" : "wb");
-    if (!m_file) {
-        *error = QStringLiteral("Can't write %1").arg(m_plan.PartPath());
-        return false;
-    }
     // Blocks are written as they are checked; a large buffer keeps that to one system call per many blocks.
-    std::setvbuf(m_file, nullptr, _IOFBF, kWriteBufferBytes);
+    if (m_files.PartFile()) {
+        std::setvbuf(m_files.PartFile(), nullptr, _IOFBF, kWriteBufferBytes);
+    }
     m_lastProgress.start();
-    return true;
 }
 
 CBlockReceiver::Output CDownloadSession::NewOutput()
 {
     CBlockReceiver::Output out;
     out.write = [this](const char* data, qsizetype size) {
-        if (m_file && !m_writeFailed && std::fwrite(data, 1, size_t(size), m_file) != size_t(size)) {
+        std::FILE* file = m_files.PartFile();
+        if (!m_writeFailed && (!file || std::fwrite(data, 1, size_t(size), file) != size_t(size))) {
             m_writeFailed = true;
         }
     };
@@ -43,7 +25,8 @@ CBlockReceiver::Output CDownloadSession::NewOutput()
 QByteArray CDownloadSession::Handle(const CBlockReceiver::Output& out)
 {
     if (m_writeFailed) {
-        Abort(QStringLiteral("can't write %1").arg(m_plan.PartPath()));
+        m_abortSent = true;
+        Abort(QStringLiteral("can't write %1").arg(m_files.PartPath()));
         return out.answer + CBlockReceiver::kAbort;
     }
     switch (m_blocks.GetState()) {
@@ -78,6 +61,7 @@ QByteArray CDownloadSession::Cancel()
     if (m_finished) {
         return QByteArray();
     }
+    m_abortSent = true;
     Abort(QStringLiteral("stopped by the user"));
     return QByteArray(1, CBlockReceiver::kAbort);
 }
@@ -101,17 +85,22 @@ bool CDownloadSession::ProgressDue()
 void CDownloadSession::Finish()
 {
     m_finished = true;
-    const bool flushed = std::fflush(m_file) == 0;
-    std::fclose(m_file);
-    m_file = nullptr;
+    const bool flushed = m_files.ClosePart();
     const int64_t total = m_plan.offset + m_blocks.Received();
-    // Only a file whose every block checked out and whose length is the size at the start gets its name.
-    if (!flushed || total != m_plan.size || QFile::exists(m_plan.finalPath) ||
-        !QFile::rename(m_plan.PartPath(), m_plan.finalPath)) {
-        m_notice = "ER:Aborted: the file could not be stored as " + QFile::encodeName(m_plan.finalPath);
+    // Only a file whose every block checked out, whose every byte reached the disk and whose length is the size at
+    // the start gets its name.
+    QString why;
+    if (!flushed) {
+        why = QStringLiteral("can't write %1").arg(m_files.PartPath());
+    } else if (total != m_plan.size) {
+        why = QStringLiteral("%1 of %2 bytes").arg(total).arg(m_plan.size);
+    } else if (!m_files.Publish(&why)) {
+        why = QStringLiteral("the file could not be stored as %1 (%2)").arg(m_files.FinalPath(), why);
+    }
+    if (!why.isEmpty()) {
+        m_notice = "ER:Aborted: " + why.toUtf8();
         return;
     }
-    QFile::remove(m_plan.SourcePath());
     m_notice = "RE:" + QByteArray::number(qlonglong(total)) + " bytes";
     if (m_plan.offset > 0) {
         m_notice += " (resumed after " + QByteArray::number(qlonglong(m_plan.offset)) + ")";
@@ -124,11 +113,7 @@ void CDownloadSession::Finish()
 void CDownloadSession::Abort(const QString& why)
 {
     m_finished = true;
-    if (m_file) {
-        std::fflush(m_file);
-        std::fclose(m_file);
-        m_file = nullptr;
-    }
+    m_files.ClosePart();
     // The partial file and its source note stay, so that a later download of the same file resumes.
     m_notice = "ER:Aborted: " + why.toUtf8();
 }

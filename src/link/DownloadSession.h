@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/BlockReceiver.h"
+#include "link/DownloadFiles.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -17,10 +18,6 @@ struct DownloadPlan
     int64_t size = 0;    // the file's size when the download started
     int64_t offset = 0;  // bytes already in the partial file (a resumed download)
     int blockSize = 512;
-
-    QString PartPath() const { return finalPath + QStringLiteral(".part"); }
-    // Beside the partial file: the receiver's name, size and time it belongs to.
-    QString SourcePath() const { return finalPath + QStringLiteral(".part.src"); }
 };
 
 // One download on the link's I/O thread: block protocol, partial file, verification and the final rename.
@@ -28,13 +25,10 @@ struct DownloadPlan
 class CDownloadSession
 {
 public:
-    explicit CDownloadSession(const DownloadPlan& plan);
-    ~CDownloadSession();
+    // `files` holds the partial file, open at the plan's offset.
+    CDownloadSession(const DownloadPlan& plan, CDownloadFiles files);
     CDownloadSession(const CDownloadSession&) = delete;
     CDownloadSession& operator=(const CDownloadSession&) = delete;
-
-    // Opens the partial file at the plan's offset (caller's thread). False with `error` set.
-    bool OpenFile(QString* error);
 
     QByteArray Begin() { return m_blocks.Begin(); }
     QByteArray Feed(const QByteArray& bytes);
@@ -43,7 +37,11 @@ public:
     void OnLinkLost(const QString& why);
 
     bool Finished() const { return m_finished; }
-    bool NeedsDrain() const { return m_blocks.NeedsDrain(); }
+    // The receiver may still send: a block may be on its way when the host aborts. The line is read until it is
+    // quiet before the next command.
+    bool NeedsDrain() const { return m_abortSent || m_blocks.NeedsDrain(); }
+    // The next step waits for a short quiet instead of the block time-out (see CBlockReceiver).
+    bool WantsQuiet() const { return m_blocks.WantsQuiet(); }
     int64_t Received() const { return m_plan.offset + m_blocks.Received(); }
     // A progress notice is due (at most every 100 ms, and at the end).
     bool ProgressDue();
@@ -60,8 +58,9 @@ private:
 
     DownloadPlan m_plan;
     CBlockReceiver m_blocks;
-    std::FILE* m_file = nullptr;
+    CDownloadFiles m_files;
     bool m_finished = false;
+    bool m_abortSent = false;  // by the user's Stop or a failed write
     bool m_writeFailed = false;
     QByteArray m_notice;
     QElapsedTimer m_lastProgress;

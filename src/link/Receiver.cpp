@@ -13,8 +13,6 @@
 #include "link/Transports.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QThread>
 #include <QTimer>
@@ -177,8 +175,15 @@ public:
 private:
     void OnDownloadBytes(const QByteArray& bytes);
     void OnBlockTimeout();
+    // How long the download's next step waits for a byte: the block time-out, or a short quiet.
+    int StepWaitMs() const;
     void AfterDownloadStep(const QByteArray& answer);
     void EndDownload();
+    void OnDrainTimer();
+    // The download is over and the line quiet (or given up): commands may go out again.
+    void FinishDownload();
+    // Closes the transport of a receiver that cannot be used any more and reports the link lost.
+    void GiveUpLink(const QString& why);
     void Notify(const QByteArray& notice);
     void OnReceived(const QByteArray& bytes);
     void OnResyncQuiet();
@@ -219,7 +224,10 @@ private:
     std::shared_ptr<CDownloadSession> m_download;
     QTimer* m_blockTimer = nullptr;
     QElapsedTimer m_blockClock;  // since the last step of the download
+    int m_blockTimerMs = 0;      // the interval m_blockTimer was last started with
     QTimer* m_drainTimer = nullptr;
+    QElapsedTimer m_drainClock;  // since the drain began
+    QElapsedTimer m_drainQuiet;  // since the last byte of the drain
     int m_blockTimeoutMs = 0;
     QByteArray m_finalNotice;
 };
@@ -447,30 +455,30 @@ void CLinkWorker::Frame(Step&& step, bool routeTables)
     Pending pending;
     step([&](const CFramer::Event& e) {
         switch (e.kind) {
-        case CFramer::EventKind::Frame:
-            HandleFrame(e.data, e.size, pending);
-            break;
-        case CFramer::EventKind::Skipped: {
-            // The line end after a reply belongs to the reply, not to the raw output.
-            int from = 0;
-            if (m_afterReply && from < e.size && e.data[from] == '\r') {
-                ++from;
+            case CFramer::EventKind::Frame:
+                HandleFrame(e.data, e.size, pending);
+                break;
+            case CFramer::EventKind::Skipped: {
+                // The line end after a reply belongs to the reply, not to the raw output.
+                int from = 0;
+                if (m_afterReply && from < e.size && e.data[from] == '\r') {
+                    ++from;
+                }
+                if (m_afterReply && from < e.size && e.data[from] == '\n') {
+                    ++from;
+                    m_afterReply = false;
+                }
+                m_afterReply = m_afterReply && from == e.size;
+                pending.raw.append(e.data + from, e.size - from);
+                break;
             }
-            if (m_afterReply && from < e.size && e.data[from] == '\n') {
-                ++from;
+            case CFramer::EventKind::TextLine:
                 m_afterReply = false;
-            }
-            m_afterReply = m_afterReply && from == e.size;
-            pending.raw.append(e.data + from, e.size - from);
-            break;
-        }
-        case CFramer::EventKind::TextLine:
-            m_afterReply = false;
-            pending.raw.append(e.data, e.size);
-            break;
-        case CFramer::EventKind::BadChecksum:
-            // Its bytes are searched again and reach the raw output as they are passed over.
-            break;
+                pending.raw.append(e.data, e.size);
+                break;
+            case CFramer::EventKind::BadChecksum:
+                // Its bytes are searched again and reach the raw output as they are passed over.
+                break;
         }
     });
     m_guessDue = m_framer.WaitingOnGuess() ? Clock::now() + std::chrono::milliseconds(CReceiver::kResyncQuietMs)
@@ -605,8 +613,13 @@ void CLinkWorker::OnDownloadBytes(const QByteArray& bytes)
     if (m_download) {
         AfterDownloadStep(m_download->Feed(bytes));
     } else {
-        m_drainTimer->start(CReceiver::kDrainQuietMs);  // still draining: wait for quiet again
+        m_drainQuiet.start();  // still draining: the quiet starts again
     }
+}
+
+int CLinkWorker::StepWaitMs() const
+{
+    return m_download->WantsQuiet() ? std::min(CReceiver::kDrainQuietMs, m_blockTimeoutMs) : m_blockTimeoutMs;
 }
 
 void CLinkWorker::OnBlockTimeout()
@@ -616,9 +629,10 @@ void CLinkWorker::OnBlockTimeout()
     }
     // The timer is not restarted for every block (a timer registration each time): it runs out once per
     // time-out and looks at when the last block came.
-    const qint64 left = m_blockTimeoutMs - m_blockClock.elapsed();
+    const qint64 left = StepWaitMs() - m_blockClock.elapsed();
     if (left > 0) {
-        m_blockTimer->start(int(left));
+        m_blockTimerMs = int(left);
+        m_blockTimer->start(m_blockTimerMs);
         return;
     }
     AfterDownloadStep(m_download->OnTimeout());
@@ -636,8 +650,10 @@ void CLinkWorker::AfterDownloadStep(const QByteArray& answer)
         return;
     }
     m_blockClock.start();
-    if (!m_blockTimer->isActive()) {
-        m_blockTimer->start(m_blockTimeoutMs);
+    const int wait = StepWaitMs();
+    if (!m_blockTimer->isActive() || wait < m_blockTimerMs) {
+        m_blockTimerMs = wait;
+        m_blockTimer->start(wait);
     }
     if (m_download->ProgressDue()) {
         Notify("IN:");
@@ -651,32 +667,64 @@ void CLinkWorker::EndDownload()
     m_download.reset();
     m_blockTimer->deleteLater();  // this may run inside its own time-out
     m_blockTimer = nullptr;
-    auto finish = [this] {
-        if (m_drainTimer) {
-            m_drainTimer->deleteLater();
-            m_drainTimer = nullptr;
-        }
-        {
-            std::lock_guard lock(m_link->shared->mutex);
-            m_link->shared->downloading = false;
-            m_link->shared->cv.notify_all();
-        }
-        Notify(m_finalNotice);
-    };
     bool up = false;
     {
         std::lock_guard lock(m_link->shared->mutex);
         up = m_link->shared->linkUp;
     }
     if (!drain || !up) {
-        finish();
+        FinishDownload();
         return;
     }
-    // Whatever the receiver still sends after an abort is read and dropped until the line is quiet.
+    // Whatever the receiver still sends after an abort is read and dropped until the line is quiet, for a while.
+    m_drainClock.start();
+    m_drainQuiet.start();
     m_drainTimer = new QTimer(this);
     m_drainTimer->setSingleShot(true);
-    connect(m_drainTimer, &QTimer::timeout, this, finish);
+    connect(m_drainTimer, &QTimer::timeout, this, &CLinkWorker::OnDrainTimer);
     m_drainTimer->start(CReceiver::kDrainQuietMs);
+}
+
+void CLinkWorker::OnDrainTimer()
+{
+    const qint64 quiet = m_drainQuiet.elapsed();
+    if (quiet >= CReceiver::kDrainQuietMs) {
+        FinishDownload();
+        return;
+    }
+    const qint64 left = CReceiver::kDrainLimitMs - m_drainClock.elapsed();
+    if (left > 0) {
+        m_drainTimer->start(int(std::min<qint64>(CReceiver::kDrainQuietMs - quiet, left)));
+        return;
+    }
+    const QString why = QStringLiteral("the receiver kept sending after the transfer had ended");
+    if (m_finalNotice.startsWith("ER")) {
+        m_finalNotice += "; " + why.toUtf8() + ": the link is closed";
+    }
+    GiveUpLink(why);
+    FinishDownload();
+}
+
+void CLinkWorker::FinishDownload()
+{
+    if (m_drainTimer) {
+        m_drainTimer->deleteLater();  // this may run inside its own time-out
+        m_drainTimer = nullptr;
+    }
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        m_link->shared->downloading = false;
+        m_link->shared->cv.notify_all();
+    }
+    Notify(m_finalNotice);
+}
+
+void CLinkWorker::GiveUpLink(const QString& why)
+{
+    if (m_transport) {
+        m_transport->Close();
+    }
+    OnDropped(why);
 }
 
 void CLinkWorker::Notify(const QByteArray& notice)
@@ -705,14 +753,14 @@ bool CLinkWorker::TakeReply(const QByteArray& frame)
     auto& shared = *m_link->shared;
     std::lock_guard lock(shared.mutex);
     switch (shared.pairing.OnReplyFrame(frame, Clock::now())) {
-    case CReplyPairing::Take::Paired:
-        shared.cv.notify_all();
-        return true;
-    case CReplyPairing::Take::Dropped:
-        qCDebug(lcLink) << "dropped a reply of no waiting statement:" << frame.left(24);
-        return true;
-    case CReplyPairing::Take::Unsolicited:
-        break;
+        case CReplyPairing::Take::Paired:
+            shared.cv.notify_all();
+            return true;
+        case CReplyPairing::Take::Dropped:
+            qCDebug(lcLink) << "dropped a reply of no waiting statement:" << frame.left(24);
+            return true;
+        case CReplyPairing::Take::Unsolicited:
+            break;
     }
     return false;
 }
@@ -908,23 +956,23 @@ bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
     bool keep = true;
     switch (reader->Wait(int(std::clamp<long long>(wait, 0, 60'000)))) {
-    case CDirectReader::Wake::Readable: {
-        readBuffer.resize(0);  // keeps its capacity
-        const CDirectReader::Status status = reader->Read(readBuffer, CTcpTransport::kReadChunk);
-        if (status == CDirectReader::Status::Data) {
-            worker->FrameAsCaller(readBuffer, routeTables);
+        case CDirectReader::Wake::Readable: {
+            readBuffer.resize(0);  // keeps its capacity
+            const CDirectReader::Status status = reader->Read(readBuffer, CTcpTransport::kReadChunk);
+            if (status == CDirectReader::Status::Data) {
+                worker->FrameAsCaller(readBuffer, routeTables);
+            }
+            keep = status == CDirectReader::Status::Data || status == CDirectReader::Status::Again;
+            break;
         }
-        keep = status == CDirectReader::Status::Data || status == CDirectReader::Status::Again;
-        break;
-    }
-    case CDirectReader::Wake::TimedOut:
-        worker->GiveUpQuietGuess(Clock::now());
-        break;
-    case CDirectReader::Wake::Interrupted:
-        break;
-    case CDirectReader::Wake::Closing:
-        keep = false;
-        break;
+        case CDirectReader::Wake::TimedOut:
+            worker->GiveUpQuietGuess(Clock::now());
+            break;
+        case CDirectReader::Wake::Interrupted:
+            break;
+        case CDirectReader::Wake::Closing:
+            keep = false;
+            break;
     }
     if (!keep) {
         EndCallerLease();
@@ -1416,7 +1464,7 @@ CFramer::Stats CReceiver::GetStreamStats() const
 // ---------------------------------------------------------------------------------------------------------------
 // Download, callers' side
 
-int CReceiver::DownloadFile(const QString& name, const QString& localPath, int blockSize)
+int CReceiver::DownloadFile(const QString& name, const QString& localPath, int blockSize, bool replace)
 {
     const uint64_t cancels = m_link->Cancels();
     auto fail = [this](const QString& why, Failure failure = Failure::ErrorReply) {
@@ -1431,16 +1479,16 @@ int CReceiver::DownloadFile(const QString& name, const QString& localPath, int b
     }
     const QString problem = FileNameProblem(name);
     if (!problem.isEmpty()) {
-        return fail(problem + QStringLiteral(": \"") + name + QLatin1Char('"'));
+        return fail(problem + QStringLiteral(": \"") + PrintableName(name) + QLatin1Char('"'));
     }
     if (blockSize < 512 || blockSize > 16384) {
         return fail(QStringLiteral("Block size %1 is not in 512 to 16384").arg(blockSize));
     }
-    if (localPath.isEmpty() || QFileInfo(localPath).isDir()) {
-        return fail(QStringLiteral("No local file name"));
-    }
-    if (QFileInfo::exists(localPath)) {
-        return fail(QStringLiteral("The file %1 already exists").arg(localPath));
+    // The local names are checked before the receiver is asked anything.
+    CDownloadFiles files;
+    QString why;
+    if (localPath.isEmpty() || !files.Open(localPath, replace, &why)) {
+        return fail(why.isEmpty() ? QStringLiteral("No local file name") : why);
     }
     // One command at a time; its reply text is the failure's text.
     auto run = [&](const QString& command, QString* value) {
@@ -1473,6 +1521,7 @@ int CReceiver::DownloadFile(const QString& name, const QString& localPath, int b
     int64_t time = -1;
     QString listing;
     if (run(QStringLiteral("print,/log/&[name,size,time]"), &listing)) {
+        // A record the listing could not read is passed over, so the others still give their times.
         for (const ReceiverFileRecord& r : ParseFileListing(listing)) {
             if (r.name == name && r.size == plan.size) {
                 time = r.time;
@@ -1481,26 +1530,11 @@ int CReceiver::DownloadFile(const QString& name, const QString& localPath, int b
     }
     const QByteArray source = name.toUtf8() + '\n' + QByteArray::number(qlonglong(plan.size)) + '\n' +
                               QByteArray::number(qlonglong(time)) + '\n';
-    QFile sourceFile(plan.SourcePath());
-    const QFileInfo part(plan.PartPath());
-    if (time >= 0 && part.exists() && part.size() <= plan.size && sourceFile.open(QIODevice::ReadOnly) &&
-        sourceFile.read(4096) == source) {
-        plan.offset = part.size();
-    }
-    sourceFile.close();
-    if (plan.offset == 0) {
-        QFile::remove(plan.PartPath());
-        QFile::remove(plan.SourcePath());
-        if (time >= 0 && (!sourceFile.open(QIODevice::WriteOnly) || sourceFile.write(source) != source.size())) {
-            return fail(QStringLiteral("Can't write %1").arg(plan.SourcePath()));
-        }
-        sourceFile.close();
-    }
-    auto download = std::make_shared<CDownloadSession>(plan);
-    QString why;
-    if (!download->OpenFile(&why)) {
+    plan.offset = time >= 0 ? files.Resume(source, plan.size) : 0;
+    if (plan.offset == 0 && !files.StartFresh(time >= 0 ? source : QByteArray(), &why)) {
         return fail(why);
     }
+    auto download = std::make_shared<CDownloadSession>(plan, std::move(files));
     const QString offset = plan.offset > 0 ? QLatin1Char(',') + QString::number(plan.offset) : QString();
     if (!run(QStringLiteral("get,/log/%1%2:{%3,%4}").arg(name, offset).arg(kGetTimeoutS).arg(blockSize), &reply)) {
         return 0;

@@ -29,8 +29,10 @@ public:
     // A stream that lost sync and then went quiet this long with a guessed frame unfinished gives the guess up,
     // so that a reply behind garbage is read without waiting for bytes that never come.
     static constexpr int kResyncQuietMs = 100;
-    // After an aborted download the line must stay quiet this long before the next command.
+    // After an aborted download the line must stay quiet this long before the next command; a receiver that
+    // keeps sending for kDrainLimitMs in all makes the link unusable: it is closed and reported lost.
     static constexpr int kDrainQuietMs = 200;
+    static constexpr int kDrainLimitMs = 2000;
     // The receiver waits this long for the host's answer to a block.
     static constexpr int kGetTimeoutS = 10;
     // A "@scr stoperrors off" batch of lines that each only print is sent ahead of its replies, with at most this
@@ -101,15 +103,18 @@ public:
     // 16384) and returns once the transfer has started; non-zero then, else GetReplyString() says why. Bytes go
     // to "<localPath>.part"; the file gets its name only when every block's chained CRC was right and its length
     // is the size the receiver gave at the start (a file being logged into is taken up to that size). An existing
-    // file at `localPath` is never replaced. A broken transfer leaves the partial file and "<localPath>.part.src"
-    // (name, size, time); a later download resumes from there only when the receiver's listing still gives that
-    // name, size and time. While the transfer runs, other commands fail.
+    // name at `localPath` is never written through (see CDownloadFiles); with `replace` a plain file there is
+    // replaced by the new one once that is complete, else it is left as it is and the download refused. A broken
+    // transfer leaves the partial file and "<localPath>.part.src" (name, size, time); a later download resumes from
+    // there only when the receiver's listing still gives that name, size and time. While the transfer runs, other
+    // commands fail.
     //
     // Progress reaches the callbacks attached with the message set "WL" (the link's own notices, nothing is sent
     // to the receiver for it), on the link's thread: "IN:" now and then (GetDownloadReceived() tells how far),
     // then one final notice, "RE:<bytes> bytes[ (note)]" or "ER:Aborted: <why>", the text from byte 3.
-    int DownloadFile(const QString& name, const QString& localPath, int blockSize);
-    // Aborts a running download; its final notice follows once the line is quiet.
+    int DownloadFile(const QString& name, const QString& localPath, int blockSize, bool replace = false);
+    // Aborts a running download, or cuts short the wait for quiet after one; the final notice follows within
+    // kDrainLimitMs.
     void CancelDownload();
     bool IsDownloading() const;
     // The size of the file in transfer (from when DownloadFile returned) and the bytes received so far,

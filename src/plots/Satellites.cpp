@@ -13,9 +13,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-// The GPS and GLONASS status texts, and for Galileo and SBAS the satellite indices with their elevation,
-// azimuth, C/N0 and status: the texts have no form for those systems.
-const QString CSatellites::kMessageSet = QStringLiteral("GS:2,NS:2,EE:2,SI:2,EL:2,AZ:2,EC:2,E1:2,E2:2,E3:2,E5:2,SS:2");
+// The GPS and GLONASS status texts and the epoch end, which the plot needs; then for Galileo and SBAS the
+// satellite indices with their elevation, azimuth, C/N0 and status (the texts have no form for those systems),
+// each asked for alone: a receiver without one of them (an older firmware without E5) still shows the rest.
+const QString CSatellites::kMessageSet = QStringLiteral("GS:2,NS:2,EE:2");
+const QStringList CSatellites::kOptionalMessages = {
+    QStringLiteral("SI:2"), QStringLiteral("EL:2"), QStringLiteral("AZ:2"),
+    QStringLiteral("EC:2"), QStringLiteral("E1:2"), QStringLiteral("E2:2"),
+    QStringLiteral("E3:2"), QStringLiteral("E5:2"), QStringLiteral("SS:2")};
 const QString CSatellites::kSettingsSection = QStringLiteral("Satellites");
 const QString CSatellites::kSignalKey = QStringLiteral("Signal");
 
@@ -102,6 +107,15 @@ void CSatellites::Open()
     m_attached = receiver->Attach(kChannel, callback, kMessageSet, nullptr) != 0;
     if (!m_attached) {
         SetStatus(receiver->GetReplyString().trimmed());
+    } else {
+        m_channels.push_back(kChannel);
+        unsigned char channel = kChannel;
+        for (const QString& item : kOptionalMessages) {
+            ++channel;
+            if (receiver->Attach(channel, callback, item, nullptr)) {
+                m_channels.push_back(channel);
+            }
+        }
     }
     if (receiver->SendCommand(QStringLiteral("print,/par/pos/elm"))) {
         m_plot->SetElevationMask(ReadMask(receiver->GetReplyString()));
@@ -119,8 +133,11 @@ void CSatellites::Detach()
     }
     m_attached = false;
     if (m_context.holder->HasReceiver()) {
-        m_context.holder->GetReceiver()->Detach(kChannel);
+        for (const unsigned char channel : m_channels) {
+            m_context.holder->GetReceiver()->Detach(channel);
+        }
     }
+    m_channels.clear();
 }
 
 void CSatellites::done(int result)

@@ -4,8 +4,10 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <vector>
 
 class CConnection;
 class CReceiverHolder;
@@ -32,9 +34,11 @@ class CSatellites : public QDialog
     Q_OBJECT
 
 public:
+    // The channel of the messages the plot needs; each optional message gets the next channel of its own.
     static constexpr unsigned char kChannel = 7;
     static constexpr int kSilenceMs = 60000;
     static const QString kMessageSet;
+    static const QStringList kOptionalMessages;
     // Where the choice of the bars' signal is kept.
     static const QString kSettingsSection;
     static const QString kSignalKey;
@@ -73,6 +77,7 @@ private:
     QComboBox* m_signal = nullptr;
     QTimer* m_timer = nullptr;
     bool m_attached = false;
+    std::vector<unsigned char> m_channels;  // attached, the optional ones included
 };
 
 void RunSatellites(const SatellitesContext& context, QWidget* parent = nullptr);

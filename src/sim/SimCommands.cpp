@@ -454,6 +454,11 @@ Result CStatementRunner::Em(const QStringList& args)
         case MsgSpecError::OutOfRange:
             return Result::Fail(kErrRange);
     }
+    for (const MsgRequest& r : requests) {
+        if (m_core.refused.contains(r.path)) {
+            return Result::Fail(kErrSecond);  // a message this firmware does not have
+        }
+    }
     PortOutputs& outputs = m_core.outputs[port];
     QStringList& order = m_core.outputOrder[port];
     order.erase(std::remove_if(order.begin(), order.end(), [&](const QString& p) { return !outputs.count(p); }),

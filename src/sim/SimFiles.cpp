@@ -332,7 +332,8 @@ bool SimFilesValue(const CSimCore& core, const QString& path, QString* value)
             auto& mfs = const_cast<SimFiles&>(fs);  // each query moves the initialisation on
             const auto step = fs.fsinitSteps[std::min(fs.fsinitNext, fs.fsinitSteps.size() - 1)];
             mfs.fsinitNext = std::min(fs.fsinitNext + 1, fs.fsinitSteps.size());
-            *value = QStringLiteral("{%1,%2}").arg(step.first).arg(step.second);
+            *value =
+                step.first < 0 ? QStringLiteral("busy") : QStringLiteral("{%1,%2}").arg(step.first).arg(step.second);
         }
     } else if (path == QLatin1String("/par/stat/rw")) {
         if (!fs.haveRwStats) {

@@ -102,13 +102,14 @@ public:
     // Inspection and fault injection for tests.
     QString Param(const QString& path) const;  // the value as "print" would answer it; empty if unknown
     bool SetParamValue(const QString& path, const QString& value);
-    void RefuseParam(const QString& path, bool refuse = true);  // "set" or "init" of this path answers ER
-    void HideParam(const QString& path, bool hide = true);      // "print" and "set" of this path answer ER
-    void WithholdReplies(bool withhold);                        // commands run, replies are not sent
-    void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
-    void CorruptOutput(bool corrupt);                           // flips a byte in every message frame
-    void RefuseEvents(bool refuse);                             // "event" answers ER
-    void WithholdEpochEnds(bool withhold);                      // messages go out, their "||" does not
+    // "set" or "init" of this path answers ER; for a message ("/msg/kvs/E5") "em" of it does.
+    void RefuseParam(const QString& path, bool refuse = true);
+    void HideParam(const QString& path, bool hide = true);  // "print" and "set" of this path answer ER
+    void WithholdReplies(bool withhold);                    // commands run, replies are not sent
+    void SetReplyDelayMs(int ms);                           // simulated ms before a reply goes out
+    void CorruptOutput(bool corrupt);                       // flips a byte in every message frame
+    void RefuseEvents(bool refuse);                         // "event" answers ER
+    void WithholdEpochEnds(bool withhold);                  // messages go out, their "||" does not
     // The next `count` frames of message `id` ("SI", "PG", "GS", ...; "RT" and "EE" as named in sets) carry
     // the fault; SiLonger and SiShorter apply to "SI".
     void InjectFault(SimFault fault, const QString& id, int count = 1);
@@ -132,7 +133,8 @@ public:
     void InjectTransferFault(SimTransferFault fault, int atBlock);
     // The listing's fault, and how many files more (or fewer) "print,/par/dev/blk/a/files" reports.
     void SetListingFault(SimListingFault fault, int countDelta = 0);
-    // {total,done} answers of "print,stat/fsinit" after an "init,/dev/blk/a", one per query, the last kept.
+    // {total,done} answers of "print,stat/fsinit" after an "init,/dev/blk/a", one per query, the last kept. A
+    // negative total answers "busy" instead (a firmware that reports its progress in another form).
     void SetFsinitSteps(const std::vector<std::pair<int64_t, int64_t>>& steps);
     void SetRwStatistics(bool present);
 

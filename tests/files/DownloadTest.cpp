@@ -94,6 +94,9 @@ TEST(BlockReceiverTest, ProtocolPageVectorRepeatedLostAndBadBlocksAndRetries)
         CBlockReceiver bad(size, 6);
         CBlockReceiver::Output o;
         bad.Feed(c.block.constData(), c.block.size(), o);
+        if (bad.WantsQuiet()) {
+            bad.OnTimeout(o);  // the line stayed quiet
+        }
         EXPECT_EQ(o.answer, c.answer) << c.what;
         EXPECT_EQ(bad.GetState(), c.state) << c.what;
         EXPECT_EQ(o.data.isEmpty(), c.answer != "\x06") << c.what;  // only a checked block gives bytes
@@ -104,6 +107,29 @@ TEST(BlockReceiverTest, ProtocolPageVectorRepeatedLostAndBadBlocksAndRetries)
             EXPECT_TRUE(bad.NeedsDrain()) << c.what;
         }
     }
+
+    // A block cut off by a stall: its rest, with bytes that look like an abort or block starts, is dropped until the
+    // line is quiet, and only then is the block asked for again; a "#" with bytes after it is no abort.
+    CBlockReceiver stalled(4, 6);
+    CBlockReceiver::Output st;
+    stalled.Feed(b0.constData(), 5, st);
+    stalled.OnTimeout(st);
+    stalled.Feed("#\x02\x04#\x03", 5, st);
+    EXPECT_TRUE(stalled.WantsQuiet() && st.answer.isEmpty());
+    stalled.OnTimeout(st);
+    const QByteArray resent = "#x" + b0 + b1;
+    stalled.Feed(resent.constData(), resent.size(), st);
+    EXPECT_EQ(st.answer, QByteArray("\x15\x06\x06"));
+    EXPECT_EQ(stalled.GetState(), CBlockReceiver::State::Done);
+
+    // A block sent again and again counts against the retries.
+    CBlockReceiver repeated(4, 6);
+    CBlockReceiver::Output rp;
+    for (int i = 0; i <= CBlockReceiver::kMaxRetries + 1; ++i) {
+        repeated.Feed(b0.constData(), b0.size(), rp);
+    }
+    EXPECT_EQ(rp.answer, QByteArray(CBlockReceiver::kMaxRetries + 1, '\x06') + '#');
+    EXPECT_EQ(repeated.GetState(), CBlockReceiver::State::Failed);
 
     // Silence: NAK after NAK, then the host gives up with an abort.
     CBlockReceiver silent(4, 6);
@@ -244,6 +270,48 @@ TEST_F(DownloadTest, HostileNamesAndExistingFilesNeverReachTheReceiver)
     EXPECT_FALSE(Get(QStringLiteral("kept"), 512).ok);
     EXPECT_EQ(ReadFile(Local("kept")), QByteArray("mine"));
     EXPECT_TRUE(sim.SentStatements().isEmpty()) << sim.SentStatements().join('|').toStdString();
+}
+
+TEST_F(DownloadTest, PlantedLinksAndLongNamesNeverWriteOutsideTheFolder)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim");
+    ASSERT_TRUE(WriteFile(victim, "victim"));
+    const QByteArray content = SimLogContent(5 * 512 + 3, 8);
+    for (const char* name : {"target", "dangling", "part"}) {
+        sim.Sim().AddFile(name, content, 77);
+    }
+    // A link at the final name, to a file or to nothing, is an existing name: refused before the receiver is asked
+    // anything, also when replacing was asked for.
+    ASSERT_TRUE(QFile::link(victim, Local("target")));
+    ASSERT_TRUE(QFile::link(outside.filePath("new"), Local("dangling")));
+    sim.ClearSentStatements();
+    for (const char* name : {"target", "dangling"}) {
+        const auto r = Get(name, 512);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.text.contains(QLatin1String("already exists"))) << r.text.toStdString();
+    }
+    EXPECT_FALSE(sim.Receiver().DownloadFile("dangling", Local("dangling"), 512, true));
+    EXPECT_TRUE(sim.Receiver().GetReplyString().contains(QLatin1String("not a plain file")));
+    EXPECT_TRUE(sim.SentStatements().isEmpty()) << sim.SentStatements().join('|').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(outside.filePath("new")));
+
+    // A link as the partial file, with a note that would resume it, is not followed: the download starts afresh.
+    ASSERT_TRUE(QFile::link(victim, Local("part") + ".part"));
+    ASSERT_TRUE(WriteFile(Local("part") + ".part.src", "part\n2563\n77\n"));
+    ASSERT_TRUE(Get("part", 512).ok);
+    EXPECT_TRUE(SentGet("get,/log/part:{10,512}"));
+    EXPECT_EQ(ReadFile(Local("part")), content);
+    EXPECT_EQ(ReadFile(victim), QByteArray("victim"));
+
+    // Every name the download makes must fit: the note of a 247-byte name would have 256.
+    const QString longName(243, QLatin1Char('n'));
+    sim.Sim().AddFile(longName, "x");
+    sim.ClearSentStatements();
+    const auto r = Get(longName, 512);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.text.contains(QLatin1String("too long"))) << r.text.toStdString();
+    EXPECT_TRUE(sim.SentStatements().isEmpty());
 }
 
 TEST_F(DownloadTest, CancelKeepsThePartAndTheLineAndOtherCommandsWait)

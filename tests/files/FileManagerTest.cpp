@@ -28,9 +28,32 @@
 TEST(FileCoreTest, ListingTimesSpeedProgressAndNames)
 {
     // A receiver may put a blank first; the third record lacks its "}".
-    auto r = ParseFileListing("RE030 {{a,1,0},{b,5000000000,2},{c,3,4,{d,1,1}}");
+    int skipped = 0;
+    auto r = ParseFileListing("RE030 {{a,1,0},{b,5000000000,2},{c,3,4,{d,1,1}}", &skipped);
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[1].size, 5000000000LL);
+    EXPECT_EQ(skipped, 1);
+    // Unreadable records (a name too long, a missing comma, a bad number) are passed over, the rest is read.
+    r = ParseFileListing("RE999{{a,1,0},{" + QString(300, 'x') + ",5,1},{b,2,3},{c3,4},{d,x,5},{e,1,2}}", &skipped);
+    QStringList names;
+    for (const ReceiverFileRecord& f : r) {
+        names << f.name;
+    }
+    EXPECT_EQ(names, QStringList({"a", "b", "e"}));
+    EXPECT_EQ(skipped, 3);
+
+    // Controls (C0, C1), invisible format characters and what was not UTF-8 are shown escaped and refused as names.
+    EXPECT_EQ(PrintableName(QString::fromUtf8("\xc2\x9b[2J\\a\xe2\x80\xae\x01\xf0\x9f\x98\x80")),
+              QString::fromUtf8("\\x9B[2J\\\\a\\u202E\\x01\xf0\x9f\x98\x80"));
+    for (const QString& bad : {QString::fromUtf8("\xc2\x9bx"),
+                               QString::fromUtf8("a\xe2\x80\xae"
+                                                 "b.kvs"),
+                               QString::fromUtf8("a\xe2\x80\x8b"
+                                                 "b"),
+                               QString(QChar(0xFFFD)), QString(QChar(0xD800)) + "x"}) {
+        EXPECT_TRUE(FileNameProblem(bad).contains(QLatin1String("control"))) << PrintableName(bad).toStdString();
+    }
+    EXPECT_TRUE(FileNameProblem(QString::fromUtf8("\xc3\x84rger \xf0\x9f\x98\x80")).isEmpty());
     qputenv("TZ", "America/New_York");  // file times are UTC wherever the controller is
     tzset();
     EXPECT_EQ(FileDateText(0) + ' ' + FileTimeText(0), QStringLiteral("01.01.1988 00:00:00"));
@@ -52,6 +75,10 @@ TEST(FileCoreTest, ListingTimesSpeedProgressAndNames)
     for (const char* bad : {" ", "../x", "/abs", "a\tb", "PRN", "q\"q"}) {
         EXPECT_TRUE(TargetPath("/d/", bad, &why).isEmpty()) << bad;
     }
+    // The partial file's note ("<name>.part.src") must fit in 255 bytes too.
+    EXPECT_FALSE(TargetPath("/d", QString(246, 'n'), &why).isEmpty());
+    EXPECT_TRUE(TargetPath("/d", QString(247, 'n'), &why).isEmpty());
+    EXPECT_TRUE(why.contains(QLatin1String("too long")));
     EXPECT_TRUE(QFileInfo(DefaultDownloadFolder()).isWritable());
 }
 
@@ -149,6 +176,12 @@ TEST_F(FileManagerTest, OverwriteQuestionEditedNamesAndHostileNames)
     Select(page->List(), {"LOG1"});
     page->Download();
     EXPECT_EQ(Local("LOG1.kvs"), QByteArray("mine"));  // kept, never replaced
+    // "Yes" replaces it only with a complete download: a failed one leaves it as it was.
+    sim.Sim().InjectTransferFault(SimTransferFault::Abort, 3);
+    prompts.ExpectMessage("Download files from receiver", question, PromptButtons::YesNoCancel, PromptButton::Yes);
+    page->Download();
+    EXPECT_TRUE(fm->Status().startsWith(QLatin1String("Aborted"))) << fm->Status().toStdString();
+    EXPECT_EQ(Local("LOG1.kvs"), QByteArray("mine"));
     prompts.ExpectMessage("Download files from receiver", question, PromptButtons::YesNoCancel, PromptButton::Yes);
     page->Download();
     EXPECT_EQ(Local("LOG1.kvs"), SimLogContent(30000, 1));

@@ -53,6 +53,27 @@ TEST(FilesToolTest, ExitCodesAndListing)
     EXPECT_EQ(ReadFile(dir.filePath("LOG0001.kvs")), QByteArray("mine"));
 }
 
+// A listing with a record that cannot be read and a name that would steer a terminal: the other files are listed,
+// the name escaped, and the exit status tells that the listing was incomplete.
+TEST(FilesToolTest, UnreadableRecordsAndControlBytesInTheListing)
+{
+    SimOptions options;
+    options.virtualClock = true;
+    auto sim = std::make_shared<CSimReceiver>(options);
+    sim->AddFile("A", "x", 0);
+    sim->AddFile(QString(300, QLatin1Char('L')), "x", 0);
+    sim->AddFile(QString(QChar(0x9B)) + "2J", "x", 0);
+    sim->AddFile("Z", "x", 0);
+    CSimTcpServer server(sim, false);
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    const ProgramRun r = Tool({"--tcp", QStringLiteral("127.0.0.1:%1").arg(server.Port()), "list"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains("1 record")) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("A\t1\t01.01.1988 00:00:00\nZ\t1\t01.01.1988 00:00:00\n"
+                                    "\\x9B2J\t1\t01.01.1988 00:00:00\n"));
+}
+
 // A receiver on TCP whose port goes away in the middle of a file: the tool says so (2), and the next run resumes.
 TEST(FilesToolTest, LinkCutOverTcpAndResumed)
 {

@@ -3,6 +3,8 @@
 #include "support/ScriptedPrompts.h"
 #include "support/SimHarness.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -81,4 +83,45 @@ TEST_F(FormatTest, CancelDuringTheWaitAndARefusedInit)
     CFormat refused(context);
     refused.Start();
     EXPECT_TRUE(refused.WarningText().startsWith("ER")) << refused.WarningText().toStdString();
+}
+
+// A progress query that fails, replies that never read, a link lost in the wait: the run ends with the reason and
+// without "Ready!" or a report to save. A receiver that does not open leaves Start disabled.
+TEST_F(FormatTest, AFailedProgressEndsTheRunWithoutReady)
+{
+    struct Case
+    {
+        std::function<void()> fault;
+        const char* warning;
+        bool startEnabled;
+    };
+    const Case cases[] = {
+        {[&] { sim.Sim().HideParam("/par/stat/fsinit"); }, "ER", true},
+        {[&] {
+             sim.Sim().SetFsinitSteps({{-1, 0}});
+         },
+         "The receiver's progress can't be read: RE", true},
+        {[&] {
+             sim.Sim().SetFsinitSteps({{120, 30}});
+             QTimer::singleShot(30, [&] { sim.Sim().DropSessions("gone"); });
+         },
+         "", false},
+    };
+    context.stepMs = 20;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(sim.Open());
+        c.fault();
+        CFormat dialog(context);
+        dialog.Start();
+        EXPECT_TRUE(dialog.WarningText().startsWith(QLatin1String(c.warning))) << dialog.WarningText().toStdString();
+        EXPECT_FALSE(dialog.WarningText().isEmpty());
+        EXPECT_TRUE(dialog.findChild<QLabel*>("waitText")->isHidden());
+        EXPECT_TRUE(dialog.findChild<QPushButton*>("saveButton")->isHidden());
+        EXPECT_EQ(dialog.findChild<QPushButton*>("startButton")->isEnabled(), c.startEnabled);
+        EXPECT_TRUE(dialog.Report().isEmpty());
+        sim.Sim().HideParam("/par/stat/fsinit", false);
+    }
+    context.receiverName = "SIM:nosuch";
+    CFormat closed(context);
+    EXPECT_FALSE(closed.findChild<QPushButton*>("startButton")->isEnabled());
 }

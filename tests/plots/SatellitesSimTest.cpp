@@ -35,6 +35,8 @@ TEST(SatellitesSim, PlotsTheSimulatedSkyAndReportsSilenceOnTheInjectedClock)
     sim.Sim().SetParamValue(QStringLiteral("/par/pos/elm"), QStringLiteral("15"));
     // Galileo left out of the solution: its satellites are tracked, not used.
     sim.Sim().SetParamValue(QStringLiteral("/par/pos/sys"), QStringLiteral("{on,on,off,on}"));
+    // A firmware without one of the optional messages still gets its plot.
+    sim.Sim().RefuseParam(QStringLiteral("/msg/kvs/E5"));
     CFakeTickSource tick;
     CSatellites dialog(SatellitesContext{&sim.Connection(), sim.Name(), &holder, &tick});
     ASSERT_TRUE(dialog.Attached()) << dialog.StatusText().toStdString();
