@@ -4,6 +4,7 @@
 #include "link/CommandText.h"
 
 #include <chrono>
+#include <utility>
 
 class CHostileSession : public IDeviceSession
 {
@@ -57,6 +58,10 @@ void CHostileReceiver::Out(const QByteArray& bytes)
 void CHostileReceiver::OnBytes(const QByteArray& bytes)
 {
     std::lock_guard lock(m_mutex);
+    if (m_busy) {
+        m_deferred += bytes;  // read once the block on its way is out, as a port that sends one thing at a time
+        return;
+    }
     for (const char c : bytes) {
         if (m_transfer) {
             OnAnswer(c);
@@ -159,17 +164,26 @@ void CHostileReceiver::SendCurrent()
     ++m_blocksSent;
     if (m_fault == Fault::StallMidBlock && m_pos / m_blockSize == m_faultBlock && !m_stalled) {
         m_stalled = true;
+        m_busy = true;
         Out(block.left(block.size() / 2));
-        Later(m_stallMs, block.mid(block.size() / 2));
+        Later(m_stallMs, block.mid(block.size() / 2), 0, 0, [this] {
+            m_busy = false;
+            const QByteArray deferred = std::exchange(m_deferred, QByteArray());
+            for (const char c : deferred) {
+                if (m_transfer) {
+                    OnAnswer(c);
+                }
+            }
+        });
         return;
     }
     Out(block);
 }
 
-void CHostileReceiver::Later(int delayMs, QByteArray bytes, int repeatEveryMs, int untilMs)
+void CHostileReceiver::Later(int delayMs, QByteArray bytes, int repeatEveryMs, int untilMs, std::function<void()> then)
 {
     std::lock_guard threads(m_threadMutex);
-    m_threads.emplace_back([this, delayMs, bytes, repeatEveryMs, untilMs] {
+    m_threads.emplace_back([this, delayMs, bytes, repeatEveryMs, untilMs, then] {
         const auto start = std::chrono::steady_clock::now();
         auto wait = std::chrono::milliseconds(delayMs);
         for (;;) {
@@ -182,6 +196,9 @@ void CHostileReceiver::Later(int delayMs, QByteArray bytes, int repeatEveryMs, i
             {
                 std::lock_guard lock(m_mutex);
                 Out(bytes);
+                if (then) {
+                    then();
+                }
             }
             if (repeatEveryMs == 0 || std::chrono::steady_clock::now() - start > std::chrono::milliseconds(untilMs)) {
                 return;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,7 +19,8 @@
 //   at most kChatterMs);
 // - RepeatBlock: after the ACK of block `faultBlock` it sends that block again, every time (kMaxRepeats at most,
 //   then it falls silent);
-// - StallMidBlock: block `faultBlock` stops after its first half for `stallMs`, then its rest follows.
+// - StallMidBlock: block `faultBlock` stops after its first half for `stallMs`, then its rest follows; what the
+//   host sends meanwhile is read after that.
 class CHostileReceiver : public IInProcessDevice
 {
 public:
@@ -44,8 +46,8 @@ private:
     void OnAnswer(char c);
     QByteArray CurrentBlock() const;
     void SendCurrent();
-    // Sends `bytes` after `delayMs` on a thread of its own (stopped when the receiver goes).
-    void Later(int delayMs, QByteArray bytes, int repeatEveryMs = 0, int untilMs = 0);
+    // Sends `bytes` after `delayMs` on a thread of its own (stopped when the receiver goes), then runs `then`.
+    void Later(int delayMs, QByteArray bytes, int repeatEveryMs = 0, int untilMs = 0, std::function<void()> then = {});
     void Out(const QByteArray& bytes);
 
     QString m_key;
@@ -65,6 +67,8 @@ private:
     uint16_t m_crcBefore = 0;
     int m_repeats = 0;
     bool m_stalled = false;
+    bool m_busy = false;    // the rest of a stalled block is still to go out
+    QByteArray m_deferred;  // what the host sent meanwhile
     std::atomic<int> m_naks{0};
     std::atomic<int> m_blocksSent{0};
     std::atomic<bool> m_aborted{false};
