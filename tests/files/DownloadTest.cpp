@@ -108,29 +108,6 @@ TEST(BlockReceiverTest, ProtocolPageVectorRepeatedLostAndBadBlocksAndRetries)
         }
     }
 
-    // A block cut off by a stall: its rest, with bytes that look like an abort or block starts, is dropped until the
-    // line is quiet, and only then is the block asked for again; a "#" with bytes after it is no abort.
-    CBlockReceiver stalled(4, 6);
-    CBlockReceiver::Output st;
-    stalled.Feed(b0.constData(), 5, st);
-    stalled.OnTimeout(st);
-    stalled.Feed("#\x02\x04#\x03", 5, st);
-    EXPECT_TRUE(stalled.WantsQuiet() && st.answer.isEmpty());
-    stalled.OnTimeout(st);
-    const QByteArray resent = "#x" + b0 + b1;
-    stalled.Feed(resent.constData(), resent.size(), st);
-    EXPECT_EQ(st.answer, QByteArray("\x15\x06\x06"));
-    EXPECT_EQ(stalled.GetState(), CBlockReceiver::State::Done);
-
-    // A block sent again and again counts against the retries.
-    CBlockReceiver repeated(4, 6);
-    CBlockReceiver::Output rp;
-    for (int i = 0; i <= CBlockReceiver::kMaxRetries + 1; ++i) {
-        repeated.Feed(b0.constData(), b0.size(), rp);
-    }
-    EXPECT_EQ(rp.answer, QByteArray(CBlockReceiver::kMaxRetries + 1, '\x06') + '#');
-    EXPECT_EQ(repeated.GetState(), CBlockReceiver::State::Failed);
-
     // Silence: NAK after NAK, then the host gives up with an abort.
     CBlockReceiver silent(4, 6);
     CBlockReceiver::Output s;
