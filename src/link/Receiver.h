@@ -113,8 +113,7 @@ public:
     // to the receiver for it), on the link's thread: "IN:" now and then (GetDownloadReceived() tells how far),
     // then one final notice, "RE:<bytes> bytes[ (note)]" or "ER:Aborted: <why>", the text from byte 3.
     int DownloadFile(const QString& name, const QString& localPath, int blockSize, bool replace = false);
-    // Aborts a running download, or cuts short the wait for quiet after one; the final notice follows within
-    // kDrainLimitMs.
+    // Aborts a running download; its final notice follows once the line is quiet, within kDrainLimitMs.
     void CancelDownload();
     bool IsDownloading() const;
     // The size of the file in transfer (from when DownloadFile returned) and the bytes received so far,
