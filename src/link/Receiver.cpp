@@ -455,30 +455,30 @@ void CLinkWorker::Frame(Step&& step, bool routeTables)
     Pending pending;
     step([&](const CFramer::Event& e) {
         switch (e.kind) {
-            case CFramer::EventKind::Frame:
-                HandleFrame(e.data, e.size, pending);
-                break;
-            case CFramer::EventKind::Skipped: {
-                // The line end after a reply belongs to the reply, not to the raw output.
-                int from = 0;
-                if (m_afterReply && from < e.size && e.data[from] == '\r') {
-                    ++from;
-                }
-                if (m_afterReply && from < e.size && e.data[from] == '\n') {
-                    ++from;
-                    m_afterReply = false;
-                }
-                m_afterReply = m_afterReply && from == e.size;
-                pending.raw.append(e.data + from, e.size - from);
-                break;
+        case CFramer::EventKind::Frame:
+            HandleFrame(e.data, e.size, pending);
+            break;
+        case CFramer::EventKind::Skipped: {
+            // The line end after a reply belongs to the reply, not to the raw output.
+            int from = 0;
+            if (m_afterReply && from < e.size && e.data[from] == '\r') {
+                ++from;
             }
-            case CFramer::EventKind::TextLine:
+            if (m_afterReply && from < e.size && e.data[from] == '\n') {
+                ++from;
                 m_afterReply = false;
-                pending.raw.append(e.data, e.size);
-                break;
-            case CFramer::EventKind::BadChecksum:
-                // Its bytes are searched again and reach the raw output as they are passed over.
-                break;
+            }
+            m_afterReply = m_afterReply && from == e.size;
+            pending.raw.append(e.data + from, e.size - from);
+            break;
+        }
+        case CFramer::EventKind::TextLine:
+            m_afterReply = false;
+            pending.raw.append(e.data, e.size);
+            break;
+        case CFramer::EventKind::BadChecksum:
+            // Its bytes are searched again and reach the raw output as they are passed over.
+            break;
         }
     });
     m_guessDue = m_framer.WaitingOnGuess() ? Clock::now() + std::chrono::milliseconds(CReceiver::kResyncQuietMs)
@@ -753,14 +753,14 @@ bool CLinkWorker::TakeReply(const QByteArray& frame)
     auto& shared = *m_link->shared;
     std::lock_guard lock(shared.mutex);
     switch (shared.pairing.OnReplyFrame(frame, Clock::now())) {
-        case CReplyPairing::Take::Paired:
-            shared.cv.notify_all();
-            return true;
-        case CReplyPairing::Take::Dropped:
-            qCDebug(lcLink) << "dropped a reply of no waiting statement:" << frame.left(24);
-            return true;
-        case CReplyPairing::Take::Unsolicited:
-            break;
+    case CReplyPairing::Take::Paired:
+        shared.cv.notify_all();
+        return true;
+    case CReplyPairing::Take::Dropped:
+        qCDebug(lcLink) << "dropped a reply of no waiting statement:" << frame.left(24);
+        return true;
+    case CReplyPairing::Take::Unsolicited:
+        break;
     }
     return false;
 }
@@ -956,23 +956,23 @@ bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
     bool keep = true;
     switch (reader->Wait(int(std::clamp<long long>(wait, 0, 60'000)))) {
-        case CDirectReader::Wake::Readable: {
-            readBuffer.resize(0);  // keeps its capacity
-            const CDirectReader::Status status = reader->Read(readBuffer, CTcpTransport::kReadChunk);
-            if (status == CDirectReader::Status::Data) {
-                worker->FrameAsCaller(readBuffer, routeTables);
-            }
-            keep = status == CDirectReader::Status::Data || status == CDirectReader::Status::Again;
-            break;
+    case CDirectReader::Wake::Readable: {
+        readBuffer.resize(0);  // keeps its capacity
+        const CDirectReader::Status status = reader->Read(readBuffer, CTcpTransport::kReadChunk);
+        if (status == CDirectReader::Status::Data) {
+            worker->FrameAsCaller(readBuffer, routeTables);
         }
-        case CDirectReader::Wake::TimedOut:
-            worker->GiveUpQuietGuess(Clock::now());
-            break;
-        case CDirectReader::Wake::Interrupted:
-            break;
-        case CDirectReader::Wake::Closing:
-            keep = false;
-            break;
+        keep = status == CDirectReader::Status::Data || status == CDirectReader::Status::Again;
+        break;
+    }
+    case CDirectReader::Wake::TimedOut:
+        worker->GiveUpQuietGuess(Clock::now());
+        break;
+    case CDirectReader::Wake::Interrupted:
+        break;
+    case CDirectReader::Wake::Closing:
+        keep = false;
+        break;
     }
     if (!keep) {
         EndCallerLease();
