@@ -40,6 +40,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -368,13 +369,15 @@ TEST_F(SimApp, NoEpochEndInTimeResetsTheDisplayAndKeepsWaiting)
         std::lock_guard guard(lock);
         m_app->Connector().Dispatcher().Feed(QByteArray("XA00A\0\0\0\0\0\0\0\0\0\x01", 15));
     }
-    ASSERT_TRUE(PumpUntil([&] { return m_snapshots >= 3; }));
-    {
+    // Snapshots taken before the feed may still be queued, so the count alone proves nothing: wait for the
+    // reset itself, then for a snapshot taken after it.
+    ASSERT_TRUE(PumpUntil([&] {
         std::lock_guard guard(lock);
-        for (const GPSDATA& entry : m_app->Connector().Dispatcher().Table()) {
-            EXPECT_TRUE(entry.buffer.isEmpty()) << entry.id;
-        }
-    }
+        const auto& table = m_app->Connector().Dispatcher().Table();
+        return std::all_of(table.begin(), table.end(), [](const GPSDATA& entry) { return entry.buffer.isEmpty(); });
+    }));
+    const int afterReset = m_snapshots;
+    ASSERT_TRUE(PumpUntil([&] { return m_snapshots > afterReset + 1; }));
     EXPECT_TRUE(State().noData);
     EXPECT_TRUE(m_last.lists[kListGps].empty());
     EXPECT_TRUE(m_last.summary.isEmpty());
