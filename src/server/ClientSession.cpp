@@ -14,13 +14,37 @@ Q_LOGGING_CATEGORY(lcSession, "nemola.server")
 
 using namespace ServerWire;
 
+namespace {
+
+// A number as the protocol writes it: decimal digits only, no sign, blank, base prefix or exponent.
+bool ParseCount(const QString& text, qint64& value)
+{
+    if (text.isEmpty() || text.size() > 18) {
+        return false;
+    }
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return false;
+        }
+    }
+    value = text.toLongLong();
+    return true;
+}
+
+}  // namespace
+
 struct CClientSession::Upload
 {
     std::unique_ptr<CMessageStore::CUpload> file;
 };
 
-CClientSession::CClientSession(CReceiverServer* server, QTcpSocket* socket)
-    : QObject(server), m_server(server), m_socket(socket), m_tick(new QTimer(this))
+CClientSession::CClientSession(CReceiverServer* server, QTcpSocket* socket, QString address)
+    : QObject(server),
+      m_server(server),
+      m_socket(socket),
+      m_tick(new QTimer(this)),
+      m_loginDeadline(new QTimer(this)),
+      m_address(std::move(address))
 {
     m_socket->setParent(this);
     if (m_server->Config().sendBufferBytes > 0) {
@@ -31,8 +55,11 @@ CClientSession::CClientSession(CReceiverServer* server, QTcpSocket* socket)
     connect(m_socket, &QTcpSocket::disconnected, this, [this] { Drop(QStringLiteral("disconnected")); });
     connect(m_tick, &QTimer::timeout, this, &CClientSession::OnTick);
     m_tick->start(kHeartbeatMs);
+    m_loginDeadline->setSingleShot(true);
+    connect(m_loginDeadline, &QTimer::timeout, this, [this] { Drop(QStringLiteral("no login in time")); });
+    m_loginDeadline->start(m_server->Limits().helloTimeoutMs);
     m_sinceHeard.start();
-    m_sinceStart.start();
+    // Over TLS this waits in the socket until the handshake is done.
     Send(kHello, "nemola-server/1");
 }
 
@@ -108,12 +135,12 @@ void CClientSession::Drop(const QString& why)
 
 void CClientSession::OnTick()
 {
-    const bool loggedIn = m_state == State::Ready || m_state == State::Relay;
-    if (!loggedIn && m_state != State::Refusing && m_sinceStart.elapsed() > CReceiverServer::kLoginTimeoutMs) {
-        Drop(QStringLiteral("no login in time"));
-    } else if (loggedIn && m_sinceHeard.elapsed() > kSilenceMs) {
+    if (!LoggedIn()) {
+        return;
+    }
+    if (m_sinceHeard.elapsed() > kSilenceMs) {
         Drop(QStringLiteral("silent"));
-    } else if (loggedIn) {
+    } else {
         Send(kBeat, {});
     }
 }
@@ -128,7 +155,7 @@ void CClientSession::OnReadyRead()
         const auto r = m_reader.Next(type, payload);
         if (r == CFrameReader::Result::Need) {
             // Before login nothing long is expected: a peer that sends a big blob there is not a client.
-            if (m_state != State::Ready && m_state != State::Relay && m_reader.Buffered() > 4096) {
+            if (!LoggedIn() && m_reader.Buffered() > 4096) {
                 Drop(QStringLiteral("garbage before login"));
             }
             return;
@@ -184,30 +211,34 @@ void CClientSession::OnUser(const QByteArray& payload)
     m_user = w[0];
     m_clientNonce = QByteArray::fromBase64(w[1].toLatin1());
     if (!IsValidUserName(m_user) || m_clientNonce.size() < 8 || m_clientNonce.size() > 64) {
-        Refuse(QStringLiteral("Wrong user name or password"), CReceiverServer::kFirstLoginDelayMs);
+        Refuse(QStringLiteral("Wrong user name or password"), m_server->Limits().firstLoginDelayMs);
         return;
     }
-    // An unknown user gets a salt that looks like a real one and stays the same, so the answer does not tell
-    // which names exist.
-    const CUserStore::User* user = m_server->Users().Find(m_user);
-    const QByteArray salt = user ? user->salt : m_server->FakeSalt(m_user);
-    const int iterations = user ? user->iterations : m_server->Config().iterations;
     m_nonce = m_clientNonce + RandomBytes(kNonceBytes);
-    Send(kSalt, Pack({QString::fromLatin1(salt.toBase64()), QString::number(iterations),
-                      QString::fromLatin1(m_nonce.toBase64())}));
+    Send(kSalt, Pack({QString::fromLatin1(m_server->Salt(m_user).toBase64()),
+                      QString::number(m_server->Iterations(m_user)), QString::fromLatin1(m_nonce.toBase64())}));
     m_state = State::Proof;
+    // The client now derives its keys, which takes long on a slow handheld at a high iteration count.
+    m_loginDeadline->start(m_server->Limits().proofTimeoutMs);
 }
 
 void CClientSession::OnProof(const QByteArray& payload)
 {
     const QString key = FailureKey();
     if (m_server->LockedOut(key)) {
-        Refuse(QStringLiteral("Too many wrong passwords; try again later"), CReceiverServer::kMaxLoginDelayMs);
+        Refuse(QStringLiteral("Too many wrong passwords; try again later"), m_server->Limits().maxLoginDelayMs);
         return;
     }
     const CUserStore::User* user = m_server->Users().Find(m_user);
     const QByteArray auth = AuthMessage(m_user, m_clientNonce, m_nonce);
-    if (!user || !VerifyProof(user->storedKey, auth, QByteArray::fromBase64(payload))) {
+    // The proof is bare base64 text; a word line that holds it is taken too, as every other login frame is one.
+    QByteArray proof = payload;
+    QStringList w;
+    QByteArray body;
+    if (payload.contains('\n') && Unpack(payload, w, body)) {
+        proof = w.value(0).toLatin1();
+    }
+    if (!user || !VerifyProof(user->storedKey, auth, QByteArray::fromBase64(proof))) {
         const int delay = m_server->LoginDelayMs(key);
         m_server->CountFailure(key);
         qCWarning(lcSession).noquote() << "wrong password for" << m_user << "from"
@@ -216,6 +247,7 @@ void CClientSession::OnProof(const QByteArray& payload)
         return;
     }
     m_server->ClearFailures(key);
+    m_loginDeadline->stop();
     Send(kWelcome, Pack({QString::fromLatin1(ServerSignature(user->serverKey, auth).toBase64()), m_sessionId}));
     m_state = State::Ready;
     qCInfo(lcSession).noquote() << m_user << "logged in from" << m_socket->peerAddress().toString();
@@ -228,6 +260,7 @@ void CClientSession::Refuse(const QString& why, int delayMs)
 {
     // The verdict waits on a timer, never on a sleeping thread, so other clients are served meanwhile.
     m_state = State::Refusing;
+    m_loginDeadline->stop();
     QTimer::singleShot(delayMs, this, [this, why] {
         if (m_state == State::Refusing) {
             m_socket->write(Frame(kRefused, why.toUtf8()));
@@ -250,13 +283,15 @@ void CClientSession::OnOpen(const QByteArray& payload)
         Send(kAnswer, Pack({QStringLiteral("ER"), QStringLiteral("No receiver \"%1\" at the server").arg(w.value(0))}));
         return;
     }
+    // A relay connection is no control session: the status texts of the attach go to the user's others only.
+    m_state = State::Relay;
     const QString role = receiver->Attach(this);
     if (role.isEmpty()) {
+        m_state = State::Ready;
         Send(kAnswer, Pack({QStringLiteral("ER"), QStringLiteral("The receiver %1 is not reachable").arg(w[0])}));
         return;
     }
     m_receiver = receiver;
-    m_state = State::Relay;
     Send(kAnswer, Pack({QStringLiteral("OK"), role}));
     qCInfo(lcSession).noquote() << m_user << "opened" << w[0] << "as" << role;
 }
@@ -291,11 +326,12 @@ void CClientSession::OnRequest(const QByteArray& payload)
     } else if (verb == QLatin1String("GETMSG") && w.size() == 3) {
         GetMessage(id, w[0], w[1], w[2]);
     } else if (verb == QLatin1String("SEND") && w.size() == 4) {
-        bool ok = false;
-        const qint64 size = w[3].toLongLong(&ok);
+        qint64 size = 0;
         if (!m_server->Users().Find(w[0])) {
             Answer(id, false, {QStringLiteral("No user \"%1\"").arg(w[0])});
-        } else if (!ok || size < 0 || size > m_server->Config().maxMessageBytes) {
+        } else if (!ParseCount(w[3], size)) {
+            Answer(id, false, {QStringLiteral("Invalid size")});
+        } else if (size > m_server->Config().maxMessageBytes) {
             Answer(id, false, {QStringLiteral("The message is too large")});
         } else if (m_uploads.size() >= kMaxUploads) {
             Answer(id, false, {QStringLiteral("Too many messages under way")});
@@ -314,8 +350,8 @@ void CClientSession::OnRequest(const QByteArray& payload)
     } else if (verb == QLatin1String("DATA") && w.size() == 1) {
         Receive(id, w[0], body);
     } else if (verb == QLatin1String("ABORT") && w.size() == 1) {
-        m_uploads.remove(w[0]);
-        Answer(id, true, {QStringLiteral("Aborted")});
+        m_uploads.remove(w[0]) ? Answer(id, true, {QStringLiteral("Aborted")})
+                               : Answer(id, false, {QStringLiteral("No such transfer")});
     } else if (verb == QLatin1String("DELMSG") && w.size() == 1) {
         // Only the user's own mailbox is ever looked at.
         store.Remove(m_user, w[0], &error) ? Answer(id, true, {}) : Answer(id, false, {error});
@@ -328,16 +364,18 @@ void CClientSession::GetMessage(const QString& id, const QString& name, const QS
                                 const QString& lengthText)
 {
     CMessageStore& store = m_server->Store();
-    bool okOffset = false;
-    bool okLength = false;
-    const qint64 offset = offsetText.toLongLong(&okOffset);
-    const qint64 length = std::min<qint64>(lengthText.toLongLong(&okLength), kChunkBytes);
+    qint64 offset = 0;
+    qint64 length = 0;
     CMessageStore::Message m;
     QByteArray bytes;
     QString error;
-    if (!okOffset || !okLength || !store.Find(m_user, name, m)) {
+    if (!ParseCount(offsetText, offset)) {
+        Answer(id, false, {QStringLiteral("Invalid offset")});
+    } else if (!ParseCount(lengthText, length)) {
+        Answer(id, false, {QStringLiteral("Invalid length")});
+    } else if (!store.Find(m_user, name, m)) {
         Answer(id, false, {QStringLiteral("No message \"%1\"").arg(name)});
-    } else if (!store.Read(m_user, name, offset, length, bytes, &error)) {
+    } else if (!store.Read(m_user, name, offset, std::min<qint64>(length, kChunkBytes), bytes, &error)) {
         Answer(id, false, {error});
     } else {
         if (offset + bytes.size() == m.size) {

@@ -23,11 +23,14 @@ public:
     static constexpr int kSilenceMs = 10000;
     static constexpr int kMaxUploads = 4;
 
-    CClientSession(CReceiverServer* server, QTcpSocket* socket);
+    // `address` is the peer's address as the server's limits count it.
+    CClientSession(CReceiverServer* server, QTcpSocket* socket, QString address);
     ~CClientSession() override;
 
     const QString& User() const { return m_user; }
+    const QString& Address() const { return m_address; }
     bool IsControl() const { return m_state == State::Ready; }
+    bool LoggedIn() const { return m_state == State::Ready || m_state == State::Relay; }
     // Relayed receiver bytes and notices.
     void SendData(const QByteArray& bytes);
     void SendNotice(int code, const QString& text);
@@ -56,6 +59,8 @@ private:
     CReceiverServer* m_server;
     QTcpSocket* m_socket;
     QTimer* m_tick;
+    QTimer* m_loginDeadline;
+    QString m_address;
     ServerWire::CFrameReader m_reader;
     State m_state = State::User;
     QString m_user;
@@ -64,7 +69,6 @@ private:
     QString m_sessionId;
     CServedReceiver* m_receiver = nullptr;
     QElapsedTimer m_sinceHeard;
-    QElapsedTimer m_sinceStart;
     QHash<QString, std::shared_ptr<Upload>> m_uploads;
     int m_nextUpload = 1;
 };

@@ -4,17 +4,32 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
 
 const QLatin1String kMetaSuffix(".meta");
+// Users' messages are theirs alone, whatever the umask.
+constexpr QFileDevice::Permissions kFileMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr QFileDevice::Permissions kDirMode = kFileMode | QFileDevice::ExeOwner;
+
+bool MakeDir(const QString& path)
+{
+    return QDir().mkpath(path) && QFile::setPermissions(path, kDirMode);
+}
 
 }  // namespace
 
-CMessageStore::CMessageStore(QString root) : m_root(std::move(root))
+CMessageStore::CMessageStore(QString root) : m_root(std::move(root)) {}
+
+bool CMessageStore::Open(QString* error)
 {
-    QDir().mkpath(m_root);
+    if (!MakeDir(m_root)) {
+        *error = QStringLiteral("Can't make the message store %1").arg(m_root);
+        return false;
+    }
+    return true;
 }
 
 bool CMessageStore::IsValidName(const QString& name)
@@ -100,7 +115,7 @@ bool CMessageStore::Find(const QString& user, const QString& name, Message& m) c
 bool CMessageStore::WriteMeta(const QString& user, const Message& m, QString* error) const
 {
     QSaveFile file(UserDir(user) + QLatin1Char('/') + m.name + kMetaSuffix);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(kFileMode)) {
         *error = file.errorString();
         return false;
     }
@@ -177,7 +192,10 @@ std::unique_ptr<CMessageStore::CUpload> CMessageStore::Begin(const QString& to, 
         return nullptr;
     }
     const QString dir = UserDir(to);
-    QDir().mkpath(dir);
+    if (!QFileInfo(dir).isDir() && !MakeDir(dir)) {
+        *error = QStringLiteral("Can't make the mailbox of %1").arg(to);
+        return nullptr;
+    }
     const QString base = SanitizeName(wantedName);
     QString name = base;
     // Unique per mailbox, also against uploads under way; bounded number of tries.
@@ -194,7 +212,7 @@ std::unique_ptr<CMessageStore::CUpload> CMessageStore::Begin(const QString& to, 
     up->m_to = to;
     up->m_meta = Message{name, from, subject, QDateTime::currentDateTimeUtc(), size, true};
     up->m_file = std::make_unique<QSaveFile>(dir + QLatin1Char('/') + name);
-    if (!up->m_file->open(QIODevice::WriteOnly)) {
+    if (!up->m_file->open(QIODevice::WriteOnly) || !up->m_file->setPermissions(kFileMode)) {
         *error = up->m_file->errorString();
         return nullptr;
     }

@@ -49,6 +49,8 @@ public:
     };
 
     explicit CMessageStore(QString root);
+    // Makes the store's folder (owner only) when missing; false with `error` set when it cannot.
+    bool Open(QString* error);
 
     // A name from the network that may be used as is: no path, no hidden or reserved file.
     static bool IsValidName(const QString& name);

@@ -77,6 +77,21 @@ Statement Parse(const QByteArray& text)
     return s;
 }
 
+// A reply frame as the receiver writes it, for a statement the server answers itself.
+void Reply(CClientSession* client, const QByteArray& kind, const QByteArray& tag, const QByteArray& text)
+{
+    const QByteArray body = tag + text;
+    client->SendData(kind + QByteArray::number(body.size(), 16).toUpper().rightJustified(3, '0') + body + "\r\n");
+}
+
+// As the receiver does with errors: one ER per statement, tagged or not.
+void Refuse(CClientSession* client, const QList<Statement>& statements, const QByteArray& why)
+{
+    for (const Statement& s : statements) {
+        Reply(client, "ER", s.tag, why);
+    }
+}
+
 // The receiver's own wait for a block answer, from "get,<file>[,offset]:{timeout,block size}".
 int GetTimeoutS(const QByteArray& statement, int fallback)
 {
@@ -321,13 +336,6 @@ bool CServedReceiver::FromClient(CClientSession* client, const QByteArray& bytes
     }
 }
 
-void CServedReceiver::Reply(CClientSession* client, const QByteArray& kind, const QByteArray& tag,
-                            const QByteArray& text)
-{
-    const QByteArray body = tag + text;
-    client->SendData(kind + QByteArray::number(body.size(), 16).toUpper().rightJustified(3, '0') + body + "\r\n");
-}
-
 void CServedReceiver::HandleLine(CClientSession* client, const QByteArray& line)
 {
     const QList<QByteArray> texts = Statements(line);
@@ -338,11 +346,7 @@ void CServedReceiver::HandleLine(CClientSession* client, const QByteArray& line)
     const bool holder = client == m_holder;
     if (m_transfer != Transfer::None) {
         // Any byte sent now would be read as a block answer by the receiver.
-        for (const Statement& s : statements) {
-            if (!s.tag.isEmpty()) {
-                Reply(client, "ER", s.tag, "{409,the receiver is busy with a file transfer}");
-            }
-        }
+        Refuse(client, statements, "{409,the receiver is busy with a file transfer}");
         return;
     }
     if (statements.size() == 1 && statements[0].command == "dm" && CurrentPort(statements[0])) {
@@ -364,11 +368,7 @@ void CServedReceiver::HandleLine(CClientSession* client, const QByteArray& line)
         }
     }
     if (!allowed) {
-        for (const Statement& s : statements) {
-            if (!s.tag.isEmpty()) {
-                Reply(client, "ER", s.tag, "{403,the receiver is held by another client}");
-            }
-        }
+        Refuse(client, statements, "{403,the receiver is held by another client}");
         return;
     }
     if (m_tagOwner.size() > kMaxPendingTags) {

@@ -72,7 +72,6 @@ private:
     void OnDown(const QString& why);
     void HandleLine(CClientSession* client, const QByteArray& line);
     void Route(const CFramer::Event& event);
-    void Reply(CClientSession* client, const QByteArray& frameKind, const QByteArray& tag, const QByteArray& text);
     bool OthersStream(const CClientSession* client) const;
     // A status text (system message 248) for the control sessions of the client's user.
     void Tell(CClientSession* client, const QString& status);

@@ -76,6 +76,15 @@ const CUserStore::User* CUserStore::Find(const QString& name) const
     return it == m_users.cend() ? nullptr : &it.value();
 }
 
+QList<int> CUserStore::IterationCounts() const
+{
+    QList<int> counts;
+    for (const User& u : m_users) {
+        counts.append(u.iterations);
+    }
+    return counts;
+}
+
 bool CUserStore::Save(QString* error) const
 {
     QDir().mkpath(QFileInfo(m_path).absolutePath());

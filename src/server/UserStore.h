@@ -25,6 +25,8 @@ public:
     bool Remove(const QString& name, QString* error);
     const User* Find(const QString& name) const;
     QStringList Names() const { return m_users.keys(); }
+    // Every user's count, one per user.
+    QList<int> IterationCounts() const;
 
 private:
     bool Save(QString* error) const;

@@ -3,10 +3,13 @@
 #include "ServerProcess.h"
 
 #include "link/Receiver.h"
+#include "link/ServerClient.h"
 #include "link/ServerWire.h"
+#include "server/LoginFailures.h"
 #include "server/MessageStore.h"
 #include "server/ServedReceiver.h"
 #include "server/ServerConfig.h"
+#include "server/UnknownUsers.h"
 #include "server/UserStore.h"
 
 #include <QDir>
@@ -101,9 +104,13 @@ TEST(ServerTlsTest, TheClientTrustsOnlyACertificateItCanVerify)
     EXPECT_FALSE(untrusted.Open(address, "alice", "alice-pw", QString()));
     EXPECT_TRUE(untrusted.GetMsgText().contains("certificate", Qt::CaseInsensitive))
         << untrusted.GetMsgText().toStdString();
-    // A plain client gets nothing it could read as a server.
-    CConnection plain;
-    EXPECT_FALSE(plain.Open(server.Address(), "alice", "alice-pw", QString()));
+    // A plain client gets nothing it could read as a server, and its plain frames end the connection.
+    CPeer plain;
+    ASSERT_TRUE(plain.Connect(server.Address()));
+    EXPECT_EQ(plain.Next(300).type, 0);
+    plain.Send(kUser, Pack({"alice", "bm9uY2Vub25jZQ=="}));
+    EXPECT_EQ(plain.Next(300).type, 0);
+    EXPECT_TRUE(plain.ClosedWithin(5000));
 
     qputenv("NEMOLA_SERVER_CA", keys.filePath("server.crt").toUtf8());
     ServerClient alice;
@@ -165,8 +172,13 @@ TEST(ServerStoreTest, UsersAndConfigurationRefuseBrokenInput)
     CUserStore again(usersPath);
     ASSERT_TRUE(again.Load(&error));
     EXPECT_EQ(again.Names(), QStringList{"alice"});
-    ASSERT_TRUE(WriteFile(usersPath, ReadFile(usersPath) + "mallory 1 c2FsdA== a2V5 a2V5\n"));
+    // Keys of the right size: only the count decides.
+    const QByteArray key = QByteArray(kKeyBytes, 'k').toBase64();
+    const QByteArray kept = ReadFile(usersPath);
+    ASSERT_TRUE(WriteFile(usersPath, kept + "mallory 4095 c2FsdA== " + key + ' ' + key + '\n'));
     EXPECT_FALSE(again.Load(&error));
+    ASSERT_TRUE(WriteFile(usersPath, kept + "mallory 4096 c2FsdA== " + key + ' ' + key + '\n'));
+    EXPECT_TRUE(again.Load(&error)) << error.toStdString();
 
     const struct
     {
@@ -188,6 +200,103 @@ TEST(ServerStoreTest, UsersAndConfigurationRefuseBrokenInput)
     }
     ServerConfig config;
     EXPECT_FALSE(ServerConfig::Load(dir.filePath("missing.conf"), config, &error));
+}
+
+TEST(ServerStoreTest, AFloodOfInventedNamesNeitherLiftsALockNorGrowsTheTable)
+{
+    QTemporaryDir dir;
+    qint64 now = 1700000000000;
+    const ServerLimits limits;
+    CLoginFailures failures(limits, dir.filePath("locks"), [&] { return now; });
+    for (int i = 0; i < limits.lockoutFailures; ++i) {
+        EXPECT_FALSE(failures.Locked("alice@10.0.0.1"));
+        failures.Count("alice@10.0.0.1");
+    }
+    ASSERT_TRUE(failures.Locked("alice@10.0.0.1"));
+    EXPECT_EQ(failures.DelayMs("alice@10.0.0.1"), limits.maxLoginDelayMs);
+    for (int i = 0; i <= limits.maxFailureKeys; ++i) {
+        failures.Count(QStringLiteral("x%1@10.0.0.1").arg(i));
+        now += 1;
+    }
+    EXPECT_TRUE(failures.Locked("alice@10.0.0.1"));
+    EXPECT_LE(failures.Size(), limits.maxFailureKeys);
+
+    // Another process on the same file (a restarted server) keeps the lock until its time is up.
+    QString error;
+    ASSERT_TRUE(failures.Save(&error)) << error.toStdString();
+    CLoginFailures restarted(limits, dir.filePath("locks"), [&] { return now; });
+    ASSERT_TRUE(restarted.Load(&error));
+    EXPECT_TRUE(restarted.Locked("alice@10.0.0.1"));
+    EXPECT_FALSE(restarted.Locked("x1@10.0.0.1"));
+    now += limits.lockoutMs + 1;
+    EXPECT_FALSE(restarted.Locked("alice@10.0.0.1"));
+    EXPECT_EQ(restarted.DelayMs("alice@10.0.0.1"), limits.firstLoginDelayMs);
+}
+
+TEST(ServerStoreTest, UnknownNamesGetTheUsersCountsInProportion)
+{
+    QTemporaryDir dir;
+    CUnknownUsers unknown(dir.filePath("key"));
+    QString error;
+    ASSERT_TRUE(unknown.Load(&error));
+    EXPECT_EQ(unknown.Iterations("nobody", {}, 7777), 7777);
+    const QList<int> counts = {4096, 4096, 4096, 50000};
+    int high = 0;
+    for (int i = 0; i < 400; ++i) {
+        const int n = unknown.Iterations(QStringLiteral("name%1").arg(i), counts, 7777);
+        ASSERT_TRUE(n == 4096 || n == 50000) << n;
+        high += n == 50000;
+    }
+    EXPECT_GT(high, 50);
+    EXPECT_LT(high, 150);
+    // A broken key is not silently replaced: that would change every unknown name's salt.
+    ASSERT_TRUE(WriteFile(dir.filePath("key"), "short"));
+    EXPECT_FALSE(CUnknownUsers(dir.filePath("key")).Load(&error));
+}
+
+// Requests through the wire, against a server core with real sockets: numbers, uploads, names and file modes.
+TEST(ServerRequestTest, NumbersAreStrictNamesStayInTheirMailboxAndMessagesAreTheUsersAlone)
+{
+    CInProcessServer server;
+    auto open = [&](const QString& user) {
+        auto c = std::make_unique<CServerClient>(ServerLogin{server.Address(), user, user + "-pw"}, nullptr);
+        QString why;
+        EXPECT_TRUE(c->Open(why)) << why.toStdString();
+        return c;
+    };
+    auto alice = open("alice");
+    auto bob = open("bob");
+    for (const char* size : {"-1", "", "0x10", "1e3", "+1", " 1", "1 "}) {
+        const auto a = alice->Request({"SEND", "bob", "s", "n", QLatin1String(size)}, "x");
+        EXPECT_FALSE(a.ok) << size;
+        EXPECT_EQ(a.text, "Invalid size") << size;
+    }
+    EXPECT_EQ(alice->Request({"ABORT", "999"}).text, "No such transfer");
+    // A name with letters beyond ASCII is cleaned into one that lists and reads.
+    EXPECT_EQ(alice->Request({"SEND", "bob", "s", QString::fromUtf8("caf\xc3\xa9 \xc3\xbc.txt"), "2"}, "hi").text,
+              "Message sent to bob");
+    EXPECT_TRUE(alice->Request({"SEND", "alice", "own", "mine", "1"}, "x").ok);
+    const auto list = bob->Request({"MSGLIST"});
+    QStringList w;
+    QByteArray body;
+    ASSERT_TRUE(Unpack(list.body, w, body) && !w.isEmpty()) << list.body.toStdString();
+    const QString name = w[0];
+    EXPECT_EQ(name, "caf___.txt");
+    EXPECT_EQ(bob->Request({"GETMSG", name, "0", "10"}).body, "hi");
+    for (const char* offset : {"+1", " 1", "-1", "0x1", "1e0", ""}) {
+        EXPECT_EQ(bob->Request({"GETMSG", name, QLatin1String(offset), "10"}).text, "Invalid offset") << offset;
+    }
+    // Alice has a mailbox of her own, through which a path would reach Bob's.
+    EXPECT_FALSE(alice->Request({"GETMSG", "../bob/" + name, "0", "10"}).ok);
+    EXPECT_FALSE(alice->Request({"DELMSG", "../bob/" + name}).ok);
+    EXPECT_EQ(bob->Request({"GETMSG", name, "0", "10"}).body, "hi");
+
+    const QDir store(QDir(server.Dir()).filePath("store"));
+    EXPECT_EQ(FileMode(store.path()), 0700);
+    EXPECT_EQ(FileMode(store.filePath("bob")), 0700);
+    EXPECT_EQ(FileMode(store.filePath("bob/" + name)), 0600);
+    EXPECT_EQ(FileMode(store.filePath("bob/" + name + ".meta")), 0600);
+    EXPECT_EQ(FileMode(server.UsersFile()), 0600);
 }
 
 // Clients that send garbage or never read their output are dropped; another client carries on meanwhile.
@@ -217,10 +326,11 @@ TEST(ServerMisbehavingClientTest, GarbageAndUnreadOutputDropTheClientOnly)
         EXPECT_TRUE(alice.connection.GetUsrList(&users));
     }
 
-    QTcpSocket slow;
+    CPeer peer;
+    QTcpSocket& slow = peer.socket;
     slow.setReadBufferSize(256);
     slow.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    ASSERT_TRUE(RawLogin(slow, server.Address(), "carol", "carol-pw", "sim"));
+    ASSERT_TRUE(peer.Open(server.Address(), "carol", "carol-pw", "sim"));
     // Thousands of replies the slow client never takes.
     const QByteArray flood = QByteArray("print,/par/rcv/model\r\n").repeated(200);
     QElapsedTimer clock;

@@ -1,6 +1,8 @@
 #include "ServerProcess.h"
 
 #include "link/ServerWire.h"
+#include "server/ReceiverServer.h"
+#include "server/UserStore.h"
 
 #include <QTcpSocket>
 
@@ -8,6 +10,8 @@
 #include <QFile>
 #include <QThread>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <csignal>
 
 CServerProcess::CServerProcess(const QString& receivers, const QString& serverKeys)
@@ -39,6 +43,12 @@ bool CServerProcess::Start()
 {
     Kill();
     m_process = std::make_unique<QProcess>();
+    if (m_fileLimit > 0) {
+        m_process->setChildProcessModifier([limit = rlim_t(m_fileLimit)] {
+            const rlimit files{limit, limit};
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        });
+    }
     m_process->start(QStringLiteral(NEMOLA_SERVER_BIN),
                      {QStringLiteral("--config"), m_dir.filePath(QStringLiteral("server.conf"))});
     QByteArray out;
@@ -119,46 +129,163 @@ bool ServerClient::WaitFor(int code, int timeoutMs)
     return false;
 }
 
-bool RawLogin(QTcpSocket& s, const QString& address, const QString& user, const QString& password,
-              const QString& receiver)
+CInProcessServer::CInProcessServer(QList<QPair<QString, QString>> receivers, Adjust adjust)
+    : m_receivers(std::move(receivers)), m_adjust(std::move(adjust))
+{
+    CUserStore users(UsersFile());
+    QString error;
+    for (const QString& user : {QStringLiteral("alice"), QStringLiteral("bob")}) {
+        users.Add(user, user + "-pw", ServerWire::kMinIterations, &error);
+    }
+    m_thread.start();
+    m_context.moveToThread(&m_thread);
+    Start();
+}
+
+CInProcessServer::~CInProcessServer()
+{
+    Stop();
+    m_thread.quit();
+    m_thread.wait();
+}
+
+bool CInProcessServer::Start(Adjust adjust)
+{
+    Stop();
+    if (adjust) {
+        m_adjust = std::move(adjust);
+    }
+    bool started = false;
+    QMetaObject::invokeMethod(
+        &m_context,
+        [&] {
+            QString error;
+            m_users = std::make_unique<CUserStore>(UsersFile());
+            ServerConfig config;
+            config.listenPort = m_port;  // a restarted server comes back where it was
+            config.storeDir = m_dir.filePath("store");
+            config.receivers = m_receivers;
+            config.maxQueueBytes = 65536;
+            config.sendBufferBytes = 8192;
+            if (m_adjust) {
+                m_adjust(config);
+            }
+            m_server = std::make_unique<CReceiverServer>(config, m_users.get());
+            started = m_users->Load(&error) && m_server->Start(&error);
+            m_port = m_server->Port();
+        },
+        Qt::BlockingQueuedConnection);
+    return started;
+}
+
+void CInProcessServer::Stop()
+{
+    QMetaObject::invokeMethod(
+        &m_context, [&] { m_server.reset(); }, Qt::BlockingQueuedConnection);
+}
+
+QString CInProcessServer::Address() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+int FileMode(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+bool CPeer::Connect(const QString& address, const QString& from)
 {
     const QStringList hp = address.split(QLatin1Char(':'));
-    s.connectToHost(hp[0], quint16(hp[1].toUInt()));
-    if (!s.waitForConnected(3000)) {
-        return false;
-    }
-    ServerWire::CFrameReader reader;
-    auto next = [&](char want, QByteArray& payload) {
-        char type = 0;
-        for (int i = 0; i < 50; ++i) {
-            while (reader.Next(type, payload) == ServerWire::CFrameReader::Result::Frame) {
-                if (type != ServerWire::kBeat && type != ServerWire::kNotice) {
-                    return type == want;
-                }
+    socket.bind(QHostAddress(from));
+    socket.connectToHost(hp[0], quint16(hp[1].toUInt()));
+    return socket.waitForConnected(3000);
+}
+
+void CPeer::Send(char type, const QByteArray& payload)
+{
+    socket.write(ServerWire::Frame(type, payload));
+    socket.flush();
+}
+
+CPeer::Got CPeer::Next(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Got got;
+    for (;;) {
+        while (m_reader.Next(got.type, got.payload) == ServerWire::CFrameReader::Result::Frame) {
+            seen.append(got.type);
+            if (got.type != ServerWire::kBeat && got.type != ServerWire::kNotice) {
+                return got;
             }
-            s.waitForReadyRead(100);
-            reader.Append(s.readAll());
         }
-        return false;
-    };
-    QByteArray p;
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0 || (!socket.waitForReadyRead(int(left)) && socket.bytesAvailable() == 0)) {
+            return {};
+        }
+        m_reader.Append(socket.readAll());
+    }
+}
+
+CPeer::Got CPeer::Login(const QString& user, const QString& password)
+{
+    Got got = Next();
+    if (got.type != ServerWire::kHello) {
+        return got;
+    }
+    const QByteArray cn = ServerWire::RandomBytes(16);
+    Send(ServerWire::kUser, ServerWire::Pack({user, QString::fromLatin1(cn.toBase64())}));
+    got = Next();
     QStringList w;
     QByteArray body;
-    const QByteArray cn = ServerWire::RandomBytes(16);
-    if (!next(ServerWire::kHello, p)) {
-        return false;
-    }
-    s.write(ServerWire::Frame(ServerWire::kUser, ServerWire::Pack({user, QString::fromLatin1(cn.toBase64())})));
-    if (!next(ServerWire::kSalt, p) || !ServerWire::Unpack(p, w, body)) {
-        return false;
+    if (got.type != ServerWire::kSalt || !ServerWire::Unpack(got.payload, w, body) || w.size() != 3) {
+        return got;
     }
     const QByteArray nonce = QByteArray::fromBase64(w[2].toLatin1());
     const auto keys = ServerWire::DeriveKeys(password, QByteArray::fromBase64(w[0].toLatin1()), w[1].toInt());
-    s.write(ServerWire::Frame(ServerWire::kProof,
-                              ServerWire::ClientProof(keys, ServerWire::AuthMessage(user, cn, nonce)).toBase64()));
-    if (!next(ServerWire::kWelcome, p)) {
+    Send(ServerWire::kProof, ServerWire::ClientProof(keys, ServerWire::AuthMessage(user, cn, nonce)).toBase64());
+    return Next(20000);
+}
+
+bool CPeer::Open(const QString& address, const QString& user, const QString& password, const QString& receiver)
+{
+    if (!Connect(address) || Login(user, password).type != ServerWire::kWelcome) {
         return false;
     }
-    s.write(ServerWire::Frame(ServerWire::kOpen, ServerWire::Pack({receiver})));
-    return next(ServerWire::kAnswer, p) && p.startsWith("OK");
+    Send(ServerWire::kOpen, ServerWire::Pack({receiver}));
+    const Got answer = Next();
+    return answer.type == ServerWire::kAnswer && answer.payload.startsWith("OK");
+}
+
+QByteArray CPeer::Relayed(const std::function<bool(const QByteArray&)>& enough,
+                          const std::function<void(const QByteArray&)>& onData)
+{
+    QByteArray relayed;
+    QElapsedTimer clock;
+    clock.start();
+    while (!enough(relayed) && clock.elapsed() < 3000) {
+        const Got got = Next(100);
+        if (got.type == ServerWire::kData) {
+            relayed += got.payload;
+            if (onData) {
+                onData(got.payload);
+            }
+        }
+    }
+    return relayed;
+}
+
+bool CPeer::ClosedWithin(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < timeoutMs) {
+        socket.waitForReadyRead(50);
+        m_reader.Append(socket.readAll());
+    }
+    return socket.state() != QAbstractSocket::ConnectedState;
 }

@@ -24,71 +24,6 @@ using namespace ServerWire;
 
 namespace {
 
-// Users alice and bob; on a thread of its own, so that the test's thread may block in client calls.
-class CInProcessServer
-{
-public:
-    explicit CInProcessServer(const QString& name, const QString& address)
-    {
-        m_thread.start();
-        m_context.moveToThread(&m_thread);
-        QMetaObject::invokeMethod(
-            &m_context,
-            [&] {
-                QString error;
-                m_users = std::make_unique<CUserStore>(m_dir.filePath("users"));
-                for (const QString& user : {QStringLiteral("alice"), QStringLiteral("bob")}) {
-                    m_users->Add(user, user + "-pw", kMinIterations, &error);
-                }
-                ServerConfig config;
-                config.listenPort = 0;
-                config.storeDir = m_dir.filePath("store");
-                config.receivers = {{name, address}};
-                config.maxQueueBytes = 65536;
-                config.sendBufferBytes = 8192;
-                m_server = std::make_unique<CReceiverServer>(config, m_users.get());
-                m_server->Start(&error);
-            },
-            Qt::BlockingQueuedConnection);
-    }
-    ~CInProcessServer()
-    {
-        QMetaObject::invokeMethod(
-            &m_context, [&] { m_server.reset(); }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-    }
-    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server->Port()); }
-
-private:
-    QTemporaryDir m_dir;
-    QThread m_thread;
-    QObject m_context;
-    std::unique_ptr<CUserStore> m_users;
-    std::unique_ptr<CReceiverServer> m_server;
-};
-
-// Reads relayed receiver bytes until `enough` says so (bounded); `onData` may answer each piece.
-QByteArray Relayed(QTcpSocket& s, const std::function<bool(const QByteArray&)>& enough,
-                   const std::function<void(const QByteArray&)>& onData = {})
-{
-    QByteArray relayed;
-    CFrameReader reader;
-    for (int i = 0; i < 30 && !enough(relayed); ++i) {
-        s.waitForReadyRead(100);
-        reader.Append(s.readAll());
-        char type = 0;
-        QByteArray payload;
-        while (reader.Next(type, payload) == CFrameReader::Result::Frame) {
-            relayed += type == kData ? payload : QByteArray();
-            if (type == kData && onData) {
-                onData(payload);
-            }
-        }
-    }
-    return relayed;
-}
-
 class ServerDownloadTest : public ::testing::Test
 {
 protected:
@@ -134,25 +69,24 @@ TEST_F(ServerDownloadTest, FilesComeThroughByteIdenticalAlsoAfterALostAck)
 TEST_F(ServerDownloadTest, AHolderThatAcknowledgesUnreadBlocksIsDroppedAndItsGetEnded)
 {
     m_sim->AddFile("big", SimLogContent(2 * 1024 * 1024, 4));
-    QTcpSocket holder;
-    ASSERT_TRUE(RawLogin(holder, m_server->Address(), "alice", "alice-pw", "dl"));
-    holder.write(Frame(kData, "%1%get,/log/big:{10,16384}\r\n"));
-    const QByteArray first = Relayed(
-        holder, [](const QByteArray& r) { return r.size() > 16384; },
-        [&](const QByteArray& data) {
-            if (data.contains("%1%")) {
-                holder.write(Frame(kData, QByteArray(1, CBlockReceiver::kNak)));
-            }
-        });
+    CPeer holder;
+    ASSERT_TRUE(holder.Open(m_server->Address(), "alice", "alice-pw", "dl"));
+    holder.Send(kData, "%1%get,/log/big:{10,16384}\r\n");
+    const QByteArray first = holder.Relayed([](const QByteArray& r) { return r.size() > 16384; },
+                                            [&](const QByteArray& data) {
+                                                if (data.contains("%1%")) {
+                                                    holder.Send(kData, QByteArray(1, CBlockReceiver::kNak));
+                                                }
+                                            });
     ASSERT_GT(first.size(), 16384);
     // The server's queue for it is bounded: it is dropped, however fast the receiver sends.
-    holder.setReadBufferSize(256);
-    for (int i = 0; i < 100 && holder.state() == QAbstractSocket::ConnectedState; ++i) {
-        holder.write(Frame(kData, QByteArray(1, CBlockReceiver::kAck)));
-        holder.waitForBytesWritten(100);
+    holder.socket.setReadBufferSize(256);
+    for (int i = 0; i < 100 && holder.socket.state() == QAbstractSocket::ConnectedState; ++i) {
+        holder.Send(kData, QByteArray(1, CBlockReceiver::kAck));
+        holder.socket.waitForBytesWritten(100);
         QThread::msleep(20);
     }
-    EXPECT_NE(holder.state(), QAbstractSocket::ConnectedState);
+    EXPECT_NE(holder.socket.state(), QAbstractSocket::ConnectedState);
     // The receiver is out of the get: the next holder's first command that goes out is run.
     CReceiver next;
     ASSERT_TRUE(next.Open(&m_alice.connection, "dl")) << next.GetReplyString().toStdString();
@@ -168,6 +102,24 @@ TEST_F(ServerDownloadTest, AHolderThatAcknowledgesUnreadBlocksIsDroppedAndItsGet
     EXPECT_EQ(m_sim->Param("/par/pos/elm"), "7");
 }
 
+TEST_F(ServerDownloadTest, AWatchersRelayCarriesOnlyItsAnswerAndEveryRefusedStatementIsAnswered)
+{
+    CPeer holder;
+    CPeer watcher;
+    ASSERT_TRUE(holder.Open(m_server->Address(), "alice", "alice-pw", "dl"));
+    ASSERT_TRUE(watcher.Open(m_server->Address(), "bob", "bob-pw", "dl"));
+    // The status text about the holder goes to the user's control sessions, not ahead of the relay's answer.
+    EXPECT_FALSE(watcher.seen.contains(kNotice)) << watcher.seen.toStdString();
+    watcher.Send(kData, "set,/par/pos/elm,17\r\n%w%set,/par/pos/elm,18;print,/par/pos/elm\r\n");
+    const QByteArray expected =
+        "ER02C{403,the receiver is held by another client}\r\n"
+        "ER02F%w%{403,the receiver is held by another client}\r\n"
+        "ER02C{403,the receiver is held by another client}\r\n";
+    EXPECT_EQ(watcher.Relayed([&](const QByteArray& r) { return r.size() >= expected.size(); }), expected);
+    EXPECT_NE(m_sim->Param("/par/pos/elm"), "17");
+    EXPECT_NE(m_sim->Param("/par/pos/elm"), "18");
+}
+
 TEST(ServerResyncTest, AGuessedFrameFollowedBySilenceDoesNotSwallowTheStream)
 {
     QTcpServer fakeReceiver;
@@ -175,9 +127,9 @@ TEST(ServerResyncTest, AGuessedFrameFollowedBySilenceDoesNotSwallowTheStream)
     CInProcessServer server("far", QStringLiteral("127.0.0.1:%1").arg(fakeReceiver.serverPort()));
     ASSERT_TRUE(fakeReceiver.waitForNewConnection(5000));
     QTcpSocket* port = fakeReceiver.nextPendingConnection();
-    QTcpSocket client;
-    for (int i = 0; i < 20 && !RawLogin(client, server.Address(), "alice", "alice-pw", "far"); ++i) {
-        client.abort();  // the server hears a moment later that the port is up
+    auto client = std::make_unique<CPeer>();
+    for (int i = 0; i < 20 && !client->Open(server.Address(), "alice", "alice-pw", "far"); ++i) {
+        client = std::make_unique<CPeer>();  // the server hears a moment later that the port is up
         QThread::msleep(100);
     }
     // A stray byte, what looks like the header of a 255-byte frame, silence, then a real frame.
@@ -186,7 +138,7 @@ TEST(ServerResyncTest, AGuessedFrameFollowedBySilenceDoesNotSwallowTheStream)
     QThread::msleep(300);
     port->write("RE005hello\r\n");
     port->waitForBytesWritten(1000);
-    const QByteArray relayed = Relayed(client, [](const QByteArray& r) { return r.contains("RE005hello\r\n"); });
+    const QByteArray relayed = client->Relayed([](const QByteArray& r) { return r.contains("RE005hello\r\n"); });
     EXPECT_TRUE(relayed.contains("RE005hello\r\n")) << relayed.toStdString();
 }
 
