@@ -13,8 +13,9 @@ FuzzEntry FindFuzzTarget(const std::string& name)
         const char* name;
         FuzzEntry entry;
     } kTargets[] = {
-        {"framer", FuzzFramer},   {"receiver", FuzzReceiver},   {"decoders", FuzzDecoders}, {"script", FuzzScript},
-        {"toolkit", FuzzToolkit}, {"kvsreader", FuzzKvsReader}, {"splitter", FuzzSplitter}, {"blocks", FuzzBlocks},
+        {"framer", FuzzFramer},     {"receiver", FuzzReceiver}, {"decoders", FuzzDecoders},
+        {"script", FuzzScript},     {"toolkit", FuzzToolkit},   {"kvsreader", FuzzKvsReader},
+        {"splitter", FuzzSplitter}, {"blocks", FuzzBlocks},     {"serverwire", FuzzServerWire},
     };
     for (const auto& t : kTargets) {
         if (name == t.name) {
