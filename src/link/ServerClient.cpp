@@ -142,8 +142,9 @@ bool CServerClient::Open(QString& why)
 {
     QMetaObject::invokeMethod(m_link, [link = m_link] { link->Open(); });
     std::unique_lock lock(m_shared->mutex);
-    const bool done = m_shared->cv.wait_for(lock, std::chrono::milliseconds(CServerLink::kLoginTimeoutMs + 2000),
-                                            [&] { return m_shared->loginDone; });
+    const bool done = m_shared->cv.wait_for(
+        lock, std::chrono::milliseconds(2 * CServerLink::kLoginTimeoutMs + CServerLink::kMaxDerivationMs + 2000),
+        [&] { return m_shared->loginDone; });
     if (!done || !m_shared->up) {
         why = done ? m_shared->why : QStringLiteral("No answer from the server");
         return false;

@@ -204,6 +204,7 @@ void CServerLink::OnFrame(char type, const QByteArray& payload)
             m_serverKey = keys.serverKey;
             Send(kProof, ClientProof(keys, m_authMessage).toBase64());
             m_state = State::Welcome;
+            m_sinceStart.restart();
             return;
         }
         case State::Welcome: {

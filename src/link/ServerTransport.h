@@ -23,7 +23,11 @@ class CServerLink : public QObject
 {
     Q_OBJECT
 public:
+    // Each of the server's two answers (the salt, then the welcome) is awaited this long; the key derivation
+    // between them is this side's own work and may take up to kMaxDerivationMs at the highest iteration count on a
+    // slow handheld, as the server allows for.
     static constexpr int kLoginTimeoutMs = 10000;
+    static constexpr int kMaxDerivationMs = 60000;
 
     explicit CServerLink(ServerLogin login, QObject* parent = nullptr);
     ~CServerLink() override;

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
@@ -28,7 +29,7 @@ QString ErrnoText(int error)
 CListener::CListener(int pauseMs, QObject* parent) : QObject(parent), m_pauseMs(pauseMs), m_resume(new QTimer(this))
 {
     m_resume->setSingleShot(true);
-    connect(m_resume, &QTimer::timeout, this, [this] { m_notifier->setEnabled(true); });
+    connect(m_resume, &QTimer::timeout, this, &CListener::Resume);
 }
 
 CListener::~CListener()
@@ -69,21 +70,46 @@ bool CListener::Listen(const QHostAddress& host, quint16 port, QString* error)
     }
     m_port = ntohs(address.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
                                                 : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    m_spareFrom = int(std::min<rlim_t>(files.rlim_cur, 1 << 30)) - kSpareDescriptors;
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &CListener::OnReadable);
     return true;
+}
+
+void CListener::Pause(const QString& why)
+{
+    if (!m_starved) {
+        m_starved = true;
+        qCWarning(lcServer).noquote()
+            << QStringLiteral("can't accept connections: %1; new clients wait until connections end").arg(why);
+    }
+    m_notifier->setEnabled(false);
+    m_resume->start(m_pauseMs);
+}
+
+void CListener::Resume()
+{
+    m_notifier->setEnabled(true);
 }
 
 void CListener::OnReadable()
 {
     for (int i = 0; i < kAcceptBatch; ++i) {
         const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0 && fd >= m_spareFrom) {
+            // Descriptors are given lowest first: every one below is taken.
+            emit Accepted(fd, true);
+            Pause(QStringLiteral("only %1 descriptors left").arg(m_spareFrom + kSpareDescriptors - fd - 1));
+            return;
+        }
         if (fd >= 0) {
             if (m_starved) {
                 m_starved = false;
                 qCInfo(lcServer) << "accepting connections again";
             }
-            emit Accepted(fd);
+            emit Accepted(fd, false);
             continue;
         }
         const int error = errno;
@@ -91,14 +117,7 @@ void CListener::OnReadable()
             continue;  // that one connection is gone; the queue may hold more
         }
         if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-            if (!m_starved) {
-                m_starved = true;
-                qCWarning(lcServer).noquote()
-                    << QStringLiteral("can't accept connections: %1; new clients wait until connections end")
-                           .arg(ErrnoText(error));
-            }
-            m_notifier->setEnabled(false);
-            m_resume->start(m_pauseMs);
+            Pause(ErrnoText(error));
         }
         return;
     }

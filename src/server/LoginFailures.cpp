@@ -110,8 +110,9 @@ bool CLoginFailures::Load(QString* error)
         }
         bool okCount = false;
         bool okTime = false;
-        const Entry e{w[1].toInt(&okCount), w[2].toLongLong(&okTime)};
-        if (okCount && okTime && e.lastMs <= now && Current(e, now) >= m_limits.lockoutFailures) {
+        // A time ahead of the clock (it was set back) starts the lock now, so that no lock outlasts its time.
+        const Entry e{w[1].toInt(&okCount), std::min(w[2].toLongLong(&okTime), now)};
+        if (okCount && okTime && Current(e, now) >= m_limits.lockoutFailures) {
             m_entries.insert(w[0], e);
         }
     }

@@ -19,6 +19,12 @@
 
 Q_LOGGING_CATEGORY(lcServer, "nemola.server")
 
+namespace {
+
+const QLatin1String kBusy("The server is busy; try again later");
+
+}  // namespace
+
 CReceiverServer::CReceiverServer(ServerConfig config, CUserStore* users, QObject* parent)
     : QObject(parent),
       m_config(std::move(config)),
@@ -115,12 +121,12 @@ QString CReceiverServer::Admission(const QString& address) const
         return QStringLiteral("Too many connections from your address; try again later");
     }
     if (pending >= Limits().maxPendingLogins || m_sessions.size() >= Limits().maxClients) {
-        return QStringLiteral("The server is busy; try again later");
+        return kBusy;
     }
     return {};
 }
 
-void CReceiverServer::OnAccepted(qintptr descriptor)
+void CReceiverServer::OnAccepted(qintptr descriptor, bool lastOne)
 {
     QTcpSocket* socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
@@ -134,7 +140,7 @@ void CReceiverServer::OnAccepted(qintptr descriptor)
         ssl->startServerEncryption();
     }
     const QString address = AddressKey(socket->peerAddress());
-    const QString refusal = Admission(address);
+    const QString refusal = lastOne ? QString(kBusy) : Admission(address);
     if (!refusal.isEmpty()) {
         TurnAway(socket, refusal);
         return;

@@ -63,7 +63,7 @@ public:
     static QString AddressKey(const QHostAddress& address);
 
 private:
-    void OnAccepted(qintptr descriptor);
+    void OnAccepted(qintptr descriptor, bool lastOne);
     // Why a new connection from `address` is refused, or empty.
     QString Admission(const QString& address) const;
     void TurnAway(QTcpSocket* socket, const QString& why);
