@@ -191,9 +191,7 @@ QString CInProcessServer::Address() const
 
 int FileMode(const QString& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
 }
 
