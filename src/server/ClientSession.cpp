@@ -67,7 +67,8 @@ CClientSession::~CClientSession() = default;
 
 QString CClientSession::FailureKey() const
 {
-    return m_user + QLatin1Char('@') + m_socket->peerAddress().toString();
+    // By the address the connection limits count: one IPv6 site has a whole /64 to guess from.
+    return m_user + QLatin1Char('@') + m_address;
 }
 
 void CClientSession::Send(char type, const QByteArray& payload)

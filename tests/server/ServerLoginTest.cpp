@@ -5,6 +5,7 @@
 #include "ServerProcess.h"
 
 #include "link/ServerClient.h"
+#include "server/ReceiverServer.h"
 #include "server/UserStore.h"
 
 #include <QDir>
@@ -55,6 +56,13 @@ TEST(ServerAdmissionTest, OneAddressCannotKeepOthersFromLoggingIn)
     CPeer late;
     EXPECT_EQ(Greeting(late, server.Address(), "127.0.0.4").payload, "The server is busy; try again later");
     EXPECT_TRUE(alice.Request({"RCVLIST"}).ok);
+
+    // One site has a whole IPv6 /64, and an IPv4 client may come in IPv6 form.
+    const auto key = [](const char* address) { return CReceiverServer::AddressKey(QHostAddress(address)); };
+    EXPECT_EQ(key("2001:db8:1:2:a::1"), key("2001:db8:1:2:ffff::9"));
+    EXPECT_NE(key("2001:db8:1:2::1"), key("2001:db8:1:3::1"));
+    EXPECT_EQ(key("::ffff:192.0.2.7"), key("192.0.2.7"));
+    EXPECT_NE(key("192.0.2.7"), key("192.0.2.8"));
 }
 
 TEST(ServerLoginTest, NeitherARestartNorANewCountTellsUnknownNamesApartOrLiftsALock)
