@@ -169,8 +169,19 @@ TEST(ServerAdmissionTest, AtItsDescriptorLimitTheServerWaitsInsteadOfSpinningAnd
         }
         ASSERT_TRUE(setFileLimit(40));
         peers.clear();
-        ServerClient client;
-        EXPECT_TRUE(client.Open(server.Address(), user)) << client.connection.GetMsgText().toStdString();
+        // The connections left in the server's queue are taken when there is room again, and may fill the
+        // reserve once more: as any client would, this one tries again when told the server is busy.
+        bool in = false;
+        for (clock.restart(); !in && clock.elapsed() < 5000;) {
+            ServerClient client;
+            in = client.Open(server.Address(), user);
+            const QString why = client.connection.GetMsgText();
+            EXPECT_TRUE(in || why.contains("busy")) << why.toStdString();
+            if (!in) {
+                QThread::msleep(100);
+            }
+        }
+        EXPECT_TRUE(in) << user.toStdString();
     };
     flood(48, false, "alice");
     // Below the reserve: accept itself fails for want of descriptors.
