@@ -15,7 +15,7 @@ int main(int argc, char** argv)
             "Writes the RINEX 3.04 observation file (and with --nav the navigation file) of a recording;\n"
             "an existing file of the same name is kept unless --overwrite is given.\n"
             "Exit codes: 0 ok, 1 cannot read, 2 not KVS, 3 data skipped, 10 bad time, 12 cannot write,\n"
-            "255 invalid command line.\n",
+            "13 no observations (nothing written), 255 invalid command line.\n",
             stdout);
         return 0;
     }

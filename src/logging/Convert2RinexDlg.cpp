@@ -96,6 +96,12 @@ void CConvert2RINEX::accept()
                           QStringLiteral("RINEX Converter"), PromptButtons::Ok, PromptIcon::Error);
         return;
     }
+    // Without L1 and L2 there is no signal left to convert: every conversion would end without an observation.
+    if (m_noL1->isChecked() && m_noL2->isChecked()) {
+        Prompts().Message(QStringLiteral("At least one frequency must be enabled!"), QStringLiteral("RINEX Converter"),
+                          PromptButtons::Ok, PromptIcon::Error);
+        return;
+    }
     RinexConverterSettings s;
     s.application = m_application->text();
     s.runBy = m_runBy->text();

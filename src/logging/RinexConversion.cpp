@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -210,7 +211,8 @@ QString ConverterExitMessage(int code)
                                          "File queued",
                                          "Bad time",
                                          "File name length exceeds allowed value",
-                                         "Error opening output file"};
+                                         "Error opening output file",
+                                         "No observations in the KVS file"};
     if (code == 0) {
         return QString();
     }
@@ -218,7 +220,7 @@ QString ConverterExitMessage(int code)
         code = -1;
     }
     QString text = QString::asprintf("KVS to RINEX : Terminated with error code %d ", code);
-    if (code >= 1 && code <= 12) {
+    if (code >= 1 && code <= int(std::size(kWords))) {
         text += QLatin1Char('(') + QLatin1String(kWords[code - 1]) + QLatin1Char(')');
     } else if (code == -1) {
         text += QStringLiteral("(Invalid command line?)");

@@ -89,6 +89,17 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
         *report += QStringLiteral("%1: the receiver's time scale is not known\n").arg(input);
         return Kvs2RinExit::BadTime;
     }
+    if (r.skipped > 0) {
+        *report += QStringLiteral("%1: %2 damaged or incomplete items skipped\n").arg(input).arg(r.skipped);
+    }
+    options.source = QFileInfo(input).fileName();
+    int epochs = 0;
+    const QByteArray observation = CRinexWriter::Observation(r, info, options, &epochs);
+    if (epochs == 0) {
+        // Not a success: the caller would take the recording as converted, and may delete it.
+        *report += QStringLiteral("%1: No observations in the KVS file\n").arg(input);
+        return Kvs2RinExit::NoObservations;
+    }
     if (folder.isEmpty()) {
         folder = QFileInfo(input).absolutePath();
     }
@@ -100,7 +111,6 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
     }
     // Another recording's RINEX file of the same name (one started in the same minute) is never replaced
     // unasked: its recording may already be deleted. One made from this recording is.
-    options.source = QFileInfo(input).fileName();
     const QString navPath = QDir(folder).filePath(CRinexWriter::LongName(
         r, info.Field("MARKER NAME"), QFileInfo(input).completeBaseName(), options, QStringLiteral("MN")));
     for (const QString& target : nav ? QStringList{path, navPath} : QStringList{path}) {
@@ -113,8 +123,7 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
         }
     }
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(CRinexWriter::Observation(r, info, options)) < 0 ||
-        !out.commit()) {
+    if (!out.open(QIODevice::WriteOnly) || out.write(observation) < 0 || !out.commit()) {
         *report += QStringLiteral("%1: %2\n").arg(path, out.errorString());
         return Kvs2RinExit::OutputError;
     }
@@ -133,9 +142,5 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
         *report += QStringLiteral("%1: epochs in an unknown time scale were left out\n").arg(input);
         return Kvs2RinExit::BadTime;
     }
-    if (r.skipped > 0) {
-        *report += QStringLiteral("%1: %2 damaged or incomplete items skipped\n").arg(input).arg(r.skipped);
-        return Kvs2RinExit::CorruptData;
-    }
-    return Kvs2RinExit::Ok;
+    return r.skipped > 0 ? Kvs2RinExit::CorruptData : Kvs2RinExit::Ok;
 }

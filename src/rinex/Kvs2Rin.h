@@ -13,6 +13,7 @@ enum : int {
     BadTime = 10,
     NameTooLong = 11,
     OutputError = 12,
+    NoObservations = 13,   // nothing to write (no raw data, or every signal excluded); no file is written
     BadCommandLine = 255,  // -1 as a process sees it
 };
 }

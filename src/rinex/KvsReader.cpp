@@ -411,8 +411,7 @@ private:
             }
         }
         if (out.sats.empty()) {
-            ++m_r.skipped;  // an epoch without satellites says nothing
-            return;
+            return;  // a receiver that tracks nothing yet, or outputs no raw data: nothing to write, nothing wrong
         }
         m_r.epochs.push_back(std::move(out));
     }

@@ -20,11 +20,12 @@ struct ObsType
     char kind;     // C, L, D, S
 };
 
-// Observation codes by raw signal: GPS and GLONASS P code as W / P, everything else C/A.
+// Observation codes by raw signal: GPS and GLONASS P code as W / P, everything else C/A; Galileo's E1 is tracked as
+// the combined data and pilot signal (B+C), which RINEX calls X.
 QByteArray Attribute(KvsSystem sys, int signal)
 {
     if (signal == 0) {
-        return "C";
+        return sys == KvsSystem::Galileo ? "X" : "C";
     }
     return sys == KvsSystem::Glonass ? "P" : "W";
 }
@@ -230,8 +231,10 @@ QByteArray CRinexWriter::SourceComment(const QString& source)
     return source.isEmpty() ? QByteArray() : Label(Cut(QStringLiteral("converted from ") + source, 60), "COMMENT");
 }
 
-QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& o)
+QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& o,
+                                     int* epochsWritten)
 {
+    int written = 0;
     const auto types = Types(data, o);
     QByteArray h;
     const char sysChar = types.size() == 1 ? SystemLetter(types.begin()->first) : 'M';
@@ -393,6 +396,10 @@ QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInf
                       tm.minute(), tm.second() + tm.msec() / 1000.0, count);
         body += b;
         body += lines;
+        ++written;
+    }
+    if (epochsWritten) {
+        *epochsWritten = written;
     }
     return h + body;
 }

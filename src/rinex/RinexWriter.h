@@ -27,8 +27,10 @@ struct RinexOptions
 class CRinexWriter
 {
 public:
-    // The whole file for `data`. A value that does not fit its field, or NaN, is left blank.
-    static QByteArray Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& options);
+    // The whole file for `data`. A value that does not fit its field, or NaN, is left blank. `epochsWritten` gets
+    // the number of epochs with at least one observation.
+    static QByteArray Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& options,
+                                  int* epochsWritten = nullptr);
     // The navigation file (GPS and GLONASS ephemerides) in RINEX 3.04, angles in radians, GLONASS in km.
     static QByteArray Navigation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& options);
     // RINEX 3 long name: station (4) + monument and receiver digits "00" + "XXX" (country not known), data source

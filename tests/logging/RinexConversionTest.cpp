@@ -62,7 +62,8 @@ TEST(RinexCommandTest, ExitCodeWords)
         {2, "KVS to RINEX : Terminated with error code 2 (Not a KVS file format)"},
         {3, "KVS to RINEX : Terminated with error code 3 (Inconsistent or corrupt data in KVS file)"},
         {12, "KVS to RINEX : Terminated with error code 12 (Error opening output file)"},
-        {13, "KVS to RINEX : Terminated with error code 13 "},
+        {13, "KVS to RINEX : Terminated with error code 13 (No observations in the KVS file)"},
+        {14, "KVS to RINEX : Terminated with error code 14 "},
         {255, "KVS to RINEX : Terminated with error code -1 (Invalid command line?)"},
     };
     for (const auto& [code, text] : cases) {
@@ -113,8 +114,8 @@ protected:
     QString m_settings;
 };
 
-// DeleteKVS deletes only after a normal exit with code 0: not after skipped data (3), a crash or a converter that
-// does not start.
+// DeleteKVS deletes only after a normal exit with code 0: not after skipped data (3), nothing to convert (13), a
+// crash or a converter that does not start.
 TEST_F(RinexConversionTest, DeleteOnlyAfterCleanSuccess)
 {
     const QString good = Recording(QStringLiteral("Site001.kvs"));
@@ -131,7 +132,15 @@ TEST_F(RinexConversionTest, DeleteOnlyAfterCleanSuccess)
               QStringLiteral("KVS to RINEX : Terminated with error code 3 (Inconsistent or corrupt data in KVS file)"));
     EXPECT_TRUE(QFile::exists(damaged));
 
-    RinexConversionJob job = Job(damaged);
+    const qsizetype converted = Rinex().size();
+    RinexConversionJob job = Job(Recording(QStringLiteral("Site003.kvs"), false, 300000));
+    job.settings.noL1 = job.settings.noL2 = true;
+    EXPECT_EQ(RunRinexConversion(job),
+              QStringLiteral("KVS to RINEX : Terminated with error code 13 (No observations in the KVS file)"));
+    EXPECT_TRUE(QFile::exists(job.kvsPath));
+    EXPECT_EQ(Rinex().size(), converted);
+
+    job = Job(damaged);
     job.settings.application = Script(QStringLiteral("crash.sh"), "kill -SEGV $$\n");
     EXPECT_FALSE(RunRinexConversion(job).isEmpty());
     job.settings.application = m_dir.filePath(QStringLiteral("no-such-converter"));
@@ -200,6 +209,14 @@ TEST_F(RinexConversionTest, SettingsDialogAndDefaultConverter)
         dlg.accept();
         EXPECT_NE(dlg.result(), QDialog::Accepted);
         dlg.findChild<QCheckBox*>(QStringLiteral("noGps"))->setChecked(false);
+        dlg.findChild<QCheckBox*>(QStringLiteral("noL1"))->setChecked(true);
+        dlg.findChild<QCheckBox*>(QStringLiteral("noL2"))->setChecked(true);
+        prompts.ExpectMessage(QStringLiteral("RINEX Converter"),
+                              QStringLiteral("At least one frequency must be enabled!"), PromptButtons::Ok,
+                              PromptButton::Ok);
+        dlg.accept();
+        EXPECT_NE(dlg.result(), QDialog::Accepted);
+        dlg.findChild<QCheckBox*>(QStringLiteral("noL2"))->setChecked(false);
         dlg.findChild<QLineEdit*>(QStringLiteral("markerName"))->setText(QStringLiteral("Roof"));
         dlg.accept();
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
@@ -210,6 +227,8 @@ TEST_F(RinexConversionTest, SettingsDialogAndDefaultConverter)
     EXPECT_EQ(s.markerName, QStringLiteral("Roof"));
     EXPECT_TRUE(s.noGlonass);
     EXPECT_FALSE(s.noGps);
+    EXPECT_TRUE(s.noL1);
+    EXPECT_FALSE(s.noL2);
     // The maker's program, which does not exist here, gives way to ours.
     profile->WriteString("KVS2RIN", "Application", "KVS2RIN.EXE");
     EXPECT_EQ(RinexConverterSettings::Load(*profile).application, DefaultConverterApplication());
@@ -266,8 +285,7 @@ TEST_F(RinexConversionTest, LoggingDialogConvertsEachFinishedFile)
     ASSERT_NE(d->findChild<CConvert2RINEX*>(), nullptr);
     d->findChild<CConvert2RINEX*>()->reject();
 
-    sim.Advance(10000);  // past the first epochs of a receiver that just came up, which track no satellite
-    record(150000);
+    record(150000);  // from the first epochs of a receiver that just came up, which track no satellite
     EXPECT_GE(files("*.rnx").size(), 3) << files("*.rnx").join(',').toStdString();
     EXPECT_TRUE(files("*.kvs").isEmpty()) << files("*.kvs").join(',').toStdString();
     EXPECT_TRUE(d->Status().startsWith("KVS to RINEX : Site00") && d->Status().endsWith(".kvs converted"))

@@ -90,6 +90,11 @@ TEST_F(Kvs2RinTest, ObservationsEqualTheSimulatorsModel)
               (std::vector<std::string>{"C1C", "L1C", "D1C", "S1C", "C1W", "L1W", "S1W", "C2W", "L2W", "S2W"}));
     EXPECT_EQ(r.rinex.types.at('R'),
               (std::vector<std::string>{"C1C", "L1C", "D1C", "S1C", "C1P", "L1P", "S1P", "C2P", "L2P", "S2P"}));
+    EXPECT_EQ(r.rinex.types.at('E'), (std::vector<std::string>{"C1X", "L1X", "D1X", "S1X"}));
+    EXPECT_FALSE(r.rinex.HeaderLine("SYS / PHASE SHIFT").isEmpty());
+    for (const QByteArray& l : r.rinex.header) {
+        EXPECT_FALSE(l.startsWith("E L1C")) << "the phase shifts follow the observation types";
+    }
     ASSERT_EQ(r.rinex.epochs.size(), size_t((to - from) / 1000 + 1));
     int checked = 0, slips = 0;
     for (const RnxEpoch& e : r.rinex.epochs) {
@@ -103,11 +108,12 @@ TEST_F(Kvs2RinTest, ObservationsEqualTheSimulatorsModel)
             ASSERT_TRUE(e.sats.count(id)) << id << " at " << t;
             const auto& o = e.sats.at(id);
             const double f1 = CarrierHz(*s.sat, SimSignal::CaL1);
+            const std::string l1 = s.sat->system == GnssSystem::Galileo ? "1X" : "1C";
             // The messages' values...
-            EXPECT_NEAR(o.at("C1C").value, s.pseudorange[0] * kC, kField) << id;
-            EXPECT_NEAR(o.at("L1C").value, s.phase[0], kField) << id;
-            EXPECT_NEAR(o.at("S1C").value, s.cn0[0], kField) << id;
-            EXPECT_NEAR(o.at("D1C").value, -s.doppler * 1e-4, kField) << id;
+            EXPECT_NEAR(o.at("C" + l1).value, s.pseudorange[0] * kC, kField) << id;
+            EXPECT_NEAR(o.at("L" + l1).value, s.phase[0], kField) << id;
+            EXPECT_NEAR(o.at("S" + l1).value, s.cn0[0], kField) << id;
+            EXPECT_NEAR(o.at("D" + l1).value, -s.doppler * 1e-4, kField) << id;
             if (s.sat->system == GnssSystem::Gps || s.sat->system == GnssSystem::Glonass) {
                 const char* p = s.sat->system == GnssSystem::Gps ? "W" : "P";
                 EXPECT_NEAR(o.at(std::string("C2") + p).value, s.pseudorange[2] * kC, kField) << id;
@@ -117,12 +123,12 @@ TEST_F(Kvs2RinTest, ObservationsEqualTheSimulatorsModel)
             // ...are the geometry's: range and clocks within the atmosphere and noise; Doppler positive while the
             // satellite approaches, within the rates of the atmosphere and the satellite clock.
             const double geometric = s.view.range + kC * (m.clockOffset - SatClock(*s.sat, t / 1000.0));
-            EXPECT_NEAR(o.at("C1C").value, geometric, 100.0) << id;
-            EXPECT_NEAR(o.at("D1C").value, -(s.view.rangeRate / kC + m.drift) * f1, 1.0) << id;
+            EXPECT_NEAR(o.at("C" + l1).value, geometric, 100.0) << id;
+            EXPECT_NEAR(o.at("D" + l1).value, -(s.view.rangeRate / kC + m.drift) * f1, 1.0) << id;
             const bool slip = s.sat == slipper && t == slipAt;
             const bool start = s.lockSeconds < 2.0;  // phase not locked yet
-            EXPECT_EQ(o.at("L1C").lli == '1', slip || start) << id << " at " << t;
-            slips += o.at("L1C").lli == '1' && slip;
+            EXPECT_EQ(o.at("L" + l1).lli == '1', slip || start) << id << " at " << t;
+            slips += o.at("L" + l1).lli == '1' && slip;
             ++checked;
         }
     }
@@ -192,7 +198,8 @@ TEST_F(Kvs2RinTest, ReceiverProfiles)
         for (const auto& [sat, obs] : expected) {
             ASSERT_TRUE(got.count(sat)) << sat;
             EXPECT_EQ(got.at(sat).size(), obs.size()) << sat;
-            EXPECT_EQ(got.at(sat).at("C1C").value, obs.at("C1C").value) << sat;
+            const std::string c1 = sat[0] == 'E' ? "C1X" : "C1C";
+            EXPECT_EQ(got.at(sat).at(c1).value, obs.at(c1).value) << sat;
         }
     }
     const QByteArray slotLine = r.rinex.HeaderLine("GLONASS SLOT / FRQ #");
@@ -290,10 +297,16 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
          good.left(good.indexOf('\n') + 1) + BinaryFrame("RD", QByteArray::fromHex("e807060100")) +
              BinaryFrame("~~", QByteArray::fromHex("10270000")) + good.mid(good.indexOf('\n') + 1),
          0, 11},
-        {"an epoch with no satellites",
-         good + BinaryFrame("~~", QByteArray::fromHex("10270000")) + BinaryFrame("SI", QByteArray()) +
-             BinaryFrame("||", QByteArray()),
-         Kvs2RinExit::CorruptData, 11},
+        {"epochs with no satellites, as after a receiver starts",
+         good.left(good.indexOf('\n') + 1) + BinaryFrame("~~", QByteArray::fromHex("10270000")) +
+             BinaryFrame("RD", QByteArray::fromHex("e807060100")) + BinaryFrame("SI", QByteArray()) +
+             BinaryFrame("RC", QByteArray()) + BinaryFrame("||", QByteArray()) + good.mid(good.indexOf('\n') + 1),
+         0, 11},
+        {"no raw observations (the receiver's default set)", damaged([](const char* id, int64_t, QByteArray f) {
+             const QByteArray raw = "RC R1 R2 PC P1 P2 DC";
+             return raw.contains(id) ? QByteArray() : f;
+         }),
+         Kvs2RinExit::NoObservations, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -321,10 +334,12 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
         {{"-i", "x", "-Q"}, Kvs2RinExit::BadCommandLine},
         {{"-i", "x", "-G", "-R"}, Kvs2RinExit::BadCommandLine},
         {{"-i", Write(good), "-o", m_dir.filePath("no/such")}, Kvs2RinExit::OutputError},
+        {{"-i", Write(good, QStringLiteral("Site009.kvs")), "-L1", "-L2"}, Kvs2RinExit::NoObservations},
     };
     for (const auto& l : lines) {
         EXPECT_EQ(RunKvs2Rin(l.args, &report), l.code) << l.args.join(' ').toStdString();
     }
+    EXPECT_TRUE(report.contains("Site009.kvs: No observations in the KVS file")) << report.toStdString();
 
     // A recording whose first epoch lies a second before a whole minute (a logging run's next file) is named after
     // that minute; the RINEX file of another recording with that name is kept unless --overwrite is given.
@@ -335,6 +350,46 @@ TEST_F(Kvs2RinTest, BadInputAndExitCodes)
     EXPECT_TRUE(report.contains("made from another recording")) << report.toStdString();
     EXPECT_EQ(RunKvs2Rin({"-i", next, "-o", m_dir.path(), "--overwrite"}, &report, &path), 0);
     EXPECT_TRUE(path.endsWith("_20241531201_01M_01S_MO.rnx")) << path.toStdString();
+}
+
+// One hand-made epoch at 12:00:00 GPS time + `second`: GPS satellites `prns` (a satellite list only when given,
+// damaged with `badList`) with their pseudoranges and phases (0: none).
+QByteArray HandEpoch(int second, const QByteArray& prns, const std::vector<double>& phases, bool badList = false)
+{
+    QByteArray ranges, cycles;
+    for (double phase : phases) {
+        const double range = 0.07 + 0.001 * double(ranges.size() / 8);
+        ranges += QByteArray(reinterpret_cast<const char*>(&range), 8);
+        cycles += QByteArray(reinterpret_cast<const char*>(&phase), 8);
+    }
+    const uint32_t ms = uint32_t(12 * 3600 + second) * 1000u;
+    QByteArray e = BinaryFrame("~~", QByteArray(reinterpret_cast<const char*>(&ms), 4)) +
+                   BinaryFrame("RD", QByteArray::fromHex("e807060100"));
+    if (!prns.isEmpty()) {
+        QByteArray list = BinaryFrame("SI", prns);
+        if (badList) {
+            list[list.size() - 2] = char(list[list.size() - 2] ^ 0x01);
+        }
+        e += list;
+    }
+    return e + BinaryFrame("RC", ranges) + BinaryFrame("PC", cycles) + BinaryFrame("||", QByteArray());
+}
+
+// A phase missing at a satellite's previous epoch marks its next phase with loss of lock; after a damaged
+// satellite list no epoch is written until the next list, since its values would go to the wrong satellites.
+TEST_F(Kvs2RinTest, LossOfLockAfterAMissingPhaseAndNoTrustAfterADamagedList)
+{
+    const QByteArray first("\x01\x02", 2), second("\x03\x04", 2), third("\x05\x06", 2);
+    const Outcome r = Convert(HandEpoch(0, first, {1e6, 2e6}) + HandEpoch(1, first, {0, 2e6 + 1}) +
+                              HandEpoch(2, first, {1e6 + 2, 2e6 + 2}) + HandEpoch(3, second, {3e6, 4e6}, true) +
+                              HandEpoch(4, QByteArray(), {3e6 + 1, 4e6 + 1}) + HandEpoch(5, third, {5e6, 6e6}));
+    EXPECT_EQ(r.code, Kvs2RinExit::CorruptData) << r.report.toStdString();
+    ASSERT_EQ(r.rinex.epochs.size(), 4u);
+    EXPECT_EQ(r.rinex.epochs[1].sats.at("G01").count("L1C"), 0u);
+    EXPECT_EQ(r.rinex.epochs[2].sats.at("G01").at("L1C").lli, '1');
+    EXPECT_EQ(r.rinex.epochs[2].sats.at("G02").at("L1C").lli, ' ');
+    EXPECT_EQ(r.rinex.epochs[3].time, GpsTime(0).addSecs(5 - 18)) << "epochs 3 and 4 left out";
+    EXPECT_EQ(r.rinex.epochs[3].sats.count("G05"), 1u);
 }
 
 // The navigation file carries the simulator's orbits in RINEX units: radians, GLONASS in km.

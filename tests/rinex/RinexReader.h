@@ -1,7 +1,8 @@
 #pragma once
 
 // A small RINEX 3 observation reader for the tests: fields are cut by column, as any reader does, so a value one
-// column off reads wrong here too.
+// column off reads wrong here too. It knows the signals this receiver tracks and refuses a file that names others
+// (Galileo E1 is the combined B+C signal, 1X; C/A is 1C elsewhere; P code W on GPS and P on GLONASS).
 
 #include <QByteArray>
 #include <QDateTime>
@@ -9,6 +10,7 @@
 #include <QTimeZone>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,15 @@ struct RnxFile
             if (label == "END OF HEADER") {
                 ++i;
                 break;
+            }
+        }
+        const std::map<char, std::set<std::string>> kTracked = {
+            {'G', {"1C", "1W", "2W"}}, {'R', {"1C", "1P", "2P"}}, {'E', {"1X"}}, {'S', {"1C"}}, {'J', {"1C"}}};
+        for (const auto& [sys, codes] : f.types) {
+            for (const std::string& code : codes) {
+                if (!kTracked.count(sys) || !kTracked.at(sys).count(code.substr(1))) {
+                    return f;
+                }
             }
         }
         while (i < lines.size()) {
