@@ -132,6 +132,8 @@ public:
 
     // The receiver's clock jumps by `ms` (a clock reset, a leap): every time it reports moves with it.
     void ShiftClock(int64_t ms) { m_startUtcMs += ms; }
+    // The receiver's time (GPS, ms since 1970) at model time `t`: periodic output keeps to its grid.
+    int64_t ReceiverMs(int64_t t) const { return m_startUtcMs + t + kGpsMinusUtcMs; }
     // Positions are the site itself, without noise.
     void SetExactPosition(bool exact) { m_exactPosition = exact; }
     // The geoid's height above the ellipsoid at the site [m], for altitudes above mean sea level.

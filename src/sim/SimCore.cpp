@@ -322,6 +322,7 @@ int64_t CSimCore::OutputPeriod(int64_t periodMs) const
 
 void CSimCore::EmitEpoch(int64_t t)
 {
+    const int64_t receiverMs = generator->ReceiverMs(t);
     bool haveStatus = false;
     ReceiverStatus status;
     for (auto& [port, outs] : outputs) {
@@ -331,8 +332,10 @@ void CSimCore::EmitEpoch(int64_t t)
         for (auto it = outs.begin(); it != outs.end();) {
             MsgOutput& o = it->second;
             const int64_t period = OutputPeriod(o.periodMs);
-            // Runs every tick for every enabled message: only the period check until something is due.
-            if (period <= 0 || t < o.phaseMs % period || (t - o.phaseMs % period) % period != 0) {
+            // Runs every tick for every enabled message: only the period check until something is due. Due on the
+            // tick that holds a point of the {period,phase} grid of the receiver's time, wherever the run started.
+            const int64_t sinceGrid = period > 0 ? ((receiverMs - o.phaseMs) % period + period) % period : 0;
+            if (period <= 0 || sinceGrid >= kTickMs) {
                 ++it;
                 continue;
             }

@@ -62,7 +62,7 @@ TEST(ForeignMessageTest, NmeaAndRtcm3FitTheReceiversOwnEpoch)
     s.Write("em,,kvs{/RT:1,/PG:1,/SI:1,/EE:1}\r\n");
     nmeaPort.Write("em,,nmea{/GGA:1,/RMC:1,/GSV:1,/GLL:1,/GSA:1,/VTG:1}\r\n");
     rtcmPort.Write("em,,rtcm3{/1004:1,/1012:1,/1005:10}\r\n");
-    sim.AdvanceTime(19000);  // tracking by now
+    sim.AdvanceTime(21000);  // tracking by now; the next epoch is 12:00:40 GPS, on the station's 10 s grid
     s.Take();
     nmeaPort.Take();
     rtcmPort.Take();

@@ -187,10 +187,14 @@ TEST_F(MessageStreamTest, PeriodsPhasesCountsPortsAndDm)
     b.Write("em,,kvs{/SI:1,/EL:{1,0.5}}\r\n");
     sim.AdvanceTime(10000);
     std::map<QByteArray, int> count;
+    uint32_t time = 0;
     for (const RawFrame& f : SplitFrames(s.Take())) {
         ++count[f.id];
+        time = f.id == "~~" ? U4(f.body) : time;
+        // On the {period,phase} grid of the receiver's time, not of the run's start (12:00:18 GPS).
+        EXPECT_TRUE(f.id != "SI" || time % 5000 == 2000) << time;
     }
-    // SI at 2 s and 7 s; the epoch end closes every epoch that said anything.
+    // SI at :22 and :27; the epoch end closes every epoch that said anything.
     EXPECT_EQ(count, (std::map<QByteArray, int>{{"~~", 10}, {"PG", 50}, {"SI", 2}, {"||", 50}}));
     // The other port gets only its own messages, with no epoch end (not enabled there).
     const auto onB = SplitFrames(b.Take());
