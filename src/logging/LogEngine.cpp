@@ -1,5 +1,7 @@
 #include "logging/LogEngine.h"
 
+#include "link/Checksum.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -17,7 +21,10 @@ constexpr uint16_t Id(char a, char b)
     return static_cast<uint16_t>((static_cast<uint8_t>(a) << 8) | static_cast<uint8_t>(b));
 }
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kIdRange = 0x7F - 0x30;
+constexpr uint16_t kNoIndex = 0xFFFF;  // a message whose identifier has no counter
 constexpr uint16_t kTime = Id('~', '~');
 constexpr uint16_t kDate = Id('R', 'D');
 constexpr uint16_t kFormat = Id('M', 'F');
@@ -119,6 +126,20 @@ int64_t BoundaryAfter(double units, int every)
     return (static_cast<int64_t>(std::floor(units / every)) + 1) * every;
 }
 
+void CivilDate(int64_t days, int* year, int* month, int* day)
+{
+    // Civil from days (proleptic Gregorian), the inverse of DayNumber.
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t doe = days - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    *day = int(doy - (153 * mp + 2) / 5 + 1);
+    *month = int(mp < 10 ? mp + 3 : mp - 9);
+    *year = int(yoe + era * 400 + (*month <= 2));
+}
+
 int64_t DayNumber(int year, int month, int day)
 {
     // Days from civil date (proleptic Gregorian).
@@ -133,6 +154,7 @@ int64_t DayNumber(int year, int month, int day)
 struct CLogEngine::Impl
 {
     LogWriterFactory factory;
+    LogClock clock;
     StoppedCallback stopped;
     FileDoneCallback fileDone;
 
@@ -151,9 +173,15 @@ struct CLogEngine::Impl
     // Messages by identifier, both characters 0x30..0x7E as on the wire: a counter per message at the cost of
     // an index, not a tree lookup.
     std::vector<int64_t> byId = std::vector<int64_t>(kIdRange * kIdRange, 0);
+    // The counter index of each gathered message, so that a write error takes back exactly what it lost.
+    std::vector<uint16_t> bufferIds;
     int64_t bufferMessages = 0;
     int64_t goodBytes = 0;  // of the current file, known to be on the medium
-    std::chrono::steady_clock::time_point lastFlush;
+    Clock::time_point lastFlush;
+    // Writes what waited kFlushMs: an epoch arrives as one burst, so with long intervals nothing in the feed would.
+    std::thread flusher;
+    std::condition_variable flusherWake;
+    bool quit = false;
     bool waitingForFile = false;  // started, first file opens at an epoch start
     bool firstWritten = false;
     bool formatWritten = false;
@@ -164,8 +192,15 @@ struct CLogEngine::Impl
     int64_t day = 0;        // days since firstDay
     uint32_t lastDate = 0;
     int64_t lastTimeMs = -1;
+    int64_t measuredMs = 0;  // the last step between epoch times, for a recording without an interval of its own
     double recordingTime = -1;
     int64_t nextBoundary = 0;
+    double fileStart = 0;  // recording time the next file stands for (its name)
+
+    Clock::time_point Now() const { return clock ? clock() : Clock::now(); }
+    double Interval() const { return opt.interval > 0 ? opt.interval : measuredMs / 1000.0; }
+    // The current epoch in units, early by the half interval that time jitter may put an epoch before its boundary.
+    double Units() const { return (recordingTime + 0.5 * Interval()) / opt.unitSeconds; }
 
     // Returns a finished file's path for the done callback, or an error text in `failure`.
     bool OpenNext(QString* failure, QString* finished);
@@ -175,6 +210,7 @@ struct CLogEngine::Impl
     void WriteHeader(const QByteArray& time);
     QString NextName();
     void Fail(const QString& why);
+    void RunFlusher();
 };
 
 QString CLogEngine::Impl::NextName()
@@ -184,11 +220,16 @@ QString CLogEngine::Impl::NextName()
         return opt.singleName.trimmed();
     }
     if (opt.timeNames) {
-        const int year =
+        int year =
             savedDate.size() >= 9 ? static_cast<uint8_t>(savedDate[5]) | static_cast<uint8_t>(savedDate[6]) << 8 : 0;
-        const int month = savedDate.size() >= 9 ? static_cast<uint8_t>(savedDate[7]) : 0;
-        const int mday = savedDate.size() >= 9 ? static_cast<uint8_t>(savedDate[8]) : 0;
-        const int64_t tod = static_cast<int64_t>(recordingTime) % 86400;
+        int month = savedDate.size() >= 9 ? static_cast<uint8_t>(savedDate[7]) : 0;
+        int mday = savedDate.size() >= 9 ? static_cast<uint8_t>(savedDate[8]) : 0;
+        const int64_t start = static_cast<int64_t>(std::max(0.0, fileStart));
+        // The day from the day count: at midnight the saved date is still yesterday's when the time arrives.
+        if (firstDay >= 0) {
+            CivilDate(firstDay + start / 86400, &year, &month, &mday);
+        }
+        const int64_t tod = start % 86400;
         QString name = opt.prefix.trimmed() + QString::asprintf("%02d%02d%02d %02d%02d%02d", year % 100, month, mday,
                                                                 int(tod / 3600), int(tod / 60 % 60), int(tod % 60));
         // Two files in the same second (a restart, a time jump back) never share a name.
@@ -216,7 +257,8 @@ bool CLogEngine::Impl::Flush(QString* failure)
     goodBytes += int64_t(buffered);
     buffered = 0;
     bufferMessages = 0;
-    lastFlush = std::chrono::steady_clock::now();
+    bufferIds.clear();
+    lastFlush = Now();
     return true;
 }
 
@@ -225,15 +267,13 @@ bool CLogEngine::Impl::CloseFile(QString* failure, QString* finished)
     if (!file) {
         return true;
     }
-    bool ok = Flush(failure);
-    if (ok) {
-        ok = file->Close(failure);
+    // A failure keeps the writer: Fail cuts the file back to its whole records before it lets go of it.
+    if (!Flush(failure) || !file->Close(failure)) {
+        return false;
     }
-    if (ok) {
-        *finished = opt.folder + fileName;
-    }
+    *finished = opt.folder + fileName;
     file.reset();
-    return ok;
+    return true;
 }
 
 bool CLogEngine::Impl::OpenNext(QString* failure, QString* finished)
@@ -254,7 +294,7 @@ bool CLogEngine::Impl::OpenNext(QString* failure, QString* finished)
     ++counts.files;
     firstWritten = false;
     formatWritten = false;
-    lastFlush = std::chrono::steady_clock::now();
+    lastFlush = Now();
     return true;
 }
 
@@ -277,9 +317,12 @@ void CLogEngine::Impl::Put(const char* data, int size, uint16_t id, bool lf)
     counts.fileBytes += size;
     const int hi = (id >> 8) - 0x30;
     const int lo = (id & 0xFF) - 0x30;
+    uint16_t index = kNoIndex;
     if (hi >= 0 && hi < kIdRange && lo >= 0 && lo < kIdRange) {
-        ++byId[size_t(hi * kIdRange + lo)];
+        index = uint16_t(hi * kIdRange + lo);
+        ++byId[index];
     }
+    bufferIds.push_back(index);
 }
 
 // A file that starts at an epoch: the format, the date, this epoch's time and the satellite lists the receiver
@@ -288,7 +331,19 @@ void CLogEngine::Impl::WriteHeader(const QByteArray& time)
 {
     const QByteArray& format = savedFormat.isEmpty() ? kDefaultFormat : savedFormat;
     Put(format.constData(), int(format.size()), kFormat);
-    const QByteArray* parts[] = {&savedDate, &time, &savedSats, &savedSlots};
+    // The date of this epoch: at midnight its own date message comes after its time, so the saved one is
+    // yesterday's.
+    QByteArray date = savedDate;
+    if (firstDay >= 0 && date.size() == 12 && date.startsWith("RD006")) {
+        int year = 0, month = 0, mday = 0;
+        CivilDate(firstDay + day, &year, &month, &mday);
+        date[5] = char(year & 0xFF);
+        date[6] = char(year >> 8);
+        date[7] = char(month);
+        date[8] = char(mday);
+        date[10] = char(Checksum8(date.constData(), 10));
+    }
+    const QByteArray* parts[] = {&date, &time, &savedSats, &savedSlots};
     for (const QByteArray* m : parts) {
         if (!m->isEmpty()) {
             Put(m->constData(), int(m->size()), Id((*m)[0], (*m)[1]));
@@ -302,6 +357,17 @@ void CLogEngine::Impl::Fail(const QString& why)
 {
     counts.lostMessages = bufferMessages;
     counts.lostBytes = int64_t(buffered);
+    // The counts say what is on the medium.
+    counts.messages -= bufferMessages;
+    counts.fileMessages -= bufferMessages;
+    counts.bytes -= int64_t(buffered);
+    counts.fileBytes -= int64_t(buffered);
+    for (const uint16_t index : bufferIds) {
+        if (index != kNoIndex) {
+            --byId[index];
+        }
+    }
+    bufferIds.clear();
     buffered = 0;
     bufferMessages = 0;
     if (file) {
@@ -316,14 +382,45 @@ void CLogEngine::Impl::Fail(const QString& why)
     waitingForFile = false;
 }
 
-CLogEngine::CLogEngine(LogWriterFactory factory) : d(std::make_unique<Impl>())
+void CLogEngine::Impl::RunFlusher()
+{
+    std::unique_lock guard(lock);
+    while (!quit) {
+        flusherWake.wait_for(guard, std::chrono::milliseconds(kFlushMs / 4));
+        if (quit || state != State::Running || !file || buffered == 0 ||
+            Now() - lastFlush < std::chrono::milliseconds(kFlushMs)) {
+            continue;
+        }
+        QString failure;
+        if (Flush(&failure)) {
+            continue;
+        }
+        Fail(failure);
+        const StoppedCallback callback = stopped;
+        guard.unlock();
+        if (callback) {
+            callback(failure);
+        }
+        guard.lock();
+    }
+}
+
+CLogEngine::CLogEngine(LogWriterFactory factory, LogClock clock) : d(std::make_unique<Impl>())
 {
     d->factory = std::move(factory);
+    d->clock = std::move(clock);
+    d->flusher = std::thread([impl = d.get()] { impl->RunFlusher(); });
 }
 
 CLogEngine::~CLogEngine()
 {
     Stop();
+    {
+        std::lock_guard guard(d->lock);
+        d->quit = true;
+    }
+    d->flusherWake.notify_all();
+    d->flusher.join();
 }
 
 void CLogEngine::SetStoppedCallback(StoppedCallback callback)
@@ -347,23 +444,24 @@ bool CLogEngine::Start(const LogOptions& options, QString* error)
     {
         std::lock_guard guard(d->lock);
         if (d->state == State::Running) {
-            QString ignored;
-            d->CloseFile(&ignored, &finished);
+            QString failure;
+            if (!d->CloseFile(&failure, &finished)) {
+                d->Fail(failure);
+            }
         }
         d->opt = options;
         d->opt.every = std::max(1, options.every);
         if (d->opt.unitSeconds <= 0) {
             d->opt.unitSeconds = 60;
         }
-        if (d->opt.interval <= 0) {
-            d->opt.interval = 1.0;
-        }
+        d->opt.interval = std::max(0.0, d->opt.interval);
         if (!d->opt.folder.isEmpty() && !d->opt.folder.endsWith(QLatin1Char('/'))) {
             d->opt.folder += QLatin1Char('/');
         }
         d->counts = LogCounts();
         d->error.clear();
         d->buffered = 0;
+        d->bufferIds.clear();
         d->buffer.resize(size_t(std::max(0, d->opt.flushBytes)) + 8192);
         std::fill(d->byId.begin(), d->byId.end(), 0);
         d->bufferMessages = 0;
@@ -377,6 +475,7 @@ bool CLogEngine::Start(const LogOptions& options, QString* error)
         if (d->savedTime.size() >= 10) {
             d->recordingTime = U32(d->savedTime.constData() + 5) / 1000.0;
             d->nextBoundary = FirstBoundary(d->recordingTime, d->opt.unitSeconds, d->opt.every);
+            d->fileStart = d->recordingTime;
         }
         d->state = State::Running;
         const bool haveTime = d->savedTime.size() >= 10 && d->savedDate.size() >= 11;
@@ -423,6 +522,27 @@ void CLogEngine::Stop()
     if (!finished.isEmpty() && done) {
         done(finished);
     }
+}
+
+void CLogEngine::Discard()
+{
+    std::lock_guard guard(d->lock);
+    if (d->state != State::Running) {
+        return;
+    }
+    if (d->file) {
+        QString ignored;
+        d->file->Close(&ignored);
+        d->file.reset();
+        QFile::remove(d->opt.folder + d->fileName);
+    }
+    d->buffered = 0;
+    d->bufferMessages = 0;
+    d->bufferIds.clear();
+    std::fill(d->byId.begin(), d->byId.end(), 0);
+    d->counts = LogCounts();
+    d->waitingForFile = false;
+    d->state = State::Idle;
 }
 
 void CLogEngine::Feed(const char* data, int size, int channel)
@@ -476,6 +596,8 @@ void CLogEngine::Feed(const char* data, int size, int channel)
             // The first time of a new day arrives before its date: count the day now, the date confirms it.
             if (m.lastTimeMs >= 0 && ms + 43200000 < m.lastTimeMs) {
                 ++m.day;
+            } else if (m.lastTimeMs >= 0 && ms > m.lastTimeMs && ms - m.lastTimeMs <= 3600000) {
+                m.measuredMs = ms - m.lastTimeMs;
             }
             m.lastTimeMs = ms;
             m.recordingTime = double(m.day) * 86400.0 + ms / 1000.0;
@@ -506,38 +628,38 @@ void CLogEngine::Feed(const char* data, int size, int channel)
             return;
         }
         bool consumed = false;
+        bool change = false;
         if (m.waitingForFile) {
             const bool ready = epochStart && (!m.opt.timeNames || m.savedDate.size() >= 11);
             if (!ready) {
                 return;
             }
-            m.nextBoundary = BoundaryAfter((m.recordingTime + 1.5 * m.opt.interval) / m.opt.unitSeconds, m.opt.every);
+            m.nextBoundary = BoundaryAfter(m.Units(), m.opt.every);
+            m.fileStart = m.recordingTime;
             m.waitingForFile = false;
-            if (!m.OpenNext(&failure, &finished)) {
-                m.Fail(failure);
-                failedNow = true;
-            } else if (kvs) {
-                m.WriteHeader(m.savedTime);
-                consumed = true;
-            }
+            change = true;
         } else if (epochStart && m.nextBoundary < 0) {
-            m.nextBoundary = FirstBoundary(m.recordingTime, m.opt.unitSeconds, m.opt.every);
+            m.nextBoundary = BoundaryAfter(m.Units(), m.opt.every);
         } else if (epochStart && !m.opt.singleFile) {
-            // The file changes before the epoch's first message, so an epoch never spans two files.
-            const double units = (m.recordingTime + 1.5 * m.opt.interval) / m.opt.unitSeconds;
+            // The epoch's time comes first in the epoch: the file changes before the epoch's first message, so an
+            // epoch never spans two files, and the epoch at the boundary is the new file's first.
+            const double units = m.Units();
             if (units >= double(m.nextBoundary)) {
+                // Named after its boundary, not after an epoch that jitter put a little before it.
+                m.fileStart = std::max(m.recordingTime, double(m.nextBoundary) * m.opt.unitSeconds);
                 m.nextBoundary = BoundaryAfter(units, m.opt.every);
-                if (!m.OpenNext(&failure, &finished)) {
-                    m.Fail(failure);
-                    failedNow = true;
-                } else if (kvs) {
-                    m.WriteHeader(m.savedTime);
-                    consumed = true;
-                }
+                change = true;
             } else if (BoundaryAfter(units, m.opt.every) < m.nextBoundary) {
                 // The receiver's time went back: the boundary follows it rather than waiting out the jump.
                 m.nextBoundary = BoundaryAfter(units, m.opt.every);
             }
+        }
+        if (change && !m.OpenNext(&failure, &finished)) {
+            m.Fail(failure);
+            failedNow = true;
+        } else if (change && kvs) {
+            m.WriteHeader(m.savedTime);
+            consumed = true;
         }
         if (!failedNow && !consumed && channel == static_cast<int>(m.opt.type) && m.file) {
             if (kvs) {
@@ -571,9 +693,8 @@ void CLogEngine::Feed(const char* data, int size, int channel)
             }
         }
         if (!failedNow && m.file) {
-            const bool due =
-                m.buffered >= size_t(m.opt.flushBytes) ||
-                (epochStart && std::chrono::steady_clock::now() - m.lastFlush >= std::chrono::milliseconds(kFlushMs));
+            const bool due = m.buffered >= size_t(m.opt.flushBytes) ||
+                             (epochStart && m.Now() - m.lastFlush >= std::chrono::milliseconds(kFlushMs));
             if (due && !m.Flush(&failure)) {
                 m.Fail(failure);
                 failedNow = true;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -44,15 +45,18 @@ struct LogOptions
     int every = 10;          // "New file every"
     int unitSeconds = 60;    // 60, 3600 or 86400
     bool overwrite = false;  // the user agreed to replace existing files
-    double interval = 1.0;   // recording interval in seconds
+    // Recording interval in seconds: the time jitter a file change allows for is half of it. 0: measured from the
+    // stream (a port that already outputs, at an interval nobody chose here).
+    double interval = 1.0;
     // The stream carries no KV / MF of its own (a receiver already outputting): the engine opens each file at an
     // epoch start with its own header, so that date and time messages are not held back.
     bool ownHeader = false;
-    // Bytes gathered before they go to the file; a second also sends them.
+    // Bytes gathered before they go to the file; none waits longer than CLogEngine::kFlushMs.
     int flushBytes = 256 * 1024;
 };
 
-// What a recording has done so far; 64-bit so that long unattended runs do not wrap.
+// What a recording has done so far; 64-bit so that long unattended runs do not wrap. Messages and bytes are those
+// written or waiting to be; after a write error, only those on the medium, and the lost ones apart.
 struct LogCounts
 {
     int64_t messages = 0;  // whole recording
@@ -65,10 +69,13 @@ struct LogCounts
     std::map<uint16_t, int64_t> byType;  // written messages by identifier (first character in the high byte)
 };
 
+using LogClock = std::function<std::chrono::steady_clock::time_point()>;
+
 // The recording engine, free of any window: fed with each delivered message on the link's thread, it writes the
-// files, changes files at the boundaries of the receiver's time and stops at the first write error. One lock
-// makes feeding, Start, Stop, rotation and the counters exclusive; the engine never calls the link, so the lock
-// is never held across Attach, Detach or a command.
+// files, changes files at the boundaries of the receiver's time and stops at the first write error, leaving every
+// file with whole records. One lock makes feeding, Start, Stop, rotation, the counters and the engine's own
+// flushing thread exclusive; the engine never calls the link, so the lock is never held across Attach, Detach or
+// a command.
 class CLogEngine
 {
 public:
@@ -79,7 +86,8 @@ public:
     // Called, outside the lock, with a finished file's full path after it was flushed and closed.
     using FileDoneCallback = std::function<void(const QString& path)>;
 
-    explicit CLogEngine(LogWriterFactory factory = {});
+    // `clock` (steady time) decides when gathered bytes are due; tests give one that stands still.
+    explicit CLogEngine(LogWriterFactory factory = {}, LogClock clock = {});
     ~CLogEngine();
 
     void SetStoppedCallback(StoppedCallback callback);
@@ -89,8 +97,12 @@ public:
     // (ascending names, single file) or with the first date and time (date-and-time names, own header).
     // False with the reason when the first file cannot be created.
     bool Start(const LogOptions& options, QString* error = nullptr);
-    // Ends the recording: flushes and closes the file. Harmless when idle.
+    // Ends the recording: flushes and closes the file. Harmless when idle. A failed flush or close leaves the
+    // engine Failed, as a write error does.
     void Stop();
+    // Ends a recording that never got going (the receiver refused its messages): the current file is closed and
+    // removed, and the counts start again.
+    void Discard();
     // One delivered message (identifier, length digits, body) from link channel `channel`.
     void Feed(const char* data, int size, int channel);
 
@@ -105,6 +117,7 @@ public:
     QByteArray SavedTime() const;
     QByteArray SavedDate() const;
 
+    // No gathered byte waits longer than this (about) for the file: a crash loses at most that much.
     static constexpr int kFlushMs = 1000;
 
 private:
@@ -114,7 +127,10 @@ private:
 
 // Boundary arithmetic, kept apart for tests: the first boundary (in units) after time of day `seconds`, a
 // multiple of `every`; and the boundary that follows `x` units in one step.
+// A file holds the epochs from its boundary up to the next one: it changes at the first epoch at or past the
+// boundary, allowing half an interval for the receiver's time jitter.
 int64_t FirstBoundary(double seconds, int unitSeconds, int every);
 int64_t BoundaryAfter(double units, int every);
-// Days since 1 January 1970 of a receiver date message's year, month and day.
+// Days since 1 January 1970 of a receiver date message's year, month and day, and back.
 int64_t DayNumber(int year, int month, int day);
+void CivilDate(int64_t days, int* year, int* month, int* day);

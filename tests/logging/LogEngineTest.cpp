@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <limits>
+#include <map>
 
 namespace {
 
@@ -159,10 +162,10 @@ TEST(LogEngine, ThreeRotationsKeepEveryMessageOnceAndNoEpochSplit)
             EXPECT_EQ(recs[3], Time(Hms(10, 7, 30)));
             recs.remove(2, 2);
         } else {
-            // MF, date, the epoch's time (1.5 intervals before the minute), the last satellite lists; then the epoch.
+            // MF, date, the time of the epoch on the boundary, the last satellite lists; then the epoch.
             EXPECT_EQ(recs[0], kMf);
             EXPECT_EQ(recs[1].left(2), "RD");
-            EXPECT_EQ(recs[2], Time(Hms(10, 6 + i, 59))) << r.done[i].toStdString();
+            EXPECT_EQ(recs[2], Time(Hms(10, 7 + i, 0))) << r.done[i].toStdString();
             EXPECT_EQ(recs[3].left(2), "SI");
             EXPECT_EQ(recs[4].left(2), "NN");
             recs.remove(3, 2);
@@ -215,7 +218,8 @@ TEST(LogEngine, FirstFileRulesAndOtherTypes)
     EXPECT_EQ(ReadFile(n.dir.path() + QStringLiteral("/A007.nmea")), gga + gga);
 }
 
-// Day files across midnight, date-and-time names, a gap and a jump back: one file change each at most.
+// Day files across midnight, date-and-time names, time jitter, a gap and a jump back: one file change each at
+// most, each file from the epoch on its boundary and named after the boundary.
 TEST(LogEngine, MidnightGapsAndTimeJumps)
 {
     Recording r;
@@ -225,11 +229,31 @@ TEST(LogEngine, MidnightGapsAndTimeJumps)
     o.timeNames = true;
     ASSERT_TRUE(r.engine.Start(o));
     for (int s = 51; s < 60 + 20; ++s) {
+        // The receiver's order: the time of the new day before its date.
         r.Feed(Epoch(Hms(0, 0, s % 60) + (s < 60 ? Hms(23, 59, 0) : 0), s < 60 ? 6 : 7, false));
     }
     EXPECT_EQ(r.engine.NextBoundary(), 2);
     r.engine.Stop();
-    EXPECT_EQ(r.done, (QStringList{"Site261206 235950.kvs", "Site261206 235959.kvs"}));
+    EXPECT_EQ(r.done, (QStringList{"Site261206 235950.kvs", "Site261207 000000.kvs"}));
+    const QList<QByteArray> day = Records(ReadFile(r.dir.filePath(r.done[1])));
+    ASSERT_GE(day.size(), 3);
+    EXPECT_EQ(day[1], Date(2026, 12, 7)) << "the new day's date, before the time it belongs to";
+    EXPECT_EQ(day[2], Time(0));
+
+    // Epochs a little before the whole second, at an interval measured from the stream: the epoch within half an
+    // interval of the boundary opens the new file, named after the boundary.
+    Recording j;
+    j.Feed({Time(Hms(10, 13, 56.6)), Date(2026, 12, 6), Time(Hms(10, 13, 57.6))});
+    o = j.Options();
+    o.timeNames = true;
+    o.interval = 0;
+    ASSERT_TRUE(j.engine.Start(o));
+    for (double s : {58.6, 59.6, 60.6}) {
+        j.Feed(Epoch(Hms(10, 13, s), 6, false));
+    }
+    j.engine.Stop();
+    ASSERT_EQ(j.done, (QStringList{"Site261206 101357.kvs", "Site261206 101400.kvs"}));
+    EXPECT_EQ(Records(ReadFile(j.dir.filePath(j.done[1]))).value(2), Time(Hms(10, 13, 59.6)));
 
     // A date-and-time name waits for the receiver's date and the first epoch after it.
     Recording w;
@@ -256,34 +280,62 @@ TEST(LogEngine, MidnightGapsAndTimeJumps)
     EXPECT_EQ(g.done.size(), 2);
 }
 
-// A writer on a medium that fills after `capacity` bytes.
-class FullDisk : public ILogFileWriter
+// A medium shared by a recording's files: it fills at `capacity` bytes, and closing a file may fail.
+struct Medium
+{
+    std::map<QString, QByteArray> files;
+    int64_t capacity = std::numeric_limits<int64_t>::max();
+    bool closeFails = false;
+
+    int64_t Used() const
+    {
+        int64_t n = 0;
+        for (const auto& [name, bytes] : files) {
+            n += bytes.size();
+        }
+        return n;
+    }
+};
+
+class MediumWriter : public ILogFileWriter
 {
 public:
-    FullDisk(QByteArray* medium, int64_t capacity) : m_medium(medium), m_capacity(capacity) {}
-    bool Create(const QString&, bool, QString*) override { return true; }
+    explicit MediumWriter(Medium* medium) : m_medium(medium) {}
+    bool Create(const QString& path, bool, QString*) override
+    {
+        m_name = QFileInfo(path).fileName();
+        m_medium->files[m_name].clear();
+        return true;
+    }
     bool Write(const char* data, int64_t size, QString* error) override
     {
-        const int64_t room = std::max<int64_t>(0, m_capacity - m_medium->size());
-        m_medium->append(data, int(std::min(room, size)));
+        const int64_t room = std::max<int64_t>(0, m_medium->capacity - m_medium->Used());
+        m_medium->files[m_name].append(data, int(std::min(room, size)));
         if (size > room) {
             *error = QStringLiteral("No space left on device");
             return false;
         }
         return true;
     }
-    void Truncate(int64_t size) override { m_medium->truncate(int(size)); }
-    bool Close(QString*) override { return true; }
+    void Truncate(int64_t size) override { m_medium->files[m_name].truncate(int(size)); }
+    bool Close(QString* error) override
+    {
+        if (m_medium->closeFails) {
+            *error = QStringLiteral("Input/output error");
+        }
+        return !m_medium->closeFails;
+    }
 
 private:
-    QByteArray* m_medium;
-    int64_t m_capacity;
+    Medium* m_medium;
+    QString m_name;
 };
 
 TEST(LogEngine, DiskFullStopsAtOnceWithTheLostCountAndKeepsEveryEarlierByte)
 {
-    QByteArray medium;
-    CLogEngine engine([&medium] { return std::make_unique<FullDisk>(&medium, 5000); });
+    Medium disk;
+    disk.capacity = 5000;
+    CLogEngine engine([&disk] { return std::make_unique<MediumWriter>(&disk); });
     QStringList stops;
     engine.SetStoppedCallback([&stops](const QString& why) { stops << why; });
     LogOptions o;
@@ -304,13 +356,77 @@ TEST(LogEngine, DiskFullStopsAtOnceWithTheLostCountAndKeepsEveryEarlierByte)
     EXPECT_EQ(stops, QStringList{"No space left on device"});
     EXPECT_EQ(engine.LastError(), "No space left on device");
     const LogCounts c = engine.Counts();
+    const QByteArray medium = disk.files.begin()->second;
     EXPECT_GT(c.lostMessages, 0);
     EXPECT_GT(c.lostBytes, 0);
     EXPECT_LE(medium.size(), 5000);
     EXPECT_GT(medium.size(), 3000);
-    EXPECT_EQ(c.bytes - c.lostBytes, medium.size());  // nothing counted after the failure
-    EXPECT_EQ(medium, all.left(medium.size()));       // every earlier byte
-    EXPECT_TRUE(ends.contains(int(medium.size())));   // and no half message
+    EXPECT_EQ(c.bytes, medium.size());               // nothing counted after the failure, nor the lost
+    EXPECT_EQ(medium, all.left(medium.size()));      // every earlier byte
+    EXPECT_TRUE(ends.contains(int(medium.size())));  // and no half message
+}
+
+// The last flush of a file fails, inside a file change or inside Stop, by a full medium or a failing close: the
+// engine stops with the error, every file holds whole records only, a failed file is never reported finished,
+// and the counts are what is on the medium, the rest lost.
+TEST(LogEngine, AFailedLastFlushLeavesWholeRecordsAndHonestCounts)
+{
+    for (const bool inStop : {false, true}) {
+        for (const bool closeFails : {false, true}) {
+            SCOPED_TRACE(std::string(inStop ? "Stop" : "file change") + (closeFails ? ", close fails" : ", full"));
+            Medium disk;
+            const auto frozen = std::chrono::steady_clock::now();  // only size decides when bytes are written
+            CLogEngine engine([&disk] { return std::make_unique<MediumWriter>(&disk); }, [frozen] { return frozen; });
+            QStringList stops, done;
+            engine.SetStoppedCallback([&stops](const QString& why) { stops << why; });
+            engine.SetFileDoneCallback([&done](const QString& path) { done << QFileInfo(path).fileName(); });
+            LogOptions o;
+            o.folder = QStringLiteral("/nonexistent/");
+            o.every = 1;
+            o.flushBytes = 300;
+            const QByteArray start[] = {Time(Hms(10, 7, 30)), Date(2026, 12, 6)};
+            for (const QByteArray& f : start) {
+                engine.Feed(f.constData(), int(f.size()), 0);
+            }
+            ASSERT_TRUE(engine.Start(o));
+            QList<QByteArray> frames{kKv, kMf};
+            for (int s = 31; s < 60; ++s) {
+                frames << Epoch(Hms(10, 7, s), 6, s == 31);
+            }
+            for (const QByteArray& f : frames) {
+                engine.Feed(f.constData(), int(f.size()), 0);
+            }
+            const LogCounts before = engine.Counts();
+            ASSERT_GT(disk.Used(), 0);
+            ASSERT_GT(before.bytes, disk.Used()) << "bytes wait for the last flush";
+            disk.capacity = closeFails ? disk.capacity : disk.Used() + (before.bytes - disk.Used()) / 2;
+            disk.closeFails = closeFails;
+            if (inStop) {
+                engine.Stop();
+            } else {
+                const QList<QByteArray> boundary = Epoch(Hms(10, 8, 0), 6, false);
+                for (const QByteArray& f : boundary) {
+                    engine.Feed(f.constData(), int(f.size()), 0);
+                }
+                EXPECT_EQ(stops.size(), 1);
+            }
+            EXPECT_EQ(engine.GetState(), CLogEngine::State::Failed);
+            EXPECT_EQ(engine.LastError(), closeFails ? "Input/output error" : "No space left on device");
+            EXPECT_TRUE(done.isEmpty()) << done.join(',').toStdString();
+            ASSERT_EQ(disk.files.size(), 1u);
+            const QList<QByteArray> records = Records(disk.files.begin()->second);
+            const LogCounts c = engine.Counts();
+            EXPECT_EQ(c.bytes, disk.Used());
+            EXPECT_EQ(c.messages, records.size());
+            int64_t byType = 0;
+            for (const auto& [id, n] : c.byType) {
+                byType += n;
+            }
+            EXPECT_EQ(byType, c.messages);
+            EXPECT_EQ(c.messages + c.lostMessages, before.messages);
+            EXPECT_EQ(c.lostMessages > 0, !closeFails);
+        }
+    }
 }
 
 TEST(LogSelection, ListRepliesSavedSelectionsAndTheCatalogue)
