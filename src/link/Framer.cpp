@@ -83,31 +83,36 @@ void CFramer::Append(const char* data, size_t size)
         m_lineScan = 0;
         m_sums.assign(1, 0);
     } else if (m_pos > 65536) {
-        // What is left is at most one item waiting for its bytes, so the sums are cheap to redo.
+        // What is left is at most one item waiting for its bytes; the sums start again with the buffer.
         m_buf.erase(m_buf.begin(), m_buf.begin() + static_cast<std::ptrdiff_t>(m_pos));
         m_lineScan = m_lineScan > m_pos ? m_lineScan - m_pos : 0;
         m_pos = 0;
         m_sums.assign(1, 0);
-        for (size_t j = 0; j < m_buf.size(); ++j) {
-            m_sums.push_back(m_sums.back() ^ Rotl(static_cast<uint8_t>(m_buf[j]), 8 - 2 * (j & 3)));
+    }
+    m_buf.insert(m_buf.end(), data, data + size);
+}
+
+uint8_t CFramer::ChecksumAt(size_t start, size_t size)
+{
+    // Each byte's sum is worked out once, when a search out of sync first needs it.
+    const size_t end = start + size;
+    if (m_sums.size() <= end) {
+        size_t j = m_sums.size() - 1;
+        m_sums.resize(end + 1);
+        for (; j < end; ++j) {
+            m_sums[j + 1] = m_sums[j] ^ Rotl(static_cast<uint8_t>(m_buf[j]), 8 - 2 * (j & 3));
         }
     }
-    const size_t base = m_buf.size();
-    m_buf.insert(m_buf.end(), data, data + size);
-    // No exact reserve here: with a guessed frame waiting and bytes trickling in, an exact reserve would copy the
-    // whole sum table on every call; push_back's own growth keeps appending linear.
-    for (size_t j = base; j < m_buf.size(); ++j) {
-        m_sums.push_back(m_sums.back() ^ Rotl(static_cast<uint8_t>(m_buf[j]), 8 - 2 * (j & 3)));
+    return Rotl(m_sums[end] ^ m_sums[start], unsigned(2 * (end & 3)));
+}
+
+bool CFramer::Verify(size_t start, int size)
+{
+    // In sync each frame is checked once, straight; while searching, garbage may claim long frames at every byte,
+    // and only the running sums keep that to constant time a byte.
+    if (m_synced) {
+        return VerifyFrame(m_buf.data() + start, size);
     }
-}
-
-uint8_t CFramer::ChecksumAt(size_t start, size_t size) const
-{
-    return Rotl(m_sums[start + size] ^ m_sums[start], unsigned(2 * ((start + size) & 3)));
-}
-
-bool CFramer::Verify(size_t start, int size) const
-{
     const char* frame = m_buf.data() + start;
     switch (CheckKindOf(frame[0], frame[1])) {
     case CheckKind::None:

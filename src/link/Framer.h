@@ -7,8 +7,8 @@
 // Splits the receiver's byte stream into frames (two identifier characters, three hex length digits, body),
 // text lines ("$..." NMEA, "#..." greetings) and skipped bytes. Byte-at-a-time in spirit: anything that does
 // not fit drops one byte and the search starts again, so the result never depends on how the stream is cut.
-// Each byte costs constant time however the stream is garbled: checksums come from running sums, and a text
-// line's bytes are looked at once.
+// Each byte costs constant time however the stream is garbled: out of sync, checksums come from running sums, and
+// a text line's bytes are looked at once.
 class CFramer
 {
 public:
@@ -58,6 +58,10 @@ public:
     template <typename Sink>
     void GiveUpGuess(Sink&& sink);
 
+    // The stream is joined in its middle (a port that already outputs, a relay): its first frame is taken only where
+    // the receiver ends frames, at a line end, as while resynchronising.
+    void StartMidStream() { m_synced = false; }
+
     const Stats& GetStats() const { return m_stats; }
     void Reset();
 
@@ -65,15 +69,16 @@ private:
     enum class Step { Need, Frame, Line, Skip, Bad };
     // Decides what starts at m_buf[m_pos]; `len` receives the length of the item.
     Step Examine(int& len);
-    bool Verify(size_t start, int size) const;
-    // The stream checksum of m_buf[start, start + size) from the running sums.
-    uint8_t ChecksumAt(size_t start, size_t size) const;
+    bool Verify(size_t start, int size);
+    // The stream checksum of m_buf[start, start + size) from the running sums, extending them as far as needed.
+    uint8_t ChecksumAt(size_t start, size_t size);
     void Append(const char* data, size_t size);
     template <typename Sink>
     void Run(Sink&& sink);
 
     std::vector<char> m_buf;
-    // m_sums[k] = XOR of rotr(m_buf[j], 2 j) for j < k: any window's checksum in constant time.
+    // m_sums[k] = XOR of rotr(m_buf[j], 2 j) for j < k: any window's checksum in constant time. Worked out only as
+    // far as a search out of sync has needed.
     std::vector<uint8_t> m_sums{0};
     size_t m_pos = 0;
     // Bytes before this index (and after m_pos) are known to be text-line characters.

@@ -76,6 +76,20 @@ TEST(Checksum, MatchesTheProtocolVectors)
     EXPECT_EQ(Checksum8("||001", 5), 0x46);
     EXPECT_EQ(Checksum8("RD006\xE8\x07\x06\x01\x00", 10), 0x5E);
     EXPECT_EQ(Checksum8("MS020,RTCMST,999,0000,0000,100.00,@", 35), 0x1F);
+    // The word-at-a-time sum equals the byte-serial one at every length and alignment.
+    std::vector<char> bytes(300);
+    for (size_t k = 0; k < bytes.size(); ++k) {
+        bytes[k] = char(k * 131 + (k >> 3) * 7 + 0x5A);
+    }
+    for (size_t at = 0; at < 9; ++at) {
+        for (size_t n = 0; at + n <= bytes.size(); n += 1 + n / 16) {
+            uint8_t c = 0;
+            for (size_t k = 0; k < n; ++k) {
+                c = uint8_t(((c << 2) | (c >> 6)) ^ uint8_t(bytes[at + k]));
+            }
+            ASSERT_EQ(Checksum8(bytes.data() + at, n), uint8_t((c << 2) | (c >> 6))) << at << " " << n;
+        }
+    }
     EXPECT_EQ(Crc16("123456789", 9), 0x31C3);
     // Download blocks chain their CRCs: the second block starts from the first one's.
     // Stored little-endian in the block: D9 5B, then BC 7A.
