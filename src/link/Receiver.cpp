@@ -106,6 +106,8 @@ struct LinkShared
     // Counts Cancel() calls; a command compares it with the value it started with.
     uint64_t cancels = 0;
     CReceiver::RawOutputCallback raw;
+    // A listen-only link that has sent nothing yet can get no reply: its bytes go to the raw output unframed.
+    bool passThrough = false;
     std::vector<std::shared_ptr<Attachment>> attachments;
     CFramer::Stats stats;
     // A download owns the stream from its "get" reply until its final notice.
@@ -134,6 +136,7 @@ struct LinkShared
         writer.reset();
         reader.reset();
         raw = nullptr;
+        passThrough = false;
         attachments.clear();
         stats = CFramer::Stats{};
         downloading = false;
@@ -165,7 +168,7 @@ public:
     // A command's thread that holds the reader's lease (see link/DirectReader.h): frames what it read, pairs the
     // replies at once and leaves everything else to the I/O thread, in order. With `routeTables`, messages that
     // only fill tables are routed here when nothing else waits for the I/O thread (see Frame).
-    void FrameAsCaller(const QByteArray& bytes, bool routeTables = false);
+    void FrameAsCaller(const QByteArray& bytes, bool routeTables = false) { FrameBytes(bytes, routeTables); }
     // With the lease: when the stream went quiet with a guessed frame waiting, gives the guess up; else returns
     // when that will be due (the time point's max when no guess waits).
     Clock::time_point GiveUpQuietGuess(Clock::time_point now);
@@ -193,6 +196,8 @@ private:
     // nothing left to hand on: filling a table needs no particular thread, and the I/O thread is not woken.
     template <typename Step>
     void Frame(Step&& step, bool routeTables = false);
+    // Frames received bytes, or hands them on as they came while the link passes its stream through.
+    void FrameBytes(const QByteArray& bytes, bool routeTables = false);
     // I/O thread: routes the queued messages and hands the raw output on.
     void Dispatch();
     // I/O thread: with the lease when it is free, (re)starts or stops the resync timer.
@@ -206,6 +211,8 @@ private:
         QByteArray raw;                  // raw output (the frames included)
     };
     void HandleFrame(const char* data, int size, Pending& pending);
+    // Queues a pass for Dispatch (posting it when not on the I/O thread).
+    void Queue(Pending pending, bool onIoThread);
     bool TakeReply(const QByteArray& frame);
     void Route(const QByteArray& frame);
 
@@ -215,6 +222,7 @@ private:
     CTransport* m_transport = nullptr;
     // Framing state: touched only under the reader's lease (or on the I/O thread when there is no reader).
     CFramer m_framer;
+    bool m_passedThrough = false;  // bytes went by the framer, which then joins the stream in its middle
     bool m_afterReply = false;
     Clock::time_point m_guessDue = Clock::time_point::max();
     QTimer* m_resyncTimer = nullptr;
@@ -263,6 +271,7 @@ struct ReceiverLink
     // With `shared->mutex` held: writes from this thread when the transport allows it, else through the I/O thread.
     void Send(const QByteArray& bytes)
     {
+        shared->passThrough = false;  // replies may come from now on
         if (!shared->writer || shared->writer->Write(bytes) == CDirectWriter::Result::Closed) {
             Post([w = worker, bytes] { w->Write(bytes); });
         }
@@ -391,7 +400,7 @@ void CLinkWorker::OnReceived(const QByteArray& bytes)
         OnDownloadBytes(bytes);
         return;
     }
-    Frame([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); });
+    FrameBytes(bytes);
     Dispatch();
 }
 
@@ -429,8 +438,24 @@ void CLinkWorker::RefreshResyncTimer()
     reader->EndLease();
 }
 
-void CLinkWorker::FrameAsCaller(const QByteArray& bytes, bool routeTables)
+void CLinkWorker::FrameBytes(const QByteArray& bytes, bool routeTables)
 {
+    bool passThrough = false;
+    {
+        std::lock_guard lock(m_link->shared->mutex);
+        passThrough = m_link->shared->passThrough;
+    }
+    if (passThrough) {
+        m_passedThrough = true;
+        Pending pending;
+        pending.raw = bytes;
+        Queue(std::move(pending), m_link->OnIoThread());
+        return;
+    }
+    if (m_passedThrough) {
+        m_passedThrough = false;
+        m_framer.StartMidStream();
+    }
     Frame([&](auto&& sink) { m_framer.Feed(bytes.constData(), size_t(bytes.size()), sink); }, routeTables);
 }
 
@@ -519,9 +544,14 @@ void CLinkWorker::Frame(Step&& step, bool routeTables)
             return;
         }
     }
+    Queue(std::move(pending), onIoThread);
+}
+
+void CLinkWorker::Queue(Pending pending, bool onIoThread)
+{
     {
-        std::lock_guard lock(shared.mutex);
-        ++shared.queued;
+        std::lock_guard lock(m_link->shared->mutex);
+        ++m_link->shared->queued;
     }
     bool post = false;
     {
@@ -1126,8 +1156,9 @@ CReceiver::~CReceiver()
     Close(true);
 }
 
-int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
+int CReceiver::Open(CConnection* connection, const QString& name, int flags)
 {
+    const bool listenOnly = (flags & kOpenListenOnly) != 0;
     const uint64_t cancels = m_link->Cancels();
     if (!connection) {
         m_link->SetReply(QStringLiteral("No connection"), Failure::LinkLost);
@@ -1154,7 +1185,10 @@ int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
     m_link->name = name;
     {
         std::lock_guard lock(m_link->shared->mutex);
+        RawOutputCallback raw = listenOnly ? std::move(m_link->shared->raw) : nullptr;
         m_link->shared->Reset();
+        m_link->shared->raw = std::move(raw);
+        m_link->shared->passThrough = listenOnly;
     }
     m_link->thread = new QThread;
     m_link->thread->setObjectName(QStringLiteral("link ") + ReceiverShortName(name));
@@ -1180,6 +1214,10 @@ int CReceiver::Open(CConnection* connection, const QString& name, int /*flags*/)
         }
     }
     m_link->open = true;
+    if (listenOnly) {
+        m_link->SetReply(QString());
+        return 1;
+    }
 
     ReceiverLink::LineResult probe;
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {

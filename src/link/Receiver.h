@@ -54,7 +54,12 @@ public:
     CReceiver(const CReceiver&) = delete;
     CReceiver& operator=(const CReceiver&) = delete;
 
-    // Opens the receiver `name` (see ReceiverName.h) and checks that it answers. `flags` is reserved.
+    // Open flags. kOpenListenOnly: nothing is sent, not even the check that the receiver answers (a port that
+    // already outputs, or one this program must not talk on), and the raw-output callback set before Open
+    // (SendCommand with the empty text) stays, so that it gets the stream from its first byte.
+    static constexpr int kOpenListenOnly = 1;
+
+    // Opens the receiver `name` (see ReceiverName.h) and checks that it answers, unless `flags` says otherwise.
     // Returns non-zero on success; on failure GetReplyString() says why.
     int Open(CConnection* connection, const QString& name, int flags = 0);
     // Closes the link; attachments end, a waiting command fails.

@@ -51,13 +51,13 @@ OptionStep ParseReceiverOption(const QStringList& args, int& i, ReceiverOptions*
 }
 
 bool OpenToolReceiver(CConnection& connection, CReceiver& receiver, const QString& receiverName,
-                      const ReceiverOptions& o, const QString& client, QString* error)
+                      const ReceiverOptions& o, const QString& client, QString* error, int flags)
 {
     if (!connection.Open(QString(), QString(), o.password, client)) {
         *error = connection.GetMsgText();
         return false;
     }
-    if (!receiver.Open(&connection, receiverName)) {
+    if (!receiver.Open(&connection, receiverName, flags)) {
         *error = QStringLiteral("can't connect to %1: %2").arg(receiverName, receiver.GetReplyString());
         return false;
     }

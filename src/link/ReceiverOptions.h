@@ -26,6 +26,7 @@ OptionStep ParseReceiverOption(const QStringList& args, int& i, ReceiverOptions*
 // Takes the value that follows the option args[i] into *out.
 bool TakeOptionValue(const QStringList& args, int& i, QString* out, QString* error);
 
-// Opens the connection and the receiver `receiverName` for the tool `client`; false with the reason in *error.
+// Opens the connection and the receiver `receiverName` for the tool `client` with CReceiver::Open's `flags`; false
+// with the reason in *error.
 bool OpenToolReceiver(CConnection& connection, CReceiver& receiver, const QString& receiverName,
-                      const ReceiverOptions& o, const QString& client, QString* error);
+                      const ReceiverOptions& o, const QString& client, QString* error, int flags = 0);

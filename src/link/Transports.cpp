@@ -190,11 +190,16 @@ void CTcpTransport::OnReadyRead()
     }
     m_greeting += bytes;
     m_greetingBytes += bytes.size();
+    // Whatever ends the greeting is the receiver's output, however much of it came at once: only bytes still read
+    // as greeting or login count against the limit.
+    if (!ReadGreeting()) {
+        return;
+    }
     if (m_greetingBytes > kMaxGreetingBytes) {
         Fail(Where() + QStringLiteral(": the receiver's greeting does not end"));
         return;
     }
-    if (ReadGreeting() && m_state == State::Greeting) {
+    if (m_state == State::Greeting) {
         // Quiet after greeting bytes opens; greeting lines without end run into the login time-out.
         const qint64 left = kLoginTimeoutMs - (m_clock.elapsed() - m_connectStartMs);
         if (left <= 0) {
@@ -208,31 +213,39 @@ void CTcpTransport::OnReadyRead()
 bool CTcpTransport::ReadGreeting()
 {
     static const QByteArray kLogin = "login:";
+    static const QByteArray kPassword = "password:";
     for (;;) {
         if (m_state == State::Greeting) {
-            const int at = m_greeting.indexOf(kLogin);
-            if (at >= 0) {
-                // An empty answer lets the receiver choose a free TCP port.
-                m_socket->write("\r\n");
-                m_greeting.remove(0, at + kLogin.size());
+            // A greeting is "#" lines and the login prompt (or at once the password prompt). Anything else ends it
+            // at once and is handed on as it came: neither can start a frame (an identifier is two characters
+            // 0x30..0x7E and three hex digits), so a port that already outputs opens on its first message.
+            qsizetype lead = 0;
+            while (lead < m_greeting.size() && (m_greeting[lead] == '\r' || m_greeting[lead] == '\n' ||
+                                                m_greeting[lead] == ' ' || m_greeting[lead] == '\t')) {
+                ++lead;
+            }
+            // Enough to tell a prompt; the case of "Password:" varies between receivers.
+            const QByteArray start = m_greeting.mid(lead, kPassword.size()).toLower();
+            if (start.startsWith('#')) {
+                const qsizetype lineEnd = m_greeting.indexOf('\n', lead);
+                if (lineEnd < 0) {
+                    return true;
+                }
+                m_greeting.remove(0, lineEnd + 1);
+                continue;
+            }
+            if (start.startsWith(kLogin) || start == kPassword) {
+                // An empty answer to "login:" lets the receiver choose a free TCP port.
+                if (start.startsWith(kLogin)) {
+                    m_socket->write("\r\n");
+                    m_greeting.remove(0, lead + kLogin.size());
+                }
                 m_state = State::Password;
                 m_timer->start(std::max(1, kLoginTimeoutMs - int(m_clock.elapsed() - m_connectStartMs)));
                 continue;
             }
-            const int lineEnd = m_greeting.indexOf('\n');
-            if (m_greeting.startsWith('#') && lineEnd >= 0) {
-                m_greeting.remove(0, lineEnd + 1);
-                continue;
-            }
-            const bool blankLine = lineEnd >= 0 && m_greeting.left(lineEnd).trimmed().isEmpty();
-            if (blankLine) {
-                m_greeting.remove(0, lineEnd + 1);
-                continue;
-            }
-            // Text without a line end may still become "#..." or "login:"; anything else is the receiver's output.
-            const bool mayGreet = m_greeting.startsWith('#') || kLogin.startsWith(m_greeting.trimmed()) ||
-                                  (lineEnd < 0 && m_greeting.size() < 80 && m_greeting.contains("log"));
-            if (m_greeting.isEmpty() || (lineEnd < 0 && mayGreet)) {
+            // Nothing yet, or a prompt still arriving.
+            if (kLogin.startsWith(start) || kPassword.startsWith(start)) {
                 return true;
             }
             FinishOpen(m_greeting);

@@ -459,6 +459,13 @@ TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)
          2.0,
          ""},
         {"a wrong password", {"login: "}, BuildFrame("ER", "{3,,wrong password}") + "\r\n", "guess", 2.0, "refused"},
+        // A port that already outputs: its messages end the greeting at once, however many come in one read.
+        {"messages from the first byte",
+         {(BuildFrame("KV", QByteArray(90, 'k')) + "\r\n").repeated(400)},
+         {},
+         "pw",
+         2.0,
+         ""},
         {"a greeting without end",
          QByteArrayList(200, QByteArray(1000, '#') + "\r\n"),
          {},
