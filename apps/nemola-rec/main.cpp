@@ -3,7 +3,6 @@
 // arguments or no connection, 3 the link was lost.
 #include "link/CommandText.h"
 #include "link/Connection.h"
-#include "link/Framer.h"
 #include "link/InProcessDevice.h"
 #include "link/Receiver.h"
 #include "link/ReceiverOptions.h"
@@ -59,9 +58,9 @@ const char kUsage[] =
     "                  [--messages LIST] [--interval S] [--split 15m|1h|1d] [--names count|time]\n"
     "                  [--listen-only] [--duration S]\n"
     "Records the receiver's messages (LIST, e.g. PG,SI,RC; default: the receiver's default set) into DIR,\n"
-    "a new file at every split boundary of the receiver's time. --listen-only sends no command and records\n"
-    "what the receiver already outputs. Stops on SIGINT/SIGTERM. Exit: 0 stopped, 1 write error, 2 bad\n"
-    "arguments or no connection, 3 link lost.\n";
+    "a new file at every split boundary of the receiver's time. --listen-only sends nothing at all and records\n"
+    "what the port already outputs, from the first message that arrives. Stops on SIGINT/SIGTERM.\n"
+    "Exit: 0 stopped, 1 write error, 2 bad arguments or no connection, 3 link lost.\n";
 
 void Print(std::FILE* to, const QString& text)
 {
@@ -188,7 +187,35 @@ QStringList SelectionStatements(const Options& o)
     return EmStatements(LogType::Kvs, ids, o.interval);
 }
 
-int Record(CReceiver& receiver, const Options& o)
+// "N messages, B bytes in F files" as they are on the medium, with the loss after a write error.
+QString Summary(const LogCounts& c)
+{
+    QString text = QStringLiteral("%1 messages, %2 bytes in %3 files").arg(c.messages).arg(c.bytes).arg(c.files);
+    if (c.lostMessages > 0 || c.lostBytes > 0) {
+        text += QStringLiteral("; lost %1 messages, %2 bytes").arg(c.lostMessages).arg(c.lostBytes);
+    }
+    return text;
+}
+
+// The selected names the receiver does not list among its messages, so that a refusal names them; none when the
+// receiver does not say what it has.
+QStringList UnknownMessages(CReceiver& receiver, const QStringList& names)
+{
+    if (!receiver.SendCommand(QStringLiteral("list,/msg/kvs"))) {
+        return {};
+    }
+    const QString reply = receiver.GetReplyString().trimmed();
+    const QStringList known = ParseMessageList(reply.mid(5), LogType::Kvs);
+    QStringList unknown;
+    for (const QString& n : names) {
+        if (!known.isEmpty() && !known.contains(n)) {
+            unknown << n;
+        }
+    }
+    return unknown;
+}
+
+int Record(CConnection& connection, CReceiver& receiver, const QString& receiverName, const Options& o)
 {
     CLogEngine engine;
     LogOptions lo;
@@ -197,7 +224,8 @@ int Record(CReceiver& receiver, const Options& o)
     lo.timeNames = o.timeNames;
     lo.every = o.every;
     lo.unitSeconds = o.unitSeconds;
-    lo.interval = o.interval.toDouble();
+    // A port that already outputs does so at an interval nobody chose here: the engine measures it.
+    lo.interval = o.listenOnly ? 0.0 : o.interval.toDouble();
     // Without a header of the receiver's own (default set or listening), each file opens at an epoch with the
     // engine's, so that no date and time message is held back.
     lo.ownHeader = o.messages.isEmpty();
@@ -208,38 +236,53 @@ int Record(CReceiver& receiver, const Options& o)
         Error(QStringLiteral("can't create the folder ") + lo.folder);
         return kExitWriteError;
     }
-    QString error;
-    if (!engine.Start(lo, &error)) {
-        Error(error);
-        return kExitWriteError;
-    }
 
-    // The whole stream, whatever it holds, goes through a framer of the recorder's own.
-    auto framer = std::make_shared<CFramer>();
-    auto raw = [&engine, framer](const char* data, int size) {
-        framer->Feed(data, size_t(size), [&engine](const CFramer::Event& e) {
-            if (e.kind == CFramer::EventKind::Frame) {
-                engine.Feed(e.data, e.size, 0);
-            }
-        });
-    };
-    bool ok = true;
+    // The whole stream, whatever it holds, is framed by the engine (a port that already outputs may be met in the
+    // middle of a message).
+    auto raw = [&engine](const char* data, int size) { engine.FeedStream(data, size); };
+    QString error;
     if (o.listenOnly) {
-        ok = receiver.SendCommand(QString(), raw);
+        // Nothing is sent: the recording starts with what arrives, from the first byte.
+        if (!engine.Start(lo, &error)) {
+            Error(error);
+            return kExitWriteError;
+        }
+        receiver.SendCommand(QString(), raw);
+        if (!OpenToolReceiver(connection, receiver, receiverName, o.receiver, QStringLiteral("nemola-rec"), &error,
+                              CReceiver::kOpenListenOnly)) {
+            engine.Discard();
+            Error(error);
+            return kExitNoReceiver;
+        }
     } else {
+        if (!OpenToolReceiver(connection, receiver, receiverName, o.receiver, QStringLiteral("nemola-rec"), &error)) {
+            Error(error);
+            return kExitNoReceiver;
+        }
+        const QStringList unknown = UnknownMessages(receiver, o.messages);
+        if (!unknown.isEmpty()) {
+            Error(QStringLiteral("the receiver has no message %1").arg(unknown.join(QLatin1Char(','))));
+            return kExitNoReceiver;
+        }
+        if (!engine.Start(lo, &error)) {
+            Error(error);
+            return kExitWriteError;
+        }
         const QStringList statements =
             o.messages.isEmpty() ? QStringList{QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(o.interval)}
                                  : SelectionStatements(o);
         for (const QString& statement : statements) {
-            if (!(ok = receiver.SendCommand(statement, raw))) {
-                break;
+            if (!receiver.SendCommand(statement, raw)) {
+                // A recording that did not start leaves no file behind, and the refusal says what was refused.
+                const QString reply = receiver.GetReplyString().trimmed();
+                if (receiver.IsOpen()) {
+                    receiver.SendCommand(QStringLiteral("dm"), nullptr);
+                }
+                engine.Discard();
+                Error(QStringLiteral("can't start the messages (%1): %2").arg(statement, reply));
+                return kExitNoReceiver;
             }
         }
-    }
-    if (!ok) {
-        Error(QStringLiteral("can't start the messages: ") + receiver.GetReplyString().trimmed());
-        engine.Stop();
-        return kExitNoReceiver;
     }
 
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
@@ -251,11 +294,6 @@ int Record(CReceiver& receiver, const Options& o)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const auto now = std::chrono::steady_clock::now();
         if (failed || engine.GetState() == CLogEngine::State::Failed) {
-            const LogCounts c = engine.Counts();
-            Error(QStringLiteral("write error: %1; lost %2 messages, %3 bytes since the last good write")
-                      .arg(engine.LastError())
-                      .arg(c.lostMessages)
-                      .arg(c.lostBytes));
             code = kExitWriteError;
             break;
         }
@@ -268,7 +306,7 @@ int Record(CReceiver& receiver, const Options& o)
             const LogCounts c = engine.Counts();
             const double s = std::chrono::duration<double>(now - lastLine).count();
             std::fprintf(stderr, "\r%s\033[K",
-                         LogHealthLine(c, before, s, receiver.GetStreamStats().badChecksums, FreeBytesAt(lo.folder))
+                         LogHealthLine(c, before, s, engine.StreamStats().badChecksums, FreeBytesAt(lo.folder))
                              .toLocal8Bit()
                              .constData());
             std::fflush(stderr);
@@ -284,19 +322,19 @@ int Record(CReceiver& receiver, const Options& o)
     }
     // No more messages first, so that the last one in the file is whole.
     if (receiver.IsOpen()) {
-        if (o.listenOnly) {
-            receiver.SendCommand(QString(), nullptr);
-        } else {
-            receiver.SendCommand(QStringLiteral("dm"), nullptr);
-        }
+        receiver.SendCommand(o.listenOnly ? QString() : QStringLiteral("dm"), nullptr);
     }
+    // The last flush may fail too (a medium that fills at the end): that is a write error like any other.
     engine.Stop();
-    if (code == kExitOk && engine.GetState() == CLogEngine::State::Failed) {
-        Error(QStringLiteral("write error: ") + engine.LastError());
+    const LogCounts c = engine.Counts();
+    if (engine.GetState() == CLogEngine::State::Failed) {
+        Error(QStringLiteral("write error: %1; lost %2 messages, %3 bytes since the last good write")
+                  .arg(engine.LastError())
+                  .arg(c.lostMessages)
+                  .arg(c.lostBytes));
         code = kExitWriteError;
     }
-    const LogCounts c = engine.Counts();
-    Print(stdout, QStringLiteral("%1 messages, %2 bytes in %3 files").arg(c.messages).arg(c.bytes).arg(c.files));
+    Print(stdout, Summary(c));
     return code;
 }
 
@@ -338,12 +376,7 @@ int main(int argc, char** argv)
     {
         CConnection connection;
         CReceiver receiver;
-        if (!OpenToolReceiver(connection, receiver, receiverName, options.receiver, QStringLiteral("nemola-rec"), &error)) {
-            Error(error);
-            code = kExitNoReceiver;
-        } else {
-            code = Record(receiver, options);
-        }
+        code = Record(connection, receiver, receiverName, options);
         receiver.Close();
         connection.Close();
     }

@@ -177,14 +177,40 @@ struct CLogEngine::Impl
     std::vector<uint16_t> bufferIds;
     int64_t bufferMessages = 0;
     int64_t goodBytes = 0;  // of the current file, known to be on the medium
-    Clock::time_point lastFlush;
-    // Writes what waited kFlushMs: an epoch arrives as one burst, so with long intervals nothing in the feed would.
-    std::thread flusher;
-    std::condition_variable flusherWake;
+    Clock::time_point lastFlush;  // when gathered bytes last left for the medium
+
+    // Write-behind: a thread of the engine writes one block, outside the engine's lock, while the next gathers, so
+    // that a medium that stalls does not stall the link. The block and its result are under `writeLock`, which
+    // the writer holds while it writes; it is taken after `lock`, never before. The writer also hands on what
+    // waited kFlushMs: an epoch arrives as one burst, so with long intervals nothing in the feed would.
+    struct Block
+    {
+        std::vector<char> bytes;
+        size_t size = 0;
+        int64_t messages = 0;
+        std::vector<uint16_t> ids;
+        ILogFileWriter* target = nullptr;
+        bool pending = false;  // handed over, not written yet
+        bool done = false;     // written or failed, its result not taken yet
+        bool ok = true;
+        QString error;
+    };
+    std::mutex writeLock;
+    std::condition_variable writerWake, writerIdle;
+    Block writing;
     bool quit = false;
+    std::thread writer;
+
     bool waitingForFile = false;  // started, first file opens at an epoch start
     bool firstWritten = false;
     bool formatWritten = false;
+
+    // For FeedStream: a raw stream is joined wherever the recording met it.
+    CFramer framer = [] {
+        CFramer f;
+        f.StartMidStream();
+        return f;
+    }();
 
     // Receiver time keeping.
     QByteArray savedTime, savedDate, savedSats, savedSlots, savedFormat;
@@ -205,12 +231,31 @@ struct CLogEngine::Impl
     // Returns a finished file's path for the done callback, or an error text in `failure`.
     bool OpenNext(QString* failure, QString* finished);
     bool CloseFile(QString* failure, QString* finished);
+    // Waits for the writer's block and takes its result: its bytes are on the medium, or `failure` says why not
+    // (the block then stays, lost, for Fail to count).
+    bool Drain(QString* failure);
+    // Hands the gathered bytes to the writer, after its block.
+    bool HandOff(QString* failure);
+    // Writes everything gathered before it returns.
     bool Flush(QString* failure);
     void Put(const char* data, int size, uint16_t id, bool lf = false);
     void WriteHeader(const QByteArray& time);
     QString NextName();
-    void Fail(const QString& why);
-    void RunFlusher();
+    // Ends the recording at a write error; false when it had already failed (the failure is reported once).
+    bool Fail(const QString& why);
+    void RunWriter();
+    // The writer's look at the engine between blocks: a failure stops the recording at once, and what waited a
+    // second is handed on.
+    void Tick();
+
+    // What taking messages did that the engine's callbacks must hear of, outside the lock.
+    struct Effects
+    {
+        std::vector<QString> finished;
+        bool failed = false;
+    };
+    // One delivered message, under the lock.
+    void Take(const char* data, int size, int channel, Effects& fx);
 };
 
 QString CLogEngine::Impl::NextName()
@@ -246,8 +291,56 @@ QString CLogEngine::Impl::NextName()
     return candidate;
 }
 
+bool CLogEngine::Impl::Drain(QString* failure)
+{
+    std::unique_lock w(writeLock);
+    writerIdle.wait(w, [&] { return !writing.pending; });
+    if (!writing.done) {
+        return true;
+    }
+    if (!writing.ok) {
+        *failure = writing.error;
+        return false;
+    }
+    goodBytes += int64_t(writing.size);
+    writing.done = false;
+    writing.size = 0;
+    writing.messages = 0;
+    writing.ids.clear();
+    return true;
+}
+
+bool CLogEngine::Impl::HandOff(QString* failure)
+{
+    if (!Drain(failure)) {
+        return false;
+    }
+    if (buffered == 0 || !file) {
+        return true;
+    }
+    {
+        std::lock_guard w(writeLock);
+        // The blocks change places: gathering goes on in the one just written, without an allocation.
+        std::swap(buffer, writing.bytes);
+        std::swap(bufferIds, writing.ids);
+        writing.size = buffered;
+        writing.messages = bufferMessages;
+        writing.target = file.get();
+        writing.pending = true;
+    }
+    buffered = 0;
+    bufferMessages = 0;
+    bufferIds.clear();
+    lastFlush = Now();
+    writerWake.notify_one();
+    return true;
+}
+
 bool CLogEngine::Impl::Flush(QString* failure)
 {
+    if (!Drain(failure)) {
+        return false;
+    }
     if (buffered == 0 || !file) {
         return true;
     }
@@ -353,16 +446,37 @@ void CLogEngine::Impl::WriteHeader(const QByteArray& time)
     formatWritten = true;
 }
 
-void CLogEngine::Impl::Fail(const QString& why)
+bool CLogEngine::Impl::Fail(const QString& why)
 {
-    counts.lostMessages = bufferMessages;
-    counts.lostBytes = int64_t(buffered);
+    if (state == State::Failed) {
+        return false;
+    }
+    // The writer's block, written or not: what failed of it is lost with what was still gathering.
+    QString ignored;
+    Drain(&ignored);
+    Block lost;
+    {
+        std::lock_guard w(writeLock);
+        if (writing.done) {
+            lost.size = writing.size;
+            lost.messages = writing.messages;
+            std::swap(lost.ids, writing.ids);
+            writing.done = false;
+            writing.size = 0;
+            writing.messages = 0;
+        }
+    }
+    lost.size += buffered;
+    lost.messages += bufferMessages;
+    lost.ids.insert(lost.ids.end(), bufferIds.begin(), bufferIds.end());
+    counts.lostMessages = lost.messages;
+    counts.lostBytes = int64_t(lost.size);
     // The counts say what is on the medium.
-    counts.messages -= bufferMessages;
-    counts.fileMessages -= bufferMessages;
-    counts.bytes -= int64_t(buffered);
-    counts.fileBytes -= int64_t(buffered);
-    for (const uint16_t index : bufferIds) {
+    counts.messages -= lost.messages;
+    counts.fileMessages -= lost.messages;
+    counts.bytes -= int64_t(lost.size);
+    counts.fileBytes -= int64_t(lost.size);
+    for (const uint16_t index : lost.ids) {
         if (index != kNoIndex) {
             --byId[index];
         }
@@ -380,28 +494,59 @@ void CLogEngine::Impl::Fail(const QString& why)
     error = why;
     state = State::Failed;
     waitingForFile = false;
+    return true;
 }
 
-void CLogEngine::Impl::RunFlusher()
+void CLogEngine::Impl::RunWriter()
 {
-    std::unique_lock guard(lock);
-    while (!quit) {
-        flusherWake.wait_for(guard, std::chrono::milliseconds(kFlushMs / 4));
-        if (quit || state != State::Running || !file || buffered == 0 ||
-            Now() - lastFlush < std::chrono::milliseconds(kFlushMs)) {
-            continue;
+    for (;;) {
+        {
+            std::unique_lock w(writeLock);
+            writerWake.wait_for(w, std::chrono::milliseconds(kFlushMs / 8), [&] { return quit || writing.pending; });
+            if (quit) {
+                return;
+            }
+            if (writing.pending) {
+                QString error;
+                writing.ok = writing.target->Write(writing.bytes.data(), int64_t(writing.size), &error);
+                writing.error = error;
+                writing.pending = false;
+                writing.done = true;
+                writerIdle.notify_all();
+            }
         }
-        QString failure;
-        if (Flush(&failure)) {
-            continue;
+        Tick();
+    }
+}
+
+void CLogEngine::Impl::Tick()
+{
+    StoppedCallback callback;
+    QString failure;
+    {
+        // Never waits for the engine: whoever holds it may be waiting for this thread's next block, and takes the
+        // result of the last one itself.
+        std::unique_lock guard(lock, std::try_to_lock);
+        if (!guard.owns_lock() || state != State::Running) {
+            return;
         }
-        Fail(failure);
-        const StoppedCallback callback = stopped;
-        guard.unlock();
-        if (callback) {
-            callback(failure);
+        {
+            std::lock_guard w(writeLock);
+            if (writing.pending) {
+                return;  // handed a block meanwhile: this thread is back here after writing it
+            }
         }
-        guard.lock();
+        bool ok = Drain(&failure);
+        if (ok && file && buffered > 0 && Now() - lastFlush >= std::chrono::milliseconds(kFlushMs)) {
+            ok = HandOff(&failure);
+        }
+        if (ok || !Fail(failure)) {
+            return;
+        }
+        callback = stopped;
+    }
+    if (callback) {
+        callback(failure);
     }
 }
 
@@ -409,18 +554,18 @@ CLogEngine::CLogEngine(LogWriterFactory factory, LogClock clock) : d(std::make_u
 {
     d->factory = std::move(factory);
     d->clock = std::move(clock);
-    d->flusher = std::thread([impl = d.get()] { impl->RunFlusher(); });
+    d->writer = std::thread([impl = d.get()] { impl->RunWriter(); });
 }
 
 CLogEngine::~CLogEngine()
 {
     Stop();
     {
-        std::lock_guard guard(d->lock);
+        std::lock_guard w(d->writeLock);
         d->quit = true;
     }
-    d->flusherWake.notify_all();
-    d->flusher.join();
+    d->writerWake.notify_all();
+    d->writer.join();
 }
 
 void CLogEngine::SetStoppedCallback(StoppedCallback callback)
@@ -530,8 +675,16 @@ void CLogEngine::Discard()
     if (d->state != State::Running) {
         return;
     }
+    QString ignored;
+    d->Drain(&ignored);
+    {
+        std::lock_guard w(d->writeLock);
+        d->writing.done = false;
+        d->writing.size = 0;
+        d->writing.messages = 0;
+        d->writing.ids.clear();
+    }
     if (d->file) {
-        QString ignored;
         d->file->Close(&ignored);
         d->file.reset();
         QFile::remove(d->opt.folder + d->fileName);
@@ -545,7 +698,7 @@ void CLogEngine::Discard()
     d->state = State::Idle;
 }
 
-void CLogEngine::Feed(const char* data, int size, int channel)
+void CLogEngine::Impl::Take(const char* data, int size, int channel, Effects& fx)
 {
     if (size < 5) {
         return;
@@ -553,167 +706,200 @@ void CLogEngine::Feed(const char* data, int size, int channel)
     const uint16_t id = Id(data[0], data[1]);
     // Most messages only go into the block: nothing saved, no file change, no header rule.
     const bool plain = id != kTime && id != kDate && id != kSats && id != kSlots && id != kFormat && id != kIdent;
+    QString failure;
     if (plain) {
-        std::unique_lock guard(d->lock);
-        Impl& m = *d;
-        if (m.state != State::Running || m.waitingForFile || !m.file) {
+        if (state != State::Running || waitingForFile || !file) {
             return;
         }
-        if (channel == static_cast<int>(m.opt.type)) {
-            const bool kvs = m.opt.type == LogType::Kvs;
-            m.firstWritten = m.firstWritten || kvs;
-            m.Put(data, size, id, kvs);
+        if (channel == static_cast<int>(opt.type)) {
+            const bool kvs = opt.type == LogType::Kvs;
+            firstWritten = firstWritten || kvs;
+            Put(data, size, id, kvs);
         }
-        if (m.buffered < size_t(m.opt.flushBytes)) {
-            return;
-        }
-        QString failure;
-        if (m.Flush(&failure)) {
-            return;
-        }
-        m.Fail(failure);
-        const StoppedCallback stopped = m.stopped;
-        guard.unlock();
-        if (stopped) {
-            stopped(failure);
+        if (buffered >= size_t(opt.flushBytes) && !HandOff(&failure) && Fail(failure)) {
+            fx.failed = true;
         }
         return;
     }
-    QString finished;
-    QString failure;
-    bool failedNow = false;
-    StoppedCallback stopped;
-    FileDoneCallback done;
-    {
-        std::lock_guard guard(d->lock);
-        Impl& m = *d;
-        const bool kvs = m.opt.type == LogType::Kvs;
-        bool epochStart = false;
-        // Copies with their own LF: the frame itself is never written past its end.
-        if (id == kTime && size >= 10) {
-            Keep(m.savedTime, data, 10);
-            const int64_t ms = U32(data + 5);
-            // The first time of a new day arrives before its date: count the day now, the date confirms it.
-            if (m.lastTimeMs >= 0 && ms + 43200000 < m.lastTimeMs) {
-                ++m.day;
-            } else if (m.lastTimeMs >= 0 && ms > m.lastTimeMs && ms - m.lastTimeMs <= 3600000) {
-                m.measuredMs = ms - m.lastTimeMs;
-            }
-            m.lastTimeMs = ms;
-            m.recordingTime = double(m.day) * 86400.0 + ms / 1000.0;
-            epochStart = true;
-        } else if (id == kDate && size >= 11) {
-            Keep(m.savedDate, data, 11);
-            // Every date, not only a changed one, corrects a day counted from a time that went back.
-            {
-                m.lastDate = U32(data + 5);
-                const int64_t dn = DayNumber(static_cast<uint8_t>(data[5]) | static_cast<uint8_t>(data[6]) << 8,
-                                             static_cast<uint8_t>(data[7]), static_cast<uint8_t>(data[8]));
-                if (m.firstDay < 0) {
-                    m.firstDay = dn - m.day;
-                }
-                m.day = dn - m.firstDay;
-                if (m.lastTimeMs >= 0) {
-                    m.recordingTime = double(m.day) * 86400.0 + m.lastTimeMs / 1000.0;
-                }
-            }
-        } else if (kvs && channel == 0 && id == kSats) {
-            Keep(m.savedSats, data, size);
-        } else if (kvs && channel == 0 && id == kSlots) {
-            Keep(m.savedSlots, data, size);
-        } else if (id == kFormat && size >= 14) {
-            Keep(m.savedFormat, data, size);
+    const bool kvs = opt.type == LogType::Kvs;
+    bool epochStart = false;
+    // Copies with their own LF: the frame itself is never written past its end.
+    if (id == kTime && size >= 10) {
+        Keep(savedTime, data, 10);
+        const int64_t ms = U32(data + 5);
+        // The first time of a new day arrives before its date: count the day now, the date confirms it.
+        if (lastTimeMs >= 0 && ms + 43200000 < lastTimeMs) {
+            ++day;
+        } else if (lastTimeMs >= 0 && ms > lastTimeMs && ms - lastTimeMs <= 3600000) {
+            measuredMs = ms - lastTimeMs;
         }
-        if (m.state != State::Running) {
+        lastTimeMs = ms;
+        recordingTime = double(day) * 86400.0 + ms / 1000.0;
+        epochStart = true;
+    } else if (id == kDate && size >= 11) {
+        Keep(savedDate, data, 11);
+        // Every date, not only a changed one, corrects a day counted from a time that went back.
+        lastDate = U32(data + 5);
+        const int64_t dn = DayNumber(static_cast<uint8_t>(data[5]) | static_cast<uint8_t>(data[6]) << 8,
+                                     static_cast<uint8_t>(data[7]), static_cast<uint8_t>(data[8]));
+        if (firstDay < 0) {
+            firstDay = dn - day;
+        }
+        day = dn - firstDay;
+        if (lastTimeMs >= 0) {
+            recordingTime = double(day) * 86400.0 + lastTimeMs / 1000.0;
+        }
+    } else if (kvs && channel == 0 && id == kSats) {
+        Keep(savedSats, data, size);
+    } else if (kvs && channel == 0 && id == kSlots) {
+        Keep(savedSlots, data, size);
+    } else if (id == kFormat && size >= 14) {
+        Keep(savedFormat, data, size);
+    }
+    if (state != State::Running) {
+        return;
+    }
+    bool consumed = false;
+    bool change = false;
+    if (waitingForFile) {
+        const bool ready = epochStart && (!opt.timeNames || savedDate.size() >= 11);
+        if (!ready) {
             return;
         }
-        bool consumed = false;
-        bool change = false;
-        if (m.waitingForFile) {
-            const bool ready = epochStart && (!m.opt.timeNames || m.savedDate.size() >= 11);
-            if (!ready) {
-                return;
-            }
-            m.nextBoundary = BoundaryAfter(m.Units(), m.opt.every);
-            m.fileStart = m.recordingTime;
-            m.waitingForFile = false;
+        nextBoundary = BoundaryAfter(Units(), opt.every);
+        fileStart = recordingTime;
+        waitingForFile = false;
+        change = true;
+    } else if (epochStart && nextBoundary < 0) {
+        nextBoundary = BoundaryAfter(Units(), opt.every);
+    } else if (epochStart && !opt.singleFile) {
+        // The epoch's time comes first in the epoch: the file changes before the epoch's first message, so an
+        // epoch never spans two files, and the epoch at the boundary is the new file's first.
+        const double units = Units();
+        if (units >= double(nextBoundary)) {
+            // Named after its boundary, not after an epoch that jitter put a little before it.
+            fileStart = std::max(recordingTime, double(nextBoundary) * opt.unitSeconds);
+            nextBoundary = BoundaryAfter(units, opt.every);
             change = true;
-        } else if (epochStart && m.nextBoundary < 0) {
-            m.nextBoundary = BoundaryAfter(m.Units(), m.opt.every);
-        } else if (epochStart && !m.opt.singleFile) {
-            // The epoch's time comes first in the epoch: the file changes before the epoch's first message, so an
-            // epoch never spans two files, and the epoch at the boundary is the new file's first.
-            const double units = m.Units();
-            if (units >= double(m.nextBoundary)) {
-                // Named after its boundary, not after an epoch that jitter put a little before it.
-                m.fileStart = std::max(m.recordingTime, double(m.nextBoundary) * m.opt.unitSeconds);
-                m.nextBoundary = BoundaryAfter(units, m.opt.every);
-                change = true;
-            } else if (BoundaryAfter(units, m.opt.every) < m.nextBoundary) {
-                // The receiver's time went back: the boundary follows it rather than waiting out the jump.
-                m.nextBoundary = BoundaryAfter(units, m.opt.every);
-            }
+        } else if (BoundaryAfter(units, opt.every) < nextBoundary) {
+            // The receiver's time went back: the boundary follows it rather than waiting out the jump.
+            nextBoundary = BoundaryAfter(units, opt.every);
         }
-        if (change && !m.OpenNext(&failure, &finished)) {
-            m.Fail(failure);
-            failedNow = true;
-        } else if (change && kvs) {
-            m.WriteHeader(m.savedTime);
+    }
+    if (change) {
+        QString finished;
+        const bool opened = OpenNext(&failure, &finished);
+        if (!finished.isEmpty()) {
+            fx.finished.push_back(finished);
+        }
+        if (!opened) {
+            fx.failed = Fail(failure) || fx.failed;
+            return;
+        }
+        if (kvs) {
+            WriteHeader(savedTime);
             consumed = true;
         }
-        if (!failedNow && !consumed && channel == static_cast<int>(m.opt.type) && m.file) {
-            if (kvs) {
-                bool write = true;
-                if (id == kIdent && m.firstWritten) {
+    }
+    if (!consumed && channel == static_cast<int>(opt.type) && file) {
+        if (kvs) {
+            bool write = true;
+            if (id == kIdent && firstWritten) {
+                write = false;
+            } else if (id == kFormat) {
+                if (formatWritten) {
                     write = false;
-                } else if (id == kFormat) {
-                    if (m.formatWritten) {
-                        write = false;
-                    } else {
-                        m.firstWritten = true;
-                        m.formatWritten = true;
-                        m.Put(data, size, id, true);
-                        const QByteArray* saved2[] = {&m.savedDate, &m.savedTime};
-                        for (const QByteArray* saved : saved2) {
-                            if (!saved->isEmpty()) {
-                                m.Put(saved->constData(), int(saved->size()), Id((*saved)[0], (*saved)[1]));
-                            }
+                } else {
+                    firstWritten = true;
+                    formatWritten = true;
+                    Put(data, size, id, true);
+                    const QByteArray* saved2[] = {&savedDate, &savedTime};
+                    for (const QByteArray* saved : saved2) {
+                        if (!saved->isEmpty()) {
+                            Put(saved->constData(), int(saved->size()), Id((*saved)[0], (*saved)[1]));
                         }
-                        write = false;
                     }
-                } else if ((id == kDate || id == kTime) && !(m.firstWritten && m.formatWritten)) {
                     write = false;
                 }
-                if (write) {
-                    m.firstWritten = true;
-                    m.Put(data, size, id, true);
-                }
-            } else {
-                m.Put(data, size, id);
+            } else if ((id == kDate || id == kTime) && !(firstWritten && formatWritten)) {
+                write = false;
             }
-        }
-        if (!failedNow && m.file) {
-            const bool due = m.buffered >= size_t(m.opt.flushBytes) ||
-                             (epochStart && m.Now() - m.lastFlush >= std::chrono::milliseconds(kFlushMs));
-            if (due && !m.Flush(&failure)) {
-                m.Fail(failure);
-                failedNow = true;
+            if (write) {
+                firstWritten = true;
+                Put(data, size, id, true);
             }
+        } else {
+            Put(data, size, id);
         }
+    }
+    if (file) {
+        const bool due = buffered >= size_t(opt.flushBytes) ||
+                         (epochStart && Now() - lastFlush >= std::chrono::milliseconds(kFlushMs));
+        if (due && !HandOff(&failure) && Fail(failure)) {
+            fx.failed = true;
+        }
+    }
+}
+
+template <typename Step>
+void CLogEngine::Run(Step&& step)
+{
+    Impl::Effects fx;
+    StoppedCallback stopped;
+    FileDoneCallback done;
+    QString error;
+    {
+        std::lock_guard guard(d->lock);
+        step(*d, fx);
         // Only copied when needed: this runs for every message.
-        if (failedNow) {
-            stopped = m.stopped;
+        if (fx.failed) {
+            stopped = d->stopped;
+            error = d->error;
         }
-        if (!finished.isEmpty()) {
-            done = m.fileDone;
+        if (!fx.finished.empty()) {
+            done = d->fileDone;
         }
     }
-    if (!finished.isEmpty() && done) {
-        done(finished);
+    for (const QString& path : fx.finished) {
+        if (done) {
+            done(path);
+        }
     }
-    if (failedNow && stopped) {
-        stopped(LastError());
+    if (fx.failed && stopped) {
+        stopped(error);
     }
+}
+
+void CLogEngine::Flush()
+{
+    Run([](Impl& m, Impl::Effects& fx) {
+        QString failure;
+        if (m.state == State::Running && !m.Flush(&failure) && m.Fail(failure)) {
+            fx.failed = true;
+        }
+    });
+}
+
+void CLogEngine::Feed(const char* data, int size, int channel)
+{
+    Run([&](Impl& m, Impl::Effects& fx) { m.Take(data, size, channel, fx); });
+}
+
+void CLogEngine::FeedStream(const char* data, int size)
+{
+    Run([&](Impl& m, Impl::Effects& fx) {
+        m.framer.Feed(data, size_t(std::max(0, size)), [&](const CFramer::Event& e) {
+            if (e.kind == CFramer::EventKind::Frame) {
+                m.Take(e.data, e.size, 0, fx);
+            }
+        });
+    });
+}
+
+CFramer::Stats CLogEngine::StreamStats() const
+{
+    std::lock_guard guard(d->lock);
+    return d->framer.GetStats();
 }
 
 CLogEngine::State CLogEngine::GetState() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/Framer.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -100,11 +102,19 @@ public:
     // Ends the recording: flushes and closes the file. Harmless when idle. A failed flush or close leaves the
     // engine Failed, as a write error does.
     void Stop();
+    // Writes what is gathered and returns when it is on the medium; a failure stops the recording as any write
+    // error does.
+    void Flush();
     // Ends a recording that never got going (the receiver refused its messages): the current file is closed and
     // removed, and the counts start again.
     void Discard();
     // One delivered message (identifier, length digits, body) from link channel `channel`.
     void Feed(const char* data, int size, int channel);
+    // A piece of a raw KVS stream (the link's raw output, channel 0), framed here: a piece costs one lock, not one
+    // a message. The first frame counts only where the receiver ends frames, so the stream may be met anywhere.
+    void FeedStream(const char* data, int size);
+    // What the framing of FeedStream has seen (checksum errors among it).
+    CFramer::Stats StreamStats() const;
 
     State GetState() const;
     QString LastError() const;
@@ -117,11 +127,17 @@ public:
     QByteArray SavedTime() const;
     QByteArray SavedDate() const;
 
-    // No gathered byte waits longer than this (about) for the file: a crash loses at most that much.
+    // Gathered bytes go to the file when there are flushBytes of them, and none waits much longer than this: a
+    // crash loses at most about that much. A thread of the engine writes them, so that the link never waits for
+    // the medium (but for one block: at most two are kept).
     static constexpr int kFlushMs = 1000;
 
 private:
     struct Impl;
+    // Runs `step(impl, effects)` under the lock, then the callbacks for what it did.
+    template <typename Step>
+    void Run(Step&& step);
+
     std::unique_ptr<Impl> d;
 };
 

@@ -12,10 +12,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <map>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -375,7 +380,7 @@ TEST(LogEngine, AFailedLastFlushLeavesWholeRecordsAndHonestCounts)
         for (const bool closeFails : {false, true}) {
             SCOPED_TRACE(std::string(inStop ? "Stop" : "file change") + (closeFails ? ", close fails" : ", full"));
             Medium disk;
-            const auto frozen = std::chrono::steady_clock::now();  // only size decides when bytes are written
+            const auto frozen = std::chrono::steady_clock::now();  // nothing is written on its own
             CLogEngine engine([&disk] { return std::make_unique<MediumWriter>(&disk); }, [frozen] { return frozen; });
             QStringList stops, done;
             engine.SetStoppedCallback([&stops](const QString& why) { stops << why; });
@@ -383,7 +388,7 @@ TEST(LogEngine, AFailedLastFlushLeavesWholeRecordsAndHonestCounts)
             LogOptions o;
             o.folder = QStringLiteral("/nonexistent/");
             o.every = 1;
-            o.flushBytes = 300;
+            o.flushBytes = 1 << 20;
             const QByteArray start[] = {Time(Hms(10, 7, 30)), Date(2026, 12, 6)};
             for (const QByteArray& f : start) {
                 engine.Feed(f.constData(), int(f.size()), 0);
@@ -393,8 +398,11 @@ TEST(LogEngine, AFailedLastFlushLeavesWholeRecordsAndHonestCounts)
             for (int s = 31; s < 60; ++s) {
                 frames << Epoch(Hms(10, 7, s), 6, s == 31);
             }
-            for (const QByteArray& f : frames) {
-                engine.Feed(f.constData(), int(f.size()), 0);
+            for (qsizetype k = 0; k < frames.size(); ++k) {
+                engine.Feed(frames[k].constData(), int(frames[k].size()), 0);
+                if (k == frames.size() / 2) {
+                    engine.Flush();  // some whole records on the medium before
+                }
             }
             const LogCounts before = engine.Counts();
             ASSERT_GT(disk.Used(), 0);
@@ -427,6 +435,69 @@ TEST(LogEngine, AFailedLastFlushLeavesWholeRecordsAndHonestCounts)
             EXPECT_EQ(c.lostMessages > 0, !closeFails);
         }
     }
+}
+
+// A medium that stalls until the test opens its gate.
+struct Gate
+{
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    std::atomic<int64_t> written{0};
+};
+
+class GatedWriter : public ILogFileWriter
+{
+public:
+    explicit GatedWriter(Gate* gate) : m_gate(gate) {}
+    bool Create(const QString&, bool, QString*) override { return true; }
+    bool Write(const char*, int64_t size, QString*) override
+    {
+        std::unique_lock lock(m_gate->mutex);
+        m_gate->opened.wait(lock, [this] { return m_gate->open; });
+        m_gate->written += size;
+        return true;
+    }
+    void Truncate(int64_t) override {}
+    bool Close(QString*) override { return true; }
+
+private:
+    Gate* m_gate;
+};
+
+// The link never waits for a medium that stalls (one block is written while the next gathers), and bytes that
+// waited a second reach the medium with nothing more arriving.
+TEST(LogEngine, WritesBehindTheFeedAndWithinASecondOnItsOwn)
+{
+    Gate gate;
+    std::atomic<int64_t> nowMs{0};
+    CLogEngine engine([&gate] { return std::make_unique<GatedWriter>(&gate); },
+                      [&nowMs] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds(nowMs)); });
+    LogOptions o;
+    o.type = LogType::Cmr;
+    o.flushBytes = 1000;
+    ASSERT_TRUE(engine.Start(o));
+    const QByteArray pg = Frame("PG", QByteArray(29, 'p'));
+    auto feeding = std::async(std::launch::async, [&] {
+        for (int k = 0; k < 45; ++k) {
+            engine.Feed(pg.constData(), int(pg.size()), 1);
+        }
+    });
+    const bool fed = feeding.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(fed) << "the feed waited for the medium";
+    EXPECT_EQ(gate.written, 0);
+    {
+        std::lock_guard lock(gate.mutex);
+        gate.open = true;
+    }
+    gate.opened.notify_all();
+    feeding.wait();
+    nowMs = CLogEngine::kFlushMs + 1;
+    for (int k = 0; k < 500 && gate.written < 45 * pg.size(); ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(gate.written, 45 * pg.size());
+    engine.Stop();
 }
 
 TEST(LogSelection, ListRepliesSavedSelectionsAndTheCatalogue)
