@@ -18,6 +18,7 @@ void FuzzKvsReader(const uint8_t* data, size_t size);
 void FuzzSplitter(const uint8_t* data, size_t size);
 void FuzzBlocks(const uint8_t* data, size_t size);
 void FuzzServerWire(const uint8_t* data, size_t size);
+void FuzzLogEngine(const uint8_t* data, size_t size);
 
 using FuzzEntry = void (*)(const uint8_t* data, size_t size);
 // The entry point of a target named in fuzz/Targets.cmake, or null.

@@ -234,10 +234,11 @@ struct CLogEngine::Impl
     // Waits for the writer's block and takes its result: its bytes are on the medium, or `failure` says why not
     // (the block then stays, lost, for Fail to count).
     bool Drain(QString* failure);
-    // Hands the gathered bytes to the writer, after its block.
-    bool HandOff(QString* failure);
-    // Writes everything gathered before it returns.
-    bool Flush(QString* failure);
+    // Sends the gathered bytes on, after the writer's block: `behind`, handed to the writer; else written before it
+    // returns.
+    bool Send(QString* failure, bool behind);
+    bool HandOff(QString* failure) { return Send(failure, true); }
+    bool Flush(QString* failure) { return Send(failure, false); }
     void Put(const char* data, int size, uint16_t id, bool lf = false);
     void WriteHeader(const QByteArray& time);
     QString NextName();
@@ -310,7 +311,7 @@ bool CLogEngine::Impl::Drain(QString* failure)
     return true;
 }
 
-bool CLogEngine::Impl::HandOff(QString* failure)
+bool CLogEngine::Impl::Send(QString* failure, bool behind)
 {
     if (!Drain(failure)) {
         return false;
@@ -318,7 +319,7 @@ bool CLogEngine::Impl::HandOff(QString* failure)
     if (buffered == 0 || !file) {
         return true;
     }
-    {
+    if (behind) {
         std::lock_guard w(writeLock);
         // The blocks change places: gathering goes on in the one just written, without an allocation.
         std::swap(buffer, writing.bytes);
@@ -327,31 +328,18 @@ bool CLogEngine::Impl::HandOff(QString* failure)
         writing.messages = bufferMessages;
         writing.target = file.get();
         writing.pending = true;
+    } else if (file->Write(buffer.data(), int64_t(buffered), failure)) {
+        goodBytes += int64_t(buffered);
+    } else {
+        return false;
     }
     buffered = 0;
     bufferMessages = 0;
     bufferIds.clear();
     lastFlush = Now();
-    writerWake.notify_one();
-    return true;
-}
-
-bool CLogEngine::Impl::Flush(QString* failure)
-{
-    if (!Drain(failure)) {
-        return false;
+    if (behind) {
+        writerWake.notify_one();
     }
-    if (buffered == 0 || !file) {
-        return true;
-    }
-    if (!file->Write(buffer.data(), int64_t(buffered), failure)) {
-        return false;
-    }
-    goodBytes += int64_t(buffered);
-    buffered = 0;
-    bufferMessages = 0;
-    bufferIds.clear();
-    lastFlush = Now();
     return true;
 }
 
