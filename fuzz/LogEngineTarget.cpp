@@ -112,7 +112,7 @@ void FuzzLogEngine(const uint8_t* data, size_t size)
     o.ownHeader = in.Pick(2) == 1;
     o.singleFile = in.Pick(8) == 0;
     o.interval = in.Pick(3) * 0.5;
-    const int blocks[] = {1, 64, 300, 4096};
+    const int blocks[] = {64, 300, 4096, 1 << 16};
     o.flushBytes = blocks[in.Pick(4)];
     // Only the stream decides when bytes are written: the engine's clock stands still.
     const auto frozen = std::chrono::steady_clock::now();
@@ -123,7 +123,7 @@ void FuzzLogEngine(const uint8_t* data, size_t size)
 
     QByteArray stream;
     uint32_t ms = uint32_t(in.Byte()) * 337000u % 86400000u;
-    while (!in.Empty() && stream.size() < 1 << 16) {
+    while (!in.Empty() && stream.size() < 1 << 14) {
         switch (in.Pick(9)) {
             case 0: {
                 const int step = in.Pick(5);
