@@ -1,5 +1,6 @@
 #include "app/TargetDlg.h"
 
+#include "link/PgPosition.h"
 #include "link/SiteEvents.h"
 
 #include <QComboBox>
@@ -9,10 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QtEndian>
 
 #include <cmath>
-#include <numbers>
 
 namespace {
 
@@ -58,19 +57,12 @@ bool ReadTargetAngle(const DmsText& text, double limit, double* radians)
 
 bool PositionFromPg(const QByteArray& pg, double* latRad, double* lonRad)
 {
-    // Without a solution the receiver's latitude and longitude are placeholders, not a position.
-    constexpr int kSolutionByte = 28;
-    if (pg.size() < 16 || (pg.size() > kSolutionByte && pg[kSolutionByte] == 0)) {
+    PgPosition position;
+    if (!ReadPgPosition(pg, &position)) {
         return false;
     }
-    const double lat = qFromLittleEndian<double>(pg.constData());
-    const double lon = qFromLittleEndian<double>(pg.constData() + 8);
-    if (!std::isfinite(lat) || !std::isfinite(lon) || std::abs(lat) > std::numbers::pi / 2 ||
-        std::abs(lon) > std::numbers::pi) {
-        return false;
-    }
-    *latRad = lat;
-    *lonRad = lon;
+    *latRad = position.latRad;
+    *lonRad = position.lonRad;
     return true;
 }
 

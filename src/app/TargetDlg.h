@@ -25,7 +25,7 @@ DmsText SplitTargetAngle(double radians);
 // Reads one coordinate into radians; `limit` is 90 for a latitude and 180 for a longitude. A value of exactly
 // the limit is kept (the pole, the antimeridian); one beyond it, a negative or non-decimal field is refused.
 bool ReadTargetAngle(const DmsText& text, double limit, double* radians);
-// Latitude and longitude (radians) from the first bytes of a "PG" body; false when too short or not a position.
+// Latitude and longitude (radians) of a "PG" body; false when it holds no position (ReadPgPosition).
 bool PositionFromPg(const QByteArray& pg, double* latRad, double* lonRad);
 
 // "Target position": the point the main view measures east, north, distance and course to.

@@ -10,8 +10,27 @@ bool CParamBatch::Run(const QString& batch)
 {
     if (!m_holder.Send(batch)) {
         Clear();
+        m_failure.clear();
+        switch (m_holder.LastFailure()) {
+            case CReceiver::Failure::TimedOut:
+                m_failure = QStringLiteral("No reply from the receiver");
+                break;
+            case CReceiver::Failure::Cancelled:
+                m_failure = QStringLiteral("Cancelled");
+                break;
+            case CReceiver::Failure::ErrorReply:
+                m_failure = m_holder.Reply().trimmed();
+                break;
+            case CReceiver::Failure::None:
+            case CReceiver::Failure::LinkLost:
+                break;
+        }
+        if (m_failure.isEmpty()) {
+            m_failure = QStringLiteral("Link lost");
+        }
         return false;
     }
+    m_failure.clear();
     ParseReply(batch, m_holder.Reply());
     return true;
 }

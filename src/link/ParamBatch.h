@@ -27,6 +27,9 @@ public:
 
     int LineCount() const { return m_lineCount; }
     int ErrorCount() const { return m_errorCount; }
+    // Why the last Run could not send the batch ("No reply from the receiver", "Link lost", the receiver's error
+    // reply); empty after a run that was answered.
+    QString FailureText() const { return m_failure; }
 
 private:
     void Clear();
@@ -36,4 +39,5 @@ private:
     std::bitset<kSlots> m_present;
     int m_lineCount = 0;
     int m_errorCount = 0;
+    QString m_failure;
 };
