@@ -352,6 +352,13 @@ Result CStatementRunner::Set(const QStringList& args)
         return Result::Fail(kErrFirst);
     }
     QString value = args.mid(1).join(QLatin1Char(','));
+    // A text with a comma outside braces and quotes is two values, not one.
+    const auto enclosed = [&value](char open, char close) {
+        return value.size() >= 2 && value.startsWith(QLatin1Char(open)) && value.endsWith(QLatin1Char(close));
+    };
+    if (args.size() > 2 && !enclosed('{', '}') && !enclosed('"', '"')) {
+        return Result::Fail(kErrSecond);
+    }
     // A port's flow control is also taken as a one-item list ("{on}"), as setup scripts write it.
     if (path.endsWith(QLatin1String("/rtscts")) && value.startsWith(QLatin1Char('{')) &&
         value.endsWith(QLatin1Char('}')) && !value.contains(QLatin1Char(','))) {
@@ -445,6 +452,9 @@ Result CStatementRunner::Em(const QStringList& args)
     if (!ok || (port == QLatin1String("/cur/log") && m_core.files.current.isEmpty())) {
         return Result::Fail(kErrFirst);
     }
+    if (m_core.refused.contains(port)) {
+        return Result::Fail(kErrRefused);
+    }
     std::vector<MsgRequest> requests;
     switch (ParseMessageSpecs(specs, true, m_core.params->HasFeature(QStringLiteral("rtk")), &requests)) {
         case MsgSpecError::None:
@@ -487,6 +497,9 @@ Result CStatementRunner::Dm(const QStringList& args)
     const QString port = PortArgument(args.isEmpty() ? QString() : args[0], &ok);
     if (!ok) {
         return Result::Fail(kErrFirst);
+    }
+    if (m_core.refused.contains(port)) {
+        return Result::Fail(kErrRefused);
     }
     if (args.size() <= 1) {
         m_core.outputs.erase(port);

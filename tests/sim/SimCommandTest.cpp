@@ -157,6 +157,10 @@ TEST(SimCommandTest, SetValidatesAgainstTheParameter)
     // A quoted parameter answers in quotes and takes its value with or without them.
     EXPECT_EQ(h.Send(S("%%set,/par/blt/name,\"FIELD 7\"")), S("RE002%%\r\n"));
     EXPECT_EQ(Value(h, S("print,/par/blt/name")), S("\"FIELD 7\""));
+    // A comma outside quotes and braces ends the value: the rest is a second one, which a set does not take.
+    EXPECT_EQ(h.Send(S("%%set,/par/blt/name,\"Rover, north\"")), S("RE002%%\r\n"));
+    EXPECT_TRUE(h.Send(S("%%set,/par/blt/name,Rover, north")).startsWith(S("ER")));
+    EXPECT_EQ(Value(h, S("print,/par/blt/name")), S("\"Rover, north\""));
 
     h.Sim().RefuseParam(S("/par/pos/elm"));
     EXPECT_TRUE(h.Send(S("%%set,/par/pos/elm,6")).startsWith(S("ER")));
