@@ -1,12 +1,15 @@
 // The configuration toolkit's Load routines on reply text as a page gets it: the input is the reply of a
 // four-line query batch, parsed into values by CParamBatch and loaded into edits, check boxes, combos and radios.
 // Oracles: what the Value routines send back agrees with what was loaded (the reported choice, the number of list
-// entries), and a text read as an integer also reads as a number.
+// entries), and a text read as an integer also reads as a number. The same bytes as a port's message list and as
+// a "PG" body: a list read back gives its text again, a position read is in range.
 #include "FuzzSupport.h"
 
 #include "config/Position.h"
 #include "config/Toolkit.h"
+#include "config/ports/PortTables.h"
 #include "link/ParamBatch.h"
+#include "link/PgPosition.h"
 #include "link/Scan.h"
 
 #include <QCheckBox>
@@ -14,6 +17,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+
+#include <cmath>
 
 namespace {
 
@@ -77,9 +82,6 @@ void FuzzToolkit(const uint8_t* data, size_t size)
               "an edit list sends back a "
               "different number of entries");
     }
-    for (QLineEdit* edit : edits) {
-        Check(edit->text().size() <= 31, "a list entry longer than 31 characters");
-    }
     const CheckList boxes(c.boxes.begin(), c.boxes.begin() + n);
     LoadCheckList(batch[2], boxes);
     if (batch[2] && !batch[2]->isEmpty() && listed > 0) {
@@ -108,5 +110,23 @@ void FuzzToolkit(const uint8_t* data, size_t size)
             ScanText(*v, "%d,%31[^,]", &number, word);
             AnswerValue(*v);
         }
+    }
+
+    // A port's message list is read whole or not at all, and gives back the text it was read from.
+    std::vector<PortMessage> messages;
+    int count = 0;
+    constexpr int kMaxMessages = 64;
+    if (ParsePortMessages(reply.trimmed(), &messages, &count, kMaxMessages) && count <= kMaxMessages) {
+        QStringList items;
+        for (const PortMessage& m : messages) {
+            items << m.name + QStringLiteral("={") + m.params + QLatin1Char('}');
+        }
+        Check(QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}') == reply.trimmed(),
+              "a message list does not read back as it was");
+    }
+    PgPosition position;
+    if (ReadPgPosition(bytes, &position)) {
+        Check(std::abs(position.latRad) <= 1.6 && std::abs(position.lonRad) <= 3.15 && std::isfinite(position.height),
+              "a position out of range");
     }
 }

@@ -1,6 +1,7 @@
 #include "config/ScriptWriter.h"
 
 #include "config/ConfigGlobals.h"
+#include "config/ports/PortTables.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
 
@@ -285,33 +286,33 @@ void WriteRadioParam(const QString& path, const RadioList& radios, const QString
 
 bool WritePortMessages(const QString& port)
 {
-    WriteScriptLine(QStringLiteral("%dm,") + port + QStringLiteral("%dm,") + port);
-    if (!Receiver().Send(QStringLiteral("print,/par/out") + port + QStringLiteral(":on"))) {
+    std::vector<PortMessage> messages;
+    if (!ReadPortMessages(port, &messages)) {
+        // The script would only stop the port's messages: replayed, it would leave the port silent.
+        if (g_configSheet) {
+            g_configSheet->RefuseScriptValue(QStringLiteral("Can't read the output messages of ") + port);
+        }
         return false;
     }
-    const QString reply = AnswerValue(Receiver().Reply());
-    const int brace = reply.indexOf(QLatin1Char('{'));
-    if (brace < 0) {
-        return true;
-    }
-    // "{A={p1,p2},B={p3}}": each message with its parameters up to the next closing brace.
-    int pos = brace + 1;
-    while (pos < reply.size()) {
-        const int close = reply.indexOf(QLatin1Char('}'), pos);
-        if (close < 0) {
-            break;
+    WriteScriptLine(QStringLiteral("%dm,") + port + QStringLiteral("%dm,") + port);
+    for (const PortMessage& message : messages) {
+        const QString command = QStringLiteral("em,") + port + QLatin1Char(',') + PortMessageItem(message);
+        if (!IsSafeParamValue(command)) {
+            RefuseValue(QStringLiteral("/par/out") + port);
+            return false;
         }
-        QString item = reply.mid(pos, close - pos + 1);
-        if (item.isEmpty() || !item.contains(QLatin1Char('='))) {
-            break;
-        }
-        item.replace(QLatin1Char('='), QLatin1Char(':'));
-        const QString command = QStringLiteral("em,") + port + QLatin1Char(',') + item;
         WriteScriptLine(QLatin1Char('%') + command + QLatin1Char('%') + command);
-        pos = close + 1;
-        if (pos < reply.size() && reply[pos] == QLatin1Char(',')) {
-            ++pos;
-        }
     }
     return true;
+}
+
+void WritePortGuard(const QString& port)
+{
+    WriteScriptLine(QStringLiteral("%Current port%print,/cur/term"));
+    WriteScriptLine(QStringLiteral("@goto Skip_") + port + QStringLiteral("_@0"));
+}
+
+void WritePortGuardEnd(const QString& port)
+{
+    WriteScriptLine(QStringLiteral("@:Skip_") + port + QLatin1Char('_') + port);
 }

@@ -53,5 +53,10 @@ void WriteCheckListParam(const QString& path, const CheckList& boxes, const QStr
 void WriteComboParam(const QString& path, const QStringList& values, QComboBox* combo, const QStringList& labels);
 void WriteRadioParam(const QString& path, const RadioList& radios, const QStringList& values);
 // Disables every message on `port`, then enables the messages the receiver outputs there now, with their
-// parameters. False when the receiver does not report the port's messages.
+// parameters. When the receiver does not report the port's messages readably nothing is written, the script
+// fails and the result is false.
 bool WritePortMessages(const QString& port);
+// Around the lines of one port: a runner that talks through this very port passes them by, since changing the
+// port it talks through (its input mode, its rate) would cut it off.
+void WritePortGuard(const QString& port);
+void WritePortGuardEnd(const QString& port);

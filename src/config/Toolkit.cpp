@@ -131,12 +131,15 @@ bool IntervalFits(const QString& path, long long ms)
 
 bool IsSafeParamValue(const QString& value)
 {
-    for (const char* bad : {"&&", ";", "%", "\r", "\n"}) {
+    for (const char* bad : {"&&", ";", "%", "\r", "\n", "@:"}) {
         if (value.contains(QLatin1String(bad))) {
             return false;
         }
     }
-    return true;
+    // The script interpreter puts its arguments in for "@0" to "@9" (and looks for its labels after "@:"), with no
+    // way to escape either: such a value would not replay as it was set.
+    static const QRegularExpression kScriptReference(QStringLiteral("@[0-9]"));
+    return !value.contains(kScriptReference);
 }
 
 bool LastSetValueRefused()
@@ -223,20 +226,22 @@ void LoadEditList(const QString* value, const EditList& edits, const WidgetList&
     if (!value) {
         return;
     }
-    // Items are the runs of characters other than ',' and '}' after the opening character; an empty run ends
-    // the list. An item keeps at most 31 characters; the rest of a longer run is skipped with it.
-    constexpr int kMaxItem = 31;
+    // Items are the runs of characters other than ',' and '}' after the opening character, or texts in double
+    // quotes, which may hold both; an empty run ends the list. An item is taken whole: a cut one would be sent
+    // back cut.
     const QString& v = *value;
+    const auto isEnd = [&v](int at) { return v[at] == QLatin1Char(',') || v[at] == QLatin1Char('}'); };
     int pos = 1;
     for (int i = 0; i < count && pos < v.size(); ++i) {
-        int end = pos;
-        while (end < v.size() && v[end] != QLatin1Char(',') && v[end] != QLatin1Char('}')) {
+        const int close = v[pos] == QLatin1Char('"') ? int(v.indexOf(QLatin1Char('"'), pos + 1)) : -1;
+        int end = close < 0 ? pos : close + 1;
+        while (end < v.size() && !isEnd(end)) {
             ++end;
         }
         if (end == pos) {
             break;
         }
-        edits[size_t(i)]->setText(Unquoted(v.mid(pos, std::min(end - pos, kMaxItem))));
+        edits[size_t(i)]->setText(close < 0 ? Unquoted(v.mid(pos, end - pos)) : v.mid(pos + 1, close - pos - 1));
         pos = end + 1;
     }
 }
@@ -540,20 +545,20 @@ bool IsIntegerText(const QString& text)
     return ok;
 }
 
-bool CheckOutputPeriod(float seconds)
+bool CheckOutputPeriod(double seconds)
 {
     if (!std::isfinite(seconds)) {
         return false;
     }
-    const double msExact = double(seconds) * 1000.0 + 0.5;
-    if (msExact < 0.0 || msExact > 2.0e9) {
+    const double requested = seconds * 1000.0;
+    if (requested + 0.5 < 0.0 || requested + 0.5 > 2.0e9) {
         return false;
     }
-    const long long ms = static_cast<long long>(msExact);
-    // In single precision, as the period was typed: a period above a whole millisecond is refused, one just
-    // below it counts as that millisecond.
-    const float requested = seconds * 1000.0f;
-    if (double(requested) - double(ms) > 0.00001) {
+    const long long ms = static_cast<long long>(requested + 0.5);
+    // A period above a whole millisecond is refused, one just below it counts as that millisecond. Decimal
+    // periods are no exact binary numbers (8.1 s is a hair above 8100 ms): the tolerance is relative to the period.
+    constexpr double kRelativeTolerance = 1e-12;
+    if (requested - double(ms) > kRelativeTolerance * std::max(1.0, requested)) {
         return false;
     }
     return IntervalFits(QStringLiteral("/par/raw/curmsint"), ms) &&
@@ -577,8 +582,8 @@ bool SetOutputPeriodParam(const QString& path, QLineEdit* edit)
     if (!IsNumberText(text)) {
         return false;
     }
-    const float seconds = text.toFloat();
-    g_lastOutputPeriod = seconds;
+    const double seconds = text.toDouble();
+    g_lastOutputPeriod = float(seconds);
     if (!CheckOutputPeriod(seconds)) {
         ShowMessage(OutputPeriodWarningText(), QStringLiteral("Output Period"), PromptIcon::Warning);
         return false;

@@ -65,8 +65,9 @@ bool SetComboTextParam(const QString& path, QComboBox* combo);
 bool SetRadioParam(const QString& path, const RadioList& radios, const QStringList& values);
 
 // A value a Set or Write routine may pass on: one that cannot carry a second command or break the line ("&&", ";",
-// "%", CR, LF). The Set routines refuse other values without sending them (and LastSetValueRefused() says so); the
-// edits' texts of a quoted value may not hold a double quote either.
+// "%", CR, LF), and that a setup script replays as it stands (no "@" before a digit, no "@:"). The Set routines
+// refuse other values without sending them (and LastSetValueRefused() says so); the edits' texts of a quoted value
+// may not hold a double quote either.
 bool IsSafeParamValue(const QString& value);
 // True when the last Set routine refused its value as unsafe rather than the receiver refusing it.
 bool LastSetValueRefused();
@@ -87,7 +88,7 @@ QString ComboText(QComboBox* combo, bool firstWhenNone);
 
 // Output periods: whether `seconds` is a whole number of milliseconds that the receiver's current raw and
 // position intervals divide. A reported interval of 0 fails the check.
-bool CheckOutputPeriod(float seconds);
+bool CheckOutputPeriod(double seconds);
 // Validates the edit's period (and sends it to `path` unless the path is empty). Stores the parsed value in
 // g_lastOutputPeriod. A disabled edit passes; an unsupported period is reported in an "Output Period" box.
 bool SetOutputPeriodParam(const QString& path, QLineEdit* edit);

@@ -133,7 +133,7 @@ void CCurrentLogFileDlg::Start()
     }
     const QString interval = m_interval->text().trimmed();
     bool intervalOk = false;
-    const float seconds = interval.toFloat(&intervalOk);
+    const double seconds = interval.toDouble(&intervalOk);
     if (!intervalOk || !IsNumberText(interval) || !CheckOutputPeriod(seconds)) {
         m_fm.SetStatus(QStringLiteral("Invalid recording interval"));
         m_interval->setFocus();

@@ -99,9 +99,12 @@ TEST(ToolkitLoadTest, EditsTakeTheValueUnquotedAndAreDisabledWithoutOne)
     EXPECT_EQ(Enabled(c.Edits(3)) + Enabled(c.Labels(3)), QStringLiteral("111111"));
     LoadEditList(V("{1,,3}"), c.Edits(3), {});  // an empty item in the middle ends the reading
     EXPECT_EQ(c.Texts(3), QStringList({"1", "", ""}));
-    // An item keeps 31 characters and does not spill into the next edit.
-    LoadEditList(V("{" + QString(40, QLatin1Char('x')) + ",7}"), c.Edits(2), {});
-    EXPECT_EQ(c.Texts(2), QStringList({QString(31, QLatin1Char('x')), "7"}));
+    // An item is taken whole (a CMR long ID has 32 characters and its quotes) and does not spill into the next.
+    LoadEditList(V("{\"" + QString(32, QLatin1Char('x')) + "\",7}"), c.Edits(2), {});
+    EXPECT_EQ(c.Texts(2), QStringList({QString(32, QLatin1Char('x')), "7"}));
+    // A quoted item may hold the characters that end unquoted ones.
+    LoadEditList(V("{\"a,b\",\"x}y\",7}"), c.Edits(3), {});
+    EXPECT_EQ(c.Texts(3), QStringList({"a,b", "x}y", "7"}));
     LoadEditList(nullptr, c.Edits(3), c.Labels(3));
     EXPECT_EQ(Enabled(c.Edits(3)) + Enabled(c.Labels(3)), QStringLiteral("000000"));
 }
@@ -271,7 +274,9 @@ TEST_F(ToolkitSimTest, ValuesThatCouldCarryAnotherCommandAreNeitherSentNorWritte
     CConfigSheetScope scope(&sheet);
     const QString p = QStringLiteral("/par/pos/elm");
     sim.TakeCommands();
-    for (const char* bad : {"5&&init,/par/", "5;init,/par/", "%t%5", "5\rinit,/par/", "5\ninit,/par/"}) {
+    // Also what a setup script would not replay as set: the interpreter's argument references and its labels.
+    for (const char* bad :
+         {"5&&init,/par/", "5;init,/par/", "%t%5", "5\rinit,/par/", "5\ninit,/par/", "Mast@1", "x@:InitComplete"}) {
         const QString v = QString::fromLatin1(bad);
         const QStringList vs{v};
         c.edits[0]->setText(v);
@@ -297,7 +302,7 @@ TEST_F(ToolkitSimTest, ValuesThatCouldCarryAnotherCommandAreNeitherSentNorWritte
     c.edits[0]->setText(QStringLiteral("a\"b"));  // a double quote inside a quoted value
     EXPECT_FALSE(SetEditParam(p, c.edits[0], true));
     EXPECT_TRUE(LastSetValueRefused());
-    EXPECT_EQ(sheet.refusals, QStringList(5 * 2, QStringLiteral("Invalid value of /par/pos/elm")));
+    EXPECT_EQ(sheet.refusals, QStringList(7 * 2, QStringLiteral("Invalid value of /par/pos/elm")));
     EXPECT_TRUE(sheet.lines.isEmpty());
     EXPECT_TRUE(sim.TakeCommands().isEmpty());
 }
@@ -305,19 +310,26 @@ TEST_F(ToolkitSimTest, ValuesThatCouldCarryAnotherCommandAreNeitherSentNorWritte
 TEST(ToolkitScriptTest, PortMessagesBecomeEnableLines)
 {
     CScriptedReceiver receiver({{"/par/out/dev/ser/a:on", "{A={p1,p2},B={p3}}"},
-                                {"/par/out/dev/ser/b:on", "none"},
-                                {"/par/out/dev/ser/c:on", "{A={1},junk}"}});
+                                {"/par/out/dev/ser/b:on", "{}"},
+                                {"/par/out/dev/ser/c:on", "{A={1},junk}"},
+                                {"/par/out/dev/ser/d:on", "none"}});
     CFakeSheet sheet;
     CConfigSheetScope scope(&sheet);
     EXPECT_TRUE(WritePortMessages(QStringLiteral("/dev/ser/a")));
     EXPECT_TRUE(WritePortMessages(QStringLiteral("/dev/ser/b")));
-    EXPECT_TRUE(WritePortMessages(QStringLiteral("/dev/ser/c")));
-    EXPECT_FALSE(WritePortMessages(QStringLiteral("/dev/ser/d")));
     EXPECT_EQ(sheet.lines,
               QStringList({"%dm,/dev/ser/a%dm,/dev/ser/a", "%em,/dev/ser/a,A:{p1,p2}%em,/dev/ser/a,A:{p1,p2}",
-                           "%em,/dev/ser/a,B:{p3}%em,/dev/ser/a,B:{p3}", "%dm,/dev/ser/b%dm,/dev/ser/b",
-                           "%dm,/dev/ser/c%dm,/dev/ser/c", "%em,/dev/ser/c,A:{1}%em,/dev/ser/c,A:{1}",
-                           "%dm,/dev/ser/d%dm,/dev/ser/d"}));
+                           "%em,/dev/ser/a,B:{p3}%em,/dev/ser/a,B:{p3}", "%dm,/dev/ser/b%dm,/dev/ser/b"}));
+    // A list the receiver does not give, or not readably: replayed, a lone "dm" would leave the port silent, so
+    // nothing is written and the script fails.
+    sheet.lines.clear();
+    for (const char* port : {"/dev/ser/c", "/dev/ser/d", "/dev/tcp/a"}) {
+        EXPECT_FALSE(WritePortMessages(QLatin1String(port))) << port;
+    }
+    EXPECT_TRUE(sheet.lines.isEmpty());
+    EXPECT_EQ(sheet.refusals, QStringList({"Can't read the output messages of /dev/ser/c",
+                                           "Can't read the output messages of /dev/ser/d",
+                                           "Can't read the output messages of /dev/tcp/a"}));
 }
 
 TEST(ToolkitScriptTest, HeaderAndFileForm)
@@ -348,20 +360,32 @@ TEST(ToolkitPeriodTest, OutputPeriodAgainstTheReceiversIntervals)
     const struct
     {
         const char* rawInterval;
-        float seconds;
+        double seconds;
         bool fits;
-    } cases[] = {{"50", 0.1f, true},  {"50", 0.0996f, true}, {"50", 0.1004f, false}, {"50", 0.025f, false},
-                 {"40", 0.1f, false}, {"40", 0.2f, true},    {"0", 0.2f, false},     {"x", 0.2f, false}};
+    } cases[] = {{"50", 0.1, true},  {"50", 0.0996, true}, {"50", 0.1004, false}, {"50", 0.025, false},
+                 {"40", 0.1, false}, {"40", 0.2, true},    {"0", 0.2, false},     {"x", 0.2, false}};
     for (const auto& k : cases) {
         sim.Sim().SetParamValue(QStringLiteral("/par/raw/curmsint"), QString::fromLatin1(k.rawInterval));
         EXPECT_EQ(CheckOutputPeriod(k.seconds), k.fits) << k.seconds << " s against " << k.rawInterval << " ms";
     }
+    // Every period typed in tenths of a second is its whole milliseconds, though no decimal tenth is an exact
+    // binary number (8.1 s, 16.2 s, 64.3 s; and 1.001 s at a 1 ms interval).
+    sim.Sim().SetParamValue(QStringLiteral("/par/raw/curmsint"), QStringLiteral("100"));
+    sim.Sim().SetParamValue(QStringLiteral("/par/pos/curmsint"), QStringLiteral("100"));
+    for (int tenths = 1; tenths <= 1000; ++tenths) {
+        const QString typed = QString::number(tenths / 10) + QLatin1Char('.') + QString::number(tenths % 10);
+        ASSERT_TRUE(CheckOutputPeriod(typed.toDouble())) << typed.toStdString();
+    }
+    sim.Sim().SetParamValue(QStringLiteral("/par/raw/curmsint"), QStringLiteral("1"));
+    sim.Sim().SetParamValue(QStringLiteral("/par/pos/curmsint"), QStringLiteral("1"));
+    EXPECT_TRUE(CheckOutputPeriod(QStringLiteral("1.001").toDouble()));
+    EXPECT_TRUE(CheckOutputPeriod(QStringLiteral("86399.9").toDouble()));
 }
 
 TEST(ToolkitPeriodTest, TheEditIsValidatedCheckedAndSent)
 {
     CScriptedReceiver receiver({});  // refuses both interval prints: no limit
-    EXPECT_TRUE(CheckOutputPeriod(0.1f));
+    EXPECT_TRUE(CheckOutputPeriod(0.1));
     Controls c;
     CScriptedPrompts prompts;
     c.edits[0]->setText(QStringLiteral("abc"));

@@ -5,10 +5,12 @@
 #include "link/ParamBatch.h"
 #include "link/ReceiverHolder.h"
 #include "link/ReceiverName.h"
+#include "link/Scan.h"
 
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <limits>
 
 const QStringList kBaudRates{"300",   "600",   "1200",   "2400",   "4800",   "9600",   "19200",
                              "38400", "57600", "115200", "153600", "230400", "460800", "1500000"};
@@ -289,25 +291,45 @@ QString OutputPresetCommand(int index, const QString& port, const QString& perio
     return out;
 }
 
-void CopyReferenceToArp(const QString& command)
+bool CopyReferenceToArp(const QString& command)
 {
     if (!command.contains(QLatin1String(",rtcm3{"))) {
-        return;
+        return true;
     }
     CParamBatch batch;
     if (!batch.Run(
             QStringLiteral("@scr stoperrors off\nprint,/par/ref/pos/gps/geo\nprint,/par/ref/pos/glo/geo\n@end\n"))) {
-        return;
+        return false;
     }
     const char* const paths[] = {"/par/ref/arp/gps/geo", "/par/ref/arp/glo/geo"};
     for (int i = 0; i < 2; ++i) {
         const QString* value = batch.Value(i);
-        if (value && !value->isEmpty() && IsSafeParamValue(*value)) {
-            // The receiver's answer is only copied: a refusal does not stop the output being set.
-            CReceiverHolder::Shared().Send(QStringLiteral("%%set,") + QLatin1String(paths[i]) + QLatin1Char(',') +
-                                           *value);
+        if (!value || value->isEmpty()) {
+            continue;
+        }
+        if (!IsSafeParamValue(*value) ||
+            !CReceiverHolder::Shared().Send(QStringLiteral("%%set,") + QLatin1String(paths[i]) + QLatin1Char(',') +
+                                            *value)) {
+            return false;
         }
     }
+    return true;
+}
+
+bool ReadPortMessages(const QString& port, std::vector<PortMessage>* out)
+{
+    CReceiverHolder& holder = CReceiverHolder::Shared();
+    if (!holder.Send(QStringLiteral("print,/par/out") + port + QStringLiteral(":on"))) {
+        return false;
+    }
+    int count = 0;
+    return ParsePortMessages(AnswerValue(holder.Reply()), out, &count, std::numeric_limits<int>::max()) &&
+           count == int(out->size());
+}
+
+QString PortMessageItem(const PortMessage& message)
+{
+    return message.name + QStringLiteral(":{") + message.params + QLatin1Char('}');
 }
 
 bool ScanInt(const QString* value, long long* out)

@@ -40,6 +40,10 @@ struct PortMessage
 // A message list reply "{name={p1,p2,...},...}" read completely; false when it is not one well-formed list (no
 // closing brace, garbage, an over-long name or parameter text). At most `maxEntries` entries are kept.
 bool ParsePortMessages(const QString& reply, std::vector<PortMessage>* out, int* count, int maxEntries = 13);
+// Asks the receiver for the messages `port` outputs now; false when it does not answer with a readable list.
+bool ReadPortMessages(const QString& port, std::vector<PortMessage>* out);
+// The em item that enables one listed message with its parameters: "rtcm/1:{1.00,0.00,-1,0}".
+QString PortMessageItem(const PortMessage& message);
 
 struct OutputPreset
 {
@@ -59,8 +63,9 @@ QString MessagePeriod(const QString& list, const QString& name);
 QString OutputPresetCommand(int index, const QString& port, const QString& period);
 
 // Before an RTCM 3 output starts: the antenna reference point is set to the current reference position for GPS
-// and GLONASS. A position the receiver does not report is not sent.
-void CopyReferenceToArp(const QString& command);
+// and GLONASS. A position the receiver does not report is not sent. False when the positions can't be read or a
+// point is refused: the output must not start with a stale point.
+bool CopyReferenceToArp(const QString& command);
 
 // A reply value read as "%d" reads it: an optional sign and the digits at its start. False when there are none or
 // the number does not fit.

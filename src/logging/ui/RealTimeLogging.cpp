@@ -442,7 +442,7 @@ bool CRealTimeLogging::Start()
     }
     const QString interval = messagePage->interval->text().trimmed();
     bool ok = true;
-    const float seconds = interval.isEmpty() ? 1.0f : interval.toFloat(&ok);
+    const double seconds = interval.isEmpty() ? 1.0 : interval.toDouble(&ok);
     if (!ok || seconds <= 0 || (!interval.isEmpty() && !CheckOutputPeriod(seconds))) {
         m_status->setText(QStringLiteral("Invalid recording interval"));
         return false;
