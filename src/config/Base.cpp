@@ -5,6 +5,7 @@
 #include "config/ScriptWriter.h"
 #include "config/SpinEdit.h"
 #include "link/ParamBatch.h"
+#include "link/PgPosition.h"
 #include "link/Profile.h"
 
 #include <QCheckBox>
@@ -19,7 +20,6 @@
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QVBoxLayout>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
@@ -121,26 +121,18 @@ bool ParseRefPosition(const QString& value, RefPosition* pos)
 
 bool PositionFromPg(const QByteArray& body, RefPosition* pos)
 {
-    constexpr int kNeeded = 3 * 8;
-    if (body.size() < kNeeded) {
+    PgPosition pg;
+    if (!ReadPgPosition(body, &pg)) {
         return false;
     }
-    double v[3];
-    for (int i = 0; i < 3; ++i) {
-        v[i] = qFromLittleEndian<double>(body.constData() + 8 * i);
-    }
-    const double lat = v[0] * kDegreesPerRadian;
-    const double lon = v[1] * kDegreesPerRadian;
-    if (!std::isfinite(lat) || !std::isfinite(lon) || !std::isfinite(v[2]) || std::fabs(lat) > 90.0 ||
-        std::fabs(lon) > 180.0 || std::fabs(v[2]) > 1.0e7) {
-        return false;
-    }
+    const double lat = pg.latRad * kDegreesPerRadian;
+    const double lon = pg.lonRad * kDegreesPerRadian;
     RefPosition p = *pos;
     p.latHemisphere = lat < 0 ? QStringLiteral("S") : QStringLiteral("N");
     SplitAngle(lat, &p.latDegrees, &p.latMinutes, &p.latSeconds);
     p.lonHemisphere = lon < 0 ? QStringLiteral("W") : QStringLiteral("E");
     SplitAngle(lon, &p.lonDegrees, &p.lonMinutes, &p.lonSeconds);
-    p.height = QString::asprintf("%+7.4lf", v[2]);
+    p.height = QString::asprintf("%+7.4lf", pg.height);
     *pos = p;
     return true;
 }
@@ -424,6 +416,7 @@ void CBase::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     auto r = [&batch](int i) { return batch.Value(i); };
@@ -438,6 +431,7 @@ void CBase::QuerySettings()
         m_reported[size_t(set)] = r(2 + set) && ParseRefPosition(*r(2 + set), &p);
         m_sets[size_t(set)] = m_reported[size_t(set)] ? p : RefPosition();
     }
+    m_receiverSets = m_sets;
     LoadEditList(r(4), m_offsets, m_offsetLabels);
     LoadEdit(r(5), m_rtcmId, m_rtcmIdLabel, true);
     LoadEdit(r(6), m_svm, m_svmLabel, true);
@@ -465,19 +459,31 @@ void CBase::QuerySettings()
     UpdateAveraged(false);
 }
 
-std::vector<std::pair<CBase::Set, const char*>> CBase::PositionsToSend() const
+bool CBase::GlonassFollowsGps() const
+{
+    return m_reported[kGps] &&
+           (m_sets[kGps] != m_receiverSets[kGps] || m_receiverSets[kGps] == m_receiverSets[kGlonass]);
+}
+
+std::vector<std::pair<CBase::Set, const char*>> CBase::PositionsToSend(bool script) const
 {
     std::vector<std::pair<Set, const char*>> out;
     if (m_averaged->isChecked()) {
         return out;
     }
-    // Kept together, both references are the one the user sees; the GLONASS set would be a stale copy.
     const bool oneTime = m_oneTime->isChecked();
     if (m_reported[kGps]) {
         out.emplace_back(kGps, kPositionPaths[kGps]);
     }
-    if (m_reported[kGlonass] && (!oneTime || m_reported[kGps])) {
-        out.emplace_back(oneTime ? kGps : kGlonass, kPositionPaths[kGlonass]);
+    if (!m_reported[kGlonass]) {
+        return out;
+    }
+    if (!oneTime) {
+        out.emplace_back(kGlonass, kPositionPaths[kGlonass]);
+    } else if (GlonassFollowsGps()) {
+        out.emplace_back(kGps, kPositionPaths[kGlonass]);
+    } else if (script) {
+        out.emplace_back(kGlonass, kPositionPaths[kGlonass]);
     }
     return out;
 }
@@ -515,7 +521,7 @@ QString CBase::ApplySettings()
 {
     // Reference positions are checked before anything is sent, so that a typing error changes nothing.
     StoreVisibleSet();
-    const auto positions = PositionsToSend();
+    const auto positions = PositionsToSend(false);
     for (const auto& [source, path] : positions) {
         const QString error = CheckPosition(source);
         if (!error.isEmpty()) {
@@ -540,6 +546,9 @@ QString CBase::ApplySettings()
         if (!SetParam(QLatin1String(path), m_sets[size_t(source)].Value())) {
             return QStringLiteral("Can't set Base reference position");
         }
+        const Set target = path == kPositionPaths[kGps] ? kGps : kGlonass;
+        m_receiverSets[size_t(target)] = m_sets[size_t(source)];
+        m_sets[size_t(target)] = m_sets[size_t(source)];
     }
     if (HasEnabled(m_offsets) && !SetEditListParam(QStringLiteral("/par/ref/ant/l2_l1"), m_offsets, false)) {
         return QStringLiteral("Can't set antenna phase center offsets");
@@ -598,7 +607,7 @@ void CBase::WriteScript()
     WriteCheckParam(QStringLiteral("/par/ref/avg/mode"), m_averaged, kOn, kOff);
     WriteEditParam(QStringLiteral("/par/ref/avg/span"), m_span, false);
     StoreVisibleSet();
-    for (const auto& [source, path] : PositionsToSend()) {
+    for (const auto& [source, path] : PositionsToSend(true)) {
         WriteSetLine(QLatin1String(path), m_sets[size_t(source)].Value());
     }
     WriteEditListParam(QStringLiteral("/par/ref/ant/l2_l1"), m_offsets, false);
@@ -624,16 +633,10 @@ void CBase::GetFromReceiver()
 {
     RefPosition& p = m_sets[size_t(m_shown)];
     StoreVisibleSet();
-    const QByteArray body = g_pgMessage.Body();
-    if (body.isEmpty()) {
+    // An epoch without a solution carries zeros, not a position.
+    if (!PositionFromPg(g_pgMessage.Body(), &p)) {
         if (g_configSheet) {
             g_configSheet->SetStatusText(QStringLiteral("No position received from the receiver yet"));
-        }
-        return;
-    }
-    if (!PositionFromPg(body, &p)) {
-        if (g_configSheet) {
-            g_configSheet->SetStatusText(QStringLiteral("Invalid position received from the receiver"));
         }
         return;
     }

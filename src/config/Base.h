@@ -36,7 +36,7 @@ bool ParseRefPosition(const QString& value, RefPosition* pos);
 
 // The current position of a "PG" message body (latitude and longitude in radians, height in metres, as
 // little-endian doubles) in the texts of a reference position; seconds are rounded to five decimals and a
-// rounded 60 seconds carries into the minutes. False when the body is too short or holds no usable position.
+// rounded 60 seconds carries into the minutes. False when the body holds no usable position (ReadPgPosition).
 bool PositionFromPg(const QByteArray& body, RefPosition* pos);
 
 // The "Base" page: the reference position (averaged or entered; GPS and GLONASS coordinates kept together or
@@ -83,8 +83,13 @@ private:
     Set VisibleSet() const;
     void ShowSet(Set set);
     void StoreVisibleSet();
-    // The reference positions to send, GPS first; each with the set its value comes from.
-    std::vector<std::pair<Set, const char*>> PositionsToSend() const;
+    // The reference positions to send, GPS first; each with the set its value comes from. The script writes both
+    // references as the receiver has them; an apply leaves a GLONASS reference of its own alone (see
+    // GlonassFollowsGps).
+    std::vector<std::pair<Set, const char*>> PositionsToSend(bool script) const;
+    // Kept together, the shown set goes to the GLONASS reference too, but only when the user changed it or the
+    // receiver had one position for both: a distinct GLONASS reference is the receiver's, not the user's.
+    bool GlonassFollowsGps() const;
     QString CheckPosition(Set source);
 
     QRadioButton* m_oneTime = nullptr;
@@ -129,6 +134,7 @@ private:
     WidgetList m_descriptionLabels;
 
     std::array<RefPosition, 2> m_sets;
+    std::array<RefPosition, 2> m_receiverSets;  // as the receiver has them: queried, or sent since
     std::array<bool, 2> m_reported{};
     Set m_shown = kGps;
     bool m_datumFilled = false;

@@ -1,5 +1,6 @@
 #include "config/DatumParam.h"
 
+#include "config/ConfigPage.h"
 #include "config/Toolkit.h"
 #include "link/ParamBatch.h"
 #include "link/ReceiverHolder.h"
@@ -53,6 +54,11 @@ CDatumParam::CDatumParam(const QString& code, QWidget* parent) : QDialog(parent)
         connect(m_transform[i], &QLineEdit::textEdited, this, [this] { SetChanged(true); });
     }
     layout->addLayout(form);
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("datumStatus"));
+    m_status->setWordWrap(true);
+    m_status->hide();
+    layout->addWidget(m_status);
 
     auto* buttons = new QGridLayout;
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -93,11 +99,7 @@ void CDatumParam::SetChanged(bool changed)
 void CDatumParam::Refresh(const QString& code)
 {
     m_code = code;
-    CParamBatch batch;
-    if (!batch.Run(QStringLiteral("@scr stoperrors off\nprint,/par/opts/cur/_DTM\nprint,/par/pos/datum/") + code +
-                   QStringLiteral("\n@end\n"))) {
-        return;
-    }
+    // Whatever the previous refresh showed belongs to another datum, or is no longer the receiver's.
     for (QLineEdit* edit : {m_ellipsoid, m_axis, m_invFlat}) {
         edit->setEnabled(false);
     }
@@ -112,6 +114,15 @@ void CDatumParam::Refresh(const QString& code)
     m_datum->clear();
     m_reference->clear();
 
+    CParamBatch batch;
+    const bool read = batch.Run(QStringLiteral("@scr stoperrors off\nprint,/par/opts/cur/_DTM\nprint,/par/pos/datum/") +
+                                code + QStringLiteral("\n@end\n"));
+    m_status->setText(read ? QString() : QueryFailureText(batch.FailureText()));
+    m_status->setVisible(!read);
+    m_datum->setEnabled(read);
+    if (!read) {
+        return;
+    }
     const QString* available = batch.Value(0);
     const QString* record = batch.Value(1);
     if (!available || !record) {

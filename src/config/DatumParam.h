@@ -6,6 +6,7 @@
 #include <array>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -52,4 +53,5 @@ private:
     QComboBox* m_reference = nullptr;
     std::array<QLineEdit*, 7> m_transform{};  // dX, dY, dZ, Rx, Ry, Rz, scale
     QPushButton* m_apply = nullptr;
+    QLabel* m_status = nullptr;  // why the receiver could not be read
 };

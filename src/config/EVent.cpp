@@ -235,6 +235,7 @@ void CEVent::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     LoadPps(m_pps[0], batch, 0);

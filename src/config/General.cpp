@@ -157,6 +157,7 @@ void CGeneral::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     auto r = [&batch](int i) { return batch.Value(i); };

@@ -202,11 +202,14 @@ CPosSatList::CPosSatList(Setup setup, QWidget* parent)
     }
 }
 
-void CPosSatList::Query()
+QString CPosSatList::Query()
 {
     CParamBatch batch;
     if (!batch.Run(Batch({m_setup.lockPath, m_setup.usePath}))) {
-        return;
+        m_lockAvailable = false;
+        m_useAvailable = false;
+        ShowLists();
+        return batch.FailureText();
     }
     m_lockAvailable = batch.Value(0) != nullptr;
     m_useAvailable = batch.Value(1) != nullptr;
@@ -219,6 +222,7 @@ void CPosSatList::Query()
         ReadSatList(*batch.Value(1), &m_useList);
     }
     ShowLists();
+    return QString();
 }
 
 void CPosSatList::ShowLists()
@@ -375,7 +379,7 @@ void CPosGLONASS::SetFcnNumbering(bool fcn)
     ShowLists();
 }
 
-void CPosGLONASS::Query()
+QString CPosGLONASS::Query()
 {
     m_fcnNumbering = ReadNumberingSetting();
     m_fcnRadio->setChecked(m_fcnNumbering);
@@ -383,8 +387,11 @@ void CPosGLONASS::Query()
     CParamBatch batch;
     if (!batch.Run(Batch({QStringLiteral("/par/lock/glo/fcn"), QStringLiteral("/par/pos/glo/fcn"),
                           QStringLiteral("/par/pos/glo/sat")}))) {
+        m_fcnLockAvailable = false;
+        m_fcnUseAvailable = false;
+        m_slotUseAvailable = false;
         ShowLists();
-        return;
+        return batch.FailureText();
     }
     m_fcnLockAvailable = batch.Value(0) != nullptr;
     m_fcnUseAvailable = batch.Value(1) != nullptr;
@@ -406,6 +413,7 @@ void CPosGLONASS::Query()
     std::copy(fcnUse.begin(), fcnUse.end(), m_fcnUse.begin());
     m_slotUse = slotUse;
     ShowLists();
+    return QString();
 }
 
 void CPosGLONASS::ShowLists()

@@ -32,8 +32,8 @@ class CPosSatPage : public QWidget
 public:
     CPosSatPage(int rows, QWidget* parent);
 
-    // Queries the lists with one batch; a failed batch changes nothing.
-    virtual void Query() = 0;
+    // Queries the lists with one batch. Empty on success; when the batch fails, why (and no list is usable).
+    virtual QString Query() = 0;
     // Sends the lists the receiver reported; the first failure's message, else an empty text.
     virtual QString Apply() = 0;
     virtual void WriteScript() = 0;
@@ -95,7 +95,7 @@ public:
 
     CPosSatList(Setup setup, QWidget* parent);
 
-    void Query() override;
+    QString Query() override;
     QString Apply() override;
     void WriteScript() override;
     MasterState TrackedState() const override;
@@ -151,7 +151,7 @@ public:
 
     explicit CPosGLONASS(QWidget* parent = nullptr);
 
-    void Query() override;
+    QString Query() override;
     QString Apply() override;
     void WriteScript() override;
     MasterState TrackedState() const override;

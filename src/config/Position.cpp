@@ -294,6 +294,7 @@ void CPosition::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     auto r = [&batch](int i) { return batch.Value(i); };
@@ -322,13 +323,25 @@ void CPosition::QuerySettings()
     m_ionoReported = LoadCheckReported(r(11), m_iono);
     m_tropoReported = LoadCheckReported(r(12), m_tropo);
     for (CPosSatPage* page : m_satPages) {
-        page->Query();
+        if (const QString error = page->Query(); !error.isEmpty()) {
+            QueryFailed(error);
+            return;
+        }
     }
     UpdateMasters();
     UpdateMeasurementControls(false);
 }
 
 QString CPosition::ApplySettings()
+{
+    // The mode is sent first: whatever follows, the other page must show the mode the receiver has now, or its
+    // next apply would send the old one back.
+    const QString error = ApplyPositioning();
+    RequeryLinkedPage(g_roverPage);
+    return error;
+}
+
+QString CPosition::ApplyPositioning()
 {
     if (QString e =
             ApplyModeAndSolutions(m_modes, m_solutions,
@@ -388,7 +401,6 @@ QString CPosition::ApplySettings()
             return error;
         }
     }
-    RequeryLinkedPage(g_roverPage);
     return QString();
 }
 

@@ -46,6 +46,7 @@ public:
     static QStringList AlarmLabels() { return {"Manual", "Non-precision", "Terminal", "En route"}; }
 
 private:
+    QString ApplyPositioning();
     void BuildControls();
     void UpdateMeasurementControls(bool byUser);
     void UpdateRaimControls(bool byUser);

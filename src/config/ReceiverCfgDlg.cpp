@@ -6,8 +6,8 @@
 #include "config/General.h"
 #include "config/Position.h"
 #include "config/Rover.h"
-#include "config/ports/Ports.h"
 #include "config/Tovel.h"
+#include "config/ports/Ports.h"
 #include "config/tracking/Advanced.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
@@ -70,6 +70,12 @@ QString CReceiverCfgDlg::WaitText()
 QString CReceiverCfgDlg::InitQuestion()
 {
     return QStringLiteral("The receiver parameters will be initialized.\n");
+}
+
+QString CReceiverCfgDlg::UnreadText(const QString& caption, const QString& reason)
+{
+    return QStringLiteral("The %1 parameters can't be read from the receiver:\n%2\nThe setup is not saved.")
+        .arg(caption, reason);
 }
 
 QString CReceiverCfgDlg::UnappliedText()
@@ -279,7 +285,7 @@ void CReceiverCfgDlg::RunTabChange()
         RefreshPage();
     }
     EnableApply(page->m_bChanged);
-    SetStatusText(QString());
+    SetStatusText(page->m_bQueried ? QString() : QueryFailureText(page->QueryError()));
 }
 
 void CReceiverCfgDlg::RefreshPage()
@@ -290,12 +296,13 @@ void CReceiverCfgDlg::RefreshPage()
     }
     SetSheetVisible(false);
     CWaitBox wait(WaitText(), this);
-    page->QuerySettings();
-    page->m_bQueried = true;
+    // A page that could not be read stays unqueried: its controls are disabled, Apply and OK pass it by, Save
+    // refuses, and the next Refresh or tab change reads it again.
+    page->m_bQueried = page->Query();
     page->m_bChanged = false;
     EnableApply(false);
     SetSheetVisible(m_showAfterQuery);
-    SetStatusText(QString());
+    SetStatusText(page->m_bQueried ? QString() : QueryFailureText(page->QueryError()));
     wait.Close();
 }
 
@@ -315,7 +322,7 @@ QString CReceiverCfgDlg::ApplyPage(CConfigPage* page)
 void CReceiverCfgDlg::Apply()
 {
     CConfigPage* page = Page(m_current);
-    if (!page) {
+    if (!page || !page->m_bQueried) {
         return;
     }
     if (page->m_bChanged) {
@@ -342,10 +349,7 @@ void CReceiverCfgDlg::Ok()
     }
     for (int i : order) {
         CConfigPage* page = Page(i);
-        if (!page) {
-            continue;
-        }
-        if (!page->m_bChanged) {
+        if (!page || !page->m_bQueried || !page->m_bChanged) {
             continue;
         }
         const QString error = ApplyPage(page);
@@ -403,6 +407,7 @@ void CReceiverCfgDlg::Save()
         }
     }
     const bool anyChanged = std::any_of(m_pages.begin(), m_pages.end(), [](CConfigPage* p) { return p->m_bChanged; });
+    const auto unread = std::find_if(m_pages.begin(), m_pages.end(), [](CConfigPage* p) { return !p->m_bQueried; });
     m_current = remembered;
     m_showAfterQuery = true;
     SetSheetVisible(true);
@@ -410,6 +415,14 @@ void CReceiverCfgDlg::Save()
         EnableApply(page->m_bChanged);  // the queries of the other pages disabled it
     }
 
+    // The setup starts by resetting every parameter: a page left out would replay as the factory's defaults.
+    if (unread != m_pages.end()) {
+        const QString caption = Captions()[int(unread - m_pages.begin())];
+        SetStatusText(QueryFailureText((*unread)->QueryError()));
+        ShowMessage(UnreadText(caption, (*unread)->QueryError()), QStringLiteral("Saving configuration"),
+                    PromptIcon::Error);
+        return;
+    }
     if (anyChanged) {
         ShowMessage(UnappliedText(), QStringLiteral("Saving configuration"), PromptIcon::Error);
         return;

@@ -49,6 +49,8 @@ public:
     static QString WaitText();
     static QString InitQuestion();
     static QString UnappliedText();
+    // Save's refusal while a page could not be read.
+    static QString UnreadText(const QString& caption, const QString& reason);
 
     explicit CReceiverCfgDlg(ConfigSheetContext context, QWidget* parent = nullptr);
     ~CReceiverCfgDlg() override;

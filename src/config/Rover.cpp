@@ -259,6 +259,7 @@ void CRover::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     auto r = [&batch](int i) { return batch.Value(i); };
@@ -310,6 +311,15 @@ void CRover::QuerySettings()
 }
 
 QString CRover::ApplySettings()
+{
+    // The mode is sent first: whatever follows, the other page must show the mode the receiver has now, or its
+    // next apply would send the old one back.
+    const QString error = ApplyRover();
+    RequeryLinkedPage(g_positionPage);
+    return error;
+}
+
+QString CRover::ApplyRover()
 {
     if (QString e = ApplyModeAndSolutions(m_modes, m_solutions,
                                           {"Can't set rover positioning mode", "Can't set Standalone solution mode",
@@ -369,7 +379,6 @@ QString CRover::ApplySettings()
             return QStringLiteral("Can't set Rover CMR GLONASS message type");
         }
     }
-    RequeryLinkedPage(g_positionPage);
     return QString();
 }
 

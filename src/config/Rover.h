@@ -37,6 +37,7 @@ public:
     static QStringList FixLevelValues() { return {"low", "medium", "high"}; }
 
 private:
+    QString ApplyRover();
     void BuildControls();
     void FillSources(const std::array<bool, 12>& ports);
     // Enables the DGPS and RTK controls for the checked mode; a user's click also marks the page changed.

@@ -121,6 +121,7 @@ void CTovel::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     auto r = [&batch](int i) { return batch.Value(i); };

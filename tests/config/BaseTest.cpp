@@ -50,6 +50,7 @@ protected:
 QByteArray PgBody(double latDeg, double lonDeg, double height)
 {
     QByteArray body(30, '\0');
+    body[28] = 1;  // a standalone solution
     const double v[3] = {latDeg / 57.29577951308232, lonDeg / 57.29577951308232, height};
     for (int i = 0; i < 3; ++i) {
         qToLittleEndian(v[i], body.data() + 8 * i);
@@ -61,7 +62,9 @@ QByteArray PgBody(double latDeg, double lonDeg, double height)
 
 TEST_F(BaseTest, ApplyAndScriptSendEveryStepInOrder)
 {
-    Open("full", {{"/par/ref/pos/glo/geo", kGloRef.toLatin1()}});
+    // A long ID of the 32 characters the receiver takes.
+    const QString desc = "{\"BASE\",\"\",\"" + QString(32, QLatin1Char('L')) + "\"}";
+    Open("full", {{"/par/ref/pos/glo/geo", kGloRef.toLatin1()}, {"/par/cmr/base/desc", desc.toLatin1().constData()}});
     EXPECT_TRUE(W<QRadioButton>("oneTime")->isChecked());
     EXPECT_EQ(W<QTabBar>("coordTabs")->count(), 1);
     EXPECT_EQ(Coordinates().join(' '), QStringLiteral("N E 50 05 13.20000 014 25 15.60000 +245.0000"));
@@ -69,20 +72,29 @@ TEST_F(BaseTest, ApplyAndScriptSendEveryStepInOrder)
               QStringLiteral("01111"));
     EXPECT_FALSE(page->m_bChanged);
 
-    // At one time, the GLONASS reference is the one shown, not the receiver's other value.
+    // At one time, a GLONASS reference of the receiver's own is left alone until the user edits the coordinates;
+    // the script keeps it too.
     QString result = "x";
     const QStringList applied = Applied(&result);
     EXPECT_EQ(result, QString());
     EXPECT_EQ(
         applied,
         QStringList({"set,/par/ref/avg/mode,off", "set,/par/ref/pos/gps/geo," + kGpsRef,
-                     "set,/par/ref/pos/glo/geo," + kGpsRef, "set,/par/ref/ant/l2_l1,{0.0000,0.0000,0.0000}",
-                     "set,/par/rtcm/base/stid,0", "set,/par/rtcm/base/svm,12", "set,/par/rtcm/base/health,good",
-                     "set,/par/rtcm/base/meas/ca,on", "set,/par/rtcm/base/meas/p1,off", "set,/par/rtcm/base/meas/p2,on",
+                     "set,/par/ref/ant/l2_l1,{0.0000,0.0000,0.0000}", "set,/par/rtcm/base/stid,0",
+                     "set,/par/rtcm/base/svm,12", "set,/par/rtcm/base/health,good", "set,/par/rtcm/base/meas/ca,on",
+                     "set,/par/rtcm/base/meas/p1,off", "set,/par/rtcm/base/meas/p2,on",
                      "set,/par/rtcm/base/sys,{on,on}", "set,/par/rtcm/base/smooth,off", "set,/par/cmr/base/stid,0",
                      "set,/par/cmr/base/motion,static", "set,/par/cmr/base/pcode,off", "set,/par/cmr/base/meas/p2,on",
-                     "set,/par/cmr/base/glo/type,5", "set,/par/cmr/base/desc,{\"BASE\",\"\",\"\"}"}));
-    EXPECT_EQ(Script(), AsScript(applied));
+                     "set,/par/cmr/base/glo/type,5", "set,/par/cmr/base/desc," + desc}));
+    QStringList withGlonass = applied;
+    withGlonass.insert(2, "set,/par/ref/pos/glo/geo," + kGloRef);
+    EXPECT_EQ(Script(), AsScript(withGlonass));
+    Type(W<QLineEdit>("height"), "+246.0000");
+    const QString edited = QStringLiteral("{W84,N50d05m13.20000s,E014d25m15.60000s,+246.0000}");
+    EXPECT_EQ(Applied().filter("/ref/pos/"),
+              QStringList({"set,/par/ref/pos/gps/geo," + edited, "set,/par/ref/pos/glo/geo," + edited}));
+    EXPECT_EQ(Script().filter("/ref/pos/glo"),
+              QStringList({"%/par/ref/pos/glo/geo%set,/par/ref/pos/glo/geo," + edited}));
 
     // The GLONASS message type spins within 3..7.
     for (int i = 0; i < 3; ++i) {
@@ -241,10 +253,13 @@ TEST(BaseSheetTest, GetFromReceiverUsesTheSheetsLatestPosition)
     auto* page = dynamic_cast<CBase*>(sheet.Page(3));
     ASSERT_NE(page, nullptr);
 
-    g_pgMessage.Clear();
-    page->GetFromReceiver();
-    EXPECT_EQ(sheet.StatusText(), QStringLiteral("No position received from the receiver yet"));
-    EXPECT_FALSE(page->m_bChanged);
+    // Nothing yet, or an epoch without a solution (its coordinates are zeros).
+    for (const QByteArray& body : {QByteArray(), QByteArray(30, '\0')}) {
+        g_pgMessage.Store(body.constData(), int(body.size()));
+        page->GetFromReceiver();
+        EXPECT_EQ(sheet.StatusText(), QStringLiteral("No position received from the receiver yet"));
+        EXPECT_FALSE(page->m_bChanged);
+    }
 
     // Messages before the first fix carry no position: wait for one south of the equator.
     sim.Advance(7000);

@@ -233,19 +233,19 @@ TEST_F(SerialTest, AvailabilityFollowsTheFeatureValues)
                   QStringLiteral("000"));
     }
 
-    // Only port B is applied and written; nothing ever concerns the controller's own port.
-    const QStringList applied = Applied();
-    EXPECT_EQ(applied, QStringList({"%%set,/par/dev/ser/b/rate,115200", "%%set,/par/dev/ser/b/rtscts,off",
-                                    "%%set,/par/dev/ser/b/imode,cmd", "%%dm,/dev/ser/b", "%%"}));
+    // Only port B is written, and a runner talking through it passes its lines by; nothing ever concerns the
+    // controller's own port.
     const QStringList script = Script();
     EXPECT_TRUE(script.filter("/dev/ser/a").isEmpty());
     EXPECT_EQ(
         script,
         QStringList(
-            {"%/par/dev/ser/b/imode%set,/par/dev/ser/b/imode,cmd", "%/par/dev/ser/b/echo%set,/par/dev/ser/b/echo,off",
+            {"%Current port%print,/cur/term", "@goto Skip_/dev/ser/b_@0",
+             "%/par/dev/ser/b/imode%set,/par/dev/ser/b/imode,cmd", "%/par/dev/ser/b/echo%set,/par/dev/ser/b/echo,off",
              "%/par/dev/ser/b/eoff%set,/par/dev/ser/b/eoff,off", "%/par/dev/ser/b/ewrap%set,/par/dev/ser/b/ewrap,off",
              "%/par/dev/ser/b/stops%set,/par/dev/ser/b/stops,1", "%/par/dev/ser/b/rate%set,/par/dev/ser/b/rate,115200",
-             "%/par/dev/ser/b/rtscts%set,/par/dev/ser/b/rtscts,{off}", "%dm,/dev/ser/b%dm,/dev/ser/b"}));
+             "%/par/dev/ser/b/rtscts%set,/par/dev/ser/b/rtscts,{off}", "%dm,/dev/ser/b%dm,/dev/ser/b",
+             "@:Skip_/dev/ser/b_/dev/ser/b"}));
 
     // A receiver that does not report port D's feature value.
     Open("arven");
@@ -259,6 +259,38 @@ TEST_F(SerialTest, AvailabilityFollowsTheFeatureValues)
     EXPECT_FALSE(W("serBBaud")->isEnabled());
 }
 
+TEST_F(SerialTest, OnlyWhatTheUserChangedIsSent)
+{
+    Open();
+    // Port C outputs its own RTCM 3 list, which the page shows as the preset with the same messages.
+    sim->Send("%%em,/dev/ser/c,rtcm3{/1003:{1.00,0.50},/1006:5,/1008:30}");
+    page->QuerySettings();
+    EXPECT_EQ(W<QComboBox>("serCOutput")->currentText(), QStringLiteral("RTK RTCM3 GD min"));
+    const QStringList before = sim->Sim().EnabledMessages("/dev/ser/c");
+    EXPECT_TRUE(Applied().isEmpty());
+
+    Choose(W<QComboBox>("serBBaud"), "57600");
+    W<QCheckBox>("serDRtscts")->click();
+    EXPECT_EQ(Applied(), QStringList({"%%set,/par/dev/ser/b/rate,57600", "%%set,/par/dev/ser/d/rtscts,on"}));
+    EXPECT_EQ(sim->Sim().EnabledMessages("/dev/ser/c"), before);
+    EXPECT_TRUE(Applied().isEmpty());  // what was sent is the receiver's now
+
+    // The same for the TCP and CAN ports, whose input goes to commands only when the input itself is set.
+    CTCP tcp;
+    CCAN can;
+    tcp.QuerySettings();
+    can.QuerySettings();
+    Choose(tcp.findChild<QComboBox*>("tcpBInput"), "RTCM 3.x");
+    Type(can.findChild<QLineEdit*>("canAInFirst"), "300");
+    sim->ClearSentStatements();
+    EXPECT_EQ(tcp.ApplySettings(), QString());
+    EXPECT_EQ(can.ApplySettings(), QString());
+    EXPECT_EQ(sim->SentStatements(), QStringList({"%%set,/par/dev/tcp/b/imode,cmd", "%%set,/par/dev/tcp/b/imode,rtcm3",
+                                                  "%%set,/par/dev/can/a/sid/in/first,300"}));
+}
+
+// The output step checks the period first, copies the antenna reference point for RTCM 3, and gives the port its
+// messages back when the receiver refuses the new ones.
 TEST_F(SerialTest, OutputPresetStepSendsTheExactSequence)
 {
     Open();
@@ -269,12 +301,10 @@ TEST_F(SerialTest, OutputPresetStepSendsTheExactSequence)
     EXPECT_TRUE(page->m_bChanged);
     const QString ref = sim->Sim().Param("/par/ref/pos/gps/geo");
     const QStringList applied = Applied();
-    const int at = int(applied.indexOf("print,/par/ref/pos/gps/geo"));
-    ASSERT_GE(at, 0) << applied.join('\n').toStdString();
-    EXPECT_EQ(applied.mid(at, 6),
-              QStringList({"print,/par/ref/pos/gps/geo", "print,/par/ref/pos/glo/geo",
-                           "%%set,/par/ref/arp/gps/geo," + ref, "%%set,/par/ref/arp/glo/geo," + ref, "%%dm,/dev/ser/b",
-                           "%%em,/dev/ser/b,rtcm3{/1004:1.00,/1006:10,/1008:10}"}));
+    EXPECT_EQ(applied, QStringList({"print,/par/raw/curmsint", "print,/par/pos/curmsint", "print,/par/ref/pos/gps/geo",
+                                    "print,/par/ref/pos/glo/geo", "%%set,/par/ref/arp/gps/geo," + ref,
+                                    "%%set,/par/ref/arp/glo/geo," + ref, "print,/par/out/dev/ser/b:on",
+                                    "%%dm,/dev/ser/b", "%%em,/dev/ser/b,rtcm3{/1004:1.00,/1006:10,/1008:10}"}));
     EXPECT_EQ(sim->Sim().Param("/par/ref/arp/gps/geo"), ref);
 
     // The receiver lists them in the order given and the page recognises them; the script re-enables them.
@@ -294,12 +324,50 @@ TEST_F(SerialTest, OutputPresetStepSendsTheExactSequence)
     EXPECT_TRUE(Applied().filter("/dev/ser/c,").isEmpty());
     EXPECT_EQ(sim->Sim().EnabledMessages("/dev/ser/c").size(), 2);
 
-    // A period that is no number.
+    // "User Defined" has no period to send.
+    Choose(W<QComboBox>("serCOutput"), "User Defined");
+    EXPECT_EQ(Enabled({W("serCPeriod")}), QStringLiteral("0"));
+
+    // A period that is no number, or one the update rates do not allow: nothing at all is sent.
+    const QStringList messages = sim->Sim().EnabledMessages("/dev/ser/b");
     Choose(W<QComboBox>("serDOutput"), "RTK KVS max");
-    Type(W<QLineEdit>("serDPeriod"), "fast");
+    Choose(W<QComboBox>("serBOutput"), "DGPS RTCM {1,31,3}");
     QString result;
-    Applied(&result);
-    EXPECT_EQ(result, QStringLiteral("Invalid messages output period for /dev/ser/d"));
+    for (const char* period : {"fast", "0"}) {
+        Type(W<QLineEdit>("serBPeriod"), period);
+        if (*period == '0') {
+            prompts.ExpectMessage("Output Period", OutputPeriodWarningText(), PromptButtons::Ok, PromptButton::Ok);
+        }
+        EXPECT_TRUE(Applied(&result).filter(QRegularExpression("^%%")).isEmpty()) << period;
+        EXPECT_EQ(result, QStringLiteral("Invalid messages output period for /dev/ser/b"));
+    }
+    prompts.Verify();
+    Type(W<QLineEdit>("serBPeriod"), "1.00");
+    Choose(W<QComboBox>("serDOutput"), "None");
+
+    // The receiver refuses the new output (a period beyond a day): the port gets its messages back.
+    Type(W<QLineEdit>("serBPeriod"), "90000");
+    EXPECT_EQ(
+        Applied(&result).filter("/dev/ser/b"),
+        QStringList({"print,/par/out/dev/ser/b:on", "%%dm,/dev/ser/b", "%%em,/dev/ser/b,rtcm{/1:90000,/31:90000,/3:10}",
+                     "%%em,/dev/ser/b,rtcm3/1004:{1.00,0.00,-1,0}", "%%em,/dev/ser/b,rtcm3/1006:{10.00,0.00,-1,0}",
+                     "%%em,/dev/ser/b,rtcm3/1008:{10.00,0.00,-1,0}"}));
+    EXPECT_EQ(result, QStringLiteral("Can't set output mode for /dev/ser/b"));
+    EXPECT_EQ(sim->Sim().EnabledMessages("/dev/ser/b"), messages);
+    // Or refuses to stop the port's messages.
+    Type(W<QLineEdit>("serBPeriod"), "2");
+    sim->Sim().RefuseParam("/dev/ser/b");
+    EXPECT_EQ(Applied(&result).filter("/dev/ser/b").last(), QStringLiteral("%%dm,/dev/ser/b"));
+    EXPECT_EQ(result, QStringLiteral("Can't set output mode for /dev/ser/b"));
+    EXPECT_EQ(sim->Sim().EnabledMessages("/dev/ser/b"), messages);
+    sim->Sim().RefuseParam("/dev/ser/b", false);
+
+    // A refused antenna reference point: the RTCM 3 output is not started, the old one goes on.
+    Choose(W<QComboBox>("serBOutput"), "RTK RTCM3 GD min");
+    sim->Sim().RefuseParam("/par/ref/arp/glo/geo");
+    EXPECT_TRUE(Applied(&result).filter("/dev/ser/b").isEmpty());
+    EXPECT_EQ(result, QStringLiteral("Can't set the antenna reference point for /dev/ser/b"));
+    EXPECT_EQ(sim->Sim().EnabledMessages("/dev/ser/b"), messages);
 }
 
 TEST(PortPagesTest, UsbAndTcpLeaveTheControllersPortAlone)
@@ -342,17 +410,15 @@ TEST_F(CanTest, ImodeStepAndIdentifiersOnlyForEnabledControls)
     Open();
     EXPECT_EQ(W<QComboBox>("canARate")->currentText(), QStringLiteral("250"));
     EXPECT_EQ(W<QLineEdit>("canBOutFirst")->text(), QStringLiteral("1024"));
+    Choose(W<QComboBox>("canAInput"), "RTCM 3.x");
     Type(W<QLineEdit>("canAInFirst"), "300");
-    W("canBInput")->setEnabled(false);    // as after a query without its input mode
-    W("canBInCount")->setEnabled(false);  // and without this identifier
-    const QStringList applied = Applied();
-    EXPECT_EQ(applied.mid(0, 8),
-              QStringList({"%%set,/par/dev/can/a/imode,cmd", "%%set,/par/dev/can/a/imode,none",
-                           "%%set,/par/dev/can/a/rate,250", "%%set,/par/dev/can/a/sid/in/first,300",
-                           "%%set,/par/dev/can/a/sid/in/cnt,16", "%%set,/par/dev/can/a/sid/out/first,512",
-                           "%%set,/par/dev/can/a/sid/out/cnt,16", "%%dm,/dev/can/a"}));
-    EXPECT_TRUE(applied.filter("/dev/can/b/imode").isEmpty());
-    EXPECT_TRUE(applied.filter("/dev/can/b/sid/in/cnt").isEmpty());
+    EXPECT_EQ(Applied(), QStringList({"%%set,/par/dev/can/a/imode,cmd", "%%set,/par/dev/can/a/imode,rtcm3",
+                                      "%%set,/par/dev/can/a/sid/in/first,300"}));
+    // A port without a reported input mode is never sent: its rate and identifiers are not to be edited.
+    sim->Sim().HideParam("/par/dev/can/b/imode");
+    page->QuerySettings();
+    EXPECT_EQ(Enabled({W("canBInput"), W("canBRate"), W("canBInFirst"), W("canBOutCount"), W("canARate")}),
+              QStringLiteral("00001"));
     const QStringList script = Script();
     EXPECT_TRUE(script.filter(QRegularExpression("%(dm|em),")).isEmpty());
     EXPECT_TRUE(script.contains("%/par/dev/can/a/sid/in/first%set,/par/dev/can/a/sid/in/first,300"));
@@ -375,6 +441,7 @@ TEST_F(EthernetTest, ChecksBeforeSending)
         {"ethTcpPort", "65536", "Invalid TCP Port"},
         {"ethFtpTimeout", "0", "Invalid timeout"},
         {"ethPassword", QString(16, 'p'), "Invalid Ethernet password"},
+        {"ethPassword", "50%", "Invalid Ethernet password"},
         {"ethPassword", QString(15, 'p'), ""},
     };
     for (const auto& c : cases) {
@@ -407,17 +474,46 @@ TEST_F(WifiTest, KeysDecideOneByOneAndTheProfileEntryFollowsTheMode)
     EXPECT_EQ(CProfile::Instance()->ReadString("LServer", "WIFI", "x"), QStringLiteral("WIFI:192.168.4.1:8002:sim,"));
     CProfile::Release();
 
-    // Checks only where the receiver reported a value; a refused address is reported.
+    // Checks only where the receiver reported a value, before anything is sent; a refused address is reported.
     W("wifiGateway")->setEnabled(false);
     Type(W<QLineEdit>("wifiGateway"), "nonsense");
-    Type(W<QLineEdit>("wifiMask"), "255.255.0");
+    const struct
+    {
+        const char* edit;
+        QString text;
+        const char* result;
+    } invalid[] = {{"wifiMask", "255.255.0", "Invalid MASK"},
+                   {"wifiKey3", QString(27, 'A'), "Invalid Key3"},
+                   {"wifiKey3", "0123456789x", "Invalid Key3"}};
     QString result;
-    Applied(&result);
-    EXPECT_EQ(result, QStringLiteral("Invalid MASK"));
-    Type(W<QLineEdit>("wifiMask"), "255.255.0.0");
+    for (const auto& c : invalid) {
+        page->QuerySettings();
+        Type(W<QLineEdit>(c.edit), c.text);
+        EXPECT_TRUE(Applied(&result).isEmpty()) << c.edit;
+        EXPECT_EQ(result, QLatin1String(c.result));
+    }
+    page->QuerySettings();
+    Type(W<QLineEdit>("wifiKey3"), QString(26, 'a'));
+    Type(W<QLineEdit>("wifiAccessPoint"), "A:1b:2:3C:4:d");  // one digit is a field too, sent with two
+    EXPECT_EQ(Applied(&result).filter("/ap/"),
+              QStringList({"%%set,/par/net/wlan/ap/id,\"0A:1b:02:3C:04:0d\"",
+                           "%%set,/par/net/wlan/ap/key3,\"" + QString(26, 'a') + "\""}));
+    EXPECT_EQ(result, QString());
     sim->Sim().RefuseParam("/par/net/wlan/ip/addr");
     Applied(&result);
     EXPECT_EQ(result, QStringLiteral("Cannot set IP address"));
+
+    // A refused mode is reported and the controller keeps no entry for a Wi-Fi that is not on.
+    CProfile::Instance()->WriteString("LServer", "WIFI", "");
+    CProfile::Release();
+    sim->Sim().SetParamValue("/par/net/wlan/mode", "off");
+    page->QuerySettings();
+    sim->Sim().RefuseParam("/par/net/wlan/mode");
+    W<QCheckBox>("wifiOn")->click();
+    Applied(&result);
+    EXPECT_EQ(result, QStringLiteral("Cannot set Wi-Fi mode"));
+    EXPECT_EQ(CProfile::Instance()->ReadString("LServer", "WIFI", "x"), QString());
+    CProfile::Release();
 }
 
 TEST_F(GsmTest, ModemByModelAndNoDefaultPinSent)
@@ -471,8 +567,8 @@ TEST_F(BltTest, ApplyRestartsTheReceiverAndReportsWhatFails)
         QString result;
         const QStringList applied = Applied(&result);
         EXPECT_EQ(result, QLatin1String(c.result)) << c.rebootMs;
-        EXPECT_EQ(applied.mid(0, 3),
-                  QStringList({"%%set,/par/blt/name,Rover, north", "%%set,/par/blt/pin,0000", "%%set,reset,yes"}));
+        EXPECT_EQ(applied.mid(0, 3), QStringList({"%%set,/par/blt/name,\"Rover, north\"", "%%set,/par/blt/pin,\"0000\"",
+                                                  "%%set,reset,yes"}));
         EXPECT_EQ(sheet.reopened, c.reopened);
         EXPECT_TRUE(sheet.shown);
         EXPECT_EQ(waiter.waits, c.refuse ? 0 : c.reopened ? 4 : CBLT::kReopenAttempts);

@@ -165,6 +165,19 @@ TEST(RoverSheetTest, PositioningAndRoverRereadEachOther)
     EXPECT_TRUE(Child<QRadioButton>(position, "modePd")->isChecked());
     EXPECT_FALSE(position->m_bChanged);
 
+    // A Rover apply that fails after its mode went out: Positioning shows the mode the receiver has now, so that
+    // its next apply does not send the old one back.
+    sheet.SelectPage(4);
+    Child<QRadioButton>(rover, "modeSp")->click();
+    sim.Sim().RefuseParam("/par/pos/mode/sp");
+    sheet.Apply();
+    EXPECT_EQ(sheet.StatusText(), QStringLiteral("Can't set Standalone solution mode"));
+    EXPECT_EQ(sim.Sim().Param("/par/pos/mode/cur"), QStringLiteral("sp"));
+    EXPECT_TRUE(Child<QRadioButton>(position, "modeSp")->isChecked());
+    sim.Sim().RefuseParam("/par/pos/mode/sp", false);
+    sheet.Apply();
+    ASSERT_EQ(sheet.StatusText(), QString());
+
     QTemporaryDir dir;
     prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath("setup.kvc"));
     sheet.Save();

@@ -3,6 +3,7 @@
 #include "ConfigTestSupport.h"
 
 #include "config/ConfigPage.h"
+#include "config/DatumParam.h"
 #include "config/Position.h"
 #include "config/ReceiverCfgDlg.h"
 #include "config/ScriptWriter.h"
@@ -11,11 +12,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QWheelEvent>
@@ -165,6 +169,7 @@ TEST_F(SheetTest, OkStopsAtTheFirstFailingPage)
     sheet->SelectPage(2);
     Type(Child<QLineEdit>(Position(), "elevationMask"), QStringLiteral("abc"));
     probes[0]->Edit();
+    sheet->SelectPage(5);
     probes[5]->Edit();
     sheet->SelectPage(6);
     sim->TakeCommands();
@@ -374,4 +379,71 @@ TEST_F(SheetTest, PagesFitTheHandheldScreenInOneScrollAreaThatTheCombosDoNotStea
         EXPECT_EQ(datum->currentIndex(), 1);
     }
     sheet->hide();
+}
+
+// A page whose query gets no answer: every control disabled, the reason in the status line, never applied, read
+// again when shown; Save refuses, since the setup would replay such a page as the factory's defaults.
+TEST_F(SheetTest, APageThatCannotBeReadIsDisabledNotAppliedAndNotSaved)
+{
+    ConfigSheetContext context;
+    context.connection = &sim->Connection();
+    context.receiverName = sim->Name();
+    context.workingFolder = dir.path();
+    sheet = std::make_unique<CReceiverCfgDlg>(context);
+    ASSERT_TRUE(sheet->Open());
+    sim->Connection().SetTimeout(2);
+    const QString silent = QueryFailureText(QStringLiteral("No reply from the receiver"));
+    const auto controls = [](QWidget* page) {
+        QList<QWidget*> out;
+        for (QWidget* w : page->findChildren<QWidget*>()) {
+            if ((qobject_cast<QAbstractButton*>(w) && !qobject_cast<QTabBar*>(w->parentWidget())) ||
+                qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w)) {
+                out << w;
+            }
+        }
+        return out;
+    };
+    for (int i = 1; i < CReceiverCfgDlg::kPageCount; ++i) {
+        sim->Sim().WithholdReplies(true);
+        sheet->SelectPage(i);
+        sim->Sim().WithholdReplies(false);
+        CConfigPage* page = sheet->Page(i);
+        EXPECT_EQ(sheet->StatusText(), silent) << i;
+        EXPECT_FALSE(page->m_bQueried) << i;
+        for (QWidget* w : controls(page)) {
+            EXPECT_FALSE(w->isEnabled()) << i << " " << w->objectName().toStdString();
+            if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                button->click();
+            }
+        }
+        sim->TakeCommands();
+        sheet->Apply();
+        EXPECT_FALSE(page->m_bChanged) << i;
+        EXPECT_TRUE(sim->TakeCommands().isEmpty()) << i;
+    }
+
+    sim->Sim().WithholdReplies(true);
+    prompts.ExpectMessage(
+        QStringLiteral("Saving configuration"),
+        CReceiverCfgDlg::UnreadText(QStringLiteral("Tovel"), QStringLiteral("No reply from the receiver")),
+        PromptButtons::Ok, PromptButton::Ok);
+    sheet->Save();
+    prompts.Verify();
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    // The datum dialog shows why, and has nothing it could send.
+    CDatumParam datum(QStringLiteral("P90"));
+    EXPECT_EQ(Child<QLabel>(&datum, "datumStatus")->text(), silent);
+    EXPECT_FALSE(Child<QLineEdit>(&datum, "dX")->isEnabled());
+    sim->Sim().WithholdReplies(false);
+    sim->TakeCommands();
+    datum.Ok();
+    EXPECT_TRUE(sim->TakeCommands().isEmpty());
+
+    // Once the receiver answers, Refresh reads the page and its controls come back.
+    sheet->SelectPage(4);
+    sheet->Refresh();
+    EXPECT_TRUE(sheet->Page(4)->m_bQueried);
+    EXPECT_EQ(sheet->StatusText(), QString());
+    EXPECT_TRUE(Child<QAbstractButton>(sheet->Page(4), "modeSp")->isEnabled());
 }

@@ -69,6 +69,7 @@ void CBLT::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(QStringLiteral("@scr stoperrors off\nprint,/par/blt/name\nprint,/par/blt/pin\n@end\n"))) {
+        QueryFailed(batch.FailureText());
         return;
     }
     LoadQuoted(batch.Value(0), m_name);
@@ -77,10 +78,11 @@ void CBLT::QuerySettings()
 
 QString CBLT::ApplySettings()
 {
-    if (!SetEditParam(QStringLiteral("/par/blt/name"), m_name, false)) {
+    // In double quotes, as the setup script writes them: a name may hold blanks and commas.
+    if (!SetEditParam(QStringLiteral("/par/blt/name"), m_name, true)) {
         return QStringLiteral("Cannot set BLT name");
     }
-    if (!SetEditParam(QStringLiteral("/par/blt/pin"), m_pin, false)) {
+    if (!SetEditParam(QStringLiteral("/par/blt/pin"), m_pin, true)) {
         return QStringLiteral("Cannot set BLT pin");
     }
     if (g_configSheet) {
@@ -124,10 +126,6 @@ QString CBLT::RestartReceiver()
 void CBLT::WriteScript()
 {
     // Quoted as the receiver prints them, so that the names keep their blanks and commas.
-    if (m_name->isEnabled()) {
-        WriteSetLine(QStringLiteral("/par/blt/name"), QLatin1Char('"') + m_name->text() + QLatin1Char('"'));
-    }
-    if (m_pin->isEnabled()) {
-        WriteSetLine(QStringLiteral("/par/blt/pin"), QLatin1Char('"') + m_pin->text() + QLatin1Char('"'));
-    }
+    WriteEditParam(QStringLiteral("/par/blt/name"), m_name, true);
+    WriteEditParam(QStringLiteral("/par/blt/pin"), m_pin, true);
 }

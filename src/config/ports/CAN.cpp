@@ -73,50 +73,62 @@ void CCAN::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     for (int i = 0; i < kPorts; ++i) {
         CPortGroup* group = m_groups[size_t(i)];
-        group->Reset(batch.Value(1 + i) != nullptr);
+        const bool available = batch.Value(1 + i) != nullptr;
+        group->Reset(available);
         group->Load(batch.Value(1 + i), batch.Value(5 + i));
         group->ApplyPeriodRule();
+        // The rate and identifiers of a port without a reported input mode are never sent: not to be edited.
         const int base = 7 + 5 * i;
-        LoadComboText(batch.Value(base), m_rates[size_t(i)]);
+        QComboBox* rate = m_rates[size_t(i)];
+        LoadComboText(available ? batch.Value(base) : nullptr, rate);
+        const auto& ids = m_ids[size_t(i)];
         for (int f = 0; f < kIdFields; ++f) {
-            LoadEditPlain(batch.Value(base + 1 + f), m_ids[size_t(i)][size_t(f)], true);
+            LoadEditPlain(batch.Value(base + 1 + f), ids[size_t(f)], true);
+            ids[size_t(f)]->setEnabled(available && batch.Value(base + 1 + f));
         }
+        group->RememberLoaded({rate, ids[0], ids[1], ids[2], ids[3]});
     }
 }
 
 QString CCAN::ApplySettings()
 {
+    if (QString e = CheckOutputs(m_groups); !e.isEmpty()) {
+        return e;
+    }
     for (int i = 0; i < kPorts; ++i) {
         CPortGroup* group = m_groups[size_t(i)];
         if (!group->IsAvailable()) {
             continue;
         }
         const QString& port = group->Port();
-        if (QString e = group->SwitchToCommandInput(); !e.isEmpty()) {
+        if (QString e = group->ApplyInput(true); !e.isEmpty()) {
             return e;
         }
-        if (!group->ApplyInput()) {
-            return PortError("Can't set input mode for ", port);
-        }
-        QString period;
-        if (!group->CheckPeriod(&period)) {
-            return PortError("Invalid messages output period for ", port);
-        }
-        if (!SetComboParam(group->Param("/rate"), kCanRates, m_rates[size_t(i)], kCanRates)) {
-            return PortError("Can't set baud rate for ", port);
+        QComboBox* rate = m_rates[size_t(i)];
+        if (group->IsChanged(rate)) {
+            if (!SetComboParam(group->Param("/rate"), kCanRates, rate, kCanRates)) {
+                return PortError("Can't set baud rate for ", port);
+            }
+            group->Accept({rate});
         }
         // An identifier the receiver did not report is not sent (an empty value would be refused).
         for (int f = 0; f < kIdFields; ++f) {
-            if (!SetEditParam(group->Param(kIdSuffixes[f]), m_ids[size_t(i)][size_t(f)], false)) {
+            QLineEdit* id = m_ids[size_t(i)][size_t(f)];
+            if (!group->IsChanged(id)) {
+                continue;
+            }
+            if (!SetEditParam(group->Param(kIdSuffixes[f]), id, false)) {
                 return PortError(kIdErrors[f], port);
             }
+            group->Accept({id});
         }
-        if (!group->ApplyOutput(period)) {
-            return PortError("Can't set output mode for ", port);
+        if (QString e = group->ApplyOutput(); !e.isEmpty()) {
+            return e;
         }
     }
     return QString();

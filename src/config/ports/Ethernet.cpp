@@ -61,7 +61,8 @@ bool Passes(Check check, const QString& text)
         case Check::Timeout:
             return IsIntegerText(text) && text.trimmed().toInt() >= 1;
         case Check::Password:
-            return text.size() <= kMaxPassword;
+            // Sent in double quotes, and it has to pass as a value at all.
+            return text.size() <= kMaxPassword && !text.contains(QLatin1Char('"')) && IsSafeParamValue(text);
     }
     return false;
 }
@@ -119,9 +120,11 @@ CEthernet::CEthernet(QWidget* parent) : CConfigPage(parent)
 void CEthernet::QuerySettings()
 {
     CParamBatch batch;
-    if (!batch.Run(kQuery) || !batch.Value(0)) {
+    if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
+    // A receiver that does not report the feature has no Ethernet the page could set.
     long long feature = 0;
     m_hasEthernet = ScanInt(batch.Value(0), &feature) && feature > 0;
     for (int e = 0; e < kEdits; ++e) {

@@ -58,6 +58,7 @@ void CGSM::QuerySettings()
     CParamBatch batch;
     if (!batch.Run(QStringLiteral("@scr stoperrors off\nprint,") + m_modePath + QStringLiteral("\nprint,") + m_pinPath +
                    QStringLiteral("\n@end\n"))) {
+        QueryFailed(batch.FailureText());
         return;
     }
     LoadComboValue(batch.Value(0), kModes, m_mode, kModes, nullptr);

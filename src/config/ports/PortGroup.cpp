@@ -5,6 +5,7 @@
 #include "config/ports/PortTables.h"
 #include "link/ReceiverHolder.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -104,7 +105,8 @@ void CPortGroup::ApplyPeriodRule()
 
 void CPortGroup::OnOutputChosen()
 {
-    if (m_output->currentText() == kPresetNone) {
+    // "User Defined" sends nothing: a period for it would be one the receiver never gets.
+    if (m_output->currentText() == kPresetNone || m_output->currentText() == kPresetUserDefined) {
         m_period->clear();
         m_period->setEnabled(false);
     } else {
@@ -112,44 +114,6 @@ void CPortGroup::OnOutputChosen()
         m_period->setEnabled(true);
     }
     emit Changed();
-}
-
-bool CPortGroup::ApplyInput()
-{
-    return SetComboParam(Param("/imode"), kInputModeValues, m_input, kInputModeLabels);
-}
-
-bool CPortGroup::CheckPeriod(QString* period)
-{
-    period->clear();
-    if (!m_period->isEnabled()) {
-        return true;
-    }
-    if (!IsNumberText(m_period->text())) {
-        m_period->setFocus(Qt::OtherFocusReason);
-        return false;
-    }
-    // Only its check and its warning: an unsupported period is still sent.
-    SetOutputPeriodParam(QString(), m_period);
-    *period = m_period->text().trimmed();
-    return true;
-}
-
-bool CPortGroup::ApplyOutput(const QString& period)
-{
-    const int index = m_output->currentIndex();
-    // No list to show, or one the presets do not describe: the port's messages stay as they are.
-    if (!m_output->isEnabled() || index < 0 || m_output->currentText() == kPresetUserDefined) {
-        return true;
-    }
-    const QString command = OutputPresetCommand(index, m_port, period);
-    CopyReferenceToArp(command);
-    CReceiverHolder& holder = CReceiverHolder::Shared();
-    if (!holder.Send(QStringLiteral("%%dm,") + m_port) || !holder.Send(command)) {
-        m_output->setFocus(Qt::OtherFocusReason);
-        return false;
-    }
-    return true;
 }
 
 void CPortGroup::WriteInput() const
@@ -169,33 +133,131 @@ void CPortGroup::WriteMessages() const
     WritePortMessages(m_port);
 }
 
+namespace {
+
+// What a control shows, as far as an apply would send it.
+QString ControlState(const QWidget* control)
+{
+    QString state = control->isEnabled() ? QStringLiteral("1") : QStringLiteral("0");
+    if (const auto* edit = qobject_cast<const QLineEdit*>(control)) {
+        return state + edit->text();
+    }
+    if (const auto* combo = qobject_cast<const QComboBox*>(control)) {
+        return state + QString::number(combo->currentIndex()) + QLatin1Char(':') + combo->currentText();
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(control)) {
+        return state + (button->isChecked() ? QLatin1Char('1') : QLatin1Char('0'));
+    }
+    return state;
+}
+
+}  // namespace
+
+void CPortGroup::RememberLoaded(std::initializer_list<QWidget*> extras)
+{
+    m_loaded.clear();
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_input), static_cast<QWidget*>(m_output), static_cast<QWidget*>(m_period)}) {
+        m_loaded[w] = ControlState(w);
+    }
+    for (QWidget* w : extras) {
+        m_loaded[w] = ControlState(w);
+    }
+}
+
+bool CPortGroup::IsChanged(const QWidget* control) const
+{
+    const auto it = m_loaded.find(control);
+    return it == m_loaded.end() || it->second != ControlState(control);
+}
+
+void CPortGroup::Accept(std::initializer_list<QWidget*> controls)
+{
+    for (QWidget* w : controls) {
+        m_loaded[w] = ControlState(w);
+    }
+}
+
 bool CPortGroup::IsConfigurable() const
 {
     return m_available && !IsControllerPort(m_port);
 }
 
-QString CPortGroup::SwitchToCommandInput()
+QString CPortGroup::CheckOutput()
 {
-    if (m_input->isEnabled() &&
-        !CReceiverHolder::Shared().Send(QStringLiteral("%%set,/par") + m_port + QStringLiteral("/imode,cmd"))) {
-        return PortError("Can't change imode to port : ", m_port);
+    if (!IsChanged(m_output) && !IsChanged(m_period)) {
+        return QString();
+    }
+    if (m_period->isEnabled() && !SetOutputPeriodParam(QString(), m_period)) {
+        m_period->setFocus(Qt::OtherFocusReason);
+        return PortError("Invalid messages output period for ", m_port);
     }
     return QString();
 }
 
-QString CPortGroup::ApplyInputAndOutput()
+QString CPortGroup::ApplyInput(bool switchFirst)
 {
-    if (!ApplyInput()) {
+    if (!IsChanged(m_input)) {
+        return QString();
+    }
+    CReceiverHolder& holder = CReceiverHolder::Shared();
+    if (switchFirst && m_input->isEnabled() &&
+        !holder.Send(QStringLiteral("%%set,") + Param("/imode") + QStringLiteral(",cmd"))) {
+        return PortError("Can't change imode to port : ", m_port);
+    }
+    if (!SetComboParam(Param("/imode"), kInputModeValues, m_input, kInputModeLabels)) {
         return PortError("Can't set input mode for ", m_port);
     }
-    QString period;
-    if (!CheckPeriod(&period)) {
-        return PortError("Invalid messages output period for ", m_port);
+    Accept({m_input});
+    return QString();
+}
+
+QString CPortGroup::ApplyOutput()
+{
+    if (!IsChanged(m_output) && !IsChanged(m_period)) {
+        return QString();
     }
-    if (!ApplyOutput(period)) {
+    const int index = m_output->currentIndex();
+    // No list to show, or one the presets do not describe: the port's messages stay as they are.
+    if (!m_output->isEnabled() || index < 0 || m_output->currentText() == kPresetUserDefined) {
+        return QString();
+    }
+    const QString period = m_period->isEnabled() ? m_period->text().trimmed() : QString();
+    const QString command = OutputPresetCommand(index, m_port, period);
+    if (!CopyReferenceToArp(command)) {
+        m_output->setFocus(Qt::OtherFocusReason);
+        return PortError("Can't set the antenna reference point for ", m_port);
+    }
+    // The messages the port has now, to give back if the receiver refuses the new ones.
+    std::vector<PortMessage> previous;
+    if (!ReadPortMessages(m_port, &previous)) {
+        m_output->setFocus(Qt::OtherFocusReason);
+        return PortError("Can't read the output messages of ", m_port);
+    }
+    CReceiverHolder& holder = CReceiverHolder::Shared();
+    if (!holder.Send(QStringLiteral("%%dm,") + m_port)) {
+        m_output->setFocus(Qt::OtherFocusReason);
         return PortError("Can't set output mode for ", m_port);
     }
+    if (!holder.Send(command)) {
+        m_output->setFocus(Qt::OtherFocusReason);
+        for (const PortMessage& message : previous) {
+            if (!holder.Send(QStringLiteral("%%em,") + m_port + QLatin1Char(',') + PortMessageItem(message))) {
+                return PortError("Can't set output mode nor give back the previous messages of ", m_port);
+            }
+        }
+        return PortError("Can't set output mode for ", m_port);
+    }
+    Accept({m_output, m_period});
     return QString();
+}
+
+QString CPortGroup::ApplyInputAndOutput(bool switchFirst)
+{
+    if (QString e = ApplyInput(switchFirst); !e.isEmpty()) {
+        return e;
+    }
+    return ApplyOutput();
 }
 
 QString PortError(const char* text, const QString& port)

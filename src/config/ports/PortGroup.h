@@ -3,6 +3,9 @@
 #include <QGroupBox>
 #include <QString>
 
+#include <initializer_list>
+#include <map>
+
 class QComboBox;
 class QGridLayout;
 class QLabel;
@@ -40,18 +43,27 @@ public:
     // The period edit is usable exactly for an output preset that has a period.
     void ApplyPeriodRule();
 
-    // Apply steps; each returns false after giving the control concerned the focus.
-    bool ApplyInput();
-    // The period text to send (empty when the edit is disabled); false when the enabled edit holds no number.
-    bool CheckPeriod(QString* period);
-    bool ApplyOutput(const QString& period);
+    // After the page's query: the values the controls show (these and the page's `extras`) are the receiver's.
+    // An apply sends a setting only when its control shows something else, and what it sent becomes the
+    // receiver's value (Accept).
+    void RememberLoaded(std::initializer_list<QWidget*> extras = {});
+    bool IsChanged(const QWidget* control) const;
+    void Accept(std::initializer_list<QWidget*> controls);
+
     // Available and not the controller's own port: a port its page sends and writes.
     bool IsConfigurable() const;
-    // Switches the port's input to commands first, so that it still answers while it is being set; only when its
-    // input mode is to be set at all. The page's error text, empty on success.
-    QString SwitchToCommandInput();
-    // The input mode, then the output preset with its period. The page's error text, empty on success.
-    QString ApplyInputAndOutput();
+    // Checks a changed output before anything is sent: its period must be a number the receiver's update rates
+    // allow (an unsupported one is also shown in the "Output Period" box). The page's error text, empty when the
+    // output may be sent.
+    QString CheckOutput();
+    // The changed input mode; with `switchFirst` the port's input goes to commands first, so that it still
+    // answers while it is being set. The page's error text, empty on success.
+    QString ApplyInput(bool switchFirst);
+    // The changed output: the antenna reference point for RTCM 3, then the port's messages are stopped and the
+    // preset is started; a refused preset gives the port its previous messages back. Only after CheckOutput.
+    QString ApplyOutput();
+    // ApplyInput, then ApplyOutput.
+    QString ApplyInputAndOutput(bool switchFirst);
 
     // Script lines: the input mode, the current values of `suffixes` ("/echo", ...), and the port's messages.
     void WriteInput() const;
@@ -74,10 +86,25 @@ private:
     QLineEdit* m_period = nullptr;
     bool m_available = false;
     bool m_protected = false;
+    std::map<const QWidget*, QString> m_loaded;
 };
 
 // A page's text for a failed step: the message followed by the port path.
 QString PortError(const char* text, const QString& port);
+
+// CheckOutput of every port of a page that it sends, before the page sends anything.
+template <typename Groups>
+QString CheckOutputs(const Groups& groups)
+{
+    for (CPortGroup* group : groups) {
+        if (group->IsAvailable() && !group->IsProtected()) {
+            if (QString e = group->CheckOutput(); !e.isEmpty()) {
+                return e;
+            }
+        }
+    }
+    return QString();
+}
 
 // The column of a port page, inside a scroll area that fills the page.
 class QVBoxLayout;

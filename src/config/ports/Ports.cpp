@@ -82,11 +82,15 @@ void CPorts::showEvent(QShowEvent* event)
 
 void CPorts::QuerySettings()
 {
-    // Serial first: it learns the controller's own port, which the later pages keep away from.
+    // Serial first: it learns the controller's own port, which the later pages keep away from. A page that can't
+    // be read makes the whole page unread; the pages after it are not tried (a lost link would make each wait).
     for (CConfigPage* page : m_pages) {
-        page->QuerySettings();
+        page->m_bQueried = page->Query();
         page->m_bChanged = false;
-        page->m_bQueried = true;
+        if (!page->m_bQueried) {
+            QueryFailed(page->QueryError());
+            return;
+        }
     }
 }
 

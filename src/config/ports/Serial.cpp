@@ -67,6 +67,7 @@ void CSerial::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     auto r = [&batch](int i) { return batch.Value(i); };
@@ -106,24 +107,36 @@ void CSerial::QuerySettings()
             m_rtscts[size_t(i)]->setEnabled(false);
         }
         group->ApplyPeriodRule();
+        group->RememberLoaded({baud, m_rtscts[size_t(i)]});
     }
 }
 
 QString CSerial::ApplySettings()
 {
+    if (QString e = CheckOutputs(m_groups); !e.isEmpty()) {
+        return e;
+    }
     for (int i = 0; i < kPorts; ++i) {
-        if (!m_groups[size_t(i)]->IsConfigurable()) {
+        CPortGroup* group = m_groups[size_t(i)];
+        if (!group->IsConfigurable()) {
             continue;
         }
-        CPortGroup* group = m_groups[size_t(i)];
         const QString& port = group->Port();
-        if (!SetComboParam(group->Param("/rate"), kBaudRates, m_bauds[size_t(i)], kBaudRates)) {
-            return PortError("Can't set baud rate for ", port);
+        QComboBox* baud = m_bauds[size_t(i)];
+        if (group->IsChanged(baud)) {
+            if (!SetComboParam(group->Param("/rate"), kBaudRates, baud, kBaudRates)) {
+                return PortError("Can't set baud rate for ", port);
+            }
+            group->Accept({baud});
         }
-        if (!SetCheckParam(group->Param("/rtscts"), m_rtscts[size_t(i)], kOn, kOff)) {
-            return PortError("Can't set RTS/CTS mode for ", port);
+        QCheckBox* rtscts = m_rtscts[size_t(i)];
+        if (group->IsChanged(rtscts)) {
+            if (!SetCheckParam(group->Param("/rtscts"), rtscts, kOn, kOff)) {
+                return PortError("Can't set RTS/CTS mode for ", port);
+            }
+            group->Accept({rtscts});
         }
-        if (QString e = group->ApplyInputAndOutput(); !e.isEmpty()) {
+        if (QString e = group->ApplyInputAndOutput(false); !e.isEmpty()) {
             return e;
         }
     }
@@ -137,10 +150,12 @@ void CSerial::WriteScript()
             continue;
         }
         CPortGroup* group = m_groups[size_t(i)];
+        WritePortGuard(group->Port());
         group->WriteInput();
         group->WriteCurrent({"/echo", "/eoff", "/ewrap", "/stops"});
         WriteComboParam(group->Param("/rate"), kBaudRates, m_bauds[size_t(i)], kBaudRates);
         WriteCheckListParam(group->Param("/rtscts"), {m_rtscts[size_t(i)]}, kOn, kOff, false);
         group->WriteMessages();
+        WritePortGuardEnd(group->Port());
     }
 }

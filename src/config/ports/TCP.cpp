@@ -1,5 +1,6 @@
 #include "config/ports/TCP.h"
 
+#include "config/ScriptWriter.h"
 #include "config/ports/PortGroup.h"
 #include "config/ports/PortTables.h"
 #include "link/ParamBatch.h"
@@ -98,6 +99,7 @@ void CTCP::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     if (const QString* status = batch.Value(0)) {
@@ -112,6 +114,7 @@ void CTCP::QuerySettings()
             group->Protect();
         }
         group->ApplyPeriodRule();
+        group->RememberLoaded();
         m_clients[size_t(i)]->setText(group->IsAvailable() ? m_clientText[size_t(i)] : QString());
         m_clients[size_t(i)]->setEnabled(false);
     }
@@ -119,16 +122,14 @@ void CTCP::QuerySettings()
 
 QString CTCP::ApplySettings()
 {
-    for (int i = 0; i < kPorts; ++i) {
-        if (!m_groups[size_t(i)]->IsConfigurable()) {
+    if (QString e = CheckOutputs(m_groups); !e.isEmpty()) {
+        return e;
+    }
+    for (CPortGroup* group : m_groups) {
+        if (!group->IsConfigurable()) {
             continue;
         }
-        CPortGroup* group = m_groups[size_t(i)];
-        QString e = group->SwitchToCommandInput();
-        if (e.isEmpty()) {
-            e = group->ApplyInputAndOutput();
-        }
-        if (!e.isEmpty()) {
+        if (QString e = group->ApplyInputAndOutput(true); !e.isEmpty()) {
             return e;
         }
     }
@@ -142,8 +143,10 @@ void CTCP::WriteScript()
             continue;
         }
         CPortGroup* group = m_groups[size_t(i)];
+        WritePortGuard(group->Port());
         group->WriteInput();
         group->WriteCurrent({"/echo", "/eoff", "/ewrap"});
         group->WriteMessages();
+        WritePortGuardEnd(group->Port());
     }
 }

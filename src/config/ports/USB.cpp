@@ -1,5 +1,6 @@
 #include "config/ports/USB.h"
 
+#include "config/ScriptWriter.h"
 #include "config/ports/PortGroup.h"
 #include "config/ports/PortTables.h"
 #include "link/ParamBatch.h"
@@ -29,6 +30,7 @@ void CUSB::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     long long feature = 0;
@@ -39,6 +41,7 @@ void CUSB::QuerySettings()
         m_group->Protect();
     }
     m_group->ApplyPeriodRule();
+    m_group->RememberLoaded();
 }
 
 QString CUSB::ApplySettings()
@@ -46,7 +49,10 @@ QString CUSB::ApplySettings()
     if (!m_group->IsConfigurable()) {
         return QString();
     }
-    return m_group->ApplyInputAndOutput();
+    if (QString e = m_group->CheckOutput(); !e.isEmpty()) {
+        return e;
+    }
+    return m_group->ApplyInputAndOutput(false);
 }
 
 void CUSB::WriteScript()
@@ -54,7 +60,9 @@ void CUSB::WriteScript()
     if (!m_group->IsConfigurable()) {
         return;
     }
+    WritePortGuard(m_group->Port());
     m_group->WriteInput();
     m_group->WriteCurrent({"/echo", "/eoff", "/ewrap"});
     m_group->WriteMessages();
+    WritePortGuardEnd(m_group->Port());
 }

@@ -48,6 +48,21 @@ bool IsMacAddress(const QString& text)
     return kMac.match(text.trimmed()).hasMatch();
 }
 
+QString TwoDigitMac(const QString& text)
+{
+    QStringList fields = text.trimmed().split(QLatin1Char(':'));
+    for (QString& field : fields) {
+        field = field.rightJustified(2, QLatin1Char('0'));
+    }
+    return fields.join(QLatin1Char(':'));
+}
+
+bool IsWifiKey(const QString& text)
+{
+    static const QRegularExpression kKey(QStringLiteral("^[0-9A-Fa-f]{0,26}$"));
+    return kKey.match(text).hasMatch();
+}
+
 CWIFI::CWIFI(QWidget* parent) : CConfigPage(parent)
 {
     QVBoxLayout* column = PageColumn(this);
@@ -98,6 +113,7 @@ void CWIFI::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     auto r = [&batch](int i) { return batch.Value(i); };
@@ -120,7 +136,6 @@ void CWIFI::QuerySettings()
 
 QString CWIFI::ApplySettings()
 {
-    SetCheckParam(QStringLiteral("/par/net/wlan/mode"), m_mode, kOn, kOff);
     struct Step
     {
         QLineEdit* edit;
@@ -135,19 +150,33 @@ QString CWIFI::ApplySettings()
         {m_mask, false, "/par/net/wlan/ip/mask", "Invalid MASK", "Cannot set MASK"},
         {m_accessPoint, true, "/par/net/wlan/ap/id", "Invalid MAC address", "Cannot set MAC address"},
     };
+    // Every typed value is checked before anything is sent. An edit the receiver did not report is neither.
     for (const Step& step : steps) {
-        if (!step.edit->isEnabled()) {
-            continue;  // not reported by the receiver: nothing to check or send
-        }
-        if (!(step.mac ? IsMacAddress(step.edit->text()) : IsDottedQuad(step.edit->text()))) {
+        if (step.edit->isEnabled() && !(step.mac ? IsMacAddress(step.edit->text()) : IsDottedQuad(step.edit->text()))) {
             step.edit->setFocus(Qt::OtherFocusReason);
             return QLatin1String(step.invalid);
         }
+    }
+    // A key still showing the mask was not typed and is not sent.
+    for (int k = 0; k < kKeys; ++k) {
+        if (IsTyped(k) && !IsWifiKey(m_keys[size_t(k)]->text())) {
+            m_keys[size_t(k)]->setFocus(Qt::OtherFocusReason);
+            return QStringLiteral("Invalid Key%1").arg(k + 1);
+        }
+    }
+    // The receiver takes two digits a field; the edit shows what is sent.
+    if (m_accessPoint->isEnabled()) {
+        m_accessPoint->setText(TwoDigitMac(m_accessPoint->text()));
+    }
+
+    if (!SetCheckParam(QStringLiteral("/par/net/wlan/mode"), m_mode, kOn, kOff)) {
+        return QStringLiteral("Cannot set Wi-Fi mode");
+    }
+    for (const Step& step : steps) {
         if (!SetEditParam(QLatin1String(step.path), step.edit, true)) {
             return QLatin1String(step.refused);
         }
     }
-    // Each key decides for itself: one still showing the mask was not typed and is not sent.
     for (int k = 0; k < kKeys; ++k) {
         if (IsTyped(k) && !SetEditParam(KeyPath(k), m_keys[size_t(k)], true)) {
             return QStringLiteral("Cannot set Key%1").arg(k + 1);

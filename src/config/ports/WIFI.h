@@ -9,6 +9,10 @@ class QLineEdit;
 
 // A MAC address: six hexadecimal fields of one or two digits joined by colons.
 bool IsMacAddress(const QString& text);
+// The same address with two digits in every field, as the receiver takes it.
+QString TwoDigitMac(const QString& text);
+// A key the receiver takes: up to 26 hexadecimal digits.
+bool IsWifiKey(const QString& text);
 
 // The "WIFI" page: the wireless module's mode, address, gateway, mask, access point and keys, and the entry the
 // controller keeps to reach the receiver over it.

@@ -72,6 +72,7 @@ void CAdvanced::QuerySettings()
 {
     CParamBatch batch;
     if (!batch.Run(kQuery)) {
+        QueryFailed(batch.FailureText());
         return;
     }
     m_replies = &batch;
