@@ -379,7 +379,6 @@ TEST(ToolkitPeriodTest, OutputPeriodAgainstTheReceiversIntervals)
     sim.Sim().SetParamValue(QStringLiteral("/par/raw/curmsint"), QStringLiteral("1"));
     sim.Sim().SetParamValue(QStringLiteral("/par/pos/curmsint"), QStringLiteral("1"));
     EXPECT_TRUE(CheckOutputPeriod(QStringLiteral("1.001").toDouble()));
-    EXPECT_TRUE(CheckOutputPeriod(QStringLiteral("86399.9").toDouble()));
 }
 
 TEST(ToolkitPeriodTest, TheEditIsValidatedCheckedAndSent)

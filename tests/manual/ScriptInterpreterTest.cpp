@@ -323,23 +323,9 @@ TEST_F(ScriptInterpreterTest, SetupHeaderOnSerialPortKeepsRateAndFlowControl)
     EXPECT_TRUE(m_host.output.contains("> Done!"));
 }
 
-// The simulator seen through its TCP port instead of its first serial port.
-class CTcpPortDevice : public IInProcessDevice
-{
-public:
-    explicit CTcpPortDevice(std::shared_ptr<CSimReceiver> sim) : m_sim(std::move(sim)) {}
-    std::unique_ptr<IDeviceSession> OpenSession(Sink sink, QString* error) override
-    {
-        return m_sim->OpenSessionOn("/dev/tcp/a", std::move(sink), error);
-    }
-
-private:
-    std::shared_ptr<CSimReceiver> m_sim;
-};
-
 TEST_F(ScriptInterpreterTest, SetupHeaderOnTcpPortOnlyResets)
 {
-    RegisterInProcessDevice("manual-tcp", std::make_shared<CTcpPortDevice>(m_sim.SimPtr()));
+    RegisterInProcessDevice("manual-tcp", SimPortDevice(m_sim.SimPtr(), "/dev/tcp/a"));
     {
         CConnection connection;
         ASSERT_TRUE(connection.Open(QString(), QString(), QString(), "Nemola-M"));

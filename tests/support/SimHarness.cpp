@@ -15,7 +15,28 @@
 #include <csignal>
 
 namespace {
+
 std::atomic<int> g_harnessCount{0};
+
+class CSimPortDevice : public IInProcessDevice
+{
+public:
+    CSimPortDevice(std::shared_ptr<CSimReceiver> sim, QString port) : m_sim(std::move(sim)), m_port(std::move(port)) {}
+    std::unique_ptr<IDeviceSession> OpenSession(Sink sink, QString* error) override
+    {
+        return m_sim->OpenSessionOn(m_port, std::move(sink), error);
+    }
+
+private:
+    std::shared_ptr<CSimReceiver> m_sim;
+    QString m_port;
+};
+
+}  // namespace
+
+std::shared_ptr<IInProcessDevice> SimPortDevice(std::shared_ptr<CSimReceiver> sim, const QString& port)
+{
+    return std::make_shared<CSimPortDevice>(std::move(sim), port);
 }
 
 SimOptions CSimHarness::VirtualClock()

@@ -68,6 +68,10 @@ private:
     QStringList m_sent;
 };
 
+// The simulator reached through one named port of its own ("/dev/tcp/a"), as a device to register: a receiver
+// opened on it talks through that port, as a runner connected there does.
+std::shared_ptr<IInProcessDevice> SimPortDevice(std::shared_ptr<CSimReceiver> sim, const QString& port);
+
 // Files, helper programs and waiting, as tests of recordings, downloads, tools and windows use them.
 
 // Runs the event loop until `done` says so or `timeoutMs` passed; what `done` says at the end.
