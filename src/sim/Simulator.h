@@ -105,12 +105,12 @@ public:
     // "set" or "init" of this path answers ER; of a message ("/msg/kvs/E5"), "em" of it; of a port
     // ("/dev/ser/b"), its "em" and "dm".
     void RefuseParam(const QString& path, bool refuse = true);
-    void HideParam(const QString& path, bool hide = true);  // "print" and "set" of this path answer ER
-    void WithholdReplies(bool withhold);                    // commands run, replies are not sent
-    void SetReplyDelayMs(int ms);                           // simulated ms before a reply goes out
-    void CorruptOutput(bool corrupt);                       // flips a byte in every message frame
-    void RefuseEvents(bool refuse);                         // "event" answers ER
-    void WithholdEpochEnds(bool withhold);                  // messages go out, their "||" does not
+    void HideParam(const QString& path, bool hide = true);      // "print" and "set" of this path answer ER
+    void WithholdReplies(bool withhold);                        // commands run, replies are not sent
+    void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
+    void CorruptOutput(bool corrupt);                           // flips a byte in every message frame
+    void RefuseEvents(bool refuse);                             // "event" answers ER
+    void WithholdEpochEnds(bool withhold);                      // messages go out, their "||" does not
     // The next `count` frames of message `id` ("SI", "PG", "GS", ...; "RT" and "EE" as named in sets) carry
     // the fault; SiLonger and SiShorter apply to "SI".
     void InjectFault(SimFault fault, const QString& id, int count = 1);
