@@ -343,9 +343,6 @@ TEST_F(SerialTest, OutputPresetStepSendsTheExactSequence)
     EXPECT_TRUE(Applied(&result).filter("/dev/ser/b").isEmpty());
     EXPECT_EQ(result, QStringLiteral("Can't set the antenna reference point for /dev/ser/b"));
     EXPECT_EQ(sim->Sim().EnabledMessages("/dev/ser/b"), messages);
-    // "User Defined" has no period to send.
-    Choose(W<QComboBox>("serCOutput"), "User Defined");
-    EXPECT_FALSE(W("serCPeriod")->isEnabled());
 }
 
 TEST(PortPagesTest, UsbAndTcpLeaveTheControllersPortAlone)
@@ -380,6 +377,33 @@ TEST(PortPagesTest, UsbAndTcpLeaveTheControllersPortAlone)
         EXPECT_TRUE(sim.SentStatements().filter(QLatin1String(own)).isEmpty()) << own;
         EXPECT_TRUE(sheet.lines.filter(QLatin1String(own)).isEmpty()) << own;
         EXPECT_FALSE(sim.SentStatements().filter("/dev/tcp/a").isEmpty());
+    }
+}
+
+// The other pages with port outputs report a refused output, after the port got its messages back.
+TEST(PortPagesTest, ARefusedOutputIsReportedAndThePortKeepsItsMessages)
+{
+    CSharedSim sim;
+    CPortSheet sheet;
+    CConfigSheetScope scope(&sheet);
+    CScriptedPrompts prompts;
+    g_curTermPort = QStringLiteral("/dev/ser/a");
+    CUSB usb;
+    CTCP tcp;
+    CCAN can;
+    for (const auto& [page, port] :
+         {std::pair<CConfigPage*, QString>{&usb, "/dev/usb/a"}, {&tcp, "/dev/tcp/b"}, {&can, "/dev/can/b"}}) {
+        sim.Send("%%em," + port + ",rtcm3{/1006:5,/1008:30}");
+        page->QuerySettings();
+        const QStringList messages = sim.Sim().EnabledMessages(port);
+        ASSERT_EQ(messages.size(), 2) << port.toStdString();
+        const QString name = CPortGroup::ShortName(port);
+        Choose(Child<QComboBox>(page, (name + "Output").toLatin1()), "DGPS RTCM {1,31,3}");
+        Type(Child<QLineEdit>(page, (name + "Period").toLatin1()), "90000");  // beyond the receiver's day
+        sim.ClearSentStatements();
+        EXPECT_EQ(page->ApplySettings(), "Can't set output mode for " + port);
+        EXPECT_EQ(sim.SentStatements().filter(QRegularExpression("^%%em")).size(), 3) << port.toStdString();
+        EXPECT_EQ(sim.Sim().EnabledMessages(port), messages);
     }
 }
 
