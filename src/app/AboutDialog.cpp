@@ -3,14 +3,13 @@
 #include "app/AboutReport.h"
 #include "link/ParamBatch.h"
 #include "ui/Prompts.h"
+#include "ui/WindowFit.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QStyle>
 #include <QTextDocument>
 #include <QUrl>
@@ -79,6 +78,7 @@ CAboutDialog::CAboutDialog(CReceiverHolder* receiver, QWidget* parent)
 void CAboutDialog::FitToReport()
 {
     if (!m_reportView) {
+        FitToScreen(this);
         return;
     }
     // Wide and tall enough for the whole report, so that no value is cut and no scroll bar shows when the screen
@@ -96,15 +96,11 @@ void CAboutDialog::FitToReport()
     const QMargins margins = layout()->contentsMargins();
     QSize wanted(columns + frame + margins.left() + margins.right(),
                  sizeHint().height() - m_reportView->sizeHint().height() + height);
-    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen && wanted.height() > screen->availableSize().height()) {
+    if (wanted.height() > RoomFor(this).height()) {
         // The report scrolls up and down; its bar must not cover the values' ends.
         wanted.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     }
-    if (screen) {
-        wanted = wanted.boundedTo(screen->availableSize());
-    }
-    resize(wanted.expandedTo(sizeHint().boundedTo(wanted)));
+    FitToScreen(this, wanted.expandedTo(sizeHint().boundedTo(wanted)));
 }
 
 QString CAboutDialog::VersionText() const

@@ -5,6 +5,7 @@
 #include "link/Profile.h"
 #include "link/ReceiverName.h"
 #include "link/ServerTransport.h"
+#include "ui/WindowFit.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -260,6 +261,7 @@ CConnectionDialog::CConnectionDialog(const ConnectionChoice& preset, const QStri
         connect(b, &QRadioButton::toggled, this, &CConnectionDialog::UpdateEnabled);
     }
     SetChoice(preset);
+    FitToScreen(this);
 }
 
 void CConnectionDialog::SetChoice(const ConnectionChoice& choice)

@@ -1,10 +1,9 @@
 #include "app/LegendDialog.h"
 
 #include "app/StatusLegend.h"
+#include "ui/WindowFit.h"
 
 #include <QDialogButtonBox>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -21,9 +20,5 @@ CLegendDialog::CLegendDialog(QWidget* parent) : QDialog(parent)
     layout->addWidget(text, 1);
     layout->addWidget(buttons);
 
-    QSize size(460, 600);
-    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
-        size = size.boundedTo(screen->availableSize());
-    }
-    resize(size);
+    FitToScreen(this, QSize(460, 600));
 }

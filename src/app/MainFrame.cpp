@@ -3,13 +3,15 @@
 #include "app/CommandIds.h"
 #include "app/ConnectionState.h"
 #include "app/FrameTitle.h"
+#include "app/LegendDialog.h"
 #include "app/MainView.h"
 #include "app/MessageDlg.h"
 #include "app/NemolaApp.h"
-#include "app/LegendDialog.h"
 #include "config/ReceiverCfgDlg.h"
+#include "ui/ElidedLabel.h"
 #include "ui/SteadyLabel.h"
 #include "ui/TimeServices.h"
+#include "ui/WindowFit.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -17,7 +19,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -33,11 +34,7 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
     setCentralWidget(m_view);
 
     // The handheld's whole screen; a desktop gets the same portrait shape to start with.
-    QSize size(480, 640);
-    if (const QScreen* screen = this->screen()) {
-        size = size.boundedTo(screen->availableSize());
-    }
-    resize(size);
+    FitToScreen(this, QSize(480, 640));
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("statusTimer"));
@@ -102,7 +99,7 @@ void CMainFrame::BuildStatusBar()
 {
     m_clockPanes = {new CTickingLabel(this), new CTickingLabel(this)};
     for (int i = 0; i < 3; ++i) {
-        m_panes[i] = i == 0 ? new QLabel(this) : m_clockPanes[size_t(i - 1)];
+        m_panes[i] = i == 0 ? new CElidedLabel(this) : static_cast<QLabel*>(m_clockPanes[size_t(i - 1)]);
         m_panes[i]->setObjectName(QStringLiteral("statusPane%1").arg(i));
         // Pane 0 takes what the clock panes leave.
         statusBar()->addWidget(m_panes[i], i == 0 ? 1 : 0);

@@ -2,7 +2,9 @@
 
 #include "link/Connection.h"
 #include "link/ServerClient.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Prompts.h"
+#include "ui/WindowFit.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -61,7 +63,7 @@ CMessageDlg::CMessageDlg(std::function<CConnection*()> connection, QWidget* pare
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setRange(0, 99);
     m_progress->hide();
-    m_status = new QLabel(this);
+    m_status = new CElidedLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
     m_send = Button(QStringLiteral("Send"), "send", this);
     m_get = Button(QStringLiteral("Get"), "get", this);
@@ -93,6 +95,7 @@ CMessageDlg::CMessageDlg(std::function<CConnection*()> connection, QWidget* pare
     connect(m_getList, &QPushButton::clicked, this, &CMessageDlg::GetList);
     connect(m_delete, &QPushButton::clicked, this, &CMessageDlg::Delete);
     connect(m_cancel, &QPushButton::clicked, this, &CMessageDlg::CancelOrClose);
+    FitToScreen(this);
 }
 
 CMessageDlg::~CMessageDlg()

@@ -3,6 +3,9 @@
 #include "link/Profile.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "ui/ElidedLabel.h"
+#include "ui/FieldWidth.h"
+#include "ui/WindowFit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,6 +30,7 @@ CSiteDlg::CSiteDlg(SiteInfo& site, CProfile* profile, CReceiverHolder* holder, Q
     m_status->setCurrentIndex(site.moving ? 1 : 0);
     m_height = new QLineEdit(site.antennaHeight, this);
     m_height->setObjectName(QStringLiteral("antennaHeight"));
+    FitFieldToText(m_height, QStringLiteral("-9999.9999"));
     m_slant = new QCheckBox(QStringLiteral("Slant"), this);
     m_slant->setObjectName(QStringLiteral("slant"));
     m_slant->setChecked(site.slant);
@@ -61,7 +65,7 @@ CSiteDlg::CSiteDlg(SiteInfo& site, CProfile* profile, CReceiverHolder* holder, Q
     buttons->addWidget(m_send);
     buttons->addWidget(cancel);
 
-    m_message = new QLabel(this);
+    m_message = new CElidedLabel(this);
     m_message->setObjectName(QStringLiteral("message"));
 
     auto* layout = new QVBoxLayout(this);
@@ -72,6 +76,7 @@ CSiteDlg::CSiteDlg(SiteInfo& site, CProfile* profile, CReceiverHolder* holder, Q
     connect(ok, &QPushButton::clicked, this, &CSiteDlg::OnOk);
     connect(m_send, &QPushButton::clicked, this, &CSiteDlg::OnSend);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    FitToScreen(this);
 }
 
 QString CSiteDlg::Message() const

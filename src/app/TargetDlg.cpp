@@ -2,6 +2,9 @@
 
 #include "link/PgPosition.h"
 #include "link/SiteEvents.h"
+#include "ui/ElidedLabel.h"
+#include "ui/FieldWidth.h"
+#include "ui/WindowFit.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -76,11 +79,14 @@ CTargetDlg::CTargetDlg(double latRad, double lonRad, bool running, LastPg lastPg
     const char* rows[2] = {"lat", "lon"};
     const char* captions[2] = {"Latitude:", "Longitude:"};
     const char* parts[3] = {"Degrees", "Minutes", "Seconds"};
+    // The longest text each field holds: "%7.5lf" seconds below 60.
+    const char* longest[3] = {"180", "59", "59.99999"};
     for (int r = 0; r < 2; ++r) {
         grid->addWidget(new QLabel(QLatin1String(captions[r]), this), r, 0);
         for (int p = 0; p < 3; ++p) {
             m_fields[r][p] = new QLineEdit(this);
             m_fields[r][p]->setObjectName(QLatin1String(rows[r]) + QLatin1String(parts[p]));
+            FitFieldToText(m_fields[r][p], QLatin1String(longest[p]));
             grid->addWidget(m_fields[r][p], r, 1 + p);
         }
         m_hemisphere[r] = new QComboBox(this);
@@ -102,7 +108,7 @@ CTargetDlg::CTargetDlg(double latRad, double lonRad, bool running, LastPg lastPg
     buttons->addWidget(ok);
     buttons->addWidget(get);
     buttons->addWidget(cancel);
-    m_message = new QLabel(this);
+    m_message = new CElidedLabel(this);
     m_message->setObjectName(QStringLiteral("message"));
 
     auto* layout = new QVBoxLayout(this);
@@ -114,6 +120,7 @@ CTargetDlg::CTargetDlg(double latRad, double lonRad, bool running, LastPg lastPg
     connect(get, &QPushButton::clicked, this, &CTargetDlg::OnGetFromReceiver);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     Fill(latRad, lonRad);
+    FitToScreen(this);
 }
 
 QString CTargetDlg::Message() const

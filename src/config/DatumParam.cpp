@@ -6,6 +6,7 @@
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
 #include "ui/Prompts.h"
+#include "ui/WindowFit.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -88,6 +89,7 @@ CDatumParam::CDatumParam(const QString& code, QWidget* parent) : QDialog(parent)
     connect(refresh, &QPushButton::clicked, this, [this] { Refresh(m_code); });
 
     Refresh(code);
+    FitToScreen(this);
 }
 
 void CDatumParam::SetChanged(bool changed)

@@ -14,6 +14,7 @@
 #include "ui/Prompts.h"
 #include "ui/WaitBox.h"
 #include "ui/WheelGuard.h"
+#include "ui/WindowFit.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,7 +22,6 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
 #include <QTabWidget>
@@ -133,7 +133,7 @@ CReceiverCfgDlg::CReceiverCfgDlg(ConfigSheetContext context, QWidget* parent)
             &CReceiverCfgDlg::SetToDefaults);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CReceiverCfgDlg::OnTabChanged);
 
-    resize(480, 600);
+    ::FitToScreen(this, QSize(480, 600));
 }
 
 CReceiverCfgDlg::~CReceiverCfgDlg()
@@ -237,11 +237,7 @@ void CReceiverCfgDlg::FitToScreen()
     }
     const auto* area = static_cast<QScrollArea*>(m_tabs->widget(0));
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    QSize wanted = (sizeHint() - area->sizeHint() + pages + QSize(bar, bar)).expandedTo(QSize(480, 600));
-    if (const QScreen* screen = this->screen()) {
-        wanted = wanted.boundedTo(screen->availableSize());
-    }
-    resize(wanted);
+    ::FitToScreen(this, (sizeHint() - area->sizeHint() + pages + QSize(bar, bar)).expandedTo(QSize(480, 600)));
 }
 
 CConfigPage* CReceiverCfgDlg::Page(int index) const

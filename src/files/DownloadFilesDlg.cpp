@@ -5,6 +5,7 @@
 #include "link/FileListing.h"
 #include "link/Profile.h"
 #include "link/Receiver.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Prompts.h"
 
 #include <QComboBox>
@@ -75,9 +76,9 @@ CDownloadFilesDlg::CDownloadFilesDlg(CFileManager& manager) : m_fm(manager)
     m_progress->hide();
     m_percent = new QLabel(this);
     m_percent->setObjectName(QStringLiteral("percentLabel"));
-    m_speed = new QLabel(this);
+    m_speed = new CElidedLabel(this);
     m_speed->setObjectName(QStringLiteral("speedLabel"));
-    m_path = new QLabel(this);
+    m_path = new CElidedLabel(this);
     m_path->setObjectName(QStringLiteral("pathLabel"));
 
     connect(m_refresh, &QPushButton::clicked, this, &CDownloadFilesDlg::Refresh);

@@ -9,14 +9,15 @@
 #include "link/Profile.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
+#include "ui/ElidedLabel.h"
 #include "ui/FolderTree.h"
+#include "ui/WindowFit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
 #include <QHeaderView>
 #include <QLabel>
-#include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
@@ -90,7 +91,7 @@ CFileManager::CFileManager(const FileManagerContext& context, QWidget* parent) :
 {
     setObjectName(QStringLiteral("fileManager"));
     setWindowTitle(QStringLiteral("File Manager"));
-    m_status = new QLabel(context.receiverName, this);
+    m_status = new CElidedLabel(context.receiverName, this);
     m_status->setObjectName(QStringLiteral("fileManagerStatus"));
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("fileManagerTabs"));
@@ -100,6 +101,7 @@ CFileManager::CFileManager(const FileManagerContext& context, QWidget* parent) :
     layout->addWidget(m_tabs, 1);
     layout->addWidget(m_status);
     m_outputFolder = ReadOutputFolder();
+    ::FitToScreen(this, QSize(480, 640));
 
     if (!m_context.holder->GetReceiver()->Open(m_context.connection, m_context.receiverName, 0)) {
         SetStatus(m_context.holder->GetReceiver()->GetReplyString());
@@ -133,11 +135,7 @@ void CFileManager::FitToScreen()
     // Around the list: the dialog's and the page's margins and the tab frame.
     const int margins =
         4 * style()->pixelMetric(QStyle::PM_LayoutLeftMargin) + 4 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
-    QSize wanted(std::max(480, columns + margins), std::max(640, sizeHint().height()));
-    if (const QScreen* screen = this->screen()) {
-        wanted = wanted.boundedTo(screen->availableSize());
-    }
-    resize(wanted);
+    ::FitToScreen(this, QSize(std::max(480, columns + margins), std::max(640, sizeHint().height())));
 }
 
 CReceiver* CFileManager::Receiver() const

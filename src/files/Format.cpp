@@ -7,6 +7,7 @@
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
 #include "ui/Prompts.h"
+#include "ui/WindowFit.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -37,6 +38,7 @@ CFormat::CFormat(const FormatContext& context, QWidget* parent) : QDialog(parent
                                           "system.\nPress Start to continue with initializing."),
                            this);
     m_warning->setObjectName(QStringLiteral("warningText"));
+    m_warning->setWordWrap(true);  // it also shows the receiver's texts, which must not widen the window
     m_wait = new QLabel(QStringLiteral("Please, wait!"), this);
     m_wait->setObjectName(QStringLiteral("waitText"));
     m_wait->hide();
@@ -63,6 +65,7 @@ CFormat::CFormat(const FormatContext& context, QWidget* parent) : QDialog(parent
          std::initializer_list<QWidget*>{m_warning, m_wait, m_progress, m_report, m_start, m_save, m_cancel}) {
         layout->addWidget(w);
     }
+    FitToScreen(this);
     CReceiver* receiver = m_context.holder->GetReceiver().get();
     if (!receiver->Open(m_context.connection, m_context.receiverName, 0)) {
         m_warning->setText(receiver->GetReplyString());

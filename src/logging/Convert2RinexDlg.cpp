@@ -2,6 +2,7 @@
 
 #include "link/Profile.h"
 #include "ui/Prompts.h"
+#include "ui/WindowFit.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -52,6 +53,7 @@ CConvert2RINEX::CConvert2RINEX(QWidget* parent) : QDialog(parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &CConvert2RINEX::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CConvert2RINEX::reject);
     layout->addWidget(buttons);
+    FitToScreen(this);
 }
 
 QLineEdit* CConvert2RINEX::AddEdit(QFormLayout* form, const QString& label, const char* name, const QString& value)

@@ -5,7 +5,9 @@
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
 #include "plots/SkyPlot.h"
+#include "ui/ElidedLabel.h"
 #include "ui/TimeServices.h"
+#include "ui/WindowFit.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -49,7 +51,7 @@ CSatellites::CSatellites(const SatellitesContext& context, QWidget* parent) : QD
     }
     m_model = std::make_shared<CSatModel>(*m_context.tick);
     m_plot = new CSkyPlot(m_model, this);
-    m_status = new QLabel(this);
+    m_status = new CElidedLabel(this);
     m_status->setObjectName(QStringLiteral("statusText"));
     m_signal = new QComboBox(this);
     m_signal->setObjectName(QStringLiteral("signalCombo"));
@@ -65,7 +67,7 @@ CSatellites::CSatellites(const SatellitesContext& context, QWidget* parent) : QD
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addWidget(m_plot, 1);
     layout->addLayout(bottom);
-    resize(480, 640);
+    FitToScreen(this, QSize(480, 640));
 
     {
         const CProfile* profile = CProfile::Instance();

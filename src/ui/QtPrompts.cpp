@@ -1,9 +1,10 @@
 #include "ui/QtPrompts.h"
 
+#include "ui/WindowFit.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QScreen>
 
 namespace {
 
@@ -76,19 +77,6 @@ PromptButton FromQt(int button, PromptButtons offered)
     }
 }
 
-// Keeps a chooser within the available screen: full screen on the handheld, a comfortable size on a desktop.
-void FitToScreen(QWidget* widget)
-{
-    const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
-    if (!screen) {
-        return;
-    }
-    const QSize avail = screen->availableSize();
-    const QSize wanted(qMin(avail.width(), 720), qMin(avail.height(), 560));
-    widget->setMaximumSize(avail);
-    widget->resize(wanted);
-}
-
 void Prepare(QFileDialog& dialog, const FileChooserOptions& options)
 {
     dialog.setWindowTitle(options.title);
@@ -112,7 +100,8 @@ void Prepare(QFileDialog& dialog, const FileChooserOptions& options)
     }
     // The platform's own dialogs cannot be sized for the handheld screen.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    FitToScreen(&dialog);
+    // Full screen on the handheld, a comfortable size on a desktop.
+    FitToScreen(&dialog, QSize(720, 560));
 }
 
 FileChoice Run(QFileDialog& dialog)
@@ -156,9 +145,8 @@ QWidget* CQtPrompts::Parent() const
 PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon)
 {
     QMessageBox box(ToQt(icon), caption, text, ToQt(buttons), Parent());
-    if (const QScreen* screen = box.screen()) {
-        box.setMaximumWidth(screen->availableSize().width());
-    }
+    box.setMaximumWidth(RoomFor(&box).width());
+    FitToScreen(&box);
     // Escape answers with the cancelling button, as a closed box does.
     box.setEscapeButton(box.button(ToQtButton(CancellingButton(buttons))));
     return FromQt(box.exec(), buttons);

@@ -1,8 +1,9 @@
 #include "ui/WaitBox.h"
 
+#include "ui/WindowFit.h"
+
 #include <QApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QVBoxLayout>
 
 CWaitBox::CWaitBox(const QString& text, QWidget* parent)
@@ -19,10 +20,7 @@ CWaitBox::CWaitBox(const QString& text, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_label);
     // Narrow enough for the handheld's portrait screen whatever the text.
-    int maxWidth = kMaxWidth;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        maxWidth = qMin(maxWidth, screen->availableSize().width());
-    }
+    const int maxWidth = qMin(int(kMaxWidth), RoomFor(this).width());
     setMaximumWidth(maxWidth);
     m_label->setMaximumWidth(maxWidth);
     adjustSize();
@@ -30,6 +28,7 @@ CWaitBox::CWaitBox(const QString& text, QWidget* parent)
         const QPoint centre = parent->mapToGlobal(parent->rect().center());
         move(centre - rect().center());
     }
+    FitToScreen(this, size());
     show();
     raise();
     repaint();

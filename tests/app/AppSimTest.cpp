@@ -461,9 +461,10 @@ void ExpectReportWholeInAlignedColumns(CAboutDialog& dialog, const CSimReceiver&
     dialog.show();
     QCoreApplication::processEvents();
     const QSize screen = dialog.screen()->availableSize();
-    EXPECT_LE(dialog.width(), screen.width());
-    EXPECT_LE(dialog.height(), screen.height());
-    if (dialog.height() < screen.height()) {  // room for all of it: nothing hidden
+    const QSize window = dialog.frameGeometry().size();
+    EXPECT_LE(window.width(), screen.width());
+    EXPECT_LE(window.height(), screen.height());
+    if (window.height() < screen.height()) {  // room for all of it: nothing hidden
         EXPECT_FALSE(view->verticalScrollBar()->isVisible());
     }
     EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
