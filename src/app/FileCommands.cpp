@@ -29,6 +29,7 @@ void CMainFrame::OnRealTimeLogging()
     m_app.RunDialogCommand([this](QWidget* parent) {
         const AppSettings& settings = m_app.Settings();
         RealTimeLoggingContext context;
+        context.connection = m_app.State().connection.get();
         context.holder = &CReceiverHolder::Shared();
         context.receiverName = m_app.State().receiverName;
         context.site = SiteInfo{settings.siteName, settings.antennaHeight, settings.slantHeight, settings.antennaStatus,

@@ -330,6 +330,9 @@ Result CStatementRunner::List(const QStringList& args)
         return Result::Fail(kErrFirst);
     }
     QString dir = ResolveAlias(NormalizePath(args[0]), &m_session);
+    if (m_core.hidden.contains(dir)) {
+        return Result::Fail(kErrFirst);
+    }
     if (!dir.endsWith(QLatin1Char('/'))) {
         dir += QLatin1Char('/');
     }

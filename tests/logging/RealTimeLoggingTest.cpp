@@ -1,4 +1,5 @@
 #include "files/DownloadPathDlg.h"
+#include "link/Connection.h"
 #include "link/Framer.h"
 #include "link/Profile.h"
 #include "link/ReceiverHolder.h"
@@ -34,6 +35,7 @@ protected:
     std::unique_ptr<CRealTimeLogging> Open()
     {
         RealTimeLoggingContext c;
+        c.connection = &sim.Connection();
         c.holder = &CReceiverHolder::Shared();
         c.receiverName = sim.Name();
         c.site = SiteInfo{QStringLiteral("Roof"), QStringLiteral("1.5"), false, false, QStringLiteral("UNKNOWN")};
@@ -289,4 +291,42 @@ TEST_F(RealTimeLoggingTest, FortySixRefusedFortyFiveRecordUntilTheLinkIsLost)
                 [&](const CFramer::Event& e) { framed += e.kind == CFramer::EventKind::Frame ? e.size + 1 : 0; });
     EXPECT_EQ(framed, bytes.size());
     EXPECT_EQ(bytes.count("~~005"), bytes.count("||001") + 1);
+}
+
+// A selection is the user's only when its list loaded: a type the receiver refused to list, or a batch that got
+// no answer at all, keeps what was saved when the dialog ends.
+TEST_F(RealTimeLoggingTest, ExitKeepsTheSavedSelectionOfAListThatDidNotLoad)
+{
+    auto save = [](const char* key, const QString& value) {
+        CProfile::Instance()->WriteString("RealTime", QLatin1String(key), value);
+        CProfile::Release();
+    };
+    auto saved = [](const char* key) {
+        const QString value = CProfile::Instance()->ReadString("RealTime", QLatin1String(key), "?");
+        CProfile::Release();
+        return value.toStdString();
+    };
+    save("MsgKVS", ",PG,");
+    save("MsgCMR", "ALL");
+    sim.Sim().HideParam("/msg/cmr");
+    auto d = Open();
+    EXPECT_TRUE(d->messagePage->HasRows(0));
+    EXPECT_FALSE(d->messagePage->HasRows(1));
+    d->DefMsg();
+    d->messagePage->allUse->click();
+    d->Exit();
+    EXPECT_NE(saved("MsgKVS"), ",PG,");  // a list that loaded is saved as marked
+    EXPECT_EQ(saved("MsgCMR"), "ALL");
+    const std::string nmea = saved("MsgNMEA");
+
+    save("MsgKVS", ",PG,");
+    sim.Sim().WithholdReplies(true);
+    sim.Connection().SetTimeout(2);
+    d = Open();
+    EXPECT_EQ(d->Status(), "Error reading MSG info.");
+    d->Exit();
+    sim.Sim().WithholdReplies(false);
+    EXPECT_EQ(saved("MsgKVS"), ",PG,");
+    EXPECT_EQ(saved("MsgCMR"), "ALL");
+    EXPECT_EQ(saved("MsgNMEA"), nmea);
 }

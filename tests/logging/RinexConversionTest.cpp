@@ -257,7 +257,7 @@ TEST_F(RinexConversionTest, LoggingDialogConvertsEachFinishedFile)
     };
     setting("Application", QStringLiteral(KVS2RIN_EXECUTABLE));
     setting("DeleteKVS", QStringLiteral("true"));
-    RealTimeLoggingContext context{&CReceiverHolder::Shared(), sim.Name(), {}, {"0123", "SIM"}};
+    RealTimeLoggingContext context{&sim.Connection(), &CReceiverHolder::Shared(), sim.Name(), {}, {"0123", "SIM"}};
     auto d = std::make_unique<CRealTimeLogging>(context);
     d->pathPage->tree->SelectFolder(m_dir.path());
     auto record = [&](int64_t ms) {

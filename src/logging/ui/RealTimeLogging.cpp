@@ -10,7 +10,9 @@
 #include "logging/Convert2RinexDlg.h"
 #include "logging/ForeignSplitter.h"
 #include "logging/LogHealth.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Prompts.h"
+#include "ui/WindowFit.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -136,6 +138,12 @@ void CMessageRTL::SetAll(bool use)
     ShowType(Type());
 }
 
+bool CMessageRTL::HasRows(int t) const
+{
+    const auto& entries = m_entries[size_t(t)];
+    return std::any_of(entries.begin(), entries.end(), [](const LogMessageEntry& e) { return !e.id.isEmpty(); });
+}
+
 void CMessageRTL::SetListEnabled(bool on)
 {
     list->setEnabled(on);
@@ -216,7 +224,7 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
         std::clamp(profile->ReadInt(kSection, QStringLiteral("GranularityBetweenFiles"), 0), 0, 2));
     filePage->overwrite->setChecked(profile->ReadInt(kSection, QStringLiteral("OverwriteFiles"), 0) != 0);
     filePage->convert->setChecked(profile->ReadInt(kSection, QStringLiteral("Convert2RINEX"), 0) != 0);
-    std::array<QString, 4> saved;
+    std::array<QString, 4>& saved = m_savedSelections;
     for (int t = 0; t < 4; ++t) {
         saved[size_t(t)] = profile->ReadString(kSection, QLatin1String(kSelectionKeys[t]), QStringLiteral("ALL"));
     }
@@ -227,9 +235,9 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
     m_tabs->addTab(messagePage, QStringLiteral("Message"));
     m_tabs->addTab(filePage, QStringLiteral("Log File"));
     m_tabs->addTab(pathPage, QStringLiteral("Output path"));
-    m_status = new QLabel(this);
+    m_status = new CElidedLabel(this);
     m_status->setObjectName(QStringLiteral("statusLabel"));
-    m_progress = new QLabel(this);
+    m_progress = new CElidedLabel(this);
     m_progress->setObjectName(QStringLiteral("progressLabel"));
     m_health = new QLabel(this);
     m_health->setObjectName(QStringLiteral("healthLabel"));
@@ -302,12 +310,15 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
     connect(m_timer, &QTimer::timeout, this, [this] { Tick(); });
     m_timer->start();
 
+    FitToScreen(this, QSize(480, 640));
     m_status->setText(QStringLiteral("Open receiver : ") + m_context.receiverName);
     m_receiver = m_context.holder ? m_context.holder->GetReceiver() : nullptr;
-    if (!m_receiver || !m_receiver->IsOpen()) {
-        m_status->setText(m_context.holder ? m_context.holder->Reply().trimmed() : QString());
+    // The live view closed the shared receiver when it stopped for this dialog.
+    if (!m_receiver || !m_receiver->Open(m_context.connection, m_context.receiverName, 0)) {
+        m_status->setText(m_receiver ? m_receiver->GetReplyString().trimmed() : QStringLiteral("No receiver"));
         m_tabs->setEnabled(false);
         startButton->setEnabled(false);
+        defButton->setEnabled(false);
         return;
     }
     // Message lists, one batch for the four types.
@@ -608,7 +619,10 @@ void CRealTimeLogging::Exit()
     profile->WriteString(kSection, QStringLiteral("IntervalBetweenFiles"), filePage->every->text());
     profile->WriteString(kSection, QStringLiteral("RecordingIntervalTerm"), messagePage->interval->text());
     for (int t = 0; t < 4; ++t) {
-        profile->WriteString(kSection, QLatin1String(kSelectionKeys[t]), SavedSelection(messagePage->Entries(t)));
+        // A list that did not load is no choice of the user's: the saved one stays.
+        profile->WriteString(
+            kSection, QLatin1String(kSelectionKeys[t]),
+            messagePage->HasRows(t) ? SavedSelection(messagePage->Entries(t)) : m_savedSelections[size_t(t)]);
     }
     CProfile::Release();
     // A file change just before the stop may still be on its way from the link's thread.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class CConnection;
 class CDownloadPathDlg;
 class CReceiver;
 class CReceiverHolder;
@@ -28,6 +29,7 @@ class QTreeWidget;
 // What the logging dialog needs of the program.
 struct RealTimeLoggingContext
 {
+    CConnection* connection = nullptr;  // the dialog opens the holder's receiver on it
     CReceiverHolder* holder = nullptr;
     QString receiverName;
     SiteInfo site;               // sent as the site event batch when a recording starts
@@ -48,6 +50,8 @@ public:
     std::vector<LogMessageEntry>& Entries(int type) { return m_entries[size_t(type)]; }
     void SetAll(bool use);
     void SetListEnabled(bool on);
+    // The receiver listed messages of this type: a type without rows keeps its saved selection.
+    bool HasRows(int type) const;
 
     QComboBox* type;
     QLineEdit* interval;
@@ -140,6 +144,7 @@ private:
     QTabWidget* m_tabs;
     QTimer* m_timer;
     LogCounts m_lastCounts;
+    std::array<QString, 4> m_savedSelections;  // as read at start
     std::shared_ptr<bool> m_alive;
     CRinexConversion* m_conversions = nullptr;  // handed to the application on Exit while conversions still run
 };
