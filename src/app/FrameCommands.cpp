@@ -98,6 +98,8 @@ void CNemolaApp::ManualModeCommand()
     context.holder = &CReceiverHolder::Shared();
     context.programDir = m_exeDir;
     context.tick = m_time.tick;
+    // A script's pauses keep the window alive, as the program's other waits do.
+    context.wait = [this](int ms) { m_waiter->Wait(ms); };
     const bool disconnectChosen = m_manualRunner ? m_manualRunner(context, m_frame.get()) : true;
     m_frame->show();
     if (!disconnectChosen) {

@@ -9,11 +9,14 @@
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
 #include "manual/ScriptText.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Prompts.h"
 #include "ui/TimeServices.h"
+#include "ui/WindowFit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -108,15 +111,17 @@ CManualMode::CManualMode(const ManualModeContext& context, QWidget* parent)
     // A long history entry must not widen the terminal past a handheld's screen; the list pops up wide enough.
     m_commandLine->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_commandLine->setMinimumContentsLength(kCommandLineChars);
+    // History entries are offered in a list the user picks from; never completed into the line unasked, where
+    // Enter would send an older command than the one typed.
+    m_commandLine->completer()->setCompletionMode(QCompleter::PopupCompletion);
+    m_commandLine->completer()->setCaseSensitivity(Qt::CaseSensitive);
 
     m_window = new QPlainTextEdit(this);
     m_window->setObjectName(QStringLiteral("output"));
     m_window->setReadOnly(true);
     m_window->setUndoRedoEnabled(false);
-    m_status = new QLabel(this);
+    m_status = new CElidedLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setMinimumWidth(1);  // a long script line must not widen the dialog
     for (QWidget* w : {static_cast<QWidget*>(m_window), static_cast<QWidget*>(m_status)}) {
         QPalette p = w->palette();
         p.setColor(QPalette::Base, Qt::white);
@@ -166,7 +171,7 @@ CManualMode::CManualMode(const ManualModeContext& context, QWidget* parent)
     layout->addWidget(m_status);
     layout->addLayout(pathRow);
     layout->addLayout(buttons);
-    resize(480, 600);
+    FitToScreen(this, QSize(480, 600));
 
     connect(m_send, &QPushButton::clicked, this, &CManualMode::SendCommandLine);
     connect(m_stopMsg, &QPushButton::clicked, this, &CManualMode::StopMessages);
@@ -261,6 +266,8 @@ void CManualMode::SendCommandLine()
         }
         return;
     }
+    // Echoed as script lines are: shown, not logged, and before anything the receiver says to it.
+    Show(m_output.AppendPrint(QLatin1Char('>') + text));
     m_receiver->SendCommand(text, m_gate->Callback());
     Show(m_output.AppendReply(m_receiver->GetReplyString()));
 }
@@ -565,5 +572,7 @@ void CManualMode::ShowHistory()
     m_commandLine->addItems(m_history.Entries());
     if (m_commandLine->count() > 0) {
         m_commandLine->setCurrentIndex(0);
+        // Selected, so that the next command typed replaces the last one instead of being glued to it.
+        m_commandLine->lineEdit()->selectAll();
     }
 }

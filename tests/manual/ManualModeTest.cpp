@@ -181,8 +181,8 @@ TEST_F(ManualModeTest, LogHoldsRepliesAndRawOutputButNotEchoOrEmptyAnswers)
     EXPECT_EQ(chooser.folder, m_dir.path());
     EXPECT_TRUE(chooser.confirmOverwrite);
 
-    Send(*m, "set,/par/dev/ser/b/rate,57600");  // answers "RE000"
-    EXPECT_EQ(Window(*m), QString());
+    Send(*m, "set,/par/dev/ser/b/rate,57600");  // answers "RE000": only the echo shows
+    EXPECT_EQ(Window(*m), ">set,/par/dev/ser/b/rate,57600\n");
     Send(*m, "print,/cur/term");
     Send(*m, "@show.kvc");
     FromLinkThread(callback, QByteArray("$GP\x07\xB0\n"));
