@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/MainFrame.h"
 #include "app/NemolaApp.h"
 #include "ui/QtPrompts.h"
@@ -7,6 +8,15 @@
 
 int main(int argc, char** argv)
 {
+    // Answered before the application looks for a display: help, the version and a wrong argument need none.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    if (const std::optional<int> code = AnswerCommandLine(ParseCommandLine(arguments))) {
+        return *code;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nemola-M"));
     QApplication::setApplicationVersion(QStringLiteral(NEMOLA_VERSION));

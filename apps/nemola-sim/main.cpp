@@ -2,7 +2,7 @@
 //   nemola-sim --tcp 8002 [--login] [--bind 0.0.0.0]
 //   nemola-sim --pty                 prints the slave device path on a line of its own
 //   nemola-sim --pty --line-rate 115200 [--latency 2]   paced like a serial line through a USB adapter
-//   --profile full|basic  --seed N  --rate HZ  --start-time 2024-06-01T23:58:00 (UTC)  --drop-after S
+//   --profile full|basic|lite|...  --seed N  --rate HZ  --start-time 2024-06-01T23:58:00 (UTC)  --drop-after S
 //   --raw-profile ITEMS  --slips SAT@S,...   raw-data behaviour and cycle slips (see --help)
 // On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
 
@@ -53,7 +53,8 @@ int main(int argc, char** argv)
                                         QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption loginOption(QStringLiteral("login"), QStringLiteral("Greet TCP clients with a login."));
     const QCommandLineOption ptyOption(QStringLiteral("pty"), QStringLiteral("Serve /dev/ser/a on a pseudo-terminal."));
-    const QCommandLineOption profileOption(QStringLiteral("profile"), QStringLiteral("Receiver profile: full, basic."),
+    const QCommandLineOption profileOption(QStringLiteral("profile"),
+                                           QStringLiteral("Receiver profile: %1 (default full).").arg(SimProfileList()),
                                            QStringLiteral("name"), QStringLiteral("full"));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the simulation."),
                                         QStringLiteral("n"), QStringLiteral("1"));

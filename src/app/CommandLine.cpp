@@ -3,18 +3,54 @@
 #include "link/ReceiverName.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
-AppOptions ParseCommandLine(const QStringList& arguments)
+#ifdef NEMOLA_HAVE_SIM
+#include "sim/Simulator.h"
+#endif
+
+#include <cstdio>
+
+#ifndef NEMOLA_VERSION
+#define NEMOLA_VERSION "0.0.0"
+#endif
+
+QStringList SimulatorProfiles()
+{
+#ifdef NEMOLA_HAVE_SIM
+    return SimProfileNames();
+#else
+    return {};
+#endif
+}
+
+namespace {
+
+// "a, b or c"
+QString Alternatives(QStringList names)
+{
+    if (names.size() < 2) {
+        return names.value(0);
+    }
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+}  // namespace
+
+AppOptions ParseCommandLine(const QStringList& arguments, const QStringList& profiles)
 {
     AppOptions options;
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Nemola-M, a controller for GNSS receivers"));
     const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Displays version information."));
     const QCommandLineOption simOption(QStringLiteral("simulator"),
                                        QStringLiteral("Connect to the built-in receiver simulator."));
-    const QCommandLineOption profileOption(QStringLiteral("profile"),
-                                           QStringLiteral("Simulated receiver: full or basic (default full)."),
-                                           QStringLiteral("NAME"), QStringLiteral("full"));
+    const QCommandLineOption profileOption(
+        QStringLiteral("profile"), QStringLiteral("Simulated receiver: %1 (default full).").arg(Alternatives(profiles)),
+        QStringLiteral("NAME"), QStringLiteral("full"));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the simulated receiver."),
                                         QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption receiverOption(
@@ -23,7 +59,7 @@ AppOptions ParseCommandLine(const QStringList& arguments)
         QStringLiteral("NAME"));
     const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("Settings file to use."),
                                             QStringLiteral("FILE"));
-    parser.addOptions({simOption, profileOption, seedOption, receiverOption, settingsOption});
+    parser.addOptions({versionOption, simOption, profileOption, seedOption, receiverOption, settingsOption});
 
     if (!parser.parse(arguments)) {
         options.error = parser.errorText();
@@ -32,6 +68,12 @@ AppOptions ParseCommandLine(const QStringList& arguments)
     if (parser.isSet(helpOption)) {
         options.help = true;
         options.helpText = parser.helpText();
+        // Read before there is an application object, which would name the program.
+        options.helpText.replace(QLatin1String("<executable_name>"), QFileInfo(arguments.value(0)).fileName());
+        return options;
+    }
+    if (parser.isSet(versionOption)) {
+        options.version = true;
         return options;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -40,7 +82,7 @@ AppOptions ParseCommandLine(const QStringList& arguments)
     }
     options.simulator = parser.isSet(simOption);
     options.simProfile = parser.value(profileOption);
-    if (options.simProfile != QLatin1String("full") && options.simProfile != QLatin1String("basic")) {
+    if (!profiles.contains(options.simProfile)) {
         options.error = QStringLiteral("Unknown simulator profile: %1").arg(options.simProfile);
         return options;
     }
@@ -64,4 +106,21 @@ AppOptions ParseCommandLine(const QStringList& arguments)
     }
     options.settingsFile = parser.value(settingsOption);
     return options;
+}
+
+std::optional<int> AnswerCommandLine(const AppOptions& options)
+{
+    if (options.help) {
+        std::fputs(qPrintable(options.helpText), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("nemola-m %s\n", NEMOLA_VERSION);
+        return 0;
+    }
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "nemola-m: %s\n", qPrintable(options.error));
+        return 2;
+    }
+    return std::nullopt;
 }

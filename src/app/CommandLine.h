@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 // What the program was asked for on its command line.
 struct AppOptions
@@ -15,9 +16,18 @@ struct AppOptions
     QString settingsFile;                         // --settings FILE
 
     bool help = false;
+    bool version = false;
     QString helpText;
     QString error;  // non-empty when the command line could not be read
 };
 
-// `arguments` includes the program name first, as QCoreApplication::arguments() gives it.
-AppOptions ParseCommandLine(const QStringList& arguments);
+// The simulated receivers "--profile" offers: the simulator's profiles, or none in a build without it.
+QStringList SimulatorProfiles();
+
+// `arguments` includes the program name first, as QCoreApplication::arguments() gives it. Needs no application
+// object, so that a command line is answered before the program looks for a display.
+AppOptions ParseCommandLine(const QStringList& arguments, const QStringList& profiles = SimulatorProfiles());
+
+// Answers a command line that ends the program at once (help, version, an error) on stdout or stderr and
+// returns the exit code; nothing when the program is to run.
+std::optional<int> AnswerCommandLine(const AppOptions& options);

@@ -127,14 +127,8 @@ bool CNemolaApp::Start(const QStringList& arguments)
     connect(m_frame->View(), &CMainView::StopClicked, this, [this] { m_state.cancelTrying = true; });
 
     m_options = ParseCommandLine(arguments);
-    if (m_options.help) {
-        std::fputs(qPrintable(m_options.helpText), stdout);
-        m_exitCode = 0;
-        return false;
-    }
-    if (!m_options.error.isEmpty()) {
-        std::fprintf(stderr, "nemola-m: %s\n", qPrintable(m_options.error));
-        m_exitCode = 2;
+    if (const std::optional<int> code = AnswerCommandLine(m_options)) {
+        m_exitCode = *code;
         return false;
     }
     if (!m_options.settingsFile.isEmpty()) {

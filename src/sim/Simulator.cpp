@@ -86,6 +86,22 @@ CSimReceiver::CSimReceiver(const SimOptions& options) : m_state(std::make_unique
     }
 }
 
+QStringList SimProfileNames()
+{
+    QStringList names;
+    for (const ProfileDef& profile : ProfileDefs()) {
+        names << QLatin1String(profile.name);
+    }
+    return names;
+}
+
+QString SimProfileList()
+{
+    QStringList names = SimProfileNames();
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
 std::shared_ptr<CSimReceiver> CSimReceiver::Create(const SimOptions& options, QString* error)
 {
     auto receiver = std::make_shared<CSimReceiver>(options);

@@ -30,6 +30,11 @@ enum class SimListingFault {
     LeadingBlank,  // the value begins with a blank
 };
 
+// The names of the receiver profiles the simulator knows, "full" first.
+QStringList SimProfileNames();
+// The same as "full, basic, ... or korvan", for help texts.
+QString SimProfileList();
+
 // Options of a simulated receiver, chosen when it is created.
 struct SimOptions
 {
@@ -105,7 +110,7 @@ public:
     // "set" or "init" of this path answers ER; of a message ("/msg/kvs/E5"), "em" of it; of a port
     // ("/dev/ser/b"), its "em" and "dm".
     void RefuseParam(const QString& path, bool refuse = true);
-    void HideParam(const QString& path, bool hide = true);      // "print" and "set" of this path answer ER
+    void HideParam(const QString& path, bool hide = true);      // "print", "list" and "set" of it answer ER
     void WithholdReplies(bool withhold);                        // commands run, replies are not sent
     void SetReplyDelayMs(int ms);                               // simulated ms before a reply goes out
     void CorruptOutput(bool corrupt);                           // flips a byte in every message frame

@@ -145,6 +145,14 @@ TEST(CommandLine, ReadsEveryOptionAndRefusesBadValues)
               QStringLiteral("ttyUSB0:115200,rtscts"));
     EXPECT_TRUE(ParseCommandLine(Args("--receiver=192.168.1.5:8002")).error.isEmpty());
     EXPECT_TRUE(ParseCommandLine(Args("--help")).help);
+    EXPECT_TRUE(ParseCommandLine(Args("--version")).version);
+    // Every simulated receiver there is, and the help names each.
+    const QString help = ParseCommandLine(Args("--help")).helpText;
+    ASSERT_GE(SimulatorProfiles().size(), 8);
+    for (const QString& profile : SimulatorProfiles()) {
+        EXPECT_TRUE(ParseCommandLine(Args("--simulator --profile") << profile).error.isEmpty());
+        EXPECT_TRUE(help.contains(profile)) << profile.toStdString();
+    }
     for (const char* bad : {"--receiver nonsense", "--seed -1", "--seed 99999999999", "--profile gold",
                             "--simulator --receiver SIM:", "stray"}) {
         EXPECT_FALSE(ParseCommandLine(Args(bad)).error.isEmpty()) << bad;
