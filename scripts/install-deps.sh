@@ -8,9 +8,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev openssl
   clang libclang-rt-14-dev  # scripts/fuzz.sh: libFuzzer and the sanitizer runtimes come with compiler-rt
 )
-# Optional tools for looking at the program on a machine without a display.
+# Optional tools for looking at the program on a machine without a display, with a window manager that draws
+# title bars (windows must fit with their frames).
 if [[ "${NEMOLA_WITH_XVFB:-0}" == 1 ]]; then
-  packages+=(xvfb xauth imagemagick)
+  packages+=(xvfb xauth imagemagick openbox)
 fi
 
 missing=()

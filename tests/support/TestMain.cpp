@@ -9,7 +9,10 @@
 // reads or writes the user's settings.
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // An offscreen platform given with options (a screen of a chosen size) is kept.
+    if (!qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("offscreen"))) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     QTemporaryDir settingsDir;
     CProfile::SetFileName(settingsDir.filePath(QStringLiteral("settings.ini")));
