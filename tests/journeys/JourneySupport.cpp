@@ -8,6 +8,7 @@
 #include "link/ReceiverHolder.h"
 
 #include <QAction>
+#include <QProcess>
 #include <QScreen>
 #include <QTest>
 
@@ -24,6 +25,13 @@ std::string Describe(const QRect& r)
 void ExpectFitsScreen(const QWidget& window)
 {
     ASSERT_NE(window.screen(), nullptr);
+    if (const QString shots = qEnvironmentVariable("NEMOLA_JOURNEY_SHOTS"); !shots.isEmpty()) {
+        QTest::qWait(400);  // the window manager's frame and the first paint
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const QString name =
+            QStringLiteral("%1/%2-%3.png").arg(shots, QLatin1String(test ? test->name() : "none"), window.objectName());
+        QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), name});
+    }
     const QRect area = window.screen()->availableGeometry();
     const QRect frame = window.frameGeometry();
     EXPECT_TRUE(area.contains(frame)) << window.objectName().toStdString() << " with its frame at " << Describe(frame)
@@ -49,12 +57,13 @@ void Journey::SetUp()
 void Journey::TearDown()
 {
     Quit();
+    m_tcp.reset();
     m_waiter.SetSim(nullptr);
     m_sim.reset();
     CProfile::SetFileName(m_previousSettings);
 }
 
-void Journey::Launch(const std::function<void(CSimReceiver&)>& prepare)
+void Journey::Launch(const std::function<void(CSimReceiver&)>& prepare, Link link)
 {
     SimOptions options = CSimHarness::VirtualClock();
     options.sampleFiles = 3;  // as the program's own simulator has
@@ -67,7 +76,14 @@ void Journey::Launch(const std::function<void(CSimReceiver&)>& prepare)
     TimeServices time = m_time.Services();
     time.wallClock = TimeServices::System().wallClock;
     m_app = std::make_unique<CNemolaApp>(time);
-    ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m"), QStringLiteral("--receiver"), m_sim->Name()}));
+    QString receiver = m_sim->Name();
+    if (link == Link::Tcp) {
+        m_tcp = std::make_unique<CSimTcpServer>(m_sim->SimPtr(), false);
+        QString error;
+        ASSERT_TRUE(m_tcp->Listen(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+        receiver = QStringLiteral("127.0.0.1:%1").arg(m_tcp->Port());
+    }
+    ASSERT_TRUE(m_app->Start({QStringLiteral("nemola-m"), QStringLiteral("--receiver"), receiver}));
     m_app->SetWaiter(&m_waiter);
     QCoreApplication::processEvents();  // the "Connection" command the program posts at start
     m_app->Connector().WaitFinished();

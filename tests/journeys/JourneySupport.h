@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ConnectionState.h"
+#include "sim/SimTcpServer.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SimHarness.h"
@@ -22,7 +23,8 @@ class CMainView;
 class CNemolaApp;
 class QAction;
 
-// The window, frame included, lies within its screen's available area.
+// The window, frame included, lies within its screen's available area. With NEMOLA_JOURNEY_SHOTS naming a folder
+// (a run on a real display), the screen is also saved there as a picture to look at.
 void ExpectFitsScreen(const QWidget& window);
 
 // The program's pauses (waiting for a receiver to restart, a script's sleeps) move its clock and the simulated
@@ -45,12 +47,16 @@ private:
 // what the user would see or get.
 class Journey : public ::testing::Test
 {
+public:
+    enum class Link { InProcess, Tcp };
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts the program; `prepare` sets the receiver up first (files, faults).
-    void Launch(const std::function<void(CSimReceiver&)>& prepare = {});
+    // Starts the program; `prepare` sets the receiver up first (files, faults). The receiver is reached as the
+    // built-in one is, or on its own TCP port (as "nemola-sim --tcp" serves it).
+    void Launch(const std::function<void(CSimReceiver&)>& prepare = {}, Link link = Link::InProcess);
     // Starts the program with nothing on its command line: the connection dialog it opens at start gets `choose`,
     // which picks a receiver that runs in real time.
     void LaunchWithDialog(const std::function<void(QDialog&)>& choose);
@@ -108,6 +114,7 @@ protected:
     CScriptedPrompts m_prompts;
     FakeTime m_time;
     std::unique_ptr<CSimHarness> m_sim;
+    std::unique_ptr<CSimTcpServer> m_tcp;
     std::unique_ptr<CNemolaApp> m_app;
 
 private:

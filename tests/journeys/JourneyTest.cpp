@@ -85,9 +85,14 @@ TEST(Screen, IsTheOneAskedForAndAWindowOfItsSizeDoesNotFit)
     EXPECT_FALSE(screen->availableGeometry().contains(window.frameGeometry()));
 }
 
-TEST_F(Journey, RealTimeLoggingRecordsTheChosenMessagesAndKeepsTheSelection)
+// Chooses a folder and two messages, records three epochs, stops and leaves.
+class RealTimeLoggingJourney : public Journey, public ::testing::WithParamInterface<Journey::Link>
 {
-    Launch();
+};
+
+TEST_P(RealTimeLoggingJourney, RecordsTheChosenMessagesAndKeepsTheSelection)
+{
+    Launch({}, GetParam());
     const QString out = QDir(Folder()).filePath(QStringLiteral("out"));
     ASSERT_TRUE(QDir().mkpath(out));
     OnWindow<CRealTimeLogging>(Action(cmd::kRealTimeLogging), [&](CRealTimeLogging& d) {
@@ -119,6 +124,9 @@ TEST_F(Journey, RealTimeLoggingRecordsTheChosenMessagesAndKeepsTheSelection)
     EXPECT_EQ(Setting("RealTime", "OutputPath"), QDir(out).absolutePath() + QLatin1Char('/'));
     ExpectLiveEpochs();
 }
+
+INSTANTIATE_TEST_SUITE_P(InProcessAndTcp, RealTimeLoggingJourney,
+                         ::testing::Values(Journey::Link::InProcess, Journey::Link::Tcp));
 
 TEST_F(Journey, FileManagerListsDownloadsAndDeletesAfterAsking)
 {

@@ -9,8 +9,10 @@
 // reads or writes the user's settings.
 int main(int argc, char** argv)
 {
-    // An offscreen platform given with options (a screen of a chosen size) is kept.
-    if (!qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("offscreen"))) {
+    // An offscreen platform given with options (a screen of a chosen size) is kept, and so is any platform of a run
+    // that saves pictures of the screen to look at.
+    if (!qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("offscreen")) &&
+        qEnvironmentVariableIsEmpty("NEMOLA_JOURNEY_SHOTS")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
