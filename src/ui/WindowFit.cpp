@@ -4,9 +4,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QScrollArea>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
 
@@ -160,18 +158,4 @@ void FitToScreen(QWidget* window, QSize wanted)
         fitter = new CScreenFitter(window);
     }
     fitter->Fit(wanted.isValid() ? wanted : window->sizeHint());
-}
-
-QWidget* ScrollingBody(QWidget* window)
-{
-    auto* area = new QScrollArea(window);
-    area->setObjectName(QStringLiteral("scrollingBody"));
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    auto* body = new QWidget(area);
-    area->setWidget(body);
-    auto* outer = new QVBoxLayout(window);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(area);
-    return body;
 }

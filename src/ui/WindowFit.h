@@ -4,7 +4,6 @@
 #include <QRect>
 #include <QSize>
 
-class QScrollArea;
 class QWidget;
 
 // Keeps every window of the program whole on its screen: the window with its frame (title bar and borders) lies
@@ -13,7 +12,7 @@ class QWidget;
 // shown and whenever it moves or resizes out of the screen.
 
 // Sizes `window` to `wanted` (its size hint when empty), bounded by the room its screen leaves, and keeps it there.
-// A window whose layout needs more room than that must let its content scroll (ScrollingBody).
+// A window whose layout needs more room than that must let its content scroll (a scroll area, a list, a text).
 void FitToScreen(QWidget* window, QSize wanted = QSize());
 
 // The available geometry of the window's screen, of the primary screen when the window has none yet.
@@ -24,7 +23,3 @@ QMargins FrameMargins(const QWidget* window);
 QSize RoomFor(const QWidget* window);
 // Whether the window, frame included, lies within the available area.
 bool FitsScreen(const QWidget* window);
-
-// A content widget for `window` that scrolls inside it when the window cannot be as large as the content needs;
-// the caller puts its layout on the returned widget. The body's margins are the window's own.
-QWidget* ScrollingBody(QWidget* window);
