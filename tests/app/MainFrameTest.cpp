@@ -11,11 +11,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
-#include <QTextBrowser>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -252,25 +249,6 @@ TEST_F(MainFrame, OnlyExitOrClosingTheFrameEndsTheProgram)
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(exited);
-}
-
-// The legend explains the solution kinds and every column, and fits the screen it opens on.
-TEST_F(MainFrame, StatusLegendOpensBesideTheViewWithinTheScreen)
-{
-    m_frame->findChild<QAction*>(QStringLiteral("actionLegend"))->trigger();
-    auto* legend = m_frame->findChild<QDialog*>(QStringLiteral("statusLegend"));
-    ASSERT_NE(legend, nullptr);
-    EXPECT_TRUE(legend->isVisible());
-    EXPECT_FALSE(legend->isModal());
-    const QSize screen = legend->screen()->availableSize();
-    EXPECT_LE(legend->width(), screen.width());
-    EXPECT_LE(legend->height(), screen.height());
-    const QString text = legend->findChild<QTextBrowser*>(QStringLiteral("legendText"))->toPlainText();
-    for (const char* meaning : {"RTK fixed", "RTK float", "DGPS", "Standalone", "No position", "almanac", "Doppler",
-                                "slot", "frequency channel", "used in the position", "13 : 9 : 10 : 3"}) {
-        EXPECT_TRUE(text.contains(QLatin1String(meaning))) << meaning;
-    }
-    legend->close();
 }
 
 }  // namespace

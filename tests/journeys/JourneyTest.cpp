@@ -108,7 +108,12 @@ TEST_P(RealTimeLoggingJourney, RecordsTheChosenMessagesAndKeepsTheSelection)
         d.startButton->click();
         ASSERT_TRUE(d.Running()) << d.Status().toStdString();
         Run(3000);
-        ASSERT_TRUE(PumpUntil([&] { return d.Engine().Counts().fileMessages > 0; }));
+        // Three epoch ends written, whatever the link's thread still had on its way.
+        const uint16_t epochEnd = uint16_t('|') << 8 | uint16_t('|');
+        ASSERT_TRUE(PumpUntil([&] {
+            const auto counts = d.Engine().Counts().byType;
+            return counts.count(epochEnd) && counts.at(epochEnd) >= 3;
+        }));
         d.startButton->click();
         EXPECT_EQ(d.Status(), QStringLiteral("Aborted by user!"));
         d.exitButton->click();
@@ -256,10 +261,27 @@ TEST_F(Journey, SatellitesDrawsTheTrackedSatellites)
     ExpectLiveEpochs();
 }
 
+// No digit of a field's text is scrolled out of its field: a coordinate's seconds are read whole.
+void ExpectWholeFields(QWidget& dialog)
+{
+    for (QLineEdit* field : dialog.findChildren<QLineEdit*>()) {
+        field->setCursorPosition(0);
+        field->grab();
+        const int start = field->inputMethodQuery(Qt::ImCursorRectangle).toRect().x();
+        field->end(false);
+        field->grab();
+        const int end = field->inputMethodQuery(Qt::ImCursorRectangle).toRect().x();
+        EXPECT_EQ(end - start, field->fontMetrics().horizontalAdvance(field->text()))
+            << field->objectName().toStdString() << " cuts " << field->text().toStdString();
+    }
+}
+
 TEST_F(Journey, SiteSendsItsEventsToTheReceiver)
 {
     Launch();
+    m_app->Settings().antennaHeight = QStringLiteral("-9999.9999");
     OnWindow<CSiteDlg>(Action(cmd::kSite), [&](CSiteDlg& dialog) {
+        ExpectWholeFields(dialog);
         Child<QLineEdit>(dialog, "siteName")->setText(QStringLiteral("Hill 7"));
         Child<QLineEdit>(dialog, "antennaHeight")->setText(QStringLiteral("1.5"));
         Child<QCheckBox>(dialog, "slant")->setChecked(true);
@@ -277,50 +299,19 @@ TEST_F(Journey, SiteSendsItsEventsToTheReceiver)
 TEST_F(Journey, TargetShowsInTheMainViewWithTheNextEpoch)
 {
     Launch();
+    m_app->Settings().targetLon = (179 + 59 / 60.0 + 14.0 / 3600) / 57.29577951308232;
     OnWindow<CTargetDlg>(Action(cmd::kSetTargetPosition), [&](CTargetDlg& dialog) {
-        const QStringList lat = {QStringLiteral("48"), QStringLiteral("30"), QStringLiteral("15.5")};
-        for (int i = 0; i < 3; ++i) {
-            auto* field = Child<QLineEdit>(dialog, (std::string("lat") + (i == 0   ? "Degrees"
-                                                                          : i == 1 ? "Minutes"
-                                                                                   : "Seconds"))
-                                                       .c_str());
-            field->setText(lat[i]);
-        }
+        EXPECT_EQ(Child<QLineEdit>(dialog, "lonSeconds")->text(), QStringLiteral("14.00000"));
+        Child<QLineEdit>(dialog, "latDegrees")->setText(QStringLiteral("48"));
+        Child<QLineEdit>(dialog, "latMinutes")->setText(QStringLiteral("30"));
+        Child<QLineEdit>(dialog, "latSeconds")->setText(QStringLiteral("15.5"));
+        ExpectWholeFields(dialog);
         Click(dialog, "ok");
     });
     Run(1000);
     EXPECT_TRUE(PumpUntil([&] { return View().Field(QStringLiteral("targetLat")).contains("48°30'15.5000\" N"); }))
         << View().Field(QStringLiteral("targetLat")).toStdString();
     ExpectLiveEpochs();
-}
-
-// The seconds of a coordinate are read whole: no digit of a field's text is scrolled out of its field.
-TEST_F(Journey, TargetAndSiteFieldsShowTheirWholeValues)
-{
-    Launch();
-    const auto expectWhole = [](QWidget& dialog) {
-        for (QLineEdit* field : dialog.findChildren<QLineEdit*>()) {
-            field->setCursorPosition(0);
-            field->grab();
-            const int start = field->inputMethodQuery(Qt::ImCursorRectangle).toRect().x();
-            field->end(false);
-            field->grab();
-            const int end = field->inputMethodQuery(Qt::ImCursorRectangle).toRect().x();
-            EXPECT_EQ(end - start, field->fontMetrics().horizontalAdvance(field->text()))
-                << field->objectName().toStdString() << " cuts " << field->text().toStdString();
-        }
-    };
-    m_app->Settings().targetLat = -(89 + 59 / 60.0 + 59.99999 / 3600) / 57.29577951308232;
-    m_app->Settings().targetLon = (179 + 59 / 60.0 + 14.0 / 3600) / 57.29577951308232;
-    OnWindow<CTargetDlg>(Action(cmd::kSetTargetPosition), [&](CTargetDlg& dialog) {
-        EXPECT_EQ(Child<QLineEdit>(dialog, "lonSeconds")->text(), QStringLiteral("14.00000"));
-        expectWhole(dialog);
-    });
-    m_app->Settings().antennaHeight = QStringLiteral("-9999.9999");
-    OnWindow<CSiteDlg>(Action(cmd::kSite), [&](CSiteDlg& dialog) {
-        Child<QLineEdit>(dialog, "siteName")->clear();
-        expectWhole(dialog);
-    });
 }
 
 TEST_F(Journey, AboutShowsTheReceiversModel)
@@ -395,7 +386,12 @@ TEST_F(Journey, StatusLegendOpensBesideTheLiveView)
         return legend != nullptr;
     }));
     ExpectFitsScreen(*legend);
-    EXPECT_FALSE(Child<QTextBrowser>(*legend, "legendText")->toPlainText().isEmpty());
+    EXPECT_FALSE(legend->isModal());
+    const QString text = Child<QTextBrowser>(*legend, "legendText")->toPlainText();
+    for (const char* meaning : {"RTK fixed", "RTK float", "DGPS", "Standalone", "No position", "almanac", "Doppler",
+                                "slot", "frequency channel", "used in the position", "13 : 9 : 10 : 3"}) {
+        EXPECT_TRUE(text.contains(QLatin1String(meaning))) << meaning;
+    }
     ExpectLiveEpochs();
     legend->close();
 }
