@@ -27,9 +27,14 @@ void ExpectFitsScreen(const QWidget& window)
     ASSERT_NE(window.screen(), nullptr);
     if (const QString shots = qEnvironmentVariable("NEMOLA_JOURNEY_SHOTS"); !shots.isEmpty()) {
         QTest::qWait(400);  // the window manager's frame and the first paint
+        // Numbered in the order taken: a journey checks the main window before and after its tool.
+        static int taken = 0;
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        const QString name =
-            QStringLiteral("%1/%2-%3.png").arg(shots, QLatin1String(test ? test->name() : "none"), window.objectName());
+        const QString journey = QString::fromLatin1(test ? test->name() : "none").replace(QLatin1Char('/'), '-');
+        const QString name = QStringLiteral("%1/%2-%3-%4.png")
+                                 .arg(shots)
+                                 .arg(++taken, 3, 10, QLatin1Char('0'))
+                                 .arg(journey, window.objectName());
         QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), name});
     }
     const QRect area = window.screen()->availableGeometry();

@@ -131,7 +131,8 @@ TEST_P(RealTimeLoggingJourney, RecordsTheChosenMessagesAndKeepsTheSelection)
 }
 
 INSTANTIATE_TEST_SUITE_P(InProcessAndTcp, RealTimeLoggingJourney,
-                         ::testing::Values(Journey::Link::InProcess, Journey::Link::Tcp));
+                         ::testing::Values(Journey::Link::InProcess, Journey::Link::Tcp),
+                         [](const auto& info) { return info.param == Journey::Link::Tcp ? "Tcp" : "InProcess"; });
 
 TEST_F(Journey, FileManagerListsDownloadsAndDeletesAfterAsking)
 {
@@ -222,7 +223,7 @@ TEST_F(Journey, ManualModeSendsTwoTypedCommandsAsTypedAndShowsEachAnswerAfterIts
             QTest::keyClicks(line->lineEdit(), command);
             QTest::keyClick(line->lineEdit(), Qt::Key_Return);
         }
-        EXPECT_EQ(Commands(), QStringList({"print,/par/rcv/model", "print,/par/pos/elm"}));
+        EXPECT_EQ(Commands().join(QLatin1Char('|')).toStdString(), "print,/par/rcv/model|print,/par/pos/elm");
         const QStringList lines = output->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         ASSERT_EQ(lines.size(), 4) << output->toPlainText().toStdString();
         EXPECT_EQ(lines[0].trimmed(), QStringLiteral(">print,/par/rcv/model"));
