@@ -1,6 +1,6 @@
 // The KVS reader and the RINEX writer on any bytes. Oracles: epochs come out in strictly increasing time, none
 // without satellites, GLONASS satellites with a known slot only; the RINEX text keeps its header lines within 80
-// columns and every epoch line in its columns.
+// columns and every epoch line in its columns; every value's field is what printf makes of it.
 #include "FuzzSupport.h"
 
 #include "rinex/KvsReader.h"
@@ -8,7 +8,23 @@
 
 #include <QTimeZone>
 
+#include <cmath>
+#include <cstdio>
 #include <string>
+
+namespace {
+
+void CheckField(double v)
+{
+    char b[512];
+    const int n = std::isfinite(v) ? std::snprintf(b, sizeof b, "%14.3f", v) : 0;
+    const QByteArray expected = n == 14 ? QByteArray(b, n) : QByteArray(14, ' ');
+    if (CRinexWriter::Fixed(v, 14, 3) != expected) {
+        FuzzFail("kvsreader", "a field unlike printf's: " + expected.toStdString());
+    }
+}
+
+}  // namespace
 
 void FuzzKvsReader(const uint8_t* data, size_t size)
 {
@@ -24,6 +40,11 @@ void FuzzKvsReader(const uint8_t* data, size_t size)
         for (const KvsSatellite& s : e.sats) {
             if (s.system == KvsSystem::Glonass && (s.prn < 1 || s.prn > 99)) {
                 FuzzFail("kvsreader", "a GLONASS satellite without its slot: " + std::to_string(s.prn));
+            }
+            CheckField(-s.doppler);
+            for (const KvsSignal& g : s.signal) {
+                CheckField(g.phase);
+                CheckField(g.pseudorange * 299792458.0);
             }
         }
     }

@@ -335,6 +335,19 @@ private:
         }
         KvsEpoch out;
         out.gpsTime = t;
+        out.sats.reserve(n);
+        // The epoch's messages, found once for all its satellites.
+        struct Body
+        {
+            char id[2];
+            const char* data;
+            size_t width;
+        };
+        std::vector<Body> bodies;
+        bodies.reserve(e.messages.size());
+        for (const auto& [id, body] : e.messages) {
+            bodies.push_back({{id[0], id[1]}, body.constData(), size_t(Width(id))});
+        }
         size_t glonass = 0;
         for (size_t s = 0; s < n; ++s) {
             const int idx = m_si[s];
@@ -373,8 +386,12 @@ private:
                 continue;
             }
             auto at = [&](const char* id) -> const char* {
-                auto it = e.messages.find(QByteArray(id));
-                return it == e.messages.end() ? nullptr : it->second.constData() + s * size_t(Width(it->first));
+                for (const Body& b : bodies) {
+                    if (b.id[0] == id[0] && b.id[1] == id[1]) {
+                        return b.data + s * b.width;
+                    }
+                }
+                return nullptr;
             };
             if (const char* p = at("DC"); p && Get<int32_t>(p) != 0x7FFFFFFF) {
                 sat.doppler = Get<int32_t>(p) * 1e-4;

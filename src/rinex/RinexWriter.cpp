@@ -1,8 +1,12 @@
 #include "rinex/RinexWriter.h"
 
+#include "rinex/FixedField.h"
+
 #include <QList>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +16,11 @@
 namespace {
 
 constexpr double kC = 299792458.0;
+// The longest epoch line and observation line (a satellite, 16 columns for each of at most four types of each raw
+// signal, the line end); the room reserved for a file's data is bounded, beyond it the array grows as it must.
+constexpr size_t kEpochLineMax = 64;
+constexpr size_t kSatelliteLineMax = 8 + 16 * 4 * Kvs::kRawSignals + 1;
+constexpr size_t kReserveMax = size_t(1) << 30;
 
 struct ObsType
 {
@@ -65,23 +74,31 @@ bool Wanted(KvsSystem sys, int signal, const RinexOptions& o)
 // The types each system has data for, in a fixed order: per signal C, L, D (L1 C/A only), S.
 std::map<KvsSystem, std::vector<ObsType>> Types(const KvsResult& data, const RinexOptions& o)
 {
-    std::map<KvsSystem, std::set<std::pair<int, char>>> seen;
+    // Per system, bit 4 * signal + kind (C, L, D, S): a pass over every observation sets bits, and the sets are
+    // made once from them.
+    static constexpr char kKinds[] = {'C', 'L', 'D', 'S'};
+    std::array<uint16_t, 256> has{};
     for (const KvsEpoch& e : data.epochs) {
         for (const KvsSatellite& s : e.sats) {
+            uint16_t& bits = has[uint8_t(s.system)];
             for (int k = 0; k < Kvs::kRawSignals; ++k) {
                 if (!Wanted(s.system, k, o)) {
                     continue;
                 }
                 const KvsSignal& g = s.signal[size_t(k)];
-                if (g.pseudorange == g.pseudorange)
-                    seen[s.system].insert({k, 'C'});
-                if (g.phase == g.phase)
-                    seen[s.system].insert({k, 'L'});
-                if (g.cn0 >= 0)
-                    seen[s.system].insert({k, 'S'});
+                bits |= uint16_t((g.pseudorange == g.pseudorange) << (4 * k) | (g.phase == g.phase) << (4 * k + 1) |
+                                 (g.cn0 >= 0) << (4 * k + 3));
             }
             if (s.doppler == s.doppler && Wanted(s.system, 0, o)) {
-                seen[s.system].insert({0, 'D'});
+                bits |= 1 << 2;
+            }
+        }
+    }
+    std::map<KvsSystem, std::set<std::pair<int, char>>> seen;
+    for (size_t sys = 0; sys < has.size(); ++sys) {
+        for (int bit = 0; bit < 16; ++bit) {
+            if (has[sys] >> bit & 1) {
+                seen[KvsSystem(sys)].insert({bit / 4, kKinds[bit % 4]});
             }
         }
     }
@@ -103,11 +120,17 @@ std::map<KvsSystem, std::vector<ObsType>> Types(const KvsResult& data, const Rin
     return out;
 }
 
-QByteArray SatId(const KvsSatellite& s)
+// Writes the satellite's column ("G01") into `out` (room for 16); returns its length.
+int SatId(const KvsSatellite& s, char* out)
 {
-    char b[8];
-    std::snprintf(b, sizeof b, "%c%02d", SystemLetter(s.system), s.prn % 100);
-    return b;
+    const int number = s.prn % 100;
+    if (number < 0) {
+        return std::snprintf(out, 16, "%c%02d", SystemLetter(s.system), number);
+    }
+    out[0] = SystemLetter(s.system);
+    out[1] = char('0' + number / 10);
+    out[2] = char('0' + number % 10);
+    return 3;
 }
 
 QByteArray TimeFields(const QDateTime& t)
@@ -118,6 +141,100 @@ QByteArray TimeFields(const QDateTime& t)
     std::snprintf(b, sizeof b, "%6d%6d%6d%6d%6d%13.7f", d.year(), d.month(), d.day(), tm.hour(), tm.minute(),
                   tm.second() + tm.msec() / 1000.0);
     return b;
+}
+
+// What each satellite's phase was at its previous epoch, for the loss-of-lock indicator. The satellites a receiver
+// reports (system * 1000 + number below 5000) sit in a table, others in a map.
+class CPhaseHistory
+{
+public:
+    struct Entry
+    {
+        bool seen = false;
+        bool hadPhase = false;
+        bool timeValid = false;
+        qint64 ms = 0;
+    };
+    Entry& At(int satKey, int signal)
+    {
+        if (satKey >= 0 && satKey < kTableKeys) {
+            return m_table[size_t(satKey) * Kvs::kRawSignals + size_t(signal)];
+        }
+        return m_others[{satKey, signal}];
+    }
+
+private:
+    static constexpr int kTableKeys = 5000;
+    std::vector<Entry> m_table = std::vector<Entry>(size_t(kTableKeys) * Kvs::kRawSignals);
+    std::map<std::pair<int, int>, Entry> m_others;
+};
+
+// Appends the observation line of each satellite of `e` that has a value to `lines`; returns how many.
+int SatelliteLines(const KvsEpoch& e, const std::map<KvsSystem, std::vector<ObsType>>& types, double interval,
+                   CPhaseHistory& lastPhase, QByteArray& lines)
+{
+    const bool timeValid = e.gpsTime.isValid();
+    const qint64 ms = timeValid ? e.gpsTime.toMSecsSinceEpoch() : 0;
+    int count = 0;
+    for (const KvsSatellite& s : e.sats) {
+        auto it = types.find(s.system);
+        if (it == types.end()) {
+            continue;
+        }
+        char line[kSatelliteLineMax + 8];
+        int n = SatId(s, line);
+        bool any = false;
+        for (const ObsType& t : it->second) {
+            const KvsSignal& g = s.signal[size_t(t.signal)];
+            double v = Kvs::kNaN;
+            char lli = ' ';
+            switch (t.kind) {
+                case 'C':
+                    v = g.pseudorange * kC;
+                    break;
+                case 'L': {
+                    v = g.phase;
+                    CPhaseHistory::Entry& prev = lastPhase.At(int(s.system) * 1000 + s.prn, t.signal);
+                    const bool locked = g.lockFlags < 0 || (g.lockFlags & 1);
+                    if (v == v) {
+                        // A satellite back after a gap in its phase may have slipped unseen.
+                        const qint64 since = timeValid && prev.timeValid ? ms - prev.ms : 0;
+                        const bool gap = prev.seen && (!prev.hadPhase || (interval > 0 && since > interval * 1500));
+                        if (!locked || gap) {
+                            lli = '1';
+                        }
+                    }
+                    prev = {true, v == v, timeValid, ms};
+                    break;
+                }
+                case 'D':
+                    v = -s.doppler;  // RINEX: positive for an approaching satellite
+                    break;
+                case 'S':
+                    v = g.cn0 >= 0 ? double(g.cn0) : Kvs::kNaN;
+                    break;
+            }
+            char* field = line + n;
+            n += 16;
+            if (!WriteFixed(field, v, 14, 3)) {
+                std::memset(field, ' ', 16);
+                continue;
+            }
+            any = true;
+            field[14] = lli;
+            field[15] = ' ';
+        }
+        if (!any) {
+            continue;
+        }
+        while (line[n - 1] == ' ') {
+            --n;
+        }
+        line[n++] = '\n';
+        lines.append(line, n);
+        ++count;
+    }
+    return count;
 }
 
 }  // namespace
@@ -142,15 +259,9 @@ RinexHeaderInfo RinexHeaderInfo::Parse(const QByteArray& profileText)
 
 QByteArray CRinexWriter::Fixed(double value, int width, int decimals)
 {
-    if (!std::isfinite(value)) {
-        return QByteArray(width, ' ');
-    }
-    char b[64];
-    const int n = std::snprintf(b, sizeof b, "%*.*f", width, decimals, value);
-    if (n != width) {
-        return QByteArray(width, ' ');
-    }
-    return QByteArray(b, n);
+    QByteArray b(std::max(width, 0), ' ');
+    WriteFixed(b.data(), value, width, decimals);
+    return b;
 }
 
 double CRinexWriter::Interval(const KvsResult& data)
@@ -318,74 +429,19 @@ QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInf
     }
     h += Label(QByteArray(), "END OF HEADER");
 
-    // Loss of lock: phase not locked now, or the phase was missing at the satellite's previous epoch, or epochs
-    // were missed since.
-    std::map<std::pair<int, int>, std::pair<QDateTime, bool>>
-        lastPhase;  // (system*1000+prn, signal) -> time, had phase
-    QByteArray body;
-    body.reserve(qsizetype(data.epochs.size()) * 1200);
+    CPhaseHistory lastPhase;
+    // The data go straight after the header, into room for all of them: a file of an hour is tens of megabytes,
+    // and each copy or regrowth of it costs as much as formatting it.
+    QByteArray& body = h;
+    size_t most = 0;
     for (const KvsEpoch& e : data.epochs) {
-        QByteArray lines;
-        int count = 0;
-        for (const KvsSatellite& s : e.sats) {
-            auto it = types.find(s.system);
-            if (it == types.end()) {
-                continue;
-            }
-            QByteArray line = SatId(s);
-            bool any = false;
-            for (const ObsType& t : it->second) {
-                const KvsSignal& g = s.signal[size_t(t.signal)];
-                double v = Kvs::kNaN;
-                char lli = ' ';
-                switch (t.kind) {
-                    case 'C':
-                        v = g.pseudorange * kC;
-                        break;
-                    case 'L': {
-                        v = g.phase;
-                        const auto key = std::make_pair(int(s.system) * 1000 + s.prn, t.signal);
-                        const bool locked = g.lockFlags < 0 || (g.lockFlags & 1);
-                        if (v == v) {
-                            auto prev = lastPhase.find(key);
-                            // A satellite back after a gap in its phase may have slipped unseen.
-                            const bool gap =
-                                prev != lastPhase.end() &&
-                                (!prev->second.second ||
-                                 (interval > 0 && prev->second.first.msecsTo(e.gpsTime) > interval * 1500));
-                            if (!locked || gap) {
-                                lli = '1';
-                            }
-                            lastPhase[key] = {e.gpsTime, true};
-                        } else {
-                            lastPhase[key] = {e.gpsTime, false};
-                        }
-                        break;
-                    }
-                    case 'D':
-                        v = -s.doppler;  // RINEX: positive for an approaching satellite
-                        break;
-                    case 'S':
-                        v = g.cn0 >= 0 ? double(g.cn0) : Kvs::kNaN;
-                        break;
-                }
-                QByteArray f = Fixed(v, 14, 3);
-                if (f.trimmed().isEmpty()) {
-                    line += QByteArray(16, ' ');
-                    continue;
-                }
-                any = true;
-                line += f + lli + ' ';
-            }
-            if (!any) {
-                continue;
-            }
-            while (line.endsWith(' ')) {
-                line.chop(1);
-            }
-            lines += line + '\n';
-            ++count;
-        }
+        most += kEpochLineMax + e.sats.size() * kSatelliteLineMax;
+    }
+    body.reserve(h.size() + qsizetype(std::min<size_t>(most, kReserveMax)));
+    QByteArray lines;
+    for (const KvsEpoch& e : data.epochs) {
+        lines.resize(0);  // keeps its capacity
+        const int count = SatelliteLines(e, types, interval, lastPhase, lines);
         if (count == 0) {
             continue;
         }
@@ -401,5 +457,5 @@ QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInf
     if (epochsWritten) {
         *epochsWritten = written;
     }
-    return h + body;
+    return h;
 }
