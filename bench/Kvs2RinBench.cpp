@@ -1,6 +1,9 @@
 // kvs2rin on a one-hour, 1 Hz recording of 30 satellites on two frequencies (20 GPS, 10 GLONASS; C/A and P on L1,
 // P on L2): reading the KVS stream, writing the RINEX file, and the whole program with its file I/O.
 // Run: build/release/bench/bench_kvs2rin
+// `bench_kvs2rin --write-recordings DIR` writes that recording (hour.kvs) and one of values that printf-style
+// formatting gets wrong easily (edges.kvs: negative values, rounding ties, values at the edge of their field, all
+// five systems) for bench/kvs2rin.sh, which compares two converters on them.
 #include "rinex/Kvs2Rin.h"
 #include "rinex/KvsReader.h"
 #include "rinex/RinexWriter.h"
@@ -13,7 +16,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace {
 
@@ -75,6 +80,117 @@ const QByteArray& Recording()
     return kvs;
 }
 
+// Ten minutes of 39 satellites of every system, each value drawn from the cases a hand-made fixed-point formatter
+// gets wrong: exact binary ties at the third decimal, negatives that round to zero, values one rounding step from
+// not fitting their field, tiny and huge magnitudes; Doppler at every tenth of a millihertz.
+QByteArray EdgeRecording()
+{
+    std::mt19937_64 random(20240601);
+    auto pick = [&](int n) { return int(random() % uint64_t(n)); };
+    auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * double(random() >> 11) * 0x1.0p-53; };
+    const double kEdges[] = {9999999999.9995,
+                             9999999999.9994,
+                             -999999999.9995,
+                             -999999999.9994,
+                             -0.0004,
+                             -1e-300,
+                             0.0005,
+                             -0.0005,
+                             0x1.0p-10,
+                             1e-300,
+                             1e15,
+                             -1e15,
+                             123456.0625,
+                             -123456.0625,
+                             2.5,
+                             -0.5,
+                             0.4995,
+                             -2.0005,
+                             1e300,
+                             -4503599627370495.5};
+    auto phase = [&]() -> double {
+        switch (pick(4)) {
+            case 0: {  // an exact tie: a sixteenth with an odd numerator
+                const double v = std::floor(uniform(-1e9, 1e9)) + (2 * pick(8) + 1) / 16.0;
+                return v;
+            }
+            case 1:
+                return kEdges[pick(int(std::size(kEdges)))];
+            default:
+                return uniform(-2e9, 2e9);
+        }
+    };
+    QByteArray out = "KV055RLOGF" + QByteArray("edges").leftJustified(80, ' ') + "\r\n";
+    std::vector<int> sats;
+    for (int s = 1; s <= 20; ++s) {
+        sats.push_back(s);
+    }
+    for (int s = 38; s < 46; ++s) {
+        sats.push_back(s);
+    }
+    for (int s : {71, 72, 75, 80, 101, 119, 120, 121, 133, 193, 197}) {
+        sats.push_back(s);
+    }
+    const int n = int(sats.size());
+    uint32_t tod = 43200000;
+    for (int e = 0; e < 600; ++e) {
+        tod += 1000 * (pick(20) == 0 ? 3 : 1);  // now and then a gap, which marks loss of lock
+        QByteArray b;
+        Put<uint32_t>(b, tod + uint32_t(pick(4) * 125));
+        out += BinaryFrame("~~", b);
+        b.clear();
+        Put<uint16_t>(b, 2024);
+        b += char(6);
+        b += char(1);
+        b += char(0);
+        out += BinaryFrame("RD", b);
+        QByteArray si, nn;
+        for (int s : sats) {
+            si += char(s);
+            if (s >= 38 && s <= 70) {
+                nn += char(s - 37);
+            }
+        }
+        out += BinaryFrame("SI", si) + BinaryFrame("NN", nn);
+        for (const char* id : {"EC", "E1", "E2"}) {
+            QByteArray cn0;
+            for (int s = 0; s < n; ++s) {
+                cn0 += char(pick(8) == 0 ? 255 : pick(60));
+            }
+            out += BinaryFrame(id, cn0);
+        }
+        QByteArray dc;
+        for (int s = 0; s < n; ++s) {
+            Put<int32_t>(dc, pick(10) == 0 ? 0x7FFFFFFF : int32_t(pick(2000001) - 1000000) * (pick(2) ? 5 : 1));
+        }
+        out += BinaryFrame("DC", dc);
+        for (const char* id : {"FC", "F1", "F2"}) {
+            QByteArray fl;
+            for (int s = 0; s < n; ++s) {
+                Put<uint16_t>(fl, uint16_t(pick(6) == 0 ? 0x10 : 0x11));
+            }
+            out += BinaryFrame(id, fl);
+        }
+        for (const char* id : {"RC", "R1", "R2"}) {
+            QByteArray pr;
+            for (int s = 0; s < n; ++s) {
+                const int kind = pick(20);
+                Put<double>(pr, kind == 0 ? 0.0 : kind == 1 ? uniform(30, 40) : uniform(0.06, 0.09));
+            }
+            out += BinaryFrame(id, pr);
+        }
+        for (const char* id : {"PC", "P1", "P2"}) {
+            QByteArray ph;
+            for (int s = 0; s < n; ++s) {
+                Put<double>(ph, pick(12) == 0 ? 0.0 : phase());
+            }
+            out += BinaryFrame(id, ph);
+        }
+        out += BinaryFrame("||", QByteArray());
+    }
+    return out;
+}
+
 void BM_ReadKvs(benchmark::State& state)
 {
     const QByteArray& kvs = Recording();
@@ -115,11 +231,26 @@ void BM_Kvs2RinHour(benchmark::State& state)
 }
 BENCHMARK(BM_Kvs2RinHour)->Unit(benchmark::kMillisecond);
 
+bool WriteRecordings(const QString& folder)
+{
+    for (const auto& [name, data] : {std::pair{"hour.kvs", Recording()}, std::pair{"edges.kvs", EdgeRecording()}}) {
+        QFile f(folder + QLatin1Char('/') + QLatin1String(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.flush()) {
+            std::fprintf(stderr, "can't write %s\n", qPrintable(f.fileName()));
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--write-recordings") == 0) {
+        return WriteRecordings(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
