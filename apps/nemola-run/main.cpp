@@ -172,8 +172,9 @@ public:
         }
         m_unflushed = true;
     }
-    // The record goes out once per command line, before the run waits for the receiver or the clock, so that
-    // a reader sees everything up to the command that is waiting, at one write instead of one per piece.
+    // The record goes out when the run waits: for the clock, or for a reply that did not come at once (the
+    // receiver's waiting callback), so that a reader sees everything up to the command that is waiting. A run of
+    // quick commands writes it when the buffer is full, not once per command.
     void FlushOutput()
     {
         if (m_unflushed && m_outputError.isEmpty() && std::fflush(stdout) != 0) {
@@ -198,11 +199,7 @@ public:
     bool StopRequested() const override { return m_stop || g_interrupted || !m_outputError.isEmpty(); }
     void ClearStopRequest() override { m_stop = false; }
     QString ScriptFolder() const override { return m_folder; }
-    bool Send(const QString& text) override
-    {
-        FlushOutput();
-        return m_holder.Send(text);
-    }
+    bool Send(const QString& text) override { return m_holder.Send(text); }
     QString Reply() override { return m_holder.Reply(); }
     QString LinkFailure() override { return LinkFailureText(*m_holder.GetReceiver()); }
     void SetReplyTimeout(int ms) override { m_connection.SetTimeout(ReplyTimeoutUnits(ms)); }
@@ -319,8 +316,10 @@ int main(int argc, char** argv)
         } else {
             watcher.SetReceiver(holder.GetReceiver());
             CConsoleHost host(holder, connection, options.folder);
+            holder.GetReceiver()->SetWaitingCallback([&host] { host.FlushOutput(); });
             CScriptInterpreter interpreter(host);
             interpreter.RunScript(options.invocation, 0);
+            holder.GetReceiver()->SetWaitingCallback(nullptr);
             host.FlushOutput();
             watcher.SetReceiver(nullptr);
             if (!host.OutputError().isEmpty()) {

@@ -253,6 +253,7 @@ struct ReceiverLink
     mutable std::mutex replyMutex;
     QString reply;
     CReceiver::Failure failure = CReceiver::Failure::None;
+    CReceiver::WaitingCallback waiting;  // under shared->mutex
 
     // Held while messages are dispatched, so that Detach and Close return only when no callback runs.
     std::recursive_mutex dispatchMutex;
@@ -1045,6 +1046,8 @@ void ReceiverLink::WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t c
 {
     CReplyPairing& p = shared->pairing;
     const bool usedLease = leased;
+    Clock::time_point callbackDue =
+        waiting ? Clock::now() + std::chrono::milliseconds(CReceiver::kWaitingCallbackMs) : Clock::time_point::max();
     for (;;) {
         // Completion first: a reply that arrived just before the link went down still counts.
         const CReplyPairing::State state = p.Check(Clock::now());
@@ -1080,11 +1083,24 @@ void ReceiverLink::WaitForReplies(std::unique_lock<std::mutex>& lock, uint64_t c
         if (progress) {
             progress();
         }
-        if (leased) {
-            leased = ReadAsCaller(lock, p.NextDeadline());
+        if (Clock::now() >= callbackDue) {
+            callbackDue = Clock::time_point::max();
+            const CReceiver::WaitingCallback callback = waiting;
+            lock.unlock();
+            callback();
+            lock.lock();
+            // What came meanwhile is read before the time-out is judged: the callback may have taken long.
+            if (leased) {
+                leased = ReadAsCaller(lock, Clock::now());
+            }
             continue;
         }
-        shared->cv.wait_until(lock, p.NextDeadline());
+        const Clock::time_point until = std::min(p.NextDeadline(), callbackDue);
+        if (leased) {
+            leased = ReadAsCaller(lock, until);
+            continue;
+        }
+        shared->cv.wait_until(lock, until);
     }
     if (leased) {
         EndCallerLease();
@@ -1332,6 +1348,12 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
     }
     m_link->SetReply(QString::fromLatin1(reply) + why, failure);
     return failure == Failure::None ? 1 : 0;
+}
+
+void CReceiver::SetWaitingCallback(WaitingCallback callback)
+{
+    std::lock_guard lock(m_link->shared->mutex);
+    m_link->waiting = std::move(callback);
 }
 
 QString CReceiver::GetReplyString() const

@@ -20,6 +20,11 @@ class CReceiver
 public:
     // Raw receiver output that is not a reply to a command: the message stream, text lines, stray bytes.
     using RawOutputCallback = std::function<void(const char* data, int length)>;
+    // Called on a command's own thread, with no lock held, once the command has waited kWaitingCallbackMs for its
+    // replies: the moment for work that must not hold up a quick reply nor wait for a slow one (a script runner
+    // writes out its record then, instead of once per command).
+    using WaitingCallback = std::function<void()>;
+    static constexpr int kWaitingCallbackMs = 2;
     // Called on the link's I/O thread for every message of an attached set; read it with the *MsgBuf calls.
     // A callback must not wait for the thread that detaches or closes the receiver.
     using MessageCallback = std::function<void(CReceiver* receiver)>;
@@ -71,6 +76,8 @@ public:
     // for the replies. The callback (or its absence) becomes the raw-output callback; the empty text only sets it.
     // Success: every command answered; for a single command or a stoperrors batch also no error reply.
     int SendCommand(const QString& text, RawOutputCallback callback = nullptr);
+    // For the commands sent from now on; null for none.
+    void SetWaitingCallback(WaitingCallback callback);
     // The replies of the last command: each reply frame as text followed by CR LF; after a failure other than an
     // error reply, the replies of the statements that were answered followed by the reason.
     QString GetReplyString() const;

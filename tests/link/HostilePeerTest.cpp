@@ -310,6 +310,24 @@ TEST_F(HostilePeerTest, TheTimeOutAppliesFromTheNextCommandWithoutACap)
     EXPECT_EQ(m_receiver.LastFailure(), Failure::TimedOut);
 }
 
+// The waiting callback (a script runner writes out its record there) may take longer than the time-out: the reply
+// that came meanwhile still answers the command.
+TEST_F(HostilePeerTest, AWaitingCallbackRunsOnceAndASlowOneDoesNotMakeTheReplyLate)
+{
+    Open();
+    m_peer.SetHandler([](CScriptedPeer& peer, const QByteArray& line) { peer.Send(Answer(line, "RE", "v"), 50); });
+    int calls = 0;
+    m_receiver.SetWaitingCallback([&] {
+        ++calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the time-out is 200 ms
+    });
+    EXPECT_EQ(Ask(QStringLiteral("print,x")), QStringLiteral("RE001v\r\n"));
+    EXPECT_EQ(calls, 1);
+    m_receiver.SetWaitingCallback(nullptr);
+    EXPECT_EQ(Ask(QStringLiteral("print,y")), QStringLiteral("RE001v\r\n"));
+    EXPECT_EQ(calls, 1);
+}
+
 // A command's thread reads the socket itself while it waits; between commands the link's own thread does. The
 // receiver's output around the replies must reach the raw output whole and in order whoever read it.
 TEST_F(HostilePeerTest, OutputAroundRepliesReachesTheRawOutputInOrderWhoeverReadsIt)

@@ -248,4 +248,22 @@ TEST_F(RunnerEndToEndTest, SilentSlowOrLostReceiverAndSignalsEndTheRunAtOnce)
     }
 }
 
+// A quick command's record is written with the next ones, but a command that waits for its reply never holds
+// back what came before it: a reader of the pipe sees it while the command waits.
+TEST_F(RunnerEndToEndTest, WhatCameBeforeACommandThatWaitsCanBeReadWhileItWaits)
+{
+    QString seenWhileWaiting;
+    CScriptedPeer peer([&](const QByteArray& command) {
+        if (!command.contains("wait")) {
+            return 0;
+        }
+        QTimer::singleShot(500, [&] { seenWhileWaiting = QString::fromUtf8(m_running->readAllStandardOutput()); });
+        return 1000;
+    });
+    WriteLatin1Script(m_dir.filePath("run.kvc"), "print,/par/first\n@echo between\nprint,/par/wait\n");
+    const Result r = Run({"run.kvc"}, peer.Port());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(seenWhileWaiting.contains("> between\n>print,/par/wait\n")) << seenWhileWaiting.toStdString();
+}
+
 }  // namespace
