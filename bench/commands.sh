@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # Commands per second of nemola-run against the in-process and the TCP simulator, beside a minimal client doing
 # the same round trips over the same TCP port in the same run. The runner's start-up (an empty script) is
 # subtracted. Figures only; nothing is asserted.
@@ -23,17 +23,22 @@ SIM_PID=$!
 while ! grep -qs "tcp port" "$DIR/sim.out"; do sleep 0.05; done
 PORT=$(sed -n 's/^tcp port //p' "$DIR/sim.out")
 
-seconds() { python3 -c 'import time; print(time.monotonic())'; }
+# Timestamps from the shell itself: a Python start-up per timestamp took seconds on a busy machine, more than the
+# whole run it was to time.
+now_us() { local t=${EPOCHREALTIME/./}; echo $((10#$t)); }
 rate() { # label, command... ; the rate also goes to $DIR/rate
-    label=$1; shift
-    up=
+    local label=$1 up= t0 t1 t2 k
+    shift
     for k in 1 2 3; do # the quickest of three start-ups: a busy machine only adds
-        t0=$(seconds); "$@" empty.kvs > /dev/null; t1=$(seconds)
-        up=$(python3 -c "print(min([$t1-$t0] + ([$up] if '$up' else [])))")
+        t0=$(now_us); "$@" empty.kvs > /dev/null; t1=$(now_us)
+        if [ -z "$up" ] || [ $((t1 - t0)) -lt "$up" ]; then up=$((t1 - t0)); fi
     done
-    t1=$(seconds); "$@" many.kvs > /dev/null; t2=$(seconds)
-    python3 -c "s=($t2-$t1)-$up; print('%-28s %8.0f commands/s  (%.1f us each, start-up %.0f ms)' % ('$label', $N/s, s/$N*1e6, $up*1e3))"
-    python3 -c "print(round($N/(($t2-$t1)-$up)))" > "$DIR/rate"
+    t1=$(now_us); "$@" many.kvs > /dev/null; t2=$(now_us)
+    local us=$((t2 - t1 - up))
+    local tenths=$((us * 10 / N))
+    printf '%-28s %8d commands/s  (%d.%d us each, start-up %d ms)\n' "$label" $((N * 1000000 / us)) \
+        $((tenths / 10)) $((tenths % 10)) $((up / 1000))
+    echo $((N * 1000000 / us)) > "$DIR/rate"
 }
 
 cat > "$DIR/client.py" <<'PY'
