@@ -10,7 +10,6 @@
 #include "manual/LinkFailure.h"
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
-#include "manual/TerminalOutput.h"
 
 #ifdef NEMOLA_RUN_WITH_SIM
 #include "sim/Simulator.h"
@@ -150,6 +149,26 @@ private:
     std::shared_ptr<CReceiver> m_receiver;
 };
 
+// What the terminal shows of `text` (FilterPrintable(WithLineEnd(text))) with CR LF made LF, in one pass into
+// `out`: the characters it shows are ASCII, so they are their own UTF-8.
+void ShownBytes(const QString& text, QByteArray& out)
+{
+    const qsizetype n = text.size();
+    out.resize(n + 1);  // keeps its capacity
+    char* p = out.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = text[i].unicode();
+        if (u == '\r' && i + 1 < n && text[i + 1] == QLatin1Char('\n')) {
+            continue;
+        }
+        *p++ = (u < 0x20 && u != '\r' && u != '\n') || u >= 0x7F ? '.' : char(u);
+    }
+    if (!text.endsWith(QLatin1Char('\n'))) {
+        *p++ = '\n';
+    }
+    out.resize(p - out.constData());
+}
+
 class CConsoleHost : public IScriptHost
 {
 public:
@@ -163,9 +182,8 @@ public:
         if (!m_outputError.isEmpty()) {
             return;
         }
-        QString shown = FilterPrintable(WithLineEnd(text));
-        shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        const QByteArray bytes = shown.toUtf8();
+        ShownBytes(text, m_shown);
+        const QByteArray& bytes = m_shown;
         if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())) {
             // Nobody reads the run's record any more (a closed pipe, a full disk): the run stops.
             m_outputError = QString::fromLocal8Bit(std::strerror(errno));
@@ -223,6 +241,7 @@ private:
     QString m_folder;
     QString m_status;
     QString m_outputError;
+    QByteArray m_shown;  // kept, so that a line of output allocates nothing
     bool m_stop = false;
     bool m_unflushed = false;
     int64_t m_lastEventPassMs = 0;

@@ -3,29 +3,32 @@
 #include "link/Checksum.h"
 #include "link/Framer.h"
 
+#include <algorithm>
+
 std::vector<Statement> SplitChain(const QString& line)
 {
     std::vector<Statement> result;
-    QString current;
+    qsizetype start = 0;  // of the statement being read
     bool quoted = false;
     int braces = 0;
-    auto finish = [&](const QString& separator) {
+    auto finish = [&](qsizetype end, const QString& separator) {
         Statement s;
-        QString text = current.trimmed();
+        QStringView text = QStringView(line).sliced(start, end - start).trimmed();
         if (text.startsWith(QLatin1Char('%'))) {
-            const int close = text.indexOf(QLatin1Char('%'), 1);
+            const qsizetype close = text.indexOf(QLatin1Char('%'), 1);
             if (close > 0) {
                 s.tagged = true;
-                s.tag = text.mid(1, close - 1);
-                text = text.mid(close + 1);
+                s.tag = text.sliced(1, close - 1).toString();
+                text = text.sliced(close + 1);
             }
         }
-        s.text = text;
+        // A line of one untagged statement, the usual case, is shared rather than copied.
+        s.text = text.size() == line.size() ? line : text.toString();
         s.separator = separator;
-        result.push_back(s);
-        current.clear();
+        result.push_back(std::move(s));
     };
-    for (int i = 0; i < line.size(); ++i) {
+    const qsizetype n = line.size();
+    for (qsizetype i = 0; i < n; ++i) {
         const QChar c = line[i];
         if (c == QLatin1Char('"')) {
             quoted = !quoted;
@@ -34,19 +37,16 @@ std::vector<Statement> SplitChain(const QString& line)
         } else if (!quoted && c == QLatin1Char('}') && braces > 0) {
             --braces;
         } else if (!quoted && braces == 0) {
-            if (c == QLatin1Char('&') && i + 1 < line.size() && line[i + 1] == QLatin1Char('&')) {
-                finish(QStringLiteral("&&"));
-                ++i;
-                continue;
-            }
-            if (c == QLatin1Char(';')) {
-                finish(QStringLiteral(";"));
-                continue;
+            if (c == QLatin1Char('&') && i + 1 < n && line[i + 1] == QLatin1Char('&')) {
+                finish(i, QStringLiteral("&&"));
+                start = ++i + 1;
+            } else if (c == QLatin1Char(';')) {
+                finish(i, QStringLiteral(";"));
+                start = i + 1;
             }
         }
-        current += c;
     }
-    finish(QString());
+    finish(n, QString());
     // A trailing separator leaves an empty statement behind; the receiver ignores it, and so do we.
     while (result.size() > 1 && result.back().text.isEmpty() && !result.back().tagged) {
         result.pop_back();
@@ -71,7 +71,11 @@ QString TaggedStatement(const Statement& statement, const QString& tag)
                           HexDigitValue(tail[0]) * 16 + HexDigitValue(tail[1]);
         }
     }
-    QString result = QLatin1Char('%') + tag + QLatin1Char('%');
+    QString result;
+    result.reserve(tag.size() + n + 2);
+    result += QLatin1Char('%');
+    result += tag;
+    result += QLatin1Char('%');
     if (hasChecksum) {
         // The checksum covered the caller's form; the receiver must see one that covers ours.
         result += text.left(n - 2);
@@ -86,6 +90,14 @@ QString TaggedStatement(const Statement& statement, const QString& tag)
 CommandBatch ParseCommandBatch(const QString& text)
 {
     CommandBatch batch;
+    if (!text.contains(QLatin1Char('\n'))) {
+        // One line, the usual case: no list of lines to make.
+        const QString trimmed = text.trimmed();
+        if (!trimmed.isEmpty() && !trimmed.startsWith(QLatin1String("@scr"), Qt::CaseInsensitive)) {
+            batch.lines << trimmed;
+            return batch;
+        }
+    }
     const QStringList raw = text.split(QLatin1Char('\n'));
     bool first = true;
     for (QString line : raw) {
@@ -133,12 +145,16 @@ ReplyBody SplitReplyBody(const QByteArray& body)
 
 QByteArray BuildFrame(const char id[2], const QByteArray& body)
 {
-    const QByteArray b = body.left(CFramer::kMaxBody);
+    static_assert(CFramer::kMaxBody == 0xFFF, "three length digits");
+    const qsizetype n = std::min<qsizetype>(body.size(), CFramer::kMaxBody);
+    static const char kHex[] = "0123456789ABCDEF";
     QByteArray frame;
-    frame.reserve(CFramer::kHeaderSize + b.size());
+    frame.reserve(CFramer::kHeaderSize + n);
     frame.append(id, 2);
-    frame.append(QByteArray::number(b.size(), 16).toUpper().rightJustified(3, '0'));
-    frame.append(b);
+    frame.append(kHex[n >> 8]);
+    frame.append(kHex[(n >> 4) & 0xF]);
+    frame.append(kHex[n & 0xF]);
+    frame.append(body.constData(), n);
     return frame;
 }
 

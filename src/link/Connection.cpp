@@ -449,6 +449,12 @@ int ConnectionCore::TimeoutMs() const
     return static_cast<int>(timeout) * CConnection::kTimeoutUnitMs;
 }
 
+bool ConnectionCore::RecordsStatements() const
+{
+    std::lock_guard lock(mutex);
+    return bool(recorder);
+}
+
 void ConnectionCore::RecordStatement(const QString& statement)
 {
     CConnection::StatementRecorder record;

@@ -150,4 +150,6 @@ struct ConnectionCore
     bool ReportAttempt(uint32_t attempt);
     int TimeoutMs() const;
     void RecordStatement(const QString& statement);
+    // Whether a recorder is set: a statement's text is put together only for one.
+    bool RecordsStatements() const;
 };

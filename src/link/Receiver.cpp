@@ -38,7 +38,14 @@ std::atomic<uint32_t> g_nextTag{1};
 QByteArray NewPrivateTag()
 {
     // Tags of the link's own begin with "nm" so that a trace shows where they came from.
-    return QByteArrayLiteral("nm") + QByteArray::number(g_nextTag.fetch_add(1), 36);
+    char digits[16];
+    char* p = digits + sizeof digits;
+    for (uint32_t n = g_nextTag.fetch_add(1); p == digits + sizeof digits || n != 0; n /= 36) {
+        *--p = "0123456789abcdefghijklmnopqrstuvwxyz"[n % 36];
+    }
+    *--p = 'm';
+    *--p = 'n';
+    return QByteArray(p, digits + sizeof digits - p);
 }
 
 bool IsErrorFrame(const QByteArray& frame)
@@ -867,12 +874,15 @@ ReceiverLink::LineResult ReceiverLink::RunLine(const QString& line, uint64_t can
     const size_t n = statements.size();
     QString wire;
     std::vector<CReplyPairing::Statement> expected;
+    expected.reserve(n);
+    const bool record = conn && conn->RecordsStatements();
     for (const Statement& s : statements) {
-        if (conn) {
+        if (record) {
             conn->RecordStatement((s.tagged ? QLatin1Char('%') + s.tag + QLatin1Char('%') : QString()) + s.text);
         }
         expected.push_back({NewPrivateTag(), s.separator == QLatin1String("&&")});
-        wire += TaggedStatement(s, QString::fromLatin1(expected.back().tag)) + s.separator;
+        wire += TaggedStatement(s, QString::fromLatin1(expected.back().tag));
+        wire += s.separator;
     }
     wire += QLatin1String("\r\n");
     const int silenceMs = conn ? conn->TimeoutMs() : CConnection::kDefaultTimeout * CConnection::kTimeoutUnitMs;
@@ -948,7 +958,7 @@ ReceiverLink::LineResult ReceiverLink::RunPipelined(const QStringList& lines, ui
         QByteArray bytes;
         // A line longer than the window goes alone.
         while (sent < n && (inFlight == 0 || inFlight + wires[sent].size() <= CReceiver::kPipelineBytes)) {
-            if (conn) {
+            if (conn && conn->RecordsStatements()) {
                 // Recorded as sent: a batch that fails has not sent the lines after its window.
                 const Statement& s = statements[sent];
                 conn->RecordStatement((s.tagged ? QLatin1Char('%') + s.tag + QLatin1Char('%') : QString()) + s.text);
@@ -1123,15 +1133,22 @@ QByteArray ReceiverLink::ReplyFrame(size_t k, const Statement& statement) const
     const auto& frames = shared->pairing.Frames()[k];
     const QByteArray& first = frames.front();
     // The private tag gives way to the caller's own, or to none.
-    const ReplyBody rb = SplitReplyBody(first.mid(CFramer::kHeaderSize));
-    QByteArray body = statement.tagged ? '%' + statement.tag.toLatin1() + '%' + rb.rest : rb.rest;
+    QByteArrayView rest = QByteArrayView(first).sliced(CFramer::kHeaderSize);
+    if (rest.startsWith('%') && rest.indexOf('%', 1) > 0) {
+        rest = rest.sliced(rest.indexOf('%', 1) + 1);
+    }
+    QByteArray body;
+    if (statement.tagged) {
+        body = '%' + statement.tag.toLatin1() + '%';
+    }
+    body += rest;
     // A reply split over several frames is one line for the caller: the continuations lose their marking
     // blank and join the first frame. Its length field then says "FFF", the most three digits can hold.
     for (size_t c = 1; c < frames.size(); ++c) {
-        body += frames[c].mid(CFramer::kHeaderSize + 1);
+        body += QByteArrayView(frames[c]).sliced(std::min<qsizetype>(frames[c].size(), CFramer::kHeaderSize + 1));
     }
-    QByteArray reply = BuildFrame(first.constData(), body.left(CFramer::kMaxBody));
-    reply += body.mid(CFramer::kMaxBody);
+    QByteArray reply = BuildFrame(first.constData(), body);
+    reply += QByteArrayView(body).sliced(std::min<qsizetype>(body.size(), CFramer::kMaxBody));
     return reply;
 }
 
@@ -1323,7 +1340,7 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
             failure = r.failure;
             why = r.why;
         }
-        m_link->SetReply(QString::fromLatin1(reply) + why, failure);
+        m_link->SetReply(why.isEmpty() ? QString::fromLatin1(reply) : QString::fromLatin1(reply) + why, failure);
         return failure == Failure::None ? 1 : 0;
     }
     for (const QString& line : batch.lines) {
@@ -1346,7 +1363,7 @@ int CReceiver::SendCommand(const QString& text, RawOutputCallback callback)
             }
         }
     }
-    m_link->SetReply(QString::fromLatin1(reply) + why, failure);
+    m_link->SetReply(why.isEmpty() ? QString::fromLatin1(reply) : QString::fromLatin1(reply) + why, failure);
     return failure == Failure::None ? 1 : 0;
 }
 

@@ -3,6 +3,8 @@
 #include "link/CommandText.h"
 #include "link/Framer.h"
 
+#include <algorithm>
+
 void CReplyPairing::Start(std::vector<Statement> statements, int silenceMs, TimePoint now)
 {
     m_statements = std::move(statements);
@@ -30,8 +32,20 @@ void CReplyPairing::Stop()
 
 CReplyPairing::Take CReplyPairing::OnReplyFrame(const QByteArray& frame, TimePoint now)
 {
-    const QByteArray body = frame.mid(CFramer::kHeaderSize);
-    const ReplyBody rb = SplitReplyBody(body);
+    // Read in place: a command's reply passes here, and copies of its pieces would cost more than the pairing.
+    const QByteArrayView body = QByteArrayView(frame).sliced(std::min<qsizetype>(frame.size(), CFramer::kHeaderSize));
+    struct
+    {
+        QByteArrayView tag;
+        bool tagged = false;
+    } rb;
+    if (body.startsWith('%')) {
+        const qsizetype close = body.indexOf('%', 1);
+        if (close > 0) {
+            rb.tagged = true;
+            rb.tag = body.sliced(1, close - 1);
+        }
+    }
     auto pair = [&](int k) {
         m_frames[size_t(k)].push_back(frame);
         m_continuing = body.size() == CFramer::kMaxBody ? k : -1;
@@ -41,14 +55,15 @@ CReplyPairing::Take CReplyPairing::OnReplyFrame(const QByteArray& frame, TimePoi
     };
     if (m_active && rb.tagged) {
         for (size_t k = 0; k < m_statements.size(); ++k) {
-            if (m_statements[k].tag == rb.tag && m_frames[k].empty()) {
+            if (QByteArrayView(m_statements[k].tag) == rb.tag && m_frames[k].empty()) {
                 return pair(int(k));
             }
         }
     }
     if (!rb.tagged && body.startsWith(' ')) {
         // A continuation belongs to the frame just before it, and only of the same kind.
-        if (m_active && m_continuing >= 0 && m_frames[size_t(m_continuing)].front().left(2) == frame.left(2)) {
+        const auto kind = [](const QByteArray& f) { return QByteArrayView(f).first(std::min<qsizetype>(f.size(), 2)); };
+        if (m_active && m_continuing >= 0 && kind(m_frames[size_t(m_continuing)].front()) == kind(frame)) {
             return pair(m_continuing);
         }
         ++m_unpaired;
