@@ -8,7 +8,12 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
+
+CDirectReader::CDirectReader() : m_timing(Timing{}) {}
+
+CDirectReader::CDirectReader(Timing timing) : m_timing(timing) {}
 
 CDirectReader::~CDirectReader()
 {
@@ -26,19 +31,28 @@ bool CDirectReader::Open(int fd)
     m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     m_watch = ::epoll_create1(EPOLL_CLOEXEC);
     m_interrupt = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_handBack = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = m_fd;
-    if (m_fd < 0 || m_watch < 0 || m_interrupt < 0 || ::epoll_ctl(m_watch, EPOLL_CTL_ADD, m_fd, &event) != 0) {
+    epoll_event timer{};
+    timer.events = EPOLLIN;
+    timer.data.fd = m_handBack;
+    if (m_fd < 0 || m_watch < 0 || m_interrupt < 0 || m_handBack < 0 ||
+        ::epoll_ctl(m_watch, EPOLL_CTL_ADD, m_fd, &event) != 0 ||
+        ::epoll_ctl(m_watch, EPOLL_CTL_ADD, m_handBack, &timer) != 0) {
         CloseDescriptors();
         return false;
     }
+    m_inWatch = true;
+    m_handBackArmed = false;
+    m_lastCallerEnd = {};
     return true;
 }
 
 void CDirectReader::CloseDescriptors()
 {
-    for (int* fd : {&m_watch, &m_fd, &m_interrupt}) {
+    for (int* fd : {&m_watch, &m_fd, &m_interrupt, &m_handBack}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;
@@ -73,8 +87,12 @@ bool CDirectReader::TryLease(bool caller)
     if (m_leased || m_closed || m_fd < 0) {
         return false;
     }
-    if (caller && ::epoll_ctl(m_watch, EPOLL_CTL_DEL, m_fd, nullptr) != 0) {
-        return false;
+    if (caller) {
+        if (m_inWatch && ::epoll_ctl(m_watch, EPOLL_CTL_DEL, m_fd, nullptr) != 0) {
+            return false;
+        }
+        m_inWatch = false;
+        m_leaseStart = Clock::now();
     }
     m_leased = true;
     m_callerLease = caller;
@@ -93,16 +111,71 @@ void CDirectReader::EndLease()
     if (m_closed) {
         CloseDescriptors();
     } else if (m_callerLease) {
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.fd = m_fd;
-        if (::epoll_ctl(m_watch, EPOLL_CTL_ADD, m_fd, &event) != 0 && errno != EEXIST) {
-            // Without the socket in its set the I/O thread would never read again: report it as a lost link.
-            m_error = QStringLiteral("can't watch the socket: ") + QString::fromLocal8Bit(std::strerror(errno));
+        const Clock::time_point now = Clock::now();
+        const bool run =
+            m_leaseStart - m_lastCallerEnd < m_timing.runSpacing && now - m_leaseStart < m_timing.runSpacing;
+        m_lastCallerEnd = now;
+        if (!run) {
+            Unpark();
+        } else if (!m_handBackArmed) {
+            ArmHandBack(now + m_timing.parkTime);
         }
     }
     m_callerLease = false;
     m_leaseEnded.notify_all();
+}
+
+void CDirectReader::OnWatchWake()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_handBack < 0) {
+        return;
+    }
+    uint64_t expirations = 0;
+    if (::read(m_handBack, &expirations, sizeof expirations) == sizeof expirations) {
+        m_handBackArmed = false;
+    }
+    if (m_inWatch || m_handBackArmed || (m_leased && m_callerLease)) {
+        return;  // a caller that holds the lease parks the socket again (and arms the timer) or puts it back
+    }
+    const Clock::time_point due = m_lastCallerEnd + m_timing.parkTime;
+    if (Clock::now() >= due) {
+        Unpark();
+    } else {
+        ArmHandBack(due);
+    }
+}
+
+void CDirectReader::Unpark()
+{
+    if (m_inWatch) {
+        return;
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = m_fd;
+    if (::epoll_ctl(m_watch, EPOLL_CTL_ADD, m_fd, &event) != 0 && errno != EEXIST) {
+        // Without the socket in its set the I/O thread would never read again: report it as a lost link.
+        m_error = QStringLiteral("can't watch the socket: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    m_inWatch = true;
+}
+
+void CDirectReader::ArmHandBack(Clock::time_point when)
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    itimerspec spec{};
+    spec.it_value.tv_sec = time_t(ns / 1000000000);
+    spec.it_value.tv_nsec = long(ns % 1000000000);
+    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
+        spec.it_value.tv_nsec = 1;  // zero would disarm it
+    }
+    if (::timerfd_settime(m_handBack, TFD_TIMER_ABSTIME, &spec, nullptr) == 0) {
+        m_handBackArmed = true;
+    } else {
+        Unpark();  // no timer to hand it back later: at once
+    }
 }
 
 CDirectReader::Status CDirectReader::Read(QByteArray& into, qsizetype max)

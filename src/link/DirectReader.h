@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -17,11 +18,26 @@
 // does not get it leaves the reading to the one that has it. The bytes must be handled (framed) under the lease
 // too, so that they are handled in the order they came.
 //
+// A run of commands (a script's lines, a batch sent line by line) would take the socket out of the set and put it
+// back for every command: two system calls, as much CPU time as sending the command. A caller's lease that is
+// part of a run (it began soon after the previous one ended, and was short) leaves the socket out when it ends
+// ("parked"), so that the next one need not take it out; a timer in the watch set wakes the I/O thread now and
+// then while the run goes on, and it takes the socket back once the run is over (OnWatchWake). Bytes that come
+// between the commands of a run are read by the next command, or by the I/O thread within the park time.
+//
 // The socket is a duplicate of the transport's descriptor, so its number can never be reused by something else
 // while a caller polls it; Close() waits for a lease to end before closing it.
 class CDirectReader
 {
 public:
+    struct Timing
+    {
+        // A caller's lease is part of a run when it began within this time of the previous caller's lease's end
+        // and lasted no longer. A thread that waits for a table event (tens of milliseconds) is no run.
+        std::chrono::milliseconds runSpacing{2};
+        // A parked socket goes back to the I/O thread when no caller leased it for this long.
+        std::chrono::milliseconds parkTime{10};
+    };
     enum class Status {
         Data,    // bytes were read
         Again,   // nothing there now
@@ -35,7 +51,8 @@ public:
         Closing,  // Close() waits for the lease: end it
     };
 
-    CDirectReader() = default;
+    CDirectReader();
+    explicit CDirectReader(Timing timing);
     ~CDirectReader();
     CDirectReader(const CDirectReader&) = delete;
     CDirectReader& operator=(const CDirectReader&) = delete;
@@ -47,6 +64,9 @@ public:
     void Close();
     // The descriptor the I/O thread watches for reading, -1 when closed.
     int WatchDescriptor() const;
+    // I/O thread, whenever the watch descriptor woke it, before it leases: takes a parked socket back once its run
+    // of commands is over.
+    void OnWatchWake();
 
     // Any thread; never blocks. True when this thread now reads alone. A caller's lease (`caller`) takes the
     // socket out of the I/O thread's watch set until it ends.
@@ -65,15 +85,27 @@ public:
     QString Error() const;
 
 private:
+    using Clock = std::chrono::steady_clock;
     void CloseDescriptors();
     // With m_mutex held: makes the interrupt descriptor readable.
     void Poke();
+    // With m_mutex held: puts the socket back into the watch set.
+    void Unpark();
+    // With m_mutex held: the hand-back timer fires at `when`.
+    void ArmHandBack(Clock::time_point when);
+
+    const Timing m_timing;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_leaseEnded;
     int m_fd = -1;
     int m_watch = -1;      // epoll set
     int m_interrupt = -1;  // eventfd
+    int m_handBack = -1;   // timerfd, in the watch set
+    bool m_inWatch = false;
+    bool m_handBackArmed = false;
+    Clock::time_point m_leaseStart;
+    Clock::time_point m_lastCallerEnd;  // of the last caller's lease
     bool m_leased = false;
     bool m_callerLease = false;
     bool m_closed = false;

@@ -175,6 +175,9 @@ void CTcpTransport::Open()
 
 void CTcpTransport::OnConnected()
 {
+    // Commands are small writes that wait for their answer: a line must not wait for the acknowledgement of the
+    // one before it (a pipelined batch sends more while earlier lines are unanswered).
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = State::Greeting;
     m_connectStartMs = m_clock.elapsed();
     const qint64 wait = std::clamp<qint64>(kGreetingRoundTrips * m_connectStartMs, kGreetingMinWaitMs, kGreetingWaitMs);
@@ -364,6 +367,9 @@ void CTcpTransport::CloseDirect()
 
 void CTcpTransport::OnReadable()
 {
+    if (m_reader) {
+        m_reader->OnWatchWake();  // the set may have woken for the socket parked by a run of commands
+    }
     if (!m_reader || m_state != State::Open || !m_reader->TryLease(false)) {
         return;  // a caller reads: it took the socket out of the watch set
     }

@@ -123,3 +123,32 @@ TEST(DirectReaderTest, ACallersLeaseHidesTheSocketFromTheWatchSetUntilItEnds)
     EXPECT_EQ(reader.Read(bytes, 64), CDirectReader::Status::Closed);
     reader.EndLease();
 }
+
+// A run of callers' leases leaves the socket out of the watch set; bytes that come after the run must still reach
+// the I/O thread (through the hand-back timer), and a lone lease must give the socket back at once.
+TEST(DirectReaderTest, ARunOfCallersParksTheSocketAndItComesBackAfterTheRun)
+{
+    SocketPair pair;
+    CDirectReader reader(CDirectReader::Timing{std::chrono::milliseconds(1000), std::chrono::milliseconds(20)});
+    ASSERT_TRUE(reader.Open(pair.fd[0]));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(reader.TryLease(true));
+        reader.EndLease();
+    }
+    ASSERT_EQ(::write(pair.fd[1], "x", 1), 1);
+    QByteArray bytes;
+    for (int wakes = 0; bytes.isEmpty() && wakes < 50; ++wakes) {
+        pollfd p{reader.WatchDescriptor(), POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the I/O thread is never woken for the byte";
+        reader.OnWatchWake();
+        ASSERT_TRUE(reader.TryLease(false));
+        reader.Read(bytes, 64);
+        reader.EndLease();
+    }
+    EXPECT_EQ(bytes, "x");
+    // Back in the set once the run is over: the next byte wakes the I/O thread by itself.
+    ::usleep(30'000);
+    reader.OnWatchWake();
+    ASSERT_EQ(::write(pair.fd[1], "y", 1), 1);
+    EXPECT_TRUE(Readable(reader.WatchDescriptor()));
+}
