@@ -38,13 +38,14 @@ bool SetTarget(RunnerOptions* options, RunnerOptions::Target target, QString* er
 QString RunnerUsage()
 {
     return QStringLiteral(
-        "Usage: nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT | --serial DEVICE[,BAUD][,rtscts]]\n"
+        "Usage: nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT[,nogreeting] | --serial DEVICE[,BAUD][,rtscts]]\n"
         "                  [--folder DIR] [--password TEXT] SCRIPT [ARG...]\n"
         "Connects to a receiver and runs the script SCRIPT with the arguments ARG (@1 ... @9).\n"
         "A SCRIPT without an extension is taken as SCRIPT.kvs; names are relative to the script folder\n"
         "(--folder, else the folder of SCRIPT when it names one, else the current folder).\n"
         "Without a receiver option the built-in simulator is used. --password (or the environment variable\n"
-        "NEMOLA_PASSWORD) answers a TCP receiver's login.\n"
+        "NEMOLA_PASSWORD) answers a TCP receiver's login. \",nogreeting\" skips the wait for a greeting, for a\n"
+        "receiver known to send none and to ask for no login.\n"
         "Exit status: 0 the script ended normally, 1 it ended on an error reply, a missing file or a stop,\n"
         "2 bad arguments or no connection to the receiver (also lost or silent during the run),\n"
         "3 the script ended itself at \"@stop\", 4 the output could not be written.\n");

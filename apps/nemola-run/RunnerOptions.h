@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The command line of nemola-run:
-//   nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT | --serial DEVICE[,BAUD][,rtscts]] [--folder DIR]
+//   nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT[,nogreeting] | --serial DEVICE[,BAUD][,rtscts]] [--folder DIR]
 //              [--password TEXT] SCRIPT [ARG...]
 struct RunnerOptions
 {

@@ -20,8 +20,49 @@ CDirectReader::~CDirectReader()
     Close();
 }
 
-bool CDirectReader::Open(int fd)
+namespace {
+
+enum class Opening { Prompt, Unknown, Output };
+
+// What a peer's first bytes are: a login or password prompt, not known yet, or its output. Drops the leading "#"
+// lines (chatter before a prompt) from `bytes`.
+Opening ClassifyOpening(QByteArray& bytes)
 {
+    static const QByteArray kLogin = "login:";
+    static const QByteArray kPassword = "password:";
+    for (;;) {
+        qsizetype lead = 0;
+        while (lead < bytes.size() &&
+               (bytes[lead] == '\r' || bytes[lead] == '\n' || bytes[lead] == ' ' || bytes[lead] == '\t')) {
+            ++lead;
+        }
+        if (lead < bytes.size() && bytes[lead] == '#') {
+            const qsizetype end = bytes.indexOf('\n', lead);
+            if (end < 0) {
+                return Opening::Unknown;
+            }
+            bytes.remove(0, end + 1);
+            continue;
+        }
+        // The case of "Password:" varies between receivers.
+        const QByteArray start = bytes.mid(lead, kPassword.size()).toLower();
+        if (start.startsWith(kLogin) || start == kPassword) {
+            return Opening::Prompt;
+        }
+        return kLogin.startsWith(start) || kPassword.startsWith(start) ? Opening::Unknown : Opening::Output;
+    }
+}
+
+// More than this before the first byte that is no greeting: it is the peer's output after all.
+constexpr qsizetype kMaxOpening = 16 * 1024;
+
+}  // namespace
+
+bool CDirectReader::Open(int fd, bool refuseLogin)
+{
+    m_refuseLogin = refuseLogin;
+    m_loginRefused = false;
+    m_opening.clear();
     std::lock_guard lock(m_mutex);
     if (m_fd >= 0 || fd < 0) {
         return false;
@@ -181,13 +222,16 @@ void CDirectReader::ArmHandBack(Clock::time_point when)
 CDirectReader::Status CDirectReader::Read(QByteArray& into, qsizetype max)
 {
     // Only the lease holder reads, and Close() leaves the descriptor to it: no lock needed for m_fd.
+    if (m_loginRefused) {
+        return Status::Error;
+    }
     const qsizetype at = into.size();
     into.resize(at + max);
     for (;;) {
         const ssize_t n = ::recv(m_fd, into.data() + at, size_t(max), MSG_DONTWAIT);
         if (n > 0) {
             into.resize(at + qsizetype(n));
-            return Status::Data;
+            return m_refuseLogin ? ReadOpening(into, at) : Status::Data;
         }
         into.resize(at);
         if (n == 0) {
@@ -203,6 +247,28 @@ CDirectReader::Status CDirectReader::Read(QByteArray& into, qsizetype max)
         m_error = QString::fromLocal8Bit(std::strerror(errno));
         return Status::Error;
     }
+}
+
+CDirectReader::Status CDirectReader::ReadOpening(QByteArray& into, qsizetype at)
+{
+    m_opening.append(into.constData() + at, into.size() - at);
+    into.resize(at);
+    const Opening opening = ClassifyOpening(m_opening);
+    if (opening == Opening::Prompt) {
+        m_loginRefused = true;
+        std::lock_guard lock(m_mutex);
+        m_error = QStringLiteral("the receiver asks for a login: connect to it without \"nogreeting\"");
+        // Whoever else reads or waits learns it from the socket's end.
+        ::shutdown(m_fd, SHUT_RDWR);
+        return Status::Error;
+    }
+    if (opening == Opening::Unknown && m_opening.size() <= kMaxOpening) {
+        return Status::Again;
+    }
+    m_refuseLogin = false;
+    into += m_opening;
+    m_opening = QByteArray();
+    return Status::Data;
 }
 
 CDirectReader::Wake CDirectReader::Wait(int timeoutMs)

@@ -57,8 +57,10 @@ public:
     CDirectReader(const CDirectReader&) = delete;
     CDirectReader& operator=(const CDirectReader&) = delete;
 
-    // I/O thread. Starts reading a duplicate of `fd`; false when the descriptors can't be made.
-    bool Open(int fd);
+    // I/O thread. Starts reading a duplicate of `fd`; false when the descriptors can't be made. With
+    // `refuseLogin` the peer was said to send no greeting: leading "#" lines are dropped, and a login or
+    // password prompt before its first other byte fails the link (the command already sent went as the answer).
+    bool Open(int fd, bool refuseLogin = false);
     // Any thread. Leases fail from now on; waits for a lease held by another thread to end (Interrupt() ends a
     // caller's wait at once), then closes the descriptors.
     void Close();
@@ -89,6 +91,8 @@ private:
     void CloseDescriptors();
     // With m_mutex held: makes the interrupt descriptor readable.
     void Poke();
+    // With the lease: the bytes at `at` of `into` are the peer's first, with refuseLogin.
+    Status ReadOpening(QByteArray& into, qsizetype at);
     // With m_mutex held: puts the socket back into the watch set.
     void Unpark();
     // With m_mutex held: the hand-back timer fires at `when`.
@@ -111,4 +115,8 @@ private:
     bool m_closed = false;
     std::thread::id m_holder;
     QString m_error;
+    // Read by the lease holder only.
+    bool m_refuseLogin = false;  // until the peer's first byte that is no greeting
+    bool m_loginRefused = false;
+    QByteArray m_opening;  // bytes held until that is known
 };

@@ -56,12 +56,19 @@ ReceiverAddress ParseReceiverName(const QString& name)
         }
         return a;
     }
+    QStringList tcpParts = rest.split(QLatin1Char(','));
     bool ok = false;
-    const uint port = rest.toUInt(&ok);
+    const uint port = tcpParts.takeFirst().toUInt(&ok);
     if (colon > 0 && ok && port > 0 && port <= 65535) {
         a.kind = ReceiverAddress::Kind::Tcp;
         a.host = head;
         a.port = static_cast<quint16>(port);
+    }
+    for (const QString& opt : tcpParts) {
+        if (opt.trimmed().compare(QLatin1String("nogreeting"), Qt::CaseInsensitive) != 0) {
+            return ReceiverAddress{};
+        }
+        a.greets = false;
     }
     return a;
 }

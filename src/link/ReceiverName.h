@@ -7,6 +7,8 @@
 //   "COM3:", "ttyUSB0:115200,rtscts",
 //   "/dev/pts/4:"                           a serial port, options after the colon: baud rate, "rtscts"
 //   "192.168.0.5:8002", "rcv.local:8002"   a receiver's own TCP command port
+//   "192.168.0.5:8002,nogreeting"           one known to send no greeting and ask for no login: commands go
+//                                           out at once instead of after the wait for a greeting
 struct ReceiverAddress
 {
     enum class Kind { Invalid, Simulator, Serial, Tcp, Server };
@@ -20,6 +22,7 @@ struct ReceiverAddress
     bool rtsCts = false;
     QString host;
     quint16 port = 0;
+    bool greets = true;  // false: no wait for a greeting, and a login prompt fails the link
     // Kind::Server: the receiver `remoteName` of the receiver server `server`, logged in as `user`.
     QString server;
     QString user;

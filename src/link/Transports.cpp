@@ -129,8 +129,8 @@ void CSerialTransport::Write(const QByteArray& bytes)
 // ---------------------------------------------------------------------------------------------------------------
 // TCP
 
-CTcpTransport::CTcpTransport(const QString& host, quint16 port, const QString& password, QObject* parent)
-    : CTransport(parent), m_host(host), m_port(port), m_password(password)
+CTcpTransport::CTcpTransport(const QString& host, quint16 port, const QString& password, bool greets, QObject* parent)
+    : CTransport(parent), m_host(host), m_port(port), m_password(password), m_greets(greets)
 {
 }
 
@@ -180,6 +180,10 @@ void CTcpTransport::OnConnected()
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = State::Greeting;
     m_connectStartMs = m_clock.elapsed();
+    if (!m_greets) {
+        FinishOpen({});  // the reader fails the link if a login prompt comes after all
+        return;
+    }
     const qint64 wait = std::clamp<qint64>(kGreetingRoundTrips * m_connectStartMs, kGreetingMinWaitMs, kGreetingWaitMs);
     m_timer->start(int(wait));
 }
@@ -313,7 +317,7 @@ void CTcpTransport::FinishOpen(QByteArray pending)
             m_writable->setEnabled(false);
             connect(m_writable, &QSocketNotifier::activated, this, &CTcpTransport::OnWriterWake);
             auto reader = std::make_shared<CDirectReader>();
-            if (reader->Open(int(m_socket->socketDescriptor()))) {
+            if (reader->Open(int(m_socket->socketDescriptor()), !m_greets)) {
                 // The socket is read through the reader from now on: the QTcpSocket must not read any more, and
                 // closing it leaves the connection to our duplicates (close() alone does not end a connection).
                 pending += m_socket->readAll();
@@ -542,7 +546,7 @@ CTransport* CreateTransport(const ReceiverAddress& address, const QString& passw
     case ReceiverAddress::Kind::Serial:
         return new CSerialTransport(address.device, address.baud, address.rtsCts);
     case ReceiverAddress::Kind::Tcp:
-        return new CTcpTransport(address.host, address.port, password);
+        return new CTcpTransport(address.host, address.port, password, address.greets);
     case ReceiverAddress::Kind::Server:
         return new CServerTransport(ServerLogin{address.server, address.user, password}, address.remoteName);
     case ReceiverAddress::Kind::Invalid:

@@ -51,7 +51,9 @@ public:
     // A greeting and login longer than this is not one.
     static constexpr int kMaxGreetingBytes = 16 * 1024;
 
-    CTcpTransport(const QString& host, quint16 port, const QString& password, QObject* parent = nullptr);
+    // Without `greets` the port opens as soon as it is connected (see ReceiverAddress::greets).
+    CTcpTransport(const QString& host, quint16 port, const QString& password, bool greets = true,
+                  QObject* parent = nullptr);
     ~CTcpTransport() override;
     void Open() override;
     void Close() override;
@@ -83,6 +85,7 @@ private:
     QString m_host;
     quint16 m_port;
     QString m_password;
+    bool m_greets;
     QTcpSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
     // Commands are written from the sending thread once the port is open; see link/DirectWriter.h.

@@ -148,6 +148,11 @@ TEST(ReceiverName, ParsesEveryForm)
     EXPECT_EQ(tcp.kind, ReceiverAddress::Kind::Tcp);
     EXPECT_EQ(tcp.host, QStringLiteral("192.168.0.5"));
     EXPECT_EQ(tcp.port, 8002);
+    EXPECT_TRUE(tcp.greets);
+    const auto quiet = ParseReceiverName(QStringLiteral("rcv.local:8002,nogreeting"));
+    EXPECT_EQ(quiet.port, 8002);
+    EXPECT_FALSE(quiet.greets);
+    EXPECT_EQ(ParseReceiverName(QStringLiteral("rcv.local:8002,fast")).kind, ReceiverAddress::Kind::Invalid);
     EXPECT_EQ(ParseReceiverName(QStringLiteral("host:99999")).kind, ReceiverAddress::Kind::Invalid);
     EXPECT_EQ(ParseReceiverName(QString()).kind, ReceiverAddress::Kind::Invalid);
 

@@ -469,6 +469,7 @@ TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)
     } cases[] = {
         {"silence", {}, {}, "pw", 1.0, ""},
         {"greeting lines and no login", {"#Receiver\r\n#Ready\r\n"}, {}, "pw", 2.0, ""},
+        {"a login prompt 50 ms late", {"", "login: "}, loggedIn, "pw", 2.0, ""},
         {"a login prompt split in two", {"#Receiver\r\nlog", "in: "}, loggedIn, "pw", 2.0, ""},
         {"chatter with ER in it",
          {"# RECEIVER ERROR LOG EMPTY\r\nlogin: "},
@@ -511,5 +512,47 @@ TEST(TcpGreeting, OpensWhateverTheReceiverSaysFirstAndFailsWithAReason)
             EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,x")), 1);
             EXPECT_EQ(receiver.GetReplyString(), QStringLiteral("RE001v\r\n"));
         }
+    }
+}
+
+TEST(TcpGreeting, ANameThatSaysNoGreetingSendsAtOnceAndFailsOnALoginPromptAfterAll)
+{
+    const struct
+    {
+        const char* name;
+        QByteArrayList greeting;  // pieces 50 ms apart
+        const char* failure;      // empty: opens
+    } cases[] = {
+        {"silence", {}, ""},
+        {"chatter before the first reply", {"#Receiver\r\n# Ready\r\n"}, ""},
+        {"a login prompt 50 ms late", {"", "#Receiver\r\nlog", "in: "}, "asks for a login"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedPeer peer(c.greeting);
+        QByteArrayList lines;
+        std::mutex linesMutex;
+        peer.SetHandler([&](CScriptedPeer& p, const QByteArray& line) {
+            std::lock_guard lock(linesMutex);
+            lines += line;
+            // A receiver that greets takes the first line for the login answer and asks for the password.
+            p.Send(c.greeting.size() > 1 ? QByteArray("password: ") : Answer(line, "RE", "v"));
+        });
+        CConnection connection;
+        connection.Open(QString(), QString(), QStringLiteral("pw"), QStringLiteral("Nemola-M"));
+        CReceiver receiver;
+        const auto start = Clock::now();
+        const bool opened = receiver.Open(&connection, peer.Name() + QStringLiteral(",nogreeting"));
+        EXPECT_LT(Seconds(start), 5.0);
+        EXPECT_EQ(opened, !*c.failure) << receiver.GetReplyString().toStdString();
+        EXPECT_TRUE(receiver.GetReplyString().contains(QLatin1String(c.failure)));
+        if (opened) {
+            EXPECT_EQ(receiver.SendCommand(QStringLiteral("print,x")), 1);
+            EXPECT_TRUE(receiver.GetReplyString().endsWith(QStringLiteral("v\r\n")));
+        }
+        std::lock_guard lock(linesMutex);
+        // Nothing waited for a greeting: the receiver's first line is a command, never an empty login answer.
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_FALSE(lines.front().isEmpty());
     }
 }
