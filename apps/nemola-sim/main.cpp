@@ -4,6 +4,8 @@
 //   nemola-sim --pty --line-rate 115200 [--latency 2]   paced like a serial line through a USB adapter
 //   --profile full|basic|lite|...  --seed N  --rate HZ  --start-time 2024-06-01T23:58:00 (UTC)  --drop-after S
 //   --raw-profile ITEMS  --slips SAT@S,...   raw-data behaviour and cycle slips (see --help)
+//   --refuse-param PATH  --keep-param PATH  --missing-param PATH   parameters that make a setup's verification
+//                                                                   matter (repeatable)
 // On stdout: the pty's path ("/dev/pts/N") and "tcp port N", each on a line of its own.
 
 #include "sim/SimPty.h"
@@ -85,8 +87,25 @@ int main(int argc, char** argv)
     const QCommandLineOption epochRateOption(
         QStringLiteral("rate"), QStringLiteral("Output messages asked for once a second <hz> times a second."),
         QStringLiteral("hz"), QStringLiteral("0"));
+    // What real receivers do that makes reading a setup back worth it. Real values also keep the receiver's
+    // resolution, the decimals of their default: a PDOP mask of 6.57 reads back 6.6.
+    const QCommandLineOption refuseOption(
+        QStringLiteral("refuse-param"),
+        QStringLiteral("Refuse every \"set\" of <path> with an error (parameter locked). Repeatable."),
+        QStringLiteral("path"));
+    const QCommandLineOption keepOption(
+        QStringLiteral("keep-param"),
+        QStringLiteral("Acknowledge a valid \"set\" of <path> and keep its value, as a receiver does for a parameter "
+                       "its present state fixes. Repeatable."),
+        QStringLiteral("path"));
+    const QCommandLineOption missingOption(
+        QStringLiteral("missing-param"),
+        QStringLiteral("Lack <path>, as an older firmware does: print, set and list answer as for an unknown "
+                       "parameter. Repeatable."),
+        QStringLiteral("path"));
     parser.addOptions({tcpOption, bindOption, loginOption, ptyOption, profileOption, seedOption, rateOption,
-                       latencyOption, startOption, dropOption, rawOption, slipsOption, epochRateOption});
+                       latencyOption, startOption, dropOption, rawOption, slipsOption, epochRateOption, refuseOption,
+                       keepOption, missingOption});
     parser.process(app);
 
     if (!parser.isSet(tcpOption) && !parser.isSet(ptyOption)) {
@@ -132,6 +151,15 @@ int main(int argc, char** argv)
     if (!receiver) {
         std::fprintf(stderr, "nemola-sim: %s\n", error.toLocal8Bit().constData());
         return 2;
+    }
+    for (const QString& path : parser.values(refuseOption)) {
+        receiver->RefuseParam(path);
+    }
+    for (const QString& path : parser.values(keepOption)) {
+        receiver->KeepParam(path);
+    }
+    for (const QString& path : parser.values(missingOption)) {
+        receiver->HideParam(path);
     }
 
     // SIGTERM and SIGINT end the event loop through a pipe, so that everything is closed in order. Installed before

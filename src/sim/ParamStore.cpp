@@ -185,17 +185,24 @@ QStringList CParamStore::Children(const QString& dir) const
     return it == m_children.end() ? QStringList() : it->second;
 }
 
-CParamStore::SetResult CParamStore::Set(const QString& path, const QString& value)
+CParamStore::SetResult CParamStore::Check(const QString& path, const QString& value, QString* canonical) const
 {
-    Entry* e = Find(path);
+    const Entry* e = Find(path);
     if (!e) {
         return SetResult::Unknown;
     }
     if (e->def->flags & (ParamFlag::ReadOnly | ParamFlag::Live)) {
         return SetResult::ReadOnly;
     }
+    QString unused;
+    return Validate(*e->def, value, canonical ? canonical : &unused);
+}
+
+CParamStore::SetResult CParamStore::Set(const QString& path, const QString& value)
+{
     QString canonical;
-    const SetResult r = Validate(*e->def, value, &canonical);
+    const SetResult r = Check(path, value, &canonical);
+    Entry* e = Find(path);
     if (r == SetResult::Ok && !(e->def->flags & ParamFlag::Momentary)) {
         e->value = canonical;
     }

@@ -86,6 +86,8 @@ public:
     QStringList Children(const QString& dir) const;
 
     SetResult Set(const QString& path, const QString& value);
+    // What Set would answer, without storing anything.
+    SetResult Check(const QString& path, const QString& value, QString* canonical = nullptr) const;
     // Writes a value as it is, without checks (tests and the receiver's own state).
     bool Force(const QString& path, const QString& value);
     // The receiver's own default for a path (an identity made from the seed); the value follows.

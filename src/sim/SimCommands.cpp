@@ -342,7 +342,10 @@ Result CStatementRunner::List(const QStringList& args)
     if (!m_core.params->IsDirectory(dir)) {
         return Result::Fail(kErrFirst);
     }
-    return Result::Value(QLatin1Char('{') + m_core.params->Children(dir).join(QLatin1Char(',')) + QLatin1Char('}'));
+    QStringList children = m_core.params->Children(dir);
+    // A receiver without a parameter does not list it either.
+    children.removeIf([&](const QString& child) { return m_core.hidden.contains(dir + child); });
+    return Result::Value(QLatin1Char('{') + children.join(QLatin1Char(',')) + QLatin1Char('}'));
 }
 
 Result CStatementRunner::Set(const QStringList& args)
@@ -373,7 +376,7 @@ Result CStatementRunner::Set(const QStringList& args)
     if (path == QLatin1String("/par/log/sc/period") && !PeriodFitsUpdateRates(m_core, value)) {
         return Result::Fail(kErrRange);
     }
-    switch (m_core.params->Set(path, value)) {
+    switch (m_core.kept.contains(path) ? m_core.params->Check(path, value) : m_core.params->Set(path, value)) {
         case CParamStore::SetResult::Ok:
             break;
         case CParamStore::SetResult::Unknown:

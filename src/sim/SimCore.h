@@ -115,6 +115,7 @@ public:
     // Fault injection.
     QSet<QString> refused;
     QSet<QString> hidden;  // paths the receiver behaves as if it did not have
+    QSet<QString> kept;    // a valid "set" is answered as done and changes nothing
     bool withholdReplies = false;
     int replyDelayMs = 0;
     bool corruptOutput = false;

@@ -251,6 +251,16 @@ void CSimReceiver::HideParam(const QString& path, bool hide)
     }
 }
 
+void CSimReceiver::KeepParam(const QString& path, bool keep)
+{
+    std::lock_guard lock(m_state->core->mutex);
+    if (keep) {
+        m_state->core->kept.insert(FullPath(path));
+    } else {
+        m_state->core->kept.remove(FullPath(path));
+    }
+}
+
 void CSimReceiver::WithholdReplies(bool withhold)
 {
     std::lock_guard lock(m_state->core->mutex);

@@ -116,6 +116,9 @@ public:
     void CorruptOutput(bool corrupt);                           // flips a byte in every message frame
     void RefuseEvents(bool refuse);                             // "event" answers ER
     void WithholdEpochEnds(bool withhold);                      // messages go out, their "||" does not
+    // A valid "set" of this path is acknowledged and changes nothing, as a receiver does for a parameter its
+    // present state fixes (a reference position while it sends corrections).
+    void KeepParam(const QString& path, bool keep = true);
     // The next `count` frames of message `id` ("SI", "PG", "GS", ...; "RT" and "EE" as named in sets) carry
     // the fault; SiLonger and SiShorter apply to "SI".
     void InjectFault(SimFault fault, const QString& id, int count = 1);
