@@ -39,8 +39,12 @@ QString RunnerUsage()
 {
     return QStringLiteral(
         "Usage: nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT[,nogreeting] | --serial DEVICE[,BAUD][,rtscts]]\n"
-        "                  [--folder DIR] [--password TEXT] SCRIPT [ARG...]\n"
+        "                  [--folder DIR] [--password TEXT] [--check | --apply-differences] [--json]\n"
+        "                  SCRIPT [ARG...]\n"
         "Connects to a receiver and runs the script SCRIPT with the arguments ARG (@1 ... @9).\n"
+        "--check compares the setup that SCRIPT (a setup script, no ARG) makes with the receiver without\n"
+        "changing it and prints what differs; --apply-differences then sets only those parameters and reads\n"
+        "them back; --json prints the comparison as JSON.\n"
         "A SCRIPT without an extension is taken as SCRIPT.kvs; names are relative to the script folder\n"
         "(--folder, else the folder of SCRIPT when it names one, else the current folder).\n"
         "Without a receiver option the built-in simulator is used. --password (or the environment variable\n"
@@ -48,7 +52,10 @@ QString RunnerUsage()
         "receiver known to send none and to ask for no login.\n"
         "Exit status: 0 the script ended normally, 1 it ended on an error reply, a missing file or a stop,\n"
         "2 bad arguments or no connection to the receiver (also lost or silent during the run),\n"
-        "3 the script ended itself at \"@stop\", 4 the output could not be written.\n");
+        "3 the script ended itself at \"@stop\", 4 the output could not be written.\n"
+        "With --check: 0 the receiver matches the setup, 5 it differs. With --apply-differences: 0 every\n"
+        "applied parameter read back as set, 1 the receiver refused one, 6 it kept another value, 5 some are\n"
+        "not on the receiver or unreadable. Both: 2 and 3 as above.\n");
 }
 
 bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString* error)
@@ -109,6 +116,12 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
             if (!TakeValue(args, &i, QStringLiteral("--password"), &options->password, error)) {
                 return false;
             }
+        } else if (arg == QLatin1String("--check")) {
+            options->mode = options->mode == RunnerOptions::Mode::Run ? RunnerOptions::Mode::Check : options->mode;
+        } else if (arg == QLatin1String("--apply-differences")) {
+            options->mode = RunnerOptions::Mode::ApplyDifferences;
+        } else if (arg == QLatin1String("--json")) {
+            options->json = true;
         } else if (arg == QLatin1String("--folder") || arg.startsWith(QLatin1String("--folder="))) {
             if (!TakeValue(args, &i, QStringLiteral("--folder"), &options->folder, error)) {
                 return false;
@@ -123,6 +136,13 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
     }
     if (script.isEmpty() || script[0].isEmpty()) {
         *error = QStringLiteral("no script given");
+        return false;
+    }
+    if (options->json && options->mode == RunnerOptions::Mode::Run) {
+        options->mode = RunnerOptions::Mode::Check;
+    }
+    if (options->mode != RunnerOptions::Mode::Run && script.size() > 1) {
+        *error = QStringLiteral("a setup is compared without script arguments");
         return false;
     }
     if (script.size() > 10) {
@@ -150,6 +170,7 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
             return false;
         }
     }
+    options->scriptPath = options->folder + QLatin1Char('/') + script[0];
     if (hasBlank(script[0])) {
         script[0] = QLatin1Char('"') + script[0] + QLatin1Char('"');
     }

@@ -5,10 +5,12 @@
 
 // The command line of nemola-run:
 //   nemola-run [--simulator[=PROFILE] | --tcp HOST:PORT[,nogreeting] | --serial DEVICE[,BAUD][,rtscts]] [--folder DIR]
-//              [--password TEXT] SCRIPT [ARG...]
+//              [--password TEXT] [--check | --apply-differences] [--json] SCRIPT [ARG...]
 struct RunnerOptions
 {
     enum class Target { Simulator, Tcp, Serial };
+    // Run the script; or compare the setup it makes with the receiver; or also apply what differs.
+    enum class Mode { Run, Check, ApplyDifferences };
 
     Target target = Target::Simulator;
     bool targetGiven = false;
@@ -17,6 +19,9 @@ struct RunnerOptions
     QString folder;        // script folder; empty: see ScriptFolder()
     QString invocation;    // script name and arguments, as an "@" line of the terminal gives them
     QString password;      // for a receiver's TCP login; null when not given
+    Mode mode = Mode::Run;
+    bool json = false;   // the comparison as JSON on stdout (implies Check without ApplyDifferences)
+    QString scriptPath;  // the script's file, its folder included ("./base.kvc"), for Check and ApplyDifferences
     bool help = false;
 };
 

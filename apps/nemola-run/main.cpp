@@ -10,6 +10,8 @@
 #include "manual/LinkFailure.h"
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
+#include "manual/SetupCheck.h"
+#include "manual/TerminalOutput.h"
 
 #ifdef NEMOLA_RUN_WITH_SIM
 #include "sim/Simulator.h"
@@ -19,6 +21,7 @@
 #include <QLoggingCategory>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -40,6 +43,8 @@ constexpr int kExitScriptFailed = 1;
 constexpr int kExitNoReceiver = 2;  // also bad arguments
 constexpr int kExitStopped = 3;
 constexpr int kExitOutputFailed = 4;
+constexpr int kExitDiffers = 5;  // --check: the receiver differs from the setup
+constexpr int kExitKept = 6;     // --apply-differences: the receiver kept another value
 
 // How long a signalled run may take to end on its own before the process ends without cleaning up.
 constexpr auto kSignalGrace = std::chrono::milliseconds(800);
@@ -247,6 +252,72 @@ private:
     int64_t m_lastEventPassMs = 0;
 };
 
+// Writes `text` to stdout; false when it could not be written.
+bool WriteOut(const QByteArray& text)
+{
+    return std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+// --check and --apply-differences: compares the setup with the receiver, applies what differs when asked.
+int CheckSetup(CReceiverHolder& holder, const RunnerOptions& options)
+{
+    CSetupCheck check(holder, [] { return g_interrupted.load(); });
+    SetupComparison comparison = check.Compare(options.scriptPath);
+    const bool apply = options.mode == RunnerOptions::Mode::ApplyDifferences;
+    if (comparison.end == CheckEnd::Done && apply) {
+        check.Apply(&comparison);
+    }
+    QByteArray out;
+    if (options.json) {
+        out = ComparisonJson(comparison);
+    } else {
+        for (const CompareRow& row : comparison.rows) {
+            if (row.state == RowState::Same) {
+                continue;
+            }
+            QString line = MismatchLine(row);
+            if (row.state == RowState::Verified || row.state == RowState::Kept || row.state == RowState::Refused) {
+                line += QStringLiteral(" (") + RowStateText(row) + QLatin1Char(')');
+            }
+            out += line.toUtf8() + '\n';
+        }
+    }
+    if (!WriteOut(out)) {
+        PrintError(QStringLiteral("can't write the output: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        return kExitOutputFailed;
+    }
+    switch (comparison.end) {
+        case CheckEnd::Done:
+            break;
+        case CheckEnd::HeaderStopped:
+            PrintError(QStringLiteral("the script ended itself at \"@stop\": ") + comparison.endText);
+            return kExitStopped;
+        case CheckEnd::LinkFailed:
+            PrintError(comparison.endText);
+            return kExitNoReceiver;
+        case CheckEnd::ScriptFailed:
+        case CheckEnd::Stopped:
+            PrintError(comparison.endText);
+            return kExitScriptFailed;
+    }
+    PrintError(ComparisonSummary(comparison));
+    const auto any = [&](RowState state) {
+        return std::any_of(comparison.rows.begin(), comparison.rows.end(),
+                           [state](const CompareRow& row) { return row.state == state; });
+    };
+    if (any(RowState::Refused)) {
+        return kExitScriptFailed;
+    }
+    if (any(RowState::Kept)) {
+        return kExitKept;
+    }
+    const bool matches = std::all_of(comparison.rows.begin(), comparison.rows.end(), [](const CompareRow& row) {
+        return row.state == RowState::Same || row.state == RowState::Verified;
+    });
+    return matches ? kExitOk : kExitDiffers;
+}
+
 int ExitCode(CScriptInterpreter::Outcome outcome)
 {
     using Outcome = CScriptInterpreter::Outcome;
@@ -334,6 +405,11 @@ int main(int argc, char** argv)
             code = g_interrupted ? kExitScriptFailed : kExitNoReceiver;
         } else {
             watcher.SetReceiver(holder.GetReceiver());
+        }
+        if (code == kExitOk && options.mode != RunnerOptions::Mode::Run) {
+            code = CheckSetup(holder, options);
+            watcher.SetReceiver(nullptr);
+        } else if (code == kExitOk) {
             CConsoleHost host(holder, connection, options.folder);
             holder.GetReceiver()->SetWaitingCallback([&host] { host.FlushOutput(); });
             CScriptInterpreter interpreter(host);

@@ -1,8 +1,13 @@
 #include "RunnerOptions.h"
 #include "ScriptTestHost.h"
 
+#include "config/ScriptWriter.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -64,6 +69,14 @@ TEST(RunnerOptionsTest, TargetsFolderAndScriptArgumentsOrARefusal)
     Parse({"a", ""}, false);
     Parse({"a", "b c"}, false);
     Parse({"a", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, false);
+
+    // A setup is compared from the file it names, without arguments; --json alone compares.
+    o = Parse({"--folder", "/srv", "--apply-differences", "--json", "my base.kvc"});
+    EXPECT_EQ(o.mode, RunnerOptions::Mode::ApplyDifferences);
+    EXPECT_TRUE(o.json);
+    EXPECT_EQ(o.scriptPath, "/srv/my base.kvc");
+    EXPECT_EQ(Parse({"--json", "a.kvc"}).mode, RunnerOptions::Mode::Check);
+    Parse({"--check", "a.kvc", "1"}, false);
 }
 
 // nemola-run against nemola-sim on a local TCP port, both as separate processes.
@@ -264,6 +277,70 @@ TEST_F(RunnerEndToEndTest, WhatCameBeforeACommandThatWaitsCanBeReadWhileItWaits)
     const Result r = Run({"run.kvc"}, peer.Port());
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(seenWhileWaiting.contains("> between\n>print,/par/wait\n")) << seenWhileWaiting.toStdString();
+}
+
+// --check and --apply-differences against a simulator that refuses, keeps, lacks and rounds parameters.
+TEST_F(RunnerEndToEndTest, CheckAndApplyDifferencesTellWhatTheReceiverDidByTheirStatus)
+{
+    m_sim.kill();
+    m_sim.waitForFinished(5000);
+    m_port = StartTcpSim(
+        m_sim, QStringLiteral(NEMOLA_SIM_PATH),
+        {"--refuse-param", "/par/pos/elm", "--keep-param", "/par/ant/inp", "--missing-param", "/par/pos/raim/mode"});
+    ASSERT_NE(m_port, 0);
+    const auto write = [this](const QString& name, const QString& model, const QStringList& page) {
+        WriteLatin1Script(m_dir.filePath(name),
+                          (SetupScriptHeader("Version 0.1.0 ", "(test)", model) + page).join("\r\n") + "\r\n");
+    };
+    const QString model = "Vireo-Z3";  // the simulator's default profile
+    write("same.kvc", model, {"%/par/lpm%set,/par/lpm,off", "%/par/pos/pdop%set,/par/pos/pdop,30"});
+    write("job.kvc", model,
+          {"%/par/lpm%set,/par/lpm,on", "%/par/pos/pdop%set,/par/pos/pdop,6.57", "%/par/pos/elm%set,/par/pos/elm,12",
+           "%/par/ant/inp%set,/par/ant/inp,int", "%/par/pos/raim/mode%set,/par/pos/raim/mode,on"});
+    write("other.kvc", "Other-Model", {"%/par/lpm%set,/par/lpm,on"});
+
+    Result r = Run({"--check", "same.kvc"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString());
+
+    r = Run({"--check", "job.kvc"});
+    EXPECT_EQ(r.code, 5) << r.err.toStdString();
+    EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts),
+              (QStringList{"/par/lpm: setup on, receiver off", "/par/pos/pdop: setup 6.57, receiver 30.0",
+                           "/par/pos/elm: setup 12, receiver 5", "/par/ant/inp: setup int, receiver auto",
+                           "/par/pos/raim/mode: setup on, receiver: not on this receiver"}));
+    EXPECT_TRUE(r.err.contains("not compared")) << r.err.toStdString();
+
+    r = Run({"--json", "job.kvc"});
+    EXPECT_EQ(r.code, 5);
+    const QJsonArray rows = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_EQ(rows[0].toObject().value("path").toString(), "/par/lpm");
+    EXPECT_EQ(rows[0].toObject().value("setup").toString(), "on");
+    EXPECT_EQ(rows[0].toObject().value("receiver").toString(), "off");
+    EXPECT_EQ(rows[0].toObject().value("state").toString(), "differs");
+    EXPECT_TRUE(rows[4].toObject().value("receiver").isNull());
+    EXPECT_EQ(rows[4].toObject().value("state").toString(), "missing");
+
+    // A refusal wins over the values the receiver kept.
+    r = Run({"--apply-differences", "job.kvc"});
+    EXPECT_EQ(r.code, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("/par/lpm: setup on, receiver on (verified)")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("/par/pos/pdop: setup 6.57, receiver 6.6 (the receiver kept 6.6)"));
+    EXPECT_TRUE(r.out.contains("/par/ant/inp: setup int, receiver auto (the receiver kept auto)"));
+    EXPECT_TRUE(r.out.contains("/par/pos/elm: setup 12, receiver 5 (refused: {7,,parameter locked})"));
+
+    write("round.kvc", model, {"%/par/lpm%set,/par/lpm,on", "%/par/pos/pdop%set,/par/pos/pdop,6.57"});
+    EXPECT_EQ(Run({"--apply-differences", "round.kvc"}).code, 6);
+    write("lacks.kvc", model, {"%/par/lpm%set,/par/lpm,on", "%/par/pos/raim/mode%set,/par/pos/raim/mode,on"});
+    EXPECT_EQ(Run({"--apply-differences", "lacks.kvc"}).code, 5);
+    write("done.kvc", model, {"%/par/lpm%set,/par/lpm,on"});
+    EXPECT_EQ(Run({"--apply-differences", "done.kvc"}).code, 0);
+
+    r = Run({"--check", "other.kvc"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains("This script was generated for Other-Model receiver")) << r.err.toStdString();
+    EXPECT_EQ(Run({"--check", "job.kvc", "arg"}).code, 2);
 }
 
 }  // namespace
