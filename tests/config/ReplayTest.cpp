@@ -12,6 +12,7 @@
 #include "config/tracking/Advanced.h"
 #include "manual/ScriptHost.h"
 #include "manual/ScriptInterpreter.h"
+#include "manual/SetupCheck.h"
 #include "support/ScriptedPrompts.h"
 
 #include <QAbstractButton>
@@ -206,6 +207,45 @@ TEST_F(ReplayTest, SavedSetupReproducesTheReceiverOnAnotherOne)
     ASSERT_NO_FATAL_FAILURE(Save(kShownParameters));
     ExpectEdited({{"/par/pos/elm", "12"}, {"/par/pos/datum/cur", "EUR-M"}, {"/par/pos/datum/USER", "6378100.5"}});
     ExpectReplayed();
+}
+
+// The receiver a setup was saved from matches it; changes made on the receiver afterwards are exactly what
+// differs, and applying them brings it back.
+TEST_F(ReplayTest, SavedSetupComparesSameOnItsReceiverAndChangesByHandDiffer)
+{
+    ASSERT_TRUE(sheet.Open());
+    ASSERT_NO_FATAL_FAILURE(Save({}));
+    const QString setup = dir.filePath(QStringLiteral("setup.kvc"));
+    const auto differing = [](const SetupComparison& c) {
+        QStringList paths;
+        for (const CompareRow& row : c.rows) {
+            EXPECT_TRUE(row.state == RowState::Same || row.state == RowState::Differs)
+                << row.item.path.toStdString() << ": " << RowStateText(row).toStdString();
+            if (row.state == RowState::Differs) {
+                paths << row.item.path;
+            }
+        }
+        return paths;
+    };
+    SetupComparison c = CSetupCheck(CReceiverHolder::Shared()).Compare(setup);
+    ASSERT_EQ(c.end, CheckEnd::Done) << c.endText.toStdString();
+    EXPECT_GT(c.rows.size(), 100u);
+    EXPECT_EQ(differing(c), QStringList());
+    EXPECT_GT(c.resetOnly, 0);
+
+    a.Sim().SetParamValue(QStringLiteral("/par/pos/elm"), QStringLiteral("17"));
+    a.Sim().SetParamValue(QStringLiteral("/par/pos/datum/cur"), QStringLiteral("W72"));
+    ASSERT_FALSE(a.Send(QStringLiteral("em,/dev/ser/b,kvs/PG:{1.00}")).startsWith(QLatin1String("ER")));
+    c = CSetupCheck(CReceiverHolder::Shared()).Compare(setup);
+    EXPECT_EQ(differing(c), (QStringList{"/par/pos/elm", "/par/pos/datum/cur", "/par/out/dev/ser/b"}));
+
+    CSetupCheck(CReceiverHolder::Shared()).Apply(&c);
+    for (const CompareRow& row : c.rows) {
+        EXPECT_TRUE(row.state == RowState::Same || row.state == RowState::Verified) << row.item.path.toStdString();
+    }
+    EXPECT_EQ(a.Sim().Param(QStringLiteral("/par/pos/elm")), QStringLiteral("5"));
+    EXPECT_TRUE(a.Sim().EnabledMessages(QStringLiteral("/dev/ser/b")).isEmpty());
+    EXPECT_EQ(differing(CSetupCheck(CReceiverHolder::Shared()).Compare(setup)), QStringList());
 }
 
 TEST_F(ReplayTest, BaseAndRoverPagesToo)
