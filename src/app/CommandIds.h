@@ -21,6 +21,7 @@ constexpr int kSetSatelliteTime = 32889;
 constexpr int kMessage = 32890;
 constexpr int kPositionPlot = 32892;
 constexpr int kScatterPlot = 32893;
+constexpr int kCompareSetup = 32894;
 constexpr int kAbout = 57664;
 constexpr int kExit = 57665;
 

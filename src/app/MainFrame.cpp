@@ -8,6 +8,10 @@
 #include "app/MessageDlg.h"
 #include "app/NemolaApp.h"
 #include "config/ReceiverCfgDlg.h"
+#include "link/Profile.h"
+#include "link/ReceiverHolder.h"
+#include "manual/ManualSettings.h"
+#include "manual/SetupCompareDlg.h"
 #include "ui/ElidedLabel.h"
 #include "ui/SteadyLabel.h"
 #include "ui/TimeServices.h"
@@ -129,6 +133,8 @@ void CMainFrame::Dispatch(int commandId)
             return OnExit();
         case cmd::kReceiverConfig:
             return OnReceiverConfig();
+        case cmd::kCompareSetup:
+            return OnCompareSetup();
         case cmd::kSite:
             return OnSite();
         case cmd::kSetTargetPosition:
@@ -297,6 +303,21 @@ void CMainFrame::OnReceiverConfig()
         context.model = m_app.State().model;
         context.firmwareVersion = m_app.State().firmwareMajor * 1000 + m_app.State().firmwareMinor;
         RunReceiverConfig(context, parent);
+    });
+}
+
+void CMainFrame::OnCompareSetup()
+{
+    m_app.RunDialogCommand([this](QWidget* parent) {
+        SetupCompareContext context;
+        context.connection = m_app.State().connection.get();
+        context.receiverName = m_app.State().receiverName;
+        context.holder = &CReceiverHolder::Shared();
+        // Setups are scripts: the chooser starts where the terminal keeps them.
+        CProfile* profile = CProfile::Instance();
+        context.scriptFolder = ManualSettings::Read(*profile, m_app.ExeDir()).pathScript;
+        CProfile::Release();
+        RunSetupCompare(context, parent);
     });
 }
 

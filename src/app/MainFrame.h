@@ -56,6 +56,7 @@ public slots:
     void OnManualMode();
     void OnExit();
     void OnReceiverConfig();
+    void OnCompareSetup();
     void OnSite();
     void OnSetTargetPosition();
     void OnSetSatelliteTime();

@@ -12,6 +12,7 @@ constexpr MenuEntry kMenuEntries[] = {
     {"File", "Manual Mode", cmd::kManualMode, 'M', MenuRule::Running, "actionManualMode"},
     {"File", "Exit", cmd::kExit, 'X', MenuRule::Always, "actionExit"},
     {"Configuration", "Receiver", cmd::kReceiverConfig, 'V', MenuRule::Running, "actionReceiver"},
+    {"Configuration", "Compare setup with receiver...", cmd::kCompareSetup, 0, MenuRule::Running, "actionCompareSetup"},
     {"Configuration", "Site", cmd::kSite, 'I', MenuRule::Running, "actionSite"},
     {"Configuration", "Set Target Position", cmd::kSetTargetPosition, 'T', MenuRule::Running,
      "actionSetTargetPosition"},

@@ -82,7 +82,8 @@ TEST_F(MainFrame, MenuStatusBarAndEntryIds)
     }
     EXPECT_EQ(seen.join(QLatin1Char('|')),
               QStringLiteral("[File]|Connection Ctrl+C|Disconnect Ctrl+D|File Manager Ctrl+F|Real-Time Logging|"
-                             "Manual Mode Ctrl+M|Exit Ctrl+X|[Configuration]|Receiver Ctrl+V|Site Ctrl+I|"
+                             "Manual Mode Ctrl+M|Exit Ctrl+X|[Configuration]|Receiver Ctrl+V|"
+                             "Compare setup with receiver...|Site Ctrl+I|"
                              "Set Target Position Ctrl+T|Set Satellite Time|[Tools]|Initialize File System|"
                              "Clear NVRAM|Reset Receiver|Message Ctrl+S|Firmware Loader Ctrl+L|[Plot]|Scatter|"
                              "Satellites|Position|[Help]|About Nemola-M|Status Legend"));
@@ -101,10 +102,10 @@ TEST_F(MainFrame, MenuStatusBarAndEntryIds)
     EXPECT_LE(m_frame->height(), 640);
 }
 
-const std::set<int> kRunningOnly = {cmd::kDisconnect,        cmd::kFileManager,      cmd::kRealTimeLogging,
-                                    cmd::kManualMode,        cmd::kReceiverConfig,   cmd::kSite,
-                                    cmd::kSetTargetPosition, cmd::kSetSatelliteTime, cmd::kInitFileSystem,
-                                    cmd::kClearNvram,        cmd::kResetReceiver,    cmd::kSatellitesPlot};
+const std::set<int> kRunningOnly = {
+    cmd::kDisconnect,    cmd::kFileManager,       cmd::kRealTimeLogging,  cmd::kManualMode,     cmd::kReceiverConfig,
+    cmd::kSite,          cmd::kSetTargetPosition, cmd::kSetSatelliteTime, cmd::kInitFileSystem, cmd::kClearNvram,
+    cmd::kResetReceiver, cmd::kSatellitesPlot,    cmd::kCompareSetup};
 
 std::set<int> With(std::set<int> a, std::initializer_list<int> more)
 {
