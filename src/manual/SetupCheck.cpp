@@ -53,6 +53,12 @@ QString ErrorText(const QString& line)
     return line.mid(5).trimmed();
 }
 
+// A port's messages as one value; a port that outputs nothing says so rather than showing nothing.
+QString MessagesText(const QStringList& messages)
+{
+    return messages.isEmpty() ? QStringLiteral("none") : messages.join(QLatin1Char(','));
+}
+
 QString Shown(const QString& value)
 {
     return value.isNull() ? QStringLiteral("-") : value;
@@ -115,7 +121,7 @@ SetupPlan PlanSetup(const std::vector<SetupStatement>& statements)
     }
     for (SetupItem& i : plan.items) {
         if (i.isPort) {
-            i.value = i.messages.join(QLatin1Char(','));
+            i.value = MessagesText(i.messages);
         }
     }
     std::sort(plan.items.begin(), plan.items.end(),
@@ -263,7 +269,7 @@ bool CSetupCheck::ReadRows(const std::vector<CompareRow*>& rows, const QString& 
             const bool same = row.item.isPort
                                   ? SameMessages(row.item.messages, PortMessageItems(read.value), row.item.exact)
                                   : SameSetupValue(row.item.value, read.value);
-            row.receiver = row.item.isPort ? PortMessageItems(read.value).join(QLatin1Char(',')) : read.value;
+            row.receiver = row.item.isPort ? MessagesText(PortMessageItems(read.value)) : read.value;
             row.state = same ? RowState::Same : RowState::Differs;
         }
     }

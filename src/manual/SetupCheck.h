@@ -15,7 +15,7 @@ class CReceiverHolder;
 struct SetupItem
 {
     QString path;       // "/par/pos/elm"; a port's messages: "/par/out/dev/ser/a"
-    QString value;      // as the setup sets it; a port's messages joined by commas
+    QString value;      // as the setup sets it; a port's messages joined by commas ("none" for none)
     QStringList lines;  // the script's lines, tags included, in the script's order
     bool isPort = false;
     QStringList messages;  // a port's: "kvs/PG:{1.00}", ...

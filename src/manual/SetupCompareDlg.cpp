@@ -126,7 +126,7 @@ CReceiverHolder& CSetupCompareDlg::Holder() const
 void CSetupCompareDlg::FitToScreen()
 {
     // The handheld's whole screen; a desktop gives the four columns room to show their values.
-    QSize wanted(640, 640);
+    QSize wanted(900, 700);
     if (const QScreen* screen = this->screen()) {
         wanted = wanted.boundedTo(screen->availableSize());
     }
@@ -214,8 +214,8 @@ void CSetupCompareDlg::Finish(SetupComparison result)
     }
     m_status->setText(status.trimmed());
     m_progress->setRange(0, 1);
-    m_progress->setValue(1);
-    m_progress->setFormat(QString());
+    m_progress->setValue(m_comparison.end == CheckEnd::Done ? 1 : 0);
+    m_progress->setFormat(m_comparison.end == CheckEnd::Done ? QStringLiteral("Done") : QStringLiteral("Ended"));
     UpdateButtons();
     qCInfo(lcManual) << "setup comparison:" << m_status->text();
     emit WorkFinished();
@@ -250,8 +250,10 @@ void CSetupCompareDlg::ShowRows()
             item->setToolTip(c, texts[c]);
         }
         item->setData(kParameter, Qt::UserRole, qulonglong(i));
-        if (!Matches(row.state)) {
-            item->setCheckState(kParameter, row.selected ? Qt::Checked : Qt::Unchecked);
+        // Every row has its box, so that the names line up; nothing is to be applied where the values match.
+        item->setCheckState(kParameter, row.selected ? Qt::Checked : Qt::Unchecked);
+        if (Matches(row.state)) {
+            item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
         }
     }
 }
@@ -322,6 +324,34 @@ void CSetupCompareDlg::reject()
         m_worker.join();
     }
     QDialog::reject();
+}
+
+void CSetupCompareDlg::KeepFrameOnScreen()
+{
+    // The window manager's frame is known only once the dialog is placed: a title bar must not push the buttons
+    // off a handheld's screen.
+    const QScreen* screen = this->screen();
+    if (!screen || !isVisible()) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QSize over(std::max(0, frame.width() - available.width()), std::max(0, frame.height() - available.height()));
+    if (over.width() > 0 || over.height() > 0) {
+        resize(size() - over);
+    }
+    const QRect fitted = frameGeometry();
+    const QPoint shift(std::min(0, available.right() - fitted.right()) + std::max(0, available.left() - fitted.left()),
+                       std::min(0, available.bottom() - fitted.bottom()) + std::max(0, available.top() - fitted.top()));
+    if (!shift.isNull()) {
+        move(pos() + shift);
+    }
+}
+
+void CSetupCompareDlg::moveEvent(QMoveEvent* event)
+{
+    QDialog::moveEvent(event);
+    KeepFrameOnScreen();
 }
 
 void CSetupCompareDlg::closeEvent(QCloseEvent* event)

@@ -62,6 +62,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void Start(const QString& step, std::function<void(CSetupCheck&, SetupComparison&)> work);
@@ -71,6 +72,7 @@ private:
     void OnItemChanged(QTreeWidgetItem* item);
     void UpdateButtons();
     void FitToScreen();
+    void KeepFrameOnScreen();
     CReceiverHolder& Holder() const;
 
     SetupCompareContext m_context;
