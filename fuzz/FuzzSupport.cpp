@@ -13,10 +13,10 @@ FuzzEntry FindFuzzTarget(const std::string& name)
         const char* name;
         FuzzEntry entry;
     } kTargets[] = {
-        {"framer", FuzzFramer},       {"receiver", FuzzReceiver}, {"decoders", FuzzDecoders},
-        {"script", FuzzScript},       {"toolkit", FuzzToolkit},   {"kvsreader", FuzzKvsReader},
-        {"splitter", FuzzSplitter},   {"blocks", FuzzBlocks},     {"serverwire", FuzzServerWire},
-        {"logengine", FuzzLogEngine},
+        {"framer", FuzzFramer},       {"receiver", FuzzReceiver},     {"decoders", FuzzDecoders},
+        {"script", FuzzScript},       {"toolkit", FuzzToolkit},       {"kvsreader", FuzzKvsReader},
+        {"splitter", FuzzSplitter},   {"blocks", FuzzBlocks},         {"serverwire", FuzzServerWire},
+        {"logengine", FuzzLogEngine}, {"setupcheck", FuzzSetupCheck},
     };
     for (const auto& t : kTargets) {
         if (name == t.name) {

@@ -19,6 +19,7 @@ void FuzzSplitter(const uint8_t* data, size_t size);
 void FuzzBlocks(const uint8_t* data, size_t size);
 void FuzzServerWire(const uint8_t* data, size_t size);
 void FuzzLogEngine(const uint8_t* data, size_t size);
+void FuzzSetupCheck(const uint8_t* data, size_t size);
 
 using FuzzEntry = void (*)(const uint8_t* data, size_t size);
 // The entry point of a target named in fuzz/Targets.cmake, or null.
