@@ -3,6 +3,7 @@
 #include "link/CommandText.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "link/Scan.h"
 #include "manual/LinkFailure.h"
 #include "manual/ScriptText.h"
 #include "manual/SetupValues.h"
@@ -183,7 +184,9 @@ SetupComparison CSetupCheck::Compare(const QString& scriptPath)
                 return out;
             }
             out.end = CheckEnd::ScriptFailed;
-            out.endText = QStringLiteral("The script does not end: stopped after %1 lines").arg(maxDryRunSteps);
+            out.endText = QStringLiteral("The script does not end: stopped after %1 lines or %2 commands")
+                              .arg(maxDryRunSteps)
+                              .arg(kMaxDryRunCommands);
             return out;
         default:
             out.end = CheckEnd::ScriptFailed;
@@ -385,30 +388,24 @@ void CSetupCheck::Apply(SetupComparison* comparison)
     if (sent.empty()) {
         return;
     }
-    // Read back even after a stop: what went out must show for what it did.
-    const CheckEnd end = comparison->end;
-    const QString endText = comparison->endText;
-    const std::function<bool()> stop = std::exchange(m_stop, {});
-    if (end != CheckEnd::LinkFailed && ReadRows(sent, QStringLiteral("Reading back"), comparison)) {
-        for (CompareRow* row : sent) {
-            if (row->state == RowState::Same) {
-                row->state = RowState::Verified;
-            } else if (row->state == RowState::Differs) {
-                row->state = RowState::Kept;
-            }
-        }
-    } else {
-        // Sent, but never read back: nothing is known of them.
-        for (CompareRow* row : sent) {
-            row->state = RowState::Unreadable;
-            row->receiver = QString();
-            row->error = comparison->endText;
-        }
+    // Until a read says otherwise, nothing is known of what went out; after a stop or a link failure nothing is
+    // read at all, so that the user is not kept waiting.
+    for (CompareRow* row : sent) {
+        row->state = RowState::Unreadable;
+        row->receiver = QString();
+        row->error = QStringLiteral("not read back");
     }
-    m_stop = stop;
-    if (end != CheckEnd::Done) {
-        comparison->end = end;
-        comparison->endText = endText;
+    if (comparison->end == CheckEnd::Done) {
+        ReadRows(sent, QStringLiteral("Reading back"), comparison);
+    }
+    for (CompareRow* row : sent) {
+        if (row->state == RowState::Same) {
+            row->state = RowState::Verified;
+        } else if (row->state == RowState::Differs) {
+            row->state = RowState::Kept;
+        } else if (row->state == RowState::Unreadable && comparison->end != CheckEnd::Done) {
+            row->error = QStringLiteral("not read back: ") + comparison->endText;
+        }
     }
 }
 

@@ -85,6 +85,11 @@ public:
             }
             return ok;
         }
+        if (result.statements.size() >= size_t(kMaxDryRunCommands)) {
+            result.tooManySteps = true;
+            m_reply.clear();
+            return false;
+        }
         const std::vector<Statement> chain = SplitChain(text);
         result.statements.push_back({text, chain.size() == 1 ? chain.front().text.trimmed() : text});
         // A tagged statement is answered with its tag; an untagged one that changes something with nothing.

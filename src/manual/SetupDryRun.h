@@ -26,11 +26,13 @@ struct SetupDryRun
     QString linkFailure;                     // the link's own message when a read failed (no reply in time, link lost)
     std::vector<SetupStatement> statements;  // in the order the script sends them
     QStringList skipped;        // receiver commands of the script file that the run did not reach, in file order
-    bool tooManySteps = false;  // a loop that did not end: stopped after the most lines allowed
+    bool tooManySteps = false;  // a loop that did not end: stopped after the most lines or commands allowed
 };
 
-// Lines a dry run goes through before it gives up on a loop.
+// Lines a dry run goes through before it gives up on a loop, and the commands it writes down at the most (a setup
+// of the sheet has a few hundred).
 constexpr int kMaxDryRunSteps = 100000;
+constexpr int kMaxDryRunCommands = 20000;
 
 // Runs the script at `scriptPath` through the interpreter with a host that sends only the reads ("print" and
 // "list" statements on lines of their own) to the receiver, so that the script's model and port branches choose

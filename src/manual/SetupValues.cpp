@@ -238,32 +238,6 @@ bool SameSetupValue(const QString& setup, const QString& receiver)
     return Same(Parse(setup, 0), Parse(receiver, 0), true);
 }
 
-QStringList PortMessageItems(const QString& printed)
-{
-    QStringList items;
-    const qsizetype brace = printed.indexOf(QLatin1Char('{'));
-    if (brace < 0) {
-        return items;
-    }
-    qsizetype pos = brace + 1;
-    while (pos < printed.size() && items.size() < kMaxPortMessages) {
-        const qsizetype close = printed.indexOf(QLatin1Char('}'), pos);
-        if (close < 0) {
-            break;
-        }
-        QString item = printed.mid(pos, close - pos + 1);
-        if (item.isEmpty() || !item.contains(QLatin1Char('='))) {
-            break;
-        }
-        items << item.replace(QLatin1Char('='), QLatin1Char(':'));
-        pos = close + 1;
-        if (pos < printed.size() && printed[pos] == QLatin1Char(',')) {
-            ++pos;
-        }
-    }
-    return items;
-}
-
 bool SameMessages(const QStringList& setup, const QStringList& receiver, bool exact)
 {
     std::vector<Message> theirs;

@@ -16,11 +16,6 @@ bool SameSetupValue(const QString& setup, const QString& receiver);
 // `text` is no decimal number.
 QString CanonicalDecimal(const QString& text);
 
-// The messages a port outputs, read from "print,/par/out<port>:on" the way the Ports page reads them:
-// "{A={p1,p2},B={p3}}" -> "A:{p1,p2}", "B:{p3}". At most kMaxPortMessages.
-constexpr int kMaxPortMessages = 256;
-QStringList PortMessageItems(const QString& printed);
-
 // Whether a port's messages match a setup's. Names are compared without "/msg/" and with the stream ids named
 // ("kvs/~~" = "kvs/RT"), without regard to case and order; a setup item's options ("kvs/PG:{1.00}" or
 // "kvs/PG:1.00") must begin the receiver's ("{1.00,0.00,0,0}"). With `exact` (the script disables the port's

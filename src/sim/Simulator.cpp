@@ -40,6 +40,15 @@ QString FullPath(const QString& path)
     return p.startsWith(QLatin1Char('/')) ? p : QStringLiteral("/par/") + p;
 }
 
+void Mark(QSet<QString>& paths, const QString& path, bool on)
+{
+    if (on) {
+        paths.insert(path);
+    } else {
+        paths.remove(path);
+    }
+}
+
 }  // namespace
 
 // 2024-06-01 08:00 UTC in receiver seconds (since 1988).
@@ -234,31 +243,19 @@ bool CSimReceiver::SetParamValue(const QString& path, const QString& value)
 void CSimReceiver::RefuseParam(const QString& path, bool refuse)
 {
     std::lock_guard lock(m_state->core->mutex);
-    if (refuse) {
-        m_state->core->refused.insert(FullPath(path));
-    } else {
-        m_state->core->refused.remove(FullPath(path));
-    }
+    Mark(m_state->core->refused, FullPath(path), refuse);
 }
 
 void CSimReceiver::HideParam(const QString& path, bool hide)
 {
     std::lock_guard lock(m_state->core->mutex);
-    if (hide) {
-        m_state->core->hidden.insert(FullPath(path));
-    } else {
-        m_state->core->hidden.remove(FullPath(path));
-    }
+    Mark(m_state->core->hidden, FullPath(path), hide);
 }
 
 void CSimReceiver::KeepParam(const QString& path, bool keep)
 {
     std::lock_guard lock(m_state->core->mutex);
-    if (keep) {
-        m_state->core->kept.insert(FullPath(path));
-    } else {
-        m_state->core->kept.remove(FullPath(path));
-    }
+    Mark(m_state->core->kept, FullPath(path), keep);
 }
 
 void CSimReceiver::WithholdReplies(bool withhold)

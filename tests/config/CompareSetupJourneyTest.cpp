@@ -15,33 +15,16 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-template <typename F>
-bool PumpUntil(F done, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // The menu's own action, found as a user finds it: by its text in the Configuration menu.
 QAction* MenuAction(CMainFrame& frame, const QString& popup, const QString& text)

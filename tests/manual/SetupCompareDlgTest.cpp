@@ -8,7 +8,6 @@
 #include "support/ScriptedPrompts.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
@@ -45,16 +44,9 @@ protected:
         m_context.holder = &m_sim.Holder();
         m_context.scriptFolder = m_dir.path();
     }
-    // Handles events until the dialog's thread is done, with a bound that only a hang reaches.
     static bool WaitIdle(CSetupCompareDlg& dlg)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (dlg.IsBusy() && timer.elapsed() < 10000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(1);
-        }
-        return !dlg.IsBusy();
+        return PumpUntil([&] { return !dlg.IsBusy(); });
     }
     static QPushButton* Button(CSetupCompareDlg& dlg, const char* name)
     {
