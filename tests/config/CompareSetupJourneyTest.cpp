@@ -1,5 +1,6 @@
 // Journey: the program connected to the built-in receiver; Configuration -> "Compare setup with receiver...",
-// a setup chosen, what differs applied and verified, and the live view running again afterwards.
+// a setup chosen, the ticked differences applied and verified, a report saved (and one that can't be), and the
+// live view running again afterwards.
 
 #include "app/AppTestSupport.h"
 #include "app/CommandIds.h"
@@ -15,10 +16,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -40,6 +43,26 @@ QAction* MenuAction(CMainFrame& frame, const QString& popup, const QString& text
         }
     }
     return nullptr;
+}
+
+// "parameter|state|ticked" of each row shown.
+QStringList Rows(const CSetupCompareDlg& dlg)
+{
+    QStringList rows;
+    for (int i = 0; i < dlg.Table()->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = dlg.Table()->topLevelItem(i);
+        rows << item->text(CSetupCompareDlg::kParameter) + QLatin1Char('|') + item->text(CSetupCompareDlg::kState) +
+                    QLatin1Char('|') +
+                    (item->checkState(CSetupCompareDlg::kParameter) == Qt::Checked ? QStringLiteral("x") : QString());
+    }
+    return rows;
+}
+
+QString SaveError(const QString& path)
+{
+    QSaveFile file(path);
+    file.open(QIODevice::WriteOnly);
+    return file.errorString();
 }
 
 class CompareSetupJourney : public FreshSettings
@@ -65,8 +88,8 @@ TEST_F(CompareSetupJourney, ChosenSetupIsComparedAppliedAndVerifiedThenTheLiveVi
     m_sim = std::make_unique<CSimHarness>(CSimHarness::VirtualClock(), nullptr, false);
     m_sim->Sim().KeepParam(QStringLiteral("/par/ant/inp"));
     const QString setup = dir.filePath(QStringLiteral("base.kvc"));
-    const QStringList page{"%/par/pos/elm%set,/par/pos/elm,12", "%/par/lpm%set,/par/lpm,off",
-                           "%/par/ant/inp%set,/par/ant/inp,int", "@echo Done!"};
+    const QStringList page{"%/par/pos/elm%set,/par/pos/elm,12", "%/par/pos/pdop%set,/par/pos/pdop,6.57",
+                           "%/par/lpm%set,/par/lpm,off", "%/par/ant/inp%set,/par/ant/inp,int", "@echo Done!"};
     QFile file(setup);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(
@@ -93,9 +116,17 @@ TEST_F(CompareSetupJourney, ChosenSetupIsComparedAppliedAndVerifiedThenTheLiveVi
     ASSERT_TRUE(action->isEnabled());
     EXPECT_EQ(action->objectName(), QStringLiteral("actionCompareSetup"));
 
+    const QString report = dir.filePath(QStringLiteral("report.txt"));
     m_prompts.ExpectOpenFile(QStringLiteral("Compare a setup with the receiver"), setup);
+    m_prompts.ExpectSaveFile(QStringLiteral("Save the comparison report"), report);
+    m_prompts.ExpectSaveFile(QStringLiteral("Save the comparison report"), dir.filePath(QStringLiteral("gone/r.txt")));
+    m_prompts.ExpectMessage(
+        QStringLiteral("Save report"),
+        QStringLiteral("Can't save the report: ") + SaveError(dir.filePath(QStringLiteral("gone/r.txt"))),
+        PromptButtons::Ok, PromptButton::Ok);
     bool seen = false;
-    QStringList states;
+    QStringList compared;
+    QStringList applied;
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -106,26 +137,38 @@ TEST_F(CompareSetupJourney, ChosenSetupIsComparedAppliedAndVerifiedThenTheLiveVi
         seen = true;
         poll.stop();
         EXPECT_FALSE(frame.isVisible());
+        // Fits the handheld's screen: the columns elide and the rows scroll.
+        EXPECT_LE(dlg->minimumSizeHint().width(), 480);
+        EXPECT_LE(dlg->minimumSizeHint().height(), 640);
         ASSERT_TRUE(PumpUntil([&] { return !dlg->IsBusy() && !dlg->Comparison().rows.empty(); }));
-        QTreeWidget* table = dlg->Table();
-        ASSERT_EQ(table->topLevelItemCount(), 5);  // the port branch's rate and flow control, then the page
-        EXPECT_EQ(table->topLevelItem(2)->text(CSetupCompareDlg::kState), QStringLiteral("differs"));
-        EXPECT_EQ(table->topLevelItem(2)->checkState(CSetupCompareDlg::kParameter), Qt::Checked);
+        compared = Rows(*dlg);
+        EXPECT_TRUE(dlg->StatusText().contains(QStringLiteral("6 parameters compared: 3 same, 3 differ.")))
+            << dlg->StatusText().toStdString();
+        // The user leaves the rounding parameter as it is; the tick survives the filter.
+        dlg->Table()->topLevelItem(3)->setCheckState(CSetupCompareDlg::kParameter, Qt::Unchecked);
+        dlg->findChild<QCheckBox*>(QStringLiteral("onlyDifferences"))->click();
         dlg->findChild<QPushButton*>(QStringLiteral("applyButton"))->click();
         ASSERT_TRUE(PumpUntil([&] { return !dlg->IsBusy(); }));
-        for (int i = 0; i < table->topLevelItemCount(); ++i) {
-            states << table->topLevelItem(i)->text(CSetupCompareDlg::kParameter) + QLatin1Char('=') +
-                          table->topLevelItem(i)->text(CSetupCompareDlg::kState);
-        }
+        applied = Rows(*dlg);
+        dlg->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
+        dlg->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
         dlg->findChild<QPushButton*>(QStringLiteral("closeButton"))->click();
     });
     poll.start();
     action->trigger();
     EXPECT_TRUE(seen);
     m_prompts.Verify();
-    EXPECT_EQ(states.mid(2),
-              (QStringList{"/par/pos/elm=verified", "/par/lpm=same", "/par/ant/inp=the receiver kept auto"}));
+    // The port branch's rate and flow control come first, then the page.
+    EXPECT_EQ(compared.mid(2), (QStringList{"/par/pos/elm|differs|x", "/par/pos/pdop|differs|x", "/par/lpm|same|",
+                                            "/par/ant/inp|differs|x"}));
+    EXPECT_EQ(applied, (QStringList{"/par/pos/elm|verified|", "/par/pos/pdop|differs|",
+                                    "/par/ant/inp|the receiver kept auto|"}));
     EXPECT_EQ(m_sim->Sim().Param(QStringLiteral("/par/pos/elm")), QStringLiteral("12"));
+    EXPECT_EQ(m_sim->Sim().Param(QStringLiteral("/par/pos/pdop")), QStringLiteral("30.0"));
+    const QString text = QString::fromUtf8(ReadFile(report));
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Setup: ") + setup + QStringLiteral("\nReceiver: ") + m_sim->Name()));
+    EXPECT_TRUE(text.contains(QStringLiteral("/par/ant/inp\tsetup int\treceiver auto\tthe receiver kept auto")))
+        << text.toStdString();
 
     // The frame is back and the live view restarted on the same receiver.
     EXPECT_TRUE(frame.isVisible());

@@ -296,7 +296,9 @@ TEST_F(RunnerEndToEndTest, CheckAndApplyDifferencesTellWhatTheReceiverDidByTheir
     write("same.kvc", model, {"%/par/lpm%set,/par/lpm,off", "%/par/pos/pdop%set,/par/pos/pdop,30"});
     write("job.kvc", model,
           {"%/par/lpm%set,/par/lpm,on", "%/par/pos/pdop%set,/par/pos/pdop,6.57", "%/par/pos/elm%set,/par/pos/elm,12",
-           "%/par/ant/inp%set,/par/ant/inp,int", "%/par/pos/raim/mode%set,/par/pos/raim/mode,on"});
+           "%/par/ant/inp%set,/par/ant/inp,int", "%/par/pos/raim/mode%set,/par/pos/raim/mode,on",
+           "%dm,/dev/ser/b%dm,/dev/ser/b",
+           "%em,/dev/ser/b,kvs/PG:{1.00,0.00,-1,0}%em,/dev/ser/b,kvs/PG:{1.00,0.00,-1,0}"});
     write("other.kvc", "Other-Model", {"%/par/lpm%set,/par/lpm,on"});
 
     Result r = Run({"--check", "same.kvc"});
@@ -308,13 +310,14 @@ TEST_F(RunnerEndToEndTest, CheckAndApplyDifferencesTellWhatTheReceiverDidByTheir
     EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts),
               (QStringList{"/par/lpm: setup on, receiver off", "/par/pos/pdop: setup 6.57, receiver 30.0",
                            "/par/pos/elm: setup 12, receiver 5", "/par/ant/inp: setup int, receiver auto",
-                           "/par/pos/raim/mode: setup on, receiver: not on this receiver"}));
+                           "/par/pos/raim/mode: setup on, receiver: not on this receiver",
+                           "/par/out/dev/ser/b: setup kvs/PG:{1.00,0.00,-1,0}, receiver none"}));
     EXPECT_TRUE(r.err.contains("not compared")) << r.err.toStdString();
 
     r = Run({"--json", "job.kvc"});
     EXPECT_EQ(r.code, 5);
     const QJsonArray rows = QJsonDocument::fromJson(r.out.toUtf8()).array();
-    ASSERT_EQ(rows.size(), 5);
+    ASSERT_EQ(rows.size(), 6);
     EXPECT_EQ(rows[0].toObject().value("path").toString(), "/par/lpm");
     EXPECT_EQ(rows[0].toObject().value("setup").toString(), "on");
     EXPECT_EQ(rows[0].toObject().value("receiver").toString(), "off");
@@ -329,6 +332,9 @@ TEST_F(RunnerEndToEndTest, CheckAndApplyDifferencesTellWhatTheReceiverDidByTheir
     EXPECT_TRUE(r.out.contains("/par/pos/pdop: setup 6.57, receiver 6.6 (the receiver kept 6.6)"));
     EXPECT_TRUE(r.out.contains("/par/ant/inp: setup int, receiver auto (the receiver kept auto)"));
     EXPECT_TRUE(r.out.contains("/par/pos/elm: setup 12, receiver 5 (refused: {7,,parameter locked})"));
+    EXPECT_TRUE(
+        r.out.contains("/par/out/dev/ser/b: setup kvs/PG:{1.00,0.00,-1,0}, receiver kvs/PG:{1.00,0.00,-1,0} "
+                       "(verified)"));
 
     write("round.kvc", model, {"%/par/lpm%set,/par/lpm,on", "%/par/pos/pdop%set,/par/pos/pdop,6.57"});
     EXPECT_EQ(Run({"--apply-differences", "round.kvc"}).code, 6);

@@ -230,41 +230,6 @@ TEST_F(SetupCheckTest, DryRunChangesNothingFollowsTheHeaderAndFindsWhatDiffers)
     EXPECT_EQ(m_sim.Sim().Param("/par/pos/elm"), "5");
 }
 
-TEST_F(SetupCheckTest, WhatTheReceiverRoundsKeepsRefusesOrLacksIsReportedSo)
-{
-    m_sim.Sim().RefuseParam("/par/pos/elm");
-    m_sim.Sim().KeepParam("/par/ant/inp");
-    m_sim.Sim().HideParam("/par/pos/raim/mode");
-    SetupComparison c = Compare({"%/par/pos/elm%set,/par/pos/elm,12", "%/par/pos/pdop%set,/par/pos/pdop,6.57",
-                                 "%/par/ant/inp%set,/par/ant/inp,int", "%/par/pos/raim/mode%set,/par/pos/raim/mode,on",
-                                 "%/par/lpm%set,/par/lpm,on", "%dm,/dev/ser/b%dm,/dev/ser/b",
-                                 "%em,/dev/ser/b,kvs/PG:{1.00,0.00,-1,0}%em,/dev/ser/b,kvs/PG:{1.00,0.00,-1,0}"});
-    ASSERT_EQ(c.end, CheckEnd::Done) << c.endText.toStdString();
-    EXPECT_EQ(Row(c, "/par/pos/raim/mode").state, RowState::Missing);
-    EXPECT_FALSE(Row(c, "/par/pos/raim/mode").selected);
-    EXPECT_EQ(MismatchLine(Row(c, "/par/pos/raim/mode")),
-              "/par/pos/raim/mode: setup on, receiver: not on this receiver");
-    EXPECT_EQ(Row(c, "/par/out/dev/ser/b").state, RowState::Differs);
-
-    CSetupCheck(m_sim.Holder()).Apply(&c);
-    EXPECT_EQ(c.end, CheckEnd::Done);
-    EXPECT_EQ(Row(c, "/par/pos/elm").state, RowState::Refused);
-    EXPECT_EQ(RowStateText(Row(c, "/par/pos/elm")), "refused: {7,,parameter locked}");
-    EXPECT_EQ(RowStateText(Row(c, "/par/pos/pdop")), "the receiver kept 6.6");
-    EXPECT_EQ(RowStateText(Row(c, "/par/ant/inp")), "the receiver kept auto");
-    EXPECT_EQ(Row(c, "/par/lpm").state, RowState::Verified);
-    EXPECT_EQ(Row(c, "/par/out/dev/ser/b").state, RowState::Verified);
-    EXPECT_EQ(Row(c, "/par/pos/raim/mode").state, RowState::Missing);  // not ticked, not sent
-    EXPECT_EQ(m_sim.Sim().EnabledMessages("/dev/ser/b"), QStringList{"/msg/kvs/PG:1000"});
-
-    const QString report = ComparisonReport(c, "SIM:x");
-    EXPECT_TRUE(report.contains("/par/pos/pdop\tsetup 6.57\treceiver 6.6\tthe receiver kept 6.6"))
-        << report.toStdString();
-    const QByteArray json = ComparisonJson(c);
-    EXPECT_TRUE(json.contains("\"state\": \"refused\"")) << json.toStdString();
-    EXPECT_TRUE(json.contains("\"receiver\": null"));
-}
-
 TEST_F(SetupCheckTest, HeaderStopsLoopsAndUnreadableScriptsEndHonestly)
 {
     WriteLatin1Script(m_dir.filePath("other.kvc"), SetupText("Other-Model", {"%/par/lpm%set,/par/lpm,on"}));
