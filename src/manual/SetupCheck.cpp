@@ -207,6 +207,15 @@ SetupComparison CSetupCheck::Compare(const QString& scriptPath)
     for (CompareRow& row : out.rows) {
         row.selected = row.state == RowState::Differs;
     }
+    if (ownPortStopped && m_holder.Send(QStringLiteral("print,/cur/term"))) {
+        const QString own = QStringLiteral("/par/out") + AnswerValue(m_holder.Reply());
+        for (CompareRow& row : out.rows) {
+            if (row.item.isPort && row.item.path == own && row.state == RowState::Differs) {
+                row.selected = false;
+                row.error = QStringLiteral("this program's own port, whose output it stops while it works");
+            }
+        }
+    }
     out.resetOnly = CountResetOnly(out);
     return out;
 }
@@ -441,6 +450,8 @@ QString RowStateText(const CompareRow& row)
             return QStringLiteral("the receiver kept ") + row.receiver;
         case RowState::Refused:
             return QStringLiteral("refused: ") + row.error;
+        case RowState::Differs:
+            return row.error.isEmpty() ? RowStateWord(row.state) : QStringLiteral("differs: ") + row.error;
         default:
             return RowStateWord(row.state);
     }

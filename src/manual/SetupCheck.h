@@ -89,6 +89,9 @@ public:
     explicit CSetupCheck(CReceiverHolder& holder, std::function<bool()> stop = {}, CheckProgress progress = {});
 
     int maxDryRunSteps = kMaxDryRunSteps;
+    // The caller stopped the message output of the port it talks through (a tool of the program does): that
+    // port's messages are not ticked for applying, and their row says why they differ.
+    bool ownPortStopped = false;
 
     // Dry-runs the script, reads the receiver's value of everything it sets and counts what it only resets.
     SetupComparison Compare(const QString& scriptPath);

@@ -194,6 +194,7 @@ void CSetupCompareDlg::Start(const QString& step, std::function<void(CSetupCheck
         };
         CSetupCheck check(
             *holder, [this] { return m_stop.load(); }, progress);
+        check.ownPortStopped = m_context.ownOutputStopped;
         work(check, copy);
         QMetaObject::invokeMethod(
             this, [this, result = std::move(copy)]() mutable { Finish(std::move(result)); }, Qt::QueuedConnection);
@@ -239,7 +240,8 @@ void CSetupCompareDlg::ShowRows()
     m_table->clear();
     for (size_t i = 0; i < m_comparison.rows.size(); ++i) {
         const CompareRow& row = m_comparison.rows[i];
-        if (m_onlyDifferences->isChecked() && Matches(row.state)) {
+        // What an apply verified stays in view: it is the proof the user asked for.
+        if (m_onlyDifferences->isChecked() && row.state == RowState::Same) {
             continue;
         }
         auto* item = new QTreeWidgetItem(m_table);

@@ -25,6 +25,7 @@ struct SetupCompareContext
     QString receiverName;
     CReceiverHolder* holder = nullptr;  // null: the program's shared holder
     QString scriptFolder;               // where the chooser starts
+    bool ownOutputStopped = true;       // the program stopped its own port's messages before the tool ran
 };
 
 // "Compare setup with receiver": a setup script's parameters beside the receiver's, the differing ones ticked;

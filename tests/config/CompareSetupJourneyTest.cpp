@@ -89,7 +89,10 @@ TEST_F(CompareSetupJourney, ChosenSetupIsComparedAppliedAndVerifiedThenTheLiveVi
     m_sim->Sim().KeepParam(QStringLiteral("/par/ant/inp"));
     const QString setup = dir.filePath(QStringLiteral("base.kvc"));
     const QStringList page{"%/par/pos/elm%set,/par/pos/elm,12", "%/par/pos/pdop%set,/par/pos/pdop,6.57",
-                           "%/par/lpm%set,/par/lpm,off", "%/par/ant/inp%set,/par/ant/inp,int", "@echo Done!"};
+                           "%/par/lpm%set,/par/lpm,off", "%/par/ant/inp%set,/par/ant/inp,int",
+                           // saved over another port: the messages of the port the program talks through now
+                           "%dm,/dev/ser/a%dm,/dev/ser/a", "%em,/dev/ser/a,kvs/PG:{1.00}%em,/dev/ser/a,kvs/PG:{1.00}",
+                           "@echo Done!"};
     QFile file(setup);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(
@@ -142,7 +145,7 @@ TEST_F(CompareSetupJourney, ChosenSetupIsComparedAppliedAndVerifiedThenTheLiveVi
         EXPECT_LE(dlg->minimumSizeHint().height(), 640);
         ASSERT_TRUE(PumpUntil([&] { return !dlg->IsBusy() && !dlg->Comparison().rows.empty(); }));
         compared = Rows(*dlg);
-        EXPECT_TRUE(dlg->StatusText().contains(QStringLiteral("6 parameters compared: 3 same, 3 differ.")))
+        EXPECT_TRUE(dlg->StatusText().contains(QStringLiteral("7 parameters compared: 3 same, 4 differ.")))
             << dlg->StatusText().toStdString();
         // The user leaves the rounding parameter as it is; the tick survives the filter.
         dlg->Table()->topLevelItem(3)->setCheckState(CSetupCompareDlg::kParameter, Qt::Unchecked);
@@ -159,10 +162,14 @@ TEST_F(CompareSetupJourney, ChosenSetupIsComparedAppliedAndVerifiedThenTheLiveVi
     EXPECT_TRUE(seen);
     m_prompts.Verify();
     // The port branch's rate and flow control come first, then the page.
+    // The program stopped its own port's output to talk to the receiver: that difference is not offered.
+    const QString own = QStringLiteral(
+        "/par/out/dev/ser/a|differs: this program's own port, whose output it stops "
+        "while it works|");
     EXPECT_EQ(compared.mid(2), (QStringList{"/par/pos/elm|differs|x", "/par/pos/pdop|differs|x", "/par/lpm|same|",
-                                            "/par/ant/inp|differs|x"}));
+                                            "/par/ant/inp|differs|x", own}));
     EXPECT_EQ(applied, (QStringList{"/par/pos/elm|verified|", "/par/pos/pdop|differs|",
-                                    "/par/ant/inp|the receiver kept auto|"}));
+                                    "/par/ant/inp|the receiver kept auto|", own}));
     EXPECT_EQ(m_sim->Sim().Param(QStringLiteral("/par/pos/elm")), QStringLiteral("12"));
     EXPECT_EQ(m_sim->Sim().Param(QStringLiteral("/par/pos/pdop")), QStringLiteral("30.0"));
     const QString text = QString::fromUtf8(ReadFile(report));
