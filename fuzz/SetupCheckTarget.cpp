@@ -5,7 +5,6 @@
 // matches itself; a plan holds each path once, with the lines that set it.
 #include "FuzzSupport.h"
 
-#include "link/Scan.h"
 #include "manual/SetupCheck.h"
 #include "manual/SetupValues.h"
 
@@ -34,7 +33,9 @@ void FuzzSetupCheck(const uint8_t* data, size_t size)
     const QString canonical = CanonicalDecimal(setup);
     Check(canonical.isNull() || CanonicalDecimal(canonical) == canonical, "a canonical number is not canonical");
 
-    const QStringList messages = PortMessageItems(part(2));
+    QStringList messages;
+    const bool list = ReadPortMessageItems(part(2), &messages);
+    Check(list || messages.isEmpty(), "messages read from what is no message list");
     Check(messages.size() <= parts.value(2).size() / 3, "more messages than the text holds");
     for (const QString& item : messages) {
         Check(item.contains(QLatin1Char(':')) && item.endsWith(QLatin1Char('}')), "a message item without options");

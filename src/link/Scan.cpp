@@ -20,29 +20,3 @@ QString AnswerValue(const QString& reply)
 {
     return reply.mid(5).trimmed();
 }
-
-QStringList PortMessageItems(const QString& value)
-{
-    QStringList items;
-    const qsizetype brace = value.indexOf(QLatin1Char('{'));
-    if (brace < 0) {
-        return items;
-    }
-    qsizetype pos = brace + 1;
-    while (pos < value.size()) {
-        const qsizetype close = value.indexOf(QLatin1Char('}'), pos);
-        if (close < 0) {
-            break;
-        }
-        QString item = value.mid(pos, close - pos + 1);
-        if (item.isEmpty() || !item.contains(QLatin1Char('='))) {
-            break;
-        }
-        items << item.replace(QLatin1Char('='), QLatin1Char(':'));
-        pos = close + 1;
-        if (pos < value.size() && value[pos] == QLatin1Char(',')) {
-            ++pos;
-        }
-    }
-    return items;
-}

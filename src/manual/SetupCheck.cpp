@@ -278,11 +278,19 @@ bool CSetupCheck::ReadRows(const std::vector<CompareRow*>& rows, const QString& 
                 row.state = read.state;
                 continue;
             }
-            const bool same = row.item.isPort
-                                  ? SameMessages(row.item.messages, PortMessageItems(read.value), row.item.exact)
-                                  : SameSetupValue(row.item.value, read.value);
-            row.receiver = row.item.isPort ? MessagesText(PortMessageItems(read.value)) : read.value;
-            row.state = same ? RowState::Same : RowState::Differs;
+            if (!row.item.isPort) {
+                row.receiver = read.value;
+                row.state = SameSetupValue(row.item.value, read.value) ? RowState::Same : RowState::Differs;
+                continue;
+            }
+            QStringList messages;
+            if (!ReadPortMessageItems(read.value, &messages)) {
+                row.state = RowState::Unreadable;
+                row.error = QStringLiteral("not a message list: ") + read.value.left(80);
+                continue;
+            }
+            row.receiver = MessagesText(messages);
+            row.state = SameMessages(row.item.messages, messages, row.item.exact) ? RowState::Same : RowState::Differs;
         }
     }
     Progress(step, total, total);

@@ -1,5 +1,6 @@
 #include "manual/SetupValues.h"
 
+#include "config/ports/PortTables.h"
 #include "link/CommandText.h"
 
 #include <algorithm>
@@ -260,4 +261,19 @@ bool SameMessages(const QStringList& setup, const QStringList& receiver, bool ex
         }
     }
     return !exact || std::all_of(matched.begin(), matched.end(), [](bool m) { return m; });
+}
+
+bool ReadPortMessageItems(const QString& value, QStringList* items)
+{
+    constexpr int kMaxMessages = 256;
+    std::vector<PortMessage> messages;
+    int count = 0;
+    items->clear();
+    if (!ParsePortMessages(value, &messages, &count, kMaxMessages) || count != int(messages.size())) {
+        return false;
+    }
+    for (const PortMessage& message : messages) {
+        *items << message.name + QStringLiteral(":{") + message.params + QLatin1Char('}');
+    }
+    return true;
 }

@@ -16,6 +16,11 @@ bool SameSetupValue(const QString& setup, const QString& receiver);
 // `text` is no decimal number.
 QString CanonicalDecimal(const QString& text);
 
+// The messages a port outputs, from the value of "print,/par/out<port>:on" read as the Ports page reads it:
+// "{A={p1,p2},B={p3}}" gives "A:{p1,p2}" and "B:{p3}". False for anything but one well-formed list, or a list
+// longer than any port outputs: a garbled reply must not pass for a port that outputs nothing.
+bool ReadPortMessageItems(const QString& value, QStringList* items);
+
 // Whether a port's messages match a setup's. Names are compared without "/msg/" and with the stream ids named
 // ("kvs/~~" = "kvs/RT"), without regard to case and order; a setup item's options ("kvs/PG:{1.00}" or
 // "kvs/PG:1.00") must begin the receiver's ("{1.00,0.00,0,0}"). With `exact` (the script disables the port's

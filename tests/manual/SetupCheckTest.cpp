@@ -7,7 +7,6 @@
 #include "config/ScriptWriter.h"
 #include "link/Connection.h"
 #include "link/InProcessDevice.h"
-#include "link/Scan.h"
 #include "manual/SetupCheck.h"
 #include "manual/SetupValues.h"
 
@@ -76,11 +75,16 @@ TEST(SetupValuesTest, OnlyNotationIsNormalised)
 
 TEST(SetupValuesTest, PortMessagesReadLikeThePortsPageAndCompareAsSets)
 {
-    EXPECT_EQ(PortMessageItems("{kvs/PG={1.00,0.00,-1,0},kvs/RT={1.00,0.00,-1,0}}"),
-              (QStringList{"kvs/PG:{1.00,0.00,-1,0}", "kvs/RT:{1.00,0.00,-1,0}"}));
-    EXPECT_TRUE(PortMessageItems("{}").isEmpty());
-    EXPECT_TRUE(PortMessageItems("no brace").isEmpty());
-    EXPECT_EQ(PortMessageItems("{A={1},junk}").size(), 1);
+    QStringList items;
+    EXPECT_TRUE(ReadPortMessageItems("{kvs/PG={1.00,0.00,-1,0},kvs/RT={1.00,0.00,-1,0}}", &items));
+    EXPECT_EQ(items, (QStringList{"kvs/PG:{1.00,0.00,-1,0}", "kvs/RT:{1.00,0.00,-1,0}"}));
+    EXPECT_TRUE(ReadPortMessageItems("{}", &items));
+    EXPECT_TRUE(items.isEmpty());
+    // Anything but one whole list is no port that outputs nothing.
+    for (const char* garbled : {"", "no brace", "{A={1},junk}", "{A={1},}", "{A={1}"}) {
+        EXPECT_FALSE(ReadPortMessageItems(garbled, &items)) << garbled;
+        EXPECT_TRUE(items.isEmpty()) << garbled;
+    }
 
     const QStringList receiver{"kvs/PG:{1.00,0.00,-1,0}", "kvs/RT:{1.00,0.00,-1,0}"};
     struct
@@ -275,6 +279,9 @@ protected:
             if (text == "print,/par/long") {
                 return std::vector<CFakeDevice::Reply>{{"RE", " {a, b} "}};
             }
+            if (text == "print,/par/out/dev/ser/b:on") {
+                return std::vector<CFakeDevice::Reply>{{"RE", "garbled"}};
+            }
             if (text == "print,/par/odd") {
                 return std::vector<CFakeDevice::Reply>{{"ER", "{9,,busy}"}};
             }
@@ -308,14 +315,16 @@ TEST_F(SetupCheckFakeTest, OddValuesOddErrorsAndASilentReceiver)
 {
     const QString path = m_dir.filePath("s.kvc");
     WriteLatin1Script(path, SetupText("M1", {"%a%set,/par/long,{a,b}", "%b%set,/par/odd,1", "%c%set,/par/n,1.0",
-                                             "%d%set,/par/silent,1"}));
+                                             "%d%set,/par/silent,1", "%e%dm,/dev/ser/b"}));
     SetupComparison c = CSetupCheck(m_holder).Compare(path);
     ASSERT_EQ(c.end, CheckEnd::Done) << c.endText.toStdString();
-    ASSERT_EQ(c.rows.size(), 4u);
+    ASSERT_EQ(c.rows.size(), 5u);
     EXPECT_EQ(c.rows[0].state, RowState::Same) << c.rows[0].receiver.toStdString();
     EXPECT_EQ(c.rows[1].state, RowState::Unreadable);
     EXPECT_EQ(RowStateText(c.rows[1]), "unreadable: {9,,busy}");
     EXPECT_EQ(c.rows[2].state, RowState::Same);
+    // A garbled message list is not taken for a port that outputs nothing, as the setup wants it.
+    EXPECT_EQ(RowStateText(c.rows[4]), "unreadable: not a message list: garbled");
     // A listing that never ends in parameters is capped, not followed for ever; odd names are not asked for.
     EXPECT_EQ(c.resetOnly, -1);
     EXPECT_TRUE(m_device->Received().filter("../").isEmpty());
