@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -31,6 +32,23 @@ QPushButton* MakeButton(const QString& text, const char* name, QWidget* parent)
     button->setAutoDefault(false);
     return button;
 }
+
+// Elides its column's texts its own way, whatever the view does for the others.
+class CElidingDelegate : public QStyledItemDelegate
+{
+public:
+    CElidingDelegate(Qt::TextElideMode mode, QObject* parent) : QStyledItemDelegate(parent), m_mode(mode) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = m_mode;
+    }
+
+private:
+    Qt::TextElideMode m_mode;
+};
 
 bool Matches(RowState state)
 {
@@ -60,7 +78,9 @@ CSetupCompareDlg::CSetupCompareDlg(SetupCompareContext context, QWidget* parent)
                               QStringLiteral("In the receiver"), QStringLiteral("State")});
     m_table->setRootIsDecorated(false);
     m_table->setUniformRowHeights(true);
-    m_table->setTextElideMode(Qt::ElideMiddle);
+    // Paths share their "/par/" head: their ends tell the rows apart. Values and states keep their first words.
+    m_table->setTextElideMode(Qt::ElideRight);
+    m_table->setItemDelegateForColumn(kParameter, new CElidingDelegate(Qt::ElideLeft, m_table));
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     // The columns share the width and elide, so that a handheld's screen shows all four; tool tips hold the rest.
     m_table->header()->setSectionResizeMode(QHeaderView::Stretch);
