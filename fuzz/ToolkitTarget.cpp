@@ -53,6 +53,26 @@ void Check(bool ok, const char* why)
     }
 }
 
+// The commas between a list's items, read as the loader reads them: a double quote at an item's start runs to the
+// next one, and the commas inside belong to the item.
+int Separators(const QString& list)
+{
+    int commas = 0;
+    bool itemStart = true;
+    bool inQuotes = false;
+    for (qsizetype i = 1; i < list.size(); ++i) {
+        const QChar c = list[i];
+        if (inQuotes) {
+            inQuotes = c != QLatin1Char('"');
+            continue;
+        }
+        inQuotes = itemStart && c == QLatin1Char('"');
+        itemStart = c == QLatin1Char(',');
+        commas += itemStart ? 1 : 0;
+    }
+    return commas;
+}
+
 }  // namespace
 
 void FuzzToolkit(const uint8_t* data, size_t size)
@@ -78,9 +98,8 @@ void FuzzToolkit(const uint8_t* data, size_t size)
     LoadEditList(batch[1], edits, WidgetList(c.labels.begin(), c.labels.begin() + n));
     const int listed = std::min(n, kMaxListEntries);
     if (batch[1] && listed > 0) {
-        Check(EditListValue(edits, false).count(QLatin1Char(',')) == listed - 1,
-              "an edit list sends back a "
-              "different number of entries");
+        Check(Separators(EditListValue(edits, false)) == listed - 1,
+              "an edit list sends back a different number of entries");
     }
     const CheckList boxes(c.boxes.begin(), c.boxes.begin() + n);
     LoadCheckList(batch[2], boxes);

@@ -356,7 +356,10 @@ QString EditListValue(const EditList& edits, bool quoted)
     const int count = Bounded(edits.size());
     for (int i = 0; i < count; ++i) {
         QLineEdit* edit = edits[size_t(i)];
-        items << (edit->isEnabled() ? Quoted(edit->text(), quoted) : QString());
+        // An item read whole from quotes may hold the list's own separators: sent bare, it would become several.
+        const QString text = edit->text();
+        const bool separators = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('}'));
+        items << (edit->isEnabled() ? Quoted(text, quoted || separators) : QString());
     }
     return QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
 }
