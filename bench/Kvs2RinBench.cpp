@@ -31,20 +31,24 @@ void Put(QByteArray& b, T v)
     b.append(reinterpret_cast<const char*>(&v), sizeof v);
 }
 
+// An epoch's receiver time of day and the recording's fixed date.
+QByteArray TimeAndDate(uint32_t tod)
+{
+    QByteArray t, d;
+    Put<uint32_t>(t, tod);
+    Put<uint16_t>(d, 2024);
+    d += char(6);
+    d += char(1);
+    d += char(0);
+    return BinaryFrame("~~", t) + BinaryFrame("RD", d);
+}
+
 const QByteArray& Recording()
 {
     static const QByteArray kvs = [] {
         QByteArray out = "KV055RLOGF" + QByteArray("bench").leftJustified(80, ' ') + "\r\n";
         for (int e = 0; e < kEpochs; ++e) {
-            QByteArray b;
-            Put<uint32_t>(b, uint32_t(43200000 + e * 1000));
-            out += BinaryFrame("~~", b);
-            b.clear();
-            Put<uint16_t>(b, 2024);
-            b += char(6);
-            b += char(1);
-            b += char(0);
-            out += BinaryFrame("RD", b);
+            out += TimeAndDate(uint32_t(43200000 + e * 1000));
             QByteArray si, nn;
             for (int s = 0; s < kSats; ++s) {
                 si += char(s < 20 ? s + 1 : 38 + s - 20);
@@ -135,15 +139,7 @@ QByteArray EdgeRecording()
     uint32_t tod = 43200000;
     for (int e = 0; e < 600; ++e) {
         tod += 1000 * (pick(20) == 0 ? 3 : 1);  // now and then a gap, which marks loss of lock
-        QByteArray b;
-        Put<uint32_t>(b, tod + uint32_t(pick(4) * 125));
-        out += BinaryFrame("~~", b);
-        b.clear();
-        Put<uint16_t>(b, 2024);
-        b += char(6);
-        b += char(1);
-        b += char(0);
-        out += BinaryFrame("RD", b);
+        out += TimeAndDate(tod + uint32_t(pick(4) * 125));
         QByteArray si, nn;
         for (int s : sats) {
             si += char(s);
