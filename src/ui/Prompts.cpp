@@ -12,7 +12,9 @@ namespace {
 class CNullPrompts : public IPrompts
 {
 public:
-    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon) override
+    using IPrompts::Message;
+    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon,
+                         PromptButton) override
     {
         qCWarning(lcUi) << "No prompts installed; answering" << ButtonName(CancellingButton(buttons)) << "to" << caption
                         << text;
@@ -51,14 +53,24 @@ IPrompts* SetPrompts(IPrompts* prompts)
     return g_prompts.exchange(prompts);
 }
 
+PromptButton IPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon)
+{
+    return Message(text, caption, buttons, icon, AcceptingButton(buttons));
+}
+
 PromptButton ShowMessage(const QString& text, const QString& caption, PromptIcon icon)
 {
-    return Prompts().Message(text, caption, PromptButtons::Ok, icon);
+    return Prompts().Message(text, caption, PromptButtons::Ok, icon, PromptButton::Ok);
 }
 
 PromptButton AskQuestion(const QString& text, const QString& caption, PromptButtons buttons)
 {
-    return Prompts().Message(text, caption, buttons, PromptIcon::Question);
+    return Prompts().Message(text, caption, buttons, PromptIcon::Question, AcceptingButton(buttons));
+}
+
+PromptButton AskDestructive(const QString& text, const QString& caption, PromptButtons buttons)
+{
+    return Prompts().Message(text, caption, buttons, PromptIcon::Question, CancellingButton(buttons));
 }
 
 PromptButton CancellingButton(PromptButtons buttons)
@@ -71,9 +83,27 @@ PromptButton CancellingButton(PromptButtons buttons)
         case PromptButtons::OkCancel:
         case PromptButtons::YesNoCancel:
         case PromptButtons::RetryCancel:
+        case PromptButtons::ApplyDiscardCancel:
             return PromptButton::Cancel;
     }
     return PromptButton::Cancel;
+}
+
+PromptButton AcceptingButton(PromptButtons buttons)
+{
+    switch (buttons) {
+        case PromptButtons::Ok:
+        case PromptButtons::OkCancel:
+            return PromptButton::Ok;
+        case PromptButtons::YesNo:
+        case PromptButtons::YesNoCancel:
+            return PromptButton::Yes;
+        case PromptButtons::RetryCancel:
+            return PromptButton::Retry;
+        case PromptButtons::ApplyDiscardCancel:
+            return PromptButton::Apply;
+    }
+    return PromptButton::Ok;
 }
 
 bool OffersButton(PromptButtons buttons, PromptButton button)
@@ -89,6 +119,8 @@ bool OffersButton(PromptButtons buttons, PromptButton button)
             return button == PromptButton::Yes || button == PromptButton::No || button == PromptButton::Cancel;
         case PromptButtons::RetryCancel:
             return button == PromptButton::Retry || button == PromptButton::Cancel;
+        case PromptButtons::ApplyDiscardCancel:
+            return button == PromptButton::Apply || button == PromptButton::Discard || button == PromptButton::Cancel;
     }
     return false;
 }
@@ -106,6 +138,8 @@ QString ButtonsName(PromptButtons buttons)
             return QStringLiteral("Yes/No/Cancel");
         case PromptButtons::RetryCancel:
             return QStringLiteral("Retry/Cancel");
+        case PromptButtons::ApplyDiscardCancel:
+            return QStringLiteral("Apply/Discard/Cancel");
     }
     return QStringLiteral("?");
 }
@@ -123,6 +157,10 @@ QString ButtonName(PromptButton button)
             return QStringLiteral("No");
         case PromptButton::Retry:
             return QStringLiteral("Retry");
+        case PromptButton::Apply:
+            return QStringLiteral("Apply");
+        case PromptButton::Discard:
+            return QStringLiteral("Discard");
     }
     return QStringLiteral("?");
 }

@@ -11,11 +11,11 @@
 // previous one when the installer goes away. Prompts are shown from the GUI thread only.
 
 // The buttons a message box offers.
-enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, ApplyDiscardCancel };
 
 // The button that closed a message box. A box closed without a button (Escape, window close) answers with its
 // cancelling button: Cancel when offered, else No, else Ok.
-enum class PromptButton { Ok, Cancel, Yes, No, Retry };
+enum class PromptButton { Ok, Cancel, Yes, No, Retry, Apply, Discard };
 
 enum class PromptIcon { None, Information, Question, Warning, Error };
 
@@ -45,8 +45,11 @@ class IPrompts
 public:
     virtual ~IPrompts() = default;
 
-    virtual PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons,
-                                 PromptIcon icon) = 0;
+    // `defaultButton` is the one Enter presses; it must be among `buttons`.
+    virtual PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon,
+                                 PromptButton defaultButton) = 0;
+    // A box whose default is its accepting button (OK, Yes, Retry, Apply).
+    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon);
     virtual FileChoice OpenFile(const FileChooserOptions& options) = 0;
     virtual FileChoice SaveFile(const FileChooserOptions& options) = 0;
     // Returns the chosen folder, or an empty text when cancelled.
@@ -63,10 +66,16 @@ IPrompts* SetPrompts(IPrompts* prompts);
 
 // Helpers for the common forms.
 PromptButton ShowMessage(const QString& text, const QString& caption, PromptIcon icon = PromptIcon::None);
+// Enter answers with the first button (OK, Yes, Retry, Apply).
 PromptButton AskQuestion(const QString& text, const QString& caption, PromptButtons buttons = PromptButtons::YesNo);
+// For a question whose "yes" destroys or replaces something: Enter answers with the cancelling button, so that a
+// reflexive key press keeps the user's data.
+PromptButton AskDestructive(const QString& text, const QString& caption, PromptButtons buttons = PromptButtons::YesNo);
 
 // The button a box offering `buttons` answers with when it is closed without a choice.
 PromptButton CancellingButton(PromptButtons buttons);
+// The first, accepting button of a box (OK, Yes, Retry, Apply): a box's default unless the caller chose another.
+PromptButton AcceptingButton(PromptButtons buttons);
 // Whether `button` is among `buttons`.
 bool OffersButton(PromptButtons buttons, PromptButton button);
 

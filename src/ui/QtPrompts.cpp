@@ -21,6 +21,8 @@ QMessageBox::StandardButtons ToQt(PromptButtons buttons)
             return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
         case PromptButtons::RetryCancel:
             return QMessageBox::Retry | QMessageBox::Cancel;
+        case PromptButtons::ApplyDiscardCancel:
+            return QMessageBox::Apply | QMessageBox::Discard | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
@@ -55,6 +57,10 @@ QMessageBox::StandardButton ToQtButton(PromptButton button)
             return QMessageBox::No;
         case PromptButton::Retry:
             return QMessageBox::Retry;
+        case PromptButton::Apply:
+            return QMessageBox::Apply;
+        case PromptButton::Discard:
+            return QMessageBox::Discard;
     }
     return QMessageBox::Cancel;
 }
@@ -72,6 +78,10 @@ PromptButton FromQt(int button, PromptButtons offered)
             return PromptButton::No;
         case QMessageBox::Retry:
             return PromptButton::Retry;
+        case QMessageBox::Apply:
+            return PromptButton::Apply;
+        case QMessageBox::Discard:
+            return PromptButton::Discard;
         default:
             return CancellingButton(offered);
     }
@@ -142,13 +152,15 @@ QWidget* CQtPrompts::Parent() const
     return nullptr;
 }
 
-PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon)
+PromptButton CQtPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon,
+                                 PromptButton defaultButton)
 {
     QMessageBox box(ToQt(icon), caption, text, ToQt(buttons), Parent());
     box.setMaximumWidth(RoomFor(&box).width());
     FitToScreen(&box);
     // Escape answers with the cancelling button, as a closed box does.
     box.setEscapeButton(box.button(ToQtButton(CancellingButton(buttons))));
+    box.setDefaultButton(ToQtButton(defaultButton));
     return FromQt(box.exec(), buttons);
 }
 

@@ -15,7 +15,9 @@ public:
 
     void SetParent(QWidget* parent) { m_parent = parent; }
 
-    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon) override;
+    using IPrompts::Message;
+    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon,
+                         PromptButton defaultButton) override;
     FileChoice OpenFile(const FileChooserOptions& options) override;
     FileChoice SaveFile(const FileChooserOptions& options) override;
     QString ChooseFolder(const QString& title, const QString& startFolder) override;

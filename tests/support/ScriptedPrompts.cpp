@@ -60,6 +60,16 @@ CScriptedPrompts& CScriptedPrompts::ExpectMessage(const QString& caption, const 
     return *this;
 }
 
+CScriptedPrompts& CScriptedPrompts::WithDefault(PromptButton button)
+{
+    if (m_expected.empty() || m_expected.back().kind != Kind::Message) {
+        ADD_FAILURE() << "WithDefault() must follow ExpectMessage()";
+    } else {
+        m_expected.back().defaultButton = button;
+    }
+    return *this;
+}
+
 CScriptedPrompts& CScriptedPrompts::ExpectOpenFile(const QString& title, const QString& path, int filter)
 {
     Expected e;
@@ -125,7 +135,7 @@ bool CScriptedPrompts::Take(Kind kind, const Record& record, Expected* out)
 }
 
 PromptButton CScriptedPrompts::Message(const QString& text, const QString& caption, PromptButtons buttons,
-                                       PromptIcon icon)
+                                       PromptIcon icon, PromptButton defaultButton)
 {
     Record record;
     record.kind = Kind::Message;
@@ -133,7 +143,13 @@ PromptButton CScriptedPrompts::Message(const QString& text, const QString& capti
     record.text = text;
     record.buttons = buttons;
     record.icon = icon;
+    record.defaultButton = defaultButton;
     m_records.push_back(record);
+    if (!OffersButton(buttons, defaultButton)) {
+        ADD_FAILURE() << "Message box " << Quoted(caption) << ": its default "
+                      << ButtonName(defaultButton).toStdString() << " is not among its buttons "
+                      << ButtonsName(buttons).toStdString();
+    }
 
     Expected e;
     if (!Take(Kind::Message, record, &e)) {
@@ -153,6 +169,12 @@ PromptButton CScriptedPrompts::Message(const QString& text, const QString& capti
         ADD_FAILURE() << "Message box " << Quoted(caption) << ": the scripted answer "
                       << ButtonName(e.answer).toStdString() << " is not among its buttons "
                       << ButtonsName(buttons).toStdString();
+        ok = false;
+    }
+    if (e.defaultButton && *e.defaultButton != defaultButton) {
+        ADD_FAILURE() << "Message box " << Quoted(caption) << ": expected default button "
+                      << ButtonName(*e.defaultButton).toStdString() << ", got "
+                      << ButtonName(defaultButton).toStdString();
         ok = false;
     }
     return ok ? e.answer : CancellingButton(buttons);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 // Prompts for tests: the test queues the prompts it expects, each with the answer to give, and the code under test
@@ -27,6 +28,7 @@ public:
         QString text;     // message text; start folder of the folder chooser
         PromptButtons buttons = PromptButtons::Ok;
         PromptIcon icon = PromptIcon::None;
+        PromptButton defaultButton = PromptButton::Ok;
         FileChooserOptions file;  // open and save choosers
     };
 
@@ -37,6 +39,8 @@ public:
 
     CScriptedPrompts& ExpectMessage(const QString& caption, const QString& text, PromptButtons buttons,
                                     PromptButton answer);
+    // The last expected message box must also have `button` as its default (the one Enter presses).
+    CScriptedPrompts& WithDefault(PromptButton button);
     // `path` empty answers as a cancelled chooser.
     CScriptedPrompts& ExpectOpenFile(const QString& title, const QString& path, int filter = -1);
     CScriptedPrompts& ExpectSaveFile(const QString& title, const QString& path, int filter = -1);
@@ -48,7 +52,9 @@ public:
     const std::vector<Record>& Records() const { return m_records; }
     int PendingCount() const { return int(m_expected.size()); }
 
-    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon) override;
+    using IPrompts::Message;
+    PromptButton Message(const QString& text, const QString& caption, PromptButtons buttons, PromptIcon icon,
+                         PromptButton defaultButton) override;
     FileChoice OpenFile(const FileChooserOptions& options) override;
     FileChoice SaveFile(const FileChooserOptions& options) override;
     QString ChooseFolder(const QString& title, const QString& startFolder) override;
@@ -63,6 +69,7 @@ private:
         QString text;
         PromptButtons buttons = PromptButtons::Ok;
         PromptButton answer = PromptButton::Ok;
+        std::optional<PromptButton> defaultButton;  // unchecked when not set
         QString path;
         int filter = -1;
     };

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest-spi.h>
@@ -65,6 +66,25 @@ TEST(ScriptedPrompts, MismatchedMessageBoxesFailAndGetACancellingAnswer)
         EXPECT_EQ(answer, c.answer);
         EXPECT_EQ(prompts.Records().size(), 1u);
     }
+}
+
+// A destructive question must not be answered "yes" by a reflexive Enter; tests pin each box's default.
+TEST(ScriptedPrompts, DefaultButtonsAreRecordedAndChecked)
+{
+    CScriptedPrompts prompts;
+    prompts.ExpectMessage(kCaption, kText, PromptButtons::YesNo, PromptButton::Yes)
+        .WithDefault(PromptButton::No)
+        .ExpectMessage(kCaption, kText, PromptButtons::ApplyDiscardCancel, PromptButton::Discard)
+        .WithDefault(PromptButton::Apply)
+        .ExpectMessage(kCaption, kText, PromptButtons::OkCancel, PromptButton::Ok)
+        .WithDefault(PromptButton::Cancel);
+    EXPECT_EQ(AskDestructive(kText, kCaption), PromptButton::Yes);
+    EXPECT_EQ(AskQuestion(kText, kCaption, PromptButtons::ApplyDiscardCancel), PromptButton::Discard);
+    PromptButton answer = PromptButton::Ok;
+    EXPECT_NONFATAL_FAILURE(answer = AskQuestion(kText, kCaption, PromptButtons::OkCancel),
+                            "expected default button Cancel, got OK");
+    EXPECT_EQ(answer, PromptButton::Cancel);
+    EXPECT_EQ(prompts.Records()[0].defaultButton, PromptButton::No);
 }
 
 TEST(ScriptedPrompts, MissingPromptOrAnotherKindFails)
@@ -176,6 +196,23 @@ TEST(QtPrompts, MessageBoxAnswersWithThePressedButtonOrWhenClosedItsCancellingOn
         PressWhenShown(c.press, &seen);
         EXPECT_EQ(prompts.Message(kText, kCaption, c.buttons, PromptIcon::Question), c.answer);
         EXPECT_EQ(seen, kText);
+    }
+}
+
+TEST(QtPrompts, TheChosenDefaultIsTheBoxsDefaultButton)
+{
+    CQtPrompts prompts;
+    for (const PromptButton chosen : {PromptButton::Cancel, PromptButton::Apply}) {
+        QString pressed;
+        QTimer::singleShot(0, [&pressed] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            pressed = box->defaultButton()->text();
+            box->defaultButton()->click();
+        });
+        EXPECT_EQ(prompts.Message(kText, kCaption, PromptButtons::ApplyDiscardCancel, PromptIcon::Question, chosen),
+                  chosen);
+        EXPECT_FALSE(pressed.isEmpty());
     }
 }
 
