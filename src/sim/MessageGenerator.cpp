@@ -260,18 +260,7 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
     e.t = t;
     e.geoidSeparation = m_geoidSeparation;
     const double ts = ModelSeconds(t);
-
-    // Receiver clock: a steered oscillator whose offset stays within half a millisecond (it jumps back by 1 ms).
-    const double d0 = (SimNoise::Uniform(m_seed, kNoiseClock, 1) - 0.5) * 4e-9;
-    const double b0 = (SimNoise::Uniform(m_seed, kNoiseClock, 2) - 0.5) * 4e-4;
-    const double phi = 2 * kPi * SimNoise::Uniform(m_seed, kNoiseClock, 3);
-    constexpr double kWobble = 3e-10, kWobblePeriod = 1800.0;
-    const double w = 2 * kPi / kWobblePeriod;
-    e.smoothedDrift = d0 + kWobble * std::sin(w * ts + phi);
-    e.drift = e.smoothedDrift + 2e-11 * SimNoise::Gauss(m_seed, kNoiseDrift, uint64_t(t));
-    double offset = b0 + d0 * ts - kWobble / w * (std::cos(w * ts + phi) - std::cos(phi));
-    e.clockOffset = offset - std::round(offset / 1e-3) * 1e-3;
-    e.oscillator = (SimNoise::Uniform(m_seed, kNoiseClock, 4) - 0.5) * 1.2e-6 + 5e-9 * std::sin(2 * kPi * ts / 3600);
+    ModelClock(t, e);
 
     // The epoch is tagged with the receiver's time: its signals arrived when true time was that less the receiver
     // clock's offset.
@@ -284,85 +273,18 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
         if (lock < 0 || lock > ts) {
             continue;
         }
-        const SimSatellite& s = sats[i];
         EpochSat es;
-        es.sat = &s;
-        es.view = m_sky.View(s, arrival);
+        es.sat = &sats[i];
+        es.view = m_sky.View(sats[i], arrival);
         if (es.view.elevationDeg <= 0) {
             continue;  // set since the last step
         }
         es.lockSeconds = ts - lock;
-        const bool systemOn = status.systems[size_t(s.system)];
-        es.used = systemOn && es.view.elevationDeg >= status.elevationMask;
-        es.status = !systemOn ? kStatusSystemOff : es.used ? kStatusUsed : kStatusBelowMask;
-
-        // Signal strength grows with elevation.
-        const double sinEl = std::sin(es.view.elevationDeg * kDegToRad);
-        const double base = 33.0 + 17.0 * std::pow(sinEl, 0.6) +
-                            2.0 * (SimNoise::Uniform(m_seed, kNoiseCn0Bias, i) - 0.5) +
-                            0.7 * SimNoise::Gauss(m_seed, kNoiseCn0, i, uint64_t(t));
-        const double offsets[SimSignal::kCount] = {0.0, -3.0, -5.0, -2.0, 2.0};
-        for (int k = 0; k < SimSignal::kCount; ++k) {
-            const uint8_t sig = uint8_t(1u << k);
-            const bool has = (s.signalMask & sig) && (!status.l1Only || sig == SimSignal::CaL1);
-            es.cn0[size_t(k)] = has ? uint8_t(std::clamp(std::lround(base + offsets[k]), 20L, 58L)) : 255;
-        }
-
-        // Raw data: code and carrier on CA/L1, P/L1, P/L2. The ionosphere delays the code and advances the carrier
-        // by the same amount, more the lower the satellite.
-        const double ionoScale = 2.0 + 4.0 * SimNoise::Uniform(m_seed, kNoiseIono, i);
-        auto ionoL1 = [ionoScale](double elevationDeg) {
-            return ionoScale / std::sqrt(1.0 - std::pow(0.94 * std::cos(elevationDeg * kDegToRad), 2));
-        };
-        // The L1 carrier's path without the receiver clock: range, satellite clock at transmission, atmosphere.
-        auto carrierPath = [&](const SatView& v, double at) {
-            return v.range - Wgs84::kC * SatClock(s, at - v.range / Wgs84::kC) + m_sky.Troposphere(v.elevationDeg) -
-                   ionoL1(v.elevationDeg);
-        };
-        const double f1 = CarrierHz(s, SimSignal::CaL1);
-        // Doppler is the rate of that same path (a central difference, exact to well under a millimetre a second)
-        // with the receiver clock's measured drift; positive while the path grows, as the receiver reports it
-        // (the opposite of RINEX's sign).
-        constexpr double kHalfSpan = 0.05;
-        const double pathRate = (carrierPath(m_sky.View(s, arrival + kHalfSpan), arrival + kHalfSpan) -
-                                 carrierPath(m_sky.View(s, arrival - kHalfSpan), arrival - kHalfSpan)) /
-                                (2 * kHalfSpan);
-        es.doppler = int32_t(std::lround((pathRate / Wgs84::kC + e.drift) * f1 * 1e4));
-
-        const double tropo = m_sky.Troposphere(es.view.elevationDeg);
-        const double iono1 = ionoL1(es.view.elevationDeg);
-        es.iono = iono1;
-        const double clocks = Wgs84::kC * (e.clockOffset - SatClock(s, arrival - es.view.range / Wgs84::kC));
-        const uint8_t rawSignals[3] = {SimSignal::CaL1, SimSignal::PL1, SimSignal::PL2};
-        const uint64_t lockKey = uint64_t(std::llround(lock * 1000)) + (uint64_t(SlipCount(s, t)) << 40);
-        const bool slipped = SlipAt(s, t);
-        for (size_t k = 0; k < 3; ++k) {
-            const uint8_t sig = rawSignals[k];
-            if (!(s.signalMask & sig) || (status.l1Only && sig != SimSignal::CaL1)) {
-                continue;
-            }
-            const double f = CarrierHz(s, sig);
-            const double iono = iono1 * (f1 / f) * (f1 / f);
-            // The satellite's group delay: all of TGD on L1, (f1/f2)^2 of it on L2, none in the ionosphere-free
-            // combination the broadcast clock refers to.
-            const double groupDelay = Wgs84::kC * s.tgd * (f1 / f) * (f1 / f);
-            // Tracking noise grows as the signal weakens, as the square root of the noise density over the signal: at
-            // 45 dB-Hz 0.15 m on C/A, 0.25 m on the P codes, 0.002 cycles of carrier.
-            const double weakness = std::pow(10.0, (45.0 - es.cn0[k]) / 20.0);
-            const double codeNoise =
-                (k == 0 ? 0.15 : 0.25) * weakness * SimNoise::Gauss(m_seed, kNoiseCode + 16 * k, i, uint64_t(t));
-            es.pseudorange[k] = (es.view.range + clocks + tropo + iono + groupDelay + codeNoise) / Wgs84::kC;
-            const double ambiguity =
-                std::floor((SimNoise::Uniform(m_seed, kNoiseAmbiguity + 16 * k, i, lockKey) - 0.5) * 2e6);
-            const double lambda = Wgs84::kC / f;
-            es.phase[k] = (es.view.range + clocks + tropo - iono) / lambda + ambiguity +
-                          0.002 * weakness * SimNoise::Gauss(m_seed, kNoiseCarrier + 16 * k, i, uint64_t(t));
-            es.lockFlags[k] = es.lockSeconds >= 2.0 && !slipped ? 0x11 : 0x10;
-        }
+        Observe(i, lock, t, arrival, e, status, es);
         e.sats.push_back(es);
         if (es.used) {
             los.push_back(es.view.los);
-            ownClock.push_back(s.system == GnssSystem::Glonass);
+            ownClock.push_back(sats[i].system == GnssSystem::Glonass);
         }
     }
     // SI order: by system, then by number.
@@ -374,21 +296,8 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
     });
 
     e.dops = ComputeDops(los, ownClock);
-    int solution = 0;
-    if (e.dops.valid && t - status.bootMs >= kFirstFixMs) {
-        const QString& m = status.posMode;
-        if (m == QLatin1String("cd") || m == QLatin1String("wd")) {
-            solution = 2;
-        } else if (m == QLatin1String("pf")) {
-            solution = 3;
-        } else if (m == QLatin1String("pd")) {
-            solution = t - status.bootMs >= kFirstFixMs + kFloatBeforeFixMs ? 4 : 3;
-        } else {
-            solution = 1;
-        }
-    }
-    e.solution = solution;
-    if (solution == 0) {
+    e.solution = SolutionKind(e, t, status);
+    if (e.solution == 0) {
         for (EpochSat& s : e.sats) {
             if (s.used) {
                 s.status = kStatusNoSolution;
@@ -396,8 +305,126 @@ void CMessageGenerator::ComputeEpoch(int64_t t, const ReceiverStatus& status)
         }
         return;
     }
-    const double sigma = kPosSigma[solution];
-    const double vSigma = kVelSigma[solution];
+    PlaceSolution(t, e);
+}
+
+void CMessageGenerator::ModelClock(int64_t t, EpochData& e) const
+{
+    const double ts = ModelSeconds(t);
+    // Receiver clock: a steered oscillator whose offset stays within half a millisecond (it jumps back by 1 ms).
+    const double d0 = (SimNoise::Uniform(m_seed, kNoiseClock, 1) - 0.5) * 4e-9;
+    const double b0 = (SimNoise::Uniform(m_seed, kNoiseClock, 2) - 0.5) * 4e-4;
+    const double phi = 2 * kPi * SimNoise::Uniform(m_seed, kNoiseClock, 3);
+    constexpr double kWobble = 3e-10, kWobblePeriod = 1800.0;
+    const double w = 2 * kPi / kWobblePeriod;
+    e.smoothedDrift = d0 + kWobble * std::sin(w * ts + phi);
+    e.drift = e.smoothedDrift + 2e-11 * SimNoise::Gauss(m_seed, kNoiseDrift, uint64_t(t));
+    double offset = b0 + d0 * ts - kWobble / w * (std::cos(w * ts + phi) - std::cos(phi));
+    e.clockOffset = offset - std::round(offset / 1e-3) * 1e-3;
+    e.oscillator = (SimNoise::Uniform(m_seed, kNoiseClock, 4) - 0.5) * 1.2e-6 + 5e-9 * std::sin(2 * kPi * ts / 3600);
+}
+
+void CMessageGenerator::Observe(size_t i, double lock, int64_t t, double arrival, const EpochData& e,
+                                const ReceiverStatus& status, EpochSat& es) const
+{
+    const SimSatellite& s = *es.sat;
+    const bool systemOn = status.systems[size_t(s.system)];
+    es.used = systemOn && es.view.elevationDeg >= status.elevationMask;
+    es.status = !systemOn ? kStatusSystemOff : es.used ? kStatusUsed : kStatusBelowMask;
+
+    // Signal strength grows with elevation.
+    const double sinEl = std::sin(es.view.elevationDeg * kDegToRad);
+    const double base = 33.0 + 17.0 * std::pow(sinEl, 0.6) + 2.0 * (SimNoise::Uniform(m_seed, kNoiseCn0Bias, i) - 0.5) +
+                        0.7 * SimNoise::Gauss(m_seed, kNoiseCn0, i, uint64_t(t));
+    const double offsets[SimSignal::kCount] = {0.0, -3.0, -5.0, -2.0, 2.0};
+    for (int k = 0; k < SimSignal::kCount; ++k) {
+        const uint8_t sig = uint8_t(1u << k);
+        const bool has = (s.signalMask & sig) && (!status.l1Only || sig == SimSignal::CaL1);
+        es.cn0[size_t(k)] = has ? uint8_t(std::clamp(std::lround(base + offsets[k]), 20L, 58L)) : 255;
+    }
+
+    // Raw data: code and carrier on CA/L1, P/L1, P/L2. The ionosphere delays the code and advances the carrier
+    // by the same amount, more the lower the satellite.
+    const double ionoScale = 2.0 + 4.0 * SimNoise::Uniform(m_seed, kNoiseIono, i);
+    auto ionoL1 = [ionoScale](double elevationDeg) {
+        return ionoScale / std::sqrt(1.0 - std::pow(0.94 * std::cos(elevationDeg * kDegToRad), 2));
+    };
+    // The L1 carrier's path without the receiver clock: range, satellite clock at transmission, atmosphere.
+    auto carrierPath = [&](const SatView& v, double at) {
+        return v.range - Wgs84::kC * SatClock(s, at - v.range / Wgs84::kC) + m_sky.Troposphere(v.elevationDeg) -
+               ionoL1(v.elevationDeg);
+    };
+    const double f1 = CarrierHz(s, SimSignal::CaL1);
+    // Doppler is the rate of that same path (a central difference, exact to well under a millimetre a second)
+    // with the receiver clock's measured drift; positive while the path grows, as the receiver reports it
+    // (the opposite of RINEX's sign).
+    constexpr double kHalfSpan = 0.05;
+    const double pathRate = (carrierPath(m_sky.View(s, arrival + kHalfSpan), arrival + kHalfSpan) -
+                             carrierPath(m_sky.View(s, arrival - kHalfSpan), arrival - kHalfSpan)) /
+                            (2 * kHalfSpan);
+    es.doppler = int32_t(std::lround((pathRate / Wgs84::kC + e.drift) * f1 * 1e4));
+    es.iono = ionoL1(es.view.elevationDeg);
+    MeasureRanges(i, lock, t, arrival, e, status, es);
+}
+
+void CMessageGenerator::MeasureRanges(size_t i, double lock, int64_t t, double arrival, const EpochData& e,
+                                      const ReceiverStatus& status, EpochSat& es) const
+{
+    const SimSatellite& s = *es.sat;
+    const double f1 = CarrierHz(s, SimSignal::CaL1);
+    const double tropo = m_sky.Troposphere(es.view.elevationDeg);
+    const double iono1 = es.iono;
+    const double clocks = Wgs84::kC * (e.clockOffset - SatClock(s, arrival - es.view.range / Wgs84::kC));
+    const uint8_t rawSignals[3] = {SimSignal::CaL1, SimSignal::PL1, SimSignal::PL2};
+    const uint64_t lockKey = uint64_t(std::llround(lock * 1000)) + (uint64_t(SlipCount(s, t)) << 40);
+    const bool slipped = SlipAt(s, t);
+    for (size_t k = 0; k < 3; ++k) {
+        const uint8_t sig = rawSignals[k];
+        if (!(s.signalMask & sig) || (status.l1Only && sig != SimSignal::CaL1)) {
+            continue;
+        }
+        const double f = CarrierHz(s, sig);
+        const double iono = iono1 * (f1 / f) * (f1 / f);
+        // The satellite's group delay: all of TGD on L1, (f1/f2)^2 of it on L2, none in the ionosphere-free
+        // combination the broadcast clock refers to.
+        const double groupDelay = Wgs84::kC * s.tgd * (f1 / f) * (f1 / f);
+        // Tracking noise grows as the signal weakens, as the square root of the noise density over the signal: at
+        // 45 dB-Hz 0.15 m on C/A, 0.25 m on the P codes, 0.002 cycles of carrier.
+        const double weakness = std::pow(10.0, (45.0 - es.cn0[k]) / 20.0);
+        const double codeNoise =
+            (k == 0 ? 0.15 : 0.25) * weakness * SimNoise::Gauss(m_seed, kNoiseCode + 16 * k, i, uint64_t(t));
+        es.pseudorange[k] = (es.view.range + clocks + tropo + iono + groupDelay + codeNoise) / Wgs84::kC;
+        const double ambiguity =
+            std::floor((SimNoise::Uniform(m_seed, kNoiseAmbiguity + 16 * k, i, lockKey) - 0.5) * 2e6);
+        const double lambda = Wgs84::kC / f;
+        es.phase[k] = (es.view.range + clocks + tropo - iono) / lambda + ambiguity +
+                      0.002 * weakness * SimNoise::Gauss(m_seed, kNoiseCarrier + 16 * k, i, uint64_t(t));
+        es.lockFlags[k] = es.lockSeconds >= 2.0 && !slipped ? 0x11 : 0x10;
+    }
+}
+
+int CMessageGenerator::SolutionKind(const EpochData& e, int64_t t, const ReceiverStatus& status)
+{
+    if (!e.dops.valid || t - status.bootMs < kFirstFixMs) {
+        return 0;
+    }
+    const QString& m = status.posMode;
+    if (m == QLatin1String("cd") || m == QLatin1String("wd")) {
+        return 2;
+    }
+    if (m == QLatin1String("pf")) {
+        return 3;
+    }
+    if (m == QLatin1String("pd")) {
+        return t - status.bootMs >= kFirstFixMs + kFloatBeforeFixMs ? 4 : 3;
+    }
+    return 1;
+}
+
+void CMessageGenerator::PlaceSolution(int64_t t, EpochData& e) const
+{
+    const double sigma = kPosSigma[e.solution];
+    const double vSigma = kVelSigma[e.solution];
     const Vec3 enu = {sigma * e.dops.hdop / std::sqrt(2.0) * Wander(m_seed, kNoisePos, 0, t),
                       sigma * e.dops.hdop / std::sqrt(2.0) * Wander(m_seed, kNoisePos, 1, t),
                       sigma * e.dops.vdop * Wander(m_seed, kNoisePos, 2, t)};
@@ -518,16 +545,11 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
                              const ReceiverStatus& status, bool outOfRange, QByteArray* body) const
 {
     QByteArray& b = *body;
-    const int64_t gpsMs = m_startUtcMs + t + kGpsMinusUtcMs;
-    const char a = id[0], c = id[1];
-    auto is = [&](const char* x) { return a == x[0] && c == x[1]; };
-
-    (void)gpsMs;
-    if (is("~~") || is("::")) {
+    if (id == "~~" || id == "::") {
         PutU4(b, uint32_t(((ScaleMs(t) % kDayMs) + kDayMs) % kDayMs));
         return true;
     }
-    if (is("RD")) {
+    if (id == "RD") {
         const QDate d = QDateTime::fromMSecsSinceEpoch(ScaleMs(t), Qt::UTC).date();
         PutU2(b, uint32_t(d.year()));
         PutU1(b, d.month());
@@ -535,9 +557,48 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
         PutU1(b, m_raw.timeScale);
         return true;
     }
-    if (is("||")) {
+    if (id == "||") {
         return true;
     }
+    if (SatelliteListBody(id, e, outOfRange, b) || SolutionBody(id, e, t, status, b)) {
+        return true;
+    }
+    // Almanacs and ephemerides go round the satellites, one a period.
+    const int64_t slot = periodMs > 0 ? t / periodMs : 0;
+    if (id == "GA" || id == "NA") {
+        const GnssSystem sys = id == "GA" ? GnssSystem::Gps : GnssSystem::Glonass;
+        const SimSatellite* sat = AlmanacSatellite(sys, t, slot, status);
+        if (!sat) {
+            return false;
+        }
+        if (sys == GnssSystem::Gps) {
+            PutGpsAlmanac(*sat, t, outOfRange, b);
+        } else {
+            PutGlonassAlmanac(*sat, t, outOfRange, b);
+        }
+        return true;
+    }
+    if (id == "GE" || id == "NE") {
+        const GnssSystem sys = id == "GE" ? GnssSystem::Gps : GnssSystem::Glonass;
+        const SimSatellite* sat = TrackedSatellite(sys, e, slot);
+        if (!sat) {
+            return false;
+        }
+        if (sys == GnssSystem::Gps) {
+            PutGpsEphemeris(*sat, t, b);
+        } else {
+            PutGlonassEphemeris(*sat, t, b);
+        }
+        return true;
+    }
+    return false;  // ids without content ("==", "WL")
+}
+
+bool CMessageGenerator::SatelliteListBody(const QByteArray& id, const EpochData& e, bool outOfRange,
+                                          QByteArray& b) const
+{
+    const char a = id[0], c = id[1];
+    auto is = [&](const char* x) { return a == x[0] && c == x[1]; };
     if (is("SI")) {
         for (const EpochSat& s : e.sats) {
             const bool noChannel = s.sat->system == GnssSystem::Glonass && s.sat->number == m_raw.noChannelSlot;
@@ -617,6 +678,14 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
             return true;
         }
     }
+    return false;
+}
+
+bool CMessageGenerator::SolutionBody(const QByteArray& id, const EpochData& e, int64_t t, const ReceiverStatus& status,
+                                     QByteArray& b) const
+{
+    const char a = id[0], c = id[1];
+    auto is = [&](const char* x) { return a == x[0] && c == x[1]; };
     if (is("PG")) {
         PutF8(b, e.lat);
         PutF8(b, e.lon);
@@ -684,158 +753,167 @@ bool CMessageGenerator::Body(const QByteArray& id, const EpochData& e, int64_t t
         }
         return true;
     }
+    return false;
+}
 
+const SimSatellite* CMessageGenerator::AlmanacSatellite(GnssSystem sys, int64_t t, int64_t slot,
+                                                        const ReceiverStatus& status) const
+{
+    const std::vector<int> known = KnownAlmanac(sys, t, status);
+    if (known.empty()) {
+        return nullptr;
+    }
+    const int number = known[size_t(slot % int64_t(known.size()))];
+    const SimSatellite* sat = nullptr;
+    for (const SimSatellite& s : m_sky.Satellites()) {
+        if (s.system == sys && s.number == number) {
+            sat = &s;
+        }
+    }
+    return sat;
+}
+
+const SimSatellite* CMessageGenerator::TrackedSatellite(GnssSystem sys, const EpochData& e, int64_t slot)
+{
+    std::vector<const EpochSat*> tracked;
+    for (const EpochSat& s : e.sats) {
+        if (s.sat->system == sys) {
+            tracked.push_back(&s);
+        }
+    }
+    return tracked.empty() ? nullptr : tracked[size_t(slot % int64_t(tracked.size()))]->sat;
+}
+
+void CMessageGenerator::PutGpsAlmanac(const SimSatellite& sat, int64_t t, bool outOfRange, QByteArray& b) const
+{
     const double ts = ModelSeconds(t);
     const double gps = GpsSeconds(t);
-    const int64_t slotIndex = periodMs > 0 ? t / periodMs : 0;
-    if (is("GA") || is("NA")) {
-        const GnssSystem sys = is("GA") ? GnssSystem::Gps : GnssSystem::Glonass;
-        const std::vector<int> known = KnownAlmanac(sys, t, status);
-        if (known.empty()) {
-            return false;
-        }
-        const int number = known[size_t(slotIndex % int64_t(known.size()))];
-        const SimSatellite* sat = nullptr;
-        for (const SimSatellite& s : m_sky.Satellites()) {
-            if (s.system == sys && s.number == number) {
-                sat = &s;
-            }
-        }
-        if (!sat) {
-            return false;
-        }
-        const OrbitElements& o = sat->orbit;
-        if (sys == GnssSystem::Gps) {
-            // toa on the 4096 s grid of its week.
-            const double week = std::floor(gps / kWeek);
-            const double toa = std::floor((gps - week * kWeek) / 4096.0) * 4096.0;
-            const double toaAbs = week * kWeek + toa;
-            const double ref = ts - (gps - toaAbs);
-            const Broadcast br = ElementsAt(*sat, ref, toa);
-            PutU1(b, outOfRange ? 38 : number);
-            PutU2(b, uint32_t(week));
-            PutU4(b, uint32_t(toa));
-            PutU1(b, 0);
-            PutU1(b, 0);
-            PutU1(b, 0x0B);
-            PutF4(b, sat->clockDrift);
-            PutF4(b, BroadcastClock(*sat, ref));
-            PutF4(b, o.sqrtA);
-            PutF4(b, o.e);
-            PutF4(b, SemicirclesOf(br.m0));
-            PutF4(b, SemicirclesOf(br.omega0));
-            PutF4(b, SemicirclesOf(o.argPerigee));
-            PutF4(b, br.i0 / kPi - 0.3);
-            PutF4(b, o.omegaDot / kPi);
-            return true;
-        }
-        int day = 0, n4 = 0, sec = 0;
-        GlonassDay(m_startUtcMs + t + kGlonassMinusUtcMs, &day, &n4, &sec);
-        const double dayStart = ts - sec;
-        const Broadcast br = ElementsAt(*sat, dayStart, 0);
-        const double u0 = o.argPerigee + br.m0;
-        const double tLambda = std::fmod(std::fmod(-u0, 2 * kPi) + 2 * kPi, 2 * kPi) / br.n;
-        const double lambda = o.omega0 + (o.omegaDot - Wgs84::kOmegaEarth) * (dayStart + tLambda - o.toe);
-        PutU1(b, outOfRange ? 25 : number);
-        PutU1(b, sat->channel);
-        PutU2(b, uint32_t(day));
-        PutF4(b, tLambda);
-        PutU1(b, 0);
-        PutF4(b, -BroadcastClock(*sat, ts));
-        PutF8(b, SemicirclesOf(lambda));
-        PutF4(b, br.i0 / kPi - 63.0 / 180.0);
-        PutF4(b, o.e);
-        PutF4(b, SemicirclesOf(o.argPerigee));
-        PutF8(b, 2 * kPi / br.n - 43200.0);
-        PutF4(b, 0.0);
-        PutU1(b, n4);
-        return true;
+    const OrbitElements& o = sat.orbit;
+    // toa on the 4096 s grid of its week.
+    const double week = std::floor(gps / kWeek);
+    const double toa = std::floor((gps - week * kWeek) / 4096.0) * 4096.0;
+    const double toaAbs = week * kWeek + toa;
+    const double ref = ts - (gps - toaAbs);
+    const Broadcast br = ElementsAt(sat, ref, toa);
+    PutU1(b, outOfRange ? 38 : sat.number);
+    PutU2(b, uint32_t(week));
+    PutU4(b, uint32_t(toa));
+    PutU1(b, 0);
+    PutU1(b, 0);
+    PutU1(b, 0x0B);
+    PutF4(b, sat.clockDrift);
+    PutF4(b, BroadcastClock(sat, ref));
+    PutF4(b, o.sqrtA);
+    PutF4(b, o.e);
+    PutF4(b, SemicirclesOf(br.m0));
+    PutF4(b, SemicirclesOf(br.omega0));
+    PutF4(b, SemicirclesOf(o.argPerigee));
+    PutF4(b, br.i0 / kPi - 0.3);
+    PutF4(b, o.omegaDot / kPi);
+}
+
+void CMessageGenerator::PutGlonassAlmanac(const SimSatellite& sat, int64_t t, bool outOfRange, QByteArray& b) const
+{
+    const double ts = ModelSeconds(t);
+    const OrbitElements& o = sat.orbit;
+    int day = 0, n4 = 0, sec = 0;
+    GlonassDay(m_startUtcMs + t + kGlonassMinusUtcMs, &day, &n4, &sec);
+    const double dayStart = ts - sec;
+    const Broadcast br = ElementsAt(sat, dayStart, 0);
+    const double u0 = o.argPerigee + br.m0;
+    const double tLambda = std::fmod(std::fmod(-u0, 2 * kPi) + 2 * kPi, 2 * kPi) / br.n;
+    const double lambda = o.omega0 + (o.omegaDot - Wgs84::kOmegaEarth) * (dayStart + tLambda - o.toe);
+    PutU1(b, outOfRange ? 25 : sat.number);
+    PutU1(b, sat.channel);
+    PutU2(b, uint32_t(day));
+    PutF4(b, tLambda);
+    PutU1(b, 0);
+    PutF4(b, -BroadcastClock(sat, ts));
+    PutF8(b, SemicirclesOf(lambda));
+    PutF4(b, br.i0 / kPi - 63.0 / 180.0);
+    PutF4(b, o.e);
+    PutF4(b, SemicirclesOf(o.argPerigee));
+    PutF8(b, 2 * kPi / br.n - 43200.0);
+    PutF4(b, 0.0);
+    PutU1(b, n4);
+}
+
+void CMessageGenerator::PutGpsEphemeris(const SimSatellite& sat, int64_t t, QByteArray& b) const
+{
+    const double ts = ModelSeconds(t);
+    const double gps = GpsSeconds(t);
+    const OrbitElements& o = sat.orbit;
+    const double week = std::floor(gps / kWeek);
+    const double tow = gps - week * kWeek;
+    const double toeAbs = std::floor(gps / 7200.0) * 7200.0;
+    const double toeWeek = std::floor(toeAbs / kWeek);
+    const double toe = toeAbs - toeWeek * kWeek;
+    const double ref = ts - (gps - toeAbs);
+    const Broadcast br = ElementsAt(sat, ref, toe);
+    const int iode = int(std::fmod(toeAbs / 7200.0, 256.0));
+    PutU1(b, sat.number);
+    PutU4(b, uint32_t(tow));
+    PutU1(b, 0);
+    PutU2(b, uint32_t(iode));
+    PutU4(b, uint32_t(toe));
+    PutU1(b, 2);
+    PutU1(b, 0);
+    PutU2(b, uint32_t(toeWeek));
+    PutF4(b, sat.tgd);
+    PutF4(b, 0.0);
+    PutF4(b, sat.clockDrift);
+    PutF4(b, BroadcastClock(sat, ref));
+    PutU4(b, uint32_t(toe));
+    PutU2(b, uint32_t(iode));
+    PutF8(b, o.sqrtA);
+    PutF8(b, o.e);
+    PutF8(b, SemicirclesOf(br.m0));
+    PutF8(b, SemicirclesOf(br.omega0));
+    PutF8(b, br.i0 / kPi);
+    PutF8(b, SemicirclesOf(o.argPerigee));
+    PutF4(b, o.deltaN / kPi);
+    PutF4(b, o.omegaDot / kPi);
+    PutF4(b, o.iDot / kPi);
+    PutF4(b, o.crc);
+    PutF4(b, o.crs);
+    PutF4(b, o.cuc);
+    PutF4(b, o.cus);
+    PutF4(b, o.cic);
+    PutF4(b, o.cis);
+}
+
+void CMessageGenerator::PutGlonassEphemeris(const SimSatellite& sat, int64_t t, QByteArray& b) const
+{
+    const double ts = ModelSeconds(t);
+    int day = 0, n4 = 0, sec = 0;
+    GlonassDay(m_startUtcMs + t + kGlonassMinusUtcMs, &day, &n4, &sec);
+    const int tb = sec / 900 * 900;
+    const double ref = ts - (sec - tb) - double(((m_startUtcMs + t) % 1000 + 1000) % 1000) / 1000.0;
+    // The state at tb on the trajectory the satellite follows, in km, km/s and km/s^2 as GLONASS broadcasts it.
+    const SatState st = Propagate(sat, ref);
+    const Vec3 lunisolar = sat.glonass ? sat.glonass->Lunisolar() : Vec3{};
+    PutU1(b, sat.number);
+    PutU1(b, sat.channel);
+    PutU2(b, uint32_t(day));
+    PutU4(b, uint32_t(tb));
+    PutU4(b, uint32_t(tb));
+    PutU1(b, 0);
+    PutU1(b, 0);
+    PutU1(b, 0);
+    for (const double v : {st.pos.x, st.pos.y, st.pos.z}) {
+        PutF8(b, v / 1e3);
     }
-    if (is("GE") || is("NE")) {
-        const GnssSystem sys = is("GE") ? GnssSystem::Gps : GnssSystem::Glonass;
-        std::vector<const EpochSat*> tracked;
-        for (const EpochSat& s : e.sats) {
-            if (s.sat->system == sys) {
-                tracked.push_back(&s);
-            }
-        }
-        if (tracked.empty()) {
-            return false;
-        }
-        const SimSatellite& sat = *tracked[size_t(slotIndex % int64_t(tracked.size()))]->sat;
-        const OrbitElements& o = sat.orbit;
-        if (sys == GnssSystem::Gps) {
-            const double week = std::floor(gps / kWeek);
-            const double tow = gps - week * kWeek;
-            const double toeAbs = std::floor(gps / 7200.0) * 7200.0;
-            const double toeWeek = std::floor(toeAbs / kWeek);
-            const double toe = toeAbs - toeWeek * kWeek;
-            const double ref = ts - (gps - toeAbs);
-            const Broadcast br = ElementsAt(sat, ref, toe);
-            const int iode = int(std::fmod(toeAbs / 7200.0, 256.0));
-            PutU1(b, sat.number);
-            PutU4(b, uint32_t(tow));
-            PutU1(b, 0);
-            PutU2(b, uint32_t(iode));
-            PutU4(b, uint32_t(toe));
-            PutU1(b, 2);
-            PutU1(b, 0);
-            PutU2(b, uint32_t(toeWeek));
-            PutF4(b, sat.tgd);
-            PutF4(b, 0.0);
-            PutF4(b, sat.clockDrift);
-            PutF4(b, BroadcastClock(sat, ref));
-            PutU4(b, uint32_t(toe));
-            PutU2(b, uint32_t(iode));
-            PutF8(b, o.sqrtA);
-            PutF8(b, o.e);
-            PutF8(b, SemicirclesOf(br.m0));
-            PutF8(b, SemicirclesOf(br.omega0));
-            PutF8(b, br.i0 / kPi);
-            PutF8(b, SemicirclesOf(o.argPerigee));
-            PutF4(b, o.deltaN / kPi);
-            PutF4(b, o.omegaDot / kPi);
-            PutF4(b, o.iDot / kPi);
-            PutF4(b, o.crc);
-            PutF4(b, o.crs);
-            PutF4(b, o.cuc);
-            PutF4(b, o.cus);
-            PutF4(b, o.cic);
-            PutF4(b, o.cis);
-            return true;
-        }
-        int day = 0, n4 = 0, sec = 0;
-        GlonassDay(m_startUtcMs + t + kGlonassMinusUtcMs, &day, &n4, &sec);
-        const int tb = sec / 900 * 900;
-        const double ref = ts - (sec - tb) - double(((m_startUtcMs + t) % 1000 + 1000) % 1000) / 1000.0;
-        // The state at tb on the trajectory the satellite follows, in km, km/s and km/s^2 as GLONASS broadcasts it.
-        const SatState st = Propagate(sat, ref);
-        const Vec3 lunisolar = sat.glonass ? sat.glonass->Lunisolar() : Vec3{};
-        PutU1(b, sat.number);
-        PutU1(b, sat.channel);
-        PutU2(b, uint32_t(day));
-        PutU4(b, uint32_t(tb));
-        PutU4(b, uint32_t(tb));
-        PutU1(b, 0);
-        PutU1(b, 0);
-        PutU1(b, 0);
-        for (const double v : {st.pos.x, st.pos.y, st.pos.z}) {
-            PutF8(b, v / 1e3);
-        }
-        for (const double v : {st.vel.x, st.vel.y, st.vel.z, lunisolar.x, lunisolar.y, lunisolar.z}) {
-            PutF4(b, v / 1e3);
-        }
-        PutF8(b, -2.3e-8);
-        // The satellite clock is -tau-n + gamma-n (t - tb); L1 and L2 leave at the same time (delta-tau-n 0).
-        PutF4(b, -BroadcastClock(sat, ref));
-        PutF4(b, sat.clockDrift);
-        PutF4(b, 0.0);
-        PutU1(b, 2);
-        PutU1(b, n4);
-        PutU2(b, 0);
-        return true;
+    for (const double v : {st.vel.x, st.vel.y, st.vel.z, lunisolar.x, lunisolar.y, lunisolar.z}) {
+        PutF4(b, v / 1e3);
     }
-    return false;  // ids without content ("==", "WL")
+    PutF8(b, -2.3e-8);
+    // The satellite clock is -tau-n + gamma-n (t - tb); L1 and L2 leave at the same time (delta-tau-n 0).
+    PutF4(b, -BroadcastClock(sat, ref));
+    PutF4(b, sat.clockDrift);
+    PutF4(b, 0.0);
+    PutU1(b, 2);
+    PutU1(b, n4);
+    PutU2(b, 0);
 }
 
 QByteArray CMessageGenerator::Text(const QByteArray& id, const EpochData& e, const ReceiverStatus& status,

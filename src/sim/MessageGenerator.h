@@ -189,8 +189,27 @@ private:
     bool TakeFault(const QByteArray& id, SimFault* fault);
     bool Body(const QByteArray& id, const EpochData& e, int64_t t, int64_t periodMs, const ReceiverStatus& status,
               bool outOfRange, QByteArray* body) const;
+    // The body of each message group, true when the id belongs to it.
+    bool SatelliteListBody(const QByteArray& id, const EpochData& e, bool outOfRange, QByteArray& b) const;
+    bool SolutionBody(const QByteArray& id, const EpochData& e, int64_t t, const ReceiverStatus& status,
+                      QByteArray& b) const;
+    // The satellite whose almanac or ephemeris is due in this period; null when there is none.
+    const SimSatellite* AlmanacSatellite(GnssSystem sys, int64_t t, int64_t slot, const ReceiverStatus& status) const;
+    static const SimSatellite* TrackedSatellite(GnssSystem sys, const EpochData& e, int64_t slot);
+    void PutGpsAlmanac(const SimSatellite& sat, int64_t t, bool outOfRange, QByteArray& b) const;
+    void PutGlonassAlmanac(const SimSatellite& sat, int64_t t, bool outOfRange, QByteArray& b) const;
+    void PutGpsEphemeris(const SimSatellite& sat, int64_t t, QByteArray& b) const;
+    void PutGlonassEphemeris(const SimSatellite& sat, int64_t t, QByteArray& b) const;
     QByteArray Text(const QByteArray& id, const EpochData& e, const ReceiverStatus& status, bool outOfRange) const;
     void ComputeEpoch(int64_t t, const ReceiverStatus& status);
+    // The steps of an epoch: the receiver clock, each tracked satellite's signals, the solution and its place.
+    void ModelClock(int64_t t, EpochData& e) const;
+    void Observe(size_t i, double lock, int64_t t, double arrival, const EpochData& e, const ReceiverStatus& status,
+                 EpochSat& es) const;
+    void MeasureRanges(size_t i, double lock, int64_t t, double arrival, const EpochData& e,
+                       const ReceiverStatus& status, EpochSat& es) const;
+    static int SolutionKind(const EpochData& e, int64_t t, const ReceiverStatus& status);
+    void PlaceSolution(int64_t t, EpochData& e) const;
     double ModelSeconds(int64_t t) const { return double(t) / 1000.0; }
     double GpsSeconds(int64_t t) const;  // since the GPS epoch
 
