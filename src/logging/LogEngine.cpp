@@ -176,7 +176,7 @@ struct CLogEngine::Impl
     // The counter index of each gathered message, so that a write error takes back exactly what it lost.
     std::vector<uint16_t> bufferIds;
     int64_t bufferMessages = 0;
-    int64_t goodBytes = 0;  // of the current file, known to be on the medium
+    int64_t goodBytes = 0;        // of the current file, known to be on the medium
     Clock::time_point lastFlush;  // when gathered bytes last left for the medium
 
     // Write-behind: a thread of the engine writes one block, outside the engine's lock, while the next gathers, so
@@ -257,6 +257,12 @@ struct CLogEngine::Impl
     };
     // One delivered message, under the lock.
     void Take(const char* data, int size, int channel, Effects& fx);
+    // Its steps: keep what a new file's header needs (true at an epoch's time), decide whether the file changes
+    // (false while no file may open yet), write by the log's header rules, hand the block over when it is due.
+    bool KeepSaved(const char* data, int size, uint16_t id, int channel);
+    bool FileChangeDue(bool epochStart, bool* change);
+    void WriteKvs(const char* data, int size, uint16_t id);
+    void HandOffIf(bool due, Effects& fx);
 };
 
 QString CLogEngine::Impl::NextName()
@@ -694,7 +700,6 @@ void CLogEngine::Impl::Take(const char* data, int size, int channel, Effects& fx
     const uint16_t id = Id(data[0], data[1]);
     // Most messages only go into the block: nothing saved, no file change, no header rule.
     const bool plain = id != kTime && id != kDate && id != kSats && id != kSlots && id != kFormat && id != kIdent;
-    QString failure;
     if (plain) {
         if (state != State::Running || waitingForFile || !file) {
             return;
@@ -704,13 +709,50 @@ void CLogEngine::Impl::Take(const char* data, int size, int channel, Effects& fx
             firstWritten = firstWritten || kvs;
             Put(data, size, id, kvs);
         }
-        if (buffered >= size_t(opt.flushBytes) && !HandOff(&failure) && Fail(failure)) {
-            fx.failed = true;
-        }
+        HandOffIf(buffered >= size_t(opt.flushBytes), fx);
+        return;
+    }
+    const bool epochStart = KeepSaved(data, size, id, channel);
+    if (state != State::Running) {
+        return;
+    }
+    bool change = false;
+    if (!FileChangeDue(epochStart, &change)) {
         return;
     }
     const bool kvs = opt.type == LogType::Kvs;
-    bool epochStart = false;
+    if (change) {
+        QString failure;
+        QString finished;
+        const bool opened = OpenNext(&failure, &finished);
+        if (!finished.isEmpty()) {
+            fx.finished.push_back(finished);
+        }
+        if (!opened) {
+            fx.failed = Fail(failure) || fx.failed;
+            return;
+        }
+        if (kvs) {
+            WriteHeader(savedTime);  // in place of the epoch's time message
+        }
+    }
+    if (!(change && kvs) && channel == static_cast<int>(opt.type) && file) {
+        if (kvs) {
+            WriteKvs(data, size, id);
+        } else {
+            Put(data, size, id);
+        }
+    }
+    if (file) {
+        HandOffIf(buffered >= size_t(opt.flushBytes) ||
+                      (epochStart && Now() - lastFlush >= std::chrono::milliseconds(kFlushMs)),
+                  fx);
+    }
+}
+
+bool CLogEngine::Impl::KeepSaved(const char* data, int size, uint16_t id, int channel)
+{
+    const bool kvs = opt.type == LogType::Kvs;
     // Copies with their own LF: the frame itself is never written past its end.
     if (id == kTime && size >= 10) {
         Keep(savedTime, data, 10);
@@ -723,8 +765,9 @@ void CLogEngine::Impl::Take(const char* data, int size, int channel, Effects& fx
         }
         lastTimeMs = ms;
         recordingTime = double(day) * 86400.0 + ms / 1000.0;
-        epochStart = true;
-    } else if (id == kDate && size >= 11) {
+        return true;
+    }
+    if (id == kDate && size >= 11) {
         Keep(savedDate, data, 11);
         // Every date, not only a changed one, corrects a day counted from a time that went back.
         lastDate = U32(data + 5);
@@ -744,20 +787,20 @@ void CLogEngine::Impl::Take(const char* data, int size, int channel, Effects& fx
     } else if (id == kFormat && size >= 14) {
         Keep(savedFormat, data, size);
     }
-    if (state != State::Running) {
-        return;
-    }
-    bool consumed = false;
-    bool change = false;
+    return false;
+}
+
+bool CLogEngine::Impl::FileChangeDue(bool epochStart, bool* change)
+{
     if (waitingForFile) {
         const bool ready = epochStart && (!opt.timeNames || savedDate.size() >= 11);
         if (!ready) {
-            return;
+            return false;
         }
         nextBoundary = BoundaryAfter(Units(), opt.every);
         fileStart = recordingTime;
         waitingForFile = false;
-        change = true;
+        *change = true;
     } else if (epochStart && nextBoundary < 0) {
         nextBoundary = BoundaryAfter(Units(), opt.every);
     } else if (epochStart && !opt.singleFile) {
@@ -768,64 +811,48 @@ void CLogEngine::Impl::Take(const char* data, int size, int channel, Effects& fx
             // Named after its boundary, not after an epoch that jitter put a little before it.
             fileStart = std::max(recordingTime, double(nextBoundary) * opt.unitSeconds);
             nextBoundary = BoundaryAfter(units, opt.every);
-            change = true;
+            *change = true;
         } else if (BoundaryAfter(units, opt.every) < nextBoundary) {
             // The receiver's time went back: the boundary follows it rather than waiting out the jump.
             nextBoundary = BoundaryAfter(units, opt.every);
         }
     }
-    if (change) {
-        QString finished;
-        const bool opened = OpenNext(&failure, &finished);
-        if (!finished.isEmpty()) {
-            fx.finished.push_back(finished);
-        }
-        if (!opened) {
-            fx.failed = Fail(failure) || fx.failed;
+    return true;
+}
+
+void CLogEngine::Impl::WriteKvs(const char* data, int size, uint16_t id)
+{
+    if (id == kIdent && firstWritten) {
+        return;  // one identification a file, the one before its first message
+    }
+    if (id == kFormat) {
+        if (formatWritten) {
             return;
         }
-        if (kvs) {
-            WriteHeader(savedTime);
-            consumed = true;
-        }
-    }
-    if (!consumed && channel == static_cast<int>(opt.type) && file) {
-        if (kvs) {
-            bool write = true;
-            if (id == kIdent && firstWritten) {
-                write = false;
-            } else if (id == kFormat) {
-                if (formatWritten) {
-                    write = false;
-                } else {
-                    firstWritten = true;
-                    formatWritten = true;
-                    Put(data, size, id, true);
-                    const QByteArray* saved2[] = {&savedDate, &savedTime};
-                    for (const QByteArray* saved : saved2) {
-                        if (!saved->isEmpty()) {
-                            Put(saved->constData(), int(saved->size()), Id((*saved)[0], (*saved)[1]));
-                        }
-                    }
-                    write = false;
-                }
-            } else if ((id == kDate || id == kTime) && !(firstWritten && formatWritten)) {
-                write = false;
+        // The format opens the file's stream; the date and time seen before it follow at once.
+        firstWritten = true;
+        formatWritten = true;
+        Put(data, size, id, true);
+        const QByteArray* saved2[] = {&savedDate, &savedTime};
+        for (const QByteArray* saved : saved2) {
+            if (!saved->isEmpty()) {
+                Put(saved->constData(), int(saved->size()), Id((*saved)[0], (*saved)[1]));
             }
-            if (write) {
-                firstWritten = true;
-                Put(data, size, id, true);
-            }
-        } else {
-            Put(data, size, id);
         }
+        return;
     }
-    if (file) {
-        const bool due = buffered >= size_t(opt.flushBytes) ||
-                         (epochStart && Now() - lastFlush >= std::chrono::milliseconds(kFlushMs));
-        if (due && !HandOff(&failure) && Fail(failure)) {
-            fx.failed = true;
-        }
+    if ((id == kDate || id == kTime) && !(firstWritten && formatWritten)) {
+        return;
+    }
+    firstWritten = true;
+    Put(data, size, id, true);
+}
+
+void CLogEngine::Impl::HandOffIf(bool due, Effects& fx)
+{
+    QString failure;
+    if (due && !HandOff(&failure) && Fail(failure)) {
+        fx.failed = true;
     }
 }
 
