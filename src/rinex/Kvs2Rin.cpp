@@ -13,16 +13,20 @@ namespace {
 constexpr int kMaxPathLength = 4096;
 constexpr qint64 kHeadBytes = 64 * 1024;  // where an existing RINEX file names its recording
 
-}  // namespace
-
-int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
+// The command line, read.
+struct Arguments
 {
     QString input, folder, profile;
     RinexOptions options;
     bool nav = false;
     bool overwrite = false;
+};
+
+// Returns the exit code of a command line it refuses, 0 for one it takes.
+int ParseArguments(const QStringList& args, Arguments& a, QString* report)
+{
     for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
+        const QString& arg = args[i];
         auto value = [&](QString* out) {
             if (i + 1 >= args.size()) {
                 return false;
@@ -30,56 +34,104 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
             *out = args[++i];
             return true;
         };
-        if (a == QLatin1String("-i")) {
-            if (!value(&input))
+        if (arg == QLatin1String("-i")) {
+            if (!value(&a.input))
                 return Kvs2RinExit::BadCommandLine;
-        } else if (a == QLatin1String("-o")) {
-            if (!value(&folder))
+        } else if (arg == QLatin1String("-o")) {
+            if (!value(&a.folder))
                 return Kvs2RinExit::BadCommandLine;
-        } else if (a == QLatin1String("-p")) {
-            if (!value(&profile))
+        } else if (arg == QLatin1String("-p")) {
+            if (!value(&a.profile))
                 return Kvs2RinExit::BadCommandLine;
-        } else if (a == QLatin1String("-G")) {
-            options.noGps = true;
-        } else if (a == QLatin1String("-R")) {
-            options.noGlonass = true;
-        } else if (a == QLatin1String("-L1")) {
-            options.noL1 = true;
-        } else if (a == QLatin1String("-L2")) {
-            options.noL2 = true;
-        } else if (a == QLatin1String("--nav")) {
-            nav = true;
-        } else if (a == QLatin1String("--overwrite")) {
-            overwrite = true;
+        } else if (arg == QLatin1String("-G")) {
+            a.options.noGps = true;
+        } else if (arg == QLatin1String("-R")) {
+            a.options.noGlonass = true;
+        } else if (arg == QLatin1String("-L1")) {
+            a.options.noL1 = true;
+        } else if (arg == QLatin1String("-L2")) {
+            a.options.noL2 = true;
+        } else if (arg == QLatin1String("--nav")) {
+            a.nav = true;
+        } else if (arg == QLatin1String("--overwrite")) {
+            a.overwrite = true;
         } else {
-            *report += QStringLiteral("unknown argument: %1\n").arg(a);
+            *report += QStringLiteral("unknown argument: %1\n").arg(arg);
             return Kvs2RinExit::BadCommandLine;
         }
     }
-    if (input.isEmpty() || (options.noGps && options.noGlonass)) {
+    if (a.input.isEmpty() || (a.options.noGps && a.options.noGlonass)) {
         *report += QStringLiteral(
             "usage: kvs2rin -i file.kvs [-o folder] [-p profile.ini] [-G] [-R] [-L1] [-L2] [--nav] [--overwrite]\n");
         return Kvs2RinExit::BadCommandLine;
     }
-    QFile in(input);
+    return Kvs2RinExit::Ok;
+}
+
+// Reads the recording and the header profile; returns the exit code of a failure, 0 on success.
+int ReadInputs(const Arguments& a, QByteArray* data, RinexHeaderInfo* info, QString* report)
+{
+    QFile in(a.input);
     if (!in.open(QIODevice::ReadOnly)) {
-        *report += QStringLiteral("%1: %2\n").arg(input, in.errorString());
+        *report += QStringLiteral("%1: %2\n").arg(a.input, in.errorString());
         return Kvs2RinExit::ReadError;
     }
-    const QByteArray data = in.readAll();
+    *data = in.readAll();
     if (in.error() != QFileDevice::NoError) {
-        *report += QStringLiteral("%1: %2\n").arg(input, in.errorString());
+        *report += QStringLiteral("%1: %2\n").arg(a.input, in.errorString());
         return Kvs2RinExit::ReadError;
     }
-    RinexHeaderInfo info;
-    if (!profile.isEmpty()) {
-        QFile p(profile);
+    if (!a.profile.isEmpty()) {
+        QFile p(a.profile);
         if (!p.open(QIODevice::ReadOnly)) {
-            *report += QStringLiteral("%1: %2\n").arg(profile, p.errorString());
+            *report += QStringLiteral("%1: %2\n").arg(a.profile, p.errorString());
             return Kvs2RinExit::ReadError;
         }
-        info = RinexHeaderInfo::Parse(p.readAll());
+        *info = RinexHeaderInfo::Parse(p.readAll());
     }
+    return Kvs2RinExit::Ok;
+}
+
+// Another recording's RINEX file of the same name (one started in the same minute) is never replaced unasked: its
+// recording may already be deleted. One made from this recording is.
+bool MayReplace(const QStringList& targets, const Arguments& a, QString* report)
+{
+    for (const QString& target : targets) {
+        QFile existing(target);
+        if (!a.overwrite && existing.exists() &&
+            !(existing.open(QIODevice::ReadOnly) &&
+              existing.read(kHeadBytes).contains(CRinexWriter::SourceComment(a.options.source)))) {
+            *report += QStringLiteral("%1: made from another recording (--overwrite replaces it)\n").arg(target);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteWhole(const QString& path, const QByteArray& content, QString* report)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) < 0 || !out.commit()) {
+        *report += QStringLiteral("%1: %2\n").arg(path, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
+{
+    Arguments a;
+    QByteArray data;
+    RinexHeaderInfo info;
+    if (const int refused = ParseArguments(args, a, report)) {
+        return refused;
+    }
+    if (const int failed = ReadInputs(a, &data, &info, report)) {
+        return failed;
+    }
+    const QString& input = a.input;
     const KvsResult r = CKvsReader::Read(data);
     if (!r.isKvs) {
         *report += QStringLiteral("%1: not a KVS file\n").arg(input);
@@ -92,6 +144,7 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
     if (r.skipped > 0) {
         *report += QStringLiteral("%1: %2 damaged or incomplete items skipped\n").arg(input).arg(r.skipped);
     }
+    RinexOptions& options = a.options;
     options.source = QFileInfo(input).fileName();
     int epochs = 0;
     const QByteArray observation = CRinexWriter::Observation(r, info, options, &epochs);
@@ -100,43 +153,23 @@ int RunKvs2Rin(const QStringList& args, QString* report, QString* outputPath)
         *report += QStringLiteral("%1: No observations in the KVS file\n").arg(input);
         return Kvs2RinExit::NoObservations;
     }
-    if (folder.isEmpty()) {
-        folder = QFileInfo(input).absolutePath();
-    }
-    const QString name =
-        CRinexWriter::LongName(r, info.Field("MARKER NAME"), QFileInfo(input).completeBaseName(), options);
-    const QString path = QDir(folder).filePath(name);
+    const QDir folder(a.folder.isEmpty() ? QFileInfo(input).absolutePath() : a.folder);
+    const QString base = QFileInfo(input).completeBaseName();
+    const QString path = folder.filePath(CRinexWriter::LongName(r, info.Field("MARKER NAME"), base, options));
     if (path.size() > kMaxPathLength) {
         return Kvs2RinExit::NameTooLong;
     }
-    // Another recording's RINEX file of the same name (one started in the same minute) is never replaced
-    // unasked: its recording may already be deleted. One made from this recording is.
-    const QString navPath = QDir(folder).filePath(CRinexWriter::LongName(
-        r, info.Field("MARKER NAME"), QFileInfo(input).completeBaseName(), options, QStringLiteral("MN")));
-    for (const QString& target : nav ? QStringList{path, navPath} : QStringList{path}) {
-        QFile existing(target);
-        if (!overwrite && existing.exists() &&
-            !(existing.open(QIODevice::ReadOnly) &&
-              existing.read(kHeadBytes).contains(CRinexWriter::SourceComment(options.source)))) {
-            *report += QStringLiteral("%1: made from another recording (--overwrite replaces it)\n").arg(target);
-            return Kvs2RinExit::OutputError;
-        }
-    }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(observation) < 0 || !out.commit()) {
-        *report += QStringLiteral("%1: %2\n").arg(path, out.errorString());
+    const QString navPath =
+        folder.filePath(CRinexWriter::LongName(r, info.Field("MARKER NAME"), base, options, QStringLiteral("MN")));
+    if (!MayReplace(a.nav ? QStringList{path, navPath} : QStringList{path}, a, report) ||
+        !WriteWhole(path, observation, report)) {
         return Kvs2RinExit::OutputError;
     }
     if (outputPath) {
         *outputPath = path;
     }
-    if (nav) {
-        QSaveFile navOut(navPath);
-        if (!navOut.open(QIODevice::WriteOnly) || navOut.write(CRinexWriter::Navigation(r, info, options)) < 0 ||
-            !navOut.commit()) {
-            *report += QStringLiteral("%1: %2\n").arg(navOut.fileName(), navOut.errorString());
-            return Kvs2RinExit::OutputError;
-        }
+    if (a.nav && !WriteWhole(navPath, CRinexWriter::Navigation(r, info, options), report)) {
+        return Kvs2RinExit::OutputError;
     }
     if (r.badTime) {
         *report += QStringLiteral("%1: epochs in an unknown time scale were left out\n").arg(input);

@@ -273,6 +273,14 @@ private:
         }
     }
 
+    // The epoch's messages, found once for all its satellites.
+    struct Body
+    {
+        char id[2];
+        const char* data;
+        size_t width;
+    };
+
     void Finish()
     {
         Pending e = std::move(m_epoch);
@@ -281,6 +289,42 @@ private:
             ++m_r.skipped;
             return;
         }
+        QDateTime t;
+        if (!EpochTime(e, &t)) {
+            return;
+        }
+        const size_t n = m_si.size();
+        for (const auto& [id, body] : e.messages) {
+            if (size_t(body.size()) != n * size_t(Width(id))) {
+                ++m_r.skipped;  // does not fit the satellite list: its values belong to no one
+                return;
+            }
+        }
+        KvsEpoch out;
+        out.gpsTime = t;
+        out.sats.reserve(n);
+        std::vector<Body> bodies;
+        bodies.reserve(e.messages.size());
+        for (const auto& [id, body] : e.messages) {
+            bodies.push_back({{id[0], id[1]}, body.constData(), size_t(Width(id))});
+        }
+        size_t glonass = 0;
+        for (size_t s = 0; s < n; ++s) {
+            KvsSatellite sat;
+            if (Identify(m_si[s], glonass, sat) && ReadValues(bodies, s, sat)) {
+                out.sats.push_back(sat);
+            }
+        }
+        if (out.sats.empty()) {
+            return;  // a receiver that tracks nothing yet, or outputs no raw data: nothing to write, nothing wrong
+        }
+        m_r.epochs.push_back(std::move(out));
+    }
+
+    // The epoch's GPS time from its time of day, the last date and the time scale; false when the epoch is dropped
+    // (and counted).
+    bool EpochTime(const Pending& e, QDateTime* gpsTime)
+    {
         if (e.date) {
             m_date = e.date;
             m_scale = e.scale;
@@ -288,11 +332,12 @@ private:
         }
         if (!m_date) {
             ++m_r.skipped;  // no date yet: the time cannot be known
-            return;
+            return false;
         }
         const int64_t tod = e.todMs;
         if (tod >= kDayMs) {
-            return Corrupt();
+            Corrupt();
+            return false;
         }
         QDateTime t(*m_date, QTime(0, 0), QTimeZone::utc());
         t = t.addMSecs(tod);
@@ -314,7 +359,7 @@ private:
                 if (leap < 0) {
                     m_r.badTime = true;
                     ++m_r.skipped;
-                    return;
+                    return false;
                 }
                 t = t.addSecs(leap);
                 break;
@@ -322,115 +367,92 @@ private:
             default:
                 m_r.badTime = true;
                 ++m_r.skipped;
-                return;
+                return false;
         }
         m_last = scaleTime;
+        *gpsTime = t;
+        return true;
+    }
 
-        const size_t n = m_si.size();
-        for (const auto& [id, body] : e.messages) {
-            if (size_t(body.size()) != n * size_t(Width(id))) {
-                ++m_r.skipped;  // does not fit the satellite list: its values belong to no one
-                return;
+    // The system and number of the satellite at an SI index; false for one that cannot be named (yet).
+    bool Identify(int idx, size_t& glonass, KvsSatellite& sat)
+    {
+        if (idx >= 1 && idx <= 37) {
+            sat.prn = idx;
+        } else if (idx >= 38 && idx <= 70) {
+            sat.system = KvsSystem::Glonass;
+            const size_t g = glonass++;
+            const int slot = g < m_nn.size() ? m_nn[g] : 255;
+            sat.prn = slot;
+            if (slot < 1 || slot > 99) {
+                return false;  // 255: slot not known yet
             }
-        }
-        KvsEpoch out;
-        out.gpsTime = t;
-        out.sats.reserve(n);
-        // The epoch's messages, found once for all its satellites.
-        struct Body
-        {
-            char id[2];
-            const char* data;
-            size_t width;
-        };
-        std::vector<Body> bodies;
-        bodies.reserve(e.messages.size());
-        for (const auto& [id, body] : e.messages) {
-            bodies.push_back({{id[0], id[1]}, body.constData(), size_t(Width(id))});
-        }
-        size_t glonass = 0;
-        for (size_t s = 0; s < n; ++s) {
-            const int idx = m_si[s];
-            KvsSatellite sat;
-            bool keep = true;
-            if (idx >= 1 && idx <= 37) {
-                sat.prn = idx;
-            } else if (idx >= 38 && idx <= 70) {
-                sat.system = KvsSystem::Glonass;
-                const size_t g = glonass++;
-                const int slot = g < m_nn.size() ? m_nn[g] : 255;
-                keep = slot >= 1 && slot <= 99;  // 255: slot not known yet
-                sat.prn = slot;
-                if (idx == 70) {
-                    auto it = m_channels.find(slot);
-                    sat.channelKnown = it != m_channels.end();
-                    sat.channel = sat.channelKnown ? it->second : 0;
-                } else {
-                    sat.channel = idx - 45;
-                    m_channels[slot] = sat.channel;
-                }
-            } else if (idx >= 71 && idx <= 119) {
-                sat.system = KvsSystem::Galileo;
-                sat.prn = idx - 70;
-            } else if (idx >= 120 && idx <= 142) {
-                sat.system = KvsSystem::Sbas;
-                sat.prn = idx - 100;
-            } else if (idx >= 193 && idx <= 197) {
-                sat.system = KvsSystem::Qzss;
-                sat.prn = idx - 192;
+            if (idx == 70) {
+                auto it = m_channels.find(slot);
+                sat.channelKnown = it != m_channels.end();
+                sat.channel = sat.channelKnown ? it->second : 0;
             } else {
-                keep = false;
-                ++m_r.skipped;
+                sat.channel = idx - 45;
+                m_channels[slot] = sat.channel;
             }
-            if (!keep) {
-                continue;
-            }
-            auto at = [&](const char* id) -> const char* {
-                for (const Body& b : bodies) {
-                    if (b.id[0] == id[0] && b.id[1] == id[1]) {
-                        return b.data + s * b.width;
-                    }
-                }
-                return nullptr;
-            };
-            if (const char* p = at("DC"); p && Get<int32_t>(p) != 0x7FFFFFFF) {
-                sat.doppler = Get<int32_t>(p) * 1e-4;
-            }
-            static const char* const kCn0[] = {"EC", "E1", "E2"};
-            static const char* const kFlags[] = {"FC", "F1", "F2"};
-            static const char* const kRange[] = {"RC", "R1", "R2"};
-            static const char* const kPhase[] = {"PC", "P1", "P2"};
-            bool any = false;
-            for (size_t k = 0; k < size_t(Kvs::kRawSignals); ++k) {
-                KvsSignal& sg = sat.signal[k];
-                if (const char* p = at(kCn0[k]); p && uint8_t(*p) != 255) {
-                    sg.cn0 = uint8_t(*p);
-                }
-                if (const char* p = at(kFlags[k])) {
-                    sg.lockFlags = Get<uint16_t>(p);
-                }
-                if (const char* p = at(kRange[k])) {
-                    const double v = Get<double>(p);
-                    if (std::isfinite(v) && v > 0) {
-                        sg.pseudorange = v;
-                    }
-                }
-                if (const char* p = at(kPhase[k])) {
-                    const double v = Get<double>(p);
-                    if (std::isfinite(v) && v != 0) {
-                        sg.phase = v;
-                    }
-                }
-                any = any || sg.pseudorange == sg.pseudorange || sg.phase == sg.phase;
-            }
-            if (any || sat.doppler == sat.doppler) {
-                out.sats.push_back(sat);
-            }
+        } else if (idx >= 71 && idx <= 119) {
+            sat.system = KvsSystem::Galileo;
+            sat.prn = idx - 70;
+        } else if (idx >= 120 && idx <= 142) {
+            sat.system = KvsSystem::Sbas;
+            sat.prn = idx - 100;
+        } else if (idx >= 193 && idx <= 197) {
+            sat.system = KvsSystem::Qzss;
+            sat.prn = idx - 192;
+        } else {
+            ++m_r.skipped;
+            return false;
         }
-        if (out.sats.empty()) {
-            return;  // a receiver that tracks nothing yet, or outputs no raw data: nothing to write, nothing wrong
+        return true;
+    }
+
+    // The satellite's values at position s of each message; false when it has neither range, phase nor Doppler.
+    static bool ReadValues(const std::vector<Body>& bodies, size_t s, KvsSatellite& sat)
+    {
+        auto at = [&](const char* id) -> const char* {
+            for (const Body& b : bodies) {
+                if (b.id[0] == id[0] && b.id[1] == id[1]) {
+                    return b.data + s * b.width;
+                }
+            }
+            return nullptr;
+        };
+        if (const char* p = at("DC"); p && Get<int32_t>(p) != 0x7FFFFFFF) {
+            sat.doppler = Get<int32_t>(p) * 1e-4;
         }
-        m_r.epochs.push_back(std::move(out));
+        static const char* const kCn0[] = {"EC", "E1", "E2"};
+        static const char* const kFlags[] = {"FC", "F1", "F2"};
+        static const char* const kRange[] = {"RC", "R1", "R2"};
+        static const char* const kPhase[] = {"PC", "P1", "P2"};
+        bool any = false;
+        for (size_t k = 0; k < size_t(Kvs::kRawSignals); ++k) {
+            KvsSignal& sg = sat.signal[k];
+            if (const char* p = at(kCn0[k]); p && uint8_t(*p) != 255) {
+                sg.cn0 = uint8_t(*p);
+            }
+            if (const char* p = at(kFlags[k])) {
+                sg.lockFlags = Get<uint16_t>(p);
+            }
+            if (const char* p = at(kRange[k])) {
+                const double v = Get<double>(p);
+                if (std::isfinite(v) && v > 0) {
+                    sg.pseudorange = v;
+                }
+            }
+            if (const char* p = at(kPhase[k])) {
+                const double v = Get<double>(p);
+                if (std::isfinite(v) && v != 0) {
+                    sg.phase = v;
+                }
+            }
+            any = any || sg.pseudorange == sg.pseudorange || sg.phase == sg.phase;
+        }
+        return any || sat.doppler == sat.doppler;
     }
 
     KvsResult& m_r;

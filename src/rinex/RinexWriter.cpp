@@ -342,6 +342,74 @@ QByteArray CRinexWriter::SourceComment(const QString& source)
     return source.isEmpty() ? QByteArray() : Label(Cut(QStringLiteral("converted from ") + source, 60), "COMMENT");
 }
 
+namespace {
+
+QByteArray ObsTypeLines(const std::map<KvsSystem, std::vector<ObsType>>& types)
+{
+    QByteArray h;
+    for (const auto& [sys, list] : types) {
+        QByteArray line = QByteArray(1, SystemLetter(sys)) + "  " +
+                          QByteArray::number(qulonglong(list.size())).rightJustified(3, ' ');
+        int onLine = 0;
+        for (const ObsType& t : list) {
+            if (onLine == 13) {
+                h += Label(line, "SYS / # / OBS TYPES");
+                line = QByteArray(6, ' ');
+                onLine = 0;
+            }
+            line += ' ' + QByteArray(t.code, 3);
+            ++onLine;
+        }
+        h += Label(line, "SYS / # / OBS TYPES");
+    }
+    return h;
+}
+
+QByteArray PhaseShiftLines(const std::map<KvsSystem, std::vector<ObsType>>& types)
+{
+    QByteArray h;
+    for (const auto& [sys, list] : types) {
+        for (const ObsType& t : list) {
+            if (t.kind == 'L') {
+                h += Label(QByteArray(1, SystemLetter(sys)) + ' ' + QByteArray(t.code, 3), "SYS / PHASE SHIFT");
+            }
+        }
+    }
+    return h;
+}
+
+// The frequency channel of every GLONASS slot the recording names one for.
+QByteArray GlonassSlotLines(const KvsResult& data)
+{
+    QByteArray h;
+    std::map<int, int> frequencies;
+    for (const KvsEpoch& e : data.epochs) {
+        for (const KvsSatellite& s : e.sats) {
+            if (s.system == KvsSystem::Glonass && s.channelKnown) {
+                frequencies[s.prn] = s.channel;
+            }
+        }
+    }
+    QByteArray line = QByteArray::number(qulonglong(frequencies.size())).rightJustified(3, ' ') + ' ';
+    int onLine = 0;
+    for (const auto& [slot, ch] : frequencies) {
+        if (onLine == 8) {
+            h += Label(line, "GLONASS SLOT / FRQ #");
+            line = QByteArray(4, ' ');
+            onLine = 0;
+        }
+        char b[16];
+        std::snprintf(b, sizeof b, "R%02d %2d ", slot, ch);
+        line += b;
+        ++onLine;
+    }
+    h += Label(line, "GLONASS SLOT / FRQ #");
+    h += Label(" C1C    0.000 C1P    0.000 C2C    0.000 C2P    0.000", "GLONASS COD/PHS/BIS");
+    return h;
+}
+
+}  // namespace
+
 QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInfo& info, const RinexOptions& o,
                                      int* epochsWritten)
 {
@@ -371,21 +439,7 @@ QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInf
     h += Label(Fixed(data.x, 14, 4) + Fixed(data.y, 14, 4) + Fixed(data.z, 14, 4), "APPROX POSITION XYZ");
     auto delta = [&](const char* k) { return Fixed(info.Field(k).toDouble(), 14, 4); };
     h += Label(delta("ANT DELTA H") + delta("ANT DELTA E") + delta("ANT DELTA N"), "ANTENNA: DELTA H/E/N");
-    for (const auto& [sys, list] : types) {
-        QByteArray line = QByteArray(1, SystemLetter(sys)) + "  " +
-                          QByteArray::number(qulonglong(list.size())).rightJustified(3, ' ');
-        int onLine = 0;
-        for (const ObsType& t : list) {
-            if (onLine == 13) {
-                h += Label(line, "SYS / # / OBS TYPES");
-                line = QByteArray(6, ' ');
-                onLine = 0;
-            }
-            line += ' ' + QByteArray(t.code, 3);
-            ++onLine;
-        }
-        h += Label(line, "SYS / # / OBS TYPES");
-    }
+    h += ObsTypeLines(types);
     h += Label(Cut(QStringLiteral("DBHZ"), 20), "SIGNAL STRENGTH UNIT");
     const double interval = Interval(data);
     if (interval > 0) {
@@ -395,37 +449,9 @@ QByteArray CRinexWriter::Observation(const KvsResult& data, const RinexHeaderInf
         h += Label(TimeFields(data.epochs.front().gpsTime) + "     GPS", "TIME OF FIRST OBS");
         h += Label(TimeFields(data.epochs.back().gpsTime) + "     GPS", "TIME OF LAST OBS");
     }
-    for (const auto& [sys, list] : types) {
-        for (const ObsType& t : list) {
-            if (t.kind == 'L') {
-                h += Label(QByteArray(1, SystemLetter(sys)) + ' ' + QByteArray(t.code, 3), "SYS / PHASE SHIFT");
-            }
-        }
-    }
+    h += PhaseShiftLines(types);
     if (types.count(KvsSystem::Glonass)) {
-        std::map<int, int> frequencies;
-        for (const KvsEpoch& e : data.epochs) {
-            for (const KvsSatellite& s : e.sats) {
-                if (s.system == KvsSystem::Glonass && s.channelKnown) {
-                    frequencies[s.prn] = s.channel;
-                }
-            }
-        }
-        QByteArray line = QByteArray::number(qulonglong(frequencies.size())).rightJustified(3, ' ') + ' ';
-        int onLine = 0;
-        for (const auto& [slot, ch] : frequencies) {
-            if (onLine == 8) {
-                h += Label(line, "GLONASS SLOT / FRQ #");
-                line = QByteArray(4, ' ');
-                onLine = 0;
-            }
-            char b[16];
-            std::snprintf(b, sizeof b, "R%02d %2d ", slot, ch);
-            line += b;
-            ++onLine;
-        }
-        h += Label(line, "GLONASS SLOT / FRQ #");
-        h += Label(" C1C    0.000 C1P    0.000 C2C    0.000 C2P    0.000", "GLONASS COD/PHS/BIS");
+        h += GlonassSlotLines(data);
     }
     h += Label(QByteArray(), "END OF HEADER");
 
