@@ -206,6 +206,7 @@ int main(int argc, char** argv)
     if (options.receiver.simulator) {
         SimOptions simOptions;
         simOptions.sampleFiles = 3;
+        simOptions.profile = options.receiver.simProfile;
         sim = std::make_shared<CSimReceiver>(simOptions);
         RegisterInProcessDevice(QStringLiteral("nemola-files"), sim);
         receiverName = QStringLiteral("SIM:nemola-files");

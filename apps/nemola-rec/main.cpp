@@ -362,7 +362,9 @@ int main(int argc, char** argv)
 #ifdef NEMOLA_REC_WITH_SIM
     std::shared_ptr<CSimReceiver> sim;
     if (options.receiver.simulator) {
-        sim = std::make_shared<CSimReceiver>(SimOptions());
+        SimOptions simOptions;
+        simOptions.profile = options.receiver.simProfile;
+        sim = std::make_shared<CSimReceiver>(simOptions);
         RegisterInProcessDevice(QStringLiteral("nemola-rec"), sim);
         receiverName = QStringLiteral("SIM:nemola-rec");
     }

@@ -1,39 +1,7 @@
 #include "RunnerOptions.h"
 
 #include "link/ReceiverName.h"
-
-namespace {
-
-bool TakeValue(const QStringList& args, int* i, const QString& option, QString* value, QString* error)
-{
-    const QString& arg = args[*i];
-    if (arg.startsWith(option + QLatin1Char('='))) {
-        *value = arg.mid(option.size() + 1);
-    } else if (*i + 1 < args.size()) {
-        *value = args[++*i];
-    } else {
-        *error = option + QStringLiteral(" needs a value");
-        return false;
-    }
-    if (value->isEmpty()) {
-        *error = option + QStringLiteral(" needs a value");
-        return false;
-    }
-    return true;
-}
-
-bool SetTarget(RunnerOptions* options, RunnerOptions::Target target, QString* error)
-{
-    if (options->targetGiven) {
-        *error = QStringLiteral("give only one of --simulator, --tcp and --serial");
-        return false;
-    }
-    options->target = target;
-    options->targetGiven = true;
-    return true;
-}
-
-}  // namespace
+#include "link/ReceiverOptions.h"
 
 QString RunnerUsage()
 {
@@ -62,6 +30,7 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
 {
     *options = RunnerOptions{};
     QStringList script;
+    ReceiverOptions receiver;
     int i = 0;
     for (; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -76,54 +45,30 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
             options->help = true;
             return true;
         }
-        if (arg == QLatin1String("--simulator") || arg.startsWith(QLatin1String("--simulator="))) {
-            if (!SetTarget(options, RunnerOptions::Target::Simulator, error)) {
+        // A receiver option of every tool; an empty password is not one (the environment's is taken instead).
+        const OptionStep step = ParseReceiverOption(args, i, &receiver, error);
+        if (step == OptionStep::Failed) {
+            return false;
+        }
+        if (step == OptionStep::Taken) {
+            if (MatchesOption(arg, QLatin1String("--password")) && receiver.password.isEmpty()) {
+                *error = QStringLiteral("--password needs a value");
                 return false;
             }
-            if (arg.size() > int(sizeof("--simulator") - 1)) {
-                options->simProfile = arg.mid(int(sizeof("--simulator=") - 1));
-                if (options->simProfile.isEmpty()) {
-                    *error = QStringLiteral("--simulator= needs a profile name");
-                    return false;
-                }
-            }
-        } else if (arg == QLatin1String("--tcp") || arg.startsWith(QLatin1String("--tcp="))) {
-            QString value;
-            if (!SetTarget(options, RunnerOptions::Target::Tcp, error) ||
-                !TakeValue(args, &i, QStringLiteral("--tcp"), &value, error)) {
-                return false;
-            }
-            if (ParseReceiverName(value).kind != ReceiverAddress::Kind::Tcp) {
-                *error = QStringLiteral("--tcp needs HOST:PORT, not \"%1\"").arg(value);
-                return false;
-            }
-            options->receiverName = value;
-        } else if (arg == QLatin1String("--serial") || arg.startsWith(QLatin1String("--serial="))) {
-            QString value;
-            if (!SetTarget(options, RunnerOptions::Target::Serial, error) ||
-                !TakeValue(args, &i, QStringLiteral("--serial"), &value, error)) {
-                return false;
-            }
-            const int comma = int(value.indexOf(QLatin1Char(',')));
-            const QString device = comma < 0 ? value : value.left(comma);
-            const QString name = device + QLatin1Char(':') + (comma < 0 ? QString() : value.mid(comma + 1));
-            if (device.isEmpty() || ParseReceiverName(name).kind != ReceiverAddress::Kind::Serial) {
-                *error = QStringLiteral("--serial needs DEVICE[,BAUD][,rtscts], not \"%1\"").arg(value);
-                return false;
-            }
-            options->receiverName = name;
-        } else if (arg == QLatin1String("--password") || arg.startsWith(QLatin1String("--password="))) {
-            if (!TakeValue(args, &i, QStringLiteral("--password"), &options->password, error)) {
-                return false;
-            }
-        } else if (arg == QLatin1String("--check")) {
+            continue;
+        }
+        if (arg == QLatin1String("--check")) {
             options->mode = options->mode == RunnerOptions::Mode::Run ? RunnerOptions::Mode::Check : options->mode;
         } else if (arg == QLatin1String("--apply-differences")) {
             options->mode = RunnerOptions::Mode::ApplyDifferences;
         } else if (arg == QLatin1String("--json")) {
             options->json = true;
-        } else if (arg == QLatin1String("--folder") || arg.startsWith(QLatin1String("--folder="))) {
-            if (!TakeValue(args, &i, QStringLiteral("--folder"), &options->folder, error)) {
+        } else if (MatchesOption(arg, QLatin1String("--folder"))) {
+            if (!TakeOptionValue(args, i, &options->folder, error)) {
+                return false;
+            }
+            if (options->folder.isEmpty()) {
+                *error = QStringLiteral("--folder needs a value");
                 return false;
             }
         } else {
@@ -133,6 +78,14 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
     }
     for (; i < args.size(); ++i) {
         script << args[i];
+    }
+    options->targetGiven = receiver.targetGiven;
+    options->simProfile = receiver.simProfile;
+    options->receiverName = receiver.receiverName;
+    options->password = receiver.password;
+    if (!receiver.simulator) {
+        const bool tcp = ParseReceiverName(receiver.receiverName).kind == ReceiverAddress::Kind::Tcp;
+        options->target = tcp ? RunnerOptions::Target::Tcp : RunnerOptions::Target::Serial;
     }
     if (script.isEmpty() || script[0].isEmpty()) {
         *error = QStringLiteral("no script given");

@@ -4,8 +4,18 @@
 #include "link/Receiver.h"
 #include "link/ReceiverName.h"
 
+bool MatchesOption(const QString& arg, QLatin1String name)
+{
+    return arg.startsWith(name) && (arg.size() == name.size() || arg.at(name.size()) == QLatin1Char('='));
+}
+
 bool TakeOptionValue(const QStringList& args, int& i, QString* out, QString* error)
 {
+    const qsizetype eq = args[i].indexOf(QLatin1Char('='));
+    if (args[i].startsWith(QLatin1String("--")) && eq > 2) {
+        *out = args[i].mid(eq + 1);
+        return true;
+    }
     if (i + 1 >= args.size()) {
         *error = args[i] + QStringLiteral(" needs a value");
         return false;
@@ -17,10 +27,15 @@ bool TakeOptionValue(const QStringList& args, int& i, QString* out, QString* err
 OptionStep ParseReceiverOption(const QStringList& args, int& i, ReceiverOptions* o, QString* error)
 {
     const QString& a = args[i];
-    if (a == QLatin1String("--password")) {
+    static const QLatin1String kPassword("--password"), kSimulator("--simulator"), kTcp("--tcp"), kSerial("--serial");
+    if (MatchesOption(a, kPassword)) {
         return TakeOptionValue(args, i, &o->password, error) ? OptionStep::Taken : OptionStep::Failed;
     }
-    if (a != QLatin1String("--simulator") && a != QLatin1String("--tcp") && a != QLatin1String("--serial")) {
+    const QLatin1String option = MatchesOption(a, kSimulator) ? kSimulator
+                                 : MatchesOption(a, kTcp)     ? kTcp
+                                 : MatchesOption(a, kSerial)  ? kSerial
+                                                              : QLatin1String();
+    if (option.isEmpty()) {
         return OptionStep::NotMine;
     }
     if (o->targetGiven) {
@@ -28,25 +43,35 @@ OptionStep ParseReceiverOption(const QStringList& args, int& i, ReceiverOptions*
         return OptionStep::Failed;
     }
     o->targetGiven = true;
-    o->simulator = a == QLatin1String("--simulator");
+    o->simulator = option == kSimulator;
     if (o->simulator) {
+        if (a.size() > option.size()) {
+            o->simProfile = a.mid(option.size() + 1);
+            if (o->simProfile.isEmpty()) {
+                *error = QStringLiteral("--simulator= needs a profile name");
+                return OptionStep::Failed;
+            }
+        }
         return OptionStep::Taken;
     }
-    QString v;
-    if (!TakeOptionValue(args, i, &v, error)) {
+    QString given;
+    if (!TakeOptionValue(args, i, &given, error)) {
         return OptionStep::Failed;
     }
-    if (a == QLatin1String("--serial")) {
-        // DEV,BAUD is the receiver name DEV:BAUD.
-        const int comma = int(v.indexOf(QLatin1Char(',')));
-        v = (comma < 0 ? v : v.left(comma)) + QLatin1Char(':') + (comma < 0 ? QString() : v.mid(comma + 1));
+    QString name = given;
+    if (option == kSerial) {
+        // DEV,BAUD[,rtscts] is the receiver name DEV:BAUD[,rtscts].
+        const int comma = int(given.indexOf(QLatin1Char(',')));
+        name =
+            (comma < 0 ? given : given.left(comma)) + QLatin1Char(':') + (comma < 0 ? QString() : given.mid(comma + 1));
     }
-    const auto kind = ParseReceiverName(v).kind;
-    if (kind != (a == QLatin1String("--tcp") ? ReceiverAddress::Kind::Tcp : ReceiverAddress::Kind::Serial)) {
-        *error = QStringLiteral("%1 can't use \"%2\"").arg(a, args[i]);
+    const auto kind = ParseReceiverName(name).kind;
+    const bool noDevice = option == kSerial && name.startsWith(QLatin1Char(':'));
+    if (noDevice || kind != (option == kTcp ? ReceiverAddress::Kind::Tcp : ReceiverAddress::Kind::Serial)) {
+        *error = QStringLiteral("%1 can't use \"%2\"").arg(QString(option), given);
         return OptionStep::Failed;
     }
-    o->receiverName = v;
+    o->receiverName = name;
     return OptionStep::Taken;
 }
 

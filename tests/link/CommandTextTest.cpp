@@ -178,6 +178,13 @@ TEST(ReceiverOptions, TakeOneReceiverAndLeaveTheRest)
         {{"--simulator", "--tcp", "a:1"}, "give only one of --simulator, --tcp and --serial"},
         {{"--tcp"}, "--tcp needs a value"},
         {{"list", "--tcp", "a:1"}, "rest"},
+        // The forms a value after "=" and the link's own suffixes take.
+        {{"--tcp=rcv.local:8002,nogreeting"}, "rcv.local:8002,nogreeting"},
+        {{"--serial=/dev/ttyUSB0,38400,rtscts"}, "/dev/ttyUSB0:38400,rtscts"},
+        {{"--password=pw", "--simulator=basic"}, "SIM basic"},
+        {{"--simulator="}, "--simulator= needs a profile name"},
+        {{"--serial", ",9600"}, "--serial can't use \",9600\""},
+        {{"--tcpx", "a:1"}, "rest"},
     };
     for (const auto& c : cases) {
         ReceiverOptions o;
@@ -189,7 +196,7 @@ TEST(ReceiverOptions, TakeOneReceiverAndLeaveTheRest)
             }
         }
         if (result.isEmpty()) {
-            result = o.simulator ? QStringLiteral("SIM") : o.receiverName;
+            result = !o.simulator ? o.receiverName : o.simProfile == "full" ? "SIM" : "SIM " + o.simProfile;
         }
         EXPECT_EQ(result, QLatin1String(c.result)) << c.args.join(' ').toStdString();
     }
