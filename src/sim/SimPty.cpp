@@ -356,18 +356,11 @@ CSimPty::~CSimPty()
 bool CSimPty::Open(QString* error)
 {
     Close();
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("sim pty"));
-    m_worker = new CSimPtyWorker(m_receiver, m_port, m_baud, m_latencyMs);
-    m_worker->moveToThread(m_thread);
-    QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread->start();
+    m_thread.Start(QStringLiteral("sim pty"), new CSimPtyWorker(m_receiver, m_port, m_baud, m_latencyMs));
     bool ok = false;
     QString why;
     QString path;
-    CSimPtyWorker* w = m_worker;
-    QMetaObject::invokeMethod(
-        w, [w, &ok, &why, &path] { ok = w->Open(&why, &path); }, Qt::BlockingQueuedConnection);
+    m_thread.Call([&](CSimPtyWorker& w) { ok = w.Open(&why, &path); });
     if (!ok) {
         if (error) {
             *error = why;
@@ -393,15 +386,5 @@ QString CSimPty::SlavePath() const
 
 void CSimPty::Close()
 {
-    if (!m_thread) {
-        return;
-    }
-    CSimPtyWorker* w = m_worker;
-    QMetaObject::invokeMethod(
-        w, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
-    m_worker = nullptr;
+    m_thread.Stop();
 }

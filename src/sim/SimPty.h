@@ -1,12 +1,13 @@
 #pragma once
 
+#include "sim/SimWorkerThread.h"
+
 #include <QString>
 
 #include <memory>
 
 class CSimPtyWorker;
 class CSimReceiver;
-class QThread;
 
 // Serves one port of a simulated receiver ("/dev/ser/a") on a pseudo-terminal in raw mode, so that a program
 // can open the slave device as a serial port. Like a real serial line it stays when the receiver restarts: the
@@ -39,8 +40,7 @@ private:
     std::shared_ptr<CSimReceiver> m_receiver;
     QString m_port;
     QString m_slavePath;
-    QThread* m_thread = nullptr;
-    CSimPtyWorker* m_worker = nullptr;
+    CSimWorkerThread<CSimPtyWorker> m_thread;
     int m_baud = 0;
     int m_latencyMs = 0;
 };

@@ -309,22 +309,13 @@ CSimTcpServer::~CSimTcpServer()
 
 bool CSimTcpServer::Listen(const QHostAddress& address, quint16 port, QString* error)
 {
-    if (!m_thread) {
-        m_thread = new QThread;
-        m_thread->setObjectName(QStringLiteral("sim tcp"));
-        m_worker = new CSimTcpWorker(m_receiver, m_login);
-        m_worker->moveToThread(m_thread);
-        // The worker and the sockets it owns are deleted on their own thread as it finishes.
-        QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-        m_thread->start();
+    if (!m_thread.Running()) {
+        m_thread.Start(QStringLiteral("sim tcp"), new CSimTcpWorker(m_receiver, m_login));
     }
     bool ok = false;
     QString why;
     quint16 bound = 0;
-    CSimTcpWorker* w = m_worker;
-    QMetaObject::invokeMethod(
-        w, [w, &ok, &why, &bound, address, port] { ok = w->Listen(address, port, &why, &bound); },
-        Qt::BlockingQueuedConnection);
+    m_thread.Call([&](CSimTcpWorker& w) { ok = w.Listen(address, port, &why, &bound); });
     if (!ok) {
         if (error) {
             *error = why;
@@ -342,16 +333,6 @@ quint16 CSimTcpServer::Port() const
 
 void CSimTcpServer::Close()
 {
-    if (!m_thread) {
-        return;
-    }
-    CSimTcpWorker* w = m_worker;
-    QMetaObject::invokeMethod(
-        w, [w] { w->Shutdown(); }, Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
-    m_worker = nullptr;
+    m_thread.Stop();
     m_port = 0;
 }

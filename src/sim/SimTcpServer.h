@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/SimWorkerThread.h"
+
 #include <QHostAddress>
 #include <QString>
 
@@ -7,7 +9,6 @@
 
 class CSimReceiver;
 class CSimTcpWorker;
-class QThread;
 
 // Serves a simulated receiver on a TCP port: every client is a session on the next free "/dev/tcp/x" port.
 // With `login` the client is greeted with "#..." lines and "login:", answers a port letter (or an empty line for
@@ -32,7 +33,6 @@ public:
 private:
     std::shared_ptr<CSimReceiver> m_receiver;
     bool m_login;
-    QThread* m_thread = nullptr;
-    CSimTcpWorker* m_worker = nullptr;
+    CSimWorkerThread<CSimTcpWorker> m_thread;
     quint16 m_port = 0;
 };
