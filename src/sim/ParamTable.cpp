@@ -53,6 +53,31 @@ constexpr const char* kW72Record =
 constexpr const char* kEurMRecord =
     "{{IN,6378388.000,297.0},{EUR-M,0,-87.000,-98.000,-121.000,0.000,0.000,0.000,0.000}}";
 
+// The rows every port of a kind has, for the port's path `dev` ("/par/dev/ser/a"). Macros, so that the table stays
+// one array of literals whose order (the order of the receiver's directory listings) reads off the page.
+#define SERIAL_LINE(dev)                                                                                             \
+    {dev "/rate", T::Enum, "115200", kBauds, 0, ""}, {dev "/rtscts", T::Enum, "off", kOnOff, 0, ""},                 \
+        {dev "/imode", T::Enum, "cmd", kInputModes, 0, ""}
+#define ECHO(dev, needs)                                                                                             \
+    {dev "/echo", T::Enum, "off", kEchoPorts, 0, needs}, {dev "/eoff", T::Enum, "off", kOnOff, 0, needs},            \
+        {dev "/ewrap", T::Enum, "off", kOnOff, 0, needs}
+#define CAN_PORT(dev, inFirst, outFirst)                                                                             \
+    ECHO(dev, "can"), {dev "/rate", T::Enum, "250", kCanRates, 0, "can"},                                            \
+        {dev "/sid/in/first", T::Int, inFirst, "0..2047", 0, "can"},                                                 \
+        {dev "/sid/in/cnt", T::Int, "16", "0..2048", 0, "can"},                                                      \
+        {dev "/sid/out/first", T::Int, outFirst, "0..2047", 0, "can"},                                               \
+        {dev "/sid/out/cnt", T::Int, "16", "0..2048", 0, "can"}
+#define PULSE_OUTPUT(dev)                                                                                            \
+    {dev "/out", T::Enum, "off", kOnOff, 0, ""}, {dev "/per/ms", T::Int, "1000", "1..1000000", 0, ""},               \
+        {dev "/offs/ms", T::Int, "0", "-500..500", 0, ""}, {dev "/offs/ns", T::Int, "0", "-999999..999999", 0, ""},  \
+        {dev "/edge", T::Enum, "rise", "rise|fall", 0, ""},                                                          \
+        {dev "/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},                                               \
+        {dev "/mper", T::Int, "0", "0..1000000", 0, "mper"}, {dev "/tied", T::Enum, "on", kOnOff, 0, ""}
+#define EVENT_INPUT(dev)                                                                                             \
+    {dev "/in", T::Enum, "off", kOnOff, 0, ""}, {dev "/lock", T::Enum, "off", kOnOff, 0, ""},                        \
+        {dev "/locked", T::Text, "", "", LIVE, ""}, {dev "/edge", T::Enum, "rise", "rise|fall", 0, ""},              \
+        {dev "/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""}, {dev "/tied", T::Enum, "off", kOnOff, 0, ""}
+
 // One line per entry, so that the tables read and extend line by line.
 // clang-format off
 constexpr ParamDef kParams[] = {
@@ -239,34 +264,10 @@ constexpr ParamDef kParams[] = {
     {"/par/button/dyn", T::Enum, "static", "static|dynamic", 0, ""},
     {"/par/button/auto", T::Enum, "off", "off|on|always", 0, ""},
     // pulse outputs and event inputs; "mper" marks some pulses, "locked" is the live state of the clock lock
-    {"/par/dev/pps/a/out", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/pps/a/per/ms", T::Int, "1000", "1..1000000", 0, ""},
-    {"/par/dev/pps/a/offs/ms", T::Int, "0", "-500..500", 0, ""},
-    {"/par/dev/pps/a/offs/ns", T::Int, "0", "-999999..999999", 0, ""},
-    {"/par/dev/pps/a/edge", T::Enum, "rise", "rise|fall", 0, ""},
-    {"/par/dev/pps/a/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
-    {"/par/dev/pps/a/mper", T::Int, "0", "0..1000000", 0, "mper"},
-    {"/par/dev/pps/a/tied", T::Enum, "on", kOnOff, 0, ""},
-    {"/par/dev/pps/b/out", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/pps/b/per/ms", T::Int, "1000", "1..1000000", 0, ""},
-    {"/par/dev/pps/b/offs/ms", T::Int, "0", "-500..500", 0, ""},
-    {"/par/dev/pps/b/offs/ns", T::Int, "0", "-999999..999999", 0, ""},
-    {"/par/dev/pps/b/edge", T::Enum, "rise", "rise|fall", 0, ""},
-    {"/par/dev/pps/b/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
-    {"/par/dev/pps/b/mper", T::Int, "0", "0..1000000", 0, "mper"},
-    {"/par/dev/pps/b/tied", T::Enum, "on", kOnOff, 0, ""},
-    {"/par/dev/event/a/in", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/event/a/lock", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/event/a/locked", T::Text, "", "", LIVE, ""},
-    {"/par/dev/event/a/edge", T::Enum, "rise", "rise|fall", 0, ""},
-    {"/par/dev/event/a/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
-    {"/par/dev/event/a/tied", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/event/b/in", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/event/b/lock", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/event/b/locked", T::Text, "", "", LIVE, ""},
-    {"/par/dev/event/b/edge", T::Enum, "rise", "rise|fall", 0, ""},
-    {"/par/dev/event/b/time", T::Enum, "gps", "gps|glo|utcusno|utcsu", 0, ""},
-    {"/par/dev/event/b/tied", T::Enum, "off", kOnOff, 0, ""},
+    PULSE_OUTPUT("/par/dev/pps/a"),
+    PULSE_OUTPUT("/par/dev/pps/b"),
+    EVENT_INPUT("/par/dev/event/a"),
+    EVENT_INPUT("/par/dev/event/b"),
     // tracking: anti-jamming, multipath, loops, the external frequency and the oscillator, smoothing
     {"/par/ajm/mode", T::Enum, "n", "y|n", 0, ""},
     {"/par/ajm/band", T::List, "{y,y,n,y,y}", "y|n*5", 0, ""},
@@ -288,18 +289,10 @@ constexpr ParamDef kParams[] = {
     {"/par/raw/iono/minsmi", T::Int, "60", "0..900", 0, ""},
 
     // --- ports
-    {"/par/dev/ser/a/rate", T::Enum, "115200", kBauds, 0, ""},
-    {"/par/dev/ser/a/rtscts", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/a/imode", T::Enum, "cmd", kInputModes, 0, ""},
-    {"/par/dev/ser/b/rate", T::Enum, "115200", kBauds, 0, ""},
-    {"/par/dev/ser/b/rtscts", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/b/imode", T::Enum, "cmd", kInputModes, 0, ""},
-    {"/par/dev/ser/c/rate", T::Enum, "115200", kBauds, 0, ""},
-    {"/par/dev/ser/c/rtscts", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/c/imode", T::Enum, "cmd", kInputModes, 0, ""},
-    {"/par/dev/ser/d/rate", T::Enum, "115200", kBauds, 0, ""},
-    {"/par/dev/ser/d/rtscts", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/d/imode", T::Enum, "cmd", kInputModes, 0, ""},
+    SERIAL_LINE("/par/dev/ser/a"),
+    SERIAL_LINE("/par/dev/ser/b"),
+    SERIAL_LINE("/par/dev/ser/c"),
+    SERIAL_LINE("/par/dev/ser/d"),
     {"/par/dev/tcp/a/imode", T::Enum, "cmd", kInputModes, 0, ""},
     {"/par/dev/tcp/b/imode", T::Enum, "cmd", kInputModes, 0, ""},
     {"/par/dev/tcp/c/imode", T::Enum, "cmd", kInputModes, 0, ""},
@@ -313,56 +306,22 @@ constexpr ParamDef kParams[] = {
 
     // --- the port pages: per-port echo and line settings, CAN, Ethernet, Wi-Fi, the GSM modem, the antenna
     // reference point
-    {"/par/dev/ser/a/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/ser/a/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/a/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    ECHO("/par/dev/ser/a", ""),
     {"/par/dev/ser/a/stops", T::Enum, "1", "1|2", 0, ""},
-    {"/par/dev/ser/b/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/ser/b/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/b/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    ECHO("/par/dev/ser/b", ""),
     {"/par/dev/ser/b/stops", T::Enum, "1", "1|2", 0, ""},
-    {"/par/dev/ser/c/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/ser/c/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/c/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    ECHO("/par/dev/ser/c", ""),
     {"/par/dev/ser/c/stops", T::Enum, "1", "1|2", 0, ""},
-    {"/par/dev/ser/d/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/ser/d/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/ser/d/ewrap", T::Enum, "off", kOnOff, 0, ""},
+    ECHO("/par/dev/ser/d", ""),
     {"/par/dev/ser/d/stops", T::Enum, "1", "1|2", 0, ""},
-    {"/par/dev/tcp/a/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/tcp/a/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/a/ewrap", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/b/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/tcp/b/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/b/ewrap", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/c/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/tcp/c/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/c/ewrap", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/d/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/tcp/d/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/d/ewrap", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/e/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/tcp/e/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/tcp/e/ewrap", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/usb/a/echo", T::Enum, "off", kEchoPorts, 0, ""},
-    {"/par/dev/usb/a/eoff", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/usb/a/ewrap", T::Enum, "off", kOnOff, 0, ""},
-    {"/par/dev/can/a/echo", T::Enum, "off", kEchoPorts, 0, "can"},
-    {"/par/dev/can/a/eoff", T::Enum, "off", kOnOff, 0, "can"},
-    {"/par/dev/can/a/ewrap", T::Enum, "off", kOnOff, 0, "can"},
-    {"/par/dev/can/a/rate", T::Enum, "250", kCanRates, 0, "can"},
-    {"/par/dev/can/a/sid/in/first", T::Int, "256", "0..2047", 0, "can"},
-    {"/par/dev/can/a/sid/in/cnt", T::Int, "16", "0..2048", 0, "can"},
-    {"/par/dev/can/a/sid/out/first", T::Int, "512", "0..2047", 0, "can"},
-    {"/par/dev/can/a/sid/out/cnt", T::Int, "16", "0..2048", 0, "can"},
-    {"/par/dev/can/b/echo", T::Enum, "off", kEchoPorts, 0, "can"},
-    {"/par/dev/can/b/eoff", T::Enum, "off", kOnOff, 0, "can"},
-    {"/par/dev/can/b/ewrap", T::Enum, "off", kOnOff, 0, "can"},
-    {"/par/dev/can/b/rate", T::Enum, "250", kCanRates, 0, "can"},
-    {"/par/dev/can/b/sid/in/first", T::Int, "768", "0..2047", 0, "can"},
-    {"/par/dev/can/b/sid/in/cnt", T::Int, "16", "0..2048", 0, "can"},
-    {"/par/dev/can/b/sid/out/first", T::Int, "1024", "0..2047", 0, "can"},
-    {"/par/dev/can/b/sid/out/cnt", T::Int, "16", "0..2048", 0, "can"},
+    ECHO("/par/dev/tcp/a", ""),
+    ECHO("/par/dev/tcp/b", ""),
+    ECHO("/par/dev/tcp/c", ""),
+    ECHO("/par/dev/tcp/d", ""),
+    ECHO("/par/dev/tcp/e", ""),
+    ECHO("/par/dev/usb/a", ""),
+    CAN_PORT("/par/dev/can/a", "256", "512"),
+    CAN_PORT("/par/dev/can/b", "768", "1024"),
     {"/par/net/ip/addr", T::Braced, "192.168.3.1", "ipv4", 0, ""},
     {"/par/net/ip/mask", T::Braced, "255.255.255.0", "ipv4", 0, ""},
     {"/par/net/ip/gw", T::Braced, "192.168.3.254", "ipv4", 0, ""},
@@ -450,6 +409,11 @@ constexpr ProfileValue kProfileValues[] = {
     {"arven", "/par/opts/cur/WLAN", "0"},
 };
 // clang-format on
+#undef SERIAL_LINE
+#undef ECHO
+#undef CAN_PORT
+#undef PULSE_OUTPUT
+#undef EVENT_INPUT
 
 // Older and newer paths of one parameter (sim/ParamForms.h).
 constexpr ParamAlias kAliases[] = {
