@@ -270,19 +270,11 @@ void CReceiverState::Decode(const QByteArray& message)
     case MsgId('N', 'N'):
         OnSlots(body);
         break;
-    case MsgId('E', 'L'):
-    case MsgId('A', 'Z'):
-    case MsgId('E', 'C'):
-    case MsgId('E', '1'):
-    case MsgId('E', '2'):
-    case MsgId('E', '3'):
-    case MsgId('E', '5'):
-    case MsgId('T', 'C'):
-    case MsgId('S', 'S'):
-    case MsgId('D', 'C'):
-        OnSatValues(id, body);
-        break;
     default:
+        // The per-satellite messages, as the satellite values know them.
+        if (satvalues::Width(id) > 0) {
+            OnSatValues(id, body);
+        }
         break;
     }
 }
