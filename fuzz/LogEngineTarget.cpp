@@ -7,64 +7,9 @@
 
 #include "link/Checksum.h"
 #include "logging/LogEngine.h"
-
-#include <QFileInfo>
-
-#include <map>
-#include <string>
+#include "support/MemoryMedium.h"
 
 namespace {
-
-struct Medium
-{
-    std::map<QString, QByteArray> files;
-    int64_t capacity = 0;  // 0: never full
-
-    int64_t Used() const
-    {
-        int64_t n = 0;
-        for (const auto& [name, bytes] : files) {
-            n += bytes.size();
-        }
-        return n;
-    }
-};
-
-class CMediumWriter : public ILogFileWriter
-{
-public:
-    explicit CMediumWriter(Medium* medium) : m_medium(medium) {}
-    // As a file system does: an existing file is replaced only when asked to.
-    bool Create(const QString& path, bool replace, QString* error) override
-    {
-        m_name = QFileInfo(path).fileName();
-        if (!replace && m_medium->files.count(m_name)) {
-            *error = QStringLiteral("File exists");
-            return false;
-        }
-        m_medium->files[m_name].clear();
-        return true;
-    }
-    bool Write(const char* data, int64_t size, QString* error) override
-    {
-        int64_t room = size;
-        if (m_medium->capacity > 0) {
-            room = std::min(size, std::max<int64_t>(0, m_medium->capacity - m_medium->Used()));
-        }
-        m_medium->files[m_name].append(data, qsizetype(room));
-        if (room < size) {
-            *error = QStringLiteral("No space left on device");
-            return false;
-        }
-        return true;
-    }
-    void Truncate(int64_t size) override { m_medium->files[m_name].truncate(qsizetype(size)); }
-    bool Close(QString*) override { return true; }
-
-private:
-    Medium* m_medium;
-    QString m_name;
-};
 
 QByteArray Binary(const char* id, const QByteArray& body)
 {
@@ -100,7 +45,7 @@ int Records(const QByteArray& file)
 void FuzzLogEngine(const uint8_t* data, size_t size)
 {
     CFuzzInput in(data, size);
-    Medium medium;
+    MemoryMedium medium;
     const int64_t capacities[] = {0, 0, 200, 1000, 5000, 20000};
     medium.capacity = capacities[in.Pick(6)];
     LogOptions o;
@@ -116,7 +61,8 @@ void FuzzLogEngine(const uint8_t* data, size_t size)
     o.flushBytes = blocks[in.Pick(4)];
     // Only the stream decides when bytes are written: the engine's clock stands still.
     const auto frozen = std::chrono::steady_clock::now();
-    CLogEngine engine([&medium] { return std::make_unique<CMediumWriter>(&medium); }, [frozen] { return frozen; });
+    CLogEngine engine([&medium] { return std::make_unique<CMemoryMediumWriter>(&medium); },
+                      [frozen] { return frozen; });
     if (!engine.Start(o)) {
         FuzzFail("logengine", "a start on a medium that takes every file failed");
     }

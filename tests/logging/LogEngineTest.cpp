@@ -5,6 +5,7 @@
 #include "logging/LogSelection.h"
 #include "sim/SimForeign.h"
 #include "sim/SimMessages.h"
+#include "support/MemoryMedium.h"
 #include "support/SimHarness.h"
 
 #include <QDir>
@@ -285,62 +286,11 @@ TEST(LogEngine, MidnightGapsAndTimeJumps)
     EXPECT_EQ(g.done.size(), 2);
 }
 
-// A medium shared by a recording's files: it fills at `capacity` bytes, and closing a file may fail.
-struct Medium
-{
-    std::map<QString, QByteArray> files;
-    int64_t capacity = std::numeric_limits<int64_t>::max();
-    bool closeFails = false;
-
-    int64_t Used() const
-    {
-        int64_t n = 0;
-        for (const auto& [name, bytes] : files) {
-            n += bytes.size();
-        }
-        return n;
-    }
-};
-
-class MediumWriter : public ILogFileWriter
-{
-public:
-    explicit MediumWriter(Medium* medium) : m_medium(medium) {}
-    bool Create(const QString& path, bool, QString*) override
-    {
-        m_name = QFileInfo(path).fileName();
-        m_medium->files[m_name].clear();
-        return true;
-    }
-    bool Write(const char* data, int64_t size, QString* error) override
-    {
-        const int64_t room = std::max<int64_t>(0, m_medium->capacity - m_medium->Used());
-        m_medium->files[m_name].append(data, int(std::min(room, size)));
-        if (size > room) {
-            *error = QStringLiteral("No space left on device");
-            return false;
-        }
-        return true;
-    }
-    void Truncate(int64_t size) override { m_medium->files[m_name].truncate(int(size)); }
-    bool Close(QString* error) override
-    {
-        if (m_medium->closeFails) {
-            *error = QStringLiteral("Input/output error");
-        }
-        return !m_medium->closeFails;
-    }
-
-private:
-    Medium* m_medium;
-    QString m_name;
-};
-
 TEST(LogEngine, DiskFullStopsAtOnceWithTheLostCountAndKeepsEveryEarlierByte)
 {
-    Medium disk;
+    MemoryMedium disk;
     disk.capacity = 5000;
-    CLogEngine engine([&disk] { return std::make_unique<MediumWriter>(&disk); });
+    CLogEngine engine([&disk] { return std::make_unique<CMemoryMediumWriter>(&disk); });
     QStringList stops;
     engine.SetStoppedCallback([&stops](const QString& why) { stops << why; });
     LogOptions o;
@@ -379,9 +329,10 @@ TEST(LogEngine, AFailedLastFlushLeavesWholeRecordsAndHonestCounts)
     for (const bool inStop : {false, true}) {
         for (const bool closeFails : {false, true}) {
             SCOPED_TRACE(std::string(inStop ? "Stop" : "file change") + (closeFails ? ", close fails" : ", full"));
-            Medium disk;
+            MemoryMedium disk;
             const auto frozen = std::chrono::steady_clock::now();  // nothing is written on its own
-            CLogEngine engine([&disk] { return std::make_unique<MediumWriter>(&disk); }, [frozen] { return frozen; });
+            CLogEngine engine([&disk] { return std::make_unique<CMemoryMediumWriter>(&disk); },
+                              [frozen] { return frozen; });
             QStringList stops, done;
             engine.SetStoppedCallback([&stops](const QString& why) { stops << why; });
             engine.SetFileDoneCallback([&done](const QString& path) { done << QFileInfo(path).fileName(); });
