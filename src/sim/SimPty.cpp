@@ -21,14 +21,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcSim)
 
 namespace {
 
-struct PtyOutbox
-{
-    std::mutex mutex;
-    QByteArray bytes;
-    bool dropped = false;
-    bool posted = false;
-};
-
 using Clock = std::chrono::steady_clock;
 
 // One direction of a paced line: bytes leave one after another at the line rate and arrive a latency later.
@@ -114,7 +106,7 @@ private:
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer* m_timer = nullptr;
     std::unique_ptr<IDeviceSession> m_session;
-    std::shared_ptr<PtyOutbox> m_outbox;
+    std::shared_ptr<SimOutbox> m_outbox;
     QByteArray m_pending;
     LinePace m_toReceiver;
     LinePace m_toProgram;
@@ -168,31 +160,12 @@ bool CSimPtyWorker::Open(QString* error, QString* slavePath)
 
 void CSimPtyWorker::OpenSession()
 {
-    m_outbox = std::make_shared<PtyOutbox>();
-    std::weak_ptr<PtyOutbox> weak = m_outbox;
+    m_outbox = std::make_shared<SimOutbox>();
     CSimPtyWorker* self = this;  // the session, and with it every sink call, ends before the worker does
-    auto post = [self](const std::shared_ptr<PtyOutbox>& box) {
-        if (!box->posted) {
-            box->posted = true;
-            QMetaObject::invokeMethod(
-                self, [self] { self->Drain(); }, Qt::QueuedConnection);
-        }
-    };
-    IInProcessDevice::Sink sink;
-    sink.output = [weak, post](const QByteArray& bytes) {
-        if (auto box = weak.lock()) {
-            std::lock_guard lock(box->mutex);
-            box->bytes += bytes;
-            post(box);
-        }
-    };
-    sink.dropped = [weak, post](const QString&) {
-        if (auto box = weak.lock()) {
-            std::lock_guard lock(box->mutex);
-            box->dropped = true;
-            post(box);
-        }
-    };
+    IInProcessDevice::Sink sink = OutboxSink(m_outbox, [self] {
+        QMetaObject::invokeMethod(
+            self, [self] { self->Drain(); }, Qt::QueuedConnection);
+    });
     QString error;
     m_session = m_receiver->OpenSessionOn(m_port, std::move(sink), &error);
     if (!m_session) {
@@ -244,13 +217,7 @@ void CSimPtyWorker::Drain()
         return;
     }
     bool dropped = false;
-    {
-        std::lock_guard lock(m_outbox->mutex);
-        m_pending += m_outbox->bytes;
-        m_outbox->bytes.clear();
-        dropped = m_outbox->dropped;
-        m_outbox->posted = false;
-    }
+    m_pending += m_outbox->Take(&dropped);
     if (m_toProgram.Paced()) {
         // Output beyond what the line could carry is lost, as from a receiver's full output buffer.
         if (m_toProgram.Queued() + m_pending.size() < CSimPty::kMaxPendingOutput) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/SimWorkerThread.h"
+#include "sim/SimServing.h"
 
 #include <QString>
 

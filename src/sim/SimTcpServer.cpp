@@ -17,15 +17,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcSim)
 
 namespace {
 
-// Output of a session, handed from the receiver's thread to the server's.
-struct Outbox
-{
-    std::mutex mutex;
-    QByteArray bytes;
-    bool dropped = false;
-    bool posted = false;
-};
-
 constexpr int kMaxLoginLine = 64;
 
 }  // namespace
@@ -50,7 +41,7 @@ private:
         QByteArray line;
         bool lastWasCr = false;
         QString port;
-        std::shared_ptr<Outbox> outbox = std::make_shared<Outbox>();
+        std::shared_ptr<SimOutbox> outbox = std::make_shared<SimOutbox>();
         std::unique_ptr<IDeviceSession> session;
     };
 
@@ -137,14 +128,10 @@ bool CSimTcpWorker::StartSession(Client& c)
     if (c.port.isEmpty()) {
         c.port = m_receiver->FreePort(QStringLiteral("tcp"));
     }
-    IInProcessDevice::Sink sink;
-    std::weak_ptr<Outbox> weak = c.outbox;
     QPointer<CSimTcpWorker> self(this);
     const int id = c.id;
-    auto post = [weak, self, id](const std::shared_ptr<Outbox>& box) {
-        // Called with the outbox locked, from whichever thread the receiver sends on.
-        if (!box->posted && self) {
-            box->posted = true;
+    IInProcessDevice::Sink sink = OutboxSink(c.outbox, [self, id] {
+        if (self) {
             QMetaObject::invokeMethod(
                 self.data(),
                 [self, id] {
@@ -154,21 +141,7 @@ bool CSimTcpWorker::StartSession(Client& c)
                 },
                 Qt::QueuedConnection);
         }
-    };
-    sink.output = [weak, post](const QByteArray& bytes) {
-        if (auto box = weak.lock()) {
-            std::lock_guard lock(box->mutex);
-            box->bytes += bytes;
-            post(box);
-        }
-    };
-    sink.dropped = [weak, post](const QString&) {
-        if (auto box = weak.lock()) {
-            std::lock_guard lock(box->mutex);
-            box->dropped = true;
-            post(box);
-        }
-    };
+    });
     QString error;
     c.session = c.port.isEmpty() ? nullptr : m_receiver->OpenSessionOn(c.port, std::move(sink), &error);
     if (!c.session) {
@@ -258,14 +231,8 @@ void CSimTcpWorker::Drain(int id)
     if (!c) {
         return;
     }
-    QByteArray bytes;
     bool dropped = false;
-    {
-        std::lock_guard lock(c->outbox->mutex);
-        bytes.swap(c->outbox->bytes);
-        dropped = c->outbox->dropped;
-        c->outbox->posted = false;
-    }
+    const QByteArray bytes = c->outbox->Take(&dropped);
     if (!bytes.isEmpty()) {
         c->socket->write(bytes);
         c->socket->flush();
