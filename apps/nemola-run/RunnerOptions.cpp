@@ -26,6 +26,42 @@ QString RunnerUsage()
         "not on the receiver or unreadable. Both: 2 and 3 as above.\n");
 }
 
+namespace {
+
+// The script's name and arguments: its folder, its file and the "@" line that runs it.
+bool TakeScript(QStringList script, RunnerOptions* options, QString* error)
+{
+    // A script named with its folder runs from there, so that the scripts it calls are found beside it.
+    if (options->folder.isEmpty()) {
+        const int slash = int(script[0].lastIndexOf(QLatin1Char('/')));
+        if (slash >= 0) {
+            options->folder = slash == 0 ? QStringLiteral("/") : script[0].left(slash);
+            script[0] = script[0].mid(slash + 1);
+        } else {
+            options->folder = QStringLiteral(".");
+        }
+    }
+    // The interpreter cuts arguments at blanks; only the name can keep them, in quotes.
+    auto hasBlank = [](const QString& text) {
+        return text.contains(QLatin1Char(' ')) || text.contains(QLatin1Char('\t'));
+    };
+    for (qsizetype k = 0; k < script.size(); ++k) {
+        const QString& token = script[k];
+        if (token.isEmpty() || (k > 0 && hasBlank(token)) || (k == 0 && token.contains(QLatin1Char('"')))) {
+            *error = QStringLiteral("script arguments can't contain blanks or be empty, names can't hold quotes");
+            return false;
+        }
+    }
+    options->scriptPath = options->folder + QLatin1Char('/') + script[0];
+    if (hasBlank(script[0])) {
+        script[0] = QLatin1Char('"') + script[0] + QLatin1Char('"');
+    }
+    options->invocation = script.join(QLatin1Char(' '));
+    return true;
+}
+
+}  // namespace
+
 bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString* error)
 {
     *options = RunnerOptions{};
@@ -102,31 +138,5 @@ bool ParseRunnerOptions(const QStringList& args, RunnerOptions* options, QString
         *error = QStringLiteral("at most nine script arguments");
         return false;
     }
-    // A script named with its folder runs from there, so that the scripts it calls are found beside it.
-    if (options->folder.isEmpty()) {
-        const int slash = int(script[0].lastIndexOf(QLatin1Char('/')));
-        if (slash >= 0) {
-            options->folder = slash == 0 ? QStringLiteral("/") : script[0].left(slash);
-            script[0] = script[0].mid(slash + 1);
-        } else {
-            options->folder = QStringLiteral(".");
-        }
-    }
-    // The interpreter cuts arguments at blanks; only the name can keep them, in quotes.
-    auto hasBlank = [](const QString& text) {
-        return text.contains(QLatin1Char(' ')) || text.contains(QLatin1Char('\t'));
-    };
-    for (qsizetype k = 0; k < script.size(); ++k) {
-        const QString& token = script[k];
-        if (token.isEmpty() || (k > 0 && hasBlank(token)) || (k == 0 && token.contains(QLatin1Char('"')))) {
-            *error = QStringLiteral("script arguments can't contain blanks or be empty, names can't hold quotes");
-            return false;
-        }
-    }
-    options->scriptPath = options->folder + QLatin1Char('/') + script[0];
-    if (hasBlank(script[0])) {
-        script[0] = QLatin1Char('"') + script[0] + QLatin1Char('"');
-    }
-    options->invocation = script.join(QLatin1Char(' '));
-    return true;
+    return TakeScript(script, options, error);
 }

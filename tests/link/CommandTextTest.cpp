@@ -185,6 +185,7 @@ TEST(ReceiverOptions, TakeOneReceiverAndLeaveTheRest)
         {{"--simulator="}, "--simulator= needs a profile name"},
         {{"--serial", ",9600"}, "--serial can't use \",9600\""},
         {{"--tcpx", "a:1"}, "rest"},
+        {{"--tcp", "h:99999"}, "--tcp can't use \"h:99999\""},
     };
     for (const auto& c : cases) {
         ReceiverOptions o;
