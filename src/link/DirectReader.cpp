@@ -1,5 +1,6 @@
 #include "link/DirectReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -63,6 +64,7 @@ bool CDirectReader::Open(int fd, bool refuseLogin)
     m_refuseLogin = refuseLogin;
     m_loginRefused = false;
     m_opening.clear();
+    m_blocking = Blocking::Unknown;
     std::lock_guard lock(m_mutex);
     if (m_fd >= 0 || fd < 0) {
         return false;
@@ -105,9 +107,9 @@ void CDirectReader::Close()
 {
     std::unique_lock lock(m_mutex);
     m_closed = true;
-    if (m_interrupt >= 0) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_interrupt, &one, sizeof one);
+    Poke();
+    if (m_leased && m_callerLease && m_holder != std::this_thread::get_id() && m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RD);  // a caller blocked in recv sees the end at once
     }
     // A lease held by this very thread (closing from inside its own read pass) ends later: EndLease closes.
     m_leaseEnded.wait(lock, [&] { return !m_leased || m_holder == std::this_thread::get_id(); });
@@ -229,24 +231,28 @@ CDirectReader::Status CDirectReader::Read(QByteArray& into, qsizetype max)
     into.resize(at + max);
     for (;;) {
         const ssize_t n = ::recv(m_fd, into.data() + at, size_t(max), MSG_DONTWAIT);
-        if (n > 0) {
-            into.resize(at + qsizetype(n));
-            return m_refuseLogin ? ReadOpening(into, at) : Status::Data;
+        if (n >= 0 || errno != EINTR) {
+            return AfterRecv(into, at, n);
         }
-        into.resize(at);
-        if (n == 0) {
-            return Status::Closed;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return Status::Again;
-        }
-        std::lock_guard lock(m_mutex);
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        return Status::Error;
     }
+}
+
+CDirectReader::Status CDirectReader::AfterRecv(QByteArray& into, qsizetype at, ssize_t n)
+{
+    if (n > 0) {
+        into.resize(at + qsizetype(n));
+        return m_refuseLogin ? ReadOpening(into, at) : Status::Data;
+    }
+    into.resize(at);
+    if (n == 0) {
+        return Status::Closed;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        return Status::Again;
+    }
+    std::lock_guard lock(m_mutex);
+    m_error = QString::fromLocal8Bit(std::strerror(errno));
+    return Status::Error;
 }
 
 CDirectReader::Status CDirectReader::ReadOpening(QByteArray& into, qsizetype at)
@@ -289,13 +295,84 @@ CDirectReader::Wake CDirectReader::Wait(int timeoutMs)
             return Wake::TimedOut;
         }
         if (fds[1].revents != 0) {
+            std::lock_guard lock(m_mutex);
             uint64_t count = 0;
             [[maybe_unused]] const ssize_t r = ::read(m_interrupt, &count, sizeof count);
-            std::lock_guard lock(m_mutex);
+            m_poked = false;
             return m_closed ? Wake::Closing : Wake::Interrupted;
         }
         return Wake::Readable;  // POLLIN, POLLHUP or POLLERR: Read() tells which
     }
+}
+
+CDirectReader::Wake CDirectReader::Receive(QByteArray& into, qsizetype max, int timeoutMs, Status& status,
+                                           bool mayBlock)
+{
+    status = Status::Again;
+    if (m_loginRefused) {
+        status = Status::Error;
+        return Wake::Readable;
+    }
+    const int slice = std::min(timeoutMs, kMaxBlockingMs);
+    if (mayBlock && slice > 0 && !m_poked.load(std::memory_order_acquire) && PrepareBlocking(slice)) {
+        const qsizetype at = into.size();
+        into.resize(at + max);
+        const ssize_t n = ::recv(m_fd, into.data() + at, size_t(max), 0);
+        if (n == 0) {
+            std::lock_guard lock(m_mutex);
+            if (m_closed) {
+                into.resize(at);
+                return Wake::Closing;  // Close() shut the reading side down under us
+            }
+        }
+        status = AfterRecv(into, at, n);
+        if (status != Status::Again) {
+            return Wake::Readable;
+        }
+        if (timeoutMs == slice) {
+            return Wake::TimedOut;  // or a signal: the caller looks at its clock again either way
+        }
+        // A long wait spends the rest of its time where an interrupt is seen at once.
+        timeoutMs -= slice;
+    }
+    const Wake wake = Wait(timeoutMs);
+    if (wake == Wake::Readable) {
+        status = Read(into, max);
+    }
+    return wake;
+}
+
+bool CDirectReader::PrepareBlocking(int sliceMs)
+{
+    if (m_blocking == Blocking::Unable) {
+        return false;
+    }
+    if (m_blocking == Blocking::Unknown) {
+        // The file description is shared with the writer's and the I/O thread's duplicates; both pass
+        // MSG_DONTWAIT, so only this thread's recv ever blocks.
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        if (flags < 0 || ((flags & O_NONBLOCK) != 0 && ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+            m_blocking = Blocking::Unable;
+            return false;
+        }
+        m_blocking = Blocking::Ready;
+        m_sliceMs = 0;
+    }
+    // A run of commands waits the same time each (until its waiting callback is due): one setsockopt for the run.
+    if (sliceMs != m_sliceMs) {
+        const timeval slice{sliceMs / 1000, (sliceMs % 1000) * 1000};
+        if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) {
+            // A blocking socket without a receive time-out would block forever: back to MSG_DONTWAIT and polling.
+            const int flags = ::fcntl(m_fd, F_GETFL);
+            if (flags >= 0) {
+                ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+            }
+            m_blocking = Blocking::Unable;
+            return false;
+        }
+        m_sliceMs = sliceMs;
+    }
+    return true;
 }
 
 void CDirectReader::Interrupt()
@@ -315,6 +392,7 @@ void CDirectReader::InterruptCaller()
 void CDirectReader::Poke()
 {
     if (m_interrupt >= 0) {
+        m_poked = true;
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_interrupt, &one, sizeof one);
     }

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -24,6 +27,12 @@
 // ("parked"), so that the next one need not take it out; a timer in the watch set wakes the I/O thread now and
 // then while the run goes on, and it takes the socket back once the run is over (OnWatchWake). Bytes that come
 // between the commands of a run are read by the next command, or by the I/O thread within the park time.
+//
+// A command's reply usually comes within a fraction of a millisecond. Receive() then blocks in the socket's own
+// recv() for at most a short slice (the socket's receive time-out) before it falls back to polling the socket
+// beside the interrupt descriptor: one send and one recv a command, as a plain blocking client does. A blocked
+// recv cannot see the interrupt descriptor, so Interrupt() ends it within the slice; Close() ends it at once by
+// shutting the socket's reading side down.
 //
 // The socket is a duplicate of the transport's descriptor, so its number can never be reused by something else
 // while a caller polls it; Close() waits for a lease to end before closing it.
@@ -79,6 +88,10 @@ public:
     Status Read(QByteArray& into, qsizetype max);
     // With a caller's lease: waits until the socket is readable, Interrupt() is called or `timeoutMs` passed.
     Wake Wait(int timeoutMs);
+    // With a caller's lease: Wait, then Read into `status` when readable. With `mayBlock` the first
+    // kMaxBlockingMs (at most) are spent in a blocking recv, which an Interrupt() ends only when that slice ends.
+    Wake Receive(QByteArray& into, qsizetype max, int timeoutMs, Status& status, bool mayBlock = true);
+    static constexpr int kMaxBlockingMs = 5;
     // Any thread: ends the current Wait at once, or the next one when none runs.
     void Interrupt();
     // Any thread: as Interrupt(), but only while a caller holds the lease (a caller that leases afterwards looks
@@ -91,6 +104,10 @@ private:
     void CloseDescriptors();
     // With m_mutex held: makes the interrupt descriptor readable.
     void Poke();
+    // With the lease: the socket blocks in recv() without MSG_DONTWAIT for at most the slice; false when it
+    // can't (then Receive only polls).
+    bool PrepareBlocking(int sliceMs);
+    Status AfterRecv(QByteArray& into, qsizetype at, ssize_t n);
     // With the lease: the bytes at `at` of `into` are the peer's first, with refuseLogin.
     Status ReadOpening(QByteArray& into, qsizetype at);
     // With m_mutex held: puts the socket back into the watch set.
@@ -113,10 +130,14 @@ private:
     bool m_leased = false;
     bool m_callerLease = false;
     bool m_closed = false;
+    // Set with the interrupt descriptor, cleared when a Wait takes it: a blocking Receive must not start then.
+    std::atomic<bool> m_poked{false};
     std::thread::id m_holder;
     QString m_error;
     // Read by the lease holder only.
     bool m_refuseLogin = false;  // until the peer's first byte that is no greeting
     bool m_loginRefused = false;
+    enum class Blocking { Unknown, Ready, Unable } m_blocking = Blocking::Unknown;
+    int m_sliceMs = 0;     // the socket's receive time-out
     QByteArray m_opening;  // bytes held until that is known
 };

@@ -996,10 +996,13 @@ bool ReceiverLink::ReadAsCaller(std::unique_lock<std::mutex>& lock, Clock::time_
     deadline = std::min(deadline, worker->GiveUpQuietGuess(now));
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
     bool keep = true;
-    switch (reader->Wait(int(std::clamp<long long>(wait, 0, 60'000)))) {
+    readBuffer.resize(0);  // keeps its capacity
+    CDirectReader::Status status = CDirectReader::Status::Again;
+    // A table waiter is woken by the I/O thread's Interrupt when it sets the event, which a blocked recv would see
+    // only at the end of its slice.
+    switch (reader->Receive(readBuffer, CTcpTransport::kReadChunk, int(std::clamp<long long>(wait, 0, 60'000)), status,
+                            !routeTables)) {
     case CDirectReader::Wake::Readable: {
-        readBuffer.resize(0);  // keeps its capacity
-        const CDirectReader::Status status = reader->Read(readBuffer, CTcpTransport::kReadChunk);
         if (status == CDirectReader::Status::Data) {
             worker->FrameAsCaller(readBuffer, routeTables);
         }
