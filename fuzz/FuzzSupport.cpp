@@ -16,7 +16,7 @@ FuzzEntry FindFuzzTarget(const std::string& name)
         {"framer", FuzzFramer},       {"receiver", FuzzReceiver},     {"decoders", FuzzDecoders},
         {"script", FuzzScript},       {"toolkit", FuzzToolkit},       {"kvsreader", FuzzKvsReader},
         {"splitter", FuzzSplitter},   {"blocks", FuzzBlocks},         {"serverwire", FuzzServerWire},
-        {"logengine", FuzzLogEngine}, {"setupcheck", FuzzSetupCheck},
+        {"logengine", FuzzLogEngine}, {"setupcheck", FuzzSetupCheck}, {"opening", FuzzOpening},
     };
     for (const auto& t : kTargets) {
         if (name == t.name) {

@@ -20,6 +20,7 @@ void FuzzBlocks(const uint8_t* data, size_t size);
 void FuzzServerWire(const uint8_t* data, size_t size);
 void FuzzLogEngine(const uint8_t* data, size_t size);
 void FuzzSetupCheck(const uint8_t* data, size_t size);
+void FuzzOpening(const uint8_t* data, size_t size);
 
 using FuzzEntry = void (*)(const uint8_t* data, size_t size);
 // The entry point of a target named in fuzz/Targets.cmake, or null.

@@ -15,7 +15,7 @@ cmake --build --preset fuzz
 
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(framer receiver decoders script toolkit kvsreader splitter blocks serverwire logengine setupcheck)
+  targets=(framer receiver decoders script toolkit kvsreader splitter blocks serverwire logengine setupcheck opening)
 fi
 known=$(grep -v '^#' fuzz/KNOWN_FAILING 2>/dev/null || true)
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$PWD/fuzz/ubsan.supp"

@@ -1,5 +1,7 @@
 #include "link/DirectReader.h"
 
+#include "link/Opening.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -22,37 +24,6 @@ CDirectReader::~CDirectReader()
 }
 
 namespace {
-
-enum class Opening { Prompt, Unknown, Output };
-
-// What a peer's first bytes are: a login or password prompt, not known yet, or its output. Drops the leading "#"
-// lines (chatter before a prompt) from `bytes`.
-Opening ClassifyOpening(QByteArray& bytes)
-{
-    static const QByteArray kLogin = "login:";
-    static const QByteArray kPassword = "password:";
-    for (;;) {
-        qsizetype lead = 0;
-        while (lead < bytes.size() &&
-               (bytes[lead] == '\r' || bytes[lead] == '\n' || bytes[lead] == ' ' || bytes[lead] == '\t')) {
-            ++lead;
-        }
-        if (lead < bytes.size() && bytes[lead] == '#') {
-            const qsizetype end = bytes.indexOf('\n', lead);
-            if (end < 0) {
-                return Opening::Unknown;
-            }
-            bytes.remove(0, end + 1);
-            continue;
-        }
-        // The case of "Password:" varies between receivers.
-        const QByteArray start = bytes.mid(lead, kPassword.size()).toLower();
-        if (start.startsWith(kLogin) || start == kPassword) {
-            return Opening::Prompt;
-        }
-        return kLogin.startsWith(start) || kPassword.startsWith(start) ? Opening::Unknown : Opening::Output;
-    }
-}
 
 // More than this before the first byte that is no greeting: it is the peer's output after all.
 constexpr qsizetype kMaxOpening = 16 * 1024;

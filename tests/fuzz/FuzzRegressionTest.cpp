@@ -37,7 +37,7 @@ TEST_P(FuzzReplayTest, CorpusAndRegressionsPassTheOracles)
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplayTest,
                          ::testing::Values("framer", "receiver", "decoders", "script", "toolkit", "kvsreader",
-                                           "splitter", "blocks", "serverwire", "logengine", "setupcheck"),
+                                           "splitter", "blocks", "serverwire", "logengine", "setupcheck", "opening"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
