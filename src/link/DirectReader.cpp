@@ -145,8 +145,9 @@ void CDirectReader::OnWatchWake()
     if (m_handBack < 0) {
         return;
     }
+    // A timer that is not armed has not fired: no read for every wake of a download's blocks.
     uint64_t expirations = 0;
-    if (::read(m_handBack, &expirations, sizeof expirations) == sizeof expirations) {
+    if (m_handBackArmed && ::read(m_handBack, &expirations, sizeof expirations) == sizeof expirations) {
         m_handBackArmed = false;
     }
     if (m_inWatch || m_handBackArmed || (m_leased && m_callerLease)) {

@@ -3,9 +3,11 @@
 CDownloadSession::CDownloadSession(const DownloadPlan& plan, CDownloadFiles files)
     : m_plan(plan), m_blocks(plan.blockSize, plan.size - plan.offset), m_files(std::move(files))
 {
-    // Blocks are written as they are checked; a large buffer keeps that to one system call per many blocks.
+    // Blocks are written as they are checked; a large buffer keeps that to one system call per many blocks. The
+    // buffer is given: without one the C library keeps its own, of the file system's block size.
     if (m_files.PartFile()) {
-        std::setvbuf(m_files.PartFile(), nullptr, _IOFBF, kWriteBufferBytes);
+        m_writeBuffer = std::make_unique<char[]>(kWriteBufferBytes);
+        std::setvbuf(m_files.PartFile(), m_writeBuffer.get(), _IOFBF, kWriteBufferBytes);
     }
     m_lastProgress.start();
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 // What one download is to do, decided by the caller of CReceiver::DownloadFile before the "get" goes out.
 struct DownloadPlan
@@ -58,6 +59,8 @@ private:
 
     DownloadPlan m_plan;
     CBlockReceiver m_blocks;
+    // The partial file's buffer; it outlives m_files, whose closing flushes it.
+    std::unique_ptr<char[]> m_writeBuffer;
     CDownloadFiles m_files;
     bool m_finished = false;
     bool m_abortSent = false;  // by the user's Stop or a failed write
