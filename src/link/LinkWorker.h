@@ -13,6 +13,9 @@
 
 class CDownloadSession;
 
+// The link's I/O thread: opens and owns the transport, frames what it reads, hands replies to the pairing and
+// messages to their attachments, and runs a download's steps. A command's thread that reads the socket itself
+// frames through it too (FrameAsCaller), so that one framer sees the stream in order.
 class CLinkWorker : public QObject
 {
 public:

@@ -1,31 +1,17 @@
 #include "link/Receiver.h"
 
-#include "link/LinkWorker.h"
-#include "link/ReceiverLink.h"
-
-#include "link/AutoResetEvent.h"
-#include "link/CommandText.h"
-#include "link/Connection.h"
-#include "link/DirectReader.h"
-#include "link/DirectWriter.h"
 #include "link/DownloadSession.h"
 #include "link/FileListing.h"
+#include "link/LinkWorker.h"
+#include "link/ReceiverLink.h"
 #include "link/ReceiverName.h"
-#include "link/ReplyPairing.h"
 #include "link/Scan.h"
 #include "link/Transports.h"
 
-#include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QThread>
-#include <QTimer>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <mutex>
-#include <set>
 
 namespace {
 

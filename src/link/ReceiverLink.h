@@ -30,6 +30,7 @@ class CLinkWorker;
 
 using Clock = std::chrono::steady_clock;
 
+// A channel's attachment: the message set it asked for and where its messages go.
 struct Attachment
 {
     unsigned char channel = 0;
@@ -100,6 +101,9 @@ struct LinkShared
     }
 };
 
+// A CReceiver's state and the callers' side of its command channel: a command's thread sends its lines, pairs
+// the replies (reading the socket itself while it holds the reader's lease) and waits for them here; the I/O
+// thread's part is CLinkWorker.
 struct ReceiverLink
 {
     CReceiver* owner = nullptr;
