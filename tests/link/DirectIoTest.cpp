@@ -155,67 +155,48 @@ TEST(DirectReaderTest, ARunOfCallersParksTheSocketAndItComesBackAfterTheRun)
 }
 
 // A caller's Receive blocks in recv on the socket the I/O thread shares: the I/O thread's reads must still never
-// block, and an interrupt, a close from another thread and a peer that hangs up must each end a long wait.
+// block, and a reply, an interrupt, a close from another thread and a peer that hangs up must each end a long wait.
 TEST(DirectReaderTest, AReceiveThatBlocksInRecvStillEndsEveryWayAndLeavesTheIoThreadNonBlocking)
 {
-    using Clock = std::chrono::steady_clock;
     SocketPair pair;
+    SocketPair other;
     CDirectReader reader;
-    ASSERT_TRUE(reader.Open(pair.fd[0]));
-    ASSERT_TRUE(reader.TryLease(true));
-    std::thread peer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_EQ(::write(pair.fd[1], "reply", 5), 5);
-    });
+    CDirectReader hungUp;
+    ASSERT_TRUE(reader.Open(pair.fd[0]) && hungUp.Open(other.fd[0]));
     QByteArray bytes;
-    CDirectReader::Status status = CDirectReader::Status::Again;
-    auto wake = CDirectReader::Wake::TimedOut;
-    for (int i = 0; i < 100 && status == CDirectReader::Status::Again; ++i) {
-        wake = reader.Receive(bytes, 64, 10'000, status);
-    }
-    peer.join();
-    EXPECT_EQ(wake, CDirectReader::Wake::Readable);
-    EXPECT_EQ(status, CDirectReader::Status::Data);
+    const auto receiveWhile = [&](CDirectReader& r, const std::function<void()>& meanwhile, CDirectReader::Wake wake,
+                                  CDirectReader::Status status) {
+        ASSERT_TRUE(r.TryLease(true));
+        std::thread t([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            meanwhile();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        auto w = CDirectReader::Wake::TimedOut;
+        auto s = CDirectReader::Status::Again;
+        while (w != CDirectReader::Wake::Interrupted && w != CDirectReader::Wake::Closing &&
+               s == CDirectReader::Status::Again &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+            w = r.Receive(bytes, 64, 20'000, s);
+        }
+        EXPECT_EQ(w, wake);
+        EXPECT_EQ(s, status);
+        r.EndLease();  // a Close waits for it
+        t.join();
+    };
+    receiveWhile(
+        reader, [&] { EXPECT_EQ(::write(pair.fd[1], "reply", 5), 5); }, CDirectReader::Wake::Readable,
+        CDirectReader::Status::Data);
     EXPECT_EQ(bytes, "reply");
-    reader.EndLease();
     ASSERT_TRUE(reader.TryLease(false));
     EXPECT_EQ(reader.Read(bytes, 64), CDirectReader::Status::Again) << "the I/O thread's read must not block";
     reader.EndLease();
-
-    const auto endsSoon = [&](const std::function<void()>& other, CDirectReader::Wake expected) {
-        ASSERT_TRUE(reader.TryLease(true));
-        std::thread t([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            other();
-        });
-        const auto start = Clock::now();
-        wake = CDirectReader::Wake::TimedOut;
-        status = CDirectReader::Status::Again;
-        while (wake == CDirectReader::Wake::TimedOut && Clock::now() - start < std::chrono::seconds(20)) {
-            wake = reader.Receive(bytes, 64, 20'000, status);
-        }
-        EXPECT_EQ(wake, expected);
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-        reader.EndLease();  // a Close waits for it
-        t.join();
-    };
-    endsSoon([&] { reader.Interrupt(); }, CDirectReader::Wake::Interrupted);
-    endsSoon([&] { reader.Close(); }, CDirectReader::Wake::Closing);
+    receiveWhile(
+        reader, [&] { reader.Interrupt(); }, CDirectReader::Wake::Interrupted, CDirectReader::Status::Again);
+    receiveWhile(
+        reader, [&] { reader.Close(); }, CDirectReader::Wake::Closing, CDirectReader::Status::Again);
     EXPECT_EQ(reader.WatchDescriptor(), -1);
-
-    SocketPair other;
-    CDirectReader hungUp;
-    ASSERT_TRUE(hungUp.Open(other.fd[0]));
-    ASSERT_TRUE(hungUp.TryLease(true));
-    std::thread t([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        ::shutdown(other.fd[1], SHUT_RDWR);
-    });
-    status = CDirectReader::Status::Again;
-    for (int i = 0; i < 100 && status == CDirectReader::Status::Again; ++i) {
-        hungUp.Receive(bytes, 64, 10'000, status);
-    }
-    t.join();
-    EXPECT_EQ(status, CDirectReader::Status::Closed);
-    hungUp.EndLease();
+    receiveWhile(
+        hungUp, [&] { ::shutdown(other.fd[1], SHUT_RDWR); }, CDirectReader::Wake::Readable,
+        CDirectReader::Status::Closed);
 }
