@@ -270,7 +270,9 @@ TEST_F(HostilePeerTest, GarbageBeforeAReplyCostsLittle)
         });
         const auto start = Clock::now();
         EXPECT_EQ(Ask(QStringLiteral("print,x")), QStringLiteral("RE006behind\r\n"));
-        EXPECT_LT(Seconds(start), 1.0) << junk;
+        // A scan that went back over the junk for every byte read would take minutes; the bound leaves room for a
+        // sanitizer build on a loaded machine.
+        EXPECT_LT(Seconds(start), 5.0) << junk;
     }
 }
 
