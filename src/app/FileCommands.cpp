@@ -41,9 +41,10 @@ void CMainFrame::OnRealTimeLogging()
 
 void CMainFrame::OnInitFileSystem()
 {
-    if (AskQuestion(QStringLiteral("This operation will erase all the files inside the receiver.\nIt may take up to 10 "
-                                   "minutes, depending on the receiver memory size.\nDo you really wish to continue?"),
-                    QStringLiteral("Initialize File System")) != PromptButton::Yes) {
+    if (AskDestructive(
+            QStringLiteral("This operation will erase all the files inside the receiver.\nIt may take up to 10 "
+                           "minutes, depending on the receiver memory size.\nDo you really wish to continue?"),
+            QStringLiteral("Initialize File System")) != PromptButton::Yes) {
         return;
     }
     m_app.RunDialogCommand([this](QWidget* parent) {
@@ -51,7 +52,6 @@ void CMainFrame::OnInitFileSystem()
         context.connection = m_app.State().connection.get();
         context.receiverName = m_app.State().receiverName;
         context.holder = &CReceiverHolder::Shared();
-        context.programDir = m_app.ExeDir();
         context.version = QStringLiteral(NEMOLA_VERSION);
         context.buildDate = QStringLiteral(__DATE__);
         RunFormat(context, parent);

@@ -96,7 +96,6 @@ void CNemolaApp::ManualModeCommand()
     context.receiverName = m_state.receiverName;
     context.manualOnly = m_state.manualOnly;
     context.holder = &CReceiverHolder::Shared();
-    context.programDir = m_exeDir;
     context.tick = m_time.tick;
     // A script's pauses keep the window alive, as the program's other waits do.
     context.wait = [this](int ms) { m_waiter->Wait(ms); };
@@ -168,8 +167,7 @@ void CNemolaApp::RestartReceiverCommand(const RestartSteps& steps)
     if (!m_frame || m_exiting) {
         return;
     }
-    if (Prompts().Message(steps.question, steps.title, PromptButtons::OkCancel, PromptIcon::Question) !=
-        PromptButton::Ok) {
+    if (AskDestructive(steps.question, steps.title, PromptButtons::OkCancel) != PromptButton::Ok) {
         return;
     }
     CToolScope tool(m_toolDepth);
@@ -184,7 +182,7 @@ void CNemolaApp::RestartReceiverCommand(const RestartSteps& steps)
             SetStatus(m_state.lastError);
         } else {
             auto box =
-                std::make_unique<CWaitBox>(QStringLiteral("Please, wait while the receiver restarts"), m_frame.get());
+                std::make_unique<CWaitBox>(QStringLiteral("Please wait while the receiver restarts"), m_frame.get());
             connection->SetTimeout(kRestartTimeout);
             holder.Send(steps.command);
             const QString answer = holder.Reply().trimmed();

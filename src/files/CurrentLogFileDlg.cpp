@@ -68,7 +68,7 @@ CCurrentLogFileDlg::CCurrentLogFileDlg(CFileManager& manager) : m_fm(manager)
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("File name:"), m_name);
-    form->addRow(QStringLiteral("Rec. inteval(s):"), m_interval);
+    form->addRow(QStringLiteral("Rec. interval(s):"), m_interval);
     form->addRow(QStringLiteral("Elv. mask(°):"), m_mask);
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {m_refresh, m_startStop, m_delete, m_exit}) {
@@ -156,9 +156,9 @@ void CCurrentLogFileDlg::Start()
     }
     if (exists) {
         const PromptButton answer =
-            AskQuestion(QStringLiteral("The file\n") + name +
-                            QStringLiteral("\nalready exists inside the receiver.\nDo you wish to overwrite it?"),
-                        QStringLiteral("Attention"));
+            AskDestructive(QStringLiteral("The file\n") + name +
+                               QStringLiteral("\nalready exists inside the receiver.\nDo you wish to overwrite it?"),
+                           QStringLiteral("Attention"));
         if (answer != PromptButton::Yes) {
             m_fm.SetStatus(QStringLiteral("File already exists"));
             return;
@@ -194,17 +194,15 @@ void CCurrentLogFileDlg::Stop()
 void CCurrentLogFileDlg::Delete()
 {
     QStringList names;
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        if (m_list->topLevelItem(i)->isSelected()) {
-            names << m_list->topLevelItem(i)->data(kColName, Qt::UserRole).toString();
-        }
+    for (const QTreeWidgetItem* item : ChosenRows(m_list)) {
+        names << item->data(kColName, Qt::UserRole).toString();
     }
     if (names.isEmpty()) {
         m_fm.SetStatus(QStringLiteral("Select files to delete"));
         return;
     }
     const int n = int(names.size());
-    if (AskQuestion(
+    if (AskDestructive(
             QString::asprintf("Do you really want to delete %d file%s from the receiver?", n, n == 1 ? "" : "s"),
             kDeleteCaption) != PromptButton::Yes) {
         return;
@@ -219,9 +217,9 @@ void CCurrentLogFileDlg::Delete()
         b->setEnabled(false);
     }
     auto keepCurrent = [&] {
-        return AskQuestion(QLatin1Char('\'') + current +
-                               QStringLiteral("' is the current log file.\nDo you really want to delete it?"),
-                           kDeleteCaption) != PromptButton::Yes;
+        return AskDestructive(QLatin1Char('\'') + current +
+                                  QStringLiteral("' is the current log file.\nDo you really want to delete it?"),
+                              kDeleteCaption) != PromptButton::Yes;
     };
     // Every file selected: the files are listed again first, so that "remove,/log/" deletes only what the user
     // saw, and the current log file gets its question like any other.

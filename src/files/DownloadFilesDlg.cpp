@@ -64,6 +64,7 @@ CDownloadFilesDlg::CDownloadFilesDlg(CFileManager& manager) : m_fm(manager)
     m_exit->setObjectName(QStringLiteral("exitButton"));
     m_blockSize = new QComboBox(this);
     m_blockSize->setObjectName(QStringLiteral("blockSizeBox"));
+    m_blockSize->setAccessibleName(QStringLiteral("Block size"));  // it sits among the buttons, without a label
     for (int size = 512; size < 32768; size *= 2) {
         m_blockSize->addItem(QString::asprintf("%d", size));
     }
@@ -189,11 +190,8 @@ void CDownloadFilesDlg::Run()
 {
     // The selection is taken once: the user may re-sort the list while the run waits.
     std::vector<Selected> selected;
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = m_list->topLevelItem(i);
-        if (item->isSelected()) {
-            selected.push_back({item, item->data(kColName, Qt::UserRole).toString(), item->text(kColTarget)});
-        }
+    for (QTreeWidgetItem* item : ChosenRows(m_list)) {
+        selected.push_back({item, item->data(kColName, Qt::UserRole).toString(), item->text(kColTarget)});
     }
     if (selected.empty()) {
         m_fm.SetStatus(QStringLiteral("Select files to download"));
@@ -219,9 +217,6 @@ void CDownloadFilesDlg::Run()
     }
     m_fm.StopPolling();
     m_fm.SetDownloading(true);
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        m_list->topLevelItem(i)->setCheckState(kColTarget, Qt::Unchecked);
-    }
     SetRunning(true);
 
     const auto tick = m_fm.Context().tick;
@@ -246,7 +241,7 @@ void CDownloadFilesDlg::Run()
         // and verified: the link replaces it then, and a failed download leaves it as it was.
         bool replace = false;
         if (QFileInfo(local).exists() || QFileInfo(local).isSymLink()) {
-            const PromptButton answer = AskQuestion(
+            const PromptButton answer = AskDestructive(
                 QStringLiteral("The file\n") + local + QStringLiteral("\nalready exists. Do you wish to overwrite it?"),
                 kCaption, PromptButtons::YesNoCancel);
             if (answer == PromptButton::Cancel) {
@@ -287,7 +282,10 @@ void CDownloadFilesDlg::Run()
             }
         }
         if (m_received) {
-            s.item->setCheckState(kColTarget, Qt::Checked);  // state 2: downloaded
+            // Unticked, so that a second Download goes on with what failed or was not reached.
+            const QSignalBlocker block(m_list);
+            s.item->setCheckState(kColTarget, Qt::Unchecked);
+            s.item->setToolTip(kColTarget, QStringLiteral("Downloaded to ") + local);
         }
         const int64_t ms = tick ? tick() - start : 0;
         if (m_endText.startsWith(QLatin1String("Aborted"))) {

@@ -103,6 +103,16 @@ QString TargetPath(const QString& folder, const QString& targetName, QString* wh
     return WithTrailingSeparator(folder) + name;
 }
 
+QString ChooserFolder(const QString& remembered)
+{
+    return !remembered.isEmpty() && QFileInfo(remembered).isDir() ? remembered : DefaultDownloadFolder();
+}
+
+QString FolderOf(const QString& path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
 QString DefaultDownloadFolder()
 {
     for (const auto location : {QStandardPaths::DocumentsLocation, QStandardPaths::HomeLocation}) {

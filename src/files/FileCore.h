@@ -29,3 +29,8 @@ QString TargetPath(const QString& folder, const QString& targetName, QString* wh
 QString WithTrailingSeparator(const QString& folder);
 // A writable folder of the user's for downloads (the program's own folder is not writable once installed).
 QString DefaultDownloadFolder();
+// Where a chooser opens: the folder remembered from its last use while it still exists, else the user's documents
+// folder for the program (DefaultDownloadFolder).
+QString ChooserFolder(const QString& remembered);
+// The folder of a chosen file, to be remembered for the chooser's next use.
+QString FolderOf(const QString& path);

@@ -229,7 +229,7 @@ void CFileManager::FillList(QTreeWidget* list, const QString& firstTitle)
     const QSignalBlocker block(list);
     list->clear();
     list->setHeaderLabels(
-        {firstTitle, QStringLiteral("Name"), QStringLiteral("Sise"), QStringLiteral("Date"), QStringLiteral("Time")});
+        {firstTitle, QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Date"), QStringLiteral("Time")});
     int index = 0;
     for (const ReceiverFileRecord& r : m_records) {
         auto* item = new QTreeWidgetItem;
@@ -246,10 +246,26 @@ void CFileManager::FillList(QTreeWidget* list, const QString& firstTitle)
         item->setTextAlignment(kColDate, Qt::AlignCenter);
         item->setTextAlignment(kColTime, Qt::AlignCenter);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(kColTarget, Qt::Unchecked);  // state 1: not downloaded
+        item->setCheckState(kColTarget, Qt::Unchecked);  // ticked: chosen for Download or Delete
         list->addTopLevelItem(item);
     }
     FitColumns(list);
+}
+
+QList<QTreeWidgetItem*> ChosenRows(const QTreeWidget* list)
+{
+    QList<QTreeWidgetItem*> ticked;
+    QList<QTreeWidgetItem*> highlighted;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        if (item->checkState(kColTarget) == Qt::Checked) {
+            ticked << item;
+        }
+        if (item->isSelected()) {
+            highlighted << item;
+        }
+    }
+    return ticked.isEmpty() ? highlighted : ticked;
 }
 
 void FitColumns(QTreeWidget* list)

@@ -109,5 +109,7 @@ void RunFileManager(const FileManagerContext& context, QWidget* parent);
 enum FileColumn { kColTarget = 0, kColName = 1, kColSize = 2, kColDate = 3, kColTime = 4 };
 int CompareFileItems(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column);
 void SortFileList(QTreeWidget* list, int column, int direction);
+// The rows Download and Delete act on: the ticked ones, or the highlighted ones when none is ticked.
+QList<QTreeWidgetItem*> ChosenRows(const QTreeWidget* list);
 // Widens each column of a file list to its title and texts (never below the handheld's widths).
 void FitColumns(QTreeWidget* list);

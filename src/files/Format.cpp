@@ -3,6 +3,7 @@
 #include "files/FileCore.h"
 #include "link/FileListing.h"
 #include "link/ParamBatch.h"
+#include "link/Profile.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
@@ -23,6 +24,9 @@
 
 namespace {
 
+const QString kSection = QStringLiteral("FileSystem");
+const QString kReportFolderKey = QStringLiteral("ReportFolder");
+
 const QString kReportBatch = QStringLiteral(
     "@scr stoperrors off\nprint,/par/dev/blk/a/ver\nprint,/par/dev/blk/a/block_size\nprint,/par/dev/blk/a/blocks\n"
     "print,/par/dev/blk/a/size\nprint,/par/dev/blk/a/free\nprint,/par/dev/blk/a/bad_blocks\n"
@@ -33,13 +37,13 @@ const QString kReportBatch = QStringLiteral(
 CFormat::CFormat(const FormatContext& context, QWidget* parent) : QDialog(parent), m_context(context)
 {
     setObjectName(QStringLiteral("formatDialog"));
-    setWindowTitle(QStringLiteral("Initislizing Receiver File System"));
-    m_warning = new QLabel(QStringLiteral("This is your last chance to cansel\ninitializing the receiver's file "
+    setWindowTitle(QStringLiteral("Initializing Receiver File System"));
+    m_warning = new QLabel(QStringLiteral("This is your last chance to cancel\ninitializing the receiver's file "
                                           "system.\nPress Start to continue with initializing."),
                            this);
     m_warning->setObjectName(QStringLiteral("warningText"));
     m_warning->setWordWrap(true);  // it also shows the receiver's texts, which must not widen the window
-    m_wait = new QLabel(QStringLiteral("Please, wait!"), this);
+    m_wait = new QLabel(QStringLiteral("Please wait!"), this);
     m_wait->setObjectName(QStringLiteral("waitText"));
     m_wait->hide();
     m_progress = new QProgressBar(this);
@@ -85,7 +89,18 @@ void CFormat::EndRun(const QString& why)
 
 void CFormat::Start()
 {
+    // The dialog's warning was the confirmation of the first run only: a second erase is asked for again.
+    if (m_started && AskDestructive(QStringLiteral("Initialize the receiver's file system again?\nAll the files inside "
+                                                   "the receiver will be erased."),
+                                    QStringLiteral("Initialize File System")) != PromptButton::Yes) {
+        return;
+    }
     CReceiverHolder& holder = *m_context.holder;
+    m_started = true;
+    m_save->hide();
+    m_report->hide();
+    m_reportText.clear();
+    m_wait->setText(QStringLiteral("Please wait!"));
     if (!holder.Send(QStringLiteral("%%init,/dev/blk/a"))) {
         m_warning->setText(holder.Reply());
         return;
@@ -128,14 +143,17 @@ void CFormat::Start()
         }
         QCoreApplication::processEvents();
     }
+    CParamBatch batch(holder);
+    if (!batch.Run(kReportBatch)) {
+        // The erase has finished, but with nothing to report "Save to file" would write an empty report.
+        EndRun(QStringLiteral("The file system is initialized; its report can't be read: ") +
+               PrintableName(batch.FailureText()));
+        return;
+    }
     m_wait->setText(QStringLiteral("Ready!"));
     m_progress->hide();
     m_start->setEnabled(true);
     m_save->show();
-    CParamBatch batch(holder);
-    if (!batch.Run(kReportBatch)) {
-        return;
-    }
     std::array<const QString*, kReportSlots> values{};
     for (int i = 0; i < kReportSlots; ++i) {
         values[size_t(i)] = batch[i];
@@ -181,7 +199,9 @@ bool CFormat::SaveToFile()
 {
     FileChooserOptions options;
     options.title = QStringLiteral("Save to file");
-    options.folder = m_context.programDir;
+    CProfile* profile = CProfile::Instance();
+    options.folder = ChooserFolder(profile->ReadString(kSection, kReportFolderKey, QString()));
+    CProfile::Release();
     options.filters = {QStringLiteral("Text files(*.txt)")};
     options.defaultSuffix = QStringLiteral("txt");
     options.confirmOverwrite = true;
@@ -189,6 +209,9 @@ bool CFormat::SaveToFile()
     if (!choice.Accepted()) {
         return false;
     }
+    profile = CProfile::Instance();
+    profile->WriteString(kSection, kReportFolderKey, FolderOf(choice.path));
+    CProfile::Release();
     QFile file(choice.path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         ShowMessage(QStringLiteral("Can't write ") + choice.path, QStringLiteral("Save to file"), PromptIcon::Error);

@@ -17,13 +17,12 @@ struct FormatContext
     CConnection* connection = nullptr;
     QString receiverName;
     CReceiverHolder* holder = nullptr;
-    QString programDir;  // where "Save to file" starts
-    QString version;     // "Created by Nemola-M <buildDate> <version>"
+    QString version;  // "Created by Nemola-M <buildDate> <version>"
     QString buildDate;
     int stepMs = 500;  // between progress queries
 };
 
-// "Initislizing Receiver File System": erases the receiver's file system after a last warning, follows the
+// "Initializing Receiver File System": erases the receiver's file system after a last warning, follows the
 // progress and shows the report of the file system, its memory and read/write statistics.
 class CFormat : public QDialog
 {
@@ -60,6 +59,7 @@ private:
     QPlainTextEdit* m_report;
     QString m_reportText;  // with its CR LF line ends, as it is saved
     bool m_cancelled = false;
+    bool m_started = false;  // a run was started: the next one is confirmed again
 };
 
 void RunFormat(const FormatContext& context, QWidget* parent);

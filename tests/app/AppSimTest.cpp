@@ -606,8 +606,10 @@ TEST_F(SimApp, ResetOfAReceiverThatNeverComesBackSaysSo)
     ASSERT_TRUE(Connect(options));
     // Cancelled, it sends nothing.
     m_sim->Sim().ClearReceivedCommands();
-    m_prompts.ExpectMessage(QStringLiteral("Reset Receiver"), CNemolaApp::kResetReceiver.question,
-                            PromptButtons::OkCancel, PromptButton::Cancel);
+    m_prompts
+        .ExpectMessage(QStringLiteral("Reset Receiver"), CNemolaApp::kResetReceiver.question, PromptButtons::OkCancel,
+                       PromptButton::Cancel)
+        .WithDefault(PromptButton::Cancel);
     Frame().Action(cmd::kResetReceiver)->trigger();
     EXPECT_TRUE(m_sim->Sim().ReceivedCommands().isEmpty());
     EXPECT_TRUE(State().running);

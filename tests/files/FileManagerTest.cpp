@@ -149,8 +149,8 @@ TEST_F(FileManagerTest, DownloadRunSelectionZeroSizeSpeedAndTheTabKept)
     EXPECT_EQ(Local("LOG1.kvs"), SimLogContent(30000, 1));
     EXPECT_EQ(Local("LOG2.kvs"), SimLogContent(70001, 2));
     EXPECT_EQ(Local("empty.kvs"), QByteArray());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(page->List()->topLevelItem(i)->checkState(kColTarget), Qt::Checked);
+    for (int i = 0; i < 3; ++i) {  // a downloaded row is no longer ticked for the next run
+        EXPECT_EQ(page->List()->topLevelItem(i)->checkState(kColTarget), Qt::Unchecked);
     }
     EXPECT_TRUE(fm->Status().contains(QLatin1String("KBps 0 bytes"))) << fm->Status().toStdString();
     EXPECT_EQ(fm->PollInterval(), CFileManager::kPollAfterDownloadMs);
@@ -172,7 +172,8 @@ TEST_F(FileManagerTest, OverwriteQuestionEditedNamesAndHostileNames)
     const QString mine = QDir(dir.path()).filePath("LOG1.kvs");
     ASSERT_TRUE(WriteFile(mine, "mine"));
     const QString question = QStringLiteral("The file\n%1\nalready exists. Do you wish to overwrite it?").arg(mine);
-    prompts.ExpectMessage("Download files from receiver", question, PromptButtons::YesNoCancel, PromptButton::No);
+    prompts.ExpectMessage("Download files from receiver", question, PromptButtons::YesNoCancel, PromptButton::No)
+        .WithDefault(PromptButton::Cancel);
     Select(page->List(), {"LOG1"});
     page->Download();
     EXPECT_EQ(Local("LOG1.kvs"), QByteArray("mine"));  // kept, never replaced
@@ -249,9 +250,10 @@ TEST_F(FileManagerTest, LogStartStopAndDelete)
     page->ActivateRow(0);
     EXPECT_EQ(name->text(), QStringLiteral("LOG2"));
     interval->setText("1.00");
-    prompts.ExpectMessage("Attention",
-                          "The file\nLOG2\nalready exists inside the receiver.\nDo you wish to overwrite it?",
-                          PromptButtons::YesNo, PromptButton::Yes);
+    prompts
+        .ExpectMessage("Attention", "The file\nLOG2\nalready exists inside the receiver.\nDo you wish to overwrite it?",
+                       PromptButtons::YesNo, PromptButton::Yes)
+        .WithDefault(PromptButton::No);
     sim.ClearSentStatements();
     page->StartOrStop();
     const QStringList sent = sim.SentStatements();
@@ -267,11 +269,15 @@ TEST_F(FileManagerTest, LogStartStopAndDelete)
 
     // Two files, one the current log file, with No to its question: only the other goes.
     Select(page->List(), {"LOG2", "LOG1"});
-    prompts.ExpectMessage("Deleting files from receiver", "Do you really want to delete 2 files from the receiver?",
-                          PromptButtons::YesNo, PromptButton::Yes);
-    prompts.ExpectMessage("Deleting files from receiver",
-                          "'LOG2' is the current log file.\nDo you really want to delete it?", PromptButtons::YesNo,
-                          PromptButton::No);
+    prompts
+        .ExpectMessage("Deleting files from receiver", "Do you really want to delete 2 files from the receiver?",
+                       PromptButtons::YesNo, PromptButton::Yes)
+        .WithDefault(PromptButton::No);
+    prompts
+        .ExpectMessage("Deleting files from receiver",
+                       "'LOG2' is the current log file.\nDo you really want to delete it?", PromptButtons::YesNo,
+                       PromptButton::No)
+        .WithDefault(PromptButton::No);
     sim.ClearSentStatements();
     page->Delete();
     EXPECT_EQ(Removes(), QStringList({"remove,\"/log/LOG1\""}));

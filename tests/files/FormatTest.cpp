@@ -3,6 +3,7 @@
 #include "support/ScriptedPrompts.h"
 #include "support/SimHarness.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -21,7 +22,6 @@ protected:
         context.connection = &sim.Connection();
         context.receiverName = sim.Name();
         context.holder = &CReceiverHolder::Shared();
-        context.programDir = dir.path();
         context.version = "1.2.3";
         context.buildDate = "Dec  6 2026";
         context.stepMs = 0;
@@ -124,4 +124,35 @@ TEST_F(FormatTest, AFailedProgressEndsTheRunWithoutReady)
     context.receiverName = "SIM:nosuch";
     CFormat closed(context);
     EXPECT_FALSE(closed.findChild<QPushButton*>("startButton")->isEnabled());
+}
+
+// The dialog's warning confirms the first erase only: a second Start asks again, with No as the default. The
+// report's chooser opens in the folder it was last saved to, never in the program's own.
+TEST_F(FormatTest, ASecondRunIsConfirmedAgainAndTheReportFolderIsRemembered)
+{
+    sim.Sim().SetFsinitSteps({{0, 0}});
+    CFormat dialog(context);
+    dialog.Start();
+    ASSERT_FALSE(dialog.Report().isEmpty());
+    const QString question = QStringLiteral(
+        "Initialize the receiver's file system again?\nAll the files inside the receiver will be erased.");
+    prompts.ExpectMessage("Initialize File System", question, PromptButtons::YesNo, PromptButton::No)
+        .WithDefault(PromptButton::No);
+    sim.Sim().ClearReceivedCommands();
+    dialog.Start();
+    EXPECT_TRUE(sim.Sim().ReceivedCommands().filter("init").isEmpty());
+    EXPECT_FALSE(dialog.Report().isEmpty());  // the first run's report stays
+
+    prompts.ExpectMessage("Initialize File System", question, PromptButtons::YesNo, PromptButton::Yes);
+    dialog.Start();
+    EXPECT_EQ(sim.Sim().ReceivedCommands().filter("init,/dev/blk/a").size(), 1);
+
+    prompts.ExpectSaveFile("Save to file", QString());
+    dialog.SaveToFile();
+    EXPECT_NE(prompts.Records().back().file.folder, QCoreApplication::applicationDirPath());
+    prompts.ExpectSaveFile("Save to file", dir.filePath("r.txt"));
+    ASSERT_TRUE(dialog.SaveToFile());
+    prompts.ExpectSaveFile("Save to file", QString());
+    dialog.SaveToFile();
+    EXPECT_EQ(prompts.Records().back().file.folder, dir.path());
 }

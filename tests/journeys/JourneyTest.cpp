@@ -332,15 +332,28 @@ TEST_F(Journey, InitializeFileSystemAsksThenEmptiesTheReceiversMemory)
 {
     Launch([](CSimReceiver& sim) { sim.SetFsinitSteps({{100, 100}}); });
     ASSERT_FALSE(m_sim->Sim().FileNames().isEmpty());
-    m_prompts.ExpectMessage(
-        QStringLiteral("Initialize File System"),
-        QStringLiteral("This operation will erase all the files inside the receiver.\nIt may take up to 10 minutes, "
-                       "depending on the receiver memory size.\nDo you really wish to continue?"),
-        PromptButtons::YesNo, PromptButton::Yes);
+    m_prompts
+        .ExpectMessage(
+            QStringLiteral("Initialize File System"),
+            QStringLiteral(
+                "This operation will erase all the files inside the receiver.\nIt may take up to 10 minutes, "
+                "depending on the receiver memory size.\nDo you really wish to continue?"),
+            PromptButtons::YesNo, PromptButton::Yes)
+        .WithDefault(PromptButton::No);
     OnWindow<CFormat>(Action(cmd::kInitFileSystem), [&](CFormat& format) {
         Click(format, "startButton");
         EXPECT_TRUE(PumpUntil([&] { return format.ProgressValue() == 100; }));
         EXPECT_TRUE(format.Report().startsWith(QLatin1String("------- File System Information -------")));
+        // A second erase is asked for again.
+        m_prompts
+            .ExpectMessage(QStringLiteral("Initialize File System"),
+                           QStringLiteral("Initialize the receiver's file system again?\nAll the files inside the "
+                                          "receiver will be erased."),
+                           PromptButtons::YesNo, PromptButton::No)
+            .WithDefault(PromptButton::No);
+        m_sim->Sim().ClearReceivedCommands();
+        Click(format, "startButton");
+        EXPECT_TRUE(Commands().filter(QStringLiteral("init")).isEmpty());
     });
     m_prompts.Verify();
     EXPECT_TRUE(m_sim->Sim().FileNames().isEmpty());
