@@ -1,5 +1,6 @@
 #include "manual/ManualMode.h"
 
+#include "files/FileCore.h"
 #include "link/Connection.h"
 #include "link/Profile.h"
 #include "link/Receiver.h"
@@ -18,6 +19,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -105,6 +107,8 @@ CManualMode::CManualMode(const ManualModeContext& context, QWidget* parent)
 
     m_commandLine = new QComboBox(this);
     m_commandLine->setObjectName(QStringLiteral("commandLine"));
+    // These fields have no label beside them: their names are given here for screen readers.
+    m_commandLine->setAccessibleName(QStringLiteral("Command"));
     m_commandLine->setEditable(true);
     m_commandLine->setInsertPolicy(QComboBox::NoInsert);  // the history has its own rules
     m_commandLine->setMaxVisibleItems(CCommandHistory::kMaxEntries);
@@ -133,9 +137,11 @@ CManualMode::CManualMode(const ManualModeContext& context, QWidget* parent)
     m_scriptPath = new QLineEdit(this);
     m_scriptPath->setObjectName(QStringLiteral("scriptPath"));
     m_scriptPath->setReadOnly(true);
+    m_scriptPath->setAccessibleName(QStringLiteral("Script folder"));
     m_horizontalScroll = new QCheckBox(this);
     m_horizontalScroll->setObjectName(QStringLiteral("horizontalScroll"));
     m_horizontalScroll->setToolTip(QStringLiteral("Scroll sideways instead of wrapping lines"));
+    m_horizontalScroll->setAccessibleName(QStringLiteral("Scroll sideways"));
 
     auto button = [this](const char* name, const QString& caption) {
         auto* b = new QPushButton(caption, this);
@@ -215,11 +221,15 @@ void CManualMode::Start()
         return;
     }
 
-    const QString programDir =
-        m_context.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : m_context.programDir;
+    const QString defaultFolder = m_context.defaultFolder.isEmpty() ? DefaultDownloadFolder() : m_context.defaultFolder;
     CProfile* profile = CProfile::Instance();
-    m_settings = ManualSettings::Read(*profile, programDir);
+    m_settings = ManualSettings::Read(*profile, defaultFolder);
     CProfile::Release();
+    // The program's own folder was once the default, stored without the user choosing it; once the program is
+    // installed nothing can be saved there.
+    if (QDir::cleanPath(m_settings.pathScript) == QDir::cleanPath(QCoreApplication::applicationDirPath())) {
+        m_settings.pathScript = defaultFolder;
+    }
     m_settingsRead = true;
     m_history.SetLimit(m_settings.commands);
     for (const QString& entry : m_settings.history) {
@@ -308,7 +318,7 @@ void CManualMode::ToggleLog()
     }
     FileChooserOptions options;
     options.title = QStringLiteral("Log file");
-    options.folder = m_settings.pathScript;
+    options.folder = ChooserFolder(m_settings.pathLog);
     options.filters = QStringList{QStringLiteral("Log files(*.log)"), QStringLiteral("All Files (*)")};
     options.defaultSuffix = QStringLiteral("log");
     options.confirmOverwrite = true;
@@ -316,6 +326,7 @@ void CManualMode::ToggleLog()
     if (choice.Accepted()) {
         m_logFile.setFileName(choice.path);
         if (m_logFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            m_settings.pathLog = FolderOf(choice.path);
             m_output.SetLog(&m_logFile);
             m_log->setText(QStringLiteral("Stop log"));
             return;
@@ -403,7 +414,7 @@ QString CManualMode::ChooseScript()
 {
     FileChooserOptions options;
     options.title = kScriptChooserTitle;
-    options.folder = m_settings.pathScript;
+    options.folder = ChooserFolder(m_settings.pathScript);
     options.filters = QStringList{QStringLiteral("Script file(*.kvc)"), QStringLiteral("All Files (*)")};
     options.selectedFilter = 1;
     options.confirmOverwrite = false;
@@ -498,9 +509,8 @@ void CManualMode::SaveEditor()
 
 void CManualMode::CloseEditor()
 {
-    if (m_modified &&
-        Prompts().Message(QStringLiteral("Close the editor and discard changes?"), QStringLiteral("Script editor"),
-                          PromptButtons::YesNo, PromptIcon::Question) != PromptButton::Yes) {
+    if (m_modified && AskDestructive(QStringLiteral("Close the editor and discard changes?"),
+                                     QStringLiteral("Script editor")) != PromptButton::Yes) {
         return;
     }
     SetControlsEnabled(true);

@@ -29,7 +29,7 @@ struct ManualModeContext
     QString receiverName;
     bool manualOnly = false;
     CReceiverHolder* holder = nullptr;  // null: the program's shared holder
-    QString programDir;                 // default script folder; empty: the program's own directory
+    QString defaultFolder;              // scripts and logs until the user chose a folder; empty: the user's documents
     IPrompts* prompts = nullptr;        // null: the installed prompts
     ITickSource* tick = nullptr;        // null: the system's tick count
     std::function<void(int ms)> wait;   // the pause of "@sleep" steps; null: the thread sleeps

@@ -30,14 +30,15 @@ void CCommandHistory::PutOnTop(const QString& text)
     m_entries.prepend(text);
 }
 
-ManualSettings ManualSettings::Read(const CProfile& profile, const QString& programDir)
+ManualSettings ManualSettings::Read(const CProfile& profile, const QString& defaultFolder)
 {
     ManualSettings s;
     // Only upper limits are given; values below one would turn the history and the window into no-ops or endless
     // trimming, so one is the floor.
     s.commands = std::clamp(profile.ReadInt(kSection, QStringLiteral("Commands"), kMaxCommands), 1, kMaxCommands);
     s.replies = std::clamp(profile.ReadInt(kSection, QStringLiteral("Replies"), kMaxReplies), 1, kMaxReplies);
-    s.pathScript = profile.ReadString(kSection, QStringLiteral("PathScript"), programDir);
+    s.pathScript = profile.ReadString(kSection, QStringLiteral("PathScript"), defaultFolder);
+    s.pathLog = profile.ReadString(kSection, QStringLiteral("PathLog"), defaultFolder);
     for (int i = 0; i < s.commands; ++i) {
         const QString entry = profile.ReadString(kSection, CommandKey(i), QString()).trimmed();
         if (!entry.isEmpty()) {
@@ -55,4 +56,5 @@ void ManualSettings::Write(CProfile& profile) const
     profile.WriteInt(kSection, QStringLiteral("Commands"), commands);
     profile.WriteInt(kSection, QStringLiteral("Replies"), replies);
     profile.WriteString(kSection, QStringLiteral("PathScript"), pathScript);
+    profile.WriteString(kSection, QStringLiteral("PathLog"), pathLog);
 }

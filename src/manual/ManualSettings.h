@@ -39,11 +39,12 @@ struct ManualSettings
     int commands = kMaxCommands;  // history limit, 1 ... 20
     int replies = kMaxReplies;    // output line limit, 1 ... 550
     QString pathScript;
+    QString pathLog;      // where "Start log" last saved
     QStringList history;  // top first, trimmed, without empty entries
 
-    // Reads the settings and applies the limits; `programDir` is the default script folder.
-    static ManualSettings Read(const CProfile& profile, const QString& programDir);
-    // Writes the history as "Command0" ..., then the limits and the script folder. Keys of a longer history
+    // Reads the settings and applies the limits; `defaultFolder` is the script and log folder until one is chosen.
+    static ManualSettings Read(const CProfile& profile, const QString& defaultFolder);
+    // Writes the history as "Command0" ..., then the limits and the script and log folders. Keys of a longer history
     // stored before are left as they are.
     void Write(CProfile& profile) const;
 };

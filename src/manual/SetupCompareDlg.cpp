@@ -69,6 +69,7 @@ CSetupCompareDlg::CSetupCompareDlg(SetupCompareContext context, QWidget* parent)
     m_script->setObjectName(QStringLiteral("scriptPath"));
     m_script->setReadOnly(true);
     m_script->setPlaceholderText(QStringLiteral("No setup chosen"));
+    m_script->setAccessibleName(QStringLiteral("Setup script"));
     layout->addWidget(m_script);
 
     m_table = new QTreeWidget(this);

@@ -46,7 +46,7 @@ protected:
         context.connection = connection;
         context.receiverName = m_sim.Name();
         context.holder = &m_sim.Holder();
-        context.programDir = m_dir.path();
+        context.defaultFolder = m_dir.path();
         context.prompts = &m_prompts;
         context.tick = &m_tick;
         context.wait = [this](int ms) {
@@ -85,7 +85,8 @@ protected:
     bool SimReceivedDm() { return !m_sim.Sim().ReceivedCommands().filter(QRegularExpression("(^|%)dm$")).isEmpty(); }
     void ExpectCloseQuestion(PromptButton answer)
     {
-        m_prompts.ExpectMessage("Script editor", "Close the editor and discard changes?", PromptButtons::YesNo, answer);
+        m_prompts.ExpectMessage("Script editor", "Close the editor and discard changes?", PromptButtons::YesNo, answer)
+            .WithDefault(PromptButton::No);
     }
 
     QTemporaryDir m_dir;
@@ -350,6 +351,29 @@ TEST_F(ManualModeTest, ScriptRunDisablesControlsAndStopsOnTheScriptButton)
     Send(*m, "@wait.kvc");
     EXPECT_EQ(m->result(), QDialog::Accepted);
     EXPECT_TRUE(SimReceivedDm());
+}
+
+// The program's own folder, stored as the script folder by earlier versions, gives way to the user's; "Start log"
+// opens where the last log was written.
+TEST_F(ManualModeTest, ChoosersOpenInTheUsersFoldersNotTheProgramsOwn)
+{
+    m_profile->WriteString(kSection, "PathScript", QCoreApplication::applicationDirPath() + "/");
+    auto m = Open();
+    m_prompts.ExpectOpenFile("Script file", QString());
+    Button(*m, "scriptButton")->click();
+    EXPECT_EQ(m_prompts.Records().back().file.folder, m_dir.path());
+
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("logs"));
+    const QString logs = m_dir.filePath("logs");
+    m_prompts.ExpectSaveFile("Log file", logs + "/a.log");
+    Button(*m, "logButton")->click();
+    Button(*m, "logButton")->click();
+    m_prompts.ExpectSaveFile("Log file", QString());
+    Button(*m, "logButton")->click();
+    EXPECT_EQ(m_prompts.Records().back().file.folder, logs);
+    Button(*m, "exitButton")->click();
+    EXPECT_EQ(Stored("PathLog"), logs);
+    EXPECT_EQ(Stored("PathScript"), m_dir.path());
 }
 
 TEST_F(ManualModeTest, ReceiverThatDoesNotOpenLeavesOnlyExitAndKeepsSettings)
