@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,7 +17,7 @@
 CConvert2RINEX::CConvert2RINEX(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Convert2RinexDlg"));
-    setWindowTitle(QStringLiteral("Converter to RINEX Retup"));
+    setWindowTitle(QStringLiteral("Converter to RINEX Setup"));
     CProfile* profile = CProfile::Instance();
     const RinexConverterSettings s = RinexConverterSettings::Load(*profile);
     CProfile::Release();
@@ -32,6 +33,9 @@ CConvert2RINEX::CConvert2RINEX(QWidget* parent) : QDialog(parent)
     appRow->addWidget(m_application, 1);
     appRow->addWidget(browse);
     form->addRow(QStringLiteral("Application:"), appRow);
+    if (auto* label = qobject_cast<QLabel*>(form->labelForField(appRow))) {
+        label->setBuddy(m_application);  // a row with a button has no buddy of its own
+    }
     m_runBy = AddEdit(form, QStringLiteral("Run by:"), "runBy", s.runBy);
     m_observer = AddEdit(form, QStringLiteral("Observer:"), "observer", s.observer);
     m_agency = AddEdit(form, QStringLiteral("Agency:"), "agency", s.agency);
@@ -44,7 +48,7 @@ CConvert2RINEX::CConvert2RINEX(QWidget* parent) : QDialog(parent)
     m_noGlonass = AddCheck(layout, QStringLiteral("Exclude GLONASS"), "noGlonass", s.noGlonass);
     m_noL1 = AddCheck(layout, QStringLiteral("Exclude L1"), "noL1", s.noL1);
     m_noL2 = AddCheck(layout, QStringLiteral("Exclude L2"), "noL2", s.noL2);
-    m_deleteKvs = AddCheck(layout, QStringLiteral("Delete KVS files after convertation"), "deleteKvs", s.deleteKvs);
+    m_deleteKvs = AddCheck(layout, QStringLiteral("Delete KVS files after conversion"), "deleteKvs", s.deleteKvs);
     auto* optionsForm = new QFormLayout;
     layout->addLayout(optionsForm);
     m_options = AddEdit(optionsForm, QStringLiteral("Additional options:"), "options", s.options);

@@ -7,7 +7,7 @@
 class QCheckBox;
 class QLineEdit;
 
-// "Converter to RINEX Retup": the converter and the RINEX header fields, stored in the program's settings, profile
+// "Converter to RINEX Setup": the converter and the RINEX header fields, stored in the program's settings, profile
 // section "KVS2RIN".
 class CConvert2RINEX : public QDialog
 {

@@ -237,7 +237,8 @@ TEST_F(RealTimeLoggingTest, CountedNamesWithAndWithoutOverwrite)
     d->filePage->overwrite->setChecked(true);
     const QString question = "All the files with names like B000.kvs, B001.kvs etc. in the folder\n" +
                              d->OutputFolder() + "\nwill be overwritten without a warning. Continue?";
-    prompts.ExpectMessage("Real-Time Logging", question, PromptButtons::YesNo, PromptButton::No);
+    prompts.ExpectMessage("Real-Time Logging", question, PromptButtons::YesNo, PromptButton::No)
+        .WithDefault(PromptButton::No);
     d->StartStop();
     EXPECT_EQ(d->Status(), "Aborted by user!");
     EXPECT_EQ(d->startButton->text(), "Start");

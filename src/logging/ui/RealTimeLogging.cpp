@@ -189,6 +189,11 @@ CMultipleFile::CMultipleFile(QWidget* parent) : QWidget(parent)
     form->addRow(QStringLiteral("Prefix:"), prefix);
     form->addRow(QStringLiteral("Start count:"), startCount);
     form->addRow(QStringLiteral("New file every:"), everyRow);
+    // A row of two fields has no buddy of its own: the label names the number, the unit is named apart.
+    if (auto* label = qobject_cast<QLabel*>(form->labelForField(everyRow))) {
+        label->setBuddy(every);
+    }
+    unit->setAccessibleName(QStringLiteral("New file every, unit"));
     form->addRow(QStringLiteral("Numbering:"), numbering);
     form->addRow(overwrite);
     form->addRow(convert);
@@ -208,6 +213,15 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
 {
     setObjectName(QStringLiteral("realTimeLogging"));
     setWindowTitle(kTitle);
+    CreatePages();
+    CreateLayout();
+    ConnectEngine();
+    FitToScreen(this, QSize(480, 640));
+    OpenReceiver();
+}
+
+void CRealTimeLogging::CreatePages()
+{
     CProfile* profile = CProfile::Instance();
     QString folder = profile->ReadString(kSection, QStringLiteral("OutputPath"), QString());
     folder = folder.isEmpty() ? DefaultDownloadFolder() : WithTrailingSeparator(folder);
@@ -229,7 +243,10 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
         saved[size_t(t)] = profile->ReadString(kSection, QLatin1String(kSelectionKeys[t]), QStringLiteral("ALL"));
     }
     CProfile::Release();
+}
 
+void CRealTimeLogging::CreateLayout()
+{
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("tabs"));
     m_tabs->addTab(messagePage, QStringLiteral("Message"));
@@ -272,7 +289,10 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
     });
     messagePage->SetListEnabled(false);
     connect(filePage->setupConvert, &QPushButton::clicked, this, [this] { SetupConvert(); });
+}
 
+void CRealTimeLogging::ConnectEngine()
+{
     // A stop the engine decides on the link's thread reaches the window here.
     std::weak_ptr<bool> alive = m_alive;
     m_engine.SetStoppedCallback([this, alive](const QString& why) {
@@ -309,8 +329,10 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
     m_timer->setInterval(1000);
     connect(m_timer, &QTimer::timeout, this, [this] { Tick(); });
     m_timer->start();
+}
 
-    FitToScreen(this, QSize(480, 640));
+void CRealTimeLogging::OpenReceiver()
+{
     m_status->setText(QStringLiteral("Open receiver : ") + m_context.receiverName);
     m_receiver = m_context.holder ? m_context.holder->GetReceiver() : nullptr;
     // The live view closed the shared receiver when it stopped for this dialog.
@@ -335,7 +357,7 @@ CRealTimeLogging::CRealTimeLogging(const RealTimeLoggingContext& context, QWidge
     } else {
         m_status->setText(QStringLiteral("Error reading MSG info."));
     }
-    messagePage->Fill(values, saved, LoadCatalogue(QCoreApplication::applicationDirPath()));
+    messagePage->Fill(values, m_savedSelections, LoadCatalogue(QCoreApplication::applicationDirPath()));
     AttachTimeOnly();
 }
 
@@ -485,16 +507,16 @@ bool CRealTimeLogging::Start()
         return false;
     };
     if (!o.singleFile && !o.timeNames && o.overwrite &&
-        Prompts().Message(QStringLiteral("All the files with names like ") + o.prefix + QStringLiteral("000.kvs, ") +
-                              o.prefix + QStringLiteral("001.kvs etc. in the folder\n") + o.folder +
-                              QStringLiteral("\nwill be overwritten without a warning. Continue?"),
-                          kTitle, PromptButtons::YesNo, PromptIcon::Question) != PromptButton::Yes) {
+        AskDestructive(QStringLiteral("All the files with names like ") + o.prefix + QStringLiteral("000.kvs, ") +
+                           o.prefix + QStringLiteral("001.kvs etc. in the folder\n") + o.folder +
+                           QStringLiteral("\nwill be overwritten without a warning. Continue?"),
+                       kTitle) != PromptButton::Yes) {
         return abort();
     }
     if (o.singleFile && QFileInfo::exists(o.folder + o.singleName) &&
-        Prompts().Message(QStringLiteral("The file ") + o.singleName +
-                              QStringLiteral(" already exists.\nDo you wish to overwrite it?"),
-                          kTitle, PromptButtons::YesNo, PromptIcon::Question) != PromptButton::Yes) {
+        AskDestructive(QStringLiteral("The file ") + o.singleName +
+                           QStringLiteral(" already exists.\nDo you wish to overwrite it?"),
+                       kTitle) != PromptButton::Yes) {
         return abort();
     }
     if (kvs && m_context.holder) {

@@ -126,6 +126,12 @@ protected:
     void reject() override;
 
 private:
+    // The constructor's steps: the pages with the stored settings, the window around them, the engine's and the
+    // timer's calls, then the receiver's message lists.
+    void CreatePages();
+    void CreateLayout();
+    void ConnectEngine();
+    void OpenReceiver();
     bool Start();
     void StopLogging(const QString& message);
     void SetControlsEnabled(bool on);
