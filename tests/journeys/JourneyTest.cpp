@@ -376,7 +376,8 @@ TEST_F(Journey, ClearNvramAndResetRestartTheReceiverAndTheLiveView)
 {
     Launch();
     for (const CNemolaApp::RestartSteps* steps : {&CNemolaApp::kClearNvram, &CNemolaApp::kResetReceiver}) {
-        m_prompts.ExpectMessage(steps->title, steps->question, PromptButtons::OkCancel, PromptButton::Ok);
+        m_prompts.ExpectMessage(steps->title, steps->question, PromptButtons::OkCancel, PromptButton::Ok)
+            .WithDefault(PromptButton::Cancel);
         m_prompts.ExpectMessage(steps->title, steps->successText, PromptButtons::Ok, PromptButton::Ok);
         Action(steps == &CNemolaApp::kClearNvram ? cmd::kClearNvram : cmd::kResetReceiver)->trigger();
         m_app->Connector().WaitFinished();

@@ -50,6 +50,7 @@ TEST_F(Journey, FileManagerTicksChooseWhatIsDownloadedAndDeleted)
         EXPECT_EQ(ReadFile(local("A1")), QByteArray("first"));
         EXPECT_EQ(ReadFile(local("B2")), QByteArray("second"));
         EXPECT_FALSE(QFile::exists(local("C3")));
+        ExpectFitsScreen(fm);
         // Nothing ticked any more: the highlighted row goes next.
         Click(*fm.DownloadPage(), "downloadButton");
         EXPECT_EQ(ReadFile(local("C3")), QByteArray("third"));
