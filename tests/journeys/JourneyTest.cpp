@@ -134,40 +134,6 @@ INSTANTIATE_TEST_SUITE_P(InProcessAndTcp, RealTimeLoggingJourney,
                          ::testing::Values(Journey::Link::InProcess, Journey::Link::Tcp),
                          [](const auto& info) { return info.param == Journey::Link::Tcp ? "Tcp" : "InProcess"; });
 
-TEST_F(Journey, FileManagerListsDownloadsAndDeletesAfterAsking)
-{
-    Launch();
-    const QString target = QDir(Folder()).filePath(QStringLiteral("downloads"));
-    ASSERT_TRUE(QDir().mkpath(target));
-    const QStringList files = m_sim->Sim().FileNames();
-    ASSERT_FALSE(files.isEmpty());
-    const QString first = files.first();
-    OnWindow<CFileManager>(Action(cmd::kFileManager), [&](CFileManager& fm) {
-        fm.PathPage()->SelectFolder(target);
-        fm.Tabs()->setCurrentIndex(CFileManager::kDownloadPage);
-        QTreeWidget* list = fm.DownloadPage()->List();
-        ASSERT_EQ(list->topLevelItemCount(), files.size());
-        QTreeWidgetItem* row = Row(list, first, kColName);
-        ASSERT_NE(row, nullptr);
-        row->setSelected(true);
-        Click(*fm.DownloadPage(), "downloadButton");
-        EXPECT_EQ(ReadFile(QDir(target).filePath(first + QStringLiteral(".kvs"))), m_sim->Sim().FileContent(first));
-        ExpectFitsScreen(fm);  // the status line of a download does not widen it
-
-        fm.Tabs()->setCurrentIndex(CFileManager::kLogPage);
-        QTreeWidget* logList = fm.LogPage()->List();
-        Row(logList, first, kColName)->setSelected(true);
-        m_prompts.ExpectMessage(QStringLiteral("Deleting files from receiver"),
-                                QStringLiteral("Do you really want to delete 1 file from the receiver?"),
-                                PromptButtons::YesNo, PromptButton::Yes);
-        Click(*fm.LogPage(), "deleteButton");
-        m_prompts.Verify();
-        EXPECT_FALSE(m_sim->Sim().FileNames().contains(first));
-        EXPECT_EQ(Row(logList, first, kColName), nullptr);
-    });
-    ExpectLiveEpochs();
-}
-
 TEST_F(Journey, ReceiverConfigurationAppliesAValueAndSavesASetupThatReplays)
 {
     Launch();
