@@ -282,8 +282,22 @@ TEST(ServerRequestTest, NumbersAreStrictNamesStayInTheirMailboxAndMessagesAreThe
     EXPECT_FALSE(alice->Request({"GETMSG", "../bob/" + name, "0", "10"}).ok);
     EXPECT_FALSE(alice->Request({"DELMSG", "../bob/" + name}).ok);
     EXPECT_EQ(bob->Request({"GETMSG", name, "0", "10"}).body, "hi");
+    // Names meant to climb out of the mailbox, hide or pose as a message's own files land inside it, visible.
+    for (const char* hostile : {"../../../evil", "/etc/passwd", ".hidden", "x.meta"}) {
+        EXPECT_TRUE(alice->Request({"SEND", "bob", hostile, hostile, "1"}, "x").ok) << hostile;
+    }
+    // A size past any medium and a body longer than announced are refused too.
+    EXPECT_FALSE(alice->Request({"SEND", "bob", "s", "n", "99999999999"}, "").ok);
+    EXPECT_FALSE(alice->Request({"SEND", "bob", "s", "n", "1"}, "xy").ok);
 
     const QDir store(QDir(server.Dir()).filePath("store"));
+    const QStringList files = QDir(store.filePath("bob")).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(files.size(), 10) << files.join(QLatin1Char(' ')).toStdString();
+    for (const QString& f : files) {
+        EXPECT_FALSE(f.startsWith(QLatin1Char('.'))) << f.toStdString();
+    }
+    EXPECT_TRUE(QDir(server.Dir()).entryList({"evil*"}).isEmpty());
+    EXPECT_TRUE(store.entryList({"evil*"}).isEmpty());
     EXPECT_EQ(FileMode(store.path()), 0700);
     EXPECT_EQ(FileMode(store.filePath("bob")), 0700);
     EXPECT_EQ(FileMode(store.filePath("bob/" + name)), 0600);
