@@ -13,6 +13,7 @@
 #include "link/ReceiverHolder.h"
 #include "link/ReceiverName.h"
 #include "manual/ManualMode.h"
+#include "ui/FieldNames.h"
 #include "ui/Prompts.h"
 #include "ui/Waiter.h"
 
@@ -45,6 +46,7 @@ CNemolaApp::CNemolaApp(TimeServices time, QObject* parent)
                ChooseReceiverWithDialog(*m_profile, info, m_frame.get(), m_options.simulator);
     };
     m_manualRunner = [](const ManualModeContext& context, QWidget* parent) { return RunManualMode(context, parent); };
+    InstallFieldNames(QCoreApplication::instance());
 
     CConnector* c = m_connector.get();
     connect(c, &CConnector::StatusText, this, &CNemolaApp::SetStatus);

@@ -5,6 +5,7 @@
 #include "link/ParamBatch.h"
 #include "link/ReceiverHolder.h"
 #include "link/Scan.h"
+#include "ui/FieldNames.h"
 #include "ui/Prompts.h"
 #include "ui/WindowFit.h"
 
@@ -89,6 +90,7 @@ CDatumParam::CDatumParam(const QString& code, QWidget* parent) : QDialog(parent)
     connect(refresh, &QPushButton::clicked, this, [this] { Refresh(m_code); });
 
     Refresh(code);
+    NameFieldsByLabels(this);
     FitToScreen(this);
 }
 
