@@ -141,7 +141,7 @@ QWidget* CEVent::BuildEvent(Event& event, int index, QWidget* parent)
     connect(event.lock, &QCheckBox::clicked, this, [this, &event] { UpdateRepeat(event, true); });
     const QByteArray statusName = Name("event", l, "Status").toLatin1();
     event.status = AddEditRow(grid, QStringLiteral("Status:"), statusName.constData(), &event.statusLabel);
-    event.status->setReadOnly(true);
+    MakeDisplay(event.status);
     event.status->setEnabled(false);
     event.repeat = new QPushButton(QStringLiteral("Repeat Synchronization"), box);
     event.repeat->setObjectName(Name("event", l, "Repeat"));
@@ -178,8 +178,9 @@ void CEVent::UpdateEvent(Event& event, bool byUser)
 {
     const bool e = event.enabled->isEnabled() && event.enabled->isChecked();
     event.lock->setEnabled(e && event.lockReported);
-    event.statusLabel->setEnabled(e && event.statusReported);
-    event.status->setEnabled(false);
+    // The status is a reading: readable whether or not the input is on.
+    event.statusLabel->setEnabled(event.statusReported);
+    event.status->setEnabled(event.statusReported);
     for (QRadioButton* radio : event.edge) {
         radio->setEnabled(e && event.edgeReported);
     }
@@ -223,7 +224,7 @@ void CEVent::LoadEvent(Event& event, const CParamBatch& batch, int first)
     event.lockReported = event.statusReported = event.edgeReported = event.timeReported = event.tiedReported = false;
     if (r(0)) {
         event.lockReported = LoadCheckReported(r(1), event.lock);
-        event.statusReported = LoadEditReported(r(2), event.status, event.statusLabel, false);
+        event.statusReported = LoadEditReported(r(2), event.status, event.statusLabel, true);
         event.edgeReported = LoadRadioReported(r(3), event.edge, EdgeValues());
         event.timeReported = LoadRadioReported(r(4), event.time, TimeValues());
         event.tiedReported = LoadCheckReported(r(5), event.tied);
@@ -261,7 +262,7 @@ void CEVent::RepeatSynchronization(int input)
     }
     // The reply helper already dropped the line end: the status is the whole answer text.
     const QString status = AnswerValue(receiver.Reply());
-    LoadEdit(&status, event.status, event.statusLabel, false);
+    LoadEdit(&status, event.status, event.statusLabel, true);
     event.repeat->setEnabled(true);
 }
 
@@ -279,7 +280,7 @@ QString CEVent::ApplyPps(Pps& pps)
                                   QStringLiteral("Can't set %1 offset in milliseconds").arg(name),
                                   QStringLiteral("Can't set %1 offset in nanoseconds").arg(name),
                                   l == 'A' ? QStringLiteral("Can't set period of 'marked' PPS A pulses")
-                                           : QStringLiteral("Can't set  'marked' PPS B pulses")};
+                                           : QStringLiteral("Can't set 'marked' PPS B pulses")};
     for (size_t i = 0; i < 3; ++i) {
         if (QString e = SendEditStep(PpsPath(l, kPpsEditLeaves[i]), pps.edits[i], false, editErrors[i]); !e.isEmpty()) {
             return e;

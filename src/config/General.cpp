@@ -105,10 +105,10 @@ void CGeneral::BuildControls()
                                   "voltBatA",       "voltBatB",       "voltCharger", "voltPorts"};
     const QStringList displayTexts{
         "Current Input:", "Ext.DC Status:", "Board temperature:", "Cur.Mode:",  "Cur.Mode:", "Cur.(Amp):",
-        "External:",      "On Board:",      "Battery A:",         "Battery B:", "Changer:",  "On Ports:"};
+        "External:",      "On Board:",      "Battery A:",         "Battery B:", "Charger:",  "On Ports:"};
     for (size_t i = 0; i < m_displays.size(); ++i) {
         m_displays[i] = AddEditRow(status, displayTexts[int(i)], displayNames[i], &m_displayLabels[i]);
-        m_displays[i]->setReadOnly(true);
+        MakeDisplay(m_displays[i]);
         m_displays[i]->setEnabled(false);
     }
 
@@ -171,7 +171,7 @@ void CGeneral::QuerySettings()
         }
     }
     for (size_t i = 0; i < m_displays.size(); ++i) {
-        LoadEdit(r(kDisplaySlots[i]), m_displays[i], m_displayLabels[i], false);
+        LoadEdit(r(kDisplaySlots[i]), m_displays[i], m_displayLabels[i], true);
     }
     // The charger current comes in milliamperes and is shown in amperes.
     if (const QString* current = r(11); current && IsNumberText(*current)) {

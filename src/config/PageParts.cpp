@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QPalette>
 #include <QRadioButton>
 
 namespace {
@@ -29,6 +30,17 @@ QLineEdit* AddEditRow(QGridLayout* grid, const QString& caption, const char* nam
         *label = l;
     }
     return edit;
+}
+
+void MakeDisplay(QLineEdit* edit)
+{
+    edit->setReadOnly(true);
+    QPalette palette = edit->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Base, palette.color(group, QPalette::Window));
+        palette.setColor(group, QPalette::Text, palette.color(group, QPalette::WindowText));
+    }
+    edit->setPalette(palette);
 }
 
 bool LoadEditReported(const QString* value, QLineEdit* edit, QWidget* companion, bool enable)

@@ -40,6 +40,11 @@ Layout* AddPageContent(QWidget* page)
     return layout;
 }
 
+// A value the receiver reports and the user cannot change. A disabled edit would draw it grey on grey; this one stays
+// enabled while it shows a value, keeps the window's text colours and takes the window's background, so that it is
+// readable and does not look editable.
+void MakeDisplay(QLineEdit* edit);
+
 // A label and an edit in the next row of a grid; the label is named `name` + "Label".
 QLineEdit* AddEditRow(QGridLayout* grid, const QString& caption, const char* name, QLabel** label = nullptr);
 

@@ -84,14 +84,14 @@ void CTovel::BuildControls()
         connect(m_afrm[i], &QLineEdit::textEdited, this, mark);
     }
     m_remain = AddEditRow(afrm, QStringLiteral("Files(remain):"), "afrmRemain", &m_remainLabel);
-    m_remain->setReadOnly(true);
+    MakeDisplay(m_remain);
     m_remain->setEnabled(false);
     m_removeOld = Named(new QCheckBox(QStringLiteral("Automatically remove old file"), afrmBox), "removeOld");
     afrm->addWidget(m_removeOld, afrm->rowCount(), 0, 1, 2);
     connect(m_removeOld, &QCheckBox::clicked, this, mark);
     grid->addWidget(afrmBox, grid->rowCount(), 0, 1, 2);
     m_action = radios(QStringLiteral("FN key mode"), {"LED blink", "Occupation"}, {"ledBlink", "occupation"}, true);
-    m_dynamic = radios(QStringLiteral("Initial data collection dinamic mode"), {"Static", "Kinematic"},
+    m_dynamic = radios(QStringLiteral("Initial data collection dynamic mode"), {"Static", "Kinematic"},
                        {"static", "kinematic"}, false);
     m_auto = radios(QStringLiteral("Data recording auto-start"), {"Off", "On", "Always"},
                     {"autoOff", "autoOn", "autoAlways"}, false);
@@ -105,8 +105,9 @@ void CTovel::UpdateRules(bool byUser)
         m_afrm[i]->setEnabled(afrm && m_afrmReported[i]);
         m_afrmLabels[i]->setEnabled(afrm && m_afrmReported[i]);
     }
-    m_remain->setEnabled(false);
-    m_remainLabel->setEnabled(afrm && m_remainReported);
+    // A reading stays readable whatever the mode: it tells what the receiver holds.
+    m_remain->setEnabled(m_remainReported);
+    m_remainLabel->setEnabled(m_remainReported);
     m_removeOld->setEnabled(afrm && m_removeOldReported);
     const bool occupation = m_action[1]->isChecked();
     for (QRadioButton* radio : m_dynamic) {
@@ -133,7 +134,7 @@ void CTovel::QuerySettings()
     for (size_t i = 0; i < m_afrm.size(); ++i) {
         m_afrmReported[i] = LoadEditReported(r(5 + int(i)), m_afrm[i], m_afrmLabels[i], false);
     }
-    m_remainReported = LoadEditReported(r(8), m_remain, m_remainLabel, false);
+    m_remainReported = LoadEditReported(r(8), m_remain, m_remainLabel, true);
     m_removeOldReported = LoadCheckReported(r(9), m_removeOld);
     LoadRadio(r(10), m_action, kActionValues);
     m_dynamicReported = LoadRadioReported(r(11), m_dynamic, kDynValues);

@@ -1,5 +1,6 @@
 #include "config/ports/TCP.h"
 
+#include "config/PageParts.h"
 #include "config/ScriptWriter.h"
 #include "config/ports/PortGroup.h"
 #include "config/ports/PortTables.h"
@@ -82,7 +83,7 @@ CTCP::CTCP(QWidget* parent) : CConfigPage(parent)
         m_groups[size_t(i)] = group;
         m_clients[size_t(i)] = new QLineEdit(group);
         m_clients[size_t(i)]->setObjectName(group->objectName() + QStringLiteral("Client"));
-        m_clients[size_t(i)]->setReadOnly(true);
+        MakeDisplay(m_clients[size_t(i)]);
         m_clients[size_t(i)]->setEnabled(false);
         group->Grid()->addWidget(new QLabel(QStringLiteral("IP:"), group), 0, 2);
         group->Grid()->addWidget(m_clients[size_t(i)], 0, 3);
@@ -116,7 +117,7 @@ void CTCP::QuerySettings()
         group->ApplyPeriodRule();
         group->RememberLoaded();
         m_clients[size_t(i)]->setText(group->IsAvailable() ? m_clientText[size_t(i)] : QString());
-        m_clients[size_t(i)]->setEnabled(false);
+        m_clients[size_t(i)]->setEnabled(group->IsAvailable());
     }
 }
 

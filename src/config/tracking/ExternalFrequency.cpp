@@ -44,7 +44,7 @@ CExternalFrequency::CExternalFrequency(const CAdvanced* advanced, QWidget* paren
         AddEditRow(rows, QStringLiteral("Input frequency amplitude:"), "inAmplitude", &m_labels[kAmplitude]);
     m_edits[kOutput] = AddEditRow(rows, QStringLiteral("Output frequency (MHz):"), "outFrequency", &m_labels[kOutput]);
     for (int i : {kStatus, kAmplitude, kOutput}) {
-        m_edits[size_t(i)]->setReadOnly(true);
+        MakeDisplay(m_edits[size_t(i)]);
     }
     connect(m_edits[kInput], &QLineEdit::textEdited, this, &CExternalFrequency::Mark);
     auto* oscBox = new QGroupBox(QStringLiteral("Oscillator Offset Reductor"), this);
@@ -92,14 +92,12 @@ void CExternalFrequency::QuerySettings()
 void CExternalFrequency::UpdateMode(bool byUser)
 {
     const bool input = m_modes[1]->isChecked();
-    const bool output = m_modes[2]->isChecked();
     m_edits[kInput]->setEnabled(input && m_reported[kInput]);
     m_labels[kInput]->setEnabled(input && m_reported[kInput]);
-    m_labels[kStatus]->setEnabled(input && m_reported[kStatus]);
-    m_labels[kAmplitude]->setEnabled(input && m_reported[kAmplitude]);
-    m_labels[kOutput]->setEnabled(output && m_reported[kOutput]);
+    // The readings stay readable whatever the mode: they tell what the receiver measures.
     for (int i : {kStatus, kAmplitude, kOutput}) {
-        m_edits[size_t(i)]->setEnabled(false);
+        m_labels[size_t(i)]->setEnabled(m_reported[size_t(i)]);
+        m_edits[size_t(i)]->setEnabled(m_reported[size_t(i)]);
     }
     if (byUser) {
         Mark();

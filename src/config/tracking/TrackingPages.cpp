@@ -168,10 +168,10 @@ QString CLoopManagement::ApplySettings()
     QLineEdit* gdl = m_edits[2];
     if (gdl->isEnabled()) {
         if (!ReadFloat(gdl, &v)) {
-            return Focused(gdl, QStringLiteral("Invalid value for  C/A code GDL bandwidth"));
+            return Focused(gdl, QStringLiteral("Invalid value for C/A code GDL bandwidth"));
         }
         if (double(v) < 0.1 || double(v) > 50.0) {
-            return Focused(gdl, QStringLiteral("Value out of range (0.1 .. 50.0) for  C/A code GDL bandwidth"));
+            return Focused(gdl, QStringLiteral("Value out of range (0.1 .. 50.0) for C/A code GDL bandwidth"));
         }
         if (!SetEditParam(QStringLiteral("/par/raw/cagdl/band"), gdl, false)) {
             return QStringLiteral("Can't send value for C/A code GDL bandwidth");
@@ -225,8 +225,8 @@ constexpr RawStep kRawSteps[] = {
      "Can't set doppler smoothing method"},
     {6, "/par/raw/iono/smi", 0, 900, "Value out of range [0,900] for iono nominal interval",
      "Can't set iono nominal interval"},
-    {7, "/par/raw/iono/minsmi", 0, 900, "Value out of range [0,900] for minimum iomo interval",
-     "Can't set minimum iomo interval"},
+    {7, "/par/raw/iono/minsmi", 0, 900, "Value out of range [0,900] for minimum iono interval",
+     "Can't set minimum iono interval"},
 };
 
 }  // namespace
@@ -246,25 +246,23 @@ CRawData::CRawData(const CAdvanced* advanced, QWidget* parent) : CTrackingPage(a
     layout->addWidget(posBox);
     auto* grid = new QGridLayout;
     m_edits[4] = AddEditRow(grid, QStringLiteral("Code smoothing interval(s):"), "codeSmoothing", &m_labels[4]);
-    m_edits[5] = AddEditRow(grid, QStringLiteral("Doppler smoothing metod(Hz):"), "dopplerSmoothing", &m_labels[5]);
-    m_edits[6] =
-        AddEditRow(grid, QStringLiteral("Nominal lono  smoothing interval(s):"), "ionoSmoothing", &m_labels[6]);
+    m_edits[5] = AddEditRow(grid, QStringLiteral("Doppler smoothing method(Hz):"), "dopplerSmoothing", &m_labels[5]);
+    m_edits[6] = AddEditRow(grid, QStringLiteral("Nominal iono smoothing interval(s):"), "ionoSmoothing", &m_labels[6]);
     m_edits[7] =
-        AddEditRow(grid, QStringLiteral("Minimum lono smoothing interval(s):"), "ionoMinSmoothing", &m_labels[7]);
+        AddEditRow(grid, QStringLiteral("Minimum iono smoothing interval(s):"), "ionoMinSmoothing", &m_labels[7]);
     layout->addLayout(grid);
     layout->addStretch(1);
     for (QLineEdit* edit : m_edits) {
         connect(edit, &QLineEdit::textEdited, this, &CRawData::Mark);
     }
-    m_edits[1]->setReadOnly(true);
-    m_edits[3]->setReadOnly(true);
+    MakeDisplay(m_edits[1]);
+    MakeDisplay(m_edits[3]);
 }
 
 void CRawData::QuerySettings()
 {
     for (size_t i = 0; i < m_edits.size(); ++i) {
-        const bool current = i == 1 || i == 3;
-        LoadEdit(Reply(14 + int(i)), m_edits[i], m_labels[i], !current);
+        LoadEdit(Reply(14 + int(i)), m_edits[i], m_labels[i], true);
     }
 }
 
