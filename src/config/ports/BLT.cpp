@@ -46,6 +46,7 @@ CBLT::CBLT(QWidget* parent) : CConfigPage(parent), m_waiter(&CEventPumpWaiter::I
     m_name->setObjectName(QStringLiteral("bltName"));
     m_pin = new QLineEdit(content);
     m_pin->setObjectName(QStringLiteral("bltPin"));
+    m_pin->setEchoMode(QLineEdit::Password);
     grid->addWidget(new QLabel(QStringLiteral("Name :"), content), 0, 0);
     grid->addWidget(m_name, 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("Pin :"), content), 1, 0);

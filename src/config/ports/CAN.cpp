@@ -25,7 +25,7 @@ const QString kQuery = QStringLiteral(
 
 const char* const kIdSuffixes[] = {"/sid/in/first", "/sid/in/cnt", "/sid/out/first", "/sid/out/cnt"};
 const char* const kIdLabels[] = {
-    "Input first SID :", "Input the number of SIDs:", "Output first SID :", "Output  the number of SIDs:"};
+    "Input first SID :", "Input the number of SIDs:", "Output first SID :", "Output the number of SIDs:"};
 const char* const kIdNames[] = {"InFirst", "InCount", "OutFirst", "OutCount"};
 const char* const kIdErrors[] = {"Can't set First SID for Input for ", "Can't set The Number of SIDs for Input for ",
                                  "Can't set First SID for Output for ", "Can't set The Number of SIDs for Output for "};

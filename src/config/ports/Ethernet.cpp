@@ -90,7 +90,7 @@ CEthernet::CEthernet(QWidget* parent) : CConfigPage(parent)
     QVBoxLayout* column = PageColumn(this);
     QWidget* content = column->parentWidget();
     auto* note = new QLabel(
-        QStringLiteral("Warning, Newly applied setting will be activated only after receiver reset."), content);
+        QStringLiteral("Warning: newly applied settings will be activated only after a receiver reset."), content);
     note->setWordWrap(true);
     column->addWidget(note);
     auto group = [&](const char* caption, std::initializer_list<int> edits) {
@@ -101,6 +101,9 @@ CEthernet::CEthernet(QWidget* parent) : CConfigPage(parent)
             m_labels[size_t(e)] = new QLabel(QLatin1String(kCaptions[e]), box);
             m_edits[size_t(e)] = new QLineEdit(box);
             m_edits[size_t(e)]->setObjectName(QLatin1String(kNames[e]));
+            if (e == kPasswd) {
+                m_edits[size_t(e)]->setEchoMode(QLineEdit::Password);  // a surveyor's screen is seen by others
+            }
             grid->addWidget(m_labels[size_t(e)], row, 0);
             grid->addWidget(m_edits[size_t(e)], row++, 1);
             connect(m_edits[size_t(e)], &QLineEdit::textEdited, this, [this] {

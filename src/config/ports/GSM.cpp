@@ -36,6 +36,7 @@ CGSM::CGSM(const QString& model, QWidget* parent)
     m_mode->setCurrentIndex(0);
     m_pin = new QLineEdit(content);
     m_pin->setObjectName(QStringLiteral("gsmPin"));
+    m_pin->setEchoMode(QLineEdit::Password);
     grid->addWidget(new QLabel(QStringLiteral("Turn GSM :"), content), 0, 0);
     grid->addWidget(m_mode, 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("PIN :"), content), 1, 0);

@@ -68,7 +68,7 @@ CWIFI::CWIFI(QWidget* parent) : CConfigPage(parent)
     QVBoxLayout* column = PageColumn(this);
     QWidget* content = column->parentWidget();
     auto* note = new QLabel(
-        QStringLiteral("Warning, Newly applied setting will be activated only after receiver reset."), content);
+        QStringLiteral("Warning: newly applied settings will be activated only after a receiver reset."), content);
     note->setWordWrap(true);
     column->addWidget(note);
     m_mode = new QCheckBox(QStringLiteral("Turn Wi-Fi on"), content);
@@ -97,7 +97,10 @@ CWIFI::CWIFI(QWidget* parent) : CConfigPage(parent)
     const char* keyCaptions[] = {"Key1 :", "Key2 :", "Key3 :", "Key4 :"};
     const char* keyNames[] = {"wifiKey1", "wifiKey2", "wifiKey3", "wifiKey4"};
     for (int k = 0; k < kKeys; ++k) {
-        m_keys[size_t(k)] = edit(keyCaptions[k], keyNames[k]);
+        QLineEdit* key = edit(keyCaptions[k], keyNames[k]);
+        key->setEchoMode(QLineEdit::Password);
+        connect(key, &QLineEdit::textEdited, this, [this, k] { m_typed[size_t(k)] = true; });
+        m_keys[size_t(k)] = key;
     }
     column->addWidget(box);
     column->addStretch(1);
@@ -105,8 +108,7 @@ CWIFI::CWIFI(QWidget* parent) : CConfigPage(parent)
 
 bool CWIFI::IsTyped(int key) const
 {
-    QLineEdit* e = m_keys[size_t(key)];
-    return e->isEnabled() && e->text() != kKeyMask;
+    return m_keys[size_t(key)]->isEnabled() && m_typed[size_t(key)];
 }
 
 void CWIFI::QuerySettings()
@@ -122,8 +124,12 @@ void CWIFI::QuerySettings()
     LoadEditPlain(r(2), m_gateway, true);
     LoadEditPlain(r(3), m_mask, true);
     LoadEdit(r(4), m_accessPoint, nullptr, true);
+    // The keys are never read back: an empty edit under the mask means "unchanged", and only a typed key (even one
+    // typed empty) is sent.
+    m_typed = {};
     for (QLineEdit* key : m_keys) {
-        key->setText(r(0) ? kKeyMask : QString());
+        key->clear();
+        key->setPlaceholderText(r(0) ? kKeyMask : QString());
         key->setEnabled(r(0) != nullptr);
     }
     if (r(5)) {
@@ -157,7 +163,7 @@ QString CWIFI::ApplySettings()
             return QLatin1String(step.invalid);
         }
     }
-    // A key still showing the mask was not typed and is not sent.
+    // A key not typed since the page was read is not sent.
     for (int k = 0; k < kKeys; ++k) {
         if (IsTyped(k) && !IsWifiKey(m_keys[size_t(k)]->text())) {
             m_keys[size_t(k)]->setFocus(Qt::OtherFocusReason);

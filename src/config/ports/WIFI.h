@@ -22,7 +22,7 @@ class CWIFI : public CConfigPage
 
 public:
     static constexpr int kKeys = 4;
-    static const QString kKeyMask;  // 26 asterisks: the keys are never read back
+    static const QString kKeyMask;  // 26 asterisks: the placeholder of a key not typed since the page was read
 
     explicit CWIFI(QWidget* parent = nullptr);
 
@@ -34,7 +34,7 @@ signals:
     void Changed();
 
 private:
-    // A key the user typed (its edit no longer shows the mask).
+    // A key the user typed since the page was read.
     bool IsTyped(int key) const;
 
     QCheckBox* m_mode = nullptr;
@@ -43,6 +43,7 @@ private:
     QLineEdit* m_mask = nullptr;
     QLineEdit* m_accessPoint = nullptr;
     std::array<QLineEdit*, kKeys> m_keys{};
+    std::array<bool, kKeys> m_typed{};
     QString m_tcpPort;
     QString m_passwd;
 };
