@@ -183,6 +183,11 @@ void CBase::BuildControls()
         coord->addWidget(*d, row, 2);
         coord->addWidget(*m, row, 3);
         coord->addWidget(*s, row, 4, 1, 2);
+        // The parts of an angle share the row's label; each says which part it is.
+        const QString angle = QLatin1String(caption).chopped(1);
+        (*d)->setAccessibleName(angle + QStringLiteral(" degrees"));
+        (*m)->setAccessibleName(angle + QStringLiteral(" minutes"));
+        (*s)->setAccessibleName(angle + QStringLiteral(" seconds"));
         connect(*hemisphere, &QComboBox::activated, this, mark);
         for (QLineEdit* edit : {*d, *m, *s}) {
             connect(edit, &QLineEdit::textEdited, this, mark);
@@ -199,7 +204,8 @@ void CBase::BuildControls()
     m_getButton = Named(new QPushButton(QStringLiteral("Get from receiver"), coordBox), "getFromReceiver");
     m_datumButton->setAutoDefault(false);
     m_getButton->setAutoDefault(false);
-    coord->addWidget(m_datum, 3, 3);
+    coord->addWidget(new QLabel(QStringLiteral("Datum:"), coordBox), 3, 3);
+    coord->addWidget(m_datum, 3, 4, 1, 2);
     coord->addWidget(m_datumButton, 4, 0, 1, 3);
     coord->addWidget(m_getButton, 4, 3, 1, 3);
     connect(m_datum, &QComboBox::activated, this, mark);
@@ -594,7 +600,7 @@ QString CBase::ApplySettings()
         return QStringLiteral("Can't set Base CMR base GLONASS message type");
     }
     if (HasEnabled(m_description) && !SetEditListParam(QStringLiteral("/par/cmr/base/desc"), m_description, true)) {
-        return QStringLiteral("Can't set CMR base descrition parameters");
+        return QStringLiteral("Can't set CMR base description parameters");
     }
     CProfile* profile = CProfile::Instance();
     profile->WriteBool(kSection, kOneTimeKey, m_oneTime->isChecked());

@@ -331,7 +331,7 @@ CPosGLONASS::CPosGLONASS(QWidget* parent)
       m_slotUse(kSlotCount, false)
 {
     setObjectName(QStringLiteral("satGLONASS"));
-    auto* group = new QGroupBox(QStringLiteral("Stallite Numberring"), this);
+    auto* group = new QGroupBox(QStringLiteral("Satellite Numbering"), this);
     auto* radios = new QVBoxLayout(group);
     m_fcnRadio = new QRadioButton(QStringLiteral("Frequency Channel Number"), group);
     m_slotRadio = new QRadioButton(QStringLiteral("Slot Number"), group);

@@ -154,14 +154,14 @@ void CPosition::BuildControls()
     auto* measBox = new QGroupBox(QStringLiteral("Meas. Used"), content);
     auto* measLayout = new QVBoxLayout(measBox);
     const char* measNames[] = {"measCa", "measP1", "measP2", "measIonoFree"};
-    const QStringList measTexts{"CA/L1", "P/L1", "P/L2", "lono-Free"};
+    const QStringList measTexts{"CA/L1", "P/L1", "P/L2", "Iono-Free"};
     for (int i = 0; i < 4; ++i) {
         auto* radio = Named(new QRadioButton(measTexts[i], measBox), measNames[i]);
         measLayout->addWidget(radio);
         m_meas.push_back(radio);
         connect(radio, &QRadioButton::clicked, this, &CPosition::MarkChanged);
     }
-    m_iono = Named(new QCheckBox(QStringLiteral("lono-Correction"), content), "ionoCorrection");
+    m_iono = Named(new QCheckBox(QStringLiteral("Iono-Correction"), content), "ionoCorrection");
     m_tropo = Named(new QCheckBox(QStringLiteral("Tropo-Correction"), content), "tropoCorrection");
     connect(m_iono, &QCheckBox::clicked, this, &CPosition::MarkChanged);
     connect(m_tropo, &QCheckBox::clicked, this, &CPosition::MarkChanged);

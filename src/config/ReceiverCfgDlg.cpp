@@ -9,8 +9,10 @@
 #include "config/Tovel.h"
 #include "config/ports/Ports.h"
 #include "config/tracking/Advanced.h"
+#include "link/Profile.h"
 #include "link/Receiver.h"
 #include "link/ReceiverHolder.h"
+#include "ui/FieldNames.h"
 #include "ui/Prompts.h"
 #include "ui/WaitBox.h"
 #include "ui/WheelGuard.h"
@@ -23,6 +25,7 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -32,6 +35,9 @@
 Q_LOGGING_CATEGORY(lcConfig, "nemola.config")
 
 namespace {
+
+const QString kSettingsSection = QStringLiteral("Configuration");
+const QString kSetupFolderKey = QStringLiteral("SetupFolder");
 
 // The one scroll area of a page: a scroll bar appears only when the sheet is too small for the page's layout, so
 // every page, present and future, fits a small screen without code of its own.
@@ -78,10 +84,20 @@ QString CReceiverCfgDlg::UnreadText(const QString& caption, const QString& reaso
         .arg(caption, reason);
 }
 
+QString CReceiverCfgDlg::ExitQuestion()
+{
+    return QStringLiteral("Apply the changes?");
+}
+
+QString CReceiverCfgDlg::SavedText(const QString& path)
+{
+    return QStringLiteral("Saved to ") + QDir::toNativeSeparators(path);
+}
+
 QString CReceiverCfgDlg::UnappliedText()
 {
     return QStringLiteral(
-        "One or more parameter were changed but not applied.\nPlease apply the changes to be sure that\nthe receiver "
+        "One or more parameters were changed but not applied.\nPlease apply the changes to be sure that\nthe receiver "
         "accepts current settings.");
 }
 
@@ -157,6 +173,7 @@ bool CReceiverCfgDlg::Open()
     }
 
     BuildPages();
+    NameFieldsByLabels(this);
     FitToScreen();
 
     AttachPosition();
@@ -327,13 +344,19 @@ void CReceiverCfgDlg::Apply()
             SetStatusText(error);
             return;
         }
-        SetStatusText(QString());
+        // The receiver took it: say so, or the user cannot tell a click that did something from one that did not.
+        SetStatusText(QStringLiteral("Applied"));
     }
     EnableApply(false);
     page->m_bChanged = false;
 }
 
-void CReceiverCfgDlg::Ok()
+bool CReceiverCfgDlg::HasUnappliedChanges() const
+{
+    return std::any_of(m_pages.begin(), m_pages.end(), [](CConfigPage* p) { return p->m_bQueried && p->m_bChanged; });
+}
+
+bool CReceiverCfgDlg::ApplyChangedPages()
 {
     // The Advanced page goes first: it sets the update rates that the output periods of other pages are checked
     // against. The others follow in tab order.
@@ -352,19 +375,46 @@ void CReceiverCfgDlg::Ok()
         if (!error.isEmpty()) {
             SelectPage(i);
             SetStatusText(error);
-            return;
+            return false;
         }
         page->m_bChanged = false;
     }
     EnableApply(false);
+    return true;
+}
+
+void CReceiverCfgDlg::Ok()
+{
+    if (!ApplyChangedPages()) {
+        return;
+    }
     ClosePages();
     accept();
 }
 
 void CReceiverCfgDlg::Exit()
 {
+    if (HasUnappliedChanges()) {
+        // Leaving would drop typed values without a word; the accepting default keeps them.
+        switch (
+            Prompts().Message(ExitQuestion(), windowTitle(), PromptButtons::ApplyDiscardCancel, PromptIcon::Question)) {
+            case PromptButton::Apply:
+                Ok();  // stays open on the failing page when the receiver refuses a value
+                return;
+            case PromptButton::Discard:
+                break;
+            default:
+                return;
+        }
+    }
     ClosePages();
-    reject();
+    QDialog::reject();
+}
+
+void CReceiverCfgDlg::reject()
+{
+    // Escape and the window's close button leave as Exit does.
+    Exit();
 }
 
 void CReceiverCfgDlg::ClosePages()
@@ -376,8 +426,7 @@ void CReceiverCfgDlg::ClosePages()
 
 void CReceiverCfgDlg::SetToDefaults()
 {
-    if (Prompts().Message(InitQuestion(), QStringLiteral("Initialize Receiver"), PromptButtons::YesNo,
-                          PromptIcon::Information) != PromptButton::Yes) {
+    if (AskDestructive(InitQuestion(), QStringLiteral("Initialize Receiver")) != PromptButton::Yes) {
         return;
     }
     CReceiverHolder& holder = CReceiverHolder::Shared();
@@ -428,16 +477,38 @@ void CReceiverCfgDlg::Save()
     options.title = QStringLiteral("Save setup to a script");
     options.filters = QStringList{QStringLiteral("Script file(*.kvc)"), QStringLiteral("All (*.*)")};
     options.defaultSuffix = QStringLiteral("kvc");
-    options.folder = m_context.workingFolder.isEmpty() ? QDir::currentPath() : m_context.workingFolder;
+    options.folder = SetupFolder();
     options.confirmOverwrite = true;
     const FileChoice choice = Prompts().SaveFile(options);
     if (!choice.Accepted()) {
         return;
     }
+    RememberSetupFolder(QFileInfo(choice.path).absolutePath());
     const QString error = WriteSetupScript(choice.path);
-    if (!error.isNull()) {
-        SetStatusText(error);
+    SetStatusText(error.isNull() ? SavedText(choice.path) : error);
+}
+
+QString CReceiverCfgDlg::SetupFolder() const
+{
+    if (!m_context.workingFolder.isEmpty()) {
+        return m_context.workingFolder;
     }
+    // The program's own folder is not writable once installed, and the current folder is wherever it was started
+    // from: the last folder used, else the user's documents.
+    CProfile* profile = CProfile::Instance();
+    QString folder = profile->ReadString(kSettingsSection, kSetupFolderKey, QString());
+    CProfile::Release();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    }
+    return folder.isEmpty() ? QDir::homePath() : folder;
+}
+
+void CReceiverCfgDlg::RememberSetupFolder(const QString& folder)
+{
+    CProfile* profile = CProfile::Instance();
+    profile->WriteString(kSettingsSection, kSetupFolderKey, folder);
+    CProfile::Release();
 }
 
 QString CReceiverCfgDlg::WriteSetupScript(const QString& path)

@@ -28,7 +28,8 @@ struct ConfigSheetContext
     int firmwareVersion = 0;            // read at connection: major x 1000 + minor
     QString versionText = ProgramVersionText();
     QString buildDateText = BuildDateText();
-    QString workingFolder;  // where the save chooser starts; empty: the current folder
+    // Where the save chooser starts; empty: the folder of the last setup saved, else the user's documents.
+    QString workingFolder;
     // Makes the page at a tab index; returning null (or no factory) makes this build's page. Tests put stand-ins.
     std::function<CConfigPage*(int index, QWidget* parent)> pageFactory;
 };
@@ -49,6 +50,8 @@ public:
     static QString WaitText();
     static QString InitQuestion();
     static QString UnappliedText();
+    static QString ExitQuestion();
+    static QString SavedText(const QString& path);
     // Save's refusal while a page could not be read.
     static QString UnreadText(const QString& caption, const QString& reason);
 
@@ -61,7 +64,9 @@ public:
 
     // The sheet's commands.
     void Ok();
+    // Asks whether to apply edits not yet applied before it closes.
     void Exit();
+    void reject() override;
     void Save();
     void Refresh();
     void Apply();
@@ -96,6 +101,11 @@ private:
     void OnTabChanged(int index);
     void RunTabChange();
     void RefreshPage();
+    bool HasUnappliedChanges() const;
+    // Applies every changed page, the Advanced page first; false (on the failing page) when one was refused.
+    bool ApplyChangedPages();
+    QString SetupFolder() const;
+    void RememberSetupFolder(const QString& folder);
     // Tells every page that the sheet closes.
     void ClosePages();
     // The page's ApplySettings, with an unsafe typed value reported as invalid.

@@ -116,9 +116,9 @@ void CRover::BuildControls()
     auto* dgps = new QGridLayout(dgpsBox);
     m_cdMaxAgeLabel = Named(new QLabel(QStringLiteral("CD Corrections\nmax.age(s):"), dgpsBox), "cdMaxAgeLabel");
     m_cdMaxAge = Named(new QLineEdit(dgpsBox), "cdMaxAge");
-    m_ionoMaxAgeLabel = Named(new QLabel(QStringLiteral("lono Corrections\nmax.age(s):"), dgpsBox), "ionoMaxAgeLabel");
+    m_ionoMaxAgeLabel = Named(new QLabel(QStringLiteral("Iono Corrections\nmax.age(s):"), dgpsBox), "ionoMaxAgeLabel");
     m_ionoMaxAge = Named(new QLineEdit(dgpsBox), "ionoMaxAge");
-    m_useIono = Named(new QCheckBox(QStringLiteral("Use lono Corrections"), dgpsBox), "useIono");
+    m_useIono = Named(new QCheckBox(QStringLiteral("Use Iono Corrections"), dgpsBox), "useIono");
     m_dgpsSourceLabel = Named(new QLabel(QStringLiteral("Source:"), dgpsBox), "dgpsSourceLabel");
     m_dgpsSource = Named(new QComboBox(dgpsBox), "dgpsSource");
     dgps->addWidget(m_cdMaxAgeLabel, 0, 0);
@@ -140,7 +140,7 @@ void CRover::BuildControls()
     m_rtkMode = radios(rtkModeBox, {"Extrapolation", "Delay"}, {"rtkExtrap", "rtkDelay"}, true);
     auto* dynamicsBox = new QGroupBox(QStringLiteral("Dynamics"), content);
     m_dynamics = radios(dynamicsBox, {"Static", "Kinematic"}, {"dynStatic", "dynKinematic"}, false);
-    auto* levelBox = new QGroupBox(QStringLiteral("Ambiquity fix.lev."), content);
+    auto* levelBox = new QGroupBox(QStringLiteral("Ambiguity fix.lev."), content);
     m_fixLevel = radios(levelBox, {"Low", "Medium", "High"}, {"fixLow", "fixMedium", "fixHigh"}, false);
     grid->addWidget(rtkModeBox, 2, 0);
     grid->addWidget(dynamicsBox, 2, 1);
@@ -342,7 +342,7 @@ QString CRover::ApplyRover()
             return QStringLiteral("Can't set iono correction usage");
         }
         if (!SetComboParam(QStringLiteral("/par/pos/cd/port"), PortSourceValues(), m_dgpsSource, PortSourceLabels())) {
-            return QStringLiteral("Can't set  DGPS port source");
+            return QStringLiteral("Can't set DGPS port source");
         }
         if (m_usage[0]->isChecked() && !SetEditParam(QStringLiteral("/par/pos/cd/src/usersrc"), m_stationId, false)) {
             return QStringLiteral("Can't set Station ID");
@@ -373,7 +373,7 @@ QString CRover::ApplyRover()
             return QStringLiteral("Can't set Usage old Ref. Coordinates mode");
         }
         if (!SetComboParam(QStringLiteral("/par/pos/pd/port"), PortSourceValues(), m_rtkSource, PortSourceLabels())) {
-            return QStringLiteral("Can't set  Phase differential port source");
+            return QStringLiteral("Can't set Phase differential port source");
         }
         if (!SetEditParam(QStringLiteral("/par/cmr/rover/glo/type"), m_gloType, false)) {
             return QStringLiteral("Can't set Rover CMR GLONASS message type");

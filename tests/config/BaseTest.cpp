@@ -275,7 +275,7 @@ TEST(BaseSheetTest, GetFromReceiverUsesTheSheetsLatestPosition)
     EXPECT_EQ(sheet.StatusText(), QString());
     EXPECT_TRUE(sheet.IsApplyEnabled());
     sheet.Apply();
-    ASSERT_EQ(sheet.StatusText(), QString());
+    ASSERT_EQ(sheet.StatusText(), QStringLiteral("Applied"));
     EXPECT_EQ(page->Coordinates(CBase::kGps).Value(), "{W84,S33d30m0.00000s,W70d45m0.00000s,+520.0000}");
     EXPECT_EQ(sim.Sim().Param("/par/ref/pos/glo/geo"), "{W84,S33d30m00.00000s,W070d45m00.00000s,+520.0000}");
 }

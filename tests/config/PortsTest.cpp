@@ -430,6 +430,7 @@ TEST_F(EthernetTest, ChecksBeforeSending)
 {
     Open();
     EXPECT_EQ(W<QLineEdit>("ethAddress")->text(), QStringLiteral("192.168.3.1"));
+    EXPECT_EQ(W<QLineEdit>("ethPassword")->echoMode(), QLineEdit::Password);
     const struct
     {
         const char* edit;
@@ -462,7 +463,12 @@ TEST_F(EthernetTest, ChecksBeforeSending)
 TEST_F(WifiTest, KeysDecideOneByOneAndTheProfileEntryFollowsTheMode)
 {
     Open();
-    EXPECT_EQ(W<QLineEdit>("wifiKey3")->text(), CWIFI::kKeyMask);
+    // An untouched key is empty under the mask; every key, typed or not, is echoed as a password.
+    for (const char* key : {"wifiKey1", "wifiKey2", "wifiKey3", "wifiKey4"}) {
+        EXPECT_EQ(W<QLineEdit>(key)->text(), QString()) << key;
+        EXPECT_EQ(W<QLineEdit>(key)->placeholderText(), CWIFI::kKeyMask) << key;
+        EXPECT_EQ(W<QLineEdit>(key)->echoMode(), QLineEdit::Password) << key;
+    }
     EXPECT_EQ(W<QLineEdit>("wifiAccessPoint")->text(), QStringLiteral("00:1A:2B:3C:4D:5E"));
     EXPECT_TRUE(Applied().filter("/ap/key").isEmpty());
     EXPECT_EQ(CProfile::Instance()->ReadString("LServer", "WIFI", "x"), QString());
@@ -475,6 +481,12 @@ TEST_F(WifiTest, KeysDecideOneByOneAndTheProfileEntryFollowsTheMode)
               QStringList({"%/par/net/wlan/ap/key2%set,/par/net/wlan/ap/key2,\"0123456789\""}));
     EXPECT_EQ(CProfile::Instance()->ReadString("LServer", "WIFI", "x"), QStringLiteral("WIFI:192.168.4.1:8002:sim,"));
     CProfile::Release();
+    // Reading the page again forgets what was typed; a key typed empty is still a choice and is sent.
+    page->QuerySettings();
+    EXPECT_EQ(W<QLineEdit>("wifiKey2")->text(), QString());
+    EXPECT_TRUE(Applied().filter("/ap/key").isEmpty());
+    Type(W<QLineEdit>("wifiKey4"), "");
+    EXPECT_EQ(Applied().filter("/ap/key"), QStringList({"%%set,/par/net/wlan/ap/key4,\"\""}));
 
     // Checks only where the receiver reported a value, before anything is sent; a refused address is reported.
     W("wifiGateway")->setEnabled(false);
@@ -512,6 +524,7 @@ TEST_F(GsmTest, ModemByModelAndNoDefaultPinSent)
         Open(profile);
         EXPECT_EQ(CGSM::ModemPath(sheet.model), QLatin1String(modem)) << profile;
         EXPECT_EQ(W<QLineEdit>("gsmPin")->text(), CGSM::DefaultPin());
+        EXPECT_EQ(W<QLineEdit>("gsmPin")->echoMode(), QLineEdit::Password);
         Choose(W<QComboBox>("gsmMode"), "master");
         EXPECT_EQ(Applied(), QStringList({"%%set," + QLatin1String(modem) + "mode,master"})) << profile;
         EXPECT_EQ(Script(),
@@ -615,9 +628,10 @@ TEST(PortsPageTest, AfterTheBluetoothRestartTheSheetListensOnTheNewHandle)
     CAdvanceWaiter waiter(sim);
     blt->SetWaiter(&waiter);
     Type(Child<QLineEdit>(blt, "bltPin"), "4321");
+    EXPECT_EQ(Child<QLineEdit>(blt, "bltPin")->echoMode(), QLineEdit::Password);
     prompts.ExpectMessage("Reset Receiver", "The receiver has been reset!", PromptButtons::Ok, PromptButton::Ok);
     sheet.Apply();
-    EXPECT_EQ(sheet.StatusText(), QString());
+    EXPECT_EQ(sheet.StatusText(), QStringLiteral("Applied"));
     EXPECT_TRUE(sheet.IsSheetShown());
     EXPECT_EQ(sim.Sim().Param("/par/blt/pin"), QStringLiteral("\"4321\""));
     EXPECT_TRUE(sim.Sim().EnabledMessages("/dev/ser/a").join(' ').contains(QLatin1String("/msg/kvs/PG:1000")));

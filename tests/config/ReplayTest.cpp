@@ -112,14 +112,14 @@ protected:
     {
         ASSERT_TRUE(sheet.IsApplyEnabled());
         sheet.Apply();
-        ASSERT_EQ(sheet.StatusText(), QString());
+        ASSERT_EQ(sheet.StatusText(), QStringLiteral("Applied"));
     }
     // Saves the setup as setup.kvc and reads `paths` back from A: what the replay must reproduce.
     void Save(std::span<const char* const> paths)
     {
         prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("setup.kvc")));
         sheet.Save();
-        ASSERT_EQ(sheet.StatusText(), QString());
+        ASSERT_EQ(sheet.StatusText(), CReceiverCfgDlg::SavedText(dir.filePath(QStringLiteral("setup.kvc"))));
         for (const char* p : paths) {
             expected[QString::fromLatin1(p)] = a.Sim().Param(QString::fromLatin1(p));
         }
@@ -531,7 +531,7 @@ TEST_F(ReplayTest, TextsReplayAsTheyWereSetOrAreRefusedAtApply)
             sheet.SelectPage(page);
             Type(In<QLineEdit>(sheet.Page(page), edit), text);
             sheet.Apply();
-            if (sheet.StatusText().isEmpty()) {
+            if (sheet.StatusText() == QStringLiteral("Applied")) {
                 ++accepted;
                 EXPECT_TRUE(a.Sim().Param(QLatin1String(paths[path])).contains(text)) << text.toStdString();
             } else {

@@ -149,7 +149,7 @@ TEST(RoverSheetTest, PositioningAndRoverRereadEachOther)
     sim.Sim().SetParamValue("/par/pos/cd/maxage", "45");
     Type(Child<QLineEdit>(position, "elevationMask"), "12");
     sheet.Apply();
-    ASSERT_EQ(sheet.StatusText(), QString());
+    ASSERT_EQ(sheet.StatusText(), QStringLiteral("Applied"));
     EXPECT_EQ(Child<QLineEdit>(rover, "cdMaxAge")->text(), QStringLiteral("45"));
     EXPECT_FALSE(rover->m_bChanged);
 
@@ -176,7 +176,7 @@ TEST(RoverSheetTest, PositioningAndRoverRereadEachOther)
     EXPECT_TRUE(Child<QRadioButton>(position, "modeSp")->isChecked());
     sim.Sim().RefuseParam("/par/pos/mode/sp", false);
     sheet.Apply();
-    ASSERT_EQ(sheet.StatusText(), QString());
+    ASSERT_EQ(sheet.StatusText(), QStringLiteral("Applied"));
 
     QTemporaryDir dir;
     prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath("setup.kvc"));

@@ -8,6 +8,7 @@
 #include "config/ReceiverCfgDlg.h"
 #include "config/ScriptWriter.h"
 #include "config/Toolkit.h"
+#include "support/Accessibility.h"
 #include "support/ScriptedPrompts.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -72,7 +74,7 @@ protected:
         context.model = QStringLiteral("Vireo-Z3");
         context.versionText = QStringLiteral("Version 0.1.0 ");
         context.buildDateText = QStringLiteral("(test)");
-        context.workingFolder = dir.path();
+        context.workingFolder = workingFolder;
         context.pageFactory = [this, realPosition](int index, QWidget* parent) -> CConfigPage* {
             if (index == 2 && realPosition) {
                 return nullptr;
@@ -91,6 +93,7 @@ protected:
     std::unique_ptr<CSharedSim> sim = std::make_unique<CSharedSim>();
     CScriptedPrompts prompts;
     QTemporaryDir dir;
+    QString workingFolder = dir.path();
     std::array<CProbePage*, 8> probes{};
     std::unique_ptr<CReceiverCfgDlg> sheet;
     bool opened = false;
@@ -138,7 +141,7 @@ TEST_F(SheetTest, PagesAreQueriedOnFirstShowApplyFollowsTheirChangesAndExitSends
     probes[3]->value.clear();
     probes[3]->error.clear();
     sheet->Apply();
-    EXPECT_EQ(sheet->StatusText(), QString());
+    EXPECT_EQ(sheet->StatusText(), QStringLiteral("Applied"));
     EXPECT_FALSE(probes[3]->m_bChanged);
     EXPECT_FALSE(sheet->IsApplyEnabled());
     sheet->Apply();  // nothing changed: the page is not asked
@@ -151,16 +154,62 @@ TEST_F(SheetTest, PagesAreQueriedOnFirstShowApplyFollowsTheirChangesAndExitSends
     EXPECT_FALSE(probes[3]->m_bChanged);
     EXPECT_FALSE(sheet->IsApplyEnabled());
 
-    // Exit leaves the receiver as it was.
+    // Exit asks before it drops an edit; Cancel (and a box closed without a choice) stays, Discard leaves the
+    // receiver as it was. Escape and the close button ask alike.
     sheet->SelectPage(2);
     Type(Child<QLineEdit>(Position(), "pdopMask"), QStringLiteral("9"));
     sim->TakeCommands();
+    sheet->setResult(-1);
+    const QString caption = sheet->windowTitle();
+    prompts
+        .ExpectMessage(caption, CReceiverCfgDlg::ExitQuestion(), PromptButtons::ApplyDiscardCancel,
+                       PromptButton::Cancel)
+        .WithDefault(PromptButton::Apply);
     sheet->Exit();
+    prompts.ExpectMessage(caption, CReceiverCfgDlg::ExitQuestion(), PromptButtons::ApplyDiscardCancel,
+                          PromptButton::Cancel);
+    sheet->reject();
+    EXPECT_EQ(sheet->result(), -1);
+    prompts.ExpectMessage(caption, CReceiverCfgDlg::ExitQuestion(), PromptButtons::ApplyDiscardCancel,
+                          PromptButton::Discard);
+    sheet->Exit();
+    prompts.Verify();
     EXPECT_EQ(sheet->result(), QDialog::Rejected);
     EXPECT_EQ(sim->TakeCommands(), QStringList());
     EXPECT_EQ(sim->Sim().Param(QStringLiteral("/par/pos/pdop")), QStringLiteral("30.0"));
     sheet.reset();
     EXPECT_EQ(g_configSheet, nullptr);
+}
+
+TEST_F(SheetTest, ExitAppliesEveryChangedPageOnRequestAndStaysWhenTheReceiverRefuses)
+{
+    OpenSheet();
+    sheet->SelectPage(2);
+    Type(Child<QLineEdit>(Position(), "elevationMask"), QStringLiteral("12"));
+    sheet->SelectPage(5);
+    probes[5]->Edit();
+    probes[5]->error = QStringLiteral("Can't set something");
+    sheet->SelectPage(0);
+    sheet->setResult(-1);
+    const QString caption = sheet->windowTitle();
+    prompts.ExpectMessage(caption, CReceiverCfgDlg::ExitQuestion(), PromptButtons::ApplyDiscardCancel,
+                          PromptButton::Apply);
+    sheet->Exit();
+    EXPECT_EQ(sheet->result(), -1);
+    EXPECT_EQ(sheet->CurrentIndex(), 5);
+    EXPECT_EQ(sheet->StatusText(), QStringLiteral("Can't set something"));
+    EXPECT_EQ(sim->Sim().Param(QStringLiteral("/par/pos/elm")), QStringLiteral("12"));
+
+    probes[5]->error.clear();
+    prompts.ExpectMessage(caption, CReceiverCfgDlg::ExitQuestion(), PromptButtons::ApplyDiscardCancel,
+                          PromptButton::Apply);
+    sheet->Exit();
+    EXPECT_EQ(probes[5]->applies, 2);
+    EXPECT_EQ(sheet->result(), QDialog::Accepted);
+    // Nothing left to apply: Exit asks nothing.
+    sheet->setResult(-1);
+    sheet->Exit();
+    EXPECT_EQ(sheet->result(), QDialog::Rejected);
 }
 
 TEST_F(SheetTest, OkStopsAtTheFirstFailingPage)
@@ -201,8 +250,10 @@ TEST_F(SheetTest, SetToDefaultsResetsTheReceiverAndRequeries)
     sim->Sim().SetParamValue(QStringLiteral("/par/pos/elm"), QStringLiteral("20"));
     sim->TakeCommands();
 
-    prompts.ExpectMessage(QStringLiteral("Initialize Receiver"), CReceiverCfgDlg::InitQuestion(), PromptButtons::YesNo,
-                          PromptButton::No);
+    prompts
+        .ExpectMessage(QStringLiteral("Initialize Receiver"), CReceiverCfgDlg::InitQuestion(), PromptButtons::YesNo,
+                       PromptButton::No)
+        .WithDefault(PromptButton::No);
     sheet->SetToDefaults();
     EXPECT_EQ(sim->TakeCommands(), QStringList());
     EXPECT_TRUE(probes[3]->m_bChanged);
@@ -284,6 +335,30 @@ TEST_F(SheetTest, SaveQueriesHiddenPagesAndWritesEveryPageInTabOrder)
                            "@echo Advanced parameters", "# page 7", "@echo Done!", "# End of script"}));
     EXPECT_EQ(lines.size(), base + 12);
     EXPECT_TRUE(lines.mid(72, base - 72).contains(QStringLiteral("%/par/pos/elm%set,/par/pos/elm,5")));
+    EXPECT_EQ(sheet->StatusText(), CReceiverCfgDlg::SavedText(path));
+}
+
+// Without a folder from its caller the chooser starts in the folder of the last setup saved, else in the user's
+// documents: never in the folder the program was started from, which an installed program can't write.
+TEST_F(SheetTest, SaveStartsInTheLastFolderUsedElseTheDocuments)
+{
+    workingFolder.clear();
+    OpenSheet(false);
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("setups")));
+    const QString path = dir.filePath(QStringLiteral("setups/one.kvc"));
+    prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), path);
+    sheet->Save();
+    prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), QString());
+    sheet->Save();
+    ASSERT_EQ(prompts.Records().size(), 2u);
+    EXPECT_EQ(prompts.Records()[0].file.folder, documents.isEmpty() ? QDir::homePath() : documents);
+    EXPECT_EQ(prompts.Records()[1].file.folder, dir.filePath(QStringLiteral("setups")));
+    // A remembered folder that is gone is not offered.
+    ASSERT_TRUE(QFile::remove(path) && QDir(dir.path()).rmdir(QStringLiteral("setups")));
+    prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), QString());
+    sheet->Save();
+    EXPECT_EQ(prompts.Records()[2].file.folder, documents.isEmpty() ? QDir::homePath() : documents);
 }
 
 TEST_F(SheetTest, SaveRefusesUnappliedChangesAndWritesNothingWhenCancelledOrUnwritable)
@@ -305,7 +380,7 @@ TEST_F(SheetTest, SaveRefusesUnappliedChangesAndWritesNothingWhenCancelledOrUnwr
     sheet->Apply();
     prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), QString());
     sheet->Save();
-    EXPECT_EQ(sheet->StatusText(), QString());
+    EXPECT_EQ(sheet->StatusText(), QStringLiteral("Applied"));  // a cancelled chooser says nothing
     prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), dir.filePath(QStringLiteral("none/x.kvc")));
     sheet->Save();
     EXPECT_EQ(sheet->StatusText(), QStringLiteral("Can't open file!"));
@@ -427,4 +502,44 @@ TEST_F(SheetTest, APageThatCannotBeReadIsDisabledNotAppliedAndNotSaved)
     EXPECT_TRUE(sheet->Page(4)->m_bQueried);
     EXPECT_EQ(sheet->StatusText(), QString());
     EXPECT_TRUE(Child<QAbstractButton>(sheet->Page(4), "modeSp")->isEnabled());
+}
+
+// Every page of the real sheet, read from a receiver with every feature: a value the user can only read is drawn
+// readable (not greyed as a disabled field), and every field is announced by its own label, not by the title of
+// the box around it.
+TEST_F(SheetTest, EveryPageShowsReadOnlyValuesReadablyAndNamesEachFieldByItsLabel)
+{
+    ConfigSheetContext context;
+    context.connection = &sim->Connection();
+    context.receiverName = sim->Name();
+    sheet = std::make_unique<CReceiverCfgDlg>(context);
+    ASSERT_TRUE(sheet->Open());
+    int readOnly = 0;
+    int fields = 0;
+    for (int i = 0; i < sheet->PageCount(); ++i) {
+        sheet->SelectPage(i);
+        ASSERT_TRUE(sheet->Page(i)->m_bQueried) << i;
+        for (QLineEdit* edit : sheet->Page(i)->findChildren<QLineEdit*>()) {
+            if (!edit->isReadOnly() || edit->text().isEmpty()) {
+                continue;
+            }
+            ++readOnly;
+            const std::string name = edit->objectName().toStdString();
+            EXPECT_TRUE(edit->isEnabled()) << name << " shows a value but looks disabled";
+            const QPalette::ColorGroup group = edit->isEnabled() ? QPalette::Active : QPalette::Disabled;
+            EXPECT_GE(ContrastRatio(edit->palette().color(group, QPalette::Text),
+                                    edit->palette().color(group, QPalette::Base)),
+                      4.5)
+                << name;
+            // Read-only, not editable-looking.
+            EXPECT_NE(edit->palette().color(group, QPalette::Base), QApplication::palette().color(QPalette::Base))
+                << name;
+        }
+        int count = 0;
+        EXPECT_EQ(FieldsNotNamedByTheirLabel(sheet->Page(i), &count).join(QLatin1String("; ")).toStdString(), "")
+            << "page " << i;
+        fields += count;
+    }
+    EXPECT_GE(readOnly, 10);  // General's status, Tovel, Event and the raw data's current rates
+    EXPECT_GE(fields, 100);
 }

@@ -145,7 +145,7 @@ TEST_F(Journey, ReceiverConfigurationAppliesAValueAndSavesASetupThatReplays)
         mask->selectAll();
         QTest::keyClicks(mask, QStringLiteral("12"));
         Click(sheet, "applyButton");
-        EXPECT_EQ(sheet.StatusText(), QString());
+        EXPECT_EQ(sheet.StatusText(), QStringLiteral("Applied"));
         EXPECT_EQ(m_sim->Sim().Param(QStringLiteral("/par/pos/elm")), QStringLiteral("12"));
         m_sim->Sim().SetParamValue(QStringLiteral("/par/pos/elm"), QStringLiteral("14"));
         Click(sheet, "refreshButton");
@@ -156,7 +156,7 @@ TEST_F(Journey, ReceiverConfigurationAppliesAValueAndSavesASetupThatReplays)
         m_prompts.ExpectSaveFile(QStringLiteral("Save setup to a script"), script);
         Click(sheet, "saveButton");
         m_prompts.Verify();
-        EXPECT_EQ(sheet.StatusText(), QString());
+        EXPECT_EQ(sheet.StatusText(), CReceiverCfgDlg::SavedText(script));
         Click(sheet, "exitButton");
     });
     ASSERT_TRUE(QFileInfo::exists(script));
