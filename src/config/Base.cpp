@@ -145,10 +145,19 @@ CBase::CBase(QWidget* parent) : CConfigPage(parent)
 void CBase::BuildControls()
 {
     auto* column = AddPageContent<QVBoxLayout>(this);
+    BuildReferenceMode(column);
+    BuildCoordinates(column);
+    BuildOffsets(column);
+    BuildRtcm(column);
+    BuildCmr(column);
+    column->addStretch(1);
+}
+
+// The reference mode: both systems at one time or separately, averaged over a span.
+void CBase::BuildReferenceMode(QVBoxLayout* column)
+{
     QWidget* content = column->parentWidget();
     auto mark = [this] { MarkChanged(); };
-
-    // Reference mode.
     auto* modeRow = new QGridLayout;
     m_oneTime = Named(new QRadioButton(QStringLiteral("GPS/GLO at one time"), content), "oneTime");
     m_separately = Named(new QRadioButton(QStringLiteral("GPS/GLO separately"), content), "separately");
@@ -165,8 +174,13 @@ void CBase::BuildControls()
     connect(m_separately, &QRadioButton::clicked, this, &CBase::OnOneTimeClicked);
     connect(m_averaged, &QCheckBox::clicked, this, [this] { UpdateAveraged(true); });
     connect(m_span, &QLineEdit::textEdited, this, mark);
+}
 
-    // Reference coordinates: one set of controls shows the set of the selected inner tab.
+// The reference coordinates: one set of controls shows the set of the selected inner tab.
+void CBase::BuildCoordinates(QVBoxLayout* column)
+{
+    QWidget* content = column->parentWidget();
+    auto mark = [this] { MarkChanged(); };
     auto* coordBox = new QGroupBox(QStringLiteral("Reference Geodetic coordinates"), content);
     auto* coord = new QGridLayout(coordBox);
     m_coordTabs = Named(new QTabBar(coordBox), "coordTabs");
@@ -218,8 +232,13 @@ void CBase::BuildControls()
         UpdateAveraged(false);
     });
     column->addWidget(coordBox);
+}
 
-    // Antenna offsets.
+// The L1 to L2 antenna phase centre offsets.
+void CBase::BuildOffsets(QVBoxLayout* column)
+{
+    QWidget* content = column->parentWidget();
+    auto mark = [this] { MarkChanged(); };
     auto* offsetBox = new QGroupBox(QStringLiteral("L1 to L2 Antenna Phase Center offsets, meters"), content);
     auto* offsetRow = new QHBoxLayout(offsetBox);
     const char* offsetNames[] = {"offsetEast", "offsetNorth", "offsetHeight"};
@@ -234,8 +253,13 @@ void CBase::BuildControls()
         connect(edit, &QLineEdit::textEdited, this, mark);
     }
     column->addWidget(offsetBox);
+}
 
-    // RTCM.
+// The RTCM settings.
+void CBase::BuildRtcm(QVBoxLayout* column)
+{
+    QWidget* content = column->parentWidget();
+    auto mark = [this] { MarkChanged(); };
     auto* rtcmBox = new QGroupBox(QStringLiteral("RTCM Settings"), content);
     auto* rtcm = new QGridLayout(rtcmBox);
     m_rtcmIdLabel = new QLabel(QStringLiteral("Station ID:"), rtcmBox);
@@ -279,8 +303,13 @@ void CBase::BuildControls()
     connect(m_health, &QComboBox::activated, this, mark);
     connect(m_smoothing, &QCheckBox::clicked, this, mark);
     column->addWidget(rtcmBox);
+}
 
-    // CMR.
+// The CMR settings.
+void CBase::BuildCmr(QVBoxLayout* column)
+{
+    QWidget* content = column->parentWidget();
+    auto mark = [this] { MarkChanged(); };
     auto* cmrBox = new QGroupBox(QStringLiteral("CMR Setting"), content);
     auto* cmr = new QGridLayout(cmrBox);
     m_cmrIdLabel = new QLabel(QStringLiteral("Station ID:"), cmrBox);
@@ -328,7 +357,6 @@ void CBase::BuildControls()
         connect(edit, &QLineEdit::textEdited, this, mark);
     }
     column->addWidget(cmrBox);
-    column->addStretch(1);
 }
 
 CBase::Set CBase::VisibleSet() const

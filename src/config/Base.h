@@ -16,6 +16,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabBar;
+class QVBoxLayout;
 
 // One reference position as the page edits it: the texts of the receiver's value.
 struct RefPosition
@@ -76,6 +77,11 @@ public:
 
 private:
     void BuildControls();
+    void BuildReferenceMode(QVBoxLayout* column);
+    void BuildCoordinates(QVBoxLayout* column);
+    void BuildOffsets(QVBoxLayout* column);
+    void BuildRtcm(QVBoxLayout* column);
+    void BuildCmr(QVBoxLayout* column);
     void RebuildTabs();
     void OnOneTimeClicked();
     void UpdateAveraged(bool byUser);

@@ -81,11 +81,20 @@ CPosition::~CPosition()
 void CPosition::BuildControls()
 {
     // The sheet scrolls the page; a scroll area of its own would nest one inside the other.
-    QWidget* content = this;
-    auto* grid = new QGridLayout(content);
+    auto* grid = new QGridLayout(this);
     grid->setContentsMargins(4, 4, 4, 4);
+    BuildModes(grid);
+    BuildMasks(grid);
+    BuildRaimAndCorrections(grid);
+    BuildDatum(grid);
+    BuildSatellites(grid);
+    UpdateMasters();
+}
 
-    // Positioning mode and enabled solutions.
+// The positioning mode and the solutions it may use.
+void CPosition::BuildModes(QGridLayout* grid)
+{
+    QWidget* content = this;
     auto* modeBox = new QGroupBox(QStringLiteral("Positioning Mode"), content);
     auto* modeLayout = new QVBoxLayout(modeBox);
     const char* modeNames[] = {"modeSp", "modeCd", "modeWd", "modePf", "modePd"};
@@ -107,8 +116,12 @@ void CPosition::BuildControls()
     }
     grid->addWidget(modeBox, 0, 0);
     grid->addWidget(solutionBox, 0, 1);
+}
 
-    // Masks and systems.
+// The positioning masks and the systems used.
+void CPosition::BuildMasks(QGridLayout* grid)
+{
+    QWidget* content = this;
     auto* maskBox = new QGroupBox(QStringLiteral("Positioning Masks"), content);
     auto* maskLayout = new QGridLayout(maskBox);
     m_elevation = Named(new QLineEdit(maskBox), "elevationMask");
@@ -131,8 +144,12 @@ void CPosition::BuildControls()
     }
     grid->addWidget(maskBox, 1, 0);
     grid->addWidget(systemBox, 1, 1);
+}
 
-    // RAIM, measurements and corrections.
+// RAIM, the measurements used and the corrections.
+void CPosition::BuildRaimAndCorrections(QGridLayout* grid)
+{
+    QWidget* content = this;
     auto* raimBox = new QGroupBox(QStringLiteral("RAIM"), content);
     auto* raimLayout = new QGridLayout(raimBox);
     m_raim = Named(new QCheckBox(QStringLiteral("RAIM Enabled"), raimBox), "raimEnabled");
@@ -171,8 +188,12 @@ void CPosition::BuildControls()
     corrections->addWidget(m_tropo);
     grid->addWidget(raimBox, 2, 0);
     grid->addLayout(corrections, 2, 1);
+}
 
-    // Datum.
+// The current datum and its parameters.
+void CPosition::BuildDatum(QGridLayout* grid)
+{
+    QWidget* content = this;
     auto* datumRow = new QHBoxLayout;
     m_datumLabel = Named(new QLabel(QStringLiteral("Cur. Datum:"), content), "datumLabel");
     m_datum = Named(new QComboBox(content), "datum");
@@ -184,8 +205,12 @@ void CPosition::BuildControls()
     grid->addLayout(datumRow, 3, 0, 1, 2);
     connect(m_datum, &QComboBox::activated, this, &CPosition::MarkChanged);
     connect(m_datumButton, &QPushButton::clicked, this, &CPosition::OpenDatumParameters);
+}
 
-    // Master boxes and the satellite sub-pages.
+// The master boxes and the satellite sub-pages.
+void CPosition::BuildSatellites(QGridLayout* grid)
+{
+    QWidget* content = this;
     auto* trackedBox = new QGroupBox(QStringLiteral("Satellites tracked"), content);
     auto* usedBox = new QGroupBox(QStringLiteral("Satellites used in pos."), content);
     auto* trackedLayout = new QGridLayout(trackedBox);
@@ -205,8 +230,6 @@ void CPosition::BuildControls()
     grid->addWidget(usedBox, 4, 1);
     grid->addWidget(BuildSatArea(), 5, 0, 1, 2);
     grid->setRowStretch(5, 1);
-
-    UpdateMasters();
 }
 
 QWidget* CPosition::BuildSatArea()

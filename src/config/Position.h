@@ -10,6 +10,7 @@ class CPosSatPage;
 class CPosGLONASS;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -48,6 +49,11 @@ public:
 private:
     QString ApplyPositioning();
     void BuildControls();
+    void BuildModes(QGridLayout* grid);
+    void BuildMasks(QGridLayout* grid);
+    void BuildRaimAndCorrections(QGridLayout* grid);
+    void BuildDatum(QGridLayout* grid);
+    void BuildSatellites(QGridLayout* grid);
     void UpdateMeasurementControls(bool byUser);
     void UpdateRaimControls(bool byUser);
     void UpdateMasters();

@@ -68,29 +68,22 @@ CRover::~CRover()
 void CRover::BuildControls()
 {
     auto* grid = AddPageContent<QGridLayout>(this);
+    BuildModes(grid);
+    BuildCorrections(grid);
+    BuildRtk(grid);
+    BuildMeasurements(grid);
+    BuildCmr(grid);
+    grid->setRowStretch(5, 1);
+}
+
+// The positioning mode and the solutions it may use.
+void CRover::BuildModes(QGridLayout* grid)
+{
     QWidget* content = grid->parentWidget();
     auto mark = [this] { MarkChanged(); };
-    auto modeUpdate = [this] { UpdateMode(true); };
-    auto radios = [&](QGroupBox* box, const QStringList& texts, const std::vector<const char*>& names, bool update) {
-        auto* layout = new QVBoxLayout(box);
-        RadioList list;
-        for (int i = 0; i < texts.size(); ++i) {
-            auto* radio = Named(new QRadioButton(texts[i], box), names[size_t(i)]);
-            layout->addWidget(radio);
-            list.push_back(radio);
-            if (update) {
-                connect(radio, &QRadioButton::clicked, this, modeUpdate);
-            } else {
-                connect(radio, &QRadioButton::clicked, this, mark);
-            }
-        }
-        return list;
-    };
-
-    // Mode and solutions.
     auto* modeBox = new QGroupBox(QStringLiteral("Positioning Mode"), content);
-    m_modes = radios(modeBox, {"Standalone", "DGPS(Code Diff.)", "WD (SBAS Diff.)", "RTK Float", "RTK Fixed"},
-                     {"modeSp", "modeCd", "modeWd", "modePf", "modePd"}, true);
+    m_modes = RadioGroup(modeBox, {"Standalone", "DGPS(Code Diff.)", "WD (SBAS Diff.)", "RTK Float", "RTK Fixed"},
+                         {"modeSp", "modeCd", "modeWd", "modePf", "modePd"}, true);
     auto* solutionBox = new QGroupBox(QStringLiteral("Enable Solutions"), content);
     auto* solutionLayout = new QVBoxLayout(solutionBox);
     const char* solutionNames[] = {"solSp", "solCd", "solPf", "solPd"};
@@ -102,11 +95,16 @@ void CRover::BuildControls()
     }
     grid->addWidget(modeBox, 0, 0);
     grid->addWidget(solutionBox, 0, 1);
+}
 
-    // Code differential corrections.
+// The code differential corrections: which station, how old, from where.
+void CRover::BuildCorrections(QGridLayout* grid)
+{
+    QWidget* content = grid->parentWidget();
+    auto mark = [this] { MarkChanged(); };
     auto* usageBox = new QGroupBox(QStringLiteral("Corrections Usage"), content);
-    m_usage = radios(usageBox, {"User", "Best", "Nearest", "Any"},
-                     {"usageUser", "usageBest", "usageNearest", "usageAny"}, true);
+    m_usage = RadioGroup(usageBox, {"User", "Best", "Nearest", "Any"},
+                         {"usageUser", "usageBest", "usageNearest", "usageAny"}, true);
     m_stationIdLabel = Named(new QLabel(QStringLiteral("Station ID:"), usageBox), "stationIdLabel");
     m_stationId = Named(new QLineEdit(usageBox), "stationId");
     usageBox->layout()->addWidget(m_stationIdLabel);
@@ -134,18 +132,28 @@ void CRover::BuildControls()
     connect(m_dgpsSource, &QComboBox::activated, this, mark);
     grid->addWidget(usageBox, 1, 0);
     grid->addWidget(dgpsBox, 1, 1);
+}
 
-    // RTK.
+// The RTK mode, dynamics and ambiguity fixing level.
+void CRover::BuildRtk(QGridLayout* grid)
+{
+    QWidget* content = grid->parentWidget();
     auto* rtkModeBox = new QGroupBox(QStringLiteral("RTK Mode"), content);
-    m_rtkMode = radios(rtkModeBox, {"Extrapolation", "Delay"}, {"rtkExtrap", "rtkDelay"}, true);
+    m_rtkMode = RadioGroup(rtkModeBox, {"Extrapolation", "Delay"}, {"rtkExtrap", "rtkDelay"}, true);
     auto* dynamicsBox = new QGroupBox(QStringLiteral("Dynamics"), content);
-    m_dynamics = radios(dynamicsBox, {"Static", "Kinematic"}, {"dynStatic", "dynKinematic"}, false);
+    m_dynamics = RadioGroup(dynamicsBox, {"Static", "Kinematic"}, {"dynStatic", "dynKinematic"}, false);
     auto* levelBox = new QGroupBox(QStringLiteral("Ambiguity fix.lev."), content);
-    m_fixLevel = radios(levelBox, {"Low", "Medium", "High"}, {"fixLow", "fixMedium", "fixHigh"}, false);
+    m_fixLevel = RadioGroup(levelBox, {"Low", "Medium", "High"}, {"fixLow", "fixMedium", "fixHigh"}, false);
     grid->addWidget(rtkModeBox, 2, 0);
     grid->addWidget(dynamicsBox, 2, 1);
     grid->addWidget(levelBox, 3, 0);
+}
 
+// The RTK measurements used, the base corrections' period and source.
+void CRover::BuildMeasurements(QGridLayout* grid)
+{
+    QWidget* content = grid->parentWidget();
+    auto mark = [this] { MarkChanged(); };
     auto* measBox = new QGroupBox(QStringLiteral("Measurements Used"), content);
     auto* meas = new QGridLayout(measBox);
     const char* measNames[] = {"rtkCa", "rtkP1", "rtkP2"};
@@ -169,7 +177,13 @@ void CRover::BuildControls()
     connect(m_keepRef, &QCheckBox::clicked, this, mark);
     connect(m_rtkSource, &QComboBox::activated, this, mark);
     grid->addWidget(measBox, 3, 1);
+}
 
+// The CMR GLONASS message type and the RTK engine's reset.
+void CRover::BuildCmr(QGridLayout* grid)
+{
+    QWidget* content = grid->parentWidget();
+    auto mark = [this] { MarkChanged(); };
     auto* cmrBox = new QGroupBox(QStringLiteral("CMR Settings"), content);
     auto* cmr = new QHBoxLayout(cmrBox);
     m_gloTypeLabel = Named(new QLabel(QStringLiteral("GLONASS message:"), cmrBox), "gloTypeLabel");
@@ -186,7 +200,24 @@ void CRover::BuildControls()
     connect(m_reset, &QPushButton::clicked, this, &CRover::ResetRtkEngine);
     grid->addWidget(cmrBox, 4, 0);
     grid->addWidget(m_reset, 4, 1);
-    grid->setRowStretch(5, 1);
+}
+
+RadioList CRover::RadioGroup(QGroupBox* box, const QStringList& texts, const std::vector<const char*>& names,
+                             bool updatesMode)
+{
+    auto* layout = new QVBoxLayout(box);
+    RadioList list;
+    for (int i = 0; i < texts.size(); ++i) {
+        auto* radio = Named(new QRadioButton(texts[i], box), names[size_t(i)]);
+        layout->addWidget(radio);
+        list.push_back(radio);
+        if (updatesMode) {
+            connect(radio, &QRadioButton::clicked, this, [this] { UpdateMode(true); });
+        } else {
+            connect(radio, &QRadioButton::clicked, this, [this] { MarkChanged(); });
+        }
+    }
+    return list;
 }
 
 bool CRover::IsRtk() const

@@ -4,10 +4,13 @@
 #include "config/Toolkit.h"
 
 #include <array>
+#include <vector>
 
 class CSpinButtons;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +42,14 @@ public:
 private:
     QString ApplyRover();
     void BuildControls();
+    void BuildModes(QGridLayout* grid);
+    void BuildCorrections(QGridLayout* grid);
+    void BuildRtk(QGridLayout* grid);
+    void BuildMeasurements(QGridLayout* grid);
+    void BuildCmr(QGridLayout* grid);
+    // Radios in a column of `box`; a click updates the mode's rules or only marks the page changed.
+    RadioList RadioGroup(QGroupBox* box, const QStringList& texts, const std::vector<const char*>& names,
+                         bool updatesMode);
     void FillSources(const std::array<bool, 12>& ports);
     // Enables the DGPS and RTK controls for the checked mode; a user's click also marks the page changed.
     void UpdateMode(bool byUser);
