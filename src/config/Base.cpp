@@ -157,7 +157,6 @@ void CBase::BuildControls()
 void CBase::BuildReferenceMode(QVBoxLayout* column)
 {
     QWidget* content = column->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* modeRow = new QGridLayout;
     m_oneTime = Named(new QRadioButton(QStringLiteral("GPS/GLO at one time"), content), "oneTime");
     m_separately = Named(new QRadioButton(QStringLiteral("GPS/GLO separately"), content), "separately");
@@ -173,14 +172,13 @@ void CBase::BuildReferenceMode(QVBoxLayout* column)
     connect(m_oneTime, &QRadioButton::clicked, this, &CBase::OnOneTimeClicked);
     connect(m_separately, &QRadioButton::clicked, this, &CBase::OnOneTimeClicked);
     connect(m_averaged, &QCheckBox::clicked, this, [this] { UpdateAveraged(true); });
-    connect(m_span, &QLineEdit::textEdited, this, mark);
+    connect(m_span, &QLineEdit::textEdited, this, &CBase::MarkChanged);
 }
 
 // The reference coordinates: one set of controls shows the set of the selected inner tab.
 void CBase::BuildCoordinates(QVBoxLayout* column)
 {
     QWidget* content = column->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* coordBox = new QGroupBox(QStringLiteral("Reference Geodetic coordinates"), content);
     auto* coord = new QGridLayout(coordBox);
     m_coordTabs = Named(new QTabBar(coordBox), "coordTabs");
@@ -202,9 +200,9 @@ void CBase::BuildCoordinates(QVBoxLayout* column)
         (*d)->setAccessibleName(angle + QStringLiteral(" degrees"));
         (*m)->setAccessibleName(angle + QStringLiteral(" minutes"));
         (*s)->setAccessibleName(angle + QStringLiteral(" seconds"));
-        connect(*hemisphere, &QComboBox::activated, this, mark);
+        connect(*hemisphere, &QComboBox::activated, this, &CBase::MarkChanged);
         for (QLineEdit* edit : {*d, *m, *s}) {
-            connect(edit, &QLineEdit::textEdited, this, mark);
+            connect(edit, &QLineEdit::textEdited, this, &CBase::MarkChanged);
         }
     };
     angleRow(1, "Lat:", {"N", "S"}, "lat", &m_latHemisphere, &m_latDegrees, &m_latMinutes, &m_latSeconds);
@@ -212,7 +210,7 @@ void CBase::BuildCoordinates(QVBoxLayout* column)
     coord->addWidget(new QLabel(QStringLiteral("Alt:"), coordBox), 3, 0);
     m_height = Named(new QLineEdit(coordBox), "height");
     coord->addWidget(m_height, 3, 1, 1, 2);
-    connect(m_height, &QLineEdit::textEdited, this, mark);
+    connect(m_height, &QLineEdit::textEdited, this, &CBase::MarkChanged);
     m_datum = Named(new QComboBox(coordBox), "refDatum");
     m_datumButton = Named(new QPushButton(QStringLiteral("Datum Parameters"), coordBox), "datumParameters");
     m_getButton = Named(new QPushButton(QStringLiteral("Get from receiver"), coordBox), "getFromReceiver");
@@ -222,7 +220,7 @@ void CBase::BuildCoordinates(QVBoxLayout* column)
     coord->addWidget(m_datum, 3, 4, 1, 2);
     coord->addWidget(m_datumButton, 4, 0, 1, 3);
     coord->addWidget(m_getButton, 4, 3, 1, 3);
-    connect(m_datum, &QComboBox::activated, this, mark);
+    connect(m_datum, &QComboBox::activated, this, &CBase::MarkChanged);
     connect(m_datumButton, &QPushButton::clicked, this, &CBase::OpenDatumParameters);
     connect(m_getButton, &QPushButton::clicked, this, &CBase::GetFromReceiver);
     // Whatever changes the tab (a click, the keyboard, the page itself), the shown set is stored first.
@@ -238,7 +236,6 @@ void CBase::BuildCoordinates(QVBoxLayout* column)
 void CBase::BuildOffsets(QVBoxLayout* column)
 {
     QWidget* content = column->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* offsetBox = new QGroupBox(QStringLiteral("L1 to L2 Antenna Phase Center offsets, meters"), content);
     auto* offsetRow = new QHBoxLayout(offsetBox);
     const char* offsetNames[] = {"offsetEast", "offsetNorth", "offsetHeight"};
@@ -250,7 +247,7 @@ void CBase::BuildOffsets(QVBoxLayout* column)
         offsetRow->addWidget(edit);
         m_offsetLabels.push_back(label);
         m_offsets.push_back(edit);
-        connect(edit, &QLineEdit::textEdited, this, mark);
+        connect(edit, &QLineEdit::textEdited, this, &CBase::MarkChanged);
     }
     column->addWidget(offsetBox);
 }
@@ -259,7 +256,6 @@ void CBase::BuildOffsets(QVBoxLayout* column)
 void CBase::BuildRtcm(QVBoxLayout* column)
 {
     QWidget* content = column->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* rtcmBox = new QGroupBox(QStringLiteral("RTCM Settings"), content);
     auto* rtcm = new QGridLayout(rtcmBox);
     m_rtcmIdLabel = new QLabel(QStringLiteral("Station ID:"), rtcmBox);
@@ -282,7 +278,7 @@ void CBase::BuildRtcm(QVBoxLayout* column)
     for (size_t i = 0; i < m_rtcmMeas.size(); ++i) {
         m_rtcmMeas[i] = Named(new QCheckBox(measTexts[int(i)], measBox), measNames[i]);
         measLayout->addWidget(m_rtcmMeas[i]);
-        connect(m_rtcmMeas[i], &QCheckBox::clicked, this, mark);
+        connect(m_rtcmMeas[i], &QCheckBox::clicked, this, &CBase::MarkChanged);
     }
     auto* sysBox = new QGroupBox(QStringLiteral("System Used"), rtcmBox);
     auto* sysLayout = new QVBoxLayout(sysBox);
@@ -292,16 +288,16 @@ void CBase::BuildRtcm(QVBoxLayout* column)
         auto* box = Named(new QCheckBox(sysTexts[i], sysBox), sysNames[i]);
         sysLayout->addWidget(box);
         m_rtcmSystems.push_back(box);
-        connect(box, &QCheckBox::clicked, this, mark);
+        connect(box, &QCheckBox::clicked, this, &CBase::MarkChanged);
     }
     m_smoothing = Named(new QCheckBox(QStringLiteral("Pseudo-range smoothing"), rtcmBox), "rtcmSmoothing");
     rtcm->addWidget(measBox, 0, 2, 3, 1);
     rtcm->addWidget(sysBox, 0, 3, 3, 1);
     rtcm->addWidget(m_smoothing, 3, 0, 1, 4);
-    connect(m_rtcmId, &QLineEdit::textEdited, this, mark);
-    connect(m_svm, &QLineEdit::textEdited, this, mark);
-    connect(m_health, &QComboBox::activated, this, mark);
-    connect(m_smoothing, &QCheckBox::clicked, this, mark);
+    connect(m_rtcmId, &QLineEdit::textEdited, this, &CBase::MarkChanged);
+    connect(m_svm, &QLineEdit::textEdited, this, &CBase::MarkChanged);
+    connect(m_health, &QComboBox::activated, this, &CBase::MarkChanged);
+    connect(m_smoothing, &QCheckBox::clicked, this, &CBase::MarkChanged);
     column->addWidget(rtcmBox);
 }
 
@@ -309,7 +305,6 @@ void CBase::BuildRtcm(QVBoxLayout* column)
 void CBase::BuildCmr(QVBoxLayout* column)
 {
     QWidget* content = column->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* cmrBox = new QGroupBox(QStringLiteral("CMR Setting"), content);
     auto* cmr = new QGridLayout(cmrBox);
     m_cmrIdLabel = new QLabel(QStringLiteral("Station ID:"), cmrBox);
@@ -323,17 +318,17 @@ void CBase::BuildCmr(QVBoxLayout* column)
     m_cmrP2 = Named(new QCheckBox(QStringLiteral("P/L2"), cmrMeasBox), "cmrP2");
     for (QRadioButton* radio : m_cmrPcode) {
         cmrMeas->addWidget(radio);
-        connect(radio, &QRadioButton::clicked, this, mark);
+        connect(radio, &QRadioButton::clicked, this, &CBase::MarkChanged);
     }
     cmrMeas->addWidget(m_cmrP2);
-    connect(m_cmrP2, &QCheckBox::clicked, this, mark);
+    connect(m_cmrP2, &QCheckBox::clicked, this, &CBase::MarkChanged);
     cmr->addWidget(cmrMeasBox, 0, 2, 3, 1);
     m_motionLabel = new QLabel(QStringLiteral("Motion:"), cmrBox);
     m_motion = Named(new QComboBox(cmrBox), "cmrMotion");
     m_motion->addItems(MotionLabels());
     cmr->addWidget(m_motionLabel, 1, 0);
     cmr->addWidget(m_motion, 1, 1);
-    connect(m_motion, &QComboBox::activated, this, mark);
+    connect(m_motion, &QComboBox::activated, this, &CBase::MarkChanged);
     m_gloTypeLabel = new QLabel(QStringLiteral("GLONASS msg.:"), cmrBox);
     m_gloType = Named(new QLineEdit(cmrBox), "cmrGloType");
     m_gloSpin = Named(new CSpinButtons(m_gloType, cmrBox), "cmrGloSpin");
@@ -343,8 +338,8 @@ void CBase::BuildCmr(QVBoxLayout* column)
     gloRow->addWidget(m_gloSpin);
     cmr->addWidget(m_gloTypeLabel, 2, 0);
     cmr->addLayout(gloRow, 2, 1);
-    connect(m_gloType, &QLineEdit::textEdited, this, mark);
-    connect(m_gloSpin, &CSpinButtons::Stepped, this, mark);
+    connect(m_gloType, &QLineEdit::textEdited, this, &CBase::MarkChanged);
+    connect(m_gloSpin, &CSpinButtons::Stepped, this, &CBase::MarkChanged);
     const char* descNames[] = {"cmrShortId", "cmrCogo", "cmrLongId"};
     const QStringList descTexts{"Short ID:", "COGO:", "Long ID:"};
     for (int i = 0; i < 3; ++i) {
@@ -354,7 +349,7 @@ void CBase::BuildCmr(QVBoxLayout* column)
         cmr->addWidget(edit, 3 + i, 1, 1, 2);
         m_descriptionLabels.push_back(label);
         m_description.push_back(edit);
-        connect(edit, &QLineEdit::textEdited, this, mark);
+        connect(edit, &QLineEdit::textEdited, this, &CBase::MarkChanged);
     }
     column->addWidget(cmrBox);
 }

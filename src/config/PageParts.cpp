@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QPalette>
 #include <QRadioButton>
 
@@ -30,6 +31,19 @@ QLineEdit* AddEditRow(QGridLayout* grid, const QString& caption, const char* nam
         *label = l;
     }
     return edit;
+}
+
+QGroupBox* MakeSolutionBox(QWidget* parent, SolutionChecks* checks)
+{
+    auto* box = new QGroupBox(QStringLiteral("Enable Solutions"), parent);
+    auto* layout = new QVBoxLayout(box);
+    const char* names[] = {"solSp", "solCd", "solPf", "solPd"};
+    const QStringList texts{"Standalone", "DGPS", "RTK Float", "RTK Fixed"};
+    for (size_t i = 0; i < checks->size(); ++i) {
+        (*checks)[i] = Named(new QCheckBox(texts[int(i)], box), names[i]);
+        layout->addWidget((*checks)[i]);
+    }
+    return box;
 }
 
 void MakeDisplay(QLineEdit* edit)

@@ -14,6 +14,7 @@
 #include <functional>
 
 class QComboBox;
+class QGroupBox;
 
 template <typename T>
 T* Named(T* widget, const char* name)
@@ -66,6 +67,8 @@ bool RunDatumDialog(QComboBox* datum, const DatumDialogRunner& runner, QWidget* 
 // The positioning mode (sp, cd, wd, pf, pd) and the solutions it may use (sp, cd, pf, pd), shown alike on the
 // Rover and the Positioning pages. `errors` are the page's refusal texts, the mode's first.
 using SolutionChecks = std::array<QCheckBox*, 4>;
+// The "Enable Solutions" box of those pages, its boxes put into `checks`.
+QGroupBox* MakeSolutionBox(QWidget* parent, SolutionChecks* checks);
 // A receiver that does not report the fixed solution's switch always uses it: the box stays checked.
 void LoadModeAndSolutions(const QString* mode, const std::array<const QString*, 4>& solutions, const RadioList& modes,
                           const SolutionChecks& boxes);

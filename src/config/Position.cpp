@@ -105,14 +105,9 @@ void CPosition::BuildModes(QGridLayout* grid)
         m_modes.push_back(radio);
         connect(radio, &QRadioButton::clicked, this, [this] { UpdateMeasurementControls(true); });
     }
-    auto* solutionBox = new QGroupBox(QStringLiteral("Enable Solutions"), content);
-    auto* solutionLayout = new QVBoxLayout(solutionBox);
-    const char* solutionNames[] = {"solSp", "solCd", "solPf", "solPd"};
-    const QStringList solutionTexts{"Standalone", "DGPS", "RTK Float", "RTK Fixed"};
-    for (size_t i = 0; i < m_solutions.size(); ++i) {
-        m_solutions[i] = Named(new QCheckBox(solutionTexts[int(i)], solutionBox), solutionNames[i]);
-        solutionLayout->addWidget(m_solutions[i]);
-        connect(m_solutions[i], &QCheckBox::clicked, this, &CPosition::MarkChanged);
+    QGroupBox* solutionBox = MakeSolutionBox(content, &m_solutions);
+    for (QCheckBox* box : m_solutions) {
+        connect(box, &QCheckBox::clicked, this, &CPosition::MarkChanged);
     }
     grid->addWidget(modeBox, 0, 0);
     grid->addWidget(solutionBox, 0, 1);

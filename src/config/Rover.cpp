@@ -80,18 +80,12 @@ void CRover::BuildControls()
 void CRover::BuildModes(QGridLayout* grid)
 {
     QWidget* content = grid->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* modeBox = new QGroupBox(QStringLiteral("Positioning Mode"), content);
     m_modes = RadioGroup(modeBox, {"Standalone", "DGPS(Code Diff.)", "WD (SBAS Diff.)", "RTK Float", "RTK Fixed"},
                          {"modeSp", "modeCd", "modeWd", "modePf", "modePd"}, true);
-    auto* solutionBox = new QGroupBox(QStringLiteral("Enable Solutions"), content);
-    auto* solutionLayout = new QVBoxLayout(solutionBox);
-    const char* solutionNames[] = {"solSp", "solCd", "solPf", "solPd"};
-    const QStringList solutionTexts{"Standalone", "DGPS", "RTK Float", "RTK Fixed"};
-    for (size_t i = 0; i < m_solutions.size(); ++i) {
-        m_solutions[i] = Named(new QCheckBox(solutionTexts[int(i)], solutionBox), solutionNames[i]);
-        solutionLayout->addWidget(m_solutions[i]);
-        connect(m_solutions[i], &QCheckBox::clicked, this, mark);
+    QGroupBox* solutionBox = MakeSolutionBox(content, &m_solutions);
+    for (QCheckBox* box : m_solutions) {
+        connect(box, &QCheckBox::clicked, this, &CRover::MarkChanged);
     }
     grid->addWidget(modeBox, 0, 0);
     grid->addWidget(solutionBox, 0, 1);
@@ -101,7 +95,6 @@ void CRover::BuildModes(QGridLayout* grid)
 void CRover::BuildCorrections(QGridLayout* grid)
 {
     QWidget* content = grid->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* usageBox = new QGroupBox(QStringLiteral("Corrections Usage"), content);
     m_usage = RadioGroup(usageBox, {"User", "Best", "Nearest", "Any"},
                          {"usageUser", "usageBest", "usageNearest", "usageAny"}, true);
@@ -109,7 +102,7 @@ void CRover::BuildCorrections(QGridLayout* grid)
     m_stationId = Named(new QLineEdit(usageBox), "stationId");
     usageBox->layout()->addWidget(m_stationIdLabel);
     usageBox->layout()->addWidget(m_stationId);
-    connect(m_stationId, &QLineEdit::textEdited, this, mark);
+    connect(m_stationId, &QLineEdit::textEdited, this, &CRover::MarkChanged);
     auto* dgpsBox = new QGroupBox(QStringLiteral("DGPS Parameters"), content);
     auto* dgps = new QGridLayout(dgpsBox);
     m_cdMaxAgeLabel = Named(new QLabel(QStringLiteral("CD Corrections\nmax.age(s):"), dgpsBox), "cdMaxAgeLabel");
@@ -126,10 +119,10 @@ void CRover::BuildCorrections(QGridLayout* grid)
     dgps->addWidget(m_useIono, 2, 0, 1, 2);
     dgps->addWidget(m_dgpsSourceLabel, 3, 0);
     dgps->addWidget(m_dgpsSource, 3, 1);
-    connect(m_cdMaxAge, &QLineEdit::textEdited, this, mark);
-    connect(m_ionoMaxAge, &QLineEdit::textEdited, this, mark);
-    connect(m_useIono, &QCheckBox::clicked, this, mark);
-    connect(m_dgpsSource, &QComboBox::activated, this, mark);
+    connect(m_cdMaxAge, &QLineEdit::textEdited, this, &CRover::MarkChanged);
+    connect(m_ionoMaxAge, &QLineEdit::textEdited, this, &CRover::MarkChanged);
+    connect(m_useIono, &QCheckBox::clicked, this, &CRover::MarkChanged);
+    connect(m_dgpsSource, &QComboBox::activated, this, &CRover::MarkChanged);
     grid->addWidget(usageBox, 1, 0);
     grid->addWidget(dgpsBox, 1, 1);
 }
@@ -153,7 +146,6 @@ void CRover::BuildRtk(QGridLayout* grid)
 void CRover::BuildMeasurements(QGridLayout* grid)
 {
     QWidget* content = grid->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* measBox = new QGroupBox(QStringLiteral("Measurements Used"), content);
     auto* meas = new QGridLayout(measBox);
     const char* measNames[] = {"rtkCa", "rtkP1", "rtkP2"};
@@ -161,7 +153,7 @@ void CRover::BuildMeasurements(QGridLayout* grid)
     for (size_t i = 0; i < m_rtkMeas.size(); ++i) {
         m_rtkMeas[i] = Named(new QCheckBox(measTexts[int(i)], measBox), measNames[i]);
         meas->addWidget(m_rtkMeas[i], int(i), 0, 1, 2);
-        connect(m_rtkMeas[i], &QCheckBox::clicked, this, mark);
+        connect(m_rtkMeas[i], &QCheckBox::clicked, this, &CRover::MarkChanged);
     }
     m_periodLabel = Named(new QLabel(QStringLiteral("Base Corrections\nperiod(s):"), measBox), "periodLabel");
     m_period = Named(new QLineEdit(measBox), "period");
@@ -173,9 +165,9 @@ void CRover::BuildMeasurements(QGridLayout* grid)
     meas->addWidget(m_keepRef, 4, 0, 1, 2);
     meas->addWidget(m_rtkSourceLabel, 5, 0);
     meas->addWidget(m_rtkSource, 5, 1);
-    connect(m_period, &QLineEdit::textEdited, this, mark);
-    connect(m_keepRef, &QCheckBox::clicked, this, mark);
-    connect(m_rtkSource, &QComboBox::activated, this, mark);
+    connect(m_period, &QLineEdit::textEdited, this, &CRover::MarkChanged);
+    connect(m_keepRef, &QCheckBox::clicked, this, &CRover::MarkChanged);
+    connect(m_rtkSource, &QComboBox::activated, this, &CRover::MarkChanged);
     grid->addWidget(measBox, 3, 1);
 }
 
@@ -183,7 +175,6 @@ void CRover::BuildMeasurements(QGridLayout* grid)
 void CRover::BuildCmr(QGridLayout* grid)
 {
     QWidget* content = grid->parentWidget();
-    auto mark = [this] { MarkChanged(); };
     auto* cmrBox = new QGroupBox(QStringLiteral("CMR Settings"), content);
     auto* cmr = new QHBoxLayout(cmrBox);
     m_gloTypeLabel = Named(new QLabel(QStringLiteral("GLONASS message:"), cmrBox), "gloTypeLabel");
@@ -193,8 +184,8 @@ void CRover::BuildCmr(QGridLayout* grid)
     cmr->addWidget(m_gloTypeLabel);
     cmr->addWidget(m_gloType);
     cmr->addWidget(m_gloSpin);
-    connect(m_gloType, &QLineEdit::textEdited, this, mark);
-    connect(m_gloSpin, &CSpinButtons::Stepped, this, mark);
+    connect(m_gloType, &QLineEdit::textEdited, this, &CRover::MarkChanged);
+    connect(m_gloSpin, &CSpinButtons::Stepped, this, &CRover::MarkChanged);
     m_reset = Named(new QPushButton(QStringLiteral("Reset RTK Engine"), content), "resetRtk");
     m_reset->setAutoDefault(false);
     connect(m_reset, &QPushButton::clicked, this, &CRover::ResetRtkEngine);
@@ -214,7 +205,7 @@ RadioList CRover::RadioGroup(QGroupBox* box, const QStringList& texts, const std
         if (updatesMode) {
             connect(radio, &QRadioButton::clicked, this, [this] { UpdateMode(true); });
         } else {
-            connect(radio, &QRadioButton::clicked, this, [this] { MarkChanged(); });
+            connect(radio, &QRadioButton::clicked, this, &CRover::MarkChanged);
         }
     }
     return list;
