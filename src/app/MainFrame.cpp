@@ -53,6 +53,7 @@ CMainFrame::CMainFrame(CNemolaApp& app, QWidget* parent) : QMainWindow(parent), 
         UpdateCommandStates();
     });
     m_timer->start(kStatusTimerMs);
+    UpdateClockPanes();
     UpdateCommandStates();
 }
 
@@ -218,20 +219,17 @@ void CMainFrame::SetNewMessage(bool on)
 void CMainFrame::UpdateClockPanes()
 {
     const ConnectionState& state = m_app.State();
+    const TimeServices time = m_app.Time();
     if (!state.running) {
         m_lastSeconds = -1;
-        m_lastWallSeconds = -1;
         m_lastEpochTick.reset();
-        return;
-    }
-    const TimeServices time = m_app.Time();
-    const int64_t seconds = (time.tick->TickMs() - state.connectTick) / 1000;
-    // Within the same second the panes keep their texts (epochs call this many times a second).
-    if (seconds != m_lastSeconds) {
+    } else if (const int64_t seconds = (time.tick->TickMs() - state.connectTick) / 1000; seconds != m_lastSeconds) {
+        // Within the same second the panes keep their texts (epochs call this many times a second).
         m_lastSeconds = seconds;
         m_clockPanes[1]->SetText(ConnectedTimeText(seconds));
     }
-    // Local seconds change with UTC's: every time zone is a whole number of seconds away.
+    // The controller's clock runs whether or not a receiver is connected. Local seconds change with UTC's: every
+    // time zone is a whole number of seconds away.
     if (const int64_t wallSeconds = time.wallClock->UtcMs() / 1000; wallSeconds != m_lastWallSeconds) {
         m_lastWallSeconds = wallSeconds;
         m_clockPanes[0]->SetText(time.wallClock->LocalNow().toString(QStringLiteral("HH:mm:ss")));

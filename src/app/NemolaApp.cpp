@@ -4,6 +4,7 @@
 #include "app/CommandIds.h"
 #include "app/ConnectionDialog.h"
 #include "app/Connector.h"
+#include "app/ExitSignals.h"
 #include "app/MainFrame.h"
 #include "app/MainView.h"
 #include "link/Connection.h"
@@ -21,12 +22,18 @@
 #include "sim/Simulator.h"
 #endif
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
@@ -158,6 +165,8 @@ bool CNemolaApp::Start(const QStringList& arguments)
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         gui->setQuitOnLastWindowClosed(false);
     }
+    m_exitSignals = std::make_unique<CExitSignals>();
+    connect(m_exitSignals.get(), &CExitSignals::Requested, this, &CNemolaApp::OnExitSignal);
     m_frame->show();
     // Runs once the event loop runs, after the window is on screen.
     QTimer::singleShot(0, m_frame.get(), [this] { m_frame->OnConnection(); });
@@ -357,5 +366,55 @@ void CNemolaApp::OnFrameClosing()
     if (m_state.running) {
         DisconnectCommand();
     }
+    WriteSettings();
+}
+
+void CNemolaApp::WriteSettings()
+{
     WriteAppSettings(*m_profile, m_settings);
+}
+
+void CNemolaApp::OnExitSignal()
+{
+    // Whatever happens next, nothing set in this run is lost.
+    WriteSettings();
+    if (m_exitTimer) {
+        std::fprintf(stderr, "nemola-m: second signal, ending at once\n");
+        std::_Exit(1);
+    }
+    m_exitWatchdog = std::jthread([](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::unique_lock lock(mutex);
+        wake.wait_for(lock, stop, std::chrono::milliseconds(kSignalExitMs), [] { return false; });
+        if (!stop.stop_requested()) {
+            std::fprintf(stderr, "nemola-m: did not end in time after a signal; ending at once\n");
+            std::_Exit(1);
+        }
+    });
+    m_state.cancelTrying = true;
+    m_exitTimer = new QTimer(this);
+    m_exitTimer->setInterval(20);
+    connect(m_exitTimer, &QTimer::timeout, this, &CNemolaApp::ExitStep);
+    m_exitTimer->start();
+    ExitStep();
+}
+
+void CNemolaApp::ExitStep()
+{
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        return;
+    }
+    // A window that stays open (a script that ends at its next statement) is asked again at the next step.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        return;
+    }
+    m_exitTimer->stop();
+    m_frame->close();
 }

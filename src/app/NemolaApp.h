@@ -13,8 +13,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
 class CConnection;
+class CExitSignals;
 class CConnector;
 class CMainFrame;
 class CMainView;
@@ -22,6 +24,7 @@ class CProfile;
 class CReceiverHolder;
 class IInProcessDevice;
 class IWaiter;
+class QTimer;
 class QWidget;
 struct CONNECTION_INFO;
 struct ManualModeContext;
@@ -103,6 +106,13 @@ public:
     void RestartReceiverCommand(const RestartSteps& steps);
     // The main frame's first close request.
     void OnFrameClosing();
+    // Writes the settings now (Site and Target take effect in the file when their dialog's OK is pressed).
+    void WriteSettings();
+    // SIGTERM or SIGINT: the program ends as Exit ends it. Open tool windows are closed as their own close box
+    // closes them (a recording, script or download ends as its Stop or Exit ends it), then the frame; past
+    // kSignalExitMs, or at a second signal, the process ends at once (exit status 1), the settings written first.
+    static constexpr int kSignalExitMs = 1800;
+    void OnExitSignal();
 
 signals:
     void ConnectFinished(bool ok);
@@ -121,6 +131,8 @@ private:
     QString WaitForRestart(const RestartSteps& steps, CConnection& connection, PromptIcon* icon);
     // "%%dm" on the shared receiver when it is open.
     void StopReceiverOutput();
+    // One step of a signalled exit: closes the top modal window, or the frame once none is left.
+    void ExitStep();
 
     TimeServices m_time;
     CProfile* m_profile = nullptr;
@@ -148,4 +160,8 @@ private:
     int m_exitCode = 0;
     bool m_exiting = false;
     bool m_simulatorChosen = false;
+    std::unique_ptr<CExitSignals> m_exitSignals;
+    QTimer* m_exitTimer = nullptr;
+    // Ends the process if a signalled exit has not ended it in time; stopped when the application object goes.
+    std::jthread m_exitWatchdog;
 };

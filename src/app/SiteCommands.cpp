@@ -34,6 +34,8 @@ void CMainFrame::OnSetTargetPosition()
     const auto apply = [this, &settings](double lat, double lon) {
         settings.targetLat = lat;
         settings.targetLon = lon;
+        // Kept at once: a target set in this run survives however the program ends.
+        m_app.WriteSettings();
         // Taken at the next epoch, which then shows the new target fields.
         m_app.Connector().SetTarget(lat, lon);
     };

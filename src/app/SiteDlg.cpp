@@ -49,7 +49,9 @@ CSiteDlg::CSiteDlg(SiteInfo& site, CProfile* profile, CReceiverHolder* holder, Q
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Site Name:"), m_name);
     form->addRow(QStringLiteral("Antenna Status:"), m_status);
-    form->addRow(QStringLiteral("Antenna Height (m):"), heightRow);
+    auto* heightLabel = new QLabel(QStringLiteral("Antenna Height (m):"), this);
+    heightLabel->setBuddy(m_height);
+    form->addRow(heightLabel, heightRow);
     form->addRow(QStringLiteral("Antenna Type:"), m_type);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -135,7 +137,5 @@ void CSiteDlg::OnSend()
         return;
     }
     QString error;
-    if (!SendSiteEvents(*m_holder, m_site, &error)) {
-        m_message->setText(error);
-    }
+    m_message->setText(SendSiteEvents(*m_holder, m_site, &error) ? QStringLiteral("Sent") : error);
 }

@@ -96,7 +96,8 @@ TEST_F(MainFrame, MenuStatusBarAndEntryIds)
         EXPECT_EQ(m_frame->Action(id), action);
     }
 
-    EXPECT_TRUE(m_frame->StatusText(1).isEmpty());  // pane 0's first text: in the start-up test
+    // Pane 0's first text: in the start-up test; the clock from the start, the time since connecting once connected.
+    EXPECT_EQ(m_frame->StatusText(1), m_time.wallClock.LocalNow().toString(QStringLiteral("HH:mm:ss")));
     EXPECT_TRUE(m_frame->StatusText(2).isEmpty());
     EXPECT_LE(m_frame->width(), 480);
     EXPECT_LE(m_frame->height(), 640);
@@ -167,11 +168,14 @@ TEST(FrameTitle, ConnectedBaseAndRoverAndTimeSinceConnect)
     EXPECT_EQ(ConnectedTimeText(-5), QStringLiteral("00:00:00"));
 }
 
+// The controller's clock runs from start-up and on while disconnected; the time since connecting only while running.
 TEST_F(MainFrame, ClockPanesShowTimeSinceConnectOnlyWhileRunning)
 {
     ConnectionState& state = m_app->State();
+    m_time.wallClock.Set(QDateTime(QDate(2024, 6, 1), QTime(13, 0, 1)));
     m_frame->UpdateClockPanes();
     EXPECT_TRUE(m_frame->StatusText(2).isEmpty());
+    EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:00:01"));
 
     state.running = true;
     state.connectTick = m_time.tick.TickMs();
@@ -213,6 +217,9 @@ TEST_F(MainFrame, ClockPanesShowTimeSinceConnectOnlyWhileRunning)
     m_time.tick.Advance(1);
     m_frame->OnEpochShown();
     EXPECT_TRUE(m_frame->Action(cmd::kConnection)->isEnabled());
+    m_time.wallClock.Set(QDateTime(QDate(2024, 6, 1), QTime(13, 6, 0)));
+    QMetaObject::invokeMethod(timer, "timeout");
+    EXPECT_EQ(m_frame->StatusText(1), QStringLiteral("13:06:00"));
 }
 
 TEST(SatelliteTime, ReadsTheReplyAndShowsDateAndTimeWithoutBraces)

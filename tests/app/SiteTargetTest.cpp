@@ -83,7 +83,7 @@ TEST_F(SiteDialog, StoresSendsAndReportsARefusal)
         Find(dialog, "antennaHeight")->setText(QStringLiteral("2.10"));
         Find<QComboBox>(dialog, "antennaStatus")->setCurrentIndex(1);
         Find<QPushButton>(dialog, "sendToReceiver")->click();
-        EXPECT_EQ(dialog.Message(), QString());
+        EXPECT_EQ(dialog.Message(), QStringLiteral("Sent"));
         EXPECT_EQ(sim.Sim().Events(), (QStringList{"_SIT=Pillar 7", "_ANH=2.10S", "_DYM=DYNAMIC", "_ANT=OLD MODEL 3"}));
 
         sim.Sim().RefuseEvents(true);

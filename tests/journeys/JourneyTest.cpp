@@ -253,7 +253,7 @@ TEST_F(Journey, SiteSendsItsEventsToTheReceiver)
         Child<QLineEdit>(dialog, "antennaHeight")->setText(QStringLiteral("1.5"));
         Child<QCheckBox>(dialog, "slant")->setChecked(true);
         Click(dialog, "sendToReceiver");
-        EXPECT_EQ(dialog.Message(), QString());
+        EXPECT_EQ(dialog.Message(), QStringLiteral("Sent"));
         Click(dialog, "ok");
     });
     const QStringList sent = Commands();
