@@ -13,11 +13,12 @@
 namespace {
 
 constexpr double kSkyExtent = 115;  // logical half-size of the sky square: horizon plus the compass letters
-constexpr double kBarStrip = 100;   // logical height of the bar strip
-constexpr double kBarTop = 13;      // values above, numbers below the 74 units of the bars
+constexpr double kBarTop = 13;      // values above, labels below the 74 units of the bars
 constexpr double kBarHeight = 74;
-constexpr int kLabelStack = 6;  // how far labels of a cluster of satellites stack up, in label heights
-constexpr double kBarSlot = 19;  // logical width per bar when there is room
+constexpr double kLabelRow = CSkyPlot::kBarStrip - kBarTop - kBarHeight;
+constexpr double kMinLabelPixels = 8;  // the smallest label text that stays readable on a handheld
+constexpr int kLabelStack = 6;         // how far labels of a cluster of satellites stack up, in label heights
+constexpr double kBarSlot = 19;        // logical width per bar when there is room
 
 double Radius(int elevation)
 {
@@ -38,8 +39,8 @@ QPen Cosmetic(const QColor& colour, Qt::PenStyle style = Qt::SolidLine)
     return pen;
 }
 
-// `text` centred in `box`, in a font made smaller where the text would run into its neighbours (three-digit SBAS
-// numbers under narrow bars).
+// `text` centred in `box`, in a font made smaller where the text would run into its neighbours (values over narrow
+// bars).
 void DrawFitted(QPainter& p, const QRectF& box, const QString& text)
 {
     // Two digits leave a gap to the next bar's.
@@ -51,6 +52,22 @@ void DrawFitted(QPainter& p, const QRectF& box, const QString& text)
     }
     p.setFont(font);
     p.drawText(box, Qt::AlignCenter, text);
+}
+
+// A bar's label under it (`box`), upright when `fit` says so, reading upwards from the bar's foot.
+void DrawBarLabel(QPainter& p, const QRectF& box, const CSkyPlot::BarLabelFit& fit, const QString& text)
+{
+    p.setFont(PixelFont(fit.size));
+    if (!fit.rotated) {
+        p.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text);
+        return;
+    }
+    p.save();
+    p.translate(box.center().x(), box.top());
+    p.rotate(-90);
+    p.drawText(QRectF(-box.height(), -box.width() / 2, box.height(), box.width()), Qt::AlignRight | Qt::AlignVCenter,
+               text);
+    p.restore();
 }
 
 constexpr double kOutline = 1.2;  // logical width of a hollow square's border
@@ -91,6 +108,25 @@ void DrawLegend(QPainter& p)
 
 }  // namespace
 
+CSkyPlot::BarLabelFit CSkyPlot::FitBarLabels(double scale, double slotWidth, const QStringList& labels)
+{
+    BarLabelFit fit;
+    // As large as the sky's own labels, never below the readable size in pixels.
+    fit.size = std::max(9.0, kMinLabelPixels / scale);
+    const QFontMetricsF metrics(PixelFont(fit.size));
+    double wide = 0;
+    for (const QString& label : labels) {
+        wide = std::max(wide, metrics.horizontalAdvance(label));
+    }
+    // All one way: a row of labels that turns from one bar to the next reads badly.
+    fit.rotated = wide > slotWidth - 1;
+    if (fit.rotated && wide > kLabelRow) {
+        // Upright it runs down the row; a font this size still reads, the row's height is what is left to give.
+        fit.size = std::max(kMinLabelPixels / scale, fit.size * kLabelRow / wide);
+    }
+    return fit;
+}
+
 CSkyPlot::CSkyPlot(std::shared_ptr<CSatModel> model, QWidget* parent)
     : QWidget(parent), m_model(std::move(model)), m_colours(SatColours())
 {
@@ -110,7 +146,8 @@ CSkyPlot::CSkyPlot(std::shared_ptr<CSatModel> model, QWidget* parent)
 
 QRect CSkyPlot::BarArea(QSize size)
 {
-    const int h = std::clamp(size.height() / 5, 90, 180);
+    // As tall as before the labels got their row, plus that row.
+    const int h = int(std::clamp(size.height() / 5, 90, 180) * kBarStrip / 100);
     return QRect(0, size.height() - h, size.width(), h);
 }
 
@@ -201,11 +238,15 @@ void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
     const double scale = area.height() / kBarStrip;
     const double logicalWidth = area.width() / scale;
     const auto barred = [signal](const SatEntry& e) { return e.Shown() && e.Level(signal) > 0; };
-    int count = 0;
-    for (const SatEntry& e : table.entries) {
-        count += barred(e) ? 1 : 0;
+    QStringList labels;
+    for (int slot = 0; slot < satslot::kCount; ++slot) {
+        if (barred(table.entries[size_t(slot)])) {
+            // As the squares are labelled: "1" alone would not say whose satellite it is.
+            labels << satslot::Label(slot);
+        }
     }
-    const double slotWidth = std::min(kBarSlot, (logicalWidth - 2) / std::max(count, 1));
+    const double slotWidth = std::min(kBarSlot, (logicalWidth - 2) / std::max<qsizetype>(labels.size(), 1));
+    const BarLabelFit fit = FitBarLabels(scale, slotWidth, labels);
     p.save();
     // Upright rectangles gain nothing from smoothing, and narrow bars would lose their colour to it.
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -227,8 +268,7 @@ void CSkyPlot::Paint(QPainter& p, QSize size, const CSatTable& table, int mask,
         p.fillRect(QRectF(x, kBarTop + kBarHeight - v, w, v),
                    e.Used() ? QBrush(colour) : QBrush(colour, Qt::BDiagPattern));
         DrawFitted(p, QRectF(x - 1, 0, slotWidth, kBarTop), QString::number(level));
-        DrawFitted(p, QRectF(x - 1, kBarTop + kBarHeight, slotWidth, kBarStrip - kBarTop - kBarHeight),
-                   QString::number(satslot::Number(slot)));
+        DrawBarLabel(p, QRectF(x - 1, kBarTop + kBarHeight, slotWidth, kLabelRow), fit, satslot::Label(slot));
         x += slotWidth;
     }
     p.restore();

@@ -3,6 +3,7 @@
 #include "plots/SatTable.h"
 
 #include <QImage>
+#include <QStringList>
 #include <QTransform>
 #include <QWidget>
 
@@ -20,8 +21,9 @@ class CSkyPlot : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr double kHorizon = 100;  // logical radius of the horizon circle
-    static constexpr double kSquare = 5;     // logical side of a satellite's square
+    static constexpr double kHorizon = 100;   // logical radius of the horizon circle
+    static constexpr double kSquare = 5;      // logical side of a satellite's square
+    static constexpr double kBarStrip = 111;  // logical height of the bar strip: a unit is a dB-Hz of a bar
 
     explicit CSkyPlot(std::shared_ptr<CSatModel> model, QWidget* parent = nullptr);
 
@@ -46,6 +48,15 @@ public:
     // when that covers a label or square already placed (`taken`), above it, then right, then left of it; in a
     // cluster, stacked under or over it; under it when nothing is free.
     static QRectF PlaceLabel(QPointF at, QSizeF text, const std::vector<QRectF>& taken);
+
+    // How the bars' labels are drawn: their font's logical pixel size, and upright when the widest would not fit
+    // across a bar's slot. `scale` is pixels per logical unit of the bar strip.
+    struct BarLabelFit
+    {
+        double size = 0;
+        bool rotated = false;
+    };
+    static BarLabelFit FitBarLabels(double scale, double slotWidth, const QStringList& labels);
 
     // The first shown slot (in slot order) whose square is under the point in widget pixels, or -1.
     int HitTest(QPoint point) const;

@@ -2,9 +2,13 @@
 #include "sim/MessageGenerator.h"
 #include "support/FakeTime.h"
 
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <QTest>
+
+#include <cmath>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -101,7 +105,7 @@ TEST(SkyPlot, UsedFilledTrackedHollowBarsOfTheChosenSignal)
     const auto colours = SatColours();
     const QTransform t = CSkyPlot::SkyTransform(size);
     const QRect bars = CSkyPlot::BarArea(size);
-    const double unit = bars.height() / 100.0;  // pixels per C/N0 dB-Hz of a bar
+    const double unit = bars.height() / CSkyPlot::kBarStrip;  // pixels per C/N0 dB-Hz of a bar
 
     const QImage ca = Draw(size, table, 0, 0);
     const QPointF used = t.map(CSkyPlot::SkyPoint(45, 90));
@@ -119,6 +123,45 @@ TEST(SkyPlot, UsedFilledTrackedHollowBarsOfTheChosenSignal)
     const QImage p1 = Draw(size, table, 0, 1);
     EXPECT_EQ(BarTop(p1, bars, colours[size_t(g5)]), -1);
     EXPECT_EQ(BarTop(p1, bars, colours[size_t(e11)]), -1);
+}
+
+// Bars are labelled as the squares are ("G5", "S120": a number alone does not say whose satellite it is), in text
+// of at least 8 pixels: across while it fits the bars, upright (all of them) when many narrow bars are up.
+TEST(SkyPlot, BarLabelsNameTheSystemAndStayReadableOnAHandheld)
+{
+    for (const QSize size : {QSize(476, 560), QSize(1280, 900)}) {
+        const double scale = CSkyPlot::BarArea(size).height() / CSkyPlot::kBarStrip;
+        // A full sky: 12 GPS, 8 GLONASS, 10 Galileo and 3 SBAS satellites (PRN 120 to 122).
+        QStringList all;
+        for (int slot = 0; slot < satslot::kCount; ++slot) {
+            const int highest[] = {12, 8, 10, 122};
+            if (satslot::Number(slot) <= highest[int(satslot::SystemOf(slot))]) {
+                all << satslot::Label(slot);
+            }
+        }
+        ASSERT_EQ(all.size(), 33);
+        ASSERT_TRUE(all.contains(QStringLiteral("S120")) && all.contains(QStringLiteral("R1")));
+        const double narrow = (size.width() / scale - 2) / double(all.size());
+        for (const auto& [labels, slot] : {std::pair{QStringList{"G5", "E11"}, 19.0}, std::pair{all, narrow}}) {
+            const CSkyPlot::BarLabelFit fit = CSkyPlot::FitBarLabels(scale, slot, labels);
+            EXPECT_GE(fit.size * scale, 8 - 1e-9) << size.width();
+            QFont font;
+            font.setPixelSize(int(std::lround(fit.size)));
+            double wide = 0;
+            for (const QString& label : labels) {
+                wide = std::max(wide, QFontMetricsF(font).horizontalAdvance(label));
+            }
+            // Across within the bar's slot, or upright within the row under the bars and the slot's width.
+            if (fit.rotated) {
+                // Under the 13 units of values and the 74 of the bars.
+                EXPECT_LE(wide, CSkyPlot::kBarStrip - 87 + 0.5) << size.width();
+                EXPECT_LE(QFontMetricsF(font).height(), slot + 0.5) << size.width();
+            } else {
+                EXPECT_LE(wide, slot) << size.width();
+            }
+            EXPECT_EQ(fit.rotated, labels.size() > 2) << size.width();
+        }
+    }
 }
 
 // Satellites that stand close together keep their labels apart: each goes to the first free side of its square,
