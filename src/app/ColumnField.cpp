@@ -1,9 +1,11 @@
 #include "app/ColumnField.h"
 
+#include "app/StatusLegend.h"
 #include "ui/SteadyLabel.h"
 
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 
 CColumnField::CColumnField(const QString& name, const QStringList& keys, QGridLayout* grid, int firstRow,
@@ -12,12 +14,18 @@ CColumnField::CColumnField(const QString& name, const QStringList& keys, QGridLa
 {
     setObjectName(name);
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // "Target Lat" and "Geo Lat" are different values: a reader of the value hears its box with its key.
+    const auto* box = qobject_cast<QGroupBox*>(parent);
+    const QString prefix = box ? box->title() + QLatin1Char(' ') : QString();
     for (int i = 0; i < int(keys.size()); ++i) {
         auto* key = new QLabel(keys[i], parent);
         key->setFont(fixed);
+        key->setToolTip(FieldTip(keys[i]));
         auto* value = new CSteadyLabel(parent);
         value->setObjectName(name + QString::number(i));
         value->setFont(fixed);
+        value->setToolTip(key->toolTip());
+        value->setAccessibleName(prefix + QString(keys[i]).remove(QLatin1Char(':')));
         // Right-aligned in a fixed-width font: degrees, decimal points and hemisphere letters line up.
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->Reserve(widest);

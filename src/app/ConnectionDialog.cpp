@@ -19,6 +19,8 @@
 #include <QSerialPortInfo>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 const QString kSection = QStringLiteral("Connection");
@@ -228,6 +230,17 @@ CConnectionDialog::CConnectionDialog(const ConnectionChoice& preset, const QStri
     m_password->setPlaceholderText(QStringLiteral("password, if the receiver asks for a login"));
     m_manualOnly = new QCheckBox(QStringLiteral("Manual mode only"), this);
     m_manualOnly->setObjectName(QStringLiteral("manualOnly"));
+    // Fields without a label of their own: a placeholder is gone once something is typed.
+    for (const auto& [field, name] : {std::pair<QWidget*, const char*>{m_serverAddress, "Server address"},
+                                      {m_serverUser, "Server user"},
+                                      {m_serverPassword, "Server password"},
+                                      {m_serverReceiver, "Receiver on the server"},
+                                      {m_device, "Serial port"},
+                                      {m_baud, "Baud rate"},
+                                      {m_address, "TCP address"},
+                                      {m_password, "TCP password"}}) {
+        field->setAccessibleName(QLatin1String(name));
+    }
     m_error = new QLabel(this);
     m_error->setObjectName(QStringLiteral("connectionError"));
     m_error->setWordWrap(true);

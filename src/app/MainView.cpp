@@ -48,7 +48,45 @@ void SetText(CColumnField* field, const QString& text)
     field->SetText(text);
 }
 
+// The solution type of a kept "PG" body (its byte 28), -1 without one.
+int SolutionTypeOf(const QByteArray& pg)
+{
+    return pg.size() > 28 ? static_cast<unsigned char>(pg[28]) : -1;
+}
+
+// Every key of a field, each followed by a dash: what the receiver sends without a solution is not a position.
+QString Dashes(std::initializer_list<const char*> keys)
+{
+    QStringList lines;
+    for (const char* key : keys) {
+        lines << QString::fromLatin1(key) + QStringLiteral(" —");
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
+
+StatusTexts ShownTexts(const StatusTexts& s)
+{
+    StatusTexts shown = s;
+    if (s.lastPg.isEmpty()) {
+        // Nothing decoded since the last reset: no kind of solution to show yet.
+        shown.solution = QString::fromLatin1(kNoDataText);
+        return shown;
+    }
+    if (SolutionTypeOf(s.lastPg) != 0) {
+        return shown;
+    }
+    // Without a solution the receiver reports a zero position and stops updating XYZ, velocity and the DOPs; all of
+    // them, and the distances computed from that zero position, would read as live values.
+    shown.position = Dashes({"Lat:", "Lon:", "Alt:"});
+    shown.target = Dashes({"ETT:", "NTT:", "DTT:", "CTT:"});
+    shown.cartesian = Dashes({"X:", "Y:", "Z:"});
+    shown.velocity = Dashes({"Vel:"});
+    shown.pdop = Dashes({"PDOP:"});
+    shown.hdop = Dashes({"HDOP:"});
+    return shown;
+}
 
 int LeadingInt(const QString& text)
 {
@@ -100,6 +138,7 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
     for (int list = 0; list < kListCount; ++list) {
         auto* tree = new CLiveTree(m_tabs);
         tree->setObjectName(QLatin1String(kListObjects[list]));
+        tree->setAccessibleName(QLatin1String(kListNames[list]) + QStringLiteral(" satellites"));
         tree->setRootIsDecorated(false);
         tree->setUniformRowHeights(true);
         tree->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -152,8 +191,10 @@ CMainView::CMainView(QWidget* parent) : QWidget(parent)
 
     // The texts before the first connect.
     SetText(m_summary, QStringLiteral("Satellites  0 : 0 : 0"));
-    m_solution->setText(QStringLiteral("standalone"));
+    m_solution->setText(QString::fromLatin1(kNoDataText));
     m_summary->setToolTip(SatSummaryTip());
+    m_summary->setAccessibleName(QStringLiteral("Satellites"));
+    m_solution->setAccessibleName(QStringLiteral("Solution"));
     ShowSolutionKind();
     SetText(m_eventA, QStringLiteral("EVENTA"));
     SetText(m_eventB, QStringLiteral("EVENTB"));
@@ -175,6 +216,10 @@ CSteadyLabel* CMainView::AddField(const QString& name, QWidget* parent, const QS
     auto* label = new CSteadyLabel(parent);
     label->setObjectName(name);
     label->Reserve(widest);
+    // The widest text starts with the field's key ("PDOP: 99.9999"): it names the field and finds its meaning.
+    const QString key = widest.section(QLatin1Char(':'), 0, 0);
+    label->setAccessibleName(key.trimmed());
+    label->setToolTip(FieldTip(key + QLatin1Char(':')));
     return label;
 }
 
@@ -213,7 +258,7 @@ QWidget* CMainView::BuildLocationPage()
 
     auto* left = new QVBoxLayout();
     m_time = AddField(QStringLiteral("time"), page, QStringLiteral("Receiver time: 23:59:59"));
-    m_date = AddField(QStringLiteral("date"), page, QStringLiteral("Receiver data: 31.12.2099"));
+    m_date = AddField(QStringLiteral("date"), page, QStringLiteral("Receiver date: 31.12.2099"));
     m_clockOffset = AddField(QStringLiteral("clockOffset"), page, QStringLiteral("Clock offset: +0.0000 ppm"));
     m_oscOffset = AddField(QStringLiteral("oscOffset"), page, QStringLiteral("Osc. offset: +0.0000 ppm"));
     m_trackingTime = AddField(QStringLiteral("trackingTime"), page, QStringLiteral("Tracking time: 23:59:59"));
@@ -237,11 +282,12 @@ QWidget* CMainView::BuildLocationPage()
     return page;
 }
 
-void CMainView::ApplySnapshot(const StatusSnapshot& s)
+void CMainView::ApplySnapshot(const StatusSnapshot& snapshot)
 {
     const int page = CurrentPage();
-    m_lastPg = s.lastPg;
-    m_location = s;
+    m_lastPg = snapshot.lastPg;
+    m_location = ShownTexts(snapshot);
+    const StatusTexts& s = m_location;
     m_locationStale = true;
     if (page == kLocationPage) {
         ShowLocation();
@@ -256,8 +302,8 @@ void CMainView::ApplySnapshot(const StatusSnapshot& s)
     SetText(m_eventB, s.eventB);
     for (int list = 0; list < kListCount; ++list) {
         SatListView& v = m_lists[size_t(list)];
-        if (v.rows != s.lists[size_t(list)]) {
-            v.rows = s.lists[size_t(list)];
+        if (v.rows != snapshot.lists[size_t(list)]) {
+            v.rows = snapshot.lists[size_t(list)];
             v.stale = true;
         }
         // Cell by cell: each changed cell asks for its own repaint, and the view paints them together.

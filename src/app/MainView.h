@@ -21,6 +21,10 @@ void SortSatRows(std::vector<QStringList>& rows, int list, int column, bool asce
 // The integer a cell starts with, as "%d" reads it ("45^" -> 45, "-3--" -> -3); 0 when it starts with none.
 int LeadingInt(const QString& text);
 
+// The texts `s` shows: "No data" for the solution before a "PG" arrived, and dashes for the position, height,
+// target distances, XYZ, velocity and DOPs while the last "PG" says the receiver has no solution.
+StatusTexts ShownTexts(const StatusTexts& s);
+
 // The live receiver state: four satellite lists ("GPS", "GLONASS", "GALILEO", "SBAS") and the "Location" page,
 // with the summary, solution, link quality and event fields below them and the "Stop" button that cancels
 // connection attempts. It shows what the connection thread decoded; it never decodes anything itself.

@@ -50,6 +50,7 @@ CMessageDlg::CMessageDlg(std::function<CConnection*()> connection, QWidget* pare
     auto* browse = Button(QStringLiteral("..."), "browse", this);
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("messageList"));
+    m_list->setAccessibleName(QStringLiteral("Messages on the server"));
     m_list->setRootIsDecorated(false);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Data"), QStringLiteral("Size"),
@@ -71,13 +72,18 @@ CMessageDlg::CMessageDlg(std::function<CConnection*()> connection, QWidget* pare
     m_delete = Button(QStringLiteral("Delete"), "delete", this);
     m_cancel = Button(QStringLiteral("Cancel"), "cancel", this);
 
-    grid->addWidget(new QLabel(QStringLiteral("To User :"), this), 0, 0);
+    const auto caption = [this, grid](const char* text, QWidget* field, int row) {
+        auto* label = new QLabel(QLatin1String(text), this);
+        label->setBuddy(field);
+        grid->addWidget(label, row, 0);
+    };
+    caption("To User :", m_toUser, 0);
     grid->addWidget(m_toUser, 0, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Subject :"), this), 1, 0);
+    caption("Subject :", m_subject, 1);
     grid->addWidget(m_subject, 1, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Message :"), this), 2, 0);
+    caption("Message :", m_text, 2);
     grid->addWidget(m_text, 2, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Path/File:"), this), 3, 0);
+    caption("Path/File:", m_path, 3);
     grid->addWidget(m_path, 3, 1);
     grid->addWidget(browse, 3, 2);
     grid->addWidget(m_list, 4, 0, 1, 3);

@@ -422,7 +422,7 @@ void CReceiverState::OnDate(const QByteArray& body)
     if (body.size() < 4) {
         return;
     }
-    m_snapshot.date = QString::asprintf("Receiver data: %d.%d.%d", int(static_cast<unsigned char>(body[3])),
+    m_snapshot.date = QString::asprintf("Receiver date: %d.%d.%d", int(static_cast<unsigned char>(body[3])),
                                         int(static_cast<unsigned char>(body[2])), int(Read<quint16>(body, 0)));
 }
 

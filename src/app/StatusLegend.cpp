@@ -4,6 +4,32 @@
 
 namespace {
 
+// The abbreviations of the Location page and the fields below the lists, in the order they are shown.
+const struct
+{
+    const char* key;
+    const char* meaning;
+} kFieldTips[] = {
+    {"Lat:", "Latitude, degrees, minutes and seconds"},
+    {"Lon:", "Longitude, degrees, minutes and seconds"},
+    {"Alt:", "Height of the position in metres"},
+    {"ETT:", "East to target: metres east from here to the target, negative when it lies west"},
+    {"NTT:", "North to target: metres north from here to the target, negative when it lies south"},
+    {"DTT:", "Distance to target in metres"},
+    {"CTT:", "Course to target: the direction of the target from north, clockwise"},
+    {"X:", "Earth-centred X coordinate in metres"},
+    {"Y:", "Earth-centred Y coordinate in metres"},
+    {"Z:", "Earth-centred Z coordinate in metres"},
+    {"Vel:", "Speed in metres per second"},
+    {"RMS Pos:", "Root mean square error of the position in metres"},
+    {"RMS Vel:", "Root mean square error of the velocity in metres per second"},
+    {"PDOP:", "Position dilution of precision: how the satellites' geometry magnifies errors in 3D"},
+    {"HDOP:", "Horizontal dilution of precision: the same for the horizontal position"},
+    {"Osc. offset:", "Offset of the receiver's oscillator from its nominal frequency, parts per million"},
+    {"Clock offset:", "Drift of the receiver's clock, parts per million"},
+    {"LQ:", "Link quality: the share of correction messages received intact, with their counts"},
+};
+
 const QString kSignalTip = QStringLiteral("Signal strength C/N0 of the %1 signal in dB-Hz; \"??\": not tracked");
 
 QString SignalName(int list, int column)
@@ -20,9 +46,10 @@ SolutionKind SolutionKindOf(const QString& text)
         const char* text;
         SolutionKind kind;
     } kTexts[] = {
-        {"(no solution)", SolutionKind::None},    {"(standalone)", SolutionKind::Standalone},
-        {"standalone", SolutionKind::Standalone}, {"(code differential)", SolutionKind::Dgps},
-        {"(RTK float)", SolutionKind::Float},     {"(RTK fixed)", SolutionKind::Fixed},
+        {kNoDataText, SolutionKind::NoData},         {"(no solution)", SolutionKind::None},
+        {"(standalone)", SolutionKind::Standalone},  {"standalone", SolutionKind::Standalone},
+        {"(code differential)", SolutionKind::Dgps}, {"(RTK float)", SolutionKind::Float},
+        {"(RTK fixed)", SolutionKind::Fixed},
     };
     for (const auto& entry : kTexts) {
         if (text == QLatin1String(entry.text)) {
@@ -35,6 +62,9 @@ SolutionKind SolutionKindOf(const QString& text)
 SolutionLook SolutionLookOf(SolutionKind kind)
 {
     switch (kind) {
+        case SolutionKind::NoData:
+            return {QColor(0xE0, 0xE0, 0xE0), QColor(0x42, 0x42, 0x42),
+                    QStringLiteral("No data: no position from the receiver yet, or none since its stream stopped")};
         case SolutionKind::None:
             return {QColor(0xB7, 0x1C, 0x1C), Qt::white, QStringLiteral("No position: the receiver has no solution")};
         case SolutionKind::Standalone:
@@ -96,11 +126,21 @@ QString SatSummaryTip()
     return QStringLiteral("Satellites in view: GPS : GLONASS : GALILEO : SBAS");
 }
 
+QString FieldTip(const QString& key)
+{
+    for (const auto& entry : kFieldTips) {
+        if (key == QLatin1String(entry.key)) {
+            return QString::fromLatin1(entry.meaning);
+        }
+    }
+    return QString();
+}
+
 QString StatusLegendText()
 {
     QString text = QStringLiteral("<p><b>Solution</b></p><table cellspacing=\"2\">");
-    for (SolutionKind kind :
-         {SolutionKind::None, SolutionKind::Standalone, SolutionKind::Dgps, SolutionKind::Float, SolutionKind::Fixed}) {
+    for (SolutionKind kind : {SolutionKind::NoData, SolutionKind::None, SolutionKind::Standalone, SolutionKind::Dgps,
+                              SolutionKind::Float, SolutionKind::Fixed}) {
         const SolutionLook look = SolutionLookOf(kind);
         const QString name = look.tip.section(QLatin1Char(':'), 0, 0);
         text += QStringLiteral("<tr><td style=\"background:%1;color:%2\">&nbsp;%3&nbsp;</td><td>%4</td></tr>")
@@ -108,16 +148,30 @@ QString StatusLegendText()
                          look.tip.section(QLatin1Char(':'), 1).trimmed().toHtmlEscaped());
     }
     text += QStringLiteral("</table><p><b>Satellite lists</b></p><table cellspacing=\"2\">");
-    const QStringList titles = SatColumnTitles(kListGlonass);
-    for (int c = 0; c < titles.size(); ++c) {
-        QString tip = SatColumnTip(kListGlonass, c);
-        if (tip.startsWith(titles[c] + QStringLiteral(": "))) {
-            tip.remove(0, titles[c].size() + 2);
+    const auto row = [&text](const QString& key, const QString& meaning) {
+        text +=
+            QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>").arg(key.toHtmlEscaped(), meaning.toHtmlEscaped());
+    };
+    // Every column title of every list once; where the lists share a title its meaning is the same.
+    QStringList seen;
+    for (int list : {kListGlonass, kListGps, kListGalileo}) {
+        const QStringList titles = SatColumnTitles(list);
+        for (int c = 0; c < titles.size(); ++c) {
+            if (seen.contains(titles[c])) {
+                continue;
+            }
+            seen << titles[c];
+            QString tip = SatColumnTip(list, c);
+            if (tip.startsWith(titles[c] + QStringLiteral(": "))) {
+                tip.remove(0, titles[c].size() + 2);
+            }
+            row(titles[c], tip);
         }
-        text += QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>")
-                    .arg(titles[c].toHtmlEscaped(), tip.toHtmlEscaped());
     }
-    text += QStringLiteral("<tr><td><b>#</b></td><td>%1</td></tr>").arg(SatColumnTip(kListGps, 0).toHtmlEscaped());
+    text += QStringLiteral("</table><p><b>Location and status</b></p><table cellspacing=\"2\">");
+    for (const auto& entry : kFieldTips) {
+        row(QString::fromLatin1(entry.key).chopped(1), QString::fromLatin1(entry.meaning));
+    }
     text += QStringLiteral("</table><p>%1, e.g. \"13 : 9 : 10 : 3\"</p>").arg(SatSummaryTip().toHtmlEscaped());
     return text;
 }

@@ -53,7 +53,6 @@ bool ReadTargetAngle(const DmsText& text, double limit, double* radians)
     if (!std::isfinite(value) || value > limit) {
         return false;
     }
-    // The pole and the antimeridian are positions like any other: no folding of the limit to 0.
     *radians = value * (text.negative ? -kDegToRad : kDegToRad);
     return true;
 }
@@ -82,15 +81,20 @@ CTargetDlg::CTargetDlg(double latRad, double lonRad, bool running, LastPg lastPg
     // The longest text each field holds: "%7.5lf" seconds below 60.
     const char* longest[3] = {"180", "59", "59.99999"};
     for (int r = 0; r < 2; ++r) {
-        grid->addWidget(new QLabel(QLatin1String(captions[r]), this), r, 0);
+        auto* caption = new QLabel(QLatin1String(captions[r]), this);
+        grid->addWidget(caption, r, 0);
+        // Three fields and a hemisphere share the row's caption: each is announced with its part.
+        const QString name = caption->text().chopped(1) + QLatin1Char(' ');
         for (int p = 0; p < 3; ++p) {
             m_fields[r][p] = new QLineEdit(this);
             m_fields[r][p]->setObjectName(QLatin1String(rows[r]) + QLatin1String(parts[p]));
+            m_fields[r][p]->setAccessibleName(name + QLatin1String(parts[p]).toString().toLower());
             FitFieldToText(m_fields[r][p], QLatin1String(longest[p]));
             grid->addWidget(m_fields[r][p], r, 1 + p);
         }
         m_hemisphere[r] = new QComboBox(this);
         m_hemisphere[r]->setObjectName(QLatin1String(rows[r]) + QStringLiteral("Hemisphere"));
+        m_hemisphere[r]->setAccessibleName(name + QStringLiteral("hemisphere"));
         m_hemisphere[r]->addItems(r == 0 ? QStringList{QStringLiteral("N"), QStringLiteral("S")}
                                          : QStringList{QStringLiteral("E"), QStringLiteral("W")});
         grid->addWidget(m_hemisphere[r], r, 4);

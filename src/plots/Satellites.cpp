@@ -51,6 +51,7 @@ CSatellites::CSatellites(const SatellitesContext& context, QWidget* parent) : QD
     }
     m_model = std::make_shared<CSatModel>(*m_context.tick);
     m_plot = new CSkyPlot(m_model, this);
+    m_plot->setAccessibleName(QStringLiteral("Sky plot and signal bars"));
     m_status = new CElidedLabel(this);
     m_status->setObjectName(QStringLiteral("statusText"));
     m_signal = new QComboBox(this);

@@ -39,6 +39,7 @@ CFolderTree::CFolderTree(const QString& fileExtension, QWidget* parent) : QWidge
 {
     setObjectName(QStringLiteral("folderTree"));
     m_tree = new QTreeWidget(this);
+    m_tree->setAccessibleName(QStringLiteral("Folders"));
     m_tree->setObjectName(QStringLiteral("folderTreeView"));
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);
@@ -74,7 +75,9 @@ CFolderTree::CFolderTree(const QString& fileExtension, QWidget* parent) : QWidge
     connect(m_name, &QLineEdit::returnPressed, this, create);
 
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("New folder:"), this));
+    auto* caption = new QLabel(QStringLiteral("New folder:"), this);
+    caption->setBuddy(m_name);
+    row->addWidget(caption);
     row->addWidget(m_name, 1);
     row->addWidget(m_create);
     auto* layout = new QVBoxLayout(this);

@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QSet>
+#include <QTextDocumentFragment>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -76,7 +78,7 @@ TEST(EpochDispatcher, FullEpochFillsTheSatelliteListsAndFields)
     EXPECT_EQ(d.LastCount(), 12);
     const StatusSnapshot& s = d.Snapshot();
     EXPECT_EQ(s.time, QStringLiteral("Receiver time: 12:00:00"));
-    EXPECT_EQ(s.date, QStringLiteral("Receiver data: 1.6.2024"));
+    EXPECT_EQ(s.date, QStringLiteral("Receiver date: 1.6.2024"));
     EXPECT_EQ(s.pdop, QStringLiteral("PDOP:  5.0000"));
     EXPECT_EQ(s.summary, QStringLiteral("Satellites  2 : 1 : 1 : 1"));
 
@@ -233,7 +235,7 @@ TEST_F(MainView, StartsOnLocationWithTheInitialTextsAndTheListColumns)
 {
     EXPECT_EQ(m_view.CurrentPage(), CMainView::kLocationPage);
     EXPECT_EQ(m_view.Field(QStringLiteral("summary")), QStringLiteral("Satellites  0 : 0 : 0"));
-    EXPECT_EQ(m_view.Field(QStringLiteral("solution")), QStringLiteral("standalone"));
+    EXPECT_EQ(m_view.Field(QStringLiteral("solution")), QStringLiteral("No data"));
     EXPECT_EQ(m_view.Field(QStringLiteral("eventA")), QStringLiteral("EVENTA"));
     EXPECT_EQ(m_view.Field(QStringLiteral("eventB")), QStringLiteral("EVENTB"));
     EXPECT_EQ(m_view.Field(QStringLiteral("cartesian")), QStringLiteral("X:\nY:\nZ:"));
@@ -294,10 +296,56 @@ TEST_F(MainView, ShowsASnapshotOnThePageInViewSortsByHeaderClicksAndResets)
     EXPECT_EQ(m_view.Field(QStringLiteral("position")), QStringLiteral("Lon:\nLat:\nAlt:"));
     EXPECT_EQ(m_view.Field(QStringLiteral("target")), QStringLiteral("ETT:\nNTT:\nDTT:\nCTT:"));
     EXPECT_EQ(m_view.Field(QStringLiteral("pdop")), QStringLiteral("PDOP:"));
-    for (const char* cleared : {"time", "date", "trackingTime", "clockOffset", "oscOffset", "solution", "linkQuality",
-                                "eventA", "eventB", "summary"}) {
+    for (const char* cleared :
+         {"time", "date", "trackingTime", "clockOffset", "oscOffset", "linkQuality", "eventA", "eventB", "summary"}) {
         EXPECT_TRUE(m_view.Field(QLatin1String(cleared)).isEmpty()) << cleared;
     }
+    EXPECT_EQ(m_view.Field(QStringLiteral("solution")), QStringLiteral("No data"));
+}
+
+// The last "PG"'s solution type decides: before one the solution reads "No data"; with type 0 the receiver still
+// sends a zero position, keeps the last fix's XYZ and speed and old DOPs, and the target distances come from that
+// zero position: all of them show dashes instead, until a position comes again.
+TEST_F(MainView, NoDataBeforeAPositionAndDashesForEveryValueWhileTheReceiverHasNoSolution)
+{
+    m_dispatcher.State().SetTarget(0.8, 0.25);
+    const auto epoch = [this](const QByteArray& pg) {
+        std::vector<QByteArray> frames = FullEpoch();
+        frames.insert(frames.begin() + 1,
+                      {pg, Frame("PV", Floats<double>({1, 2, 3}) + Floats<float>({0.5f, 1, 0, 0, 0}) + Bytes({1})),
+                       Frame("SG", Floats<float>({3, 4, 0, 0}))});
+        TakeEpoch(m_dispatcher, frames);
+        m_view.ApplySnapshot(m_dispatcher.Snapshot());
+    };
+    const auto field = [this](const char* name) { return m_view.Field(QLatin1String(name)); };
+    Show();
+    EXPECT_EQ(field("solution"), QStringLiteral("No data")) << "satellites but no position yet";
+    epoch(Pg(50.5, 14.25, 300, 1));
+    EXPECT_EQ(field("solution"), QStringLiteral("(standalone)"));
+    EXPECT_TRUE(field("position").contains(QStringLiteral("300.0000 m")));
+    EXPECT_TRUE(field("target").startsWith(QStringLiteral("ETT:")));
+    EXPECT_FALSE(field("target").contains(QStringLiteral("—")));
+
+    epoch(Pg(0, 0, 0, 0));
+    EXPECT_EQ(field("solution"), QStringLiteral("(no solution)"));
+    const QString dash = QStringLiteral(" —");
+    EXPECT_EQ(field("position"), QStringLiteral("Lat:%1\nLon:%1\nAlt:%1").arg(dash));
+    EXPECT_EQ(field("target"), QStringLiteral("ETT:%1\nNTT:%1\nDTT:%1\nCTT:%1").arg(dash));
+    EXPECT_EQ(field("cartesian"), QStringLiteral("X:%1\nY:%1\nZ:%1").arg(dash));
+    for (const char* name : {"position1", "target3", "cartesian2"}) {
+        EXPECT_EQ(m_view.findChild<QLabel*>(QLatin1String(name))->text(), QStringLiteral("—")) << name;
+    }
+    EXPECT_EQ(field("velocity"), QStringLiteral("Vel:") + dash);
+    EXPECT_EQ(field("pdop"), QStringLiteral("PDOP:") + dash);
+    EXPECT_EQ(field("hdop"), QStringLiteral("HDOP:") + dash);
+    EXPECT_EQ(field("rmsPos"), QStringLiteral("RMS Pos: 5.0000 m")) << "the receiver's own error estimate stays";
+    // The target itself is the user's, not the receiver's.
+    EXPECT_TRUE(field("targetLat").contains(QStringLiteral("45°")));
+
+    epoch(Pg(50.5, 14.25, 300, 4));
+    EXPECT_EQ(field("solution"), QStringLiteral("(RTK fixed)"));
+    EXPECT_TRUE(field("pdop").contains(QStringLiteral("5.0000")));
+    EXPECT_FALSE((field("position") + field("target") + field("cartesian")).contains(QStringLiteral("—")));
 }
 
 // The solution reads at a glance: each kind its own colour and a tooltip saying what it means; the text stays.
@@ -311,20 +359,24 @@ TEST_F(MainView, SolutionIsColouredByKindWithItsMeaningInTheTooltip)
         const char* text;
         const char* tip;
     } kKinds[] = {{"(no solution)", "No position"}, {"(standalone)", "Standalone"}, {"(code differential)", "DGPS"},
-                  {"(RTK float)", "RTK float"},     {"(RTK fixed)", "RTK fixed"}};
+                  {"(RTK float)", "RTK float"},     {"(RTK fixed)", "RTK fixed"},   {"No data", "No data"}};
     for (const auto& kind : kKinds) {
         StatusSnapshot snapshot = m_dispatcher.Snapshot();
         snapshot.solution = QLatin1String(kind.text);
+        snapshot.lastPg = QByteArray(30, '\1');
         m_view.ApplySnapshot(snapshot);
         EXPECT_EQ(m_view.Field(QStringLiteral("solution")), QLatin1String(kind.text));
         EXPECT_TRUE(solution->toolTip().startsWith(QLatin1String(kind.tip))) << solution->toolTip().toStdString();
         EXPECT_TRUE(solution->styleSheet().contains(QStringLiteral("background"))) << kind.text;
         looks.insert(solution->styleSheet());
     }
-    EXPECT_EQ(looks.size(), 5);
+    EXPECT_EQ(looks.size(), 6);
     // The initial text is the standalone kind; a type the receiver does not define shows uncoloured.
     EXPECT_EQ(SolutionKindOf(QStringLiteral("standalone")), SolutionKind::Standalone);
-    m_view.ResetStatus();
+    StatusSnapshot unknown = m_dispatcher.Snapshot();
+    unknown.lastPg = QByteArray(30, '\x09');  // a type the receiver does not define decodes to no text
+    unknown.solution.clear();
+    m_view.ApplySnapshot(unknown);
     EXPECT_TRUE(solution->styleSheet().isEmpty());
     // Every column of every list says what it and its marks mean.
     for (int list = 0; list < kListCount; ++list) {
@@ -393,6 +445,44 @@ TEST_F(MainView, NewValuesStayInTheirRowsNeitherLayOutThePageNorGetCutOff)
         EXPECT_TRUE(row(i)->text().isEmpty()) << i;
     }
     m_view.hide();
+}
+
+// Every abbreviation the main view shows, the keys of the Location page, the status fields and every list's column
+// titles (L5 and L3 included), has a tooltip where it is shown and an entry in the Status Legend.
+TEST_F(MainView, EveryAbbreviationShownHasATooltipAndALegendEntry)
+{
+    const QString legend = QTextDocumentFragment::fromHtml(StatusLegendText()).toPlainText();
+    const auto inLegend = [&legend](const QString& key) {
+        return legend.contains(QRegularExpression(QStringLiteral("(^|\\n)%1\\s").arg(QRegularExpression::escape(key))));
+    };
+    const QStringList words = {QStringLiteral("Receiver time"), QStringLiteral("Receiver date"),
+                               QStringLiteral("Tracking time"), QStringLiteral("Event A"),
+                               QStringLiteral("Event B"),       QStringLiteral("Satellites")};
+    int keys = 0;
+    for (const QLabel* label : m_view.findChildren<QLabel*>()) {
+        // A key of a Location box, or a status field named by the key its text starts with.
+        const bool isKey = !qobject_cast<const CSteadyLabel*>(label) && label->text().endsWith(QLatin1Char(':'));
+        const QString key = isKey ? label->text().chopped(1) : label->accessibleName();
+        if (key.isEmpty() || words.contains(key) || label->objectName() == QLatin1String("solution")) {
+            continue;
+        }
+        ++keys;
+        EXPECT_FALSE(label->toolTip().isEmpty()) << key.toStdString();
+        // A box's value ("Geo Lat") is explained under its key's entry.
+        if (const QString name = label->objectName(); name.isEmpty() || !name.back().isDigit()) {
+            EXPECT_TRUE(inLegend(key)) << key.toStdString();
+        }
+    }
+    EXPECT_GE(keys, 20);
+    for (int list = 0; list < kListCount; ++list) {
+        for (const QString& title : SatColumnTitles(list)) {
+            EXPECT_TRUE(inLegend(title)) << title.toStdString();
+        }
+    }
+    for (const char* meaning : {"East to target", "North to target", "Distance to target", "Course to target",
+                                "of the L5 signal", "No data"}) {
+        EXPECT_TRUE(legend.contains(QLatin1String(meaning))) << meaning;
+    }
 }
 
 }  // namespace

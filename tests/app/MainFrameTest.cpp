@@ -1,19 +1,31 @@
 #include "app/AppTestSupport.h"
 #include "app/CommandIds.h"
+#include "app/ConnectionDialog.h"
 #include "app/FrameTitle.h"
 #include "app/MainFrame.h"
+#include "app/MessageDlg.h"
 #include "app/NemolaApp.h"
 #include "app/SatelliteTime.h"
+#include "app/SiteDlg.h"
+#include "app/TargetDlg.h"
 #include "link/Connection.h"
 #include "link/ConnectionInfo.h"
 #include "support/FakeTime.h"
 #include "support/ScriptedPrompts.h"
+#include "ui/FolderTree.h"
+#include "ui/SteadyLabel.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QTimer>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -257,6 +269,44 @@ TEST_F(MainFrame, OnlyExitOrClosingTheFrameEndsTheProgram)
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(exited);
+}
+
+// Screen readers and automation find every field of the main window and its dialogs by its own label, never by
+// the title of the box around it (two "Lat" values differ by their box, so those carry it).
+TEST_F(MainFrame, EveryFieldIsAnnouncedByItsOwnName)
+{
+    SiteInfo site;
+    CSiteDlg siteDialog(site, nullptr, nullptr);
+    CTargetDlg target(0, 0, false, {}, {});
+    CConnectionDialog connection(ConnectionChoice(), {QStringLiteral("ttyS0")});
+    CMessageDlg message([]() -> CConnection* { return nullptr; });
+    CFolderTree folders;
+    for (QWidget* root :
+         std::initializer_list<QWidget*>{m_frame, &siteDialog, &target, &connection, &message, &folders}) {
+        QStringList boxes;
+        for (const QGroupBox* box : root->findChildren<QGroupBox*>()) {
+            boxes << box->title();
+        }
+        QStringList names;
+        for (QWidget* field : root->findChildren<QWidget*>()) {
+            const bool input = qobject_cast<QLineEdit*>(field) || qobject_cast<QComboBox*>(field) ||
+                               qobject_cast<QPlainTextEdit*>(field) || qobject_cast<QTreeView*>(field) ||
+                               qobject_cast<CSteadyLabel*>(field);
+            // An editable box's own line edit is the box.
+            if (!input || qobject_cast<QComboBox*>(field->parentWidget())) {
+                continue;
+            }
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(field);
+            ASSERT_NE(accessible, nullptr);
+            const QString name = accessible->text(QAccessible::Name).trimmed();
+            const std::string where = (root->objectName() + QLatin1Char('/') + field->objectName()).toStdString();
+            EXPECT_FALSE(name.isEmpty()) << where;
+            EXPECT_FALSE(boxes.contains(name)) << where << " is called by its box " << name.toStdString();
+            names << name;
+        }
+        EXPECT_EQ(names.size(), QSet<QString>(names.begin(), names.end()).size())
+            << root->objectName().toStdString() << ": " << names.join(QLatin1Char('|')).toStdString();
+    }
 }
 
 }  // namespace

@@ -12,12 +12,6 @@ using namespace frames;
 
 constexpr double kDegToRad = 1.0 / CReceiverState::kRadToDeg;
 
-QByteArray Pg(double latDeg, double lonDeg, double alt, int solution)
-{
-    return Frame("PG", Floats<double>({latDeg * kDegToRad, lonDeg * kDegToRad, alt}) + Floats<float>({0.5f}) +
-                           Bytes({solution}));
-}
-
 TEST(ReceiverState, FormatsGeodeticPositionsWithHemispheresAndLeadingZeros)
 {
     CReceiverState s;

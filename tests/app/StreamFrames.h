@@ -66,6 +66,14 @@ inline QByteArray MsText(const QByteArray& text)
     return f + QByteArray::number(Checksum8(f.constData(), size_t(f.size())), 16).toUpper().rightJustified(2, '0');
 }
 
+// A "PG": position in degrees and metres, and the solution type.
+inline QByteArray Pg(double latDeg, double lonDeg, double alt, int solution)
+{
+    constexpr double kDegToRad = 0.017453292519943295;
+    return Frame("PG", Floats<double>({latDeg * kDegToRad, lonDeg * kDegToRad, alt}) + Floats<float>({0.5f}) +
+                           Bytes({solution}));
+}
+
 // One epoch with twelve message types and five satellites: GPS 5 (no almanac) and 12, GLONASS 38 (slot 3),
 // Galileo 75, SBAS 125. Receiver time 12:00:00 on 1.6.2024.
 inline std::vector<QByteArray> FullEpoch()

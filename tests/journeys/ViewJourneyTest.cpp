@@ -44,6 +44,23 @@ void Click(QWidget& parent, const char* name)
 
 }  // namespace
 
+// The simulated receiver has no fix for its first seconds: the view says so instead of showing a zero position,
+// a PDOP of the satellites it cannot use and distances to the target from 0°N 0°E; the first fix shows values.
+TEST_F(Journey, BeforeTheFirstFixTheViewShowsNoSolutionAndDashes)
+{
+    Launch();
+    const auto field = [this](const char* name) { return View().Field(QLatin1String(name)); };
+    Run(1000);
+    ASSERT_TRUE(PumpUntil([&] { return field("solution") == QLatin1String("(no solution)"); }))
+        << field("solution").toStdString();
+    EXPECT_EQ(field("position"), QStringLiteral("Lat: —\nLon: —\nAlt: —"));
+    EXPECT_EQ(field("target"), QStringLiteral("ETT: —\nNTT: —\nDTT: —\nCTT: —"));
+    EXPECT_EQ(field("pdop"), QStringLiteral("PDOP: —"));
+    Run(5000);
+    ASSERT_TRUE(PumpUntil([&] { return field("solution") != QLatin1String("(no solution)"); }));
+    EXPECT_FALSE((field("position") + field("target") + field("pdop")).contains(QStringLiteral("—")));
+}
+
 // A target or site set in this run is on disk as soon as its dialog's OK is pressed, whatever ends the program
 // later.
 TEST_F(Journey, SiteAndTargetAreOnDiskAtOk)
