@@ -73,7 +73,7 @@ void BM_LiveViewColdEpoch(benchmark::State& state)
     view.resize(480, 640);
     view.show();
     view.SetCurrentPage(int(state.range(0)));
-    for (const StatusSnapshot& s : snapshots) {  // the glyphs of every text cached, as in a running program
+    for (const StatusSnapshot& s : snapshots) {  // every text measured once, as in a running program
         view.ApplySnapshot(s);
         QApplication::processEvents();
     }

@@ -2,49 +2,10 @@
 
 #include <QColor>
 #include <QEvent>
-#include <QFont>
-#include <QGlyphRun>
 #include <QLabel>
 #include <QList>
 #include <QPixmap>
 #include <QPointer>
-
-#include <array>
-#include <functional>
-#include <vector>
-
-// Draws a label's text as QLabel draws one plain line, from the glyphs of a line laid out once per shape of its
-// text (its digits as zeros) with the digits' glyphs put in: the same pixels, where the font shows that digits
-// neither change the spacing nor the glyphs around them, without shaping the text at every new value.
-class CLabelGlyphs
-{
-public:
-    // Draws the background (when given) and the text; false, having drawn nothing, where QLabel must draw
-    // (selectable, styled, not a plain line of Latin-1 text, a text that does not fit, or a font whose digits
-    // shape differently). Called from the label's paint event.
-    bool Paint(QLabel* label, const std::function<void(QPainter&)>& background);
-
-private:
-    // The glyphs of one shape of text, laid out as QPainter::drawText lays out a line, the digits as zeros.
-    struct ShapeGlyphs
-    {
-        QString shape;
-        QGlyphRun run;  // positions from the line's top left
-        qreal width = 0;
-        qreal advance = 0;
-        qreal height = 0;
-        std::array<quint32, 10> digits{};  // the glyph of each digit in this shape
-        std::vector<qsizetype> places;     // where the text's digits are among the glyphs, in the text's order
-        bool usable = false;
-    };
-    const ShapeGlyphs& GlyphsFor(const QString& shape, const QFont& font, int dpi);
-
-    QFont m_font;
-    int m_dpi = 0;  // none yet: the first paint lays out afresh
-    bool m_digitsAlike = false;  // in m_font, every digit next to every digit takes the same room
-    std::vector<ShapeGlyphs> m_shapes;  // the last few shapes shown, latest last
-    int m_newShapes = 0;                // shapes laid out since one was found among them
-};
 
 // A label for values that change many times a second (the live view), showing them as a QLabel with selectable
 // text would, at a fraction of the cost:
@@ -57,8 +18,6 @@ private:
 //   tab page's pane. A steady label keeps a picture of what lies beneath it, drawn by those widgets themselves,
 //   and paints that instead (it is opaque while it has one). The picture is drawn again after the label or one
 //   of the widgets it sits in moved, was resized or changed palette, style or font.
-// - A label shapes its text through the font's text engine at every new value. A steady label draws it from
-//   glyphs laid out once per shape of text (CLabelGlyphs).
 class CSteadyLabel : public QLabel
 {
     Q_OBJECT
@@ -101,14 +60,13 @@ private:
     QColor m_backgroundFill;  // the picture's one colour, when it has only one
     bool m_backgroundDue = false;
     QList<QPointer<QWidget>> m_watched;
-    CLabelGlyphs m_glyphs;
 };
 
 // A label placed by a layout whose text ticks (a clock in the status bar). A label's new text lays out its whole
 // window again and repaints all of the layout's row, though a time takes the room of the last time: texts of one
 // digit shape measure alike. After the first text of a shape the label holds the size the layout gave it (the
 // width its size hint asks for, the height of its row) until the shape, the font or the style changes, so that
-// the next texts repaint the label alone. It draws its text from glyphs (CLabelGlyphs).
+// the next texts repaint the label alone.
 class CTickingLabel : public QLabel
 {
     Q_OBJECT
@@ -120,12 +78,10 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     void Release();
 
     QString m_shape;
     bool m_held = false;
-    CLabelGlyphs m_glyphs;
 };

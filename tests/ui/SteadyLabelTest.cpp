@@ -1,9 +1,7 @@
 #include "ui/SteadyLabel.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QGroupBox>
-#include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -13,35 +11,17 @@
 
 namespace {
 
-// Thin stripes: a background of more than one colour.
-struct Striped : QWidget
-{
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        for (int x = 0; x < width(); x += 5) {
-            painter.fillRect(x, 0, 2, height(), QColor(170, 190, 220));
-        }
-    }
-};
-
-// A value in a group box on a tab page, as on the live view's pages; or on stripes in that group box.
+// A value in a group box on a tab page, as on the live view's pages.
 struct Page
 {
-    explicit Page(QLabel* label, bool striped = false) : value(label)
+    explicit Page(QLabel* label) : value(label)
     {
         auto* page = new QWidget;
         auto* group = new QGroupBox(QStringLiteral("Geo"), page);
         auto* layout = new QVBoxLayout(group);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setFixedSize(180, 22);
-        if (striped) {
-            auto* stripes = new Striped;
-            (new QVBoxLayout(stripes))->addWidget(value);
-            layout->addWidget(stripes);
-        } else {
-            layout->addWidget(value);
-        }
+        layout->addWidget(value);
         box = group;
         auto* outer = new QVBoxLayout(page);
         outer->addWidget(group);
@@ -113,44 +93,6 @@ TEST(SteadyLabel, RepaintsItselfAloneWithThePixelsOfAPlainLabel)
     show(QStringLiteral("-0°00' 00.0001\" S"));
     ASSERT_NE(plain.value->grab().toImage(), before) << "the palette must change what lies under the label";
     expectSame("another palette");
-}
-
-// Values are drawn from glyphs laid out once per shape of text, the digits put in: every digit in every place,
-// signs, units, hemisphere letters and letters a font joins ("ff") beside them, in the fixed font of the status
-// fields and in the window's font, on a plain background and on stripes, show the pixels a plain label shows, for
-// the value that taught the label its shape and for the next value of that shape; so do the texts that go through
-// QLabel (empty, not Latin-1).
-TEST(SteadyLabel, DrawsEveryValueWithThePixelsOfAPlainLabel)
-{
-    const QFont fonts[] = {QFontDatabase::systemFont(QFontDatabase::FixedFont), QApplication::font()};
-    for (int run = 0; run < 4; ++run) {
-        const QFont& font = fonts[run % 2];
-        const bool striped = run >= 2;
-        auto* steady = new CSteadyLabel;
-        auto* label = new QLabel;
-        steady->setFont(font);
-        label->setFont(font);
-        Page live(steady, striped);
-        Page plain(label, striped);
-        for (const char* text : {"0123456789", "-12.3456 m", "50°05' 13.2263\" N", "1:2/3+4", "-0.0000",
-                                 "14:07:59.95", "offset -0.0004", "", "\xc2\xb1\xd0\x96 7"}) {
-            QString value = QString::fromUtf8(text);
-            for (int next = 0; next < 2; ++next) {
-                steady->SetText(value);
-                plain.value->setText(value);
-                QApplication::processEvents();
-                QApplication::processEvents();
-                const QImage expected = plain.Shown();
-                EXPECT_TRUE(live.Shown().convertToFormat(expected.format()) == expected)
-                    << font.family().toStdString() << (striped ? " on stripes: " : ": ") << value.toStdString();
-                for (QChar& c : value) {
-                    if (c.isDigit()) {
-                        c = QChar(u'0' + (c.digitValue() + 3) % 10);
-                    }
-                }
-            }
-        }
-    }
 }
 
 // A ticking label sits where a plain label with the same texts sits and shows its pixels, in a status bar as in the
