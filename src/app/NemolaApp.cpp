@@ -382,11 +382,11 @@ void CNemolaApp::OnExitSignal()
         std::fprintf(stderr, "nemola-m: second signal, ending at once\n");
         std::_Exit(1);
     }
-    m_exitWatchdog = std::jthread([](std::stop_token stop) {
+    m_exitWatchdog = std::jthread([limit = m_signalExitMs](std::stop_token stop) {
         std::mutex mutex;
         std::condition_variable_any wake;
         std::unique_lock lock(mutex);
-        wake.wait_for(lock, stop, std::chrono::milliseconds(kSignalExitMs), [] { return false; });
+        wake.wait_for(lock, stop, std::chrono::milliseconds(limit), [] { return false; });
         if (!stop.stop_requested()) {
             std::fprintf(stderr, "nemola-m: did not end in time after a signal; ending at once\n");
             std::_Exit(1);

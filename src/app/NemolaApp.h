@@ -109,10 +109,11 @@ public:
     // Writes the settings now (Site and Target take effect in the file when their dialog's OK is pressed).
     void WriteSettings();
     // SIGTERM or SIGINT: the program ends as Exit ends it. Open tool windows are closed as their own close box
-    // closes them (a recording, script or download ends as its Stop or Exit ends it), then the frame; past
-    // kSignalExitMs, or at a second signal, the process ends at once (exit status 1), the settings written first.
-    static constexpr int kSignalExitMs = 1800;
+    // closes them (a recording, script or download ends as its Stop or Exit ends it), then the frame; past the
+    // limit (1.8 s), or at a second signal, the process ends at once (exit status 1), the settings written first.
     void OnExitSignal();
+    // Tests that end the application object themselves give the orderly way more time on a busy machine.
+    void SetSignalExitLimit(int ms) { m_signalExitMs = ms; }
 
 signals:
     void ConnectFinished(bool ok);
@@ -162,6 +163,7 @@ private:
     bool m_simulatorChosen = false;
     std::unique_ptr<CExitSignals> m_exitSignals;
     QTimer* m_exitTimer = nullptr;
+    int m_signalExitMs = 1800;
     // Ends the process if a signalled exit has not ended it in time; stopped when the application object goes.
     std::jthread m_exitWatchdog;
 };

@@ -275,6 +275,7 @@ TEST_F(Journey, TargetShowsInTheMainViewWithTheNextEpoch)
         ExpectWholeFields(dialog);
         Click(dialog, "ok");
     });
+    EXPECT_EQ(Setting("TargetPosition", "Lat").left(6), QStringLiteral("0.8465")) << "kept at OK, not only at Exit";
     Run(1000);
     EXPECT_TRUE(PumpUntil([&] { return View().Field(QStringLiteral("targetLat")).contains("48°30'15.5000\" N"); }))
         << View().Field(QStringLiteral("targetLat")).toStdString();
