@@ -61,6 +61,9 @@ CFormat::CFormat(const FormatContext& context, QWidget* parent) : QDialog(parent
     m_report->setObjectName(QStringLiteral("reportText"));
     m_report->setReadOnly(true);
     m_report->hide();
+    // Enter must not erase the receiver's files: the safe button is the default and has the focus.
+    m_cancel->setDefault(true);
+    m_cancel->setFocus();
     connect(m_start, &QPushButton::clicked, this, &CFormat::Start);
     connect(m_cancel, &QPushButton::clicked, this, &CFormat::Cancel);
     connect(m_save, &QPushButton::clicked, this, &CFormat::SaveToFile);

@@ -126,12 +126,14 @@ TEST_F(FormatTest, AFailedProgressEndsTheRunWithoutReady)
     EXPECT_FALSE(closed.findChild<QPushButton*>("startButton")->isEnabled());
 }
 
-// The dialog's warning confirms the first erase only: a second Start asks again, with No as the default. The
-// report's chooser opens in the folder it was last saved to, never in the program's own.
+// The dialog's warning confirms the first erase only (Enter there cancels): a second Start asks again, with No as
+// the default. The report's chooser opens in the folder it was last saved to, never in the program's own.
 TEST_F(FormatTest, ASecondRunIsConfirmedAgainAndTheReportFolderIsRemembered)
 {
     sim.Sim().SetFsinitSteps({{0, 0}});
     CFormat dialog(context);
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("cancelButton")->isDefault());
+    EXPECT_FALSE(dialog.findChild<QPushButton*>("startButton")->isDefault());
     dialog.Start();
     ASSERT_FALSE(dialog.Report().isEmpty());
     const QString question = QStringLiteral(
