@@ -487,37 +487,12 @@ bool CRealTimeLogging::Start()
         m_status->setText(QStringLiteral("Messages > 48!!!"));
         return false;
     }
-    LogOptions o;
-    o.type = LogType(m_type);
-    o.folder = OutputFolder();
-    o.singleFile = filePage->single->isChecked();
-    o.singleName = filePage->saveTo->text().trimmed();
-    o.prefix = filePage->prefix->text().trimmed();
-    o.timeNames = filePage->numbering->currentIndex() == 1;
-    o.counter = filePage->startCount->text().trimmed().toInt();
-    o.every = std::max(1, filePage->every->text().trimmed().toInt());
-    o.unitSeconds = std::array<int, 3>{60, 3600, 86400}[size_t(std::clamp(filePage->unit->currentIndex(), 0, 2))];
-    o.overwrite = filePage->overwrite->isChecked();
-    o.interval = seconds;
-    o.ownHeader = defaults;  // the default set brings its MF every epoch: each file starts at an epoch with its own
-    auto abort = [this] {
+    const LogOptions o = FileOptions(seconds, defaults);
+    if (!ConfirmOverwrite(o)) {
         startButton->setText(QStringLiteral("Start"));
         SetControlsEnabled(true);
         m_status->setText(kAborted);
         return false;
-    };
-    if (!o.singleFile && !o.timeNames && o.overwrite &&
-        AskDestructive(QStringLiteral("All the files with names like ") + o.prefix + QStringLiteral("000.kvs, ") +
-                           o.prefix + QStringLiteral("001.kvs etc. in the folder\n") + o.folder +
-                           QStringLiteral("\nwill be overwritten without a warning. Continue?"),
-                       kTitle) != PromptButton::Yes) {
-        return abort();
-    }
-    if (o.singleFile && QFileInfo::exists(o.folder + o.singleName) &&
-        AskDestructive(QStringLiteral("The file ") + o.singleName +
-                           QStringLiteral(" already exists.\nDo you wish to overwrite it?"),
-                       kTitle) != PromptButton::Yes) {
-        return abort();
     }
     if (kvs && m_context.holder) {
         QString why;
@@ -532,14 +507,58 @@ bool CRealTimeLogging::Start()
     }
     m_running = true;
     m_lastCounts = LogCounts();
+    QString why;
+    if (!StartOutput(defaults, ids, interval.isEmpty() ? QStringLiteral("1.00") : interval, &why)) {
+        StopLogging(why);
+        startButton->setText(QStringLiteral("Start"));
+        SetControlsEnabled(true);
+        return false;
+    }
+    return true;
+}
+
+LogOptions CRealTimeLogging::FileOptions(double seconds, bool defaults) const
+{
+    LogOptions o;
+    o.type = LogType(m_type);
+    o.folder = OutputFolder();
+    o.singleFile = filePage->single->isChecked();
+    o.singleName = filePage->saveTo->text().trimmed();
+    o.prefix = filePage->prefix->text().trimmed();
+    o.timeNames = filePage->numbering->currentIndex() == 1;
+    o.counter = filePage->startCount->text().trimmed().toInt();
+    o.every = std::max(1, filePage->every->text().trimmed().toInt());
+    o.unitSeconds = std::array<int, 3>{60, 3600, 86400}[size_t(std::clamp(filePage->unit->currentIndex(), 0, 2))];
+    o.overwrite = filePage->overwrite->isChecked();
+    o.interval = seconds;
+    o.ownHeader = defaults;  // the default set brings its MF every epoch: each file starts at an epoch with its own
+    return o;
+}
+
+bool CRealTimeLogging::ConfirmOverwrite(const LogOptions& o) const
+{
+    if (!o.singleFile && !o.timeNames && o.overwrite &&
+        AskDestructive(QStringLiteral("All the files with names like ") + o.prefix + QStringLiteral("000.kvs, ") +
+                           o.prefix + QStringLiteral("001.kvs etc. in the folder\n") + o.folder +
+                           QStringLiteral("\nwill be overwritten without a warning. Continue?"),
+                       kTitle) != PromptButton::Yes) {
+        return false;
+    }
+    return !(o.singleFile && QFileInfo::exists(o.folder + o.singleName) &&
+             AskDestructive(QStringLiteral("The file ") + o.singleName +
+                                QStringLiteral(" already exists.\nDo you wish to overwrite it?"),
+                            kTitle) != PromptButton::Yes);
+}
+
+bool CRealTimeLogging::StartOutput(bool defaults, const QStringList& ids, const QString& period, QString* why)
+{
     // Every recording reads the receiver's raw output, so that long selections can be enabled in several
     // statements and the default set arrives whole; the time attachment of the idle dialog stays only for the
     // other formats, whose files change at the receiver's time.
     CLogEngine* engine = &m_engine;
-    const QString period = interval.isEmpty() ? QStringLiteral("1.00") : interval;
     QStringList statements;
     CReceiver::RawOutputCallback raw;
-    if (kvs) {
+    if (m_type == 0) {
         m_receiver->Detach(0);
         statements = defaults ? QStringList{QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(period)}
                               : EmStatements(LogType::Kvs,
@@ -565,20 +584,15 @@ bool CRealTimeLogging::Start()
             });
         };
     }
-    bool attached = !statements.isEmpty();
-    QString why = QStringLiteral("Empty message set");
+    if (statements.isEmpty()) {
+        *why = QStringLiteral("Empty message set");
+        return false;
+    }
     for (const QString& statement : statements) {
         if (!m_receiver->SendCommand(statement, raw)) {
-            attached = false;
-            why = m_receiver->GetReplyString().trimmed();
-            break;
+            *why = m_receiver->GetReplyString().trimmed();
+            return false;
         }
-    }
-    if (!attached) {
-        StopLogging(why);
-        startButton->setText(QStringLiteral("Start"));
-        SetControlsEnabled(true);
-        return false;
     }
     return true;
 }

@@ -133,6 +133,12 @@ private:
     void ConnectEngine();
     void OpenReceiver();
     bool Start();
+    // The recording's files as the file page sets them.
+    LogOptions FileOptions(double seconds, bool defaults) const;
+    // Asks before files are overwritten; false when the user declined.
+    bool ConfirmOverwrite(const LogOptions& o) const;
+    // Sends the output statements with the raw-output reader that feeds the engine; `why` says what failed.
+    bool StartOutput(bool defaults, const QStringList& ids, const QString& period, QString* why);
     void StopLogging(const QString& message);
     void SetControlsEnabled(bool on);
     void AttachTimeOnly();
