@@ -219,7 +219,6 @@ void CDownloadFilesDlg::Run()
     m_fm.SetDownloading(true);
     SetRunning(true);
 
-    const auto tick = m_fm.Context().tick;
     for (const Selected& s : selected) {
         if (!m_fm.Downloading()) {
             break;
@@ -230,70 +229,14 @@ void CDownloadFilesDlg::Run()
         m_progress->setRange(0, 100);
         m_progress->setValue(0);
         m_progress->show();
-
-        QString why = FileNameProblem(s.receiverName);
-        const QString local = why.isEmpty() ? TargetPath(m_fm.OutputFolder(), s.targetName, &why) : QString();
-        if (!why.isEmpty()) {
-            m_fm.SetStatus(PrintableName(s.receiverName) + QStringLiteral(": ") + why);
-            continue;
-        }
-        // Any kind of name counts, a dangling link too. "Yes" keeps the old file until the new one is complete
-        // and verified: the link replaces it then, and a failed download leaves it as it was.
+        QString local;
         bool replace = false;
-        if (QFileInfo(local).exists() || QFileInfo(local).isSymLink()) {
-            const PromptButton answer = AskDestructive(
-                QStringLiteral("The file\n") + local + QStringLiteral("\nalready exists. Do you wish to overwrite it?"),
-                kCaption, PromptButtons::YesNoCancel);
-            if (answer == PromptButton::Cancel) {
-                break;
-            }
-            if (answer == PromptButton::No) {
-                // A file the user keeps is never replaced, so this one is not downloaded.
-                m_fm.SetStatus(QStringLiteral("Kept ") + local);
-                continue;
-            }
-            replace = true;
+        const Destination destination = ChooseDestination(s.receiverName, s.targetName, &local, &replace);
+        if (destination == Destination::CancelRun) {
+            break;
         }
-        const QString blockText = m_blockSize->currentText();
-        CProfile* profile = CProfile::Instance();
-        profile->WriteString(kSection, BlockSizeKey(), blockText);
-        CProfile::Release();
-        m_finished = false;
-        m_received = false;
-        if (!receiver->DownloadFile(s.receiverName, local, blockText.toInt(), replace)) {
-            m_fm.SetStatus(receiver->GetReplyString());
-            continue;
-        }
-        const int64_t start = tick ? tick() : 0;
-        m_fm.SetStatus(QStringLiteral("Download file : ") + s.receiverName + QStringLiteral("  to  ") + local);
-        m_total = receiver->GetDownloadSize();
-        // Also a file of size zero is waited for: its final notice says how it went, and the run goes on. The link
-        // sends it within its drain limit after a Stop; should it still not come, the run does not wait for ever.
-        QElapsedTimer sinceStop;
-        while (!m_finished) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(10);
-            if (!m_fm.Downloading() && !sinceStop.isValid()) {
-                sinceStop.start();
-            }
-            if (sinceStop.isValid() && sinceStop.elapsed() > kStopWaitMs) {
-                m_endText = QStringLiteral("Aborted: stopped by the user; the receiver did not confirm it");
-                break;
-            }
-        }
-        if (m_received) {
-            // Unticked, so that a second Download goes on with what failed or was not reached.
-            const QSignalBlocker block(m_list);
-            s.item->setCheckState(kColTarget, Qt::Unchecked);
-            s.item->setToolTip(kColTarget, QStringLiteral("Downloaded to ") + local);
-        }
-        const int64_t ms = tick ? tick() - start : 0;
-        if (m_endText.startsWith(QLatin1String("Aborted"))) {
-            m_fm.SetStatus(m_endText);
-        } else {
-            const QString speed = SpeedText(m_total, ms);
-            m_speed->setText(speed);
-            m_fm.SetStatus(speed + QLatin1Char(' ') + m_endText);
+        if (destination == Destination::Go) {
+            DownloadOne(receiver, s.receiverName, s.item, local, replace);
         }
     }
     m_fm.SetDownloading(false);
@@ -302,4 +245,81 @@ void CDownloadFilesDlg::Run()
     SetRunning(false);
     m_list->setFocus();
     m_fm.StartPolling(CFileManager::kPollAfterDownloadMs);
+}
+
+CDownloadFilesDlg::Destination CDownloadFilesDlg::ChooseDestination(const QString& receiverName,
+                                                                    const QString& targetName, QString* local,
+                                                                    bool* replace)
+{
+    QString why = FileNameProblem(receiverName);
+    *local = why.isEmpty() ? TargetPath(m_fm.OutputFolder(), targetName, &why) : QString();
+    if (!why.isEmpty()) {
+        m_fm.SetStatus(PrintableName(receiverName) + QStringLiteral(": ") + why);
+        return Destination::Skip;
+    }
+    // Any kind of name counts, a dangling link too. "Yes" keeps the old file until the new one is complete
+    // and verified: the link replaces it then, and a failed download leaves it as it was.
+    *replace = false;
+    if (QFileInfo(*local).exists() || QFileInfo(*local).isSymLink()) {
+        const PromptButton answer = AskDestructive(
+            QStringLiteral("The file\n") + *local + QStringLiteral("\nalready exists. Do you wish to overwrite it?"),
+            kCaption, PromptButtons::YesNoCancel);
+        if (answer == PromptButton::Cancel) {
+            return Destination::CancelRun;
+        }
+        if (answer == PromptButton::No) {
+            // A file the user keeps is never replaced, so this one is not downloaded.
+            m_fm.SetStatus(QStringLiteral("Kept ") + *local);
+            return Destination::Skip;
+        }
+        *replace = true;
+    }
+    return Destination::Go;
+}
+
+void CDownloadFilesDlg::DownloadOne(CReceiver* receiver, const QString& receiverName, QTreeWidgetItem* item,
+                                    const QString& local, bool replace)
+{
+    const QString blockText = m_blockSize->currentText();
+    CProfile* profile = CProfile::Instance();
+    profile->WriteString(kSection, BlockSizeKey(), blockText);
+    CProfile::Release();
+    m_finished = false;
+    m_received = false;
+    if (!receiver->DownloadFile(receiverName, local, blockText.toInt(), replace)) {
+        m_fm.SetStatus(receiver->GetReplyString());
+        return;
+    }
+    const auto tick = m_fm.Context().tick;
+    const int64_t start = tick ? tick() : 0;
+    m_fm.SetStatus(QStringLiteral("Download file : ") + receiverName + QStringLiteral("  to  ") + local);
+    m_total = receiver->GetDownloadSize();
+    // Also a file of size zero is waited for: its final notice says how it went, and the run goes on. The link
+    // sends it within its drain limit after a Stop; should it still not come, the run does not wait for ever.
+    QElapsedTimer sinceStop;
+    while (!m_finished) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+        if (!m_fm.Downloading() && !sinceStop.isValid()) {
+            sinceStop.start();
+        }
+        if (sinceStop.isValid() && sinceStop.elapsed() > kStopWaitMs) {
+            m_endText = QStringLiteral("Aborted: stopped by the user; the receiver did not confirm it");
+            break;
+        }
+    }
+    if (m_received) {
+        // Unticked, so that a second Download goes on with what failed or was not reached.
+        const QSignalBlocker block(m_list);
+        item->setCheckState(kColTarget, Qt::Unchecked);
+        item->setToolTip(kColTarget, QStringLiteral("Downloaded to ") + local);
+    }
+    const int64_t ms = tick ? tick() - start : 0;
+    if (m_endText.startsWith(QLatin1String("Aborted"))) {
+        m_fm.SetStatus(m_endText);
+    } else {
+        const QString speed = SpeedText(m_total, ms);
+        m_speed->setText(speed);
+        m_fm.SetStatus(speed + QLatin1Char(' ') + m_endText);
+    }
 }

@@ -13,6 +13,7 @@ class QProgressBar;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class CReceiver;
 
 // The "Download files" page: the receiver's files, a download run with progress and speed.
 class CDownloadFilesDlg : public QWidget
@@ -33,7 +34,15 @@ public:
     static QString BlockSizeKey() { return QStringLiteral("BlockSize"); }
 
 private:
+    enum class Destination { Go, Skip, CancelRun };
+
     void Run();
+    // The local file for a receiver's file, asking before an existing one is replaced.
+    Destination ChooseDestination(const QString& receiverName, const QString& targetName, QString* local,
+                                  bool* replace);
+    // Downloads one file and waits for the link's final notice (or a Stop the receiver never confirms).
+    void DownloadOne(CReceiver* receiver, const QString& receiverName, QTreeWidgetItem* item, const QString& local,
+                     bool replace);
     void OnNotice(const QByteArray& notice);
     void SetRunning(bool running);
     void OnItemChanged(QTreeWidgetItem* item, int column);
