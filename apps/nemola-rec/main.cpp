@@ -215,9 +215,8 @@ QStringList UnknownMessages(CReceiver& receiver, const QStringList& names)
     return unknown;
 }
 
-int Record(CConnection& connection, CReceiver& receiver, const QString& receiverName, const Options& o)
+LogOptions RecordingOptions(const Options& o)
 {
-    CLogEngine engine;
     LogOptions lo;
     lo.folder = QDir(o.folder).absolutePath() + QLatin1Char('/');
     lo.prefix = QStringLiteral("Site");
@@ -229,14 +228,13 @@ int Record(CConnection& connection, CReceiver& receiver, const QString& receiver
     // Without a header of the receiver's own (default set or listening), each file opens at an epoch with the
     // engine's, so that no date and time message is held back.
     lo.ownHeader = o.messages.isEmpty();
-    std::atomic<bool> failed{false};
-    engine.SetStoppedCallback([&failed](const QString&) { failed = true; });
-    engine.SetFileDoneCallback([](const QString& path) { Print(stdout, QStringLiteral("closed ") + path); });
-    if (!QDir().mkpath(lo.folder)) {
-        Error(QStringLiteral("can't create the folder ") + lo.folder);
-        return kExitWriteError;
-    }
+    return lo;
+}
 
+// Opens the receiver and starts its messages into the engine; kExitOk once the recording runs.
+int StartRecording(CConnection& connection, CReceiver& receiver, const QString& receiverName, const Options& o,
+                   const LogOptions& lo, CLogEngine& engine)
+{
     // The whole stream, whatever it holds, is framed by the engine (a port that already outputs may be met in the
     // middle of a message).
     auto raw = [&engine](const char* data, int size) { engine.FeedStream(data, size); };
@@ -254,37 +252,43 @@ int Record(CConnection& connection, CReceiver& receiver, const QString& receiver
             Error(error);
             return kExitNoReceiver;
         }
-    } else {
-        if (!OpenToolReceiver(connection, receiver, receiverName, o.receiver, QStringLiteral("nemola-rec"), &error)) {
-            Error(error);
-            return kExitNoReceiver;
-        }
-        const QStringList unknown = UnknownMessages(receiver, o.messages);
-        if (!unknown.isEmpty()) {
-            Error(QStringLiteral("the receiver has no message %1").arg(unknown.join(QLatin1Char(','))));
-            return kExitNoReceiver;
-        }
-        if (!engine.Start(lo, &error)) {
-            Error(error);
-            return kExitWriteError;
-        }
-        const QStringList statements =
-            o.messages.isEmpty() ? QStringList{QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(o.interval)}
-                                 : SelectionStatements(o);
-        for (const QString& statement : statements) {
-            if (!receiver.SendCommand(statement, raw)) {
-                // A recording that did not start leaves no file behind, and the refusal says what was refused.
-                const QString reply = receiver.GetReplyString().trimmed();
-                if (receiver.IsOpen()) {
-                    receiver.SendCommand(QStringLiteral("dm"), nullptr);
-                }
-                engine.Discard();
-                Error(QStringLiteral("can't start the messages (%1): %2").arg(statement, reply));
-                return kExitNoReceiver;
+        return kExitOk;
+    }
+    if (!OpenToolReceiver(connection, receiver, receiverName, o.receiver, QStringLiteral("nemola-rec"), &error)) {
+        Error(error);
+        return kExitNoReceiver;
+    }
+    const QStringList unknown = UnknownMessages(receiver, o.messages);
+    if (!unknown.isEmpty()) {
+        Error(QStringLiteral("the receiver has no message %1").arg(unknown.join(QLatin1Char(','))));
+        return kExitNoReceiver;
+    }
+    if (!engine.Start(lo, &error)) {
+        Error(error);
+        return kExitWriteError;
+    }
+    const QStringList statements = o.messages.isEmpty()
+                                       ? QStringList{QStringLiteral("em,,def:{%1}&&em,,kvs/EE:{%1}").arg(o.interval)}
+                                       : SelectionStatements(o);
+    for (const QString& statement : statements) {
+        if (!receiver.SendCommand(statement, raw)) {
+            // A recording that did not start leaves no file behind, and the refusal says what was refused.
+            const QString reply = receiver.GetReplyString().trimmed();
+            if (receiver.IsOpen()) {
+                receiver.SendCommand(QStringLiteral("dm"), nullptr);
             }
+            engine.Discard();
+            Error(QStringLiteral("can't start the messages (%1): %2").arg(statement, reply));
+            return kExitNoReceiver;
         }
     }
+    return kExitOk;
+}
 
+// Records until a signal, the chosen duration, a write error or a lost link, with a health line on a terminal.
+int WaitWhileRecording(CReceiver& receiver, CLogEngine& engine, const Options& o, const QString& folder,
+                       const std::atomic<bool>& failed)
+{
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     const auto start = std::chrono::steady_clock::now();
     auto lastLine = start;
@@ -306,7 +310,7 @@ int Record(CConnection& connection, CReceiver& receiver, const QString& receiver
             const LogCounts c = engine.Counts();
             const double s = std::chrono::duration<double>(now - lastLine).count();
             std::fprintf(stderr, "\r%s\033[K",
-                         LogHealthLine(c, before, s, engine.StreamStats().badChecksums, FreeBytesAt(lo.folder))
+                         LogHealthLine(c, before, s, engine.StreamStats().badChecksums, FreeBytesAt(folder))
                              .toLocal8Bit()
                              .constData());
             std::fflush(stderr);
@@ -320,6 +324,24 @@ int Record(CConnection& connection, CReceiver& receiver, const QString& receiver
     if (terminal) {
         std::fputc('\n', stderr);
     }
+    return code;
+}
+
+int Record(CConnection& connection, CReceiver& receiver, const QString& receiverName, const Options& o)
+{
+    CLogEngine engine;
+    const LogOptions lo = RecordingOptions(o);
+    std::atomic<bool> failed{false};
+    engine.SetStoppedCallback([&failed](const QString&) { failed = true; });
+    engine.SetFileDoneCallback([](const QString& path) { Print(stdout, QStringLiteral("closed ") + path); });
+    if (!QDir().mkpath(lo.folder)) {
+        Error(QStringLiteral("can't create the folder ") + lo.folder);
+        return kExitWriteError;
+    }
+    if (const int started = StartRecording(connection, receiver, receiverName, o, lo, engine); started != kExitOk) {
+        return started;
+    }
+    int code = WaitWhileRecording(receiver, engine, o, lo.folder, failed);
     // No more messages first, so that the last one in the file is whole.
     if (receiver.IsOpen()) {
         receiver.SendCommand(o.listenOnly ? QString() : QStringLiteral("dm"), nullptr);
