@@ -33,6 +33,20 @@ QLineEdit* AddEditRow(QGridLayout* grid, const QString& caption, const char* nam
     return edit;
 }
 
+RadioList AddRadioButtons(QGroupBox* box, const QStringList& texts, const std::vector<const char*>& names,
+                          QObject* context, const std::function<void()>& clicked)
+{
+    auto* layout = new QVBoxLayout(box);
+    RadioList list;
+    for (int i = 0; i < texts.size(); ++i) {
+        auto* radio = Named(new QRadioButton(texts[i], box), names[size_t(i)]);
+        layout->addWidget(radio);
+        list.push_back(radio);
+        QObject::connect(radio, &QRadioButton::clicked, context, clicked);
+    }
+    return list;
+}
+
 QGroupBox* MakeSolutionBox(QWidget* parent, SolutionChecks* checks)
 {
     auto* box = new QGroupBox(QStringLiteral("Enable Solutions"), parent);

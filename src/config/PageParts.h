@@ -12,6 +12,7 @@
 
 #include <array>
 #include <functional>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -69,6 +70,10 @@ bool RunDatumDialog(QComboBox* datum, const DatumDialogRunner& runner, QWidget* 
 using SolutionChecks = std::array<QCheckBox*, 4>;
 // The "Enable Solutions" box of those pages, its boxes put into `checks`.
 QGroupBox* MakeSolutionBox(QWidget* parent, SolutionChecks* checks);
+// Radio buttons stacked in `box`, each named for tests and automation; a click on any of them runs `clicked`
+// (with `context` as its receiver).
+RadioList AddRadioButtons(QGroupBox* box, const QStringList& texts, const std::vector<const char*>& names,
+                          QObject* context, const std::function<void()>& clicked);
 // A receiver that does not report the fixed solution's switch always uses it: the box stays checked.
 void LoadModeAndSolutions(const QString* mode, const std::array<const QString*, 4>& solutions, const RadioList& modes,
                           const SolutionChecks& boxes);

@@ -196,19 +196,10 @@ void CRover::BuildCmr(QGridLayout* grid)
 RadioList CRover::RadioGroup(QGroupBox* box, const QStringList& texts, const std::vector<const char*>& names,
                              bool updatesMode)
 {
-    auto* layout = new QVBoxLayout(box);
-    RadioList list;
-    for (int i = 0; i < texts.size(); ++i) {
-        auto* radio = Named(new QRadioButton(texts[i], box), names[size_t(i)]);
-        layout->addWidget(radio);
-        list.push_back(radio);
-        if (updatesMode) {
-            connect(radio, &QRadioButton::clicked, this, [this] { UpdateMode(true); });
-        } else {
-            connect(radio, &QRadioButton::clicked, this, &CRover::MarkChanged);
-        }
+    if (updatesMode) {
+        return AddRadioButtons(box, texts, names, this, [this] { UpdateMode(true); });
     }
-    return list;
+    return AddRadioButtons(box, texts, names, this, [this] { MarkChanged(); });
 }
 
 bool CRover::IsRtk() const

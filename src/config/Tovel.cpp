@@ -51,18 +51,8 @@ void CTovel::BuildControls()
     auto radios = [&](const QString& title, const QStringList& texts, const std::vector<const char*>& names,
                       bool runsRule) {
         auto* box = new QGroupBox(title, content);
-        auto* layout = new QVBoxLayout(box);
-        RadioList list;
-        for (int i = 0; i < texts.size(); ++i) {
-            auto* radio = Named(new QRadioButton(texts[i], box), names[size_t(i)]);
-            layout->addWidget(radio);
-            list.push_back(radio);
-            if (runsRule) {
-                connect(radio, &QRadioButton::clicked, this, rule);
-            } else {
-                connect(radio, &QRadioButton::clicked, this, mark);
-            }
-        }
+        const RadioList list =
+            runsRule ? AddRadioButtons(box, texts, names, this, rule) : AddRadioButtons(box, texts, names, this, mark);
         grid->addWidget(box, grid->rowCount(), 0, 1, 2);
         return list;
     };
